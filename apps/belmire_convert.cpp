@@ -1,0 +1,25 @@
+#include "cli/cli.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void onInterrupt(int)
+{
+    cli::g_abort.store(true);
+    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::signal(SIGINT, onInterrupt);
+    QStringList args = app.arguments();
+    args.removeFirst();
+    return cli::run(args, QCoreApplication::applicationDirPath(), stdout, stderr);
+}

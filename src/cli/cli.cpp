@@ -1,0 +1,173 @@
+#include "cli/cli.h"
+
+#include "shell/runframe.h"
+
+#include <QDir>
+
+#include <unistd.h>
+
+namespace cli {
+
+std::atomic<bool> g_abort{false};
+
+namespace {
+
+const char* kUsage =
+    "usage: belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] OPERATION...\n"
+    "operations: warehouses goods-areas suppliers categories products stock members all\n"
+    "            (v67 also products-v6 products-v7)\n"
+    "            clear-warehouses clear-goods-areas clear-suppliers clear-categories\n"
+    "            clear-products clear-stock clear-members\n";
+
+void writeLine(std::FILE* f, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+    std::fputc('\n', f);
+    std::fflush(f);
+}
+
+class CliFrontend : public shell::Frontend {
+public:
+    CliFrontend(std::FILE* out, std::FILE* err, bool quiet)
+        : m_out(out), m_err(err), m_quiet(quiet), m_tty(isatty(fileno(err)) != 0)
+    {
+    }
+
+    void clearLog() override {}
+    void appendLog(const QString& line) override { writeLine(m_out, line); }
+    void showProgress(const QString& line) override
+    {
+        if (m_quiet || !m_tty)
+            return;
+        const QByteArray bytes = ("\r\033[K" + line).toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_err);
+        std::fflush(m_err);
+        m_progressShown = true;
+    }
+    void processEvents() override {}
+    bool abortTicked() override { return g_abort.load(); }
+    void completed(const QString&, const QString& text) override
+    {
+        endProgress();
+        writeLine(m_out, text);
+    }
+    void failed(const QString& message) override
+    {
+        endProgress();
+        writeLine(m_err, QStringLiteral("错误：") + message);
+    }
+    void endProgress()
+    {
+        if (m_progressShown)
+            std::fputc('\n', m_err);
+        m_progressShown = false;
+    }
+
+private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_quiet;
+    bool m_tty;
+    bool m_progressShown = false;
+};
+
+int usage(std::FILE* err, const QString& problem)
+{
+    if (!problem.isEmpty())
+        writeLine(err, QStringLiteral("belmire-convert: ") + problem);
+    std::fputs(kUsage, err);
+    return 2;
+}
+
+} // namespace
+
+int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err)
+{
+    shell::Family family = shell::Family::V67;
+    QString source = QDir(programFolder).filePath(QStringLiteral("数据库连接1.udl"));
+    QString target = QDir(programFolder).filePath(QStringLiteral("数据库连接2.udl"));
+    bool quiet = false;
+    QStringList names;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        auto value = [&](QString& into) {
+            if (i + 1 >= arguments.size())
+                return false;
+            into = arguments[++i];
+            return true;
+        };
+        if (a == u"--from") {
+            QString f;
+            if (!value(f))
+                return usage(err, QStringLiteral("--from needs v67 or v1"));
+            if (f == u"v67")
+                family = shell::Family::V67;
+            else if (f == u"v1")
+                family = shell::Family::V1;
+            else
+                return usage(err, QStringLiteral("unknown source family '%1'").arg(f));
+        } else if (a == u"--source") {
+            if (!value(source))
+                return usage(err, QStringLiteral("--source needs a file"));
+        } else if (a == u"--target") {
+            if (!value(target))
+                return usage(err, QStringLiteral("--target needs a file"));
+        } else if (a == u"--quiet" || a == u"-q") {
+            quiet = true;
+        } else if (a == u"--help" || a == u"-h") {
+            std::fputs(kUsage, out);
+            return 0;
+        } else if (a.startsWith(u'-')) {
+            return usage(err, QStringLiteral("unknown option '%1'").arg(a));
+        } else {
+            names << a;
+        }
+    }
+    if (names.isEmpty())
+        return usage(err, QStringLiteral("no operation given"));
+
+    // Resolve every name before anything runs.
+    QList<const shell::Operation*> ops;
+    for (const QString& name : names) {
+        if (name == u"all") {
+            const QStringList all = {QStringLiteral("warehouses"), QStringLiteral("goods-areas"),
+                                     QStringLiteral("categories"), QStringLiteral("suppliers"),
+                                     family == shell::Family::V67 ? QStringLiteral("products-v7")
+                                                                  : QStringLiteral("products"),
+                                     QStringLiteral("stock"), QStringLiteral("members")};
+            for (const QString& id : all)
+                if (const shell::Operation* op = shell::findOperation(family, id))
+                    ops << op;
+            continue;
+        }
+        QString id = name;
+        if (family == shell::Family::V67 && id == u"products")
+            id = QStringLiteral("products-v7");
+        const shell::Operation* op = shell::findOperation(family, id);
+        if (!op)
+            return usage(err, QStringLiteral("operation '%1' is not available for %2")
+                                  .arg(name, family == shell::Family::V67 ? QStringLiteral("v67")
+                                                                          : QStringLiteral("v1")));
+        ops << op;
+    }
+
+    CliFrontend frontend(out, err, quiet);
+    shell::RunFrame frame(frontend, source, target);
+    for (const shell::Operation* op : ops) {
+        const shell::RunResult r = frame.run(*op);
+        if (!quiet && r.ok)
+            writeLine(err, QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒%6")
+                               .arg(op->title)
+                               .arg(r.rowsRead)
+                               .arg(r.rowsWritten)
+                               .arg(r.rowsSkipped)
+                               .arg(r.seconds, 0, 'f', 2)
+                               .arg(r.aborted ? QStringLiteral("（已中断）") : QString()));
+        if (!r.ok)
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace cli

@@ -1,0 +1,35 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/category_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v1 {
+
+// GoodsType into splbda with the parent code the row names ("-1" at the top
+// level), then the "GoodsLevel" setting to the target's "01splbjc" row.
+shell::Operation categories()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("categories");
+    op.title = QStringLiteral("商品类别转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(convert_v67::kInsertSplbda);
+        run.walk(
+            QStringLiteral("select * from GoodsType  "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("GoodsTypeId"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                // Only the exact text "-1" marks the top; a padded one is kept as the parent code.
+                QByteArray parent = row.text(QStringLiteral("parent"));
+                if (parent == "-1")
+                    parent.clear();
+                convert_v67::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent,
+                                           run.stamp());
+            });
+        convert_v67::copyLevelSetting(
+            run, run.lookup(QStringLiteral("select vals2 from AccountInfo where item=:p1"), {"GoodsLevel"}));
+    };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,26 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/goods_areas.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v1 {
+
+shell::Operation goodsAreas()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("goods-areas");
+    op.title = QStringLiteral("货区档案转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(convert_v67::kInsertHqda);
+        run.walk(
+            QStringLiteral("select * from Organise "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("OrganiseId"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                convert_v67::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,75 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/member_rows.h"
+#include "shell/runframe.h"
+#include "textutil/plib.h"
+
+#include <QDate>
+
+namespace convert_v1 {
+namespace {
+
+// A boolean card field as the flag "1" or "0"; NULL is false.
+QByteArray flag(const db::Query& row, const QString& field)
+{
+    return textutil::ChooseValue<QByteArray>(row.truth(field), "1", "0");
+}
+
+// "yyyy-MM-dd"; a missing birthday is day 0 of the date system, 1899-12-30.
+QByteArray birthday(const db::Query& row)
+{
+    QDate d = row.date(QStringLiteral("birthday"));
+    if (!d.isValid())
+        d = QDate(1899, 12, 30);
+    return d.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+}
+
+} // namespace
+
+shell::Operation members()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("members");
+    op.title = QStringLiteral("会员信息转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        convert_v67::resetMemberCategories(run);
+        db::Query& check = run.target(convert_v67::kCheckHyda);
+        db::Query& insert = run.target(convert_v67::kInsertHyda);
+        run.retakeStamp(); // the xgrq of every member row
+        run.walk(
+            QStringLiteral("select * from card  "), true,
+            [](const db::Query& row) { return convert_v67::cardNumber(row.text(QStringLiteral("cardid"))); },
+            [&](const db::Query& row, const QByteArray& card) {
+                const db::Amount balance = row.amount(QStringLiteral("cashbala"));
+                if (convert_v67::memberPresent(check, card)) {
+                    run.skipRow(shell::Run::SkipProgress::DropCode);
+                    return;
+                }
+                // Fields are read in the order their columns are bound.
+                convert_v67::MemberRow m;
+                m.objid = card;
+                m.czf = flag(row, QStringLiteral("ifcash"));
+                m.czye = balance;
+                m.zt = row.text(QStringLiteral("state"));
+                m.jiezhi = row.text(QStringLiteral("cardmake"));
+                m.sskhf = flag(row, QStringLiteral("ifflash"));
+                m.xingming = row.text(QStringLiteral("fname"));
+                m.xingbie = row.text(QStringLiteral("sex"));
+                m.dizhi = row.text(QStringLiteral("address"));
+                m.shenfenzheng = row.text(QStringLiteral("idcard"));
+                m.dianhua = row.text(QStringLiteral("tel"));
+                m.shengri = birthday(row);
+                m.jifenf = flag(row, QStringLiteral("ifcent"));
+                m.ljxfje = row.amount(QStringLiteral("moneysum"));
+                m.ljjf = row.amount(QStringLiteral("centsum"));
+                m.jfye = row.amount(QStringLiteral("centbala"));
+                m.huiyuanf = flag(row, QStringLiteral("ifmembercard"));
+                m.dazhef = flag(row, QStringLiteral("ifdiscount"));
+                m.dazhezk = qint64(0);
+                convert_v67::writeMember(insert, m, run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,149 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/product_rows.h"
+#include "convert_v67/supplier_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+#include "textutil/imcode.h"
+
+namespace convert_v1 {
+namespace {
+
+using convert_v67::ProductRow;
+using convert_v67::ProductTarget;
+using convert_v67::UnitRow;
+
+// The bar codes of one product, one row each, in the order the source returns them.
+const QStringList kSelectBarCodes = {QStringLiteral("select * from GoodsBarCode where GoodsId =:goodsid")};
+
+void convertProducts(shell::Run& run)
+{
+    ProductTarget target(run);
+    run.retakeStamp();
+    // Prepared when the first product not sold by weight needs it, so a source
+    // without bar-code rows converts products sold by weight.
+    db::Query* barCodes = nullptr;
+
+    const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
+    const QByteArray headOfficeControl = gbk::fromUnicode(QStringLiteral("总部控制"));
+    const QByteArray centralSupply = gbk::fromUnicode(QStringLiteral("统配品"));
+    const QByteArray directSupply = gbk::fromUnicode(QStringLiteral("直配品"));
+    const QByteArray basicUnit = gbk::fromUnicode(QStringLiteral("基本单位"));
+    const QByteArray packageUnit = gbk::fromUnicode(QStringLiteral("包装单位"));
+
+    ProductRow p;
+    UnitRow basic;     // scale row, single row and basic-unit rows
+    UnitRow package;   // package-unit rows
+    basic.dwjlInteger = true;
+
+    run.walk(
+        QStringLiteral(" SELECT * from Goods "), true,
+        [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("goodsid"))); },
+        [&](const db::Query& row, const QByteArray& code) {
+            p.objid = code;
+            p.spmc = row.text(QStringLiteral("GoodsName"));
+            p.ggxh = row.text(QStringLiteral("Model"));
+            p.splbbh = row.text(QStringLiteral("GoodsTypeId"));
+            p.splbmc = row.text(QStringLiteral("GoodsTypeName"));
+            p.zjm = textutil::MnemonicCode(p.spmc, textutil::kMnemonicKeepSigns, 255);
+            p.bzq = row.text(QStringLiteral("Available"));
+            p.chandi = row.text(QStringLiteral("ProducingArea"));
+            p.dengji = row.text(QStringLiteral("grade"));
+            p.pinpai = row.text(QStringLiteral("Trademark"));
+            p.jxtax = row.amount(QStringLiteral("StockTaxRate"));
+            p.xxtax = row.amount(QStringLiteral("SaleTaxRate"));
+            const bool byWeight = row.truth(QStringLiteral("IfWeigh"));
+            p.scspf = byWeight ? "1" : "0";
+            p.bjkcf = row.truth(QStringLiteral("IfStore")) ? "0" : "1";
+            p.gysbh = row.text(QStringLiteral("SupplierId"));
+            p.gysmc = row.text(QStringLiteral("SupplierName"));
+            p.lykdl = row.amount(QStringLiteral("SaleDisCount"));
+            const convert_v67::SaleMode mode = convert_v67::saleMode(row.text(QStringLiteral("Salemode")));
+            p.xsfsbh = mode.code;
+            p.xsfs = mode.name;
+            const bool shopPrices = row.truth(QStringLiteral("IfChangePrice"));
+            p.jgkzfsbh = shopPrices ? "0" : "1";
+            p.jgkzfs = shopPrices ? shopControl : headOfficeControl;
+            const bool central = row.text(QStringLiteral("ProvideType")) == centralSupply;
+            p.ghfsbh = central ? "1" : "0";
+            p.ghfsmc = central ? centralSupply : directSupply;
+            p.hqbh = gbk::trim(row.text(QStringLiteral("OrganiseId")));
+            p.hqmc = gbk::trim(row.text(QStringLiteral("Organise")));
+            const db::Amount conversion = row.amount(QStringLiteral("Conversion"));
+            package.dwjl = conversion.raw() > 0 ? conversion : db::Amount::fromRaw(10000);
+            basic.jj = row.amount(QStringLiteral("StockPrice"));
+            basic.lsj = row.amount(QStringLiteral("RetailPrice"));
+            basic.hyj = row.amount(QStringLiteral("NumberPrice"));
+            basic.pfj = row.amount(QStringLiteral("TradePrice"));
+            basic.dwmc = row.text(QStringLiteral("Unit"));
+            package.jj = row.amount(QStringLiteral("PackStockPrice"));
+            package.lsj = row.amount(QStringLiteral("PackRetailPrice"));
+            package.hyj = row.amount(QStringLiteral("PackNumberPrice"));
+            package.pfj = row.amount(QStringLiteral("PackTradePrice"));
+            package.dwmc = row.text(QStringLiteral("packUnit"));
+            package.ifjbdw = "0";
+
+            if (target.productCodeTaken(code)) {
+                run.log(convert_v67::noticeProductCode() + code);
+                run.skipRow();
+                return;
+            }
+            target.writeProduct(p);
+
+            if (byWeight) {
+                const QByteArray scaleCode = row.text(QStringLiteral("WeighId"));
+                if (const QByteArray c = gbk::trim(scaleCode); !c.isEmpty())
+                    target.checkCode(c, convert_v67::noticeScaleCode(), convert_v67::noticeScaleCodeIsProduct());
+                basic.sptm = scaleCode;
+                basic.ifjbdw = "1";
+                target.writeUnit(code, QByteArray("0"), basic);
+                return;
+            }
+
+            const QByteArray ownBarCode = row.text(QStringLiteral("GoodsBarCode"));
+            if (const QByteArray c = gbk::trim(ownBarCode); !c.isEmpty())
+                target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
+            if (!barCodes)
+                barCodes = &run.source(kSelectBarCodes);
+            barCodes->close();
+            barCodes->bindText(QStringLiteral("goodsid"), code);
+            barCodes->open();
+            int position = 0;
+            QByteArray firstBasic = "1";
+            while (barCodes->next()) {
+                const QByteArray barCode = barCodes->text(QStringLiteral("GoodsBarCode"));
+                if (const QByteArray c = gbk::trim(barCode); !c.isEmpty())
+                    target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
+                const QByteArray type = barCodes->text(QStringLiteral("Type"));
+                const QByteArray fid = QByteArray::number(position++);
+                if (type == basicUnit) {
+                    basic.sptm = barCode;
+                    basic.ifjbdw = firstBasic;
+                    target.writeUnit(code, fid, basic);
+                    firstBasic = "0";
+                } else if (type == packageUnit) {
+                    package.sptm = barCode;
+                    target.writeUnit(code, fid, package);
+                }
+            }
+            barCodes->close();
+            if (position == 0) {
+                basic.sptm = ownBarCode;
+                basic.ifjbdw = "1";
+                target.writeUnit(code, QByteArray("0"), basic);
+            }
+        });
+}
+
+} // namespace
+
+shell::Operation products()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("products");
+    op.title = QStringLiteral("V1商品转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) { convertProducts(run); };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,47 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/stock_rows.h"
+#include "shell/runframe.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+namespace convert_v1 {
+
+shell::Operation stock()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("stock");
+    op.title = QStringLiteral("库存转换");
+    op.completion = QStringLiteral("库存转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(convert_v67::kInsertSpckkc);
+        // An abort ends the walk; the store stock is then built from the rows written so far.
+        run.walk(
+            QStringLiteral("select * from GoodsStoreBalance "), true,
+            [](const db::Query& row) {
+                return gbk::trim(row.text(QStringLiteral("StoreId"))) + gbk::trim(row.text(QStringLiteral("GoodsId")));
+            },
+            [&](const db::Query& row, const QByteArray&) {
+                convert_v67::StockRow s;
+                s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
+                s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
+                s.purchasePrice =
+                    convert_v67::softPrice(run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
+                s.retailPrice =
+                    convert_v67::softPrice(run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
+                s.ckmc = row.text(QStringLiteral("Store"));
+                s.spmc = row.text(QStringLiteral("Goods"));
+                s.dwmc = run.lookup(QStringLiteral("select unit from goods where goodsid=:p1"), {s.spbh});
+                // The quantity is read softly, like the prices.
+                try {
+                    s.yesl = row.amount(QStringLiteral("BalanceNum"));
+                } catch (const belmire::Error&) {
+                    s.yesl = {};
+                }
+                convert_v67::writeStock(insert, s, run.stamp());
+            });
+        convert_v67::buildStoreStock(run);
+    };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,61 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/supplier_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v1 {
+
+// Supplier into gysda, then SupplierType into gyslbda with the parent code the
+// row names ("-1" at the top level).
+shell::Operation suppliers()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("suppliers");
+    op.title = QStringLiteral("供应商转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insertSupplier = run.target(convert_v67::kInsertGysdaWithScope);
+        run.walk(
+            QStringLiteral("select * from Supplier "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("SupplierId"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                convert_v67::Supplier s;
+                s.code = code;
+                s.name = row.text(QStringLiteral("Supplier"));
+                s.saleModeName =
+                    run.lookup(QStringLiteral("select top 1 Salemode from goods where SupplierId=:p1"), {code});
+                s.categoryCode = row.text(QStringLiteral("SupplierTypeid"));
+                s.categoryName = run.lookup(
+                    QStringLiteral("select SupplierType from SupplierType where SupplierTypeId=:p1"), {s.categoryCode});
+                s.fax = row.text(QStringLiteral("Fax"));
+                s.phone = row.text(QStringLiteral("Phone"));
+                s.address = row.text(QStringLiteral("Address"));
+                s.manager = row.text(QStringLiteral("manager"));
+                s.bank = row.text(QStringLiteral("Bank"));
+                s.taxNumber = row.text(QStringLiteral("TaxCode"));
+                s.account = row.text(QStringLiteral("Accounts"));
+                s.contact = row.text(QStringLiteral("Linkman"));
+                s.postcode = row.text(QStringLiteral("Zip"));
+                s.goodsScope = row.text(QStringLiteral("GoodsScope"));
+                s.remark = row.text(QStringLiteral("memo1"));
+                convert_v67::writeSupplier(insertSupplier, s, run.stamp(), run.today());
+            });
+
+        db::Query& insertCategory = run.target(convert_v67::kInsertGyslbda);
+        run.retakeStamp();
+        run.walk(
+            QStringLiteral("select * from SupplierType  "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("SupplierTypeId"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                // Only the exact text "-1" marks the top; a padded one is kept as the parent code.
+                QByteArray parent = row.text(QStringLiteral("parent"));
+                if (parent == "-1")
+                    parent.clear();
+                convert_v67::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")),
+                                                   parent, run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v1

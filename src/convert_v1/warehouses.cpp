@@ -1,0 +1,26 @@
+#include "convert_v1/conversions.h"
+#include "convert_v67/warehouses.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v1 {
+
+shell::Operation warehouses()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("warehouses");
+    op.title = QStringLiteral("仓库档案转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(convert_v67::kInsertCkda);
+        run.walk(
+            QStringLiteral("select * from Store "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("StoreId"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                convert_v67::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v1

@@ -1,0 +1,38 @@
+#include "convert_v67/category_rows.h"
+#include "convert_v67/conversions.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v67 {
+
+namespace {
+
+const QString kLevelSettingLookup = QStringLiteral("select vals1 from xx where xm=:p1");
+
+} // namespace
+
+// splb into splbda; each parent code is the prefix of the category's own code
+// that the "spjc" level setting gives its level. The setting itself goes to the
+// target's "01splbjc" row afterwards.
+shell::Operation categories()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("categories");
+    op.title = QStringLiteral("商品类别转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(kInsertSplbda);
+        const QByteArray levelSetting = run.lookup(kLevelSettingLookup, {"spjc"});
+        run.walk(
+            QStringLiteral("select * from splb  "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("lbbh"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                const QByteArray parent = parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
+                writeCategory(insert, code, row.text(QStringLiteral("lbmc")), parent, run.stamp());
+            });
+        copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
+    };
+    return op;
+}
+
+} // namespace convert_v67

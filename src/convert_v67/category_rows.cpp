@@ -1,0 +1,41 @@
+#include "convert_v67/category_rows.h"
+
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+#include "textutil/plib.h"
+
+namespace convert_v67 {
+
+void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
+                   const QByteArray& stamp)
+{
+    insert.bindText(QStringLiteral("objid"), code);
+    insert.bindText(QStringLiteral("splbmc"), name);
+    insert.bindText(QStringLiteral("fbbh"), parent);
+    insert.bindText(QStringLiteral("xgrq"), stamp);
+    insert.exec();
+}
+
+QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray& levelSetting)
+{
+    // Levels above 7 count like level 7; the clamp also keeps huge levels from wrapping.
+    const int above = level <= 1 ? 0 : int(qMin<qint64>(level - 1, 6));
+    return gbk::cut(code, textutil::DigitSum(above, levelSetting));
+}
+
+QString quoted(const QByteArray& gbkText)
+{
+    // A GBK trail byte is never 0x27, so every quote byte is a real quote.
+    QString text = gbk::toUnicode(gbkText);
+    text.replace(u'\'', QStringLiteral("''"));
+    return u'\'' + text + u'\'';
+}
+
+void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting)
+{
+    const QByteArray converted = textutil::ReplaceAll(levelSetting, "0", "2");
+    run.execute(QStringLiteral("update xx set fvalue=") + quoted(converted) + QStringLiteral(" where objid=") +
+                quoted("01splbjc"));
+}
+
+} // namespace convert_v67

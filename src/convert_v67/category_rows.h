@@ -1,0 +1,35 @@
+#pragma once
+
+#include "db/query.h"
+
+#include <QStringList>
+
+namespace shell {
+class Run;
+}
+
+// The product category row of splbda and the level-setting row "01splbjc" of xx,
+// shared with the V1 category conversion.
+namespace convert_v67 {
+
+inline const QStringList kInsertSplbda = {
+    QStringLiteral("insert into splbda (objid,splbmc,fbbh,xgrq"),
+    QStringLiteral(") values ("),
+    QStringLiteral(":objid,:splbmc,:fbbh,:xgrq)"),
+};
+
+void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
+                   const QByteArray& stamp);
+
+// The leading part of a category code that names its parent: as many bytes as the
+// level setting gives the levels above `level` (digits 1 to level - 1, at most 6
+// count). Empty at the top level. Throws on a setting too short or not numeric.
+QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray& levelSetting);
+
+// Copies a source level setting to the target row "01splbjc", every "0" written as "2".
+void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting);
+
+// A text as an SQL string literal: enclosed in single quotes, inner quotes doubled.
+QString quoted(const QByteArray& gbkText);
+
+} // namespace convert_v67

@@ -1,0 +1,35 @@
+#include "convert_v67/goods_areas.h"
+
+#include "convert_v67/conversions.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v67 {
+
+void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
+{
+    insert.bindText(QStringLiteral("objid"), code, 15);
+    insert.bindText(QStringLiteral("hqmc"), name, 20);
+    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.exec();
+}
+
+shell::Operation goodsAreas()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("goods-areas");
+    op.title = QStringLiteral("货区档案转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(kInsertHqda);
+        run.walk(
+            QStringLiteral("select * from hq "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("hqbh"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                writeGoodsArea(insert, code, row.text(QStringLiteral("hqmc")), run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v67

@@ -1,0 +1,66 @@
+#include "convert_v67/member_rows.h"
+
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+#include "textutil/plib.h"
+#include "textutil/scramble.h"
+
+namespace convert_v67 {
+
+QByteArray cardNumber(const QByteArray& field) { return gbk::cut(gbk::trim(field), 13); }
+
+void resetMemberCategories(shell::Run& run)
+{
+    const QString crlf = QStringLiteral("\r\n");
+    run.once({
+        QStringLiteral("TRUNCATE TABLE hylbda "),
+        QStringLiteral("insert into hylbda (ObjId,lbmc,xgrq") + crlf + QStringLiteral(" ) values (") + crlf +
+            QStringLiteral(" '01','会员卡','") + QString::fromLatin1(run.stamp()) + QStringLiteral("' )") + crlf,
+    });
+}
+
+bool memberPresent(db::Query& check, const QByteArray& objid)
+{
+    check.bindText(QStringLiteral("objid"), objid);
+    check.open();
+    const bool present = check.next();
+    check.close();
+    return present;
+}
+
+void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp)
+{
+    static const QByteArray normal = gbk::fromUnicode(QStringLiteral("正常"));
+    const bool isNormal = row.zt == normal;
+    insert.bindText(QStringLiteral("objid"), row.objid, 13);
+    insert.bindText(QStringLiteral("czf"), row.czf);
+    insert.bindAmount(QStringLiteral("czye"), row.czye);
+    insert.bindText(QStringLiteral("czjxm"), textutil::ScrambleBalance(row.objid, row.czye.raw()));
+    insert.bindText(QStringLiteral("lbbh"), "01");
+    insert.bindText(QStringLiteral("lbmc"), gbk::fromUnicode(QStringLiteral("会员卡")));
+    insert.bindText(QStringLiteral("jyf"), textutil::ChooseValue<QByteArray>(isNormal, "0", "1"));
+    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, 20);
+    insert.bindText(QStringLiteral("xgrq"), stamp);
+    insert.bindText(QStringLiteral("jiezhi"), row.jiezhi);
+    insert.bindText(QStringLiteral("zhongzhirq"), "2010-12-31");
+    insert.bindText(QStringLiteral("sskhf"), row.sskhf);
+    insert.bindText(QStringLiteral("xingming"), row.xingming, 10);
+    insert.bindText(QStringLiteral("xingbie"), row.xingbie, 2);
+    insert.bindText(QStringLiteral("dizhi"), row.dizhi, 30);
+    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, 18);
+    insert.bindText(QStringLiteral("dianhua"), row.dianhua, 15);
+    insert.bindText(QStringLiteral("shengri"), row.shengri);
+    insert.bindText(QStringLiteral("jifenf"), row.jifenf);
+    insert.bindAmount(QStringLiteral("ljxfje"), row.ljxfje);
+    insert.bindAmount(QStringLiteral("ljjf"), row.ljjf);
+    insert.bindAmount(QStringLiteral("jfye"), row.jfye);
+    insert.bindText(QStringLiteral("huiyuanf"), row.huiyuanf);
+    insert.bindText(QStringLiteral("dazhef"), row.dazhef);
+    if (const double* rate = std::get_if<double>(&row.dazhezk))
+        insert.bindNumber(QStringLiteral("dazhezk"), *rate);
+    else
+        insert.bindInteger(QStringLiteral("dazhezk"), std::get<qint64>(row.dazhezk));
+    insert.exec();
+}
+
+} // namespace convert_v67

@@ -1,0 +1,52 @@
+#include "convert_v67/conversions.h"
+#include "convert_v67/member_rows.h"
+#include "shell/runframe.h"
+
+namespace convert_v67 {
+
+shell::Operation members()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("members");
+    op.title = QStringLiteral("会员信息转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        resetMemberCategories(run);
+        db::Query& check = run.target(kCheckHyda);
+        db::Query& insert = run.target(kInsertHyda);
+        run.retakeStamp(); // the xgrq of every member row
+        run.walk(
+            QStringLiteral("select * from hyda  "), true,
+            [](const db::Query& row) { return cardNumber(row.text(QStringLiteral("kbh"))); },
+            [&](const db::Query& row, const QByteArray& card) {
+                const db::Amount balance = row.amount(QStringLiteral("czye"));
+                if (memberPresent(check, card)) {
+                    run.skipRow(shell::Run::SkipProgress::DropCode);
+                    return;
+                }
+                // Fields are read in the order their columns are bound.
+                MemberRow m;
+                m.objid = card;
+                m.czf = row.text(QStringLiteral("czk"));
+                m.czye = balance;
+                m.zt = row.text(QStringLiteral("zt"));
+                m.jiezhi = row.text(QStringLiteral("klx"));
+                m.sskhf = row.text(QStringLiteral("skf"));
+                m.xingming = row.text(QStringLiteral("xm"));
+                m.dizhi = row.text(QStringLiteral("dzh"));
+                m.shenfenzheng = row.text(QStringLiteral("sfz"));
+                m.dianhua = row.text(QStringLiteral("dh"));
+                m.jifenf = row.text(QStringLiteral("jfk"));
+                m.ljxfje = row.amount(QStringLiteral("jfjelj"));
+                m.ljjf = row.amount(QStringLiteral("jffslj"));
+                m.jfye = row.amount(QStringLiteral("jffsye"));
+                m.huiyuanf = row.text(QStringLiteral("hyk"));
+                m.dazhef = row.text(QStringLiteral("dzk"));
+                m.dazhezk = row.number(QStringLiteral("dzbl"));
+                writeMember(insert, m, run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v67

@@ -1,0 +1,108 @@
+#include "convert_v67/conversions.h"
+#include "convert_v67/product_rows.h"
+#include "convert_v67/supplier_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+#include "textutil/imcode.h"
+
+namespace convert_v67 {
+namespace {
+
+// The product conversion of spxx; V6 sources have no tax rates and write both as 0.
+void convertProducts(shell::Run& run, bool withTaxRates)
+{
+    ProductTarget target(run);
+    run.retakeStamp();
+
+    const QByteArray quality = gbk::fromUnicode(QStringLiteral("合格品"));
+    const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
+    const QByteArray directSupply = gbk::fromUnicode(QStringLiteral("直配品"));
+
+    ProductRow p;
+    p.dengji = quality;
+    p.jgkzfsbh = "0";
+    p.jgkzfs = shopControl;
+    p.ghfsbh = "0";
+    p.ghfsmc = directSupply;
+    UnitRow unit;
+
+    run.walk(
+        QStringLiteral(" SELECT * from spxx WHERE (zhf = '0')"), true,
+        [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("Spbh"))); },
+        [&](const db::Query& row, const QByteArray& code) {
+            p.objid = code;
+            p.spmc = row.text(QStringLiteral("Spmc"));
+            p.ggxh = row.text(QStringLiteral("ggxh"));
+            p.splbbh = row.text(QStringLiteral("lbbh"));
+            p.splbmc = run.lookup(QStringLiteral("select lbmc from splb where lbbh=:p1"), {p.splbbh});
+            p.zjm = textutil::MnemonicCode(p.spmc, textutil::kMnemonicKeepSigns, 255);
+            p.chandi = row.text(QStringLiteral("cd"));
+            p.jxtax = withTaxRates ? row.amount(QStringLiteral("buytaxrate")) : db::Amount();
+            p.xxtax = withTaxRates ? row.amount(QStringLiteral("saletaxrate")) : db::Amount();
+            const bool ownCode = row.text(QStringLiteral("hjtm")) == "1";
+            p.scspf = ownCode ? "1" : "0";
+            p.bjkcf = row.text(QStringLiteral("jkc")) == "1" ? "0" : "1";
+            p.gysbh = row.text(QStringLiteral("gysbh"));
+            p.gysmc = run.lookup(QStringLiteral("select gysmc from gys where gysbh=:p1"), {p.gysbh});
+            p.lykdl = row.amount(QStringLiteral("lykd"));
+            // xsfs keeps the text as read; a name outside the four sale modes is coded "0".
+            p.xsfs = row.text(QStringLiteral("fs"));
+            p.xsfsbh = saleMode(p.xsfs).code;
+            unit.jj = row.amount(QStringLiteral("jhjj"));
+            const QByteArray area = row.text(QStringLiteral("hqbh"));
+            p.hqbh = gbk::trim(area);
+            p.hqmc = run.lookup(QStringLiteral("select hqmc from hq where hqbh=:p1"), {area});
+            unit.lsj = row.amount(QStringLiteral("lsj"));
+            unit.hyj = row.amount(QStringLiteral("hyj"));
+            unit.pfj = row.amount(QStringLiteral("pfj"));
+            unit.dwmc = row.text(QStringLiteral("jldw"));
+            const QByteArray mainBarCode = gbk::trim(row.text(ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm")));
+            const QByteArray barCode1 = gbk::trim(row.text(QStringLiteral("sptm1")));
+            const QByteArray barCode2 = gbk::trim(row.text(QStringLiteral("sptm2")));
+
+            if (!mainBarCode.isEmpty())
+                target.checkCode(mainBarCode, noticeBarCode(), noticeBarCodeIsProduct());
+            if (target.productCodeTaken(code)) {
+                run.log(noticeProductCode() + code);
+                run.skipRow();
+                return;
+            }
+            target.writeProduct(p);
+            unit.sptm = mainBarCode;
+            unit.ifjbdw = "1";
+            target.writeUnit(code, QByteArray("0"), unit);
+            unit.ifjbdw = "0";
+            if (!barCode1.isEmpty()) {
+                unit.sptm = barCode1;
+                target.writeUnit(code, 1, unit);
+            }
+            if (!barCode2.isEmpty()) {
+                unit.sptm = barCode2;
+                target.writeUnit(code, 2, unit);
+            }
+        });
+}
+
+} // namespace
+
+shell::Operation productsV6()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("products-v6");
+    op.title = QStringLiteral("V6商品转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) { convertProducts(run, false); };
+    return op;
+}
+
+shell::Operation productsV7()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("products-v7");
+    op.title = QStringLiteral("V7商品转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) { convertProducts(run, true); };
+    return op;
+}
+
+} // namespace convert_v67

@@ -1,0 +1,39 @@
+#include "convert_v67/conversions.h"
+#include "convert_v67/stock_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v67 {
+
+shell::Operation stock()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("stock");
+    op.title = QStringLiteral("库存转换");
+    op.completion = QStringLiteral("库存转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insert = run.target(kInsertSpckkc);
+        // The abort box is not consulted: the stock of every row is converted.
+        run.walk(
+            QStringLiteral("select * from spkc "), false,
+            [](const db::Query& row) {
+                return gbk::trim(row.text(QStringLiteral("ckbh"))) + gbk::trim(row.text(QStringLiteral("spbh")));
+            },
+            [&](const db::Query& row, const QByteArray&) {
+                StockRow s;
+                s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
+                s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
+                s.purchasePrice = softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
+                s.retailPrice = softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
+                s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
+                s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
+                s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
+                s.yesl = row.amount(QStringLiteral("yesl"));
+                writeStock(insert, s, run.stamp());
+            });
+        buildStoreStock(run);
+    };
+    return op;
+}
+
+} // namespace convert_v67

@@ -1,0 +1,54 @@
+#include "convert_v67/stock_rows.h"
+
+#include "shell/runframe.h"
+#include "textutil/error.h"
+
+namespace convert_v67 {
+
+db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode)
+{
+    try {
+        const QByteArray text = run.lookup(statement, {productCode});
+        return db::Amount::parse(QString::fromLatin1(text)).value_or(db::Amount());
+    } catch (const belmire::Error&) {
+        return {};
+    }
+}
+
+void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
+{
+    insert.bindText(QStringLiteral("ckbh"), row.ckbh, 3);
+    insert.bindText(QStringLiteral("ckmc"), row.ckmc, 20);
+    insert.bindText(QStringLiteral("spbh"), row.spbh, 15);
+    insert.bindText(QStringLiteral("spmc"), row.spmc, 40);
+    insert.bindText(QStringLiteral("dwmc"), row.dwmc, 6);
+    insert.bindAmount(QStringLiteral("yesl"), row.yesl);
+    insert.bindAmount(QStringLiteral("yecbje"), row.yesl * row.purchasePrice);
+    insert.bindAmount(QStringLiteral("yesjje"), row.yesl * row.retailPrice);
+    insert.bindText(QStringLiteral("bz"), QByteArray());
+    insert.bindInteger(QStringLiteral("qccbje"), 0);
+    insert.bindInteger(QStringLiteral("qcsjje"), 0);
+    insert.bindInteger(QStringLiteral("qcsl"), 0);
+    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.exec();
+}
+
+void buildStoreStock(shell::Run& run)
+{
+    const QString crlf = QStringLiteral("\r\n");
+    const QString sums =
+        QStringLiteral("insert into mdspkc (mdbh,spbh,yesl,yecbje,yesjje) ") + crlf +
+        QStringLiteral("select mdbh,spbh,sum(yesl),sum(yecbje),sum(yesjje) from ") + crlf +
+        QStringLiteral("(select b.Ownermdbh mdbh ,a.ckbh,a.spbh,a.yesl,a.yecbje,a.yesjje from spckkc a, ckda b "
+                       "where a.ckbh=b.objid) aa ") + crlf +
+        QStringLiteral(" group by mdbh,spbh ") + crlf;
+    run.once({
+        sums,
+        QStringLiteral("update mdspkc set mdmc=b.mdmc from mdspkc a,mdda b where a.mdbh=b.objid "),
+        QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
+        QStringLiteral("update mdspkc set dwmc=b.dwmc from mdspkc a,spdw b where a.spbh=b.objid and b.ifjbdw='1'"),
+        QStringLiteral("update mdspkc set xgrq='") + QString::fromLatin1(run.stamp()) + QStringLiteral("' from mdspkc "),
+    });
+}
+
+} // namespace convert_v67

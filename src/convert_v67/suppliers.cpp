@@ -1,0 +1,55 @@
+#include "convert_v67/category_rows.h"
+#include "convert_v67/conversions.h"
+#include "convert_v67/supplier_rows.h"
+#include "shell/runframe.h"
+#include "textutil/gbk.h"
+
+namespace convert_v67 {
+
+// gys into gysda, then gyslb into gyslbda, each category's parent code the
+// prefix of its own code that the "gysjc" level setting gives its level.
+shell::Operation suppliers()
+{
+    shell::Operation op;
+    op.id = QStringLiteral("suppliers");
+    op.title = QStringLiteral("供应商转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [](shell::Run& run) {
+        db::Query& insertSupplier = run.target(kInsertGysda);
+        run.walk(
+            QStringLiteral("select * from gys "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("gysbh"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                Supplier s;
+                s.code = code;
+                s.name = row.text(QStringLiteral("gysmc"));
+                s.saleModeName = run.lookup(QStringLiteral("select top 1 fs from spxx where gysbh=:p1"), {code});
+                s.categoryCode = row.text(QStringLiteral("gyslbbh"));
+                s.categoryName =
+                    run.lookup(QStringLiteral("select gyslbmc from gyslb where gyslbbh=:p1"), {s.categoryCode});
+                s.fax = row.text(QStringLiteral("cz"));
+                s.phone = row.text(QStringLiteral("dh"));
+                s.address = row.text(QStringLiteral("dz"));
+                s.bank = row.text(QStringLiteral("khh"));
+                s.taxNumber = row.text(QStringLiteral("sh"));
+                s.account = row.text(QStringLiteral("zh"));
+                s.contact = row.text(QStringLiteral("lxr"));
+                s.postcode = row.text(QStringLiteral("yb"));
+                writeSupplier(insertSupplier, s, run.stamp(), run.today());
+            });
+
+        db::Query& insertCategory = run.target(kInsertGyslbda);
+        run.retakeStamp();
+        const QByteArray levelSetting = run.lookup(QStringLiteral("select vals1 from xx where xm=:p1"), {"gysjc"});
+        run.walk(
+            QStringLiteral("select * from gyslb  "), false,
+            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("gyslbbh"))); },
+            [&](const db::Query& row, const QByteArray& code) {
+                const QByteArray parent = parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
+                writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("gyslbmc")), parent, run.stamp());
+            });
+    };
+    return op;
+}
+
+} // namespace convert_v67

@@ -1,0 +1,147 @@
+#include "db/connection.h"
+
+#include "textutil/error.h"
+
+#include <QAtomicInt>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace db {
+namespace {
+
+QAtomicInt g_counter;
+
+} // namespace
+
+QString statementTable(const QString& statement)
+{
+    static const QRegularExpression re(
+        QStringLiteral(R"(\b(?:insert\s+into|update|delete\s+from|truncate\s+table|from)\s+([A-Za-z_]\w*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(statement);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+Connection::Connection(QString role) : m_role(std::move(role)) {}
+
+Connection::~Connection() { close(); }
+
+void Connection::open(const QString& udlPath)
+{
+    close();
+    m_spec = readDataLink(udlPath);
+    if (m_spec.driver == QLatin1String("QSQLITE")) {
+        m_dialect = Dialect::SQLite;
+        // Qt would create a missing file; a missing database is an error here.
+        if (!QFileInfo(m_spec.databaseName).isFile())
+            throw belmire::Error(QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）")
+                                     .arg(m_role, m_spec.databaseName, udlPath));
+    } else if (m_spec.driver == QLatin1String("QPSQL")) {
+        m_dialect = Dialect::PostgreSQL;
+    } else {
+        m_dialect = Dialect::SqlServer;
+    }
+    if (!QSqlDatabase::isDriverAvailable(m_spec.driver))
+        throw belmire::Error(QStringLiteral("%1数据库驱动 %2 未安装").arg(m_role, m_spec.driver));
+
+    m_name = QStringLiteral("belmire-%1-%2").arg(m_role).arg(g_counter.fetchAndAddRelaxed(1));
+    QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
+    db.setDatabaseName(m_spec.databaseName);
+    if (!m_spec.host.isEmpty())
+        db.setHostName(m_spec.host);
+    if (m_spec.port > 0)
+        db.setPort(m_spec.port);
+    if (!m_spec.user.isEmpty())
+        db.setUserName(m_spec.user);
+    if (!m_spec.password.isEmpty())
+        db.setPassword(m_spec.password);
+    if (!m_spec.connectOptions.isEmpty())
+        db.setConnectOptions(m_spec.connectOptions);
+    if (!db.open()) {
+        const QString text = errorText(db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+        m_name.clear();
+        throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
+    }
+    if (m_dialect == Dialect::SQLite) {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+    }
+}
+
+void Connection::close()
+{
+    if (m_name.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isOpen()) {
+            if (m_inTransaction)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(m_name);
+    m_name.clear();
+    m_inTransaction = false;
+}
+
+bool Connection::isOpen() const { return !m_name.isEmpty() && database().isOpen(); }
+
+QSqlDatabase Connection::database() const { return QSqlDatabase::database(m_name, false); }
+
+void Connection::begin()
+{
+    if (m_inTransaction)
+        return;
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, errorText(db.lastError())));
+    m_inTransaction = true;
+}
+
+void Connection::commit()
+{
+    if (!m_inTransaction)
+        return;
+    QSqlDatabase db = database();
+    if (!db.commit()) {
+        const QString text = errorText(db.lastError());
+        db.rollback();
+        m_inTransaction = false;
+        throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, text));
+    }
+    m_inTransaction = false;
+}
+
+void Connection::rollback()
+{
+    if (!m_inTransaction)
+        return;
+    database().rollback();
+    m_inTransaction = false;
+}
+
+void Connection::exec(const QString& statement)
+{
+    QSqlQuery q(database());
+    if (!q.exec(rewrite(statement, m_dialect))) {
+        const QString table = statementTable(statement);
+        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(q.lastError())));
+    }
+}
+
+QString Connection::errorText(const QSqlError& error) const
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.text().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return maskSecret(text, m_spec.password);
+}
+
+} // namespace db

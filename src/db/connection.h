@@ -1,0 +1,55 @@
+#pragma once
+
+#include "db/datalink.h"
+#include "db/dialect.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+class QSqlError;
+
+namespace db {
+
+// One database connection opened from a data-link file. Owns its Qt connection
+// name; closing or destroying it removes the connection.
+class Connection {
+public:
+    explicit Connection(QString role);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Reads the data-link file and connects. Throws belmire::Error.
+    void open(const QString& udlPath);
+    void close();
+    bool isOpen() const;
+
+    Dialect dialect() const { return m_dialect; }
+    QSqlDatabase database() const;
+    const QString& role() const { return m_role; }
+    const ConnectionSpec& spec() const { return m_spec; }
+
+    void begin();
+    void commit();
+    void rollback();
+    bool inTransaction() const { return m_inTransaction; }
+
+    // Runs one statement (rewritten for the dialect); throws with the table named.
+    void exec(const QString& statement);
+
+    // The database's own text of an error, with the password masked.
+    QString errorText(const QSqlError& error) const;
+
+private:
+    QString m_role;
+    QString m_name;
+    ConnectionSpec m_spec;
+    Dialect m_dialect = Dialect::SQLite;
+    bool m_inTransaction = false;
+};
+
+// Where a statement writes or reads: the first table after insert into, update,
+// delete from, truncate table or from. Empty when there is none.
+QString statementTable(const QString& statement);
+
+} // namespace db

@@ -1,0 +1,693 @@
+#include "db/datalink.h"
+
+#include "textutil/error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QList>
+#include <QPair>
+
+#include <cstdint>
+
+namespace db {
+
+namespace {
+
+constexpr qsizetype kMaxLineBytes = 1024 * 1024;
+// No sensible data-link file comes near this; it keeps a wrong file from being read into memory whole.
+constexpr qsizetype kMaxFileBytes = 16 * 1024 * 1024;
+// What Qt's ODBC driver can hand to SQLDriverConnect (the length travels as SQLSMALLINT).
+constexpr qsizetype kMaxOdbcConnectionString = 32767;
+
+const QStringList& sqlServerDrivers()
+{
+    static const QStringList drivers = {QStringLiteral("ODBC Driver 18 for SQL Server"),
+                                        QStringLiteral("ODBC Driver 17 for SQL Server"), QStringLiteral("FreeTDS")};
+    return drivers;
+}
+
+const QString& supportedProviders()
+{
+    static const QString list = QStringLiteral("SQLite, SQLite3, SQLOLEDB, SQLNCLI, SQLNCLI10, SQLNCLI11, MSOLEDBSQL, "
+                                               "MSOLEDBSQL19, MSDASQL, PostgreSQL");
+    return list;
+}
+
+enum class Provider { Unknown, SQLite, SqlServer, Msdasql, PostgreSQL };
+
+Provider providerKind(const QString& name)
+{
+    static const QHash<QString, Provider> known = {
+        {QStringLiteral("sqlite"), Provider::SQLite},        {QStringLiteral("sqlite3"), Provider::SQLite},
+        {QStringLiteral("sqloledb"), Provider::SqlServer},   {QStringLiteral("sqlncli"), Provider::SqlServer},
+        {QStringLiteral("sqlncli10"), Provider::SqlServer},  {QStringLiteral("sqlncli11"), Provider::SqlServer},
+        {QStringLiteral("msoledbsql"), Provider::SqlServer}, {QStringLiteral("msoledbsql19"), Provider::SqlServer},
+        {QStringLiteral("msdasql"), Provider::Msdasql},      {QStringLiteral("postgresql"), Provider::PostgreSQL},
+    };
+    const QString lower = name.trimmed().toLower();
+    if (const auto it = known.find(lower); it != known.end())
+        return it.value();
+    // Windows writes versioned names ("SQLOLEDB.1", "MSDASQL.1"); one trailing ".<digits>" names the same provider.
+    const qsizetype dot = lower.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0 && dot + 1 < lower.size()) {
+        bool digits = true;
+        for (qsizetype i = dot + 1; i < lower.size(); ++i)
+            digits = digits && lower[i].isDigit() && lower[i].unicode() < 0x80;
+        if (digits)
+            return known.value(lower.left(dot), Provider::Unknown);
+    }
+    return Provider::Unknown;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const unsigned char* s, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len;
+        std::uint32_t cp;
+        std::uint32_t min;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2, cp = c & 0x1F, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3, cp = c & 0x0F, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4, cp = c & 0x07, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i < len)
+            return false;
+        for (int k = 1; k < len; ++k) {
+            const unsigned char cc = s[i + k];
+            if ((cc & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// UTF-16LE with every surrogate paired; false on an odd byte count or a lone surrogate.
+bool decodeUtf16Le(const unsigned char* s, qsizetype n, QString* out)
+{
+    if (n % 2 != 0)
+        return false;
+    const qsizetype units = n / 2;
+    QString text(units, Qt::Uninitialized);
+    QChar* d = text.data();
+    for (qsizetype i = 0; i < units; ++i)
+        d[i] = QChar(char16_t(s[2 * i] | (s[2 * i + 1] << 8)));
+    for (qsizetype i = 0; i < units; ++i) {
+        if (d[i].isHighSurrogate()) {
+            if (i + 1 == units || !d[i + 1].isLowSurrogate())
+                return false;
+            ++i;
+        } else if (d[i].isLowSurrogate()) {
+            return false;
+        }
+    }
+    *out = std::move(text);
+    return true;
+}
+
+[[noreturn]] void fail(const QString& message, const QString& secret)
+{
+    throw belmire::Error(maskSecret(message, secret));
+}
+
+QString fileText(const QString& path, const QString& what)
+{
+    return QStringLiteral("数据连接文件 %1 %2").arg(path, what);
+}
+
+// The file's text, decoded; *utf16 tells which encoding it was in (line lengths are measured in the file's bytes).
+QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
+{
+    if (bytes.size() > kMaxFileBytes)
+        fail(fileText(path, QStringLiteral("过大（超过 16 MB），不是数据连接文件")), {});
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    qsizetype size = bytes.size();
+    QString text;
+    bool ok;
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+        *utf16 = true;
+        ok = decodeUtf16Le(data + 2, size - 2, &text);
+        size -= 2;
+    } else {
+        *utf16 = false;
+        if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+            data += 3;
+            size -= 3;
+        }
+        ok = isValidUtf8(data, size);
+        if (ok)
+            text = QString::fromUtf8(reinterpret_cast<const char*>(data), size);
+    }
+    // A zero character would cut the value short in every C interface further down (and marks UTF-16 without BOM).
+    if (!ok || text.contains(QChar(0)))
+        fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16 也不是 UTF-8 文本）")), {});
+    if (size == 0)
+        fail(fileText(path, QStringLiteral("是空的")), {});
+    return text;
+}
+
+// Skips the "[oledb]" line, comment lines (";") and blank lines; the first other line is the init string.
+QString findInitString(const QString& text, bool utf16, const QString& path)
+{
+    QString init;
+    bool found = false;
+    qsizetype start = 0;
+    qsizetype lineBytes = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i == n || text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n')) {
+            if (!found) {
+                const QString line = text.mid(start, i - start).trimmed();
+                if (!line.isEmpty() && !line.startsWith(QLatin1Char(';'))
+                    && line.compare(QLatin1String("[oledb]"), Qt::CaseInsensitive) != 0) {
+                    init = line;
+                    found = true;
+                }
+            }
+            start = i + 1;
+            lineBytes = 0;
+            continue;
+        }
+        const char16_t u = text[i].unicode();
+        lineBytes += utf16 ? 2 : (u < 0x80 ? 1 : u < 0x800 ? 2 : QChar::isSurrogate(u) ? 2 : 3);
+        if (lineBytes > kMaxLineBytes)
+            fail(fileText(path, QStringLiteral("中有一行超过 1 MB，不是数据连接文件")), {});
+    }
+    if (!found)
+        fail(fileText(path, QStringLiteral("中没有连接串")), {});
+    return init;
+}
+
+// The init string's key=value pairs, keys lower-cased with blanks collapsed. A value in double or single quotes may
+// hold ";" and "="; a doubled quote inside it is one quote. A later key replaces an earlier one, as OLE DB does.
+// The messages never quote the text: a mis-split password would otherwise show up in them.
+QHash<QString, QString> parseInitString(const QString& s, const QString& path)
+{
+    QHash<QString, QString> pairs;
+    const qsizetype n = s.size();
+    qsizetype i = 0;
+    int item = 0;
+    const auto malformed = [&](const QString& what) {
+        fail(QStringLiteral("数据连接文件 %1 中的连接串格式错误：第 %2 项%3").arg(path, QString::number(item), what), {});
+    };
+    while (i < n) {
+        while (i < n && s[i].isSpace())
+            ++i;
+        if (i == n)
+            break;
+        if (s[i] == QLatin1Char(';')) {
+            ++i;
+            continue;
+        }
+        ++item;
+        const qsizetype keyStart = i;
+        while (i < n && s[i] != QLatin1Char('=') && s[i] != QLatin1Char(';'))
+            ++i;
+        if (i == n || s[i] == QLatin1Char(';'))
+            malformed(QStringLiteral("缺少 \"=\""));
+        const QString key = s.mid(keyStart, i - keyStart).simplified().toLower();
+        if (key.isEmpty())
+            malformed(QStringLiteral("没有键名"));
+        ++i;
+        while (i < n && s[i].isSpace())
+            ++i;
+        QString value;
+        if (i < n && (s[i] == QLatin1Char('"') || s[i] == QLatin1Char('\''))) {
+            const QChar quote = s[i++];
+            for (;;) {
+                if (i == n)
+                    malformed(QStringLiteral("的引号没有闭合"));
+                if (s[i] == quote) {
+                    if (i + 1 < n && s[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += s[i++];
+            }
+            while (i < n && s[i].isSpace())
+                ++i;
+            if (i < n && s[i] != QLatin1Char(';'))
+                malformed(QStringLiteral("的右引号后还有其他字符"));
+        } else {
+            const qsizetype valueStart = i;
+            while (i < n && s[i] != QLatin1Char(';'))
+                ++i;
+            value = s.mid(valueStart, i - valueStart).trimmed();
+        }
+        pairs.insert(key, value);
+    }
+    return pairs;
+}
+
+using OdbcAttributes = QList<QPair<QString, QString>>; // keyword as written (trimmed), value unquoted
+
+// Parses an ODBC connection string the way the driver manager does ({...} with "}}" for "}"). False when malformed.
+bool parseOdbcAttributes(const QString& s, OdbcAttributes* out)
+{
+    const qsizetype n = s.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (s[i].isSpace() || s[i] == QLatin1Char(';')))
+            ++i;
+        if (i == n)
+            break;
+        const qsizetype keyStart = i;
+        while (i < n && s[i] != QLatin1Char('=') && s[i] != QLatin1Char(';'))
+            ++i;
+        if (i == n || s[i] == QLatin1Char(';'))
+            return false;
+        const QString key = s.mid(keyStart, i - keyStart).trimmed();
+        if (key.isEmpty())
+            return false;
+        ++i;
+        QString value;
+        if (i < n && s[i] == QLatin1Char('{')) {
+            ++i;
+            for (;;) {
+                if (i == n)
+                    return false;
+                if (s[i] == QLatin1Char('}')) {
+                    if (i + 1 < n && s[i + 1] == QLatin1Char('}')) {
+                        value += QLatin1Char('}');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += s[i++];
+            }
+            while (i < n && s[i].isSpace())
+                ++i;
+            if (i < n && s[i] != QLatin1Char(';'))
+                return false;
+        } else {
+            const qsizetype valueStart = i;
+            while (i < n && s[i] != QLatin1Char(';'))
+                ++i;
+            value = s.mid(valueStart, i - valueStart);
+        }
+        out->append({key, value});
+    }
+    return true;
+}
+
+const QPair<QString, QString>* findAttribute(const OdbcAttributes& attrs, QLatin1String key)
+{
+    for (const auto& a : attrs)
+        if (a.first.compare(key, Qt::CaseInsensitive) == 0)
+            return &a;
+    return nullptr;
+}
+
+bool isValidPort(const QString& text, int* port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text)
+        if (c.unicode() < '0' || c.unicode() > '9')
+            return false;
+    *port = text.toInt();
+    return *port >= 1 && *port <= 65535;
+}
+
+QString userPart(const QString& user)
+{
+    return user.isEmpty() ? QString() : QStringLiteral(" (user %1)").arg(user);
+}
+
+class Builder {
+public:
+    Builder(QHash<QString, QString> pairs, const QString& baseDir, const QString& path, const QStringList* drivers)
+        : m_pairs(std::move(pairs)), m_baseDir(baseDir), m_path(path), m_drivers(drivers),
+          m_password(m_pairs.value(QStringLiteral("password")))
+    {
+    }
+
+    ConnectionSpec build()
+    {
+        const QString provider = m_pairs.value(QStringLiteral("provider")).trimmed();
+        if (provider.isEmpty())
+            fail(fileText(m_path, QStringLiteral("中没有提供程序（Provider）")));
+        ConnectionSpec spec;
+        switch (providerKind(provider)) {
+        case Provider::SQLite:
+            spec = sqlite();
+            break;
+        case Provider::SqlServer:
+            spec = sqlServer();
+            break;
+        case Provider::Msdasql:
+            spec = msdasql();
+            break;
+        case Provider::PostgreSQL:
+            spec = postgres();
+            break;
+        case Provider::Unknown: {
+            const QString shown = provider.size() > 80 ? provider.left(80) + QStringLiteral("…") : provider;
+            fail(QStringLiteral("数据连接文件 %1 中的提供程序 \"%2\" 不受支持（支持：%3）")
+                     .arg(m_path, shown, supportedProviders()));
+        }
+        }
+        spec.description = maskSecret(spec.description, m_password);
+        return spec;
+    }
+
+private:
+    [[noreturn]] void fail(const QString& message) const { db::fail(message, m_password); }
+
+    QString value(const char* key) const { return m_pairs.value(QLatin1String(key)); }
+
+    QString required(const char* key, const char* shownKey) const
+    {
+        const QString v = value(key).trimmed();
+        if (v.isEmpty())
+            fail(fileText(m_path, QStringLiteral("中缺少 %1").arg(QLatin1String(shownKey))));
+        return v;
+    }
+
+    // Windows logins cannot be made from here; without this check the login would silently go out without a user.
+    void rejectIntegratedSecurity() const
+    {
+        const QString v = value("integrated security").trimmed();
+        const QString lower = v.toLower();
+        if (lower == QLatin1String("sspi") || lower == QLatin1String("true") || lower == QLatin1String("yes"))
+            fail(fileText(m_path, QStringLiteral("要求 Windows 登录（Integrated Security=%1），这里不可用；"
+                                                 "请改用 User ID 和 Password")
+                                      .arg(v)));
+    }
+
+    ConnectionSpec sqlite() const
+    {
+        const QString source = value("data source");
+        if (source.trimmed().isEmpty())
+            fail(fileText(m_path, QStringLiteral("中缺少 Data Source")));
+        const bool drive = source.size() >= 3 && source[0].isLetter() && source[0].unicode() < 0x80
+                           && source[1] == QLatin1Char(':')
+                           && (source[2] == QLatin1Char('\\') || source[2] == QLatin1Char('/'));
+        if (drive || source.startsWith(QLatin1String("\\\\")))
+            fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
+        ConnectionSpec spec;
+        spec.driver = QStringLiteral("QSQLITE");
+        spec.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));
+        spec.description = QStringLiteral("SQLite %1").arg(spec.databaseName);
+        return spec;
+    }
+
+    QString sqlServerDriver() const
+    {
+        const QStringList installed = m_drivers ? *m_drivers : installedOdbcDrivers();
+        for (const QString& wanted : sqlServerDrivers())
+            for (const QString& have : installed)
+                if (have.compare(wanted, Qt::CaseInsensitive) == 0)
+                    return have;
+        fail(fileText(m_path, QStringLiteral("需要 SQL Server 的 ODBC 驱动，但这台机器上没有安装（查找了：%1）")
+                                  .arg(sqlServerDrivers().join(QStringLiteral(", ")))));
+    }
+
+    ConnectionSpec sqlServer() const
+    {
+        rejectIntegratedSecurity();
+        const QString source = required("data source", "Data Source");
+        QString server = source;
+        QString portText;
+        if (const qsizetype comma = source.lastIndexOf(QLatin1Char(',')); comma >= 0) {
+            server = source.left(comma).trimmed();
+            portText = source.mid(comma + 1).trimmed();
+            int port;
+            if (!isValidPort(portText, &port))
+                fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"%1\" 无效").arg(portText)));
+        }
+        if (server.isEmpty())
+            fail(fileText(m_path, QStringLiteral("中 Data Source 没有服务器名")));
+        const QString driver = sqlServerDriver();
+        const QString catalog = value("initial catalog").trimmed();
+        const QString user = value("user id");
+
+        QStringList parts{QStringLiteral("DRIVER=") + odbcQuote(driver)};
+        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) {
+            parts << QStringLiteral("SERVER=") + odbcQuote(server);
+            if (!portText.isEmpty())
+                parts << QStringLiteral("PORT=") + odbcQuote(portText);
+        } else {
+            parts << QStringLiteral("SERVER=")
+                         + odbcQuote(portText.isEmpty() ? server : server + QLatin1Char(',') + portText);
+        }
+        if (!catalog.isEmpty())
+            parts << QStringLiteral("DATABASE=") + odbcQuote(catalog);
+        if (!user.isEmpty())
+            parts << QStringLiteral("UID=") + odbcQuote(user);
+        if (!m_password.isEmpty())
+            parts << QStringLiteral("PWD=") + odbcQuote(m_password);
+
+        ConnectionSpec spec;
+        spec.driver = QStringLiteral("QODBC");
+        spec.databaseName = parts.join(QLatin1Char(';'));
+        spec.user = user;
+        spec.password = m_password;
+        const QString database = catalog.isEmpty() ? QString() : QString(QLatin1Char('/') + catalog);
+        spec.description = QStringLiteral("SQL Server %1%2%3").arg(source, database, userPart(user));
+        return spec;
+    }
+
+    ConnectionSpec msdasql()
+    {
+        rejectIntegratedSecurity();
+        QString extended = value("extended properties").trimmed();
+        while (extended.endsWith(QLatin1Char(';')))
+            extended = extended.left(extended.size() - 1).trimmed();
+        OdbcAttributes attrs;
+        if (!parseOdbcAttributes(extended, &attrs))
+            fail(fileText(m_path, QStringLiteral("中的 Extended Properties 不是有效的 ODBC 连接串")));
+        const auto* pwdAttr = findAttribute(attrs, QLatin1String("PWD"));
+        if (m_password.isEmpty() && pwdAttr)
+            m_password = pwdAttr->second;
+
+        QString connection = extended;
+        const bool names = findAttribute(attrs, QLatin1String("DSN")) || findAttribute(attrs, QLatin1String("DRIVER"))
+                           || findAttribute(attrs, QLatin1String("FILEDSN"));
+        if (!names) {
+            const QString source = value("data source").trimmed();
+            if (source.isEmpty())
+                fail(fileText(m_path, QStringLiteral("中既没有 Data Source（DSN 名）也没有含 DSN 或 DRIVER 的 "
+                                                     "Extended Properties")));
+            const QString dsn = QStringLiteral("DSN=") + odbcQuote(source);
+            connection = extended.isEmpty() ? dsn : dsn + QLatin1Char(';') + extended;
+            attrs.prepend({QStringLiteral("DSN"), source});
+        }
+
+        // User ID and Password are added unless the ODBC string already says the same; a contradiction is an error.
+        const QString user = value("user id");
+        const QString password = value("password");
+        const auto add = [&](QLatin1String attr, const QString& given, const char* shownKey) {
+            const auto* existing = findAttribute(attrs, attr);
+            if (given.isEmpty() || (existing && existing->second == given))
+                return;
+            if (existing)
+                fail(fileText(m_path, QStringLiteral("中的 %1 与 Extended Properties 中的 %2 不一致")
+                                          .arg(QLatin1String(shownKey), attr)));
+            connection += QLatin1Char(';') + QString(attr) + QLatin1Char('=') + odbcQuote(given);
+        };
+        add(QLatin1String("UID"), user, "User ID");
+        add(QLatin1String("PWD"), password, "Password");
+
+        QStringList shown;
+        for (const auto& a : attrs) {
+            const QString key = a.first.toUpper();
+            if (key == QLatin1String("DSN") || key == QLatin1String("FILEDSN") || key == QLatin1String("DRIVER")
+                || key == QLatin1String("SERVER") || key == QLatin1String("DATABASE"))
+                shown << key + QLatin1Char('=') + a.second;
+        }
+        const auto* uidAttr = findAttribute(attrs, QLatin1String("UID"));
+
+        ConnectionSpec spec;
+        spec.driver = QStringLiteral("QODBC");
+        spec.databaseName = connection;
+        spec.user = user.isEmpty() && uidAttr ? uidAttr->second : user;
+        spec.password = m_password;
+        spec.description = QStringLiteral("ODBC %1%2").arg(shown.join(QLatin1Char(';')), userPart(spec.user));
+        return spec;
+    }
+
+    ConnectionSpec postgres() const
+    {
+        rejectIntegratedSecurity();
+        const QString source = value("data source").trimmed();
+        QString host = source;
+        QString portText;
+        if (source.startsWith(QLatin1Char('['))) { // [IPv6]:port
+            const qsizetype close = source.indexOf(QLatin1Char(']'));
+            const QString rest = close < 0 ? QString() : source.mid(close + 1);
+            if (close < 0 || (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))))
+                fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 无效").arg(source)));
+            host = source.mid(1, close - 1);
+            portText = rest.mid(1);
+            if (!rest.isEmpty() && portText.isEmpty())
+                fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"\" 无效")));
+        } else if (source.count(QLatin1Char(':')) == 1) {
+            const qsizetype colon = source.indexOf(QLatin1Char(':'));
+            host = source.left(colon).trimmed();
+            portText = source.mid(colon + 1).trimmed();
+        }
+        ConnectionSpec spec;
+        if (!portText.isEmpty() && !isValidPort(portText, &spec.port))
+            fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"%1\" 无效").arg(portText)));
+        spec.driver = QStringLiteral("QPSQL");
+        spec.databaseName = value("initial catalog").trimmed();
+        spec.host = host;
+        spec.user = value("user id");
+        spec.password = m_password;
+        spec.connectOptions = QStringLiteral("connect_timeout=10");
+        const QString database = spec.databaseName.isEmpty() ? QString() : QLatin1Char('/') + spec.databaseName;
+        spec.description = QStringLiteral("PostgreSQL %1%2%3")
+                               .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(spec.user));
+        return spec;
+    }
+
+    QHash<QString, QString> m_pairs;
+    QString m_baseDir;
+    QString m_path;
+    const QStringList* m_drivers;
+    QString m_password;
+};
+
+ConnectionSpec parse(const QByteArray& bytes, const QString& baseDir, const QString& path, const QStringList* drivers)
+{
+    bool utf16 = false;
+    const QString text = decodeFile(bytes, path, &utf16);
+    const QString init = findInitString(text, utf16, path);
+    return Builder(parseInitString(init, path), baseDir, path, drivers).build();
+}
+
+void readIniSections(const QString& fileName, QStringList* out)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine(64 * 1024)).trimmed();
+        if (line.size() < 3 || !line.startsWith(QLatin1Char('[')) || !line.endsWith(QLatin1Char(']')))
+            continue;
+        const QString name = line.mid(1, line.size() - 2).trimmed();
+        // [ODBC] holds driver-manager settings and [ODBC Drivers] is an index, not drivers.
+        if (name.isEmpty() || name.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) == 0
+            || name.compare(QLatin1String("ODBC Drivers"), Qt::CaseInsensitive) == 0
+            || out->contains(name, Qt::CaseInsensitive))
+            continue;
+        out->append(name);
+    }
+}
+
+} // namespace
+
+ConnectionSpec readDataLink(const QString& udlPath)
+{
+    const QFileInfo info(udlPath);
+    if (!info.exists())
+        throw belmire::Error(fileText(udlPath, QStringLiteral("不存在")));
+    if (!info.isFile())
+        throw belmire::Error(fileText(udlPath, QStringLiteral("不是文件")));
+    QFile file(udlPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw belmire::Error(fileText(udlPath, QStringLiteral("无法读取：%1").arg(file.errorString())));
+    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw belmire::Error(fileText(udlPath, QStringLiteral("无法读取：%1").arg(file.errorString())));
+    return parse(bytes, info.absolutePath(), udlPath, nullptr);
+}
+
+ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages)
+{
+    return parse(bytes, baseDir, pathForMessages, nullptr);
+}
+
+ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
+                             const QStringList& installedOdbcDrivers)
+{
+    return parse(bytes, baseDir, pathForMessages, &installedOdbcDrivers);
+}
+
+QStringList installedOdbcDrivers()
+{
+    QStringList drivers;
+    QString dir = qEnvironmentVariable("ODBCSYSINI");
+    QString name = qEnvironmentVariable("ODBCINSTINI");
+    if (dir.isEmpty())
+        dir = QStringLiteral("/etc");
+    if (name.isEmpty())
+        name = QStringLiteral("odbcinst.ini");
+    readIniSections(QDir(dir).filePath(name), &drivers);
+    readIniSections(QDir::home().filePath(QStringLiteral(".odbcinst.ini")), &drivers);
+    return drivers;
+}
+
+QString odbcQuote(const QString& value)
+{
+    QString quoted = value;
+    quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
+    return QLatin1Char('{') + quoted + QLatin1Char('}');
+}
+
+QString maskSecret(const QString& text, const QString& secret)
+{
+    if (secret.isEmpty())
+        return text;
+    QString masked = text;
+    // Also the form the secret takes inside an ODBC connection string, which a driver may echo.
+    QString quoted = secret;
+    quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
+    if (quoted != secret)
+        masked.replace(quoted, QLatin1String("***"));
+    masked.replace(secret, QLatin1String("***"));
+    return masked;
+}
+
+QString qtOdbcDatabaseName(const ConnectionSpec& spec)
+{
+    const QString& s = spec.databaseName;
+    if (spec.driver != QLatin1String("QODBC"))
+        return s;
+    const auto unusable = [&](const QString& why) {
+        throw belmire::Error(QStringLiteral("ODBC 连接 %1 无法使用：%2").arg(spec.description, why));
+    };
+    if (s.size() > kMaxOdbcConnectionString)
+        unusable(QStringLiteral("连接串超过 32767 个字符"));
+    const QLatin1String fileDsn("FILEDSN=");
+    const QLatin1String dsn("DSN=");
+    if (s.contains(QLatin1String(".dsn"), Qt::CaseInsensitive)) {
+        // Qt puts "FILEDSN=" in front: only a string that begins with it survives, once that is taken off.
+        const QString rest = s.mid(fileDsn.size());
+        if (!s.startsWith(fileDsn, Qt::CaseInsensitive) || !rest.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
+            unusable(QStringLiteral("连接串中含有 \".dsn\"，Qt 的 ODBC 驱动会把它当作文件 DSN 的名字"));
+        return rest;
+    }
+    if (s.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
+        || s.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
+        return s;
+    // Qt puts "DSN=" in front of everything else.
+    if (!s.startsWith(dsn, Qt::CaseInsensitive))
+        unusable(QStringLiteral("连接串既没有以 DSN= 开头，也没有 DRIVER= 或 SERVER="));
+    return s.mid(dsn.size());
+}
+
+} // namespace db

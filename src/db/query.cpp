@@ -1,0 +1,292 @@
+#include "db/query.h"
+
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QSqlError>
+#include <QSqlField>
+
+namespace db {
+
+QByteArray variantText(const QVariant& value)
+{
+    if (value.isNull() || !value.isValid())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::QByteArray:
+        return value.toByteArray();
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest).toLatin1();
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+    case QMetaType::QDate:
+        return value.toDate().toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    case QMetaType::Bool:
+        return value.toBool() ? QByteArrayLiteral("True") : QByteArrayLiteral("False");
+    default:
+        return gbk::fromUnicode(value.toString());
+    }
+}
+
+qint64 variantInteger(const QVariant& value)
+{
+    if (value.isNull() || !value.isValid())
+        return 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        return value.toLongLong();
+    default:
+        break;
+    }
+    const QString text = value.toString().trimmed();
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok);
+    if (ok)
+        return v;
+    // Decimal values with a zero fraction ("2.0", numeric 2.0000) are integers too.
+    if (const auto a = Amount::parse(text); a && a->raw() % 10000 == 0)
+        return a->raw() / 10000;
+    throw belmire::Error(QStringLiteral("'%1' is not a valid integer value").arg(value.toString()));
+}
+
+bool variantTruth(const QVariant& value)
+{
+    if (value.isNull() || !value.isValid())
+        return false;
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString text = value.toString().trimmed().toLower();
+    if (text == u"true" || text == u"t" || text == u"yes" || text == u"y")
+        return true;
+    if (text == u"false" || text == u"f" || text == u"no" || text == u"n" || text.isEmpty())
+        return false;
+    bool ok = false;
+    const double d = text.toDouble(&ok);
+    if (ok)
+        return d != 0;
+    throw belmire::Error(QStringLiteral("'%1' is not a valid boolean value").arg(value.toString()));
+}
+
+QDate variantDate(const QVariant& value)
+{
+    if (value.isNull() || !value.isValid())
+        return {};
+    if (value.typeId() == QMetaType::QDate)
+        return value.toDate();
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime().date();
+    const QString text = value.toString().trimmed();
+    if (text.isEmpty())
+        return {};
+    QDate d = QDate::fromString(text.left(10), Qt::ISODate);
+    if (!d.isValid())
+        d = QDateTime::fromString(text, Qt::ISODate).date();
+    if (!d.isValid())
+        throw belmire::Error(QStringLiteral("'%1' is not a valid date").arg(text));
+    return d;
+}
+
+Query::Query(Connection& connection) : m_connection(connection) {}
+
+void Query::setLines(const QStringList& lines)
+{
+    QString text;
+    for (const QString& line : lines)
+        text += line + QStringLiteral("\r\n");
+    setText(text);
+}
+
+void Query::setText(const QString& text)
+{
+    close();
+    m_text = text;
+    m_table = statementTable(text);
+    m_prepared = false;
+}
+
+void Query::fail(const QSqlError& error) const
+{
+    throw belmire::Error(QStringLiteral("表 %1：%2").arg(m_table, m_connection.errorText(error)));
+}
+
+void Query::prepare()
+{
+    if (m_prepared)
+        return;
+    m_query = QSqlQuery(m_connection.database());
+    m_query.setForwardOnly(true);
+    m_query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    if (!m_query.prepare(rewrite(m_text, m_connection.dialect())))
+        fail(m_query.lastError());
+    m_prepared = true;
+}
+
+QString Query::placeholder(const QString& name) const { return u':' + name; }
+
+void Query::bindText(const QString& name, const QByteArray& gbkText)
+{
+    // An empty text is bound as an empty text, never as NULL.
+    const QString text = gbk::toUnicode(gbkText);
+    m_query.bindValue(placeholder(name), text.isNull() ? QStringLiteral("") : text);
+}
+
+void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype cut)
+{
+    bindText(name, gbk::cut(gbkText, cut));
+}
+
+void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), value.toString()); }
+
+void Query::bindInteger(const QString& name, qint64 value) { m_query.bindValue(placeholder(name), value); }
+
+void Query::bindNumber(const QString& name, double value) { m_query.bindValue(placeholder(name), value); }
+
+void Query::exec()
+{
+    if (!m_prepared)
+        prepare();
+    if (!m_query.exec())
+        fail(m_query.lastError());
+}
+
+void Query::execDirect()
+{
+    if (!m_prepared) {
+        m_query = QSqlQuery(m_connection.database());
+        m_prepared = true;
+    }
+    if (!m_query.exec(rewrite(m_text, m_connection.dialect())))
+        fail(m_query.lastError());
+}
+
+void Query::open()
+{
+    close();
+    prepare();
+    exec();
+    m_open = true;
+    m_fieldIndex.clear();
+    m_record = m_query.record();
+}
+
+int Query::countRows()
+{
+    QString inner = rewrite(m_text, m_connection.dialect()).trimmed();
+    while (inner.endsWith(u';'))
+        inner.chop(1);
+    QSqlQuery q(m_connection.database());
+    if (!q.exec(QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count")) || !q.next())
+        fail(q.lastError());
+    return q.value(0).toInt();
+}
+
+bool Query::next()
+{
+    if (!m_open)
+        return false;
+    if (!m_query.next()) {
+        if (m_query.lastError().isValid())
+            fail(m_query.lastError());
+        return false;
+    }
+    return true;
+}
+
+void Query::close()
+{
+    if (m_open || m_prepared)
+        m_query.finish();
+    m_open = false;
+}
+
+QStringList Query::fieldNames() const
+{
+    QStringList names;
+    for (int i = 0; i < m_record.count(); ++i)
+        names << m_record.fieldName(i);
+    return names;
+}
+
+int Query::fieldIndex(const QString& name) const
+{
+    const auto it = m_fieldIndex.constFind(name);
+    if (it != m_fieldIndex.constEnd())
+        return *it;
+    int index = -1;
+    for (int i = 0; i < m_record.count(); ++i)
+        if (m_record.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) {
+            index = i;
+            break;
+        }
+    m_fieldIndex.insert(name, index);
+    return index;
+}
+
+bool Query::hasField(const QString& name) const { return fieldIndex(name) >= 0; }
+
+QVariant Query::value(const QString& name) const
+{
+    const int i = fieldIndex(name);
+    if (i < 0)
+        throw belmire::Error(QStringLiteral("表 %1：字段 %2 不存在").arg(m_table, name));
+    return m_query.value(i);
+}
+
+QByteArray Query::text(const QString& name) const { return variantText(value(name)); }
+
+qint64 Query::integer(const QString& name) const
+{
+    try {
+        return variantInteger(value(name));
+    } catch (const belmire::Error& e) {
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+    }
+}
+
+Amount Query::amount(const QString& name) const
+{
+    try {
+        return Amount::fromVariant(value(name));
+    } catch (const belmire::Error& e) {
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+    }
+}
+
+double Query::number(const QString& name) const
+{
+    const QVariant v = value(name);
+    if (v.isNull())
+        return 0;
+    bool ok = false;
+    const double d = v.toString().trimmed().toDouble(&ok);
+    if (!ok)
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：'%3' 不是有效的数值").arg(m_table, name, v.toString()));
+    return d;
+}
+
+bool Query::truth(const QString& name) const
+{
+    try {
+        return variantTruth(value(name));
+    } catch (const belmire::Error& e) {
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+    }
+}
+
+QDate Query::date(const QString& name) const
+{
+    try {
+        return variantDate(value(name));
+    } catch (const belmire::Error& e) {
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+    }
+}
+
+} // namespace db

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "db/amount.h"
+#include "db/connection.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QHash>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+
+namespace db {
+
+// A statement of lines (each followed by CR LF) with named parameters
+// (":objid"), prepared once and executed many times, or a SELECT walked row by
+// row. Field names match without regard to case. Every failure throws
+// belmire::Error naming the table and carrying the database's own text.
+class Query {
+public:
+    explicit Query(Connection& connection);
+
+    void setLines(const QStringList& lines);
+    void setText(const QString& text);
+    const QString& text() const { return m_text; }
+    const QString& table() const { return m_table; }
+
+    // Target statements: prepare once, bind by name, execute.
+    void prepare();
+    void bindText(const QString& name, const QByteArray& gbkText);
+    void bindText(const QString& name, const QByteArray& gbkText, qsizetype cut);
+    void bindAmount(const QString& name, Amount value);
+    void bindInteger(const QString& name, qint64 value);
+    void bindNumber(const QString& name, double value);
+    void exec();
+    // Runs the text as it is, unprepared (for statements a server cannot prepare).
+    void execDirect();
+    int rowsAffected() const { return m_query.numRowsAffected(); }
+
+    // Row sets: open streams the rows; countRows asks the database for the total first.
+    void open();
+    int countRows();
+    bool next();
+    bool isOpen() const { return m_open; }
+    void close();
+    QSqlRecord currentRecord() const { return m_query.record(); }
+    QStringList fieldNames() const;
+    bool hasField(const QString& name) const;
+
+    QVariant value(const QString& name) const;
+    QByteArray text(const QString& name) const;         // NULL -> ""
+    qint64 integer(const QString& name) const;          // NULL -> 0
+    Amount amount(const QString& name) const;           // NULL -> 0
+    double number(const QString& name) const;           // NULL -> 0
+    bool truth(const QString& name) const;              // NULL -> false
+    QDate date(const QString& name) const;              // NULL -> invalid date
+
+private:
+    int fieldIndex(const QString& name) const;
+    [[noreturn]] void fail(const QSqlError& error) const;
+    QString placeholder(const QString& name) const;
+
+    Connection& m_connection;
+    QSqlQuery m_query;
+    QString m_text;
+    QString m_table;
+    bool m_prepared = false;
+    bool m_open = false;
+    QSqlRecord m_record;
+    mutable QHash<QString, int> m_fieldIndex;
+};
+
+// Reads a database value as GBK text, an integer, a truth value or a date.
+QByteArray variantText(const QVariant& value);
+qint64 variantInteger(const QVariant& value);
+bool variantTruth(const QVariant& value);
+QDate variantDate(const QVariant& value);
+
+} // namespace db

@@ -1,0 +1,309 @@
+#include "gui/mainform.h"
+
+#include "gui/sourcerows.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+enum class Only { Both, V67, V1 };
+
+struct ButtonPlace {
+    const char* name;
+    const char16_t* caption;
+    int left, top, width, height;
+    const char* operationId; // null for the product button, whose operation depends on the program
+    Only only;
+};
+
+// The upper row converts, the lower row empties the tables that the conversion above it fills.
+const ButtonPlace kButtons[] = {
+    {"CkdaBitBtn", u"仓库档案转换", 5, 14, 79, 25, "warehouses", Only::Both},
+    {"CkBitBtn", u"清空仓库", 5, 39, 79, 23, "clear-warehouses", Only::Both},
+    {"BitBtn5", u"货区档案转换", 93, 15, 79, 25, "goods-areas", Only::Both},
+    {"BitBtn7", u"清空货区", 93, 40, 79, 23, "clear-goods-areas", Only::Both},
+    {"gysBitBtn4", u"供应商转换", 176, 15, 79, 25, "suppliers", Only::Both},
+    {"BitBtn6", u"清空供应商", 175, 40, 79, 23, "clear-suppliers", Only::Both},
+    {"splbBitBtn5", u"商品类别转换", 256, 15, 79, 25, "categories", Only::Both},
+    {"BitBtn1", u"清空类别", 256, 40, 79, 23, "clear-categories", Only::Both},
+    {"spdaBitBtnV6", u"V6商品转换", 344, 15, 65, 25, "products-v6", Only::V67},
+    {"spdaBitBtnV7", u"V7商品转换", 408, 15, 65, 25, "products-v7", Only::V67},
+    {"spdaBitBtnV1", u"V1商品转换", 344, 15, 129, 25, "products", Only::V1},
+    {"BitBtn3", u"清空商品档案", 344, 40, 129, 23, "clear-products", Only::Both},
+    {"BitBtn8", u"库存转换", 480, 15, 90, 25, "stock", Only::Both},
+    {"BitBtn9", u"清空库存", 480, 40, 90, 23, "clear-stock", Only::Both},
+    {"hydaBitBtn7", u"会员信息转换", 584, 15, 90, 25, "members", Only::Both},
+    {"BitBtn4", u"清空会员", 584, 40, 90, 23, "clear-members", Only::Both},
+};
+
+// Keyboard order of the button strip; buttons the program lacks are left out.
+const char* const kButtonTabOrder[] = {
+    "spdaBitBtnV6", "gysBitBtn4", "splbBitBtn5", "BitBtn6", "hydaBitBtn7", "BitBtn1",
+    "BitBtn3", "BitBtn4", "BitBtn5", "BitBtn7", "BitBtn8", "BitBtn9",
+    "spdaBitBtnV7", "spdaBitBtnV1", "CkdaBitBtn", "CkBitBtn",
+};
+
+bool belongsTo(Only only, shell::Family family)
+{
+    return only == Only::Both || (only == Only::V67) == (family == shell::Family::V67);
+}
+
+QFrame* panel(const char* name, QWidget* parent)
+{
+    auto* p = new QFrame(parent);
+    p->setObjectName(QString::fromLatin1(name));
+    p->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    p->setLineWidth(1);
+    return p;
+}
+
+const QString kSourceUdl = QStringLiteral("数据库连接1.udl");
+const QString kTargetUdl = QStringLiteral("数据库连接2.udl");
+
+} // namespace
+
+TmainForm::TmainForm(shell::Family family, QString programFolder, QWidget* parent)
+    : QWidget(parent), m_family(family), m_sourceUdl(QDir(programFolder).filePath(kSourceUdl)),
+      m_targetUdl(QDir(programFolder).filePath(kTargetUdl)), m_frame(*this, m_sourceUdl, m_targetUdl)
+{
+    setObjectName(QStringLiteral("mainForm"));
+    setWindowTitle(family == shell::Family::V67 ? QStringLiteral("BelmireV6 V7系统数据导入“Quorvan” V9")
+                                                : QStringLiteral("BelmireV1系统数据导入“Quorvan” V9"));
+    setFont(programFont());
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    buildTopStrip();
+    buildMiddleBand();
+    buildButtonStrip();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_panel2);
+    layout->addWidget(m_splitter1, 1);
+    layout->addWidget(m_panel1);
+    arrangeTabOrder();
+
+    // Client area 714 x 391: with the usual frame and title bar the window is 722 x 418.
+    move(57, 187);
+    resize(714, 391);
+}
+
+TmainForm::~TmainForm() = default;
+
+QFont TmainForm::programFont()
+{
+    // "宋体" where it exists; otherwise the first installed Chinese font, so that every caption shows.
+    QStringList families{QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun")};
+    const QStringList fallbacks{QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("WenQuanYi Micro Hei"),
+                                QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
+                                QStringLiteral("AR PL UMing CN"), QStringLiteral("Droid Sans Fallback")};
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& f : fallbacks)
+        if (installed.contains(f, Qt::CaseInsensitive))
+            families << f;
+    QFont font(families.first());
+    font.setFamilies(families);
+    font.setPixelSize(12);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+void TmainForm::buildTopStrip()
+{
+    m_panel2 = panel("Panel2", this);
+    m_panel2->setFixedHeight(41);
+
+    // Wide enough for the longest progress line, short of the abort box.
+    m_xxLabel = new QLabel(QStringLiteral("信息"), m_panel2);
+    m_xxLabel->setObjectName(QStringLiteral("xxLabel"));
+    m_xxLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_xxLabel->setGeometry(48, 16, 268, 17);
+
+    m_checkBox1 = new QCheckBox(QStringLiteral("中断"), m_panel2);
+    m_checkBox1->setObjectName(QStringLiteral("CheckBox1"));
+    m_checkBox1->setGeometry(320, 16, 97, 17);
+
+    m_bitBtn2 = new QPushButton(QStringLiteral("退出"), m_panel2);
+    m_bitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+    m_bitBtn2->setGeometry(472, 8, 75, 25);
+    connect(m_bitBtn2, &QPushButton::clicked, this, &TmainForm::BitBtn2Click);
+}
+
+void TmainForm::buildMiddleBand()
+{
+    m_splitter1 = new QSplitter(Qt::Horizontal, this);
+    m_splitter1->setObjectName(QStringLiteral("Splitter1"));
+    m_splitter1->setHandleWidth(5);
+    m_splitter1->setChildrenCollapsible(false);
+    m_splitter1->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: palette(highlight); }"));
+
+    m_rows = new gui::SourceRowsModel(this);
+    m_grid = new QTableView(m_splitter1);
+    m_grid->setObjectName(QStringLiteral("DBGridEh1"));
+    m_grid->setModel(m_rows);
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_grid->verticalHeader()->setDefaultSectionSize(18);
+    m_grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: green; selection-background-color: "
+                                         "palette(highlight); selection-color: white; }"));
+
+    m_panel3 = panel("Panel3", m_splitter1);
+    auto* log = new QVBoxLayout(m_panel3);
+    log->setContentsMargins(1, 1, 1, 1);
+    log->setSpacing(0);
+    auto* title = new QLabel(QStringLiteral("异常信息"), m_panel3);
+    title->setObjectName(QStringLiteral("Panel4"));
+    title->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    title->setAlignment(Qt::AlignCenter);
+    title->setFixedHeight(16);
+    m_memo1 = new QPlainTextEdit(m_panel3);
+    m_memo1->setObjectName(QStringLiteral("Memo1"));
+    m_memo1->setReadOnly(true);
+    m_memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log->addWidget(title);
+    log->addWidget(m_memo1, 1);
+
+    m_splitter1->addWidget(m_grid);
+    m_splitter1->addWidget(m_panel3);
+    // The grid keeps its width when the window grows; the log region takes the rest.
+    m_splitter1->setStretchFactor(0, 0);
+    m_splitter1->setStretchFactor(1, 1);
+    m_splitter1->setSizes({529, 180});
+}
+
+void TmainForm::buildButtonStrip()
+{
+    m_panel1 = panel("Panel1", this);
+    m_panel1->setFixedHeight(69);
+    for (const ButtonPlace& b : kButtons) {
+        if (!belongsTo(b.only, m_family))
+            continue;
+        auto* button = new QPushButton(QString::fromUtf16(b.caption), m_panel1);
+        button->setObjectName(QString::fromLatin1(b.name));
+        button->setGeometry(b.left, b.top, b.width, b.height);
+        const QString id = QString::fromLatin1(b.operationId);
+        button->setEnabled(shell::findOperation(m_family, id) != nullptr);
+        connect(button, &QPushButton::clicked, this, [this, id] { runOperation(id); });
+        m_operationButtons.append({button, id});
+    }
+}
+
+void TmainForm::arrangeTabOrder()
+{
+    QList<QWidget*> chain;
+    for (const char* name : kButtonTabOrder)
+        if (auto* b = m_panel1->findChild<QPushButton*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly))
+            chain << b;
+    chain << m_grid << m_checkBox1 << m_bitBtn2 << m_memo1;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void TmainForm::runOperation(const QString& id)
+{
+    // The per-row event pass lets clicks through; a second operation never starts inside a run.
+    if (m_busy)
+        return;
+    const shell::Operation* operation = shell::findOperation(m_family, id);
+    if (!operation)
+        return;
+    m_busy = true;
+    enableOperationButtons(false);
+    m_frame.run(*operation); // shows the completion or the error box itself
+    enableOperationButtons(true);
+    m_busy = false;
+    if (m_closeAfterRun)
+        closeAfterRun();
+}
+
+void TmainForm::enableOperationButtons(bool enable)
+{
+    for (const OperationButton& b : std::as_const(m_operationButtons))
+        b.button->setEnabled(enable && shell::findOperation(m_family, b.operationId) != nullptr);
+}
+
+void TmainForm::BitBtn2Click()
+{
+    if (m_busy) {
+        // Pressed during a run: stop it where it honours the abort box, and leave once it has returned.
+        m_checkBox1->setChecked(true);
+        m_closeAfterRun = true;
+        return;
+    }
+    closeAfterRun();
+}
+
+void TmainForm::closeAfterRun()
+{
+    m_frame.disconnect();
+    close();
+}
+
+void TmainForm::closeEvent(QCloseEvent* event)
+{
+    // The run is on the call stack below this event; the window goes when it has returned.
+    if (m_busy) {
+        m_checkBox1->setChecked(true);
+        m_closeAfterRun = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void TmainForm::clearLog() { m_memo1->clear(); }
+
+void TmainForm::appendLog(const QString& line) { m_memo1->appendPlainText(line); }
+
+void TmainForm::showProgress(const QString& line) { m_xxLabel->setText(line); }
+
+void TmainForm::processEvents() { QCoreApplication::processEvents(); }
+
+bool TmainForm::abortTicked() { return m_checkBox1->isChecked(); }
+
+void TmainForm::sourceOpened(const QStringList& fields) { m_rows->reset(fields); }
+
+void TmainForm::sourceRow(int index, const QSqlRecord& row)
+{
+    const int at = m_rows->append(index, row);
+    const int column = qMax(0, m_grid->currentIndex().column());
+    const QModelIndex current = m_rows->index(at, qMin(column, m_rows->columnCount() - 1));
+    m_grid->setCurrentIndex(current);
+    m_grid->scrollTo(current);
+}
+
+void TmainForm::completed(const QString& caption, const QString& text)
+{
+    if (m_messageSink) {
+        m_messageSink(QStringLiteral("warning"), caption, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TmainForm::failed(const QString& message)
+{
+    const QString caption = QStringLiteral("错误");
+    if (m_messageSink) {
+        m_messageSink(QStringLiteral("critical"), caption, message);
+        return;
+    }
+    QMessageBox::critical(this, caption, message);
+}

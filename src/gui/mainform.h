@@ -1,0 +1,101 @@
+#pragma once
+
+#include "shell/frontend.h"
+#include "shell/operation.h"
+#include "shell/runframe.h"
+
+#include <QFont>
+#include <QList>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTableView;
+
+namespace gui {
+class SourceRowsModel;
+}
+
+// The one window of v67convert and v1convert: a strip with the progress line,
+// the abort box and the exit button; the grid of source rows beside the log
+// pane; and the row of operation buttons. Each button runs its operation to
+// completion inside the click, through the window's run frame.
+class TmainForm : public QWidget, public shell::Frontend {
+    Q_OBJECT
+public:
+    // Receives the completion and error boxes instead of showing them; kind is
+    // "warning" (completion box) or "critical" (error box).
+    using MessageSink = std::function<void(const QString& kind, const QString& caption, const QString& text)>;
+
+    // programFolder holds the two data-link files; it is used as given.
+    TmainForm(shell::Family family, QString programFolder, QWidget* parent = nullptr);
+    ~TmainForm() override;
+
+    // "宋体" 12 pixels, falling back to an installed Chinese font.
+    static QFont programFont();
+
+    void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
+
+    shell::Family family() const { return m_family; }
+    const QString& sourceUdl() const { return m_sourceUdl; }
+    const QString& targetUdl() const { return m_targetUdl; }
+    bool busy() const { return m_busy; }
+
+    // shell::Frontend
+    void clearLog() override;
+    void appendLog(const QString& line) override;
+    void showProgress(const QString& line) override;
+    void processEvents() override;
+    bool abortTicked() override;
+    void sourceOpened(const QStringList& fields) override;
+    void sourceRow(int index, const QSqlRecord& row) override;
+    void completed(const QString& caption, const QString& text) override;
+    void failed(const QString& message) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void BitBtn2Click();
+
+private:
+    struct OperationButton {
+        QPushButton* button;
+        QString operationId;
+    };
+
+    void buildTopStrip();
+    void buildMiddleBand();
+    void buildButtonStrip();
+    void arrangeTabOrder();
+    void runOperation(const QString& id);
+    void enableOperationButtons(bool enable);
+    void closeAfterRun();
+
+    shell::Family m_family;
+    QString m_sourceUdl;
+    QString m_targetUdl;
+
+    QFrame* m_panel2 = nullptr;
+    QLabel* m_xxLabel = nullptr;
+    QCheckBox* m_checkBox1 = nullptr;
+    QPushButton* m_bitBtn2 = nullptr;
+    QSplitter* m_splitter1 = nullptr;
+    QTableView* m_grid = nullptr;
+    gui::SourceRowsModel* m_rows = nullptr;
+    QFrame* m_panel3 = nullptr;
+    QPlainTextEdit* m_memo1 = nullptr;
+    QFrame* m_panel1 = nullptr;
+    QList<OperationButton> m_operationButtons;
+
+    shell::RunFrame m_frame;
+    MessageSink m_messageSink;
+    bool m_busy = false;
+    bool m_closeAfterRun = false;
+};

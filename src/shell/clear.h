@@ -1,0 +1,11 @@
+#pragma once
+
+#include "shell/operation.h"
+
+namespace shell {
+
+// The seven clear operations: each empties the target tables of one kind, all
+// of them or none, and touches only the target connection.
+QList<Operation> clearOperations(Family family);
+
+} // namespace shell

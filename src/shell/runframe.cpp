@@ -1,0 +1,302 @@
+#include "shell/runframe.h"
+
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <QElapsedTimer>
+
+namespace shell {
+namespace {
+
+constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
+const QString kRowSavepoint = QStringLiteral("belmire_row");
+
+} // namespace
+
+QString progressLine(int i, int n, const QByteArray& code)
+{
+    return QStringLiteral("信息:%1/%2  (编号").arg(i).arg(n) + gbk::toUnicode(code) + u')';
+}
+
+QString progressLine(int i, int n) { return QStringLiteral("信息:%1/%2").arg(i).arg(n); }
+
+RunFrame::RunFrame(Frontend& frontend, QString sourceUdl, QString targetUdl)
+    : m_frontend(frontend), m_sourceUdl(std::move(sourceUdl)), m_targetUdl(std::move(targetUdl)),
+      m_clock([] { return QDateTime::currentDateTime(); })
+{
+}
+
+RunFrame::~RunFrame() = default;
+
+void RunFrame::disconnect()
+{
+    m_source.close();
+    m_target.close();
+}
+
+RunResult RunFrame::run(const Operation& operation)
+{
+    RunResult result;
+    if (m_running) {
+        result.message = QStringLiteral("%1：另一个操作正在运行").arg(operation.title);
+        return result;
+    }
+    m_running = true;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        Run run(*this, operation);
+        try {
+            if (operation.needsSource) {
+                m_frontend.clearLog();
+                m_source.close();
+                m_target.close();
+                m_source.open(m_sourceUdl);
+            } else {
+                m_target.close();
+            }
+            m_target.open(m_targetUdl);
+            run.retakeStamp();
+            operation.body(run);
+            m_target.commit();
+            run.result().ok = true;
+        } catch (const belmire::Error& e) {
+            m_target.rollback();
+            run.result().message = operation.title + QStringLiteral("：") + e.message();
+        } catch (const std::exception& e) {
+            m_target.rollback();
+            run.result().message = operation.title + QStringLiteral("：") + QString::fromLocal8Bit(e.what());
+        }
+        result = run.result();
+    }
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    m_running = false;
+    if (result.ok)
+        m_frontend.completed(QStringLiteral("提示"), operation.completion);
+    else
+        m_frontend.failed(result.message);
+    return result;
+}
+
+Run::Run(RunFrame& frame, const Operation& operation) : m_frame(frame), m_operation(operation) {}
+
+Run::~Run() = default;
+
+void Run::retakeStamp()
+{
+    m_stamp = m_frame.m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm ss")).toLatin1();
+}
+
+QByteArray Run::today() const { return m_frame.m_clock().date().toString(QStringLiteral("yyyy-MM-dd")).toLatin1(); }
+
+db::Query& Run::target(const QStringList& lines)
+{
+    const QString key = lines.join(u'\n');
+    auto& slot = m_targets[key];
+    if (!slot) {
+        slot = std::make_unique<db::Query>(m_frame.m_target);
+        slot->setLines(lines);
+        slot->prepare();
+    }
+    return *slot;
+}
+
+db::Query& Run::source(const QStringList& lines)
+{
+    const QString key = lines.join(u'\n');
+    auto& slot = m_sources[key];
+    if (!slot) {
+        slot = std::make_unique<db::Query>(m_frame.m_source);
+        slot->setLines(lines);
+        slot->prepare();
+    }
+    return *slot;
+}
+
+void Run::once(const QStringList& statements)
+{
+    db::Connection& target = m_frame.m_target;
+    target.begin();
+    for (const QString& s : statements)
+        target.exec(s);
+    target.commit();
+}
+
+void Run::execute(const QString& statement) { m_frame.m_target.exec(statement); }
+
+QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArray> values)
+{
+    Lookup& l = m_lookups[statement];
+    QByteArray key;
+    for (const QByteArray& v : values) {
+        key += v;
+        key += '\x1f';
+    }
+    if (const auto it = l.answers.constFind(key); it != l.answers.constEnd())
+        return *it;
+    if (!l.query) {
+        l.query = std::make_unique<db::Query>(m_frame.m_source);
+        l.query->setText(statement);
+        l.query->prepare();
+    }
+    db::Query& q = *l.query;
+    q.close();
+    int n = 0;
+    for (const QByteArray& v : values)
+        q.bindText(QStringLiteral("p%1").arg(++n), v);
+    q.open();
+    QByteArray answer;
+    if (q.next()) {
+        const QSqlRecord r = q.currentRecord();
+        if (r.count() > 0)
+            answer = gbk::trim(db::variantText(r.value(0)));
+    }
+    q.close();
+    l.answers.insert(key, answer);
+    return answer;
+}
+
+void Run::log(const QByteArray& gbkLine) { m_frame.m_frontend.appendLog(gbk::toUnicode(gbkLine)); }
+
+void Run::log(const QString& line) { m_frame.m_frontend.appendLog(line); }
+
+void Run::rowSavepoint()
+{
+    if (!m_savepoint) {
+        const db::Dialect d = m_frame.m_target.dialect();
+        m_savepoint = std::make_unique<db::Query>(m_frame.m_target);
+        m_savepoint->setText(db::savepointSql(d, kRowSavepoint));
+        const QString release = db::releaseSql(d, kRowSavepoint);
+        if (!release.isEmpty()) {
+            m_release = std::make_unique<db::Query>(m_frame.m_target);
+            m_release->setText(release);
+        }
+        m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
+        m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
+    }
+    m_savepoint->execDirect();
+}
+
+void Run::rowRelease()
+{
+    if (m_release)
+        m_release->execDirect();
+}
+
+void Run::rowRollback()
+{
+    try {
+        m_rollbackTo->execDirect();
+        rowRelease();
+    } catch (const belmire::Error&) {
+        // The transaction is gone with the connection; the caller rolls back.
+    }
+}
+
+void Run::commitBeforeError()
+{
+    // The rows before the failing one stay; a failing commit must not hide the
+    // error that ended the walk.
+    try {
+        m_frame.m_target.commit();
+    } catch (const belmire::Error&) {
+        m_frame.m_target.rollback();
+    }
+}
+
+void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row)
+{
+    Frontend& fe = m_frame.m_frontend;
+    db::Connection& target = m_frame.m_target;
+    db::Query rows(m_frame.m_source);
+    rows.setLines({select});
+    const int n = rows.countRows();
+    rows.open();
+    fe.sourceOpened(rows.fieldNames());
+
+    QElapsedTimer timer;
+    timer.start();
+    qint64 lastShown = -kRepaintMs;
+    QString pending; // the last progress line, when it was not shown yet
+    int i = 0;
+    int inBatch = 0;
+    m_inWalk = true;
+    target.begin();
+    auto context = [&](const QByteArray& c) {
+        return QStringLiteral("第 %1/%2 行（编号").arg(i).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
+    };
+    while (true) {
+        if (honourAbort && fe.abortTicked()) {
+            m_aborted = true;
+            m_result.aborted = true;
+            break;
+        }
+        QByteArray c;
+        try {
+            if (!rows.next())
+                break;
+            ++i;
+            c = code(rows);
+        } catch (const belmire::Error& e) {
+            m_inWalk = false;
+            commitBeforeError();
+            if (!pending.isEmpty())
+                fe.showProgress(pending);
+            throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(i).arg(n) + e.message());
+        }
+        const QString line = progressLine(i, n, c);
+        if (timer.elapsed() - lastShown >= kRepaintMs) {
+            fe.showProgress(line);
+            fe.sourceRow(i - 1, rows.currentRecord());
+            fe.processEvents();
+            lastShown = timer.elapsed();
+            pending.clear();
+        } else {
+            pending = line;
+        }
+        m_skipThisRow = false;
+        m_dropProgressCode = false;
+        try {
+            rowSavepoint();
+            row(rows, c);
+            rowRelease();
+        } catch (const belmire::Error& e) {
+            rowRollback();
+            m_inWalk = false;
+            if (!pending.isEmpty()) {
+                fe.showProgress(pending);
+                fe.sourceRow(i - 1, rows.currentRecord());
+            }
+            commitBeforeError();
+            throw belmire::Error(context(c) + e.message());
+        }
+        if (m_dropProgressCode) {
+            // Replaces the row's line where it was shown, else the one waiting to be shown.
+            const QString plain = progressLine(i, n);
+            if (pending.isEmpty()) {
+                fe.showProgress(plain);
+                fe.processEvents();
+            } else {
+                pending = plain;
+            }
+        }
+        ++m_result.rowsRead;
+        if (m_skipThisRow)
+            ++m_result.rowsSkipped;
+        else
+            ++m_result.rowsWritten;
+        if (++inBatch >= m_frame.m_batchSize) {
+            target.commit();
+            target.begin();
+            inBatch = 0;
+        }
+    }
+    m_inWalk = false;
+    if (!pending.isEmpty()) {
+        fe.showProgress(pending);
+        fe.processEvents();
+    }
+    target.commit();
+}
+
+} // namespace shell

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "shell/frontend.h"
+#include "shell/operation.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace shell {
+
+struct RunResult {
+    bool ok = false;
+    bool aborted = false;
+    QString message;        // the error text when !ok
+    qint64 rowsRead = 0;
+    qint64 rowsWritten = 0;
+    qint64 rowsSkipped = 0;
+    double seconds = 0;
+};
+
+using Clock = std::function<QDateTime()>;
+
+// Owns the two connections (source ADOConnection1, target ADOConnection2) for
+// the life of the window or command, and runs one operation at a time.
+class RunFrame {
+public:
+    RunFrame(Frontend& frontend, QString sourceUdl, QString targetUdl);
+    ~RunFrame();
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Rows per target transaction; a failing row leaves nothing behind and
+    // every row before it stays.
+    void setBatchSize(int rows) { m_batchSize = qMax(1, rows); }
+
+    RunResult run(const Operation& operation);
+    bool running() const { return m_running; }
+    void disconnect();
+
+    db::Connection& source() { return m_source; }
+    db::Connection& target() { return m_target; }
+
+private:
+    friend class Run;
+    Frontend& m_frontend;
+    QString m_sourceUdl;
+    QString m_targetUdl;
+    db::Connection m_source{QStringLiteral("源")};
+    db::Connection m_target{QStringLiteral("目标")};
+    Clock m_clock;
+    int m_batchSize = 1000;
+    bool m_running = false;
+};
+
+// The context a conversion body works in: its statements, lookups, walks and log.
+class Run {
+public:
+    using CodeFn = std::function<QByteArray(const db::Query& row)>;
+    using RowFn = std::function<void(const db::Query& row, const QByteArray& code)>;
+
+    Run(RunFrame& frame, const Operation& operation);
+    ~Run();
+
+    // Run time stamp "yyyy-MM-dd hh:mm ss", GBK bytes.
+    const QByteArray& stamp() const { return m_stamp; }
+    void retakeStamp();
+    QByteArray today() const; // "yyyy-MM-dd"
+
+    // A target statement of lines, prepared once for the run (ADOQuery21..24).
+    db::Query& target(const QStringList& lines);
+    // A source statement of lines, prepared once for the run (ADOQuery11).
+    db::Query& source(const QStringList& lines);
+
+    // Statements run once, together: all take effect or none.
+    void once(const QStringList& statements);
+    // One statement on the target (TargetExecute), inside the current row's
+    // transaction during a walk.
+    void execute(const QString& statement);
+
+    // First field of the first row, trimmed; empty when there is none. The
+    // values are bound to :p1, :p2, ... in order; answers are kept for the run.
+    QByteArray lookup(const QString& statement, std::initializer_list<QByteArray> values);
+
+    // Walks every row of a source SELECT with the progress line; honourAbort
+    // stops before the next row when the abort box is ticked.
+    void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row);
+    // Progress line code override for the current row (stock shows two codes).
+    bool aborted() const { return m_aborted; }
+
+    // The current row is not written (already present); counted as skipped.
+    // DropCode sets its progress line again without the code part ("信息:i/n").
+    enum class SkipProgress { KeepCode, DropCode };
+    void skipRow(SkipProgress progress = SkipProgress::KeepCode)
+    {
+        m_skipThisRow = true;
+        m_dropProgressCode = progress == SkipProgress::DropCode;
+    }
+    void log(const QByteArray& gbkLine);
+    void log(const QString& line);
+
+    Frontend& frontend() { return m_frame.m_frontend; }
+    db::Connection& sourceConnection() { return m_frame.m_source; }
+    db::Connection& targetConnection() { return m_frame.m_target; }
+    const Operation& operation() const { return m_operation; }
+    RunResult& result() { return m_result; }
+
+private:
+    void rowSavepoint();
+    void rowRelease();
+    void rowRollback();
+    void commitBeforeError();
+
+    RunFrame& m_frame;
+    const Operation& m_operation;
+    QByteArray m_stamp;
+    std::map<QString, std::unique_ptr<db::Query>> m_targets;
+    std::map<QString, std::unique_ptr<db::Query>> m_sources;
+    struct Lookup {
+        std::unique_ptr<db::Query> query;
+        QHash<QByteArray, QByteArray> answers;
+    };
+    std::map<QString, Lookup> m_lookups;
+    std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo;
+    RunResult m_result;
+    bool m_aborted = false;
+    bool m_skipThisRow = false;
+    bool m_dropProgressCode = false;
+    bool m_inWalk = false;
+};
+
+QString progressLine(int i, int n, const QByteArray& code);
+QString progressLine(int i, int n); // without the code part
+
+} // namespace shell

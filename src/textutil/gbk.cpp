@@ -1,0 +1,158 @@
+#include "textutil/gbk.h"
+
+#include "textutil/error.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <string>
+
+namespace gbk {
+namespace {
+
+// One iconv descriptor per direction and thread, opened on first use.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (m_cd != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    QByteArray convert(const QByteArray& in)
+    {
+        if (m_cd == reinterpret_cast<iconv_t>(-1))
+            throw belmire::Error(QStringLiteral("iconv 不支持 GB18030 编码转换"));
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        QByteArray out(in.size() * 2 + 8, Qt::Uninitialized);
+        char* src = const_cast<char*>(in.constData());
+        size_t srcLeft = size_t(in.size());
+        size_t done = 0;
+        while (true) {
+            char* dst = out.data() + done;
+            size_t dstLeft = size_t(out.size()) - done;
+            size_t rc = iconv(m_cd, &src, &srcLeft, &dst, &dstLeft);
+            done = size_t(out.size()) - dstLeft;
+            if (rc != size_t(-1))
+                break;
+            if (errno == E2BIG) {
+                out.resize(out.size() * 2);
+                continue;
+            }
+            // An invalid or incomplete sequence: keep the byte as it is and go on,
+            // so a broken text is carried over rather than dropped.
+            if (srcLeft == 0)
+                break;
+            if (size_t(out.size()) - done < 8)
+                out.resize(out.size() * 2);
+            out[qsizetype(done++)] = *src++;
+            --srcLeft;
+        }
+        out.resize(qsizetype(done));
+        return out;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+bool isAscii(const QByteArray& bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+QByteArray fromUnicode(const QString& text)
+{
+    bool ascii = true;
+    for (QChar c : text)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return text.toLatin1();
+    thread_local Converter toGb("GB18030", "UTF-8");
+    return toGb.convert(text.toUtf8());
+}
+
+QString toUnicode(const QByteArray& bytes)
+{
+    if (isAscii(bytes))
+        return QString::fromLatin1(bytes);
+    thread_local Converter fromGb("UTF-8", "GB18030");
+    return QString::fromUtf8(fromGb.convert(bytes));
+}
+
+int charLength(const QByteArray& bytes, qsizetype pos)
+{
+    const auto at = [&](qsizetype i) -> unsigned { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+    const unsigned c = at(pos);
+    if (c < 0x81 || c == 0xFF)
+        return 1;
+    const unsigned d = at(pos + 1);
+    if (d >= 0x30 && d <= 0x39) {
+        const unsigned e = at(pos + 2), f = at(pos + 3);
+        if (e >= 0x81 && e <= 0xFE && f >= 0x30 && f <= 0x39)
+            return 4;
+        return 1;
+    }
+    if (d >= 0x40 && d <= 0xFE && d != 0x7F)
+        return 2;
+    return 1;
+}
+
+QByteArray trim(const QByteArray& text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20)
+        --end;
+    if (begin == 0 && end == text.size())
+        return text;
+    return text.mid(begin, end - begin);
+}
+
+QByteArray cut(const QByteArray& text, qsizetype n)
+{
+    if (text.size() <= n)
+        return text;
+    if (n <= 0)
+        return {};
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        const int len = charLength(text, pos);
+        if (pos + len > n)
+            break;
+        pos += len;
+    }
+    return text.left(pos);
+}
+
+QByteArray upper(const QByteArray& text)
+{
+    QByteArray out = text;
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 0x20);
+    return out;
+}
+
+QByteArray lower(const QByteArray& text)
+{
+    QByteArray out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 0x20);
+    return out;
+}
+
+} // namespace gbk

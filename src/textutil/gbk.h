@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Texts inside a conversion are GBK byte strings. A character that GBK cannot
+// hold is kept as its four-byte GB18030 sequence, so nothing is ever lost or
+// turned into "?". Conversion to and from Unicode happens only at the database.
+namespace gbk {
+
+QByteArray fromUnicode(const QString& text);
+QString toUnicode(const QByteArray& bytes);
+
+// Length in bytes of the character that starts at bytes[pos]: 1, 2 or 4.
+int charLength(const QByteArray& bytes, qsizetype pos);
+
+// Removes every leading and trailing byte of value 0x20 or less.
+QByteArray trim(const QByteArray& text);
+
+// The longest prefix of whole characters that fits in n bytes.
+QByteArray cut(const QByteArray& text, qsizetype n);
+
+// Only the ASCII letters change.
+QByteArray upper(const QByteArray& text);
+QByteArray lower(const QByteArray& text);
+
+} // namespace gbk

@@ -1,0 +1,405 @@
+#include "db/datalink.h"
+#include "textutil/error.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <optional>
+#include <random>
+
+using db::ConnectionSpec;
+
+namespace {
+
+const QString kUdl = QStringLiteral("/shop/数据库连接1.udl");
+const QStringList kDriver18 = {QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 18 for SQL Server")};
+const QStringList kFreeTds = {QStringLiteral("FreeTDS")};
+
+QByteArray windowsForm(const QString& init)
+{
+    const QString text = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n") + init
+                         + QStringLiteral("\r\n");
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
+ConnectionSpec parse(const QString& init, const QStringList& drivers = kDriver18)
+{
+    return db::parseDataLink(init.toUtf8(), QStringLiteral("/shop"), kUdl, drivers);
+}
+
+QString errorOf(const QByteArray& bytes, const QStringList& drivers = kDriver18)
+{
+    try {
+        db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, drivers);
+    } catch (const belmire::Error& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+QString errorOf(const QString& init, const QStringList& drivers = kDriver18)
+{
+    return errorOf(init.toUtf8(), drivers);
+}
+
+// An ODBC connection string split the way the driver manager splits it ({...} with "}}" for "}").
+QMap<QString, QString> odbcAttributes(const QString& s)
+{
+    QMap<QString, QString> out;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        if (s[i] == QLatin1Char(';')) {
+            ++i;
+            continue;
+        }
+        const qsizetype eq = s.indexOf(QLatin1Char('='), i);
+        if (eq < 0)
+            break;
+        const QString key = s.mid(i, eq - i).toUpper();
+        QString value;
+        i = eq + 1;
+        if (i < s.size() && s[i] == QLatin1Char('{')) {
+            for (++i; i < s.size() && (s[i] != QLatin1Char('}') || (i + 1 < s.size() && s[i + 1] == QLatin1Char('}')));
+                 ++i) {
+                if (s[i] == QLatin1Char('}'))
+                    ++i;
+                value += s[i];
+            }
+            ++i;
+        } else {
+            while (i < s.size() && s[i] != QLatin1Char(';'))
+                value += s[i++];
+        }
+        EXPECT_FALSE(out.contains(key)) << key.toStdString();
+        out.insert(key, value);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
+{
+    const QString init = QStringLiteral("Provider=SQLite;Data Source=shop.db");
+    const QList<QByteArray> files = {
+        windowsForm(init),
+        init.toUtf8(),
+        QByteArray("\xEF\xBB\xBF[oledb]\r\n; comment\r\n\r\n") + init.toUtf8() + "\r\n",
+        QByteArray("\n  ; comment\n") + init.toUtf8() + "\n; later comment\nProvider=nonsense\n",
+    };
+    for (const QByteArray& bytes : files) {
+        const ConnectionSpec spec = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
+        EXPECT_EQ(spec.driver, QStringLiteral("QSQLITE"));
+        EXPECT_EQ(spec.databaseName, QStringLiteral("/shop/shop.db"));
+        EXPECT_EQ(spec.description, QStringLiteral("SQLite /shop/shop.db"));
+    }
+    // Chinese text survives both encodings.
+    EXPECT_EQ(db::parseDataLink(windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db")), "/d", kUdl, {})
+                  .databaseName,
+              QStringLiteral("/d/门店.db"));
+}
+
+TEST(DataLink, InitStringSyntax)
+{
+    ConnectionSpec spec = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
+                                               "initial catalog='a;b=c';User ID=\"sa\";PASSWORD=\"p\"\"w;=x\""));
+    EXPECT_EQ(spec.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(spec.host, QStringLiteral("h"));
+    EXPECT_EQ(spec.port, 5433);
+    EXPECT_EQ(spec.databaseName, QStringLiteral("a;b=c"));
+    EXPECT_EQ(spec.user, QStringLiteral("sa"));
+    EXPECT_EQ(spec.password, QStringLiteral("p\"w;=x"));
+    // A later key replaces an earlier one; blanks inside quotes stay.
+    spec = parse(QStringLiteral("Provider=SQLite;Data Source=a.db;Data Source=' b.db'"));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("/shop/ b.db"));
+
+    for (const QString& bad : {QStringLiteral("Provider=SQLite;Data Source"), QStringLiteral("Provider=SQLite;=x"),
+                               QStringLiteral("Provider=SQLite;Data Source='a.db"),
+                               QStringLiteral("Provider=SQLite;Data Source='a.db'x"), QStringLiteral("[other]")}) {
+        const QString message = errorOf(bad);
+        EXPECT_TRUE(message.contains(kUdl) && message.contains(QStringLiteral("格式错误"))) << message.toStdString();
+    }
+}
+
+TEST(DataLink, SqlitePaths)
+{
+    EXPECT_EQ(parse(QStringLiteral("Provider=SQLite3;Data Source=../data/./x.db")).databaseName,
+              QStringLiteral("/data/x.db"));
+    EXPECT_EQ(parse(QStringLiteral("Provider=sqlite;Data Source=/var/lib/x.db")).databaseName,
+              QStringLiteral("/var/lib/x.db"));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLite")).contains(QStringLiteral("缺少 Data Source")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLite;Data Source=C:\\pos\\x.db")).contains("Windows"));
+}
+
+TEST(DataLink, SqlServerProviders)
+{
+    for (const char* provider : {"SQLOLEDB", "SQLOLEDB.1", "sqlncli", "SQLNCLI10", "SQLNCLI11.1", "MSOLEDBSQL",
+                                 "MSOLEDBSQL19"}) {
+        const ConnectionSpec spec = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
+                                                         "Initial Catalog=shop;User ID=sa;Password=pw")
+                                              .arg(QLatin1String(provider)));
+        EXPECT_EQ(spec.driver, QStringLiteral("QODBC")) << provider;
+        EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
+                                                    "DATABASE={shop};UID={sa};PWD={pw}"));
+        EXPECT_EQ(spec.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
+        EXPECT_EQ(spec.password, QStringLiteral("pw"));
+    }
+    const ConnectionSpec tds =
+        parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
+    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa}"));
+
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Integrated Security=SSPI"))
+                    .contains(QStringLiteral("User ID 和 Password")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv,99999")).contains("99999"));
+    const QString none = errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"), {QStringLiteral("PostgreSQL")});
+    EXPECT_TRUE(none.contains(kUdl) && none.contains("ODBC Driver 18 for SQL Server") && none.contains("FreeTDS"))
+        << none.toStdString();
+}
+
+TEST(DataLink, OdbcQuotingKeepsValuesInside)
+{
+    EXPECT_EQ(db::odbcQuote(QStringLiteral("a}b{c")), QStringLiteral("{a}}b{c}"));
+    const QString evil = QStringLiteral("x};DRIVER={evil");
+    for (const QStringList& drivers : {kDriver18, kFreeTds}) {
+        const ConnectionSpec spec = parse(
+            QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Initial Catalog='a};UID={b';User ID=u;Password='%1'")
+                .arg(evil),
+            drivers);
+        const QMap<QString, QString> attrs = odbcAttributes(spec.databaseName);
+        EXPECT_EQ(attrs.value("PWD"), evil);
+        EXPECT_EQ(attrs.value("DATABASE"), QStringLiteral("a};UID={b"));
+        EXPECT_EQ(attrs.value("UID"), QStringLiteral("u"));
+        EXPECT_EQ(attrs.value("DRIVER"), drivers.last());
+        EXPECT_FALSE(spec.description.contains(evil));
+    }
+}
+
+TEST(DataLink, Msdasql)
+{
+    ConnectionSpec spec = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
+    EXPECT_EQ(spec.driver, QStringLiteral("QODBC"));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("DSN={shop};UID={sa};PWD={pw}"));
+    EXPECT_EQ(spec.description, QStringLiteral("ODBC DSN=shop (user sa)"));
+
+    spec = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1}"));
+    EXPECT_EQ(spec.password, QStringLiteral("s;1"));
+    EXPECT_EQ(spec.description, QStringLiteral("ODBC DRIVER=FreeTDS;SERVER=h"));
+
+    // The same user in both places is said once; different ones are a contradiction.
+    spec = parse(QStringLiteral("Provider=MSDASQL;User ID=sa;Extended Properties='DSN=shop;UID=sa'"));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("DSN=shop;UID=sa"));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=MSDASQL;User ID=x;Extended Properties='DSN=shop;UID=sa'"))
+                    .contains(QStringLiteral("不一致")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=MSDASQL;Extended Properties='DSN={shop'")).contains("Extended"));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=MSDASQL;User ID=sa")).contains("Data Source"));
+}
+
+TEST(DataLink, PostgreSql)
+{
+    ConnectionSpec spec =
+        parse(QStringLiteral("Provider=PostgreSQL.1;Data Source=127.0.0.1:5432;Initial Catalog=shop;User ID=sa;"
+                             "Password=pw"));
+    EXPECT_EQ(spec.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(spec.host, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(spec.port, 5432);
+    EXPECT_EQ(spec.databaseName, QStringLiteral("shop"));
+    EXPECT_EQ(spec.connectOptions, QStringLiteral("connect_timeout=10"));
+    EXPECT_EQ(spec.description, QStringLiteral("PostgreSQL 127.0.0.1:5432/shop (user sa)"));
+
+    spec = parse(QStringLiteral("Provider=PostgreSQL;Data Source=[::1]:6000"));
+    EXPECT_EQ(spec.host, QStringLiteral("::1"));
+    EXPECT_EQ(spec.port, 6000);
+    spec = parse(QStringLiteral("Provider=PostgreSQL;Data Source=db.local"));
+    EXPECT_EQ(spec.host, QStringLiteral("db.local"));
+    EXPECT_EQ(spec.port, -1);
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=PostgreSQL;Data Source=h:abc")).contains("abc"));
+}
+
+TEST(DataLink, ProviderErrors)
+{
+    EXPECT_TRUE(errorOf(QStringLiteral("Data Source=x.db")).contains(QStringLiteral("没有提供程序")));
+    for (const char* provider : {"Microsoft.Jet.OLEDB.4.0", "Microsoft.ACE.OLEDB.12.0", "Oracle"}) {
+        const QString message = errorOf(QStringLiteral("Provider=%1;Data Source=x.mdb").arg(QLatin1String(provider)));
+        EXPECT_EQ(message, QStringLiteral("数据连接文件 %1 中的提供程序 \"%2\" 不受支持（支持：SQLite, SQLite3, "
+                                          "SQLOLEDB, SQLNCLI, SQLNCLI10, SQLNCLI11, MSOLEDBSQL, MSOLEDBSQL19, MSDASQL, "
+                                          "PostgreSQL）")
+                               .arg(kUdl, QLatin1String(provider)));
+    }
+}
+
+TEST(DataLink, BadFiles)
+{
+    EXPECT_TRUE(errorOf(QByteArray()).contains(QStringLiteral("是空的")));
+    EXPECT_TRUE(errorOf(QByteArray("\xFF\xFE")).contains(QStringLiteral("是空的")));
+    EXPECT_TRUE(errorOf(QByteArray("[oledb]\r\n; only a comment\r\n")).contains(QStringLiteral("没有连接串")));
+    for (const QByteArray& bytes : {QByteArray("Provider=SQLite;Data Source=\xC3(.db"),
+                                    QByteArray("Provider=SQLite;Data Source=\xC0\xAF.db"), // overlong "/"
+                                    QByteArray("\xFF\xFEP\x00r", 5),                        // odd UTF-16 length
+                                    QByteArray("\xFF\xFE\x00\xD8P\x00", 6),                 // lone surrogate
+                                    QByteArray("P\x00r\x00o\x00", 6)}) {                    // UTF-16 without BOM
+        const QString message = errorOf(bytes);
+        EXPECT_TRUE(message.contains(kUdl) && message.contains("UTF-16")) << message.toStdString();
+    }
+    const QByteArray huge = "Provider=SQLite;Data Source=" + QByteArray(10 * 1024 * 1024, 'a');
+    EXPECT_TRUE(errorOf(huge).contains(QStringLiteral("超过 1 MB")));
+    EXPECT_TRUE(errorOf(QByteArray("; comment\n") + huge + "\n").contains(kUdl));
+}
+
+TEST(DataLink, ReadsFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("数据库连接1.udl"));
+    const auto write = [&](const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    const auto readError = [](const QString& p) {
+        try {
+            db::readDataLink(p);
+        } catch (const belmire::Error& e) {
+            return e.message();
+        }
+        return QStringLiteral("<no error>");
+    };
+
+    EXPECT_EQ(readError(path), QStringLiteral("数据连接文件 %1 不存在").arg(path));
+    EXPECT_TRUE(readError(dir.path()).contains(dir.path()));
+    write(QByteArray());
+    EXPECT_EQ(readError(path), QStringLiteral("数据连接文件 %1 是空的").arg(path));
+    write(windowsForm(QStringLiteral("Provider=SQLite;Data Source=sub/shop.db")));
+    EXPECT_EQ(db::readDataLink(path).databaseName, QDir::cleanPath(dir.path() + QStringLiteral("/sub/shop.db")));
+}
+
+TEST(DataLink, FindsInstalledOdbcDrivers)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[ODBC]\nTrace=No\n\n[ODBC Drivers]\nFreeTDS=Installed\n\n[FreeTDS]\nDriver=libtdsodbc.so\n"
+              "[ ODBC Driver 17 for SQL Server ]\nDriver=/opt/msodbcsql17/lib64/libmsodbcsql-17.so\n");
+    ini.close();
+    const auto setEnv = [](const char* name, const std::optional<QByteArray>& value) {
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    };
+    const auto getEnv = [](const char* name) {
+        return qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+    };
+    const auto oldSysIni = getEnv("ODBCSYSINI");
+    const auto oldInstIni = getEnv("ODBCINSTINI");
+    const auto oldHome = getEnv("HOME");
+    setEnv("ODBCSYSINI", dir.path().toUtf8());
+    setEnv("ODBCINSTINI", std::nullopt);
+    setEnv("HOME", dir.path().toUtf8());
+    const QStringList drivers = db::installedOdbcDrivers();
+    const ConnectionSpec spec = db::parseDataLink("Provider=SQLOLEDB;Data Source=srv", "/shop", kUdl);
+    setEnv("ODBCSYSINI", oldSysIni);
+    setEnv("ODBCINSTINI", oldInstIni);
+    setEnv("HOME", oldHome);
+    EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv}"));
+}
+
+TEST(DataLink, NoMessageHoldsThePassword)
+{
+    const QString pw = QStringLiteral("Geheim#77");
+    const QStringList inits = {
+        "Provider=Microsoft.Jet.OLEDB.4.0;Password=" + pw,
+        "Provider=SQLOLEDB;Password=" + pw + ";Data Source=srv,0",
+        "Provider=SQLOLEDB;Password=" + pw + ";Data Source=srv;Integrated Security=SSPI",
+        "Provider=SQLOLEDB;Password=" + pw + ";Data Source=" + pw + "," + pw,
+        "Provider=MSDASQL;Password=" + pw + ";Extended Properties='DSN=a;PWD=other'",
+        "Provider=PostgreSQL;Password=" + pw + ";Data Source=h:" + pw,
+        "Provider=SQLite;Password=" + pw + ";Data Source=C:\\" + pw,
+    };
+    for (const QString& init : inits) {
+        const QString message = errorOf(init);
+        EXPECT_NE(message, QStringLiteral("<no error>")) << init.toStdString();
+        EXPECT_FALSE(message.contains(pw)) << message.toStdString();
+    }
+    const ConnectionSpec spec = parse("Provider=SQLOLEDB;Data Source=" + pw + ";User ID=" + pw + ";Password=" + pw);
+    EXPECT_FALSE(spec.description.contains(pw));
+
+    EXPECT_EQ(db::maskSecret(QStringLiteral("login a}b failed: PWD={a}}b}"), QStringLiteral("a}b")),
+              QStringLiteral("login *** failed: PWD={***}"));
+    EXPECT_EQ(db::maskSecret(QStringLiteral("text"), QString()), QStringLiteral("text"));
+}
+
+TEST(DataLink, QtOdbcDatabaseName)
+{
+    // Qt's ODBC driver puts "DSN=" in front of a string without DRIVER=/SERVER=, so it must be taken off first.
+    EXPECT_EQ(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=MSDASQL;Data Source=shop;User ID=sa"))),
+              QStringLiteral("{shop};UID={sa}"));
+    const ConnectionSpec server = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"));
+    EXPECT_EQ(db::qtOdbcDatabaseName(server), server.databaseName);
+    EXPECT_EQ(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=MSDASQL;Extended Properties='FILEDSN=/a/b.dsn'"))),
+              QStringLiteral("/a/b.dsn"));
+    EXPECT_THROW(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=SQLOLEDB;Data Source=db.dsn.local"))),
+                 belmire::Error);
+}
+
+TEST(DataLink, FuzzedFilesOnlyParseOrFail)
+{
+    const QList<QByteArray> seeds = {
+        windowsForm(QStringLiteral("Provider=SQLOLEDB.1;Password=\"p;w\";User ID=sa;Initial Catalog=shop;"
+                                   "Data Source=srv\\inst,1433")),
+        QByteArray("\xEF\xBB\xBF[oledb]\r\n; c\r\nProvider=MSDASQL;Extended Properties=\"DSN={a}}b};UID=x\";"
+                   "Password='q''r'\r\n"),
+        QByteArray("Provider=PostgreSQL;Data Source=[::1]:5432;Initial Catalog=门店;User ID=u;Password=p"),
+        QByteArray("Provider=SQLite;Data Source=../x.db"),
+    };
+    const char interesting[] = {';', '=', '"', '\'', '{', '}', '\\', ',', ':', '[', ']', '\r', '\n', '\0',
+                                char(0xFF), char(0xFE), char(0xC3), char(0xD8)};
+    std::mt19937 rng(20240611);
+    int parsed = 0;
+    for (int iteration = 0; iteration < 20000; ++iteration) {
+        QByteArray bytes = seeds[iteration % seeds.size()];
+        const int edits = 1 + int(rng() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const qsizetype at = bytes.isEmpty() ? 0 : qsizetype(rng() % bytes.size());
+            switch (rng() % 5) {
+            case 0:
+                if (!bytes.isEmpty())
+                    bytes[at] = char(rng());
+                break;
+            case 1:
+                bytes.insert(at, interesting[rng() % sizeof interesting]);
+                break;
+            case 2:
+                bytes.remove(at, 1 + qsizetype(rng() % 8));
+                break;
+            case 3:
+                bytes.insert(at, bytes.mid(qsizetype(rng() % (bytes.size() + 1)), 16));
+                break;
+            default:
+                bytes.truncate(at);
+                break;
+            }
+        }
+        try {
+            const ConnectionSpec spec = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, kFreeTds);
+            ++parsed;
+            EXPECT_FALSE(spec.driver.isEmpty());
+            if (!spec.password.isEmpty() && !spec.password.contains(QLatin1Char('*'))) {
+                EXPECT_FALSE(spec.description.contains(spec.password));
+            }
+        } catch (const belmire::Error&) {
+        }
+    }
+    EXPECT_GT(parsed, 0);
+}

@@ -1,0 +1,135 @@
+#include "db/amount.h"
+#include "db/connection.h"
+#include "db/dialect.h"
+#include "db/query.h"
+#include "textutil/error.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+using db::Amount;
+using db::Dialect;
+
+namespace {
+
+std::int64_t raw(const char* text)
+{
+    const auto a = Amount::parse(QString::fromLatin1(text));
+    EXPECT_TRUE(a.has_value()) << text;
+    return a ? a->raw() : 0;
+}
+
+} // namespace
+
+TEST(Amount, ParsesDecimalTextExactly)
+{
+    EXPECT_EQ(raw("12.5"), 125000);
+    EXPECT_EQ(raw("-3"), -30000);
+    EXPECT_EQ(raw(" 0.0001 "), 1);
+    EXPECT_EQ(raw("1e3"), 10000000);
+    EXPECT_EQ(raw("1.5E-2"), 150);
+    EXPECT_EQ(raw("+.25"), 2500);
+    // More than four decimals: half to even.
+    EXPECT_EQ(raw("0.00005"), 0);
+    EXPECT_EQ(raw("0.00015"), 2);
+    EXPECT_EQ(raw("0.000051"), 1);
+    EXPECT_EQ(raw("2.00004999999999999999999999999999999999991"), 20000);
+    for (const char* bad : {"", "abc", "1.2.3", "1e", "--1", "1,5", "99999999999999999999"})
+        EXPECT_FALSE(Amount::parse(QString::fromLatin1(bad)).has_value()) << bad;
+}
+
+TEST(Amount, ReadsDatabaseValuesWithoutBinaryRounding)
+{
+    EXPECT_EQ(Amount::fromVariant(QVariant()).raw(), 0);
+    EXPECT_EQ(Amount::fromVariant(QVariant(0.1)).raw(), 1000);
+    EXPECT_EQ(Amount::fromVariant(QVariant(2.675)).raw(), 26750);
+    EXPECT_EQ(Amount::fromVariant(QVariant(QStringLiteral("19.9900"))).raw(), 199900);
+    EXPECT_EQ(Amount::fromVariant(QVariant(qlonglong(7))).raw(), 70000);
+    EXPECT_THROW(Amount::fromVariant(QVariant(QStringLiteral("n/a"))), belmire::Error);
+}
+
+TEST(Amount, ProductsRoundHalfToEven)
+{
+    EXPECT_EQ((Amount::fromRaw(30000) * Amount::fromRaw(15000)).raw(), 45000); // 3 x 1.5
+    EXPECT_EQ((Amount::fromRaw(3333) * Amount::fromRaw(1)).raw(), 0);          // 0.3333 x 0.0001
+    EXPECT_EQ((Amount::fromRaw(5000) * Amount::fromRaw(1)).raw(), 0);          // 0.00005 -> even 0
+    EXPECT_EQ((Amount::fromRaw(15000) * Amount::fromRaw(1)).raw(), 2);         // 0.00015 -> 0.0002
+    EXPECT_EQ((Amount::fromRaw(-15000) * Amount::fromRaw(1)).raw(), -2);
+    // Large quantities and prices need the 128-bit intermediate.
+    EXPECT_EQ((Amount::fromRaw(1'000'000'0000LL) * Amount::fromRaw(99'999'9999LL)).raw(), 999'999'999'000'000LL);
+    EXPECT_EQ(Amount::fromRaw(-1).toString(), QStringLiteral("-0.0001"));
+    EXPECT_EQ(Amount::fromRaw(125000).toString(), QStringLiteral("12.5000"));
+}
+
+TEST(Dialect, SqlServerGetsTheTextUnchanged)
+{
+    const QString s = QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid ");
+    EXPECT_EQ(db::rewrite(s, Dialect::SqlServer), s);
+}
+
+TEST(Dialect, RewritesTheTransactSqlForms)
+{
+    EXPECT_EQ(db::rewrite(QStringLiteral("TRUNCATE TABLE ckda "), Dialect::SQLite), QStringLiteral("DELETE FROM ckda "));
+    EXPECT_EQ(db::rewrite(QStringLiteral("TRUNCATE TABLE ckda "), Dialect::PostgreSQL),
+              QStringLiteral("TRUNCATE TABLE ckda "));
+    EXPECT_EQ(db::rewrite(QStringLiteral("select top 1 fs from spxx where gysbh=:p1"), Dialect::PostgreSQL),
+              QStringLiteral("select fs from spxx where gysbh=:p1 limit 1"));
+    EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set mdmc=b.mdmc from mdspkc a,mdda b where a.mdbh=b.objid "),
+                          Dialect::SQLite),
+              QStringLiteral("update mdspkc as a set mdmc=b.mdmc from mdda b where a.mdbh=b.objid "));
+    EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
+                          Dialect::PostgreSQL),
+              QStringLiteral("update mdspkc as a set spmc=b.spmc||b.ggxh from spda b where a.spbh=b.objid "));
+    EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set xgrq='2026-12-08 09:05 07' from mdspkc "), Dialect::SQLite),
+              QStringLiteral("update mdspkc set xgrq='2026-12-08 09:05 07'"));
+    // Plain statements and inserts pass through.
+    const QString insert = QStringLiteral("insert into ckda (objid) values (:objid)\r\n");
+    EXPECT_EQ(db::rewrite(insert, Dialect::SQLite), insert);
+    const QString update = QStringLiteral("update xx set fvalue='2222' where objid='01splbjc'");
+    EXPECT_EQ(db::rewrite(update, Dialect::PostgreSQL), update);
+}
+
+TEST(Dialect, UpdateFromStatementsRunOnSqlite)
+{
+    QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dialect"));
+    d.setDatabaseName(QStringLiteral(":memory:"));
+    ASSERT_TRUE(d.open());
+    QSqlQuery q(d);
+    ASSERT_TRUE(q.exec(QStringLiteral("create table mdspkc (spbh text, spmc text default '')")));
+    ASSERT_TRUE(q.exec(QStringLiteral("create table spda (objid text, spmc text, ggxh text)")));
+    ASSERT_TRUE(q.exec(QStringLiteral("insert into mdspkc (spbh) values ('1'),('2')")));
+    ASSERT_TRUE(q.exec(QStringLiteral("insert into spda values ('1','水','500ml')")));
+    ASSERT_TRUE(q.exec(db::rewrite(
+        QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
+        Dialect::SQLite)))
+        << q.lastError().text().toStdString();
+    ASSERT_TRUE(q.exec(QStringLiteral("select spbh, spmc from mdspkc order by spbh")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(1).toString(), QStringLiteral("水500ml"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(1).toString(), QString());
+}
+
+TEST(Fields, ReadWithTheNullRules)
+{
+    EXPECT_EQ(db::variantText(QVariant()), QByteArray());
+    EXPECT_EQ(db::variantText(QVariant(1.5)), QByteArray("1.5"));
+    EXPECT_EQ(db::variantInteger(QVariant()), 0);
+    EXPECT_EQ(db::variantInteger(QVariant(QStringLiteral(" 3 "))), 3);
+    EXPECT_EQ(db::variantInteger(QVariant(QStringLiteral("2.0000"))), 2);
+    try {
+        db::variantInteger(QVariant(QStringLiteral("x")));
+        FAIL();
+    } catch (const belmire::Error& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("'x' is not a valid integer value"));
+    }
+    EXPECT_FALSE(db::variantTruth(QVariant()));
+    EXPECT_TRUE(db::variantTruth(QVariant(QStringLiteral("1"))));
+    EXPECT_TRUE(db::variantTruth(QVariant(QStringLiteral("true"))));
+    EXPECT_FALSE(db::variantTruth(QVariant(0)));
+    EXPECT_FALSE(db::variantDate(QVariant()).isValid());
+    EXPECT_EQ(db::variantDate(QVariant(QStringLiteral("1990-05-06 00:00:00"))), QDate(1990, 5, 6));
+}

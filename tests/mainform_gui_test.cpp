@@ -1,0 +1,342 @@
+#include "gui/mainform.h"
+#include "gui/sourcerows.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void ensureApp()
+{
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>("mainform_gui_test"), nullptr};
+    static QApplication app(argc, argv);
+}
+
+struct Box {
+    QString kind, caption, text;
+};
+
+struct ExpectedButton {
+    const char* name;
+    const char16_t* caption;
+    const char* operationId;
+};
+
+const ExpectedButton kCommonButtons[] = {
+    {"CkdaBitBtn", u"仓库档案转换", "warehouses"},       {"CkBitBtn", u"清空仓库", "clear-warehouses"},
+    {"BitBtn5", u"货区档案转换", "goods-areas"},         {"BitBtn7", u"清空货区", "clear-goods-areas"},
+    {"gysBitBtn4", u"供应商转换", "suppliers"},          {"BitBtn6", u"清空供应商", "clear-suppliers"},
+    {"splbBitBtn5", u"商品类别转换", "categories"},      {"BitBtn1", u"清空类别", "clear-categories"},
+    {"BitBtn3", u"清空商品档案", "clear-products"},      {"BitBtn8", u"库存转换", "stock"},
+    {"BitBtn9", u"清空库存", "clear-stock"},             {"hydaBitBtn7", u"会员信息转换", "members"},
+    {"BitBtn4", u"清空会员", "clear-members"},
+};
+
+// A program folder with a V6/V7 source holding three warehouses and a target with an empty ckda. The folder name
+// holds capital letters: the data-link files are found only if the folder is used as given.
+class ProgramFolder {
+public:
+    ProgramFolder() : m_dir(QDir::tempPath() + QStringLiteral("/BelmireGui-XXXXXX"))
+    {
+        exec(QStringLiteral("source.db"), {QStringLiteral("create table ck (ckbh varchar(10), ckmc varchar(40))"),
+                                           QStringLiteral("insert into ck values ('01', '总仓')"),
+                                           QStringLiteral("insert into ck values (' 02 ', '二号仓')"),
+                                           QStringLiteral("insert into ck values ('03', '门店仓')")});
+        exec(QStringLiteral("target.db"),
+             {QStringLiteral("create table ckda (objid varchar(15) primary key, ckmc varchar(20), xgrq varchar(20), "
+                             "jyf varchar(1), zt varchar(1), ownermdbh varchar(10), ownermdmc varchar(40))")});
+        writeUdl(QStringLiteral("数据库连接1.udl"), QStringLiteral("source.db"));
+        writeUdl(QStringLiteral("数据库连接2.udl"), QStringLiteral("target.db"));
+    }
+
+    QString path() const { return m_dir.path(); }
+
+    QStringList exec(const QString& db, const QStringList& statements) const
+    {
+        QStringList rows;
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            d.setDatabaseName(m_dir.filePath(db));
+            EXPECT_TRUE(d.open()) << d.lastError().text().toStdString();
+            for (const QString& s : statements) {
+                QSqlQuery q(d);
+                EXPECT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
+                while (q.next()) {
+                    QStringList fields;
+                    for (int i = 0; i < q.record().count(); ++i)
+                        fields << q.value(i).toString();
+                    rows << fields.join(u'|');
+                }
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        return rows;
+    }
+
+    QStringList warehouses() const
+    {
+        return exec(QStringLiteral("target.db"),
+                    {QStringLiteral("select objid, ckmc, jyf, zt, ownermdbh, ownermdmc from ckda order by objid")});
+    }
+
+    void removeSourceUdl() const { QFile::remove(m_dir.filePath(QStringLiteral("数据库连接1.udl"))); }
+
+private:
+    void writeUdl(const QString& name, const QString& database) const
+    {
+        QFile f(m_dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+                               "Provider=SQLite;Data Source=%1\r\n")
+                    .arg(database)
+                    .toUtf8());
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// The window over a program folder, with its message boxes recorded instead of shown.
+struct Window {
+    explicit Window(shell::Family family, const QString& folder) : form((ensureApp(), family), folder)
+    {
+        form.setMessageSink([this](const QString& kind, const QString& caption, const QString& text) {
+            boxes.push_back({kind, caption, text});
+        });
+        form.show();
+    }
+
+    template <typename T = QWidget> T* child(const char* name)
+    {
+        return form.findChild<T*>(QString::fromLatin1(name));
+    }
+    QPushButton* button(const char* name) { return child<QPushButton>(name); }
+    QString progress() { return child<QLabel>("xxLabel")->text(); }
+    QString log() { return child<QPlainTextEdit>("Memo1")->toPlainText(); }
+
+    TmainForm form;
+    std::vector<Box> boxes;
+};
+
+TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
+{
+    ensureApp();
+    for (const shell::Family family : {shell::Family::V67, shell::Family::V1}) {
+        SCOPED_TRACE(family == shell::Family::V67 ? "v67convert" : "v1convert");
+        Window w(family, QDir::tempPath());
+        EXPECT_EQ(w.form.windowTitle(), family == shell::Family::V67
+                                            ? QStringLiteral("BelmireV6 V7系统数据导入“Quorvan” V9")
+                                            : QStringLiteral("BelmireV1系统数据导入“Quorvan” V9"));
+        EXPECT_EQ(w.form.size(), QSize(714, 391));
+        EXPECT_EQ(w.form.pos(), QPoint(57, 187));
+
+        // Top strip, middle band 281 high with the grid left of the log region, button strip.
+        EXPECT_EQ(w.child("Panel2")->geometry(), QRect(0, 0, 714, 41));
+        EXPECT_EQ(w.child("Panel1")->geometry(), QRect(0, 322, 714, 69));
+        auto* splitter = w.child<QSplitter>("Splitter1");
+        ASSERT_NE(splitter, nullptr);
+        EXPECT_EQ(splitter->geometry(), QRect(0, 41, 714, 281));
+        EXPECT_EQ(splitter->widget(0), w.child<QTableView>("DBGridEh1"));
+        EXPECT_EQ(splitter->widget(1), w.child("Panel3"));
+        EXPECT_EQ(w.child("DBGridEh1")->width(), 529);
+        EXPECT_EQ(w.child<QLabel>("Panel4")->text(), QStringLiteral("异常信息"));
+        EXPECT_TRUE(w.child<QPlainTextEdit>("Memo1")->isReadOnly());
+        EXPECT_EQ(w.log(), QString());
+        EXPECT_EQ(w.progress(), QStringLiteral("信息"));
+        EXPECT_EQ(w.child<QCheckBox>("CheckBox1")->text(), QStringLiteral("中断"));
+        EXPECT_FALSE(w.child<QCheckBox>("CheckBox1")->isChecked());
+        EXPECT_EQ(w.button("BitBtn2")->text(), QStringLiteral("退出"));
+
+        std::vector<ExpectedButton> buttons(std::begin(kCommonButtons), std::end(kCommonButtons));
+        if (family == shell::Family::V67) {
+            buttons.push_back({"spdaBitBtnV6", u"V6商品转换", "products-v6"});
+            buttons.push_back({"spdaBitBtnV7", u"V7商品转换", "products-v7"});
+            EXPECT_EQ(w.button("spdaBitBtnV1"), nullptr);
+        } else {
+            buttons.push_back({"spdaBitBtnV1", u"V1商品转换", "products"});
+            EXPECT_EQ(w.button("spdaBitBtnV6"), nullptr);
+            EXPECT_EQ(w.button("spdaBitBtnV7"), nullptr);
+            EXPECT_EQ(w.button("spdaBitBtnV1")->geometry(), QRect(344, 15, 129, 25));
+            EXPECT_EQ(w.button("spdaBitBtnV1")->width(), w.button("BitBtn3")->width());
+        }
+        EXPECT_EQ(w.child("Panel1")->findChildren<QPushButton*>().size(), qsizetype(buttons.size()));
+        for (const ExpectedButton& b : buttons) {
+            SCOPED_TRACE(b.name);
+            QPushButton* button = w.button(b.name);
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->parentWidget(), w.child("Panel1"));
+            EXPECT_EQ(button->text(), QString::fromUtf16(b.caption));
+            // A button whose operation is not built yet cannot be pressed.
+            EXPECT_EQ(button->isEnabled(), shell::findOperation(family, QString::fromLatin1(b.operationId)) != nullptr);
+        }
+
+        // Keyboard order: the button strip, the grid, the abort box and exit button, the log pane.
+        const bool v67 = family == shell::Family::V67;
+        const QStringList expected =
+            QString::fromLatin1(std::string(v67 ? "spdaBitBtnV6 " : "") +
+                                "gysBitBtn4 splbBitBtn5 BitBtn6 hydaBitBtn7 BitBtn1 BitBtn3 BitBtn4 BitBtn5 BitBtn7 "
+                                "BitBtn8 BitBtn9 " + (v67 ? "spdaBitBtnV7" : "spdaBitBtnV1") +
+                                " CkdaBitBtn CkBitBtn DBGridEh1 CheckBox1 BitBtn2 Memo1")
+                .split(u' ');
+        QStringList chain;
+        QWidget* start = w.child(expected.first().toLatin1().constData());
+        for (QWidget* c = start; chain.size() < expected.size(); c = c->nextInFocusChain())
+            if (expected.contains(c->objectName()))
+                chain << c->objectName();
+        EXPECT_EQ(chain, expected);
+    }
+}
+
+TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
+{
+    ProgramFolder folder;
+    Window w(shell::Family::V67, folder.path());
+    EXPECT_EQ(w.form.sourceUdl(), folder.path() + QStringLiteral("/数据库连接1.udl"));
+    w.form.appendLog(QStringLiteral("上次的记录"));
+
+    w.button("CkdaBitBtn")->click();
+
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].kind, QStringLiteral("warning"));
+    EXPECT_EQ(w.boxes[0].caption, QStringLiteral("提示"));
+    EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
+    EXPECT_EQ(folder.warehouses(), (QStringList{QStringLiteral("01|总仓|0|0|001|超市门店"),
+                                                QStringLiteral("02|二号仓|0|0|001|超市门店"),
+                                                QStringLiteral("03|门店仓|0|0|001|超市门店")}));
+    EXPECT_EQ(w.progress(), QStringLiteral("信息:3/3  (编号03)"));
+    EXPECT_EQ(w.log(), QString()); // a conversion run starts with an empty log pane
+    EXPECT_TRUE(w.button("CkdaBitBtn")->isEnabled());
+
+    // The grid has the source fields as columns; its current row is the newest row it was given.
+    auto* grid = w.child<QTableView>("DBGridEh1");
+    QAbstractItemModel* model = grid->model();
+    ASSERT_EQ(model->columnCount(), 2);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("ckbh"));
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("ckmc"));
+    ASSERT_GE(model->rowCount(), 1);
+    EXPECT_EQ(model->index(0, 1).data().toString(), QStringLiteral("总仓"));
+    EXPECT_EQ(grid->currentIndex().row(), model->rowCount() - 1);
+}
+
+TEST(MainForm, FailedRunShowsTheErrorBoxOnly)
+{
+    ProgramFolder folder;
+    folder.exec(QStringLiteral("target.db"), {QStringLiteral("insert into ckda (objid, ckmc) values ('03', '旧')")});
+    Window w(shell::Family::V67, folder.path());
+
+    w.button("CkdaBitBtn")->click();
+
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].kind, QStringLiteral("critical"));
+    EXPECT_FALSE(w.boxes[0].text.isEmpty());
+    EXPECT_EQ(folder.warehouses().size(), 3); // the two rows before the duplicate stay
+    for (const char* name : {"CkdaBitBtn", "CkBitBtn", "BitBtn2"})
+        EXPECT_TRUE(w.button(name)->isEnabled()) << name;
+
+}
+
+TEST(MainForm, ClearNeedsOnlyTheTargetAndLeavesTheWindowAsItIs)
+{
+    for (const shell::Family family : {shell::Family::V67, shell::Family::V1}) {
+        SCOPED_TRACE(family == shell::Family::V67 ? "v67convert" : "v1convert");
+        ProgramFolder folder;
+        folder.exec(QStringLiteral("target.db"), {QStringLiteral("insert into ckda (objid) values ('01')")});
+        folder.removeSourceUdl();
+        Window w(family, folder.path());
+        w.form.appendLog(QStringLiteral("不良条码 123"));
+        w.form.showProgress(QStringLiteral("信息:7/9  (编号07)"));
+
+        w.button("CkBitBtn")->click();
+
+        ASSERT_EQ(w.boxes.size(), 1u);
+        EXPECT_EQ(w.boxes[0].kind, QStringLiteral("warning"));
+        EXPECT_EQ(w.boxes[0].caption, QStringLiteral("提示"));
+        EXPECT_EQ(w.boxes[0].text, family == shell::Family::V67 ? QStringLiteral("仓库档案删除完毕！")
+                                                                : QStringLiteral("档案删除完毕！"));
+        EXPECT_TRUE(folder.warehouses().isEmpty());
+        EXPECT_EQ(w.log(), QStringLiteral("不良条码 123"));
+        EXPECT_EQ(w.progress(), QStringLiteral("信息:7/9  (编号07)"));
+    }
+}
+
+TEST(MainForm, ExitButton)
+{
+    ProgramFolder folder;
+    {
+        // Nothing has run: no connection to drop, the window just closes.
+        Window w(shell::Family::V67, folder.path());
+        w.button("BitBtn2")->click();
+        EXPECT_FALSE(w.form.isVisible());
+        EXPECT_TRUE(w.boxes.empty());
+    }
+    {
+        // Pressed during a run: no other operation can be started, the abort box is ticked, and the window closes
+        // once the run has ended. The warehouse conversion ignores the abort box and converts every row.
+        Window w(shell::Family::V67, folder.path());
+        bool pressed = false;
+        QStringList enabledDuringRun;
+        QTimer::singleShot(0, &w.form, [&] {
+            pressed = true;
+            for (QPushButton* b : w.child("Panel1")->findChildren<QPushButton*>())
+                if (b->isEnabled())
+                    enabledDuringRun << b->objectName();
+            w.button("BitBtn2")->click();
+            EXPECT_TRUE(w.form.isVisible());
+        });
+        w.button("CkdaBitBtn")->click();
+
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(enabledDuringRun.isEmpty()) << enabledDuringRun.join(u' ').toStdString();
+        EXPECT_FALSE(w.form.isVisible());
+        EXPECT_TRUE(w.child<QCheckBox>("CheckBox1")->isChecked());
+        EXPECT_EQ(folder.warehouses().size(), 3);
+        ASSERT_EQ(w.boxes.size(), 1u);
+        EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
+    }
+}
+
+TEST(SourceRowsModel, KeepsTheNewestRowsWithTheirSourcePositions)
+{
+    gui::SourceRowsModel model;
+    model.reset({QStringLiteral("ckbh"), QStringLiteral("ckmc")});
+    QSqlRecord record;
+    record.append(QSqlField(QStringLiteral("ckbh"), QMetaType(QMetaType::QString)));
+    record.append(QSqlField(QStringLiteral("ckmc"), QMetaType(QMetaType::QString)));
+    const int total = gui::SourceRowsModel::kMaxRows + 5;
+    int last = -1;
+    for (int i = 0; i < total; ++i) {
+        record.setValue(0, QString::number(i));
+        record.setValue(1, QStringLiteral("仓%1").arg(i));
+        last = model.append(i, record);
+    }
+    ASSERT_EQ(model.rowCount(), gui::SourceRowsModel::kMaxRows);
+    EXPECT_EQ(last, model.rowCount() - 1);
+    EXPECT_EQ(model.sourceIndex(0), 5);
+    EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("5"));
+    EXPECT_EQ(model.index(last, 1).data().toString(), QStringLiteral("仓%1").arg(total - 1));
+    EXPECT_EQ(model.headerData(last, Qt::Vertical).toInt(), total);
+
+    // A NULL value shows as empty; a new row set drops the rows.
+    record.setNull(1);
+    EXPECT_EQ(model.index(model.append(total, record), 1).data().toString(), QString());
+    model.reset({QStringLiteral("x")});
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.columnCount(), 1);
+}
+
+} // namespace
