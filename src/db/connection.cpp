@@ -48,15 +48,21 @@ void Connection::open(const QString& udlPath)
 
     m_name = QStringLiteral("belmire-%1-%2").arg(m_role).arg(g_counter.fetchAndAddRelaxed(1));
     QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
-    db.setDatabaseName(m_spec.databaseName);
-    if (!m_spec.host.isEmpty())
-        db.setHostName(m_spec.host);
-    if (m_spec.port > 0)
-        db.setPort(m_spec.port);
-    if (!m_spec.user.isEmpty())
-        db.setUserName(m_spec.user);
-    if (!m_spec.password.isEmpty())
-        db.setPassword(m_spec.password);
+    if (m_spec.driver == QLatin1String("QODBC")) {
+        // The connection string already holds the quoted login; Qt would append
+        // it again unquoted.
+        db.setDatabaseName(qtOdbcDatabaseName(m_spec));
+    } else {
+        db.setDatabaseName(m_spec.databaseName);
+        if (!m_spec.host.isEmpty())
+            db.setHostName(m_spec.host);
+        if (m_spec.port > 0)
+            db.setPort(m_spec.port);
+        if (!m_spec.user.isEmpty())
+            db.setUserName(m_spec.user);
+        if (!m_spec.password.isEmpty())
+            db.setPassword(m_spec.password);
+    }
     if (!m_spec.connectOptions.isEmpty())
         db.setConnectOptions(m_spec.connectOptions);
     if (!db.open()) {

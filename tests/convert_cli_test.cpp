@@ -1,0 +1,115 @@
+// The command-line front end: operation order, streams, exit codes.
+#include "cli/cli.h"
+#include "support/testdb.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include <cstdio>
+
+using namespace testing_support;
+
+namespace {
+
+struct Captured {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QString readAll(std::FILE* f)
+{
+    std::fflush(f);
+    std::rewind(f);
+    QByteArray bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.append(buffer, qsizetype(n));
+    std::fclose(f);
+    return QString::fromUtf8(bytes);
+}
+
+Captured runCli(const QStringList& args, const QString& folder)
+{
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Captured c;
+    c.status = cli::run(args, folder, out, err);
+    c.out = readAll(out);
+    c.err = readAll(err);
+    return c;
+}
+
+void fillSource(Shop& shop)
+{
+    shop.source().exec(QStringLiteral(
+        "insert into ck (ckbh, ckmc) values ('C1', '总仓');\n"
+        "insert into hq (hqbh, hqmc) values ('H1', '食品区');\n"
+        "insert into hq (hqbh, hqmc) values ('H2', '日用区');"));
+}
+
+} // namespace
+
+TEST(Cli, UsageErrorsExitTwoAndRunNothing)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    for (const QStringList& args : {QStringList{}, QStringList{"--from", "v2", "warehouses"},
+                                     QStringList{"warehouses", "no-such-operation"}, QStringList{"--bogus"},
+                                     QStringList{"--from", "v1", "products-v7"}, QStringList{"--source"}}) {
+        const Captured c = runCli(args, shop.folder());
+        EXPECT_EQ(c.status, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(c.out.isEmpty());
+        EXPECT_TRUE(c.err.contains(QStringLiteral("usage:")));
+    }
+    // Nothing ran, even for the valid name before the bad one.
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+}
+
+TEST(Cli, RunsOperationsInOrderAndPrintsCompletionTexts)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    const Captured c = runCli({"--quiet", "goods-areas", "warehouses", "clear-goods-areas"}, shop.folder());
+    EXPECT_EQ(c.status, 0) << c.err.toStdString();
+    EXPECT_EQ(c.out, QStringLiteral("档案转换完毕！\n档案转换完毕！\n档案删除完毕！\n"));
+    EXPECT_TRUE(c.err.isEmpty());
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("1"));
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
+
+    // Without --quiet each operation gets its summary on stderr.
+    const Captured again = runCli({"goods-areas"}, shop.folder());
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("货区档案转换：读取 2 行，写入 2 行，跳过 0 行"))) << again.err.toStdString();
+}
+
+TEST(Cli, AnErrorStopsTheLaterOperations)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    shop.target().exec(QStringLiteral("insert into ckda (objid) values ('C1');"));
+    const Captured c = runCli({"--source", shop.sourceUdl(), "--target", shop.targetUdl(), "warehouses", "goods-areas"},
+                              QStringLiteral("/nonexistent"));
+    EXPECT_EQ(c.status, 1);
+    EXPECT_TRUE(c.out.isEmpty());
+    EXPECT_TRUE(c.err.contains(QStringLiteral("错误：仓库档案转换：第 1/1 行（编号C1），表 ckda："))) << c.err.toStdString();
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
+}
+
+TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
+{
+    // The real binary, copied into the program folder, finds both files there.
+    Shop shop(QStringLiteral("source_v1_sqlite.sql"), Backend::SQLite);
+    shop.source().exec(QStringLiteral("insert into Store (StoreId, Store) values ('S1', '门店仓');"));
+    const QString exe = shop.folder() + QStringLiteral("/belmire-convert");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(BELMIRE_BINARY_DIR "/belmire-convert"), exe));
+    QProcess p;
+    p.start(exe, {QStringLiteral("--from"), QStringLiteral("v1"), QStringLiteral("all")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).startsWith(QStringLiteral("档案转换完毕！\n")));
+    EXPECT_EQ(shop.target().rows(QStringLiteral("select objid, ckmc from ckda")), QStringList{QStringLiteral("S1|门店仓")});
+}
