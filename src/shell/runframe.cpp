@@ -245,7 +245,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(i).arg(n) + e.message());
         }
         const QString line = progressLine(i, n, c);
-        if (timer.elapsed() - lastShown >= kRepaintMs) {
+        if (i == n || timer.elapsed() - lastShown >= kRepaintMs) {
             fe.showProgress(line);
             fe.sourceRow(i - 1, rows.currentRecord());
             fe.processEvents();
