@@ -149,13 +149,13 @@ TEST(DataLink, SqlServerProviders)
                                               .arg(QLatin1String(provider)));
         EXPECT_EQ(spec.driver, QStringLiteral("QODBC")) << provider;
         EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
-                                                    "DATABASE={shop};UID={sa};PWD={pw}"));
+                                                    "DATABASE={shop};UID={sa};PWD={pw};MARS_Connection=Yes"));
         EXPECT_EQ(spec.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(spec.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
-    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa}"));
+    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa};MARS_Connection=Yes"));
 
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Integrated Security=SSPI"))
                     .contains(QStringLiteral("User ID 和 Password")));
@@ -312,7 +312,7 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("ODBCINSTINI", oldInstIni);
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv}"));
+    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};MARS_Connection=Yes"));
 }
 
 TEST(DataLink, NoMessageHoldsThePassword)

@@ -25,7 +25,9 @@ void ensureApp()
 {
     static int argc = 1;
     static char* argv[] = {const_cast<char*>("mainform_gui_test"), nullptr};
-    static QApplication app(argc, argv);
+    // Never destroyed: tearing Qt down during static destruction crashes.
+    static QApplication* app = new QApplication(argc, argv);
+    Q_UNUSED(app);
 }
 
 struct Box {

@@ -105,10 +105,10 @@ TEST_P(Members, AbortBeforeTheRunStillRebuildsTheCategories)
 {
     REQUIRE_BACKEND(GetParam());
     for (const Family family : {Family::V67, Family::V1}) {
-        Shop shop(family == Family::V67 ? QStringLiteral("source_v67_sqlite.sql") : QStringLiteral("source_v1_sqlite.sql"),
-                  GetParam());
-        shop.source().exec(family == Family::V67 ? QStringLiteral("insert into hyda (kbh) values ('K1');")
-                                                 : QStringLiteral("insert into card (cardid) values ('K1');"));
+        const bool v67 = family == Family::V67;
+        Shop shop(v67 ? QStringLiteral("source_v67_sqlite.sql") : QStringLiteral("source_v1_sqlite.sql"), GetParam());
+        shop.source().exec(v67 ? QStringLiteral("insert into hyda (kbh) values ('K1');")
+                               : QStringLiteral("insert into card (cardid) values ('K1');"));
         shop.target().exec(QStringLiteral("insert into hylbda (objid) values ('99');"));
         RecordingFrontend fe;
         fe.abort = true;

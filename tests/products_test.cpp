@@ -67,8 +67,7 @@ TEST_P(Products, V7WritesEveryColumn)
     addProduct(src, QStringLiteral("' \tP1\r\n', '中国 abc', '规格型号ABCDEF', 'L''1', '山东', 13, 9.5, '1', '1', 'G''1', "
                                    "5, '代销', 8.1234, ' H1 ', 12.5, 11, 10.25, 'A公斤袋', ' 2000001 ', '6900000000001', "
                                    "' 6900000000002\t', NULL, '0'"));
-    addProduct(src, QStringLiteral("NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
-                                   "NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, '0'"));
+    addProduct(src, QStringLiteral("NULL, ").repeated(22) + QStringLiteral("'0'"));
     // An unknown sale mode is coded "0", not as the previous product's mode.
     addProduct(src, QStringLiteral("'P''3', '可口可乐 330ml', '', 'L9', '', 0, 0, '1 ', '0', 'G9', 0, '批发', 0, '', "
                                    "1, 1, 1, '瓶', 'IGNORED', ' B0 ', '  ', 'B2', '0'"));
@@ -172,18 +171,9 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.rowsRead, 7);
     EXPECT_EQ(r.rowsSkipped, 2);
-    EXPECT_EQ(fe.log, (QStringList{
-                          QStringLiteral("商品条码重复：690OLD"),
-                          QStringLiteral("商品编号与条码重复：OLD"),
-                          QStringLiteral("商品条码重复：X"),
-                          QStringLiteral("商品编号与条码重复：X"),
-                          QStringLiteral("商品条码重复：690OLD"),
-                          QStringLiteral("商品编号重复：OLD"),
-                          QStringLiteral("商品编号重复：N1"),
-                          QStringLiteral("商品编号与条码重复：N1"),
-                          QStringLiteral("商品条码重复：OLD"),
-                          QStringLiteral("商品编号与条码重复：OLD"),
-                      }));
+    EXPECT_EQ(fe.log, (QStringList{"商品条码重复：690OLD", "商品编号与条码重复：OLD", "商品条码重复：X", "商品编号与条码重复：X",
+                                   "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1", "商品编号与条码重复：N1",
+                                   "商品条码重复：OLD", "商品编号与条码重复：OLD"}));
     EXPECT_EQ(fe.progress, QStringLiteral("信息:7/7  (编号N7)"));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,fid,sptm from spdw order by objid,fid")),
               (QStringList{row({"N1", "0", "690OLD"}), row({"N1", "1", "690OLD"}), row({"N2", "0", "OLD"}),
@@ -194,25 +184,11 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
     r = runOperation(shop, Family::V67, QStringLiteral("products-v7"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.rowsSkipped, 7);
-    EXPECT_EQ(fe.log, (QStringList{
-                          QStringLiteral("商品条码重复：690OLD"),
-                          QStringLiteral("商品编号重复：N1"),
-                          QStringLiteral("商品条码重复：OLD"),
-                          QStringLiteral("商品编号与条码重复：OLD"),
-                          QStringLiteral("商品编号重复：N2"),
-                          QStringLiteral("商品条码重复：X"),
-                          QStringLiteral("商品编号与条码重复：X"),
-                          QStringLiteral("商品编号重复：N3"),
-                          QStringLiteral("商品条码重复：690OLD"),
-                          QStringLiteral("商品编号重复：OLD"),
-                          QStringLiteral("商品编号重复：N1"),
-                          QStringLiteral("商品条码重复：N1"),
-                          QStringLiteral("商品编号与条码重复：N1"),
-                          QStringLiteral("商品编号重复：N6"),
-                          QStringLiteral("商品条码重复：OLD"),
-                          QStringLiteral("商品编号与条码重复：OLD"),
-                          QStringLiteral("商品编号重复：N7"),
-                      }));
+    EXPECT_EQ(fe.log, (QStringList{"商品条码重复：690OLD", "商品编号重复：N1", "商品条码重复：OLD", "商品编号与条码重复：OLD",
+                                   "商品编号重复：N2", "商品条码重复：X", "商品编号与条码重复：X", "商品编号重复：N3",
+                                   "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1", "商品条码重复：N1",
+                                   "商品编号与条码重复：N1", "商品编号重复：N6", "商品条码重复：OLD", "商品编号与条码重复：OLD",
+                                   "商品编号重复：N7"}));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from spdw")), QStringLiteral("8"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ryblda")), QStringLiteral("1"));
 }

@@ -24,10 +24,10 @@ shell::Operation stock()
                 convert_v67::StockRow s;
                 s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
                 s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                s.purchasePrice =
-                    convert_v67::softPrice(run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
-                s.retailPrice =
-                    convert_v67::softPrice(run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
+                s.purchasePrice = convert_v67::softPrice(
+                    run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
+                s.retailPrice = convert_v67::softPrice(
+                    run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
                 s.ckmc = row.text(QStringLiteral("Store"));
                 s.spmc = row.text(QStringLiteral("Goods"));
                 s.dwmc = run.lookup(QStringLiteral("select unit from goods where goodsid=:p1"), {s.spbh});

@@ -17,7 +17,8 @@ namespace convert_v67 {
 inline const QStringList kInsertSpda = {
     QStringLiteral("insert into spda (objid,spmc,ggxh,Gysbh,Gysmc,splbbh,splbmc,zjm,bzq,chandi,dengji,pinpai,bz,jyf,"
                    "pinzhong,xgrq,zt,yjspf,scspf,"),
-    QStringLiteral("bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,lykdl ) values ("),
+    QStringLiteral("bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,lykdl ) "
+                   "values ("),
     QStringLiteral(":objid,:spmc,:ggxh,:Gysbh,:Gysmc,:splbbh,:splbmc,:zjm,:bzq,:chandi,:dengji,:pinpai,:bz,:jyf,"
                    ":pinzhong,:xgrq,:zt,:yjspf,:scspf,"),
     QStringLiteral(":bjkcf,:xsfsbh,:xsfs,:jgkzfsbh,:jgkzfs,:mdbh,:blbh,:blmc,:ghfsbh,:ghfsmc,:hqbh,:hqmc,:jxtax,:xxtax,"

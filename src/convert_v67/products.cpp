@@ -56,7 +56,8 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             unit.hyj = row.amount(QStringLiteral("hyj"));
             unit.pfj = row.amount(QStringLiteral("pfj"));
             unit.dwmc = row.text(QStringLiteral("jldw"));
-            const QByteArray mainBarCode = gbk::trim(row.text(ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm")));
+            const QString mainField = ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm");
+            const QByteArray mainBarCode = gbk::trim(row.text(mainField));
             const QByteArray barCode1 = gbk::trim(row.text(QStringLiteral("sptm1")));
             const QByteArray barCode2 = gbk::trim(row.text(QStringLiteral("sptm2")));
 

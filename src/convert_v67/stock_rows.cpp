@@ -47,7 +47,8 @@ void buildStoreStock(shell::Run& run)
         QStringLiteral("update mdspkc set mdmc=b.mdmc from mdspkc a,mdda b where a.mdbh=b.objid "),
         QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
         QStringLiteral("update mdspkc set dwmc=b.dwmc from mdspkc a,spdw b where a.spbh=b.objid and b.ifjbdw='1'"),
-        QStringLiteral("update mdspkc set xgrq='") + QString::fromLatin1(run.stamp()) + QStringLiteral("' from mdspkc "),
+        QStringLiteral("update mdspkc set xgrq='") + QString::fromLatin1(run.stamp()) +
+            QStringLiteral("' from mdspkc "),
     });
 }
 

@@ -39,7 +39,7 @@ db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp);
 
 // Fills mdspkc from every spckkc row present: per store and product the sums,
-// then store name, product name with specification, base unit and time stamp.
+// then store name, product name followed by its ggxh, base unit and time stamp.
 // The five statements take effect together or not at all.
 void buildStoreStock(shell::Run& run);
 

@@ -459,6 +459,9 @@ private:
             parts << QStringLiteral("UID=") + odbcQuote(user);
         if (!m_password.isEmpty())
             parts << QStringLiteral("PWD=") + odbcQuote(m_password);
+        // A walk keeps its source rows open while lookups run on the same
+        // connection: SQL Server needs multiple active result sets for that.
+        parts << QStringLiteral("MARS_Connection=Yes");
 
         ConnectionSpec spec;
         spec.driver = QStringLiteral("QODBC");
