@@ -49,6 +49,24 @@ shell::Operation suppliers()
                 writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("gyslbmc")), parent, run.stamp());
             });
     };
+    op.uses = {
+        shell::sourceUse(QStringLiteral("gys"),
+                         {QStringLiteral("gysbh"), QStringLiteral("gysmc"), QStringLiteral("gyslbbh"), QStringLiteral("cz"),
+                          QStringLiteral("dh"), QStringLiteral("dz"), QStringLiteral("khh"), QStringLiteral("sh"),
+                          QStringLiteral("zh"), QStringLiteral("lxr"), QStringLiteral("yb")}),
+        shell::sourceUse(QStringLiteral("spxx"), {QStringLiteral("fs"), QStringLiteral("gysbh")}),
+        shell::sourceUse(QStringLiteral("gyslb"),
+                         {QStringLiteral("gyslbbh"), QStringLiteral("gyslbmc"), QStringLiteral("jc")}),
+        shell::sourceUse(QStringLiteral("xx"), {QStringLiteral("vals1"), QStringLiteral("xm")}),
+        shell::insertUse(kInsertGysda),
+        shell::insertUse(kInsertGyslbda),
+    };
+    op.reconciliation.rows = {
+        {QStringLiteral("gys"), QString(), {{QStringLiteral("gysbh"), QStringLiteral("objid"), 15}},
+         QStringLiteral("gysda")},
+        {QStringLiteral("gyslb"), QString(), {{QStringLiteral("gyslbbh"), QStringLiteral("objid")}},
+         QStringLiteral("gyslbda")},
+    };
     return op;
 }
 

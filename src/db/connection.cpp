@@ -1,5 +1,6 @@
 #include "db/connection.h"
 
+#include "db/faults.h"
 #include "textutil/error.h"
 
 #include <QAtomicInt>
@@ -114,8 +115,9 @@ void Connection::commit()
     if (!m_inTransaction)
         return;
     QSqlDatabase db = database();
-    if (!db.commit()) {
-        const QString text = errorText(db.lastError());
+    const bool injected = faults::fail(faults::Kind::Commit);
+    if (injected || !db.commit()) {
+        const QString text = errorText(injected ? faults::error(faults::Kind::Commit) : db.lastError());
         db.rollback();
         m_inTransaction = false;
         throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, text));
@@ -134,9 +136,11 @@ void Connection::rollback()
 void Connection::exec(const QString& statement)
 {
     QSqlQuery q(database());
-    if (!q.exec(rewrite(statement, m_dialect))) {
+    const bool injected = faults::fail(faults::Kind::Execute);
+    if (injected || !q.exec(rewrite(statement, m_dialect))) {
         const QString table = statementTable(statement);
-        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(q.lastError())));
+        const QSqlError error = injected ? faults::error(faults::Kind::Execute) : q.lastError();
+        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(error)));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "db/query.h"
 
+#include "db/faults.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -123,6 +124,8 @@ void Query::prepare()
     m_query = QSqlQuery(m_connection.database());
     m_query.setForwardOnly(true);
     m_query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    if (faults::fail(faults::Kind::Prepare))
+        fail(faults::error(faults::Kind::Prepare));
     if (!m_query.prepare(rewrite(m_text, m_connection.dialect())))
         fail(m_query.lastError());
     m_prepared = true;
@@ -152,6 +155,8 @@ void Query::exec()
 {
     if (!m_prepared)
         prepare();
+    if (faults::fail(faults::Kind::Execute))
+        fail(faults::error(faults::Kind::Execute));
     if (!m_query.exec())
         fail(m_query.lastError());
 }
@@ -162,6 +167,8 @@ void Query::execDirect()
         m_query = QSqlQuery(m_connection.database());
         m_prepared = true;
     }
+    if (faults::fail(faults::Kind::Execute))
+        fail(faults::error(faults::Kind::Execute));
     if (!m_query.exec(rewrite(m_text, m_connection.dialect())))
         fail(m_query.lastError());
 }
@@ -182,6 +189,8 @@ int Query::countRows()
     while (inner.endsWith(u';'))
         inner.chop(1);
     QSqlQuery q(m_connection.database());
+    if (faults::fail(faults::Kind::Execute))
+        fail(faults::error(faults::Kind::Execute));
     if (!q.exec(QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count")) || !q.next())
         fail(q.lastError());
     return q.value(0).toInt();
@@ -191,6 +200,8 @@ bool Query::next()
 {
     if (!m_open)
         return false;
+    if (faults::fail(faults::Kind::Fetch))
+        fail(faults::error(faults::Kind::Fetch));
     if (!m_query.next()) {
         if (m_query.lastError().isValid())
             fail(m_query.lastError());

@@ -2,14 +2,63 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace shell {
 
 class Run;
 
 enum class Family { V67, V1 };
+
+enum class Side { Source, Target };
+
+// A table an operation reads or writes, with every field or column it names.
+struct TableUse {
+    Side side = Side::Source;
+    QString table;
+    QStringList columns;
+};
+
+// One part of the key that carries a source row into its target row.
+struct KeyPart {
+    QString sourceField;
+    QString targetColumn;
+    int cut = 0; // bytes the trimmed source value keeps in the target, 0 for all
+};
+
+// A source table converted row by row into one target table.
+struct RowMatch {
+    QString sourceTable;
+    QString sourceFilter; // the walk's WHERE condition, empty for every row
+    QList<KeyPart> key;
+    QString targetTable;
+    // A row whose key is already in the target is skipped, so a key repeated
+    // in the source is written once; otherwise a repeated key is a fault.
+    bool skipsPresent = false;
+};
+
+// The stock quantity of the source, valued at the product prices the
+// conversion looks up, against the sums of spckkc and mdspkc.
+struct StockSums {
+    QString stockTable;
+    QString warehouseField;
+    QString productField;
+    QString quantityField;
+    QString priceTable;
+    QString priceKey;
+    QString purchasePrice;
+    QString retailPrice;
+};
+
+// What a finished conversion is checked against.
+struct Reconciliation {
+    QList<RowMatch> rows;
+    std::optional<StockSums> stock;
+    bool isEmpty() const { return rows.isEmpty() && !stock; }
+};
 
 // One button of the window, one operation of the command line.
 struct Operation {
@@ -18,10 +67,19 @@ struct Operation {
     QString completion;    // text of the completion box
     bool needsSource = true;
     std::function<void(Run&)> body;
+    QList<TableUse> uses;  // what the pre-flight check probes
+    Reconciliation reconciliation;
 };
 
 // The operations built so far for a program, in button order.
 const QList<Operation>& operations(Family family);
 const Operation* findOperation(Family family, const QString& id);
+
+// Helpers for declaring uses: a source table with the fields read, a target
+// table with the columns named, and the target table and columns of an INSERT
+// statement's lines.
+TableUse sourceUse(const QString& table, const QStringList& fields);
+TableUse targetUse(const QString& table, const QStringList& columns);
+TableUse insertUse(const QStringList& statementLines);
 
 } // namespace shell

@@ -160,6 +160,15 @@ void Run::log(const QByteArray& gbkLine) { m_frame.m_frontend.appendLog(gbk::toU
 
 void Run::log(const QString& line) { m_frame.m_frontend.appendLog(line); }
 
+void Run::runControl(db::Query& statement)
+{
+    // SQLite prepares transaction control statements; PostgreSQL cannot.
+    if (m_frame.m_target.dialect() == db::Dialect::SQLite)
+        statement.exec();
+    else
+        statement.execDirect();
+}
+
 void Run::rowSavepoint()
 {
     if (!m_savepoint) {
@@ -174,19 +183,19 @@ void Run::rowSavepoint()
         m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
         m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
     }
-    m_savepoint->execDirect();
+    runControl(*m_savepoint);
 }
 
 void Run::rowRelease()
 {
     if (m_release)
-        m_release->execDirect();
+        runControl(*m_release);
 }
 
 void Run::rowRollback()
 {
     try {
-        m_rollbackTo->execDirect();
+        runControl(*m_rollbackTo);
         rowRelease();
     } catch (const belmire::Error&) {
         // The transaction is gone with the connection; the caller rolls back.

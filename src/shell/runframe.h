@@ -92,7 +92,6 @@ public:
     // Walks every row of a source SELECT with the progress line; honourAbort
     // stops before the next row when the abort box is ticked.
     void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row);
-    // Progress line code override for the current row (stock shows two codes).
     bool aborted() const { return m_aborted; }
 
     // The current row is not written (already present); counted as skipped.
@@ -117,6 +116,7 @@ private:
     void rowRelease();
     void rowRollback();
     void commitBeforeError();
+    void runControl(db::Query& statement);
 
     RunFrame& m_frame;
     const Operation& m_operation;
