@@ -1,6 +1,9 @@
 #include "cli/cli.h"
 
+#include "shell/check.h"
 #include "shell/runframe.h"
+#include "shell/verify.h"
+#include "textutil/error.h"
 
 #include <QDir>
 
@@ -14,6 +17,8 @@ namespace {
 
 const char* kUsage =
     "usage: belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] OPERATION...\n"
+    "       belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] check [OPERATION...]\n"
+    "       belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] verify OPERATION...\n"
     "operations: warehouses goods-areas suppliers categories products stock members all\n"
     "            (v67 also products-v6 products-v7)\n"
     "            clear-warehouses clear-goods-areas clear-suppliers clear-categories\n"
@@ -80,6 +85,44 @@ int usage(std::FILE* err, const QString& problem)
     return 2;
 }
 
+// Reconciles one operation on open connections; returns the number of problems.
+int reconcile(const shell::Operation& op, db::Connection& source, db::Connection& target, std::FILE* lines,
+              std::FILE* problems, const QString& lead)
+{
+    try {
+        const shell::VerifyReport report = shell::verify(op, source, target);
+        if (lines)
+            for (const QString& line : report.lines)
+                writeLine(lines, op.title + lead + line);
+        for (const QString& problem : report.problems)
+            writeLine(problems, op.title + lead + QStringLiteral("问题：") + problem);
+        return int(report.problems.size());
+    } catch (const belmire::Error& e) {
+        writeLine(problems, op.title + lead + QStringLiteral("问题：") + e.message());
+        return 1;
+    }
+}
+
+int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sourceUdl, const QString& targetUdl,
+                  std::FILE* out, std::FILE* err)
+{
+    db::Connection source(QStringLiteral("源"));
+    db::Connection target(QStringLiteral("目标"));
+    try {
+        source.open(sourceUdl);
+        target.open(targetUdl);
+    } catch (const belmire::Error& e) {
+        writeLine(err, QStringLiteral("错误：") + e.message());
+        return 1;
+    }
+    int problems = 0;
+    for (const shell::Operation* op : ops)
+        problems += reconcile(*op, source, target, out, out, QStringLiteral("："));
+    writeLine(out, problems == 0 ? QStringLiteral("核对完毕：没有发现问题")
+                                 : QStringLiteral("核对完毕：发现 %1 个问题").arg(problems));
+    return problems == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err)
@@ -124,7 +167,15 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             names << a;
         }
     }
-    if (names.isEmpty())
+    enum class Command { Convert, Check, Verify } command = Command::Convert;
+    if (!names.isEmpty() && names.first() == u"check") {
+        command = Command::Check;
+        names.removeFirst();
+    } else if (!names.isEmpty() && names.first() == u"verify") {
+        command = Command::Verify;
+        names.removeFirst();
+    }
+    if (names.isEmpty() && command != Command::Check)
         return usage(err, QStringLiteral("no operation given"));
 
     // Resolve every name before anything runs.
@@ -149,11 +200,25 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             return usage(err, QStringLiteral("operation '%1' is not available for %2")
                                   .arg(name, family == shell::Family::V67 ? QStringLiteral("v67")
                                                                           : QStringLiteral("v1")));
+        if (command == Command::Verify && op->reconciliation.isEmpty())
+            return usage(err, QStringLiteral("operation '%1' has nothing to verify").arg(name));
         ops << op;
     }
 
+    if (command == Command::Check) {
+        if (ops.isEmpty())
+            ops = shell::builtOperations(family);
+        const shell::CheckReport report = shell::checkOperations(ops, source, target);
+        for (const QString& line : report.lines())
+            writeLine(out, line);
+        return report.ok() ? 0 : 1;
+    }
+    if (command == Command::Verify)
+        return verifyCommand(ops, source, target, out, err);
+
     CliFrontend frontend(out, err, quiet);
     shell::RunFrame frame(frontend, source, target);
+    int problems = 0;
     for (const shell::Operation* op : ops) {
         const shell::RunResult r = frame.run(*op);
         if (!quiet && r.ok)
@@ -166,8 +231,12 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
                                .arg(r.aborted ? QStringLiteral("（已中断）") : QString()));
         if (!r.ok)
             return 1;
+        // The reconciliation line of the summary; its problems show even when quiet.
+        if (!r.aborted && !op->reconciliation.isEmpty())
+            problems += reconcile(*op, frame.source(), frame.target(), quiet ? nullptr : err, err,
+                                  QStringLiteral("核对："));
     }
-    return 0;
+    return problems == 0 ? 0 : 1;
 }
 
 } // namespace cli

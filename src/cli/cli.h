@@ -13,7 +13,12 @@ extern std::atomic<bool> g_abort;
 
 // belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] OPERATION...
 // stdout gets the log-pane lines and the completion texts, stderr progress,
-// summaries and errors. Returns 0 when all completed, 1 on an error, 2 on misuse.
+// summaries with their reconciliation, and errors. Returns 0 when all completed
+// and reconciled, 1 on an error or a reconciliation problem, 2 on misuse.
+// "check [OPERATION...]" probes the tables and columns the operations use (all
+// built operations when none is named) and "verify OPERATION..." reconciles
+// the target with the source; both write their lines to stdout and return 0
+// when there is no problem, 1 otherwise.
 int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err);
 
 } // namespace cli

@@ -29,6 +29,16 @@ shell::Operation categories()
         convert_v67::copyLevelSetting(
             run, run.lookup(QStringLiteral("select vals2 from AccountInfo where item=:p1"), {"GoodsLevel"}));
     };
+    op.uses = {
+        shell::sourceUse(QStringLiteral("GoodsType"), QStringLiteral("GoodsTypeId,GoodsTypeName,parent")),
+        shell::sourceUse(QStringLiteral("AccountInfo"), QStringLiteral("vals2,item")),
+        shell::insertUse(convert_v67::kInsertSplbda),
+        shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
+    };
+    op.reconciliation.rows = {{QStringLiteral("GoodsType"),
+                               QString(),
+                               {{QStringLiteral("GoodsTypeId"), QStringLiteral("objid")}},
+                               QStringLiteral("splbda")}};
     return op;
 }
 

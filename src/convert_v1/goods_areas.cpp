@@ -20,6 +20,12 @@ shell::Operation goodsAreas()
                 convert_v67::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
             });
     };
+    op.uses = {shell::sourceUse(QStringLiteral("Organise"), QStringLiteral("OrganiseId,Organise")),
+               shell::insertUse(convert_v67::kInsertHqda)};
+    op.reconciliation.rows = {{QStringLiteral("Organise"),
+                               QString(),
+                               {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), 15}},
+                               QStringLiteral("hqda")}};
     return op;
 }
 

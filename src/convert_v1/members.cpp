@@ -69,6 +69,18 @@ shell::Operation members()
                 convert_v67::writeMember(insert, m, run.stamp());
             });
     };
+    op.uses =
+        QList<shell::TableUse>{shell::sourceUse(
+            QStringLiteral("card"), QStringLiteral("cardid,cashbala,ifcash,state,cardmake,ifflash,fname,sex,address,"
+                                                   "idcard,tel,birthday,ifcent,moneysum,centsum,centbala,ifmembercard,"
+                                                   "ifdiscount"))} +
+        convert_v67::memberTargetUses();
+    // A card already in hyda is skipped, a repeated source card included.
+    op.reconciliation.rows = {{QStringLiteral("card"),
+                               QString(),
+                               {{QStringLiteral("cardid"), QStringLiteral("objid"), 13}},
+                               QStringLiteral("hyda"),
+                               true}};
     return op;
 }
 

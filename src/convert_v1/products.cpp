@@ -143,6 +143,24 @@ shell::Operation products()
     op.title = QStringLiteral("V1商品转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) { convertProducts(run); };
+    op.uses =
+        QList<shell::TableUse>{
+            shell::sourceUse(QStringLiteral("Goods"),
+                             QStringLiteral("goodsid,GoodsName,Model,GoodsTypeId,GoodsTypeName,Available,"
+                                            "ProducingArea,grade,Trademark,StockTaxRate,SaleTaxRate,IfWeigh,"
+                                            "IfStore,SupplierId,SupplierName,SaleDisCount,Salemode,IfChangePrice,"
+                                            "ProvideType,OrganiseId,Organise,Conversion,StockPrice,RetailPrice,"
+                                            "NumberPrice,TradePrice,Unit,PackStockPrice,PackRetailPrice,"
+                                            "PackNumberPrice,PackTradePrice,packUnit,WeighId,GoodsBarCode")),
+            shell::sourceUse(QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId,GoodsBarCode,Type")),
+        } +
+        convert_v67::productTargetUses();
+    // A product code already in spda is skipped, a repeated source code included.
+    op.reconciliation.rows = {{QStringLiteral("Goods"),
+                               QString(),
+                               {{QStringLiteral("goodsid"), QStringLiteral("objid")}},
+                               QStringLiteral("spda"),
+                               true}};
     return op;
 }
 

@@ -41,6 +41,22 @@ shell::Operation stock()
             });
         convert_v67::buildStoreStock(run);
     };
+    op.uses =
+        QList<shell::TableUse>{
+            shell::sourceUse(QStringLiteral("GoodsStoreBalance"),
+                             QStringLiteral("StoreId,GoodsId,Store,Goods,BalanceNum")),
+            shell::sourceUse(QStringLiteral("goods"), QStringLiteral("goodsid,StockPrice,RetailPrice,unit")),
+        } +
+        convert_v67::stockTargetUses();
+    op.reconciliation.rows = {{QStringLiteral("GoodsStoreBalance"),
+                               QString(),
+                               {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), 3},
+                                {QStringLiteral("GoodsId"), QStringLiteral("spbh"), 15}},
+                               QStringLiteral("spckkc")}};
+    op.reconciliation.stock = shell::StockSums{QStringLiteral("GoodsStoreBalance"), QStringLiteral("GoodsId"),
+                                               QStringLiteral("BalanceNum"),        QStringLiteral("goods"),
+                                               QStringLiteral("goodsid"),           QStringLiteral("StockPrice"),
+                                               QStringLiteral("RetailPrice")};
     return op;
 }
 

@@ -55,6 +55,25 @@ shell::Operation suppliers()
                                                    parent, run.stamp());
             });
     };
+    op.uses = {
+        shell::sourceUse(QStringLiteral("Supplier"),
+                         QStringLiteral("SupplierId,Supplier,SupplierTypeid,Fax,Phone,Address,manager,Bank,"
+                                        "TaxCode,Accounts,Linkman,Zip,GoodsScope,memo1")),
+        shell::sourceUse(QStringLiteral("goods"), QStringLiteral("Salemode,SupplierId")),
+        shell::sourceUse(QStringLiteral("SupplierType"), QStringLiteral("SupplierTypeId,SupplierType,parent")),
+        shell::insertUse(convert_v67::kInsertGysdaWithScope),
+        shell::insertUse(convert_v67::kInsertGyslbda),
+    };
+    op.reconciliation.rows = {
+        {QStringLiteral("Supplier"),
+         QString(),
+         {{QStringLiteral("SupplierId"), QStringLiteral("objid"), 15}},
+         QStringLiteral("gysda")},
+        {QStringLiteral("SupplierType"),
+         QString(),
+         {{QStringLiteral("SupplierTypeId"), QStringLiteral("objid")}},
+         QStringLiteral("gyslbda")},
+    };
     return op;
 }
 

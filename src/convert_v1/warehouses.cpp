@@ -20,6 +20,12 @@ shell::Operation warehouses()
                 convert_v67::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
             });
     };
+    op.uses = {shell::sourceUse(QStringLiteral("Store"), QStringLiteral("StoreId,Store")),
+               shell::insertUse(convert_v67::kInsertCkda)};
+    op.reconciliation.rows = {{QStringLiteral("Store"),
+                               QString(),
+                               {{QStringLiteral("StoreId"), QStringLiteral("objid"), 15}},
+                               QStringLiteral("ckda")}};
     return op;
 }
 

@@ -33,12 +33,14 @@ shell::Operation categories()
         copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
     };
     op.uses = {
-        shell::sourceUse(QStringLiteral("splb"), {QStringLiteral("lbbh"), QStringLiteral("lbmc"), QStringLiteral("jc")}),
-        shell::sourceUse(QStringLiteral("xx"), {QStringLiteral("vals1"), QStringLiteral("xm")}),
+        shell::sourceUse(QStringLiteral("splb"), QStringLiteral("lbbh,lbmc,jc")),
+        shell::sourceUse(QStringLiteral("xx"), QStringLiteral("vals1,xm")),
         shell::insertUse(kInsertSplbda),
-        shell::targetUse(QStringLiteral("xx"), {QStringLiteral("fvalue"), QStringLiteral("objid")}),
+        shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
-    op.reconciliation.rows = {{QStringLiteral("splb"), QString(), {{QStringLiteral("lbbh"), QStringLiteral("objid")}},
+    op.reconciliation.rows = {{QStringLiteral("splb"),
+                               QString(),
+                               {{QStringLiteral("lbbh"), QStringLiteral("objid")}},
                                QStringLiteral("splbda")}};
     return op;
 }

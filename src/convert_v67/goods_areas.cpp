@@ -29,9 +29,10 @@ shell::Operation goodsAreas()
                 writeGoodsArea(insert, code, row.text(QStringLiteral("hqmc")), run.stamp());
             });
     };
-    op.uses = {shell::sourceUse(QStringLiteral("hq"), {QStringLiteral("hqbh"), QStringLiteral("hqmc")}),
-               shell::insertUse(kInsertHqda)};
-    op.reconciliation.rows = {{QStringLiteral("hq"), QString(), {{QStringLiteral("hqbh"), QStringLiteral("objid"), 15}},
+    op.uses = {shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqbh,hqmc")), shell::insertUse(kInsertHqda)};
+    op.reconciliation.rows = {{QStringLiteral("hq"),
+                               QString(),
+                               {{QStringLiteral("hqbh"), QStringLiteral("objid"), 15}},
                                QStringLiteral("hqda")}};
     return op;
 }

@@ -19,6 +19,12 @@ void resetMemberCategories(shell::Run& run)
     });
 }
 
+QList<shell::TableUse> memberTargetUses()
+{
+    return {shell::targetUse(QStringLiteral("hylbda"), QStringLiteral("ObjId,lbmc,xgrq")),
+            shell::insertUse(kInsertHyda)};
+}
+
 bool memberPresent(db::Query& check, const QByteArray& objid)
 {
     check.bindText(QStringLiteral("objid"), objid);

@@ -2,6 +2,7 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "shell/operation.h"
 
 #include <QStringList>
 
@@ -61,5 +62,8 @@ bool memberPresent(db::Query& check, const QByteArray& objid);
 
 // Binds one hyda row and executes the INSERT.
 void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp);
+
+// The target tables of a member conversion: hylbda and hyda.
+QList<shell::TableUse> memberTargetUses();
 
 } // namespace convert_v67

@@ -46,6 +46,17 @@ shell::Operation members()
                 writeMember(insert, m, run.stamp());
             });
     };
+    op.uses =
+        QList<shell::TableUse>{shell::sourceUse(
+            QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
+                                                   "dzk,dzbl"))} +
+        memberTargetUses();
+    // A card already in hyda is skipped, a repeated source card included.
+    op.reconciliation.rows = {{QStringLiteral("hyda"),
+                               QString(),
+                               {{QStringLiteral("kbh"), QStringLiteral("objid"), 13}},
+                               QStringLiteral("hyda"),
+                               true}};
     return op;
 }
 

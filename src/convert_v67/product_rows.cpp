@@ -44,6 +44,12 @@ const QByteArray& noticeScaleCodeIsProduct()
     return t;
 }
 
+QList<shell::TableUse> productTargetUses()
+{
+    return {shell::targetUse(QStringLiteral("ryblda"), QStringLiteral("ObjId,blmc,xgrq")),
+            shell::insertUse(kInsertSpda), shell::insertUse(kInsertSpdw)};
+}
+
 shell::Run& ProductTarget::resetDepartments(shell::Run& run)
 {
     run.once({QStringLiteral("TRUNCATE TABLE ryblda "),

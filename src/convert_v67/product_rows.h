@@ -2,6 +2,7 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "shell/operation.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -55,6 +56,9 @@ const QByteArray& noticeBarCode();           // 商品条码重复：
 const QByteArray& noticeBarCodeIsProduct();  // 商品编号与条码重复：
 const QByteArray& noticeScaleCode();         // 商品称码重复：
 const QByteArray& noticeScaleCodeIsProduct(); // 商品编号与称码重复：
+
+// The target tables a product conversion writes and reads: ryblda, spda, spdw.
+QList<shell::TableUse> productTargetUses();
 
 // Writes the products of one run. Constructing it resets ryblda to its default
 // department (with the run's current stamp) and prepares the statements; the

@@ -84,6 +84,33 @@ void convertProducts(shell::Run& run, bool withTaxRates)
         });
 }
 
+QList<shell::TableUse> productUses(bool withTaxRates)
+{
+    QString fields = QStringLiteral("Spbh,Spmc,ggxh,lbbh,cd,hjtm,jkc,gysbh,lykd,fs,jhjj,hqbh,lsj,hyj,pfj,jldw,spdnm,"
+                                    "sptm,sptm1,sptm2,zhf");
+    if (withTaxRates)
+        fields += QStringLiteral(",buytaxrate,saletaxrate");
+    return QList<shell::TableUse>{
+               shell::sourceUse(QStringLiteral("spxx"), fields),
+               shell::sourceUse(QStringLiteral("splb"), QStringLiteral("lbmc,lbbh")),
+               shell::sourceUse(QStringLiteral("gys"), QStringLiteral("gysmc,gysbh")),
+               shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqmc,hqbh")),
+           } +
+           productTargetUses();
+}
+
+// A product code already in spda is skipped, a repeated source code included.
+shell::Reconciliation productReconciliation()
+{
+    shell::Reconciliation r;
+    r.rows = {{QStringLiteral("spxx"),
+               QStringLiteral("zhf = '0'"),
+               {{QStringLiteral("Spbh"), QStringLiteral("objid")}},
+               QStringLiteral("spda"),
+               true}};
+    return r;
+}
+
 } // namespace
 
 shell::Operation productsV6()
@@ -93,6 +120,8 @@ shell::Operation productsV6()
     op.title = QStringLiteral("V6商品转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) { convertProducts(run, false); };
+    op.uses = productUses(false);
+    op.reconciliation = productReconciliation();
     return op;
 }
 
@@ -103,6 +132,8 @@ shell::Operation productsV7()
     op.title = QStringLiteral("V7商品转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) { convertProducts(run, true); };
+    op.uses = productUses(true);
+    op.reconciliation = productReconciliation();
     return op;
 }
 

@@ -33,6 +33,21 @@ shell::Operation stock()
             });
         buildStoreStock(run);
     };
+    op.uses =
+        QList<shell::TableUse>{
+            shell::sourceUse(QStringLiteral("spkc"), QStringLiteral("ckbh,spbh,yesl")),
+            shell::sourceUse(QStringLiteral("spxx"), QStringLiteral("spbh,jhjj,lsj,spmc,jldw")),
+            shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")),
+        } +
+        stockTargetUses();
+    op.reconciliation.rows = {
+        {QStringLiteral("spkc"),
+         QString(),
+         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), 3}, {QStringLiteral("spbh"), QStringLiteral("spbh"), 15}},
+         QStringLiteral("spckkc")}};
+    op.reconciliation.stock =
+        shell::StockSums{QStringLiteral("spkc"), QStringLiteral("spbh"), QStringLiteral("yesl"), QStringLiteral("spxx"),
+                         QStringLiteral("spbh"), QStringLiteral("jhjj"), QStringLiteral("lsj")};
     return op;
 }
 

@@ -33,6 +33,18 @@ void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
     insert.exec();
 }
 
+QList<shell::TableUse> stockTargetUses()
+{
+    return {
+        shell::insertUse(kInsertSpckkc),
+        shell::targetUse(QStringLiteral("mdspkc"), QStringLiteral("mdbh,spbh,yesl,yecbje,yesjje,mdmc,spmc,dwmc,xgrq")),
+        shell::targetUse(QStringLiteral("ckda"), QStringLiteral("Ownermdbh,objid")),
+        shell::targetUse(QStringLiteral("mdda"), QStringLiteral("objid,mdmc")),
+        shell::targetUse(QStringLiteral("spda"), QStringLiteral("objid,spmc,ggxh")),
+        shell::targetUse(QStringLiteral("spdw"), QStringLiteral("objid,dwmc,ifjbdw")),
+    };
+}
+
 void buildStoreStock(shell::Run& run)
 {
     const QString crlf = QStringLiteral("\r\n");

@@ -2,6 +2,7 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "shell/operation.h"
 
 #include <QStringList>
 
@@ -42,5 +43,9 @@ void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
 // then store name, product name followed by its ggxh, base unit and time stamp.
 // The five statements take effect together or not at all.
 void buildStoreStock(shell::Run& run);
+
+// The target tables of a stock conversion: spckkc and mdspkc written, ckda,
+// mdda, spda and spdw read by the store-stock stage.
+QList<shell::TableUse> stockTargetUses();
 
 } // namespace convert_v67

@@ -50,21 +50,21 @@ shell::Operation suppliers()
             });
     };
     op.uses = {
-        shell::sourceUse(QStringLiteral("gys"),
-                         {QStringLiteral("gysbh"), QStringLiteral("gysmc"), QStringLiteral("gyslbbh"), QStringLiteral("cz"),
-                          QStringLiteral("dh"), QStringLiteral("dz"), QStringLiteral("khh"), QStringLiteral("sh"),
-                          QStringLiteral("zh"), QStringLiteral("lxr"), QStringLiteral("yb")}),
-        shell::sourceUse(QStringLiteral("spxx"), {QStringLiteral("fs"), QStringLiteral("gysbh")}),
-        shell::sourceUse(QStringLiteral("gyslb"),
-                         {QStringLiteral("gyslbbh"), QStringLiteral("gyslbmc"), QStringLiteral("jc")}),
-        shell::sourceUse(QStringLiteral("xx"), {QStringLiteral("vals1"), QStringLiteral("xm")}),
+        shell::sourceUse(QStringLiteral("gys"), QStringLiteral("gysbh,gysmc,gyslbbh,cz,dh,dz,khh,sh,zh,lxr,yb")),
+        shell::sourceUse(QStringLiteral("spxx"), QStringLiteral("fs,gysbh")),
+        shell::sourceUse(QStringLiteral("gyslb"), QStringLiteral("gyslbbh,gyslbmc,jc")),
+        shell::sourceUse(QStringLiteral("xx"), QStringLiteral("vals1,xm")),
         shell::insertUse(kInsertGysda),
         shell::insertUse(kInsertGyslbda),
     };
     op.reconciliation.rows = {
-        {QStringLiteral("gys"), QString(), {{QStringLiteral("gysbh"), QStringLiteral("objid"), 15}},
+        {QStringLiteral("gys"),
+         QString(),
+         {{QStringLiteral("gysbh"), QStringLiteral("objid"), 15}},
          QStringLiteral("gysda")},
-        {QStringLiteral("gyslb"), QString(), {{QStringLiteral("gyslbbh"), QStringLiteral("objid")}},
+        {QStringLiteral("gyslb"),
+         QString(),
+         {{QStringLiteral("gyslbbh"), QStringLiteral("objid")}},
          QStringLiteral("gyslbda")},
     };
     return op;

@@ -33,9 +33,10 @@ shell::Operation warehouses()
                 writeWarehouse(insert, code, row.text(QStringLiteral("ckmc")), run.stamp());
             });
     };
-    op.uses = {shell::sourceUse(QStringLiteral("ck"), {QStringLiteral("ckbh"), QStringLiteral("ckmc")}),
-               shell::insertUse(kInsertCkda)};
-    op.reconciliation.rows = {{QStringLiteral("ck"), QString(), {{QStringLiteral("ckbh"), QStringLiteral("objid"), 15}},
+    op.uses = {shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")), shell::insertUse(kInsertCkda)};
+    op.reconciliation.rows = {{QStringLiteral("ck"),
+                               QString(),
+                               {{QStringLiteral("ckbh"), QStringLiteral("objid"), 15}},
                                QStringLiteral("ckda")}};
     return op;
 }

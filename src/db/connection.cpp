@@ -77,6 +77,7 @@ void Connection::open(const QString& udlPath)
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
     }
+    m_connected = true;
 }
 
 void Connection::close()
@@ -94,6 +95,7 @@ void Connection::close()
     QSqlDatabase::removeDatabase(m_name);
     m_name.clear();
     m_inTransaction = false;
+    m_connected = false;
 }
 
 bool Connection::isOpen() const { return !m_name.isEmpty() && database().isOpen(); }
@@ -151,6 +153,20 @@ QString Connection::errorText(const QSqlError& error) const
         text = error.text().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
+    const QString code = error.nativeErrorCode();
+    const QString where = QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description);
+    const bool diskFull = m_dialect == Dialect::SQLite ? code == u"13" || text.contains(u"database or disk is full")
+                                                       : m_dialect == Dialect::PostgreSQL && code == u"53100";
+    // Errors of the client library itself carry no SQLSTATE (Qt appends it as "()"): the server is out of reach.
+    const bool lost = m_connected && m_dialect == Dialect::PostgreSQL && error.type() != QSqlError::NoError &&
+                      (code.isEmpty() || code.startsWith(u"08") || code.startsWith(u"57P"));
+    if (diskFull || lost) {
+        text = text.simplified();
+        if (text.endsWith(QLatin1String(" ()")))
+            text.chop(3);
+        text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(where, text)
+                        : QStringLiteral("与%1 的连接已断开：%2").arg(where, text);
+    }
     return maskSecret(text, m_spec.password);
 }
 

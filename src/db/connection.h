@@ -37,7 +37,8 @@ public:
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
 
-    // The database's own text of an error, with the password masked.
+    // The database's own text of an error, with the password masked; a full disk
+    // and a lost server connection say so and name the database.
     QString errorText(const QSqlError& error) const;
 
 private:
@@ -46,6 +47,7 @@ private:
     ConnectionSpec m_spec;
     Dialect m_dialect = Dialect::SQLite;
     bool m_inTransaction = false;
+    bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
 };
 
 // Where a statement writes or reads: the first table after insert into, update,

@@ -114,7 +114,8 @@ void Query::setText(const QString& text)
 
 void Query::fail(const QSqlError& error) const
 {
-    throw belmire::Error(QStringLiteral("表 %1：%2").arg(m_table, m_connection.errorText(error)));
+    const QString text = m_connection.errorText(error);
+    throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
 }
 
 void Query::prepare()

@@ -1,6 +1,7 @@
 #include "gui/mainform.h"
 
 #include "gui/sourcerows.h"
+#include "shell/check.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -143,6 +144,11 @@ void TmainForm::buildTopStrip()
     m_bitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     m_bitBtn2->setGeometry(472, 8, 75, 25);
     connect(m_bitBtn2, &QPushButton::clicked, this, &TmainForm::BitBtn2Click);
+
+    m_checkBitBtn = new QPushButton(QStringLiteral("检查"), m_panel2);
+    m_checkBitBtn->setObjectName(QStringLiteral("CheckBitBtn"));
+    m_checkBitBtn->setGeometry(552, 8, 75, 25);
+    connect(m_checkBitBtn, &QPushButton::clicked, this, &TmainForm::CheckBitBtnClick);
 }
 
 void TmainForm::buildMiddleBand()
@@ -210,7 +216,7 @@ void TmainForm::arrangeTabOrder()
     for (const char* name : kButtonTabOrder)
         if (auto* b = m_panel1->findChild<QPushButton*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly))
             chain << b;
-    chain << m_grid << m_checkBox1 << m_bitBtn2 << m_memo1;
+    chain << m_grid << m_checkBox1 << m_bitBtn2 << m_memo1 << m_checkBitBtn;
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
@@ -247,6 +253,24 @@ void TmainForm::BitBtn2Click()
         return;
     }
     closeAfterRun();
+}
+
+void TmainForm::CheckBitBtnClick()
+{
+    // Probes every table and column the program's operations use; writes nothing.
+    if (m_busy)
+        return;
+    m_busy = true;
+    enableOperationButtons(false);
+    m_checkBitBtn->setEnabled(false);
+    clearLog();
+    const shell::CheckReport report =
+        shell::checkOperations(shell::builtOperations(m_family), m_sourceUdl, m_targetUdl);
+    for (const QString& line : report.lines())
+        appendLog(line);
+    m_checkBitBtn->setEnabled(true);
+    enableOperationButtons(true);
+    m_busy = false;
 }
 
 void TmainForm::closeAfterRun()

@@ -23,9 +23,9 @@ class SourceRowsModel;
 }
 
 // The one window of v67convert and v1convert: a strip with the progress line,
-// the abort box and the exit button; the grid of source rows beside the log
-// pane; and the row of operation buttons. Each button runs its operation to
-// completion inside the click, through the window's run frame.
+// the abort box, the exit button and the check button; the grid of source rows
+// beside the log pane; and the row of operation buttons. Each button runs its
+// operation to completion inside the click, through the window's run frame.
 class TmainForm : public QWidget, public shell::Frontend {
     Q_OBJECT
 public:
@@ -63,6 +63,7 @@ protected:
 
 private slots:
     void BitBtn2Click();
+    void CheckBitBtnClick();
 
 private:
     struct OperationButton {
@@ -86,6 +87,7 @@ private:
     QLabel* m_xxLabel = nullptr;
     QCheckBox* m_checkBox1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
+    QPushButton* m_checkBitBtn = nullptr;
     QSplitter* m_splitter1 = nullptr;
     QTableView* m_grid = nullptr;
     gui::SourceRowsModel* m_rows = nullptr;

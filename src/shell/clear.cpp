@@ -12,6 +12,8 @@ Operation clear(const QString& id, const QString& title, const QStringList& tabl
     op.title = title;
     op.completion = completion;
     op.needsSource = false;
+    for (const QString& t : tables)
+        op.uses << targetUse(t, QString());
     op.body = [tables](Run& run) {
         QStringList statements;
         for (const QString& t : tables)

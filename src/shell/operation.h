@@ -44,7 +44,6 @@ struct RowMatch {
 // conversion looks up, against the sums of spckkc and mdspkc.
 struct StockSums {
     QString stockTable;
-    QString warehouseField;
     QString productField;
     QString quantityField;
     QString priceTable;
@@ -76,10 +75,10 @@ const QList<Operation>& operations(Family family);
 const Operation* findOperation(Family family, const QString& id);
 
 // Helpers for declaring uses: a source table with the fields read, a target
-// table with the columns named, and the target table and columns of an INSERT
-// statement's lines.
-TableUse sourceUse(const QString& table, const QStringList& fields);
-TableUse targetUse(const QString& table, const QStringList& columns);
+// table with the columns named (both as "a,b,c"; empty for the table alone),
+// and the target table and columns of an INSERT statement's lines.
+TableUse sourceUse(const QString& table, const QString& fields);
+TableUse targetUse(const QString& table, const QString& columns);
 TableUse insertUse(const QStringList& statementLines);
 
 } // namespace shell

@@ -192,13 +192,15 @@ void Run::rowRelease()
         runControl(*m_release);
 }
 
-void Run::rowRollback()
+bool Run::rowRollback()
 {
     try {
         runControl(*m_rollbackTo);
         rowRelease();
+        return true;
     } catch (const belmire::Error&) {
-        // The transaction is gone with the connection; the caller rolls back.
+        // The row's writes may still be in the transaction; the caller must not commit it.
+        return false;
     }
 }
 
@@ -241,9 +243,11 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             break;
         }
         QByteArray c;
+        bool fetched = false;
         try {
             if (!rows.next())
                 break;
+            fetched = true;
             ++i;
             c = code(rows);
         } catch (const belmire::Error& e) {
@@ -251,7 +255,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             commitBeforeError();
             if (!pending.isEmpty())
                 fe.showProgress(pending);
-            throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(i).arg(n) + e.message());
+            // A failed fetch names the row it was to read.
+            throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(fetched ? i : i + 1).arg(n) + e.message());
         }
         const QString line = progressLine(i, n, c);
         if (i == n || timer.elapsed() - lastShown >= kRepaintMs) {
@@ -265,18 +270,24 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
         m_skipThisRow = false;
         m_dropProgressCode = false;
+        bool marked = false;
         try {
             rowSavepoint();
+            marked = true;
             row(rows, c);
             rowRelease();
         } catch (const belmire::Error& e) {
-            rowRollback();
+            const bool undone = !marked || rowRollback();
             m_inWalk = false;
             if (!pending.isEmpty()) {
                 fe.showProgress(pending);
                 fe.sourceRow(i - 1, rows.currentRecord());
             }
-            commitBeforeError();
+            // A row that could not be undone takes the open batch with it, never half of itself.
+            if (undone)
+                commitBeforeError();
+            else
+                target.rollback();
             throw belmire::Error(context(c) + e.message());
         }
         if (m_dropProgressCode) {

@@ -114,7 +114,7 @@ public:
 private:
     void rowSavepoint();
     void rowRelease();
-    void rowRollback();
+    bool rowRollback();
     void commitBeforeError();
     void runControl(db::Query& statement);
 

@@ -1,0 +1,169 @@
+#include "shell/check.h"
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "textutil/error.h"
+
+#include <QRegularExpression>
+
+#include <map>
+
+namespace shell {
+
+TableUse sourceUse(const QString& table, const QString& fields)
+{
+    return {Side::Source, table, fields.split(u',', Qt::SkipEmptyParts)};
+}
+
+TableUse targetUse(const QString& table, const QString& columns)
+{
+    return {Side::Target, table, columns.split(u',', Qt::SkipEmptyParts)};
+}
+
+TableUse insertUse(const QStringList& statementLines)
+{
+    static const QRegularExpression re(QStringLiteral(R"(insert\s+into\s+(\w+)\s*\(([^)]*)\))"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(statementLines.join(u' '));
+    TableUse use{Side::Target, QString(), {}};
+    if (!m.hasMatch())
+        return use;
+    use.table = m.captured(1);
+    for (const QString& c : m.captured(2).split(u','))
+        if (const QString name = c.trimmed(); !name.isEmpty())
+            use.columns << name;
+    return use;
+}
+
+QList<const Operation*> builtOperations(Family family)
+{
+    QList<const Operation*> out;
+    for (const Operation& op : operations(family))
+        if (op.body)
+            out << &op;
+    return out;
+}
+
+QStringList CheckReport::lines() const
+{
+    QStringList out = problems;
+    if (ok())
+        out << QStringLiteral("检查完毕：%1 个表、%2 个字段都可以使用").arg(tables).arg(columns);
+    else
+        out << QStringLiteral("检查完毕：发现 %1 个问题").arg(problems.size());
+    return out;
+}
+
+namespace {
+
+QString sideName(Side side) { return side == Side::Source ? QStringLiteral("源") : QStringLiteral("目标"); }
+
+// A statement that names the table and columns but reads no row. Throws with
+// the database's own text when the database rejects it.
+void probe(db::Connection& connection, const QString& table, const QStringList& columns)
+{
+    db::Query q(connection);
+    q.setText(QStringLiteral("select %1 from %2 where 1=0")
+                  .arg(columns.isEmpty() ? QStringLiteral("*") : columns.join(u','), table));
+    q.open();
+    q.close();
+}
+
+// The database's own text of a failed probe: the Query message without its "表 x：" lead.
+QString databaseText(const belmire::Error& e)
+{
+    const QString m = e.message();
+    const qsizetype colon = m.indexOf(u'：');
+    return m.startsWith(u'表') && colon > 0 ? m.mid(colon + 1) : m;
+}
+
+struct TableKey {
+    Side side;
+    QString table; // lower case: the databases compare unquoted names without case
+    bool operator<(const TableKey& o) const { return side != o.side ? side < o.side : table < o.table; }
+};
+
+struct Probe {
+    QString table; // as first named
+    QStringList columns;
+};
+
+void checkTable(db::Connection& connection, Side side, const Probe& p, CheckReport& report)
+{
+    ++report.tables;
+    report.columns += int(p.columns.size());
+    try {
+        probe(connection, p.table, p.columns);
+        return;
+    } catch (const belmire::Error&) {
+    }
+    // Tell a missing table from a missing column, one column at a time.
+    try {
+        probe(connection, p.table, {});
+    } catch (const belmire::Error& e) {
+        report.problems << QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, databaseText(e));
+        return;
+    }
+    int missing = 0;
+    for (const QString& column : p.columns) {
+        try {
+            probe(connection, p.table, {column});
+        } catch (const belmire::Error& e) {
+            report.problems
+                << QStringLiteral("%1表 %2 缺少字段 %3：%4").arg(sideName(side), p.table, column, databaseText(e));
+            ++missing;
+        }
+    }
+    if (missing == 0) {
+        try {
+            probe(connection, p.table, p.columns);
+        } catch (const belmire::Error& e) {
+            report.problems << QStringLiteral("%1表 %2 无法读取：%3").arg(sideName(side), p.table, databaseText(e));
+        }
+    }
+}
+
+} // namespace
+
+CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
+                            const QString& targetUdl)
+{
+    // Each table once, with the union of the columns of every operation, in the order first named.
+    std::map<TableKey, Probe> tables;
+    QList<TableKey> order;
+    for (const Operation* op : operations)
+        for (const TableUse& use : op->uses) {
+            const TableKey key{use.side, use.table.toLower()};
+            auto [it, added] = tables.try_emplace(key, Probe{use.table, {}});
+            if (added)
+                order << key;
+            for (const QString& c : use.columns)
+                if (!it->second.columns.contains(c, Qt::CaseInsensitive))
+                    it->second.columns << c;
+        }
+
+    CheckReport report;
+    db::Connection source(QStringLiteral("源"));
+    db::Connection target(QStringLiteral("目标"));
+    for (const Side side : {Side::Source, Side::Target}) {
+        bool used = false;
+        for (const TableKey& k : std::as_const(order))
+            used = used || k.side == side;
+        if (!used)
+            continue;
+        db::Connection& connection = side == Side::Source ? source : target;
+        try {
+            connection.open(side == Side::Source ? sourceUdl : targetUdl);
+        } catch (const belmire::Error& e) {
+            report.problems << e.message();
+            continue;
+        }
+        for (const TableKey& k : std::as_const(order))
+            if (k.side == side)
+                checkTable(connection, side, tables.at(k), report);
+        connection.close();
+    }
+    return report;
+}
+
+} // namespace shell

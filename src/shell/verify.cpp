@@ -1,0 +1,217 @@
+#include "shell/verify.h"
+
+#include "db/amount.h"
+#include "db/query.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+
+namespace shell {
+namespace {
+
+constexpr int kCodesShown = 5;
+
+QString codeList(QList<QByteArray> codes)
+{
+    std::sort(codes.begin(), codes.end());
+    QStringList shown;
+    for (qsizetype i = 0; i < codes.size() && i < kCodesShown; ++i)
+        shown << gbk::toUnicode(codes[i]);
+    return shown.join(QStringLiteral("、")) + (codes.size() > kCodesShown ? QStringLiteral("…") : QString());
+}
+
+// The keys of every row of a table, as the conversion writes them.
+struct KeyCount {
+    qint64 rows = 0;
+    QSet<QByteArray> keys;
+};
+
+KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
+                  bool sourceSide)
+{
+    QStringList names;
+    for (const KeyPart& k : key)
+        names << (sourceSide ? k.sourceField : k.targetColumn);
+    db::Query q(connection);
+    QString select = QStringLiteral("select %1 from %2").arg(names.join(u','), table);
+    if (!filter.isEmpty())
+        select += QStringLiteral(" where ") + filter;
+    q.setText(select);
+    q.open();
+    KeyCount out;
+    while (q.next()) {
+        QByteArray k;
+        for (qsizetype i = 0; i < key.size(); ++i) {
+            if (i > 0)
+                k += '/';
+            const QByteArray value = gbk::trim(q.text(names[i]));
+            k += sourceSide && key[i].cut > 0 ? gbk::cut(value, key[i].cut) : value;
+        }
+        ++out.rows;
+        out.keys.insert(k);
+    }
+    q.close();
+    return out;
+}
+
+void matchRows(const RowMatch& m, db::Connection& source, db::Connection& target, VerifyReport& report)
+{
+    const KeyCount from = readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
+    const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
+    const qint64 repeated = from.rows - from.keys.size();
+
+    QList<QByteArray> missing;
+    for (const QByteArray& k : from.keys)
+        if (!to.keys.contains(k))
+            missing << k;
+    QList<QByteArray> extra;
+    for (const QByteArray& k : to.keys)
+        if (!from.keys.contains(k))
+            extra << k;
+
+    report.lines << QStringLiteral("源 %1 %2 行（编号重复 %3 行），目标 %4 %5 行")
+                        .arg(m.sourceTable)
+                        .arg(from.rows)
+                        .arg(repeated)
+                        .arg(m.targetTable)
+                        .arg(to.rows);
+    if (repeated > 0 && !m.skipsPresent)
+        report.problems << QStringLiteral("源 %1 有 %2 行的编号重复，目标 %3 每个编号只能有一行")
+                               .arg(m.sourceTable)
+                               .arg(repeated)
+                               .arg(m.targetTable);
+    if (!missing.isEmpty())
+        report.problems << QStringLiteral("目标 %1 缺少源 %2 的 %3 个编号：%4")
+                               .arg(m.targetTable, m.sourceTable)
+                               .arg(missing.size())
+                               .arg(codeList(missing));
+    if (!extra.isEmpty())
+        report.problems << QStringLiteral("目标 %1 有 %2 个编号不在源 %3 中：%4")
+                               .arg(m.targetTable)
+                               .arg(extra.size())
+                               .arg(m.sourceTable, codeList(extra));
+}
+
+struct Sums {
+    db::Amount quantity, purchaseValue, retailValue;
+    qint64 rows = 0;
+    bool operator==(const Sums& o) const
+    {
+        return quantity == o.quantity && purchaseValue == o.purchaseValue && retailValue == o.retailValue;
+    }
+};
+
+// A price as the stock conversion reads it: the text of the first row for the
+// trimmed code as a decimal number; anything else is 0.
+db::Amount softAmount(const QVariant& value)
+{
+    return db::Amount::parse(QString::fromLatin1(gbk::trim(db::variantText(value)))).value_or(db::Amount());
+}
+
+db::Amount quantityOf(const db::Query& q, const QString& field)
+{
+    try {
+        return q.amount(field);
+    } catch (const belmire::Error&) {
+        return {};
+    }
+}
+
+Sums sourceSums(const StockSums& s, db::Connection& source)
+{
+    QHash<QByteArray, std::pair<db::Amount, db::Amount>> prices;
+    {
+        db::Query q(source);
+        q.setText(
+            QStringLiteral("select %1,%2,%3 from %4").arg(s.priceKey, s.purchasePrice, s.retailPrice, s.priceTable));
+        q.open();
+        while (q.next()) {
+            const QByteArray code = gbk::trim(q.text(s.priceKey));
+            if (!prices.contains(code))
+                prices.insert(code, {softAmount(q.value(s.purchasePrice)), softAmount(q.value(s.retailPrice))});
+        }
+    }
+    db::Query q(source);
+    q.setText(QStringLiteral("select %1,%2 from %3").arg(s.productField, s.quantityField, s.stockTable));
+    q.open();
+    Sums sums;
+    while (q.next()) {
+        const db::Amount quantity = quantityOf(q, s.quantityField);
+        const auto price = prices.value(gbk::trim(q.text(s.productField)));
+        sums.quantity = sums.quantity + quantity;
+        sums.purchaseValue = sums.purchaseValue + quantity * price.first;
+        sums.retailValue = sums.retailValue + quantity * price.second;
+        ++sums.rows;
+    }
+    return sums;
+}
+
+Sums targetSums(db::Connection& target, const QString& select)
+{
+    db::Query q(target);
+    q.setText(select);
+    q.open();
+    Sums sums;
+    while (q.next()) {
+        sums.quantity = sums.quantity + q.amount(QStringLiteral("yesl"));
+        sums.purchaseValue = sums.purchaseValue + q.amount(QStringLiteral("yecbje"));
+        sums.retailValue = sums.retailValue + q.amount(QStringLiteral("yesjje"));
+        ++sums.rows;
+    }
+    return sums;
+}
+
+void compareStock(const StockSums& s, db::Connection& source, db::Connection& target, VerifyReport& report)
+{
+    const Sums from = sourceSums(s, source);
+    const Sums warehouses = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from spckkc"));
+    // Only rows whose warehouse is in ckda reach the store stock.
+    const Sums owned =
+        targetSums(target, QStringLiteral("select a.yesl yesl,a.yecbje yecbje,a.yesjje yesjje from spckkc a, ckda b "
+                                          "where a.ckbh=b.objid"));
+    const Sums stores = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from mdspkc"));
+
+    struct Measure {
+        QString name;
+        db::Amount Sums::*field;
+    };
+    const Measure measures[] = {{QStringLiteral("数量"), &Sums::quantity},
+                                {QStringLiteral("进价金额"), &Sums::purchaseValue},
+                                {QStringLiteral("售价金额"), &Sums::retailValue}};
+    for (const Measure& m : measures) {
+        QString line = QStringLiteral("%1合计：源 %2 %3，spckkc %4，mdspkc %5")
+                           .arg(m.name, s.stockTable, (from.*m.field).toString(), (warehouses.*m.field).toString(),
+                                (stores.*m.field).toString());
+        if (owned.rows != warehouses.rows)
+            line += QStringLiteral("（spckkc 中仓库在 ckda 的行 %1）").arg((owned.*m.field).toString());
+        report.lines << line;
+        if (!(from.*m.field == warehouses.*m.field))
+            report.problems << QStringLiteral("spckkc 的%1合计 %2 与源 %3 的 %4 不符")
+                                   .arg(m.name, (warehouses.*m.field).toString(), s.stockTable,
+                                        (from.*m.field).toString());
+        if (!(owned.*m.field == stores.*m.field))
+            report.problems << QStringLiteral("mdspkc 的%1合计 %2 与 spckkc 中仓库在 ckda 的行 %3 不符")
+                                   .arg(m.name, (stores.*m.field).toString(), (owned.*m.field).toString());
+    }
+    if (owned.rows != warehouses.rows)
+        report.lines
+            << QStringLiteral("spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc").arg(warehouses.rows - owned.rows);
+}
+
+} // namespace
+
+VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target)
+{
+    VerifyReport report;
+    for (const RowMatch& m : operation.reconciliation.rows)
+        matchRows(m, source, target, report);
+    if (operation.reconciliation.stock)
+        compareStock(*operation.reconciliation.stock, source, target, report);
+    return report;
+}
+
+} // namespace shell

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "db/connection.h"
+#include "shell/operation.h"
+
+#include <QStringList>
+
+namespace shell {
+
+// The reconciliation of a finished conversion: what was compared, and each
+// difference the conversion's rules do not explain.
+struct VerifyReport {
+    QStringList lines;
+    QStringList problems;
+    bool ok() const { return problems.isEmpty(); }
+};
+
+// Compares the source with the target as the operation's reconciliation
+// describes, on two open connections. It only reads. Throws belmire::Error
+// when a table cannot be read.
+VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target);
+
+} // namespace shell

@@ -1,0 +1,123 @@
+// The pre-flight check: every table and column the operations use is probed on
+// both databases, every problem is reported at once and nothing is written.
+#include "shell/check.h"
+#include "support/testdb.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+using namespace testing_support;
+using shell::Family;
+
+namespace {
+
+class Check : public ::testing::TestWithParam<Backend> {};
+
+QList<const shell::Operation*> ops(Family family, const QStringList& ids)
+{
+    QList<const shell::Operation*> out;
+    for (const QString& id : ids)
+        out << shell::findOperation(family, id);
+    return out;
+}
+
+// Everything the target holds, to see that a check changed nothing.
+QStringList targetContent(TestDb& target)
+{
+    QStringList out;
+    for (const char* t : {"hylbda", "hyda", "spckkc", "mdspkc", "mdda", "xx", "ckda"})
+        for (const QString& r : target.rows(QStringLiteral("select * from %1").arg(QLatin1String(t))))
+            out << QLatin1String(t) + u':' + r;
+    return out;
+}
+
+} // namespace
+
+TEST_P(Check, ListsEveryProblemOfBothSidesAndWritesNothing)
+{
+    REQUIRE_BACKEND(GetParam());
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
+    shop.source().exec(QStringLiteral("insert into hyda (kbh, czye) values ('K1', 5);\n"
+                                      "drop table spkc;\n"
+                                      "alter table hyda drop column dzbl;\n"
+                                      "alter table hyda drop column hyk;"));
+    shop.target().exec(QStringLiteral("alter table spckkc drop column yecbje;\n"
+                                      "alter table hylbda drop column xgrq;"));
+    const QStringList before = targetContent(shop.target());
+
+    const shell::CheckReport report =
+        shell::checkOperations(ops(Family::V67, {"stock", "members"}), shop.sourceUdl(), shop.targetUdl());
+    EXPECT_FALSE(report.ok());
+    ASSERT_EQ(report.problems.size(), 5) << report.problems.join(u'\n').toStdString();
+    // Source problems first, in the order the operations name the tables, then the target's.
+    EXPECT_TRUE(report.problems[0].startsWith(QStringLiteral("源表 spkc 不存在或无法读取：")))
+        << report.problems[0].toStdString();
+    EXPECT_TRUE(report.problems[0].contains(QStringLiteral("spkc")));
+    EXPECT_TRUE(report.problems[1].startsWith(QStringLiteral("源表 hyda 缺少字段 hyk：")))
+        << report.problems[1].toStdString();
+    EXPECT_TRUE(report.problems[2].startsWith(QStringLiteral("源表 hyda 缺少字段 dzbl：")))
+        << report.problems[2].toStdString();
+    EXPECT_TRUE(report.problems[3].startsWith(QStringLiteral("目标表 spckkc 缺少字段 yecbje：")))
+        << report.problems[3].toStdString();
+    EXPECT_TRUE(report.problems[4].startsWith(QStringLiteral("目标表 hylbda 缺少字段 xgrq：")))
+        << report.problems[4].toStdString();
+    for (const QString& p : report.problems) {
+        // The database's own text follows the colon.
+        EXPECT_GT(p.size(), p.indexOf(u'：') + 1) << p.toStdString();
+        if (shop.target().isPostgres())
+            EXPECT_FALSE(p.contains(qEnvironmentVariable("BELMIRE_PG_PASSWORD"))) << p.toStdString();
+    }
+    EXPECT_EQ(report.lines().last(), QStringLiteral("检查完毕：发现 5 个问题"));
+    EXPECT_EQ(targetContent(shop.target()), before);
+}
+
+TEST_P(Check, AHealthyShopPassesForEveryOperationOfBothPrograms)
+{
+    REQUIRE_BACKEND(GetParam());
+    for (const Family family : {Family::V67, Family::V1}) {
+        Shop shop(family == Family::V67 ? QStringLiteral("source_v67_sqlite.sql")
+                                        : QStringLiteral("source_v1_sqlite.sql"),
+                  GetParam());
+        const QList<const shell::Operation*> all = shell::builtOperations(family);
+        ASSERT_FALSE(all.isEmpty());
+        for (const shell::Operation* op : all)
+            EXPECT_FALSE(op->uses.isEmpty()) << op->id.toStdString();
+        const shell::CheckReport report = shell::checkOperations(all, shop.sourceUdl(), shop.targetUdl());
+        EXPECT_TRUE(report.ok()) << report.problems.join(u'\n').toStdString();
+        EXPECT_GE(report.tables, 15);
+        EXPECT_EQ(report.lines(),
+                  QStringList{
+                      QStringLiteral("检查完毕：%1 个表、%2 个字段都可以使用").arg(report.tables).arg(report.columns)});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Check, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return backendName(info.param).toStdString(); });
+
+TEST(CheckConnections, AMissingDatabaseIsReportedBesideTheOtherSidesProblems)
+{
+    Shop shop(QStringLiteral("source_v1_sqlite.sql"), Backend::SQLite);
+    shop.source().exec(QStringLiteral("drop table Store"));
+    const shell::CheckReport report = shell::checkOperations(
+        ops(Family::V1, {"warehouses", "clear-stock"}), shop.sourceUdl(), shop.folder() + QStringLiteral("/none.udl"));
+    ASSERT_EQ(report.problems.size(), 2) << report.problems.join(u'\n').toStdString();
+    EXPECT_TRUE(report.problems[0].startsWith(QStringLiteral("源表 Store 不存在或无法读取：")));
+    EXPECT_TRUE(report.problems[1].contains(QStringLiteral("none.udl"))) << report.problems[1].toStdString();
+
+    // A clear operation reads no source: its check never opens the source.
+    const shell::CheckReport clearOnly = shell::checkOperations(
+        ops(Family::V1, {"clear-stock"}), shop.folder() + QStringLiteral("/none.udl"), shop.targetUdl());
+    EXPECT_TRUE(clearOnly.ok()) << clearOnly.problems.join(u'\n').toStdString();
+    EXPECT_EQ(clearOnly.tables, 2);
+}
+
+TEST(CheckDeclarations, InsertUseNamesTheStatementsTableAndColumns)
+{
+    const shell::TableUse use =
+        shell::insertUse({QStringLiteral("insert into spdw (objid,fid,dwmc "), QStringLiteral(" ) values ("),
+                          QStringLiteral(" :objid,:fid,:dwmc )")});
+    EXPECT_EQ(use.side, shell::Side::Target);
+    EXPECT_EQ(use.table, QStringLiteral("spdw"));
+    EXPECT_EQ(use.columns, (QStringList{"objid", "fid", "dwmc"}));
+}

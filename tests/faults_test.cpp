@@ -1,0 +1,183 @@
+// Database faults: every prepare, execute, fetch and commit of a small
+// conversion made to fail in turn, once and from then on. The run must end
+// with an error, never report success, and leave in the target exactly whole
+// rows of the source rows before the failing one. Run under AddressSanitizer
+// by the test command.
+#include "support/testdb.h"
+
+#include "db/faults.h"
+#include "textutil/scramble.h"
+
+#include <gtest/gtest.h>
+
+#include <QMap>
+#include <QRegularExpression>
+
+using namespace testing_support;
+using db::faults::Kind;
+
+namespace {
+
+struct Case {
+    const char* op;
+    QString fill;                 // source rows
+    QStringList codes;            // walked source codes, in walk order
+    QStringList tables;           // target queries whose first field is the source code
+};
+
+const QString kPassword = QStringLiteral("Fz7-Secr3t-Pw");
+
+// A shop whose target data-link file holds a password, which no message may show.
+struct FaultShop : Shop {
+    explicit FaultShop(const QString& fill) : Shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite)
+    {
+        source().exec(fill);
+        writeUdl(targetUdl(), QStringLiteral("Provider=SQLite;Data Source=target.db;Password=") + kPassword, false);
+    }
+};
+
+// Target rows of the walked tables, per source code.
+using Snapshot = QMap<QString, QStringList>;
+
+Snapshot snapshot(TestDb& target, const Case& c)
+{
+    Snapshot s;
+    for (const QString& sql : c.tables)
+        for (const QString& r : target.rows(sql))
+            s[r.section(u'|', 0, 0)] << r;
+    return s;
+}
+
+struct Reference {
+    Snapshot rows;
+    int calls[db::faults::kKinds] = {};
+};
+
+Reference referenceRun(const Case& c)
+{
+    FaultShop shop(c.fill);
+    RecordingFrontend fe;
+    db::faults::countOnly();
+    const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
+    Reference ref;
+    for (int k = 0; k < db::faults::kKinds; ++k)
+        ref.calls[k] = db::faults::calls(Kind(k));
+    db::faults::reset();
+    EXPECT_TRUE(r.ok) << r.message.toStdString();
+    ref.rows = snapshot(shop.target(), c);
+    EXPECT_EQ(ref.rows.size(), c.codes.size());
+    return ref;
+}
+
+// The source row named in "第 i/n 行": rows before it may stay. 1 when the
+// error names no row (before the walk or its commit).
+int failingRow(const QString& message)
+{
+    static const QRegularExpression re(QStringLiteral("第 (\\d+)/\\d+ 行"));
+    const auto m = re.match(message);
+    return m.hasMatch() ? m.captured(1).toInt() : 1;
+}
+
+const char* kindName(Kind k)
+{
+    static const char* names[] = {"prepare", "execute", "fetch", "commit"};
+    return names[int(k)];
+}
+
+void checkEveryFault(const Case& c)
+{
+    // The member check text starts with a random value.
+    textutil::setScrambleRandomSource([] { return std::uint8_t(0x5A); });
+    const Reference ref = referenceRun(c);
+    ASSERT_EQ(ref.rows.size(), c.codes.size());
+    const QString title = shell::findOperation(shell::Family::V67, QString::fromLatin1(c.op))->title;
+    for (int k = 0; k < db::faults::kKinds; ++k) {
+        const Kind kind = Kind(k);
+        ASSERT_GT(ref.calls[k], 0) << kindName(kind);
+        for (bool fromThenOn : {false, true}) {
+            for (int n = 1; n <= ref.calls[k]; ++n) {
+                SCOPED_TRACE(std::string(c.op) + " " + kindName(kind) + " #" + std::to_string(n) +
+                             (fromThenOn ? " from then on" : " once"));
+                FaultShop shop(c.fill);
+                RecordingFrontend fe;
+                db::faults::failAt(kind, n, fromThenOn);
+                const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
+                const int failures = db::faults::failures();
+                db::faults::reset();
+
+                ASSERT_GE(failures, 1);
+                EXPECT_FALSE(r.ok);
+                EXPECT_TRUE(fe.completions.isEmpty());
+                EXPECT_EQ(fe.errors, QStringList{r.message});
+                EXPECT_TRUE(r.message.startsWith(title + QStringLiteral("："))) << r.message.toStdString();
+                EXPECT_TRUE(r.message.contains(QStringLiteral("injected %1 fault").arg(kindName(kind))))
+                    << r.message.toStdString();
+                EXPECT_FALSE((fe.errors + fe.log + QStringList{fe.progress}).join(u'\n').contains(kPassword));
+
+                // The rows left are whole rows of a run of the first source rows.
+                const Snapshot got = snapshot(shop.target(), c);
+                int kept = 0;
+                while (kept < c.codes.size() && got.contains(c.codes[kept]))
+                    ++kept;
+                EXPECT_EQ(got.size(), kept) << "rows left after a gap";
+                for (auto it = got.cbegin(); it != got.cend(); ++it)
+                    EXPECT_EQ(it.value(), ref.rows.value(it.key())) << "half-written row " << it.key().toStdString();
+                // A single fault keeps every row before the failing one; when
+                // the database fails from then on, the open batch may be lost.
+                const int before = failingRow(r.message) - 1;
+                if (fromThenOn)
+                    EXPECT_LE(kept, before) << r.message.toStdString();
+                else
+                    EXPECT_EQ(kept, before) << r.message.toStdString();
+            }
+        }
+    }
+    textutil::setScrambleRandomSource({});
+}
+
+} // namespace
+
+TEST(Faults, Warehouses)
+{
+    checkEveryFault({"warehouses",
+                     QStringLiteral("insert into ck values ('A1', '一号仓');\n"
+                                    "insert into ck values ('A2', '二号仓');\n"
+                                    "insert into ck values ('A3', NULL);\n"
+                                    "insert into ck values ('A4', '四号仓');\n"
+                                    "insert into ck values ('A5', '五号仓');"),
+                     {"A1", "A2", "A3", "A4", "A5"},
+                     {QStringLiteral("select objid, * from ckda order by objid")}});
+}
+
+TEST(Faults, Members)
+{
+    checkEveryFault({"members",
+                     QStringLiteral("insert into hyda (kbh, czye, zt, xm) values ('M1', 12.5, '正常', '张三');\n"
+                                    "insert into hyda (kbh, czye, zt) values ('M2', 0, '挂失');\n"
+                                    "insert into hyda (kbh, czye, dzbl) values ('M3', 7, 0.85);"),
+                     {"M1", "M2", "M3"},
+                     {QStringLiteral("select objid, * from hyda order by objid")}});
+}
+
+TEST(Faults, ProductsWithTheirUnits)
+{
+    const QString columns = QStringLiteral(
+        "insert into spxx (Spbh,Spmc,ggxh,lbbh,hjtm,jkc,gysbh,fs,jhjj,hqbh,lsj,hyj,pfj,jldw,sptm,sptm1,sptm2,zhf) "
+        "values ");
+    checkEveryFault({"products-v7",
+                     QStringLiteral("insert into splb (lbbh, lbmc) values ('L1', '饮料');\n"
+                                    "insert into gys (gysbh, gysmc) values ('G1', '供应商');\n"
+                                    "insert into hq values ('H1', '一号货区');\n") +
+                         columns +
+                         QStringLiteral("('P1','可乐','330ml','L1','0','0','G1','经销',2,'H1',3,3,2.5,'听',"
+                                        "'6901','6902','6903','0');\n") +
+                         columns +
+                         QStringLiteral("('P2','雪碧','','L1','0','0','G1','代销',2,'H1',3,3,2.5,'瓶',"
+                                        "'6911',NULL,'6913','0');\n") +
+                         columns +
+                         QStringLiteral("('P3','饼干','','L9','0','1','G9','经销',1,'',2,2,2,'包',"
+                                        "'6921','6922',NULL,'0');"),
+                     {"P1", "P2", "P3"},
+                     {QStringLiteral("select objid, * from spda order by objid"),
+                      QStringLiteral("select objid, * from spdw order by objid, fid")}});
+}

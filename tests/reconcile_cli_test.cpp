@@ -1,0 +1,123 @@
+// The check and verify commands of the command line and the reconciliation
+// line of each conversion's summary.
+#include "cli/cli.h"
+#include "support/testdb.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace testing_support;
+
+namespace {
+
+struct Captured {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QString readAll(std::FILE* f)
+{
+    std::fflush(f);
+    std::rewind(f);
+    QByteArray bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.append(buffer, qsizetype(n));
+    std::fclose(f);
+    return QString::fromUtf8(bytes);
+}
+
+Captured runCli(const QStringList& args, const QString& folder)
+{
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Captured c;
+    c.status = cli::run(args, folder, out, err);
+    c.out = readAll(out);
+    c.err = readAll(err);
+    return c;
+}
+
+void fillSource(Shop& shop)
+{
+    shop.source().exec(
+        QStringLiteral("insert into ck (ckbh, ckmc) values ('W1', '总仓');\n"
+                       "insert into ck (ckbh, ckmc) values ('W2', '二仓');\n"
+                       "insert into spxx (Spbh, Spmc, jhjj, lsj, zhf) values ('P1', '可乐', 1.5, 2, '0');\n"
+                       "insert into spkc (ckbh, spbh, yesl) values ('W1', 'P1', 3);\n"
+                       "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P1', 1);"));
+}
+
+} // namespace
+
+TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    const Captured healthy = runCli({"check"}, shop.folder());
+    EXPECT_EQ(healthy.status, 0) << healthy.out.toStdString();
+    EXPECT_TRUE(healthy.out.startsWith(QStringLiteral("检查完毕："))) << healthy.out.toStdString();
+    EXPECT_EQ(healthy.out.count(u'\n'), 1);
+
+    shop.source().exec(QStringLiteral("drop table ck"));
+    shop.target().exec(QStringLiteral("alter table ckda drop column ownermdmc"));
+    // Only the operations named are checked: goods areas read neither.
+    EXPECT_EQ(runCli({"check", "goods-areas"}, shop.folder()).status, 0);
+    const Captured broken = runCli({"check", "warehouses", "stock"}, shop.folder());
+    EXPECT_EQ(broken.status, 1);
+    const QStringList lines = broken.out.trimmed().split(u'\n');
+    ASSERT_EQ(lines.size(), 3) << broken.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("源表 ck 不存在或无法读取：")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("目标表 ckda 缺少字段 ownermdmc：")));
+    EXPECT_EQ(lines[2], QStringLiteral("检查完毕：发现 2 个问题"));
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+
+    EXPECT_EQ(runCli({"check", "no-such-operation"}, shop.folder()).status, 2);
+    EXPECT_EQ(runCli({"--from", "v1", "check"}, shop.folder()).status, 1); // a V6/V7 source has no V1 tables
+}
+
+TEST(VerifyCommand, ReportsWhatTheRulesDoNotExplain)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    const Captured run = runCli({"warehouses", "products", "stock"}, shop.folder());
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    // Each summary is followed by its reconciliation.
+    EXPECT_TRUE(run.err.contains(QStringLiteral("仓库档案转换：读取 2 行，写入 2 行，跳过 0 行，")));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("仓库档案转换核对：源 ck 2 行（编号重复 0 行），目标 ckda 2 行\n")));
+    EXPECT_TRUE(
+        run.err.contains(QStringLiteral("库存转换核对：数量合计：源 spkc 4.0000，spckkc 4.0000，mdspkc 4.0000\n")));
+    EXPECT_TRUE(
+        run.err.contains(QStringLiteral("库存转换核对：进价金额合计：源 spkc 6.0000，spckkc 6.0000，mdspkc 6.0000\n")));
+    EXPECT_FALSE(run.err.contains(QStringLiteral("问题")));
+
+    const Captured clean = runCli({"verify", "all"}, shop.folder());
+    EXPECT_EQ(clean.status, 0) << clean.out.toStdString();
+    EXPECT_TRUE(clean.out.endsWith(QStringLiteral("核对完毕：没有发现问题\n")));
+
+    shop.target().exec(QStringLiteral("update mdspkc set yesl = 5"));
+    const Captured changed = runCli({"verify", "stock", "warehouses"}, shop.folder());
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_TRUE(changed.out.contains(
+        QStringLiteral("库存转换：问题：mdspkc 的数量合计 5.0000 与 spckkc 中仓库在 ckda 的行 4.0000 不符\n")))
+        << changed.out.toStdString();
+    EXPECT_TRUE(changed.out.endsWith(QStringLiteral("核对完毕：发现 1 个问题\n")));
+
+    EXPECT_EQ(runCli({"verify"}, shop.folder()).status, 2);
+    EXPECT_EQ(runCli({"verify", "clear-stock"}, shop.folder()).status, 2);
+}
+
+TEST(VerifyCommand, AnUnexplainedDifferenceAfterAConversionExitsOne)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    shop.target().exec(QStringLiteral("insert into spda (objid, spmc) values ('Z9', '旧商品')"));
+    // The conversion completes; its reconciliation problem shows even when quiet.
+    const Captured c = runCli({"--quiet", "products", "warehouses"}, shop.folder());
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.out, QStringLiteral("档案转换完毕！\n档案转换完毕！\n"));
+    EXPECT_EQ(c.err, QStringLiteral("V7商品转换核对：问题：目标 spda 有 1 个编号不在源 spxx 中：Z9\n"));
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("2"));
+}

@@ -1,0 +1,157 @@
+// Reconciliation after a load: row keys of each source table against the
+// target table, and the stock sums of the source against spckkc and mdspkc.
+#include "shell/verify.h"
+#include "support/testdb.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+using shell::Family;
+
+namespace {
+
+class Verify : public ::testing::TestWithParam<Backend> {};
+
+shell::VerifyReport verifyOperation(Shop& shop, Family family, const QString& id)
+{
+    db::Connection source(QStringLiteral("源"));
+    db::Connection target(QStringLiteral("目标"));
+    source.open(shop.sourceUdl());
+    target.open(shop.targetUdl());
+    return shell::verify(*shell::findOperation(family, id), source, target);
+}
+
+void runAll(Shop& shop, Family family, const QStringList& ids)
+{
+    for (const QString& id : ids) {
+        RecordingFrontend fe;
+        const shell::RunResult r = runOperation(shop, family, id, fe);
+        ASSERT_TRUE(r.ok) << id.toStdString() << ": " << r.message.toStdString();
+    }
+}
+
+std::string text(const shell::VerifyReport& r) { return (r.lines + r.problems).join(u'\n').toStdString(); }
+
+// Warehouses W1 and W2 of store 001 and W9 that is not converted; P1 twice in
+// the source, P3 not a plain product; K1 twice.
+void fillV67(Shop& shop)
+{
+    shop.source().exec(QStringLiteral(
+        "insert into ck (ckbh, ckmc) values ('W1', '一号仓');\n"
+        "insert into ck (ckbh, ckmc) values (' W2 ', '二号仓');\n"
+        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P1', '可乐', 1.5, 2.5, '瓶', '690001', "
+        "'0');\n"
+        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P1 ', '可乐二', 9, 9, '瓶', '', '0');\n"
+        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P2', '雪碧', NULL, 0.3333, '', '', '0');\n"
+        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P3', '组合', 1, 1, '', '', '1');\n"
+        "insert into spkc (ckbh, spbh, yesl) values ('W1', 'P1', 3);\n"
+        "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P1', 0.5);\n"
+        "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P2', 7);\n"
+        "insert into spkc (ckbh, spbh, yesl) values ('W9', 'P2', 1.25);\n"
+        "insert into hyda (kbh, czye, zt) values ('K1', 10, '正常');\n"
+        "insert into hyda (kbh, czye, zt) values (' K1', 20, '正常');\n"
+        "insert into hyda (kbh, czye, zt) values ('K2', NULL, '挂失');"));
+}
+
+} // namespace
+
+TEST_P(Verify, ACleanRunReconciles)
+{
+    REQUIRE_BACKEND(GetParam());
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
+    fillV67(shop);
+    runAll(shop, Family::V67, {"warehouses", "products-v7", "stock", "members"});
+
+    const shell::VerifyReport warehouses = verifyOperation(shop, Family::V67, QStringLiteral("warehouses"));
+    EXPECT_TRUE(warehouses.ok()) << text(warehouses);
+    EXPECT_EQ(warehouses.lines, QStringList{QStringLiteral("源 ck 2 行（编号重复 0 行），目标 ckda 2 行")});
+
+    // The repeated product code and card were skipped, as the conversions do.
+    const shell::VerifyReport products = verifyOperation(shop, Family::V67, QStringLiteral("products-v7"));
+    EXPECT_TRUE(products.ok()) << text(products);
+    EXPECT_EQ(products.lines, QStringList{QStringLiteral("源 spxx 3 行（编号重复 1 行），目标 spda 2 行")});
+    const shell::VerifyReport members = verifyOperation(shop, Family::V67, QStringLiteral("members"));
+    EXPECT_TRUE(members.ok()) << text(members);
+    EXPECT_EQ(members.lines, QStringList{QStringLiteral("源 hyda 3 行（编号重复 1 行），目标 hyda 2 行")});
+
+    // 3 x 1.5 + 0.5 x 1.5, and 3 x 2.5 + 0.5 x 2.5 + 7 x 0.3333 + 1.25 x 0.3333 (0.4166 each row rounded); W9
+    // belongs to no store, so mdspkc lacks its row.
+    const shell::VerifyReport stock = verifyOperation(shop, Family::V67, QStringLiteral("stock"));
+    EXPECT_TRUE(stock.ok()) << text(stock);
+    EXPECT_EQ(
+        stock.lines,
+        (QStringList{
+            QStringLiteral("源 spkc 4 行（编号重复 0 行），目标 spckkc 4 行"),
+            QStringLiteral("数量合计：源 spkc 11.7500，spckkc 11.7500，mdspkc 10.5000（spckkc 中仓库在 ckda 的行 "
+                           "10.5000）"),
+            QStringLiteral("进价金额合计：源 spkc 5.2500，spckkc 5.2500，mdspkc 5.2500（spckkc 中仓库在 ckda 的行 "
+                           "5.2500）"),
+            QStringLiteral("售价金额合计：源 spkc 11.4997，spckkc 11.4997，mdspkc 11.0831（spckkc 中仓库在 ckda "
+                           "的行 11.0831）"),
+            QStringLiteral("spckkc 有 1 行的仓库不在 ckda 中，不计入 mdspkc"),
+        }));
+}
+
+TEST_P(Verify, ATargetRowLostAfterTheRunIsAProblem)
+{
+    REQUIRE_BACKEND(GetParam());
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
+    fillV67(shop);
+    runAll(shop, Family::V67, {"warehouses", "products-v6", "stock", "members"});
+    shop.target().exec(QStringLiteral("delete from spda where objid = 'P2';\n"
+                                      "delete from hyda where objid = 'K1';\n"
+                                      "delete from spckkc where ckbh = 'W2' and spbh = 'P2';\n"
+                                      "insert into ckda (objid) values ('X9');"));
+
+    const shell::VerifyReport products = verifyOperation(shop, Family::V67, QStringLiteral("products-v6"));
+    EXPECT_EQ(products.problems, QStringList{QStringLiteral("目标 spda 缺少源 spxx 的 1 个编号：P2")});
+    const shell::VerifyReport members = verifyOperation(shop, Family::V67, QStringLiteral("members"));
+    EXPECT_EQ(members.problems, QStringList{QStringLiteral("目标 hyda 缺少源 hyda 的 1 个编号：K1")});
+    const shell::VerifyReport warehouses = verifyOperation(shop, Family::V67, QStringLiteral("warehouses"));
+    EXPECT_EQ(warehouses.problems, QStringList{QStringLiteral("目标 ckda 有 1 个编号不在源 ck 中：X9")});
+
+    // The lost spckkc row shows in the keys and in the sums; mdspkc still holds its stock.
+    const shell::VerifyReport stock = verifyOperation(shop, Family::V67, QStringLiteral("stock"));
+    EXPECT_EQ(stock.problems,
+              (QStringList{
+                  QStringLiteral("目标 spckkc 缺少源 spkc 的 1 个编号：W2/P2"),
+                  QStringLiteral("spckkc 的数量合计 4.7500 与源 spkc 的 11.7500 不符"),
+                  QStringLiteral("mdspkc 的数量合计 10.5000 与 spckkc 中仓库在 ckda 的行 3.5000 不符"),
+                  QStringLiteral("spckkc 的售价金额合计 9.1666 与源 spkc 的 11.4997 不符"),
+                  QStringLiteral("mdspkc 的售价金额合计 11.0831 与 spckkc 中仓库在 ckda 的行 8.7500 不符"),
+              }))
+        << text(stock);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, Verify, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return backendName(info.param).toStdString(); });
+
+TEST(VerifyV1, StockQuantitiesThatAreNoNumbersCountAsZeroOnBothSides)
+{
+    Shop shop(QStringLiteral("source_v1_sqlite.sql"), Backend::SQLite);
+    shop.source().exec(
+        QStringLiteral("insert into Store (StoreId, Store) values ('S1', '门店仓');\n"
+                       "insert into goods (goodsid, StockPrice, RetailPrice, Unit) values ('G1', 2, 'x', '个');\n"
+                       "insert into GoodsStoreBalance (StoreId, GoodsId, BalanceNum) values ('S1', 'G1', 4);\n"
+                       "insert into GoodsStoreBalance (StoreId, GoodsId, BalanceNum) values ('S1', 'G2', 'many');\n"
+                       "insert into GoodsStoreBalance (StoreId, GoodsId, BalanceNum) values ('S1', 'G2', 1);"));
+    runAll(shop, Family::V1, {"warehouses", "clear-stock"});
+    RecordingFrontend fe;
+    // The repeated warehouse and product ends the run at its row; the rows before it stay.
+    EXPECT_FALSE(runOperation(shop, Family::V1, QStringLiteral("stock"), fe).ok);
+    const shell::VerifyReport failed = verifyOperation(shop, Family::V1, QStringLiteral("stock"));
+    EXPECT_EQ(failed.problems.value(0),
+              QStringLiteral("源 GoodsStoreBalance 有 1 行的编号重复，目标 spckkc 每个编号只能有一行"));
+    EXPECT_FALSE(failed.ok());
+
+    shop.source().exec(QStringLiteral("delete from GoodsStoreBalance where BalanceNum = 1"));
+    runAll(shop, Family::V1, {"clear-stock", "stock"});
+    const shell::VerifyReport stock = verifyOperation(shop, Family::V1, QStringLiteral("stock"));
+    EXPECT_TRUE(stock.ok()) << text(stock);
+    EXPECT_EQ(stock.lines.value(1),
+              QStringLiteral("数量合计：源 GoodsStoreBalance 4.0000，spckkc 4.0000，mdspkc 4.0000"));
+    EXPECT_EQ(stock.lines.value(2),
+              QStringLiteral("进价金额合计：源 GoodsStoreBalance 8.0000，spckkc 8.0000，mdspkc 8.0000"));
+    EXPECT_EQ(stock.lines.value(3),
+              QStringLiteral("售价金额合计：源 GoodsStoreBalance 0.0000，spckkc 0.0000，mdspkc 0.0000"));
+}
