@@ -105,8 +105,8 @@ struct Sums {
     }
 };
 
-// A price as the stock conversion reads it: the text of the first row for the
-// trimmed code as a decimal number; anything else is 0.
+// A price as the stock conversion reads it: the text of the first row whose code
+// equals the trimmed stock code exactly, as a decimal number; anything else is 0.
 db::Amount softAmount(const QVariant& value)
 {
     return db::Amount::parse(QString::fromLatin1(gbk::trim(db::variantText(value)))).value_or(db::Amount());
@@ -130,7 +130,9 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
             QStringLiteral("select %1,%2,%3 from %4").arg(s.priceKey, s.purchasePrice, s.retailPrice, s.priceTable));
         q.open();
         while (q.next()) {
-            const QByteArray code = gbk::trim(q.text(s.priceKey));
+            // The lookup compares the stored code as it is: a product code
+            // stored with blanks around it is not found, and its prices are 0.
+            const QByteArray code = q.text(s.priceKey);
             if (!prices.contains(code))
                 prices.insert(code, {softAmount(q.value(s.purchasePrice)), softAmount(q.value(s.retailPrice))});
         }
