@@ -4,6 +4,7 @@
 #include "textutil/gbk.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 namespace shell {
 namespace {
@@ -134,6 +135,15 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
     }
     if (const auto it = l.answers.constFind(key); it != l.answers.constEnd())
         return *it;
+    if (!l.tried) {
+        l.tried = true;
+        if (values.size() == 1 && preload(statement, l)) {
+            const auto it = l.answers.constFind(key);
+            return it != l.answers.constEnd() ? *it : QByteArray();
+        }
+    }
+    if (l.complete)
+        return {};
     if (!l.query) {
         l.query = std::make_unique<db::Query>(m_frame.m_source);
         l.query->setText(statement);
@@ -154,6 +164,37 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
     q.close();
     l.answers.insert(key, answer);
     return answer;
+}
+
+bool Run::preload(const QString& statement, Lookup& l)
+{
+    // "select [top 1] F from T where K=:p1" on SQLite or PostgreSQL: one scan of
+    // T answers every key, first row first, as the keyed query would (both
+    // compare text exactly). SQL Server's collations compare otherwise, so it
+    // keeps the query per key.
+    if (m_frame.m_source.dialect() == db::Dialect::SqlServer)
+        return false;
+    static const QRegularExpression re(
+        QStringLiteral(R"(^\s*select\s+(?:top\s+1\s+)?(\w+)\s+from\s+(\w+)\s+where\s+(\w+)\s*=\s*:p1\s*$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(statement);
+    if (!m.hasMatch())
+        return false;
+    db::Query all(m_frame.m_source);
+    all.setText(QStringLiteral("select %1, %2 from %3").arg(m.captured(3), m.captured(1), m.captured(2)));
+    all.open();
+    const QString keyField = m.captured(3), valueField = m.captured(1);
+    while (all.next()) {
+        const QVariant k = all.value(keyField);
+        if (k.isNull())
+            continue;
+        QByteArray key = db::variantText(k);
+        key += '\x1f';
+        if (!l.answers.contains(key))
+            l.answers.insert(key, gbk::trim(db::variantText(all.value(valueField))));
+    }
+    l.complete = true;
+    return true;
 }
 
 void Run::log(const QByteArray& gbkLine) { m_frame.m_frontend.appendLog(gbk::toUnicode(gbkLine)); }

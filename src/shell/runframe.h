@@ -126,7 +126,10 @@ private:
     struct Lookup {
         std::unique_ptr<db::Query> query;
         QHash<QByteArray, QByteArray> answers;
+        bool tried = false;    // whether loading the whole table was considered
+        bool complete = false; // answers holds every key of the table
     };
+    bool preload(const QString& statement, Lookup& lookup);
     std::map<QString, Lookup> m_lookups;
     std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo;
     RunResult m_result;
