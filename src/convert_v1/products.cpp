@@ -15,13 +15,66 @@ using convert_v67::UnitRow;
 // The bar codes of one product, one row each, in the order the source returns them.
 const QStringList kSelectBarCodes = {QStringLiteral("select * from GoodsBarCode where GoodsId =:goodsid")};
 
+struct BarCodeRow {
+    QByteArray barCode;
+    QByteArray type;
+};
+
+// The bar-code rows of each product, read when the first product not sold by
+// weight needs them (so a source without them converts products sold by
+// weight). On SQLite and PostgreSQL one scan serves every product, in the order
+// the keyed query returns them; SQL Server compares codes by its collation, so
+// there the keyed query runs per product.
+class BarCodes {
+public:
+    explicit BarCodes(shell::Run& run) : m_run(run) {}
+
+    QList<BarCodeRow> of(const QByteArray& code)
+    {
+        if (m_run.sourceConnection().dialect() != db::Dialect::SqlServer) {
+            if (!m_loaded)
+                loadAll();
+            return m_byProduct.value(code);
+        }
+        if (!m_keyed)
+            m_keyed = &m_run.source(kSelectBarCodes);
+        m_keyed->close();
+        m_keyed->bindText(QStringLiteral("goodsid"), code);
+        m_keyed->open();
+        QList<BarCodeRow> rows;
+        while (m_keyed->next())
+            rows.append({m_keyed->text(QStringLiteral("GoodsBarCode")), m_keyed->text(QStringLiteral("Type"))});
+        m_keyed->close();
+        return rows;
+    }
+
+private:
+    void loadAll()
+    {
+        db::Query all(m_run.sourceConnection());
+        all.setLines({QStringLiteral("select * from GoodsBarCode")});
+        all.open();
+        while (all.next()) {
+            const QVariant id = all.value(QStringLiteral("GoodsId"));
+            if (id.isNull())
+                continue;
+            m_byProduct[db::variantText(id)].append(
+                {all.text(QStringLiteral("GoodsBarCode")), all.text(QStringLiteral("Type"))});
+        }
+        m_loaded = true;
+    }
+
+    shell::Run& m_run;
+    db::Query* m_keyed = nullptr;
+    bool m_loaded = false;
+    QHash<QByteArray, QList<BarCodeRow>> m_byProduct;
+};
+
 void convertProducts(shell::Run& run)
 {
     ProductTarget target(run);
     run.retakeStamp();
-    // Prepared when the first product not sold by weight needs it, so a source
-    // without bar-code rows converts products sold by weight.
-    db::Query* barCodes = nullptr;
+    BarCodes barCodes(run);
 
     const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
     const QByteArray headOfficeControl = gbk::fromUnicode(QStringLiteral("总部控制"));
@@ -102,30 +155,22 @@ void convertProducts(shell::Run& run)
             const QByteArray ownBarCode = row.text(QStringLiteral("GoodsBarCode"));
             if (const QByteArray c = gbk::trim(ownBarCode); !c.isEmpty())
                 target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
-            if (!barCodes)
-                barCodes = &run.source(kSelectBarCodes);
-            barCodes->close();
-            barCodes->bindText(QStringLiteral("goodsid"), code);
-            barCodes->open();
             int position = 0;
             QByteArray firstBasic = "1";
-            while (barCodes->next()) {
-                const QByteArray barCode = barCodes->text(QStringLiteral("GoodsBarCode"));
-                if (const QByteArray c = gbk::trim(barCode); !c.isEmpty())
+            for (const BarCodeRow& bar : barCodes.of(code)) {
+                if (const QByteArray c = gbk::trim(bar.barCode); !c.isEmpty())
                     target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
-                const QByteArray type = barCodes->text(QStringLiteral("Type"));
                 const QByteArray fid = QByteArray::number(position++);
-                if (type == basicUnit) {
-                    basic.sptm = barCode;
+                if (bar.type == basicUnit) {
+                    basic.sptm = bar.barCode;
                     basic.ifjbdw = firstBasic;
                     target.writeUnit(code, fid, basic);
                     firstBasic = "0";
-                } else if (type == packageUnit) {
-                    package.sptm = barCode;
+                } else if (bar.type == packageUnit) {
+                    package.sptm = bar.barCode;
                     target.writeUnit(code, fid, package);
                 }
             }
-            barCodes->close();
             if (position == 0) {
                 basic.sptm = ownBarCode;
                 basic.ifjbdw = "1";
