@@ -223,21 +223,37 @@ void Run::rowSavepoint()
         }
         m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
         m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
+        // PostgreSQL: one round trip releases the last row's mark and sets the next.
+        if (d == db::Dialect::PostgreSQL) {
+            m_releaseAndMark = std::make_unique<db::Query>(m_frame.m_target);
+            m_releaseAndMark->setText(release + QStringLiteral("; ") + db::savepointSql(d, kRowSavepoint));
+        }
     }
-    runControl(*m_savepoint);
+    if (m_releaseAndMark && m_savepointHeld)
+        runControl(*m_releaseAndMark);
+    else
+        runControl(*m_savepoint);
+    m_savepointHeld = true;
 }
 
 void Run::rowRelease()
 {
+    // Where marks can be released with the next one, the commit or the next
+    // row's mark takes it.
+    if (m_releaseAndMark)
+        return;
     if (m_release)
         runControl(*m_release);
+    m_savepointHeld = false;
 }
 
 bool Run::rowRollback()
 {
     try {
         runControl(*m_rollbackTo);
-        rowRelease();
+        if (m_release)
+            runControl(*m_release);
+        m_savepointHeld = false;
         return true;
     } catch (const belmire::Error&) {
         // The row's writes may still be in the transaction; the caller must not commit it.
@@ -273,6 +289,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     int i = 0;
     int inBatch = 0;
     m_inWalk = true;
+    m_savepointHeld = false;
     target.begin();
     auto context = [&](const QByteArray& c) {
         return QStringLiteral("第 %1/%2 行（编号").arg(i).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
@@ -348,6 +365,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             ++m_result.rowsWritten;
         if (++inBatch >= m_frame.m_batchSize) {
             target.commit();
+            m_savepointHeld = false;
             target.begin();
             inBatch = 0;
         }

@@ -131,7 +131,8 @@ private:
     };
     bool preload(const QString& statement, Lookup& lookup);
     std::map<QString, Lookup> m_lookups;
-    std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo;
+    std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo, m_releaseAndMark;
+    bool m_savepointHeld = false; // a row mark is set in the open transaction
     RunResult m_result;
     bool m_aborted = false;
     bool m_skipThisRow = false;
