@@ -163,7 +163,7 @@ CREATE TABLE spckkc (
 );
 
 -- Stock per store and product, summed from spckkc. spmc holds the product
--- name followed by its specification, so it is as wide as both together.
+-- name followed by its model or size, so it is as wide as both together.
 CREATE TABLE mdspkc (
     mdbh        VARCHAR(15) NOT NULL,
     mdmc        VARCHAR(40) DEFAULT '',

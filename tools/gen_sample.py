@@ -77,7 +77,7 @@ QUALIFIERS = {"休闲食品": ["原味", "香辣", "草莓味", "低糖", "家�
               "家居用品": ["加厚", "家用", "经典"],
               "文具": ["学生", "办公", "经典"],
               "母婴用品": ["婴儿", "超薄", "加大"]}
-LONG_SPECS = ["330ml*24听整箱", "500ml*12瓶/箱", "2.5kg*4袋/件", "100抽*3包/提"]
+LONG_MODELS = ["330ml*24听整箱", "500ml*12瓶/箱", "2.5kg*4袋/件", "100抽*3包/提"]
 LONG_UNITS = ["公斤装袋", "个(大号)"]
 
 CITIES = ["上海", "北京", "杭州", "南京", "苏州", "广州", "深圳", "成都", "武汉", "石家庄", "哈尔滨", "宁波",
@@ -308,14 +308,14 @@ class World:
         for i in range(n):
             category = rng.choice(leaves)
             fam = FAMILIES[category["family"]]
-            kinds, brands, units, specs, (low, high), weighed, vat = fam[1], fam[2], fam[3], fam[4], fam[5], \
+            kinds, brands, units, models, (low, high), weighed, vat = fam[1], fam[2], fam[3], fam[4], fam[5], \
                 fam[6], fam[7]
             kind, brand = category["kind"] or rng.choice(kinds), rng.choice(brands)
             qualifier = rng.choice(QUALIFIERS[fam[0]]) if rng.random() < 0.4 else ""
             name = brand + qualifier + kind
             if rng.random() < 0.01:
                 name = "进口" + brand + "精选" + qualifier + kind + "礼盒装（限量版）超值组合"
-            spec = rng.choice(LONG_SPECS) if rng.random() < 0.03 else rng.choice(specs)
+            model = rng.choice(LONG_MODELS) if rng.random() < 0.03 else rng.choice(models)
             unit = rng.choice(LONG_UNITS) if rng.random() < 0.005 else rng.choice(units)
             weigh = weighed and rng.random() < 0.9
             supplier = rng.choice(self.suppliers)
@@ -342,7 +342,7 @@ class World:
             self.products.append({
                 "code": self._pad("%08d" % (i + 1), 0.002),
                 "name": name,
-                "spec": None if (not spec or rng.random() < 0.05) else spec,
+                "model": None if (not model or rng.random() < 0.05) else model,
                 "category": category,
                 "supplier": supplier,
                 "area": rng.choice(self.areas),
@@ -501,7 +501,7 @@ def write_v67(db, world):
         third = bars[2] if len(bars) > 2 else rng.choice([None, ""])
         if p["odd_bar"] and len(bars) == 2:
             second, third = "", bars[1]   # only the third bar code field filled
-        return (p["code"], p["name"], p["spec"], p["category"]["code"], p["origin"], p["vat"], p["vat"],
+        return (p["code"], p["name"], p["model"], p["category"]["code"], p["origin"], p["vat"], p["vat"],
                 "1" if p["weigh"] else "0", "1" if p["keep_stock"] else "0", p["supplier"]["code"],
                 p["concession"], p["mode"], p["purchase"], p["area"][0], p["retail"], p["member"], p["wholesale"],
                 p["unit"], p["plu"], main, second, third, "1" if p["combined"] else "0")
@@ -561,7 +561,7 @@ def write_v1(db, world):
                 bar_rows.append((code, bar, "基本单位" if kind == "basic" else "包装单位"))
             if p["odd_bar"]:
                 bar_rows.append((code, p["odd_bar"], rng.choice(["赠品", None])))
-        return (p["code"], p["name"], p["spec"], p["category"]["code"], p["category"]["name"], p["shelf_life"],
+        return (p["code"], p["name"], p["model"], p["category"]["code"], p["category"]["name"], p["shelf_life"],
                 p["origin"], p["grade"], p["brand"], p["vat"], p["vat"], int(p["weigh"]),
                 None if rng.random() < 0.01 else int(p["keep_stock"]), p["supplier"]["code"], p["supplier"]["name"],
                 p["concession"], p["mode"], int(p["change_price"]), p["provide"],

@@ -560,7 +560,10 @@ private:
         spec.host = host;
         spec.user = value("user id");
         spec.password = m_password;
-        spec.connectOptions = QStringLiteral("connect_timeout=10");
+        // Options go to libpq separated by ";". Keepalives let a vanished server
+        // end a waiting statement within about a minute instead of hanging.
+        spec.connectOptions = QStringLiteral(
+            "connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3");
         const QString database = spec.databaseName.isEmpty() ? QString() : QLatin1Char('/') + spec.databaseName;
         spec.description = QStringLiteral("PostgreSQL %1%2%3")
                                .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(spec.user));
