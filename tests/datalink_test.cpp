@@ -214,7 +214,8 @@ TEST(DataLink, PostgreSql)
     EXPECT_EQ(spec.port, 5432);
     EXPECT_EQ(spec.databaseName, QStringLiteral("shop"));
     EXPECT_EQ(spec.connectOptions,
-              QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3"));
+              QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;"
+                             "keepalives_count=3"));
     EXPECT_EQ(spec.description, QStringLiteral("PostgreSQL 127.0.0.1:5432/shop (user sa)"));
 
     spec = parse(QStringLiteral("Provider=PostgreSQL;Data Source=[::1]:6000"));
