@@ -97,10 +97,10 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
         QByteArray("\n  ; comment\n") + init.toUtf8() + "\n; later comment\nProvider=nonsense\n",
     };
     for (const QByteArray& bytes : files) {
-        const ConnectionSpec spec = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
-        EXPECT_EQ(spec.driver, QStringLiteral("QSQLITE"));
-        EXPECT_EQ(spec.databaseName, QStringLiteral("/shop/shop.db"));
-        EXPECT_EQ(spec.description, QStringLiteral("SQLite /shop/shop.db"));
+        const ConnectionSpec link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
+        EXPECT_EQ(link.driver, QStringLiteral("QSQLITE"));
+        EXPECT_EQ(link.databaseName, QStringLiteral("/shop/shop.db"));
+        EXPECT_EQ(link.description, QStringLiteral("SQLite /shop/shop.db"));
     }
     // Chinese text survives both encodings.
     EXPECT_EQ(db::parseDataLink(windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db")), "/d", kUdl, {})
@@ -110,17 +110,17 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
 
 TEST(DataLink, InitStringSyntax)
 {
-    ConnectionSpec spec = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
+    ConnectionSpec link = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
                                                "initial catalog='a;b=c';User ID=\"sa\";PASSWORD=\"p\"\"w;=x\""));
-    EXPECT_EQ(spec.driver, QStringLiteral("QPSQL"));
-    EXPECT_EQ(spec.host, QStringLiteral("h"));
-    EXPECT_EQ(spec.port, 5433);
-    EXPECT_EQ(spec.databaseName, QStringLiteral("a;b=c"));
-    EXPECT_EQ(spec.user, QStringLiteral("sa"));
-    EXPECT_EQ(spec.password, QStringLiteral("p\"w;=x"));
+    EXPECT_EQ(link.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(link.host, QStringLiteral("h"));
+    EXPECT_EQ(link.port, 5433);
+    EXPECT_EQ(link.databaseName, QStringLiteral("a;b=c"));
+    EXPECT_EQ(link.user, QStringLiteral("sa"));
+    EXPECT_EQ(link.password, QStringLiteral("p\"w;=x"));
     // A later key replaces an earlier one; blanks inside quotes stay.
-    spec = parse(QStringLiteral("Provider=SQLite;Data Source=a.db;Data Source=' b.db'"));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("/shop/ b.db"));
+    link = parse(QStringLiteral("Provider=SQLite;Data Source=a.db;Data Source=' b.db'"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("/shop/ b.db"));
 
     for (const QString& bad : {QStringLiteral("Provider=SQLite;Data Source"), QStringLiteral("Provider=SQLite;=x"),
                                QStringLiteral("Provider=SQLite;Data Source='a.db"),
@@ -144,14 +144,14 @@ TEST(DataLink, SqlServerProviders)
 {
     for (const char* provider : {"SQLOLEDB", "SQLOLEDB.1", "sqlncli", "SQLNCLI10", "SQLNCLI11.1", "MSOLEDBSQL",
                                  "MSOLEDBSQL19"}) {
-        const ConnectionSpec spec = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
+        const ConnectionSpec link = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
                                                          "Initial Catalog=shop;User ID=sa;Password=pw")
                                               .arg(QLatin1String(provider)));
-        EXPECT_EQ(spec.driver, QStringLiteral("QODBC")) << provider;
-        EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
+        EXPECT_EQ(link.driver, QStringLiteral("QODBC")) << provider;
+        EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
                                                     "DATABASE={shop};UID={sa};PWD={pw};MARS_Connection=Yes"));
-        EXPECT_EQ(spec.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
-        EXPECT_EQ(spec.password, QStringLiteral("pw"));
+        EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
+        EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
@@ -170,34 +170,34 @@ TEST(DataLink, OdbcQuotingKeepsValuesInside)
     EXPECT_EQ(db::odbcQuote(QStringLiteral("a}b{c")), QStringLiteral("{a}}b{c}"));
     const QString evil = QStringLiteral("x};DRIVER={evil");
     for (const QStringList& drivers : {kDriver18, kFreeTds}) {
-        const ConnectionSpec spec = parse(
+        const ConnectionSpec link = parse(
             QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Initial Catalog='a};UID={b';User ID=u;Password='%1'")
                 .arg(evil),
             drivers);
-        const QMap<QString, QString> attrs = odbcAttributes(spec.databaseName);
+        const QMap<QString, QString> attrs = odbcAttributes(link.databaseName);
         EXPECT_EQ(attrs.value("PWD"), evil);
         EXPECT_EQ(attrs.value("DATABASE"), QStringLiteral("a};UID={b"));
         EXPECT_EQ(attrs.value("UID"), QStringLiteral("u"));
         EXPECT_EQ(attrs.value("DRIVER"), drivers.last());
-        EXPECT_FALSE(spec.description.contains(evil));
+        EXPECT_FALSE(link.description.contains(evil));
     }
 }
 
 TEST(DataLink, Msdasql)
 {
-    ConnectionSpec spec = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
-    EXPECT_EQ(spec.driver, QStringLiteral("QODBC"));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("DSN={shop};UID={sa};PWD={pw}"));
-    EXPECT_EQ(spec.description, QStringLiteral("ODBC DSN=shop (user sa)"));
+    ConnectionSpec link = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
+    EXPECT_EQ(link.driver, QStringLiteral("QODBC"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DSN={shop};UID={sa};PWD={pw}"));
+    EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
 
-    spec = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1}"));
-    EXPECT_EQ(spec.password, QStringLiteral("s;1"));
-    EXPECT_EQ(spec.description, QStringLiteral("ODBC DRIVER=FreeTDS;SERVER=h"));
+    link = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1}"));
+    EXPECT_EQ(link.password, QStringLiteral("s;1"));
+    EXPECT_EQ(link.description, QStringLiteral("ODBC DRIVER=FreeTDS;SERVER=h"));
 
     // The same user in both places is said once; different ones are a contradiction.
-    spec = parse(QStringLiteral("Provider=MSDASQL;User ID=sa;Extended Properties='DSN=shop;UID=sa'"));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("DSN=shop;UID=sa"));
+    link = parse(QStringLiteral("Provider=MSDASQL;User ID=sa;Extended Properties='DSN=shop;UID=sa'"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DSN=shop;UID=sa"));
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=MSDASQL;User ID=x;Extended Properties='DSN=shop;UID=sa'"))
                     .contains(QStringLiteral("不一致")));
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=MSDASQL;Extended Properties='DSN={shop'")).contains("Extended"));
@@ -206,24 +206,24 @@ TEST(DataLink, Msdasql)
 
 TEST(DataLink, PostgreSql)
 {
-    ConnectionSpec spec =
+    ConnectionSpec link =
         parse(QStringLiteral("Provider=PostgreSQL.1;Data Source=127.0.0.1:5432;Initial Catalog=shop;User ID=sa;"
                              "Password=pw"));
-    EXPECT_EQ(spec.driver, QStringLiteral("QPSQL"));
-    EXPECT_EQ(spec.host, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(spec.port, 5432);
-    EXPECT_EQ(spec.databaseName, QStringLiteral("shop"));
-    EXPECT_EQ(spec.connectOptions,
+    EXPECT_EQ(link.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(link.host, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(link.port, 5432);
+    EXPECT_EQ(link.databaseName, QStringLiteral("shop"));
+    EXPECT_EQ(link.connectOptions,
               QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;"
                              "keepalives_count=3"));
-    EXPECT_EQ(spec.description, QStringLiteral("PostgreSQL 127.0.0.1:5432/shop (user sa)"));
+    EXPECT_EQ(link.description, QStringLiteral("PostgreSQL 127.0.0.1:5432/shop (user sa)"));
 
-    spec = parse(QStringLiteral("Provider=PostgreSQL;Data Source=[::1]:6000"));
-    EXPECT_EQ(spec.host, QStringLiteral("::1"));
-    EXPECT_EQ(spec.port, 6000);
-    spec = parse(QStringLiteral("Provider=PostgreSQL;Data Source=db.local"));
-    EXPECT_EQ(spec.host, QStringLiteral("db.local"));
-    EXPECT_EQ(spec.port, -1);
+    link = parse(QStringLiteral("Provider=PostgreSQL;Data Source=[::1]:6000"));
+    EXPECT_EQ(link.host, QStringLiteral("::1"));
+    EXPECT_EQ(link.port, 6000);
+    link = parse(QStringLiteral("Provider=PostgreSQL;Data Source=db.local"));
+    EXPECT_EQ(link.host, QStringLiteral("db.local"));
+    EXPECT_EQ(link.port, -1);
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=PostgreSQL;Data Source=h:abc")).contains("abc"));
 }
 
@@ -309,12 +309,12 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("ODBCINSTINI", std::nullopt);
     setEnv("HOME", dir.path().toUtf8());
     const QStringList drivers = db::installedOdbcDrivers();
-    const ConnectionSpec spec = db::parseDataLink("Provider=SQLOLEDB;Data Source=srv", "/shop", kUdl);
+    const ConnectionSpec link = db::parseDataLink("Provider=SQLOLEDB;Data Source=srv", "/shop", kUdl);
     setEnv("ODBCSYSINI", oldSysIni);
     setEnv("ODBCINSTINI", oldInstIni);
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
-    EXPECT_EQ(spec.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};MARS_Connection=Yes"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};MARS_Connection=Yes"));
 }
 
 TEST(DataLink, NoMessageHoldsThePassword)
@@ -334,8 +334,8 @@ TEST(DataLink, NoMessageHoldsThePassword)
         EXPECT_NE(message, QStringLiteral("<no error>")) << init.toStdString();
         EXPECT_FALSE(message.contains(pw)) << message.toStdString();
     }
-    const ConnectionSpec spec = parse("Provider=SQLOLEDB;Data Source=" + pw + ";User ID=" + pw + ";Password=" + pw);
-    EXPECT_FALSE(spec.description.contains(pw));
+    const ConnectionSpec link = parse("Provider=SQLOLEDB;Data Source=" + pw + ";User ID=" + pw + ";Password=" + pw);
+    EXPECT_FALSE(link.description.contains(pw));
 
     EXPECT_EQ(db::maskSecret(QStringLiteral("login a}b failed: PWD={a}}b}"), QStringLiteral("a}b")),
               QStringLiteral("login *** failed: PWD={***}"));
@@ -394,11 +394,11 @@ TEST(DataLink, FuzzedFilesOnlyParseOrFail)
             }
         }
         try {
-            const ConnectionSpec spec = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, kFreeTds);
+            const ConnectionSpec link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, kFreeTds);
             ++parsed;
-            EXPECT_FALSE(spec.driver.isEmpty());
-            if (!spec.password.isEmpty() && !spec.password.contains(QLatin1Char('*'))) {
-                EXPECT_FALSE(spec.description.contains(spec.password));
+            EXPECT_FALSE(link.driver.isEmpty());
+            if (!link.password.isEmpty() && !link.password.contains(QLatin1Char('*'))) {
+                EXPECT_FALSE(link.description.contains(link.password));
             }
         } catch (const belmire::Error&) {
         }

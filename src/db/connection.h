@@ -27,7 +27,7 @@ public:
     Dialect dialect() const { return m_dialect; }
     QSqlDatabase database() const;
     const QString& role() const { return m_role; }
-    const ConnectionSpec& spec() const { return m_spec; }
+    const ConnectionSpec& settings() const { return m_spec; }
 
     void begin();
     void commit();

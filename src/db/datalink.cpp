@@ -349,19 +349,19 @@ public:
         const QString provider = m_pairs.value(QStringLiteral("provider")).trimmed();
         if (provider.isEmpty())
             fail(fileText(m_path, QStringLiteral("中没有提供程序（Provider）")));
-        ConnectionSpec spec;
+        ConnectionSpec link;
         switch (providerKind(provider)) {
         case Provider::SQLite:
-            spec = sqlite();
+            link = sqlite();
             break;
         case Provider::SqlServer:
-            spec = sqlServer();
+            link = sqlServer();
             break;
         case Provider::Msdasql:
-            spec = msdasql();
+            link = msdasql();
             break;
         case Provider::PostgreSQL:
-            spec = postgres();
+            link = postgres();
             break;
         case Provider::Unknown: {
             const QString shown = provider.size() > 80 ? provider.left(80) + QStringLiteral("…") : provider;
@@ -369,8 +369,8 @@ public:
                      .arg(m_path, shown, supportedProviders()));
         }
         }
-        spec.description = maskSecret(spec.description, m_password);
-        return spec;
+        link.description = maskSecret(link.description, m_password);
+        return link;
     }
 
 private:
@@ -407,11 +407,11 @@ private:
                            && (source[2] == QLatin1Char('\\') || source[2] == QLatin1Char('/'));
         if (drive || source.startsWith(QLatin1String("\\\\")))
             fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
-        ConnectionSpec spec;
-        spec.driver = QStringLiteral("QSQLITE");
-        spec.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));
-        spec.description = QStringLiteral("SQLite %1").arg(spec.databaseName);
-        return spec;
+        ConnectionSpec link;
+        link.driver = QStringLiteral("QSQLITE");
+        link.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));
+        link.description = QStringLiteral("SQLite %1").arg(link.databaseName);
+        return link;
     }
 
     QString sqlServerDriver() const
@@ -463,14 +463,14 @@ private:
         // connection: SQL Server needs multiple active result sets for that.
         parts << QStringLiteral("MARS_Connection=Yes");
 
-        ConnectionSpec spec;
-        spec.driver = QStringLiteral("QODBC");
-        spec.databaseName = parts.join(QLatin1Char(';'));
-        spec.user = user;
-        spec.password = m_password;
+        ConnectionSpec link;
+        link.driver = QStringLiteral("QODBC");
+        link.databaseName = parts.join(QLatin1Char(';'));
+        link.user = user;
+        link.password = m_password;
         const QString database = catalog.isEmpty() ? QString() : QString(QLatin1Char('/') + catalog);
-        spec.description = QStringLiteral("SQL Server %1%2%3").arg(source, database, userPart(user));
-        return spec;
+        link.description = QStringLiteral("SQL Server %1%2%3").arg(source, database, userPart(user));
+        return link;
     }
 
     ConnectionSpec msdasql()
@@ -523,13 +523,13 @@ private:
         }
         const auto* uidAttr = findAttribute(attrs, QLatin1String("UID"));
 
-        ConnectionSpec spec;
-        spec.driver = QStringLiteral("QODBC");
-        spec.databaseName = connection;
-        spec.user = user.isEmpty() && uidAttr ? uidAttr->second : user;
-        spec.password = m_password;
-        spec.description = QStringLiteral("ODBC %1%2").arg(shown.join(QLatin1Char(';')), userPart(spec.user));
-        return spec;
+        ConnectionSpec link;
+        link.driver = QStringLiteral("QODBC");
+        link.databaseName = connection;
+        link.user = user.isEmpty() && uidAttr ? uidAttr->second : user;
+        link.password = m_password;
+        link.description = QStringLiteral("ODBC %1%2").arg(shown.join(QLatin1Char(';')), userPart(link.user));
+        return link;
     }
 
     ConnectionSpec postgres() const
@@ -552,22 +552,22 @@ private:
             host = source.left(colon).trimmed();
             portText = source.mid(colon + 1).trimmed();
         }
-        ConnectionSpec spec;
-        if (!portText.isEmpty() && !isValidPort(portText, &spec.port))
+        ConnectionSpec link;
+        if (!portText.isEmpty() && !isValidPort(portText, &link.port))
             fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"%1\" 无效").arg(portText)));
-        spec.driver = QStringLiteral("QPSQL");
-        spec.databaseName = value("initial catalog").trimmed();
-        spec.host = host;
-        spec.user = value("user id");
-        spec.password = m_password;
+        link.driver = QStringLiteral("QPSQL");
+        link.databaseName = value("initial catalog").trimmed();
+        link.host = host;
+        link.user = value("user id");
+        link.password = m_password;
         // Options go to libpq separated by ";". Keepalives let a vanished server
         // end a waiting statement within about a minute instead of hanging.
-        spec.connectOptions = QStringLiteral(
+        link.connectOptions = QStringLiteral(
             "connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3");
-        const QString database = spec.databaseName.isEmpty() ? QString() : QLatin1Char('/') + spec.databaseName;
-        spec.description = QStringLiteral("PostgreSQL %1%2%3")
-                               .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(spec.user));
-        return spec;
+        const QString database = link.databaseName.isEmpty() ? QString() : QLatin1Char('/') + link.databaseName;
+        link.description = QStringLiteral("PostgreSQL %1%2%3")
+                               .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(link.user));
+        return link;
     }
 
     QHash<QString, QString> m_pairs;
@@ -668,13 +668,13 @@ QString maskSecret(const QString& text, const QString& secret)
     return masked;
 }
 
-QString qtOdbcDatabaseName(const ConnectionSpec& spec)
+QString qtOdbcDatabaseName(const ConnectionSpec& link)
 {
-    const QString& s = spec.databaseName;
-    if (spec.driver != QLatin1String("QODBC"))
+    const QString& s = link.databaseName;
+    if (link.driver != QLatin1String("QODBC"))
         return s;
     const auto unusable = [&](const QString& why) {
-        throw belmire::Error(QStringLiteral("ODBC 连接 %1 无法使用：%2").arg(spec.description, why));
+        throw belmire::Error(QStringLiteral("ODBC 连接 %1 无法使用：%2").arg(link.description, why));
     };
     if (s.size() > kMaxOdbcConnectionString)
         unusable(QStringLiteral("连接串超过 32767 个字符"));

@@ -39,11 +39,11 @@ QString odbcQuote(const QString& value);
 // Removes the password from any text (replaces it with "***"), for error texts from drivers.
 QString maskSecret(const QString& text, const QString& secret);
 
-// The text to give QSqlDatabase::setDatabaseName for a QODBC spec. Qt's ODBC driver rewrites that text: one containing
+// The text to give QSqlDatabase::setDatabaseName for a QODBC link. Qt's ODBC driver rewrites that text: one containing
 // ".dsn" gets "FILEDSN=" put in front, one containing neither "DRIVER=" nor "SERVER=" gets "DSN=" put in front, and a
 // user name or password set on the QSqlDatabase is appended unquoted. So open a QODBC connection with this text and
 // without setUserName/setPassword (the credentials are inside already). Throws belmire::Error when the connection
 // string cannot pass through that rewriting unchanged.
-QString qtOdbcDatabaseName(const ConnectionSpec& spec);
+QString qtOdbcDatabaseName(const ConnectionSpec& link);
 
 } // namespace db
