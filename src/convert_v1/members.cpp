@@ -33,7 +33,7 @@ shell::Operation members()
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
         convert_v67::resetMemberCategories(run);
-        db::Query& check = run.target(convert_v67::kCheckHyda);
+        convert_v67::MemberCards cards(run);
         db::Query& insert = run.target(convert_v67::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
         run.walk(
@@ -41,7 +41,7 @@ shell::Operation members()
             [](const db::Query& row) { return convert_v67::cardNumber(row.text(QStringLiteral("cardid"))); },
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("cashbala"));
-                if (convert_v67::memberPresent(check, card)) {
+                if (cards.present(card)) {
                     run.skipRow(shell::Run::SkipProgress::DropCode);
                     return;
                 }
@@ -67,6 +67,7 @@ shell::Operation members()
                 m.dazhef = flag(row, QStringLiteral("ifdiscount"));
                 m.dazhezk = qint64(0);
                 convert_v67::writeMember(insert, m, run.stamp());
+                cards.written(m.objid);
             });
     };
     op.uses =

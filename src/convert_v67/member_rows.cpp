@@ -34,6 +34,19 @@ bool memberPresent(db::Query& check, const QByteArray& objid)
     return present;
 }
 
+MemberCards::MemberCards(shell::Run& run)
+    : m_check(TargetKeys::usable(run) ? nullptr : &run.target(kCheckHyda)),
+      m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid"))
+{
+}
+
+bool MemberCards::present(const QByteArray& objid)
+{
+    return m_check ? memberPresent(*m_check, objid) : m_keys.contains(objid);
+}
+
+void MemberCards::written(const QByteArray& objid) { m_keys.add(gbk::cut(objid, 13)); }
+
 void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp)
 {
     static const QByteArray normal = gbk::fromUnicode(QStringLiteral("正常"));

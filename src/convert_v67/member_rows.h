@@ -1,5 +1,6 @@
 #pragma once
 
+#include "convert_v67/target_keys.h"
 #include "db/amount.h"
 #include "db/query.h"
 #include "shell/operation.h"
@@ -59,6 +60,20 @@ void resetMemberCategories(shell::Run& run);
 
 // Whether target hyda already holds the card, rows of this run included.
 bool memberPresent(db::Query& check, const QByteArray& objid);
+
+// The cards of target hyda for one run, rows of this run included: read once
+// and kept current, or on SQL Server asked of the target per card.
+class MemberCards {
+public:
+    explicit MemberCards(shell::Run& run);
+    bool present(const QByteArray& objid);
+    // The card of a hyda row just written (cut to 13 bytes as it is bound).
+    void written(const QByteArray& objid);
+
+private:
+    db::Query* m_check = nullptr; // SQL Server only
+    TargetKeys m_keys;
+};
 
 // Binds one hyda row and executes the INSERT.
 void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp);

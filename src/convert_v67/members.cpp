@@ -12,7 +12,7 @@ shell::Operation members()
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
         resetMemberCategories(run);
-        db::Query& check = run.target(kCheckHyda);
+        MemberCards cards(run);
         db::Query& insert = run.target(kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
         run.walk(
@@ -20,7 +20,7 @@ shell::Operation members()
             [](const db::Query& row) { return cardNumber(row.text(QStringLiteral("kbh"))); },
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("czye"));
-                if (memberPresent(check, card)) {
+                if (cards.present(card)) {
                     run.skipRow(shell::Run::SkipProgress::DropCode);
                     return;
                 }
@@ -44,6 +44,7 @@ shell::Operation members()
                 m.dazhef = row.text(QStringLiteral("dzk"));
                 m.dazhezk = row.number(QStringLiteral("dzbl"));
                 writeMember(insert, m, run.stamp());
+                cards.written(m.objid);
             });
     };
     op.uses =

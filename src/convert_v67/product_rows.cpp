@@ -61,8 +61,11 @@ shell::Run& ProductTarget::resetDepartments(shell::Run& run)
 
 // The department reset runs first, before the statements of the walk are prepared.
 ProductTarget::ProductTarget(shell::Run& run)
-    : m_run(resetDepartments(run)), m_findBarCode(run.target(kFindBarCode)),
-      m_findProductCode(run.target(kFindProductCode)), m_spda(run.target(kInsertSpda)), m_spdw(run.target(kInsertSpdw))
+    : m_run(resetDepartments(run)), m_inMemory(TargetKeys::usable(run)),
+      m_findBarCode(m_inMemory ? nullptr : &run.target(kFindBarCode)),
+      m_findProductCode(m_inMemory ? nullptr : &run.target(kFindProductCode)), m_spda(run.target(kInsertSpda)),
+      m_spdw(run.target(kInsertSpdw)), m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm")),
+      m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"))
 {
 }
 
@@ -76,11 +79,14 @@ bool ProductTarget::found(db::Query& q, const QString& name, const QByteArray& v
     return any;
 }
 
-bool ProductTarget::barCodeTaken(const QByteArray& code) { return found(m_findBarCode, QStringLiteral("sptm"), code); }
+bool ProductTarget::barCodeTaken(const QByteArray& code)
+{
+    return m_inMemory ? m_barCodes.contains(code) : found(*m_findBarCode, QStringLiteral("sptm"), code);
+}
 
 bool ProductTarget::productCodeTaken(const QByteArray& code)
 {
-    return found(m_findProductCode, QStringLiteral("objid"), code);
+    return m_inMemory ? m_productCodes.contains(code) : found(*m_findProductCode, QStringLiteral("objid"), code);
 }
 
 void ProductTarget::checkCode(const QByteArray& code, const QByteArray& inUnits, const QByteArray& asProduct)
@@ -130,6 +136,7 @@ void ProductTarget::writeProduct(const ProductRow& p)
     q.bindAmount(QStringLiteral("xxtax"), p.xxtax);
     q.bindAmount(QStringLiteral("lykdl"), p.lykdl);
     q.exec();
+    m_productCodes.add(p.objid);
 }
 
 void ProductTarget::bindUnit(const QByteArray& objid, const UnitRow& u)
@@ -158,6 +165,7 @@ void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, co
     m_spdw.bindText(QStringLiteral("fid"), fid);
     bindUnit(objid, u);
     m_spdw.exec();
+    m_barCodes.add(u.sptm);
 }
 
 void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u)
@@ -166,6 +174,7 @@ void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow
     m_spdw.bindInteger(QStringLiteral("fid"), fid);
     bindUnit(objid, u);
     m_spdw.exec();
+    m_barCodes.add(u.sptm);
 }
 
 } // namespace convert_v67

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/amount.h"
+#include "convert_v67/target_keys.h"
 #include "db/query.h"
 #include "shell/operation.h"
 
@@ -62,7 +63,9 @@ QList<shell::TableUse> productTargetUses();
 
 // Writes the products of one run. Constructing it resets ryblda to its default
 // department (with the run's current stamp) and prepares the statements; the
-// spda rows carry the stamp current when writeProduct is called.
+// spda rows carry the stamp current when writeProduct is called. The checks see
+// every row written before them, rows of this run included: from the codes of
+// spda and spdw read once and kept current, or on SQL Server by a query per check.
 class ProductTarget {
 public:
     explicit ProductTarget(shell::Run& run);
@@ -84,10 +87,13 @@ private:
     static bool found(db::Query& q, const QString& name, const QByteArray& value);
 
     shell::Run& m_run;
-    db::Query& m_findBarCode;
-    db::Query& m_findProductCode;
+    const bool m_inMemory;
+    db::Query* m_findBarCode = nullptr;     // SQL Server only
+    db::Query* m_findProductCode = nullptr; // SQL Server only
     db::Query& m_spda;
     db::Query& m_spdw;
+    TargetKeys m_barCodes;     // spdw.sptm
+    TargetKeys m_productCodes; // spda.objid
 };
 
 } // namespace convert_v67

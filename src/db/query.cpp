@@ -9,7 +9,32 @@
 #include <QSqlError>
 #include <QSqlField>
 
+#include <cstdint>
+
 namespace db {
+namespace {
+
+// Amount::toString ("12.5000", "-0.0001") in one allocation: amounts are bound on every row.
+QString amountText(Amount value)
+{
+    char buffer[32];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    const bool negative = value.raw() < 0;
+    std::uint64_t v = negative ? std::uint64_t(-(value.raw() + 1)) + 1 : std::uint64_t(value.raw());
+    for (int i = 0; i < 4; ++i, v /= 10)
+        *--p = char('0' + v % 10);
+    *--p = '.';
+    do {
+        *--p = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (negative)
+        *--p = '-';
+    return QString::fromLatin1(p, end - p);
+}
+
+} // namespace
 
 QByteArray variantText(const QVariant& value)
 {
@@ -110,6 +135,10 @@ void Query::setText(const QString& text)
     m_text = text;
     m_table = statementTable(text);
     m_prepared = false;
+    m_record = QSqlRecord();
+    m_recordRead = false;
+    m_fieldIndex.clear();
+    m_placeholders.clear();
 }
 
 void Query::fail(const QSqlError& error) const
@@ -132,7 +161,13 @@ void Query::prepare()
     m_prepared = true;
 }
 
-QString Query::placeholder(const QString& name) const { return u':' + name; }
+const QString& Query::placeholder(const QString& name)
+{
+    auto it = m_placeholders.find(name);
+    if (it == m_placeholders.end())
+        it = m_placeholders.insert(name, u':' + name);
+    return *it;
+}
 
 void Query::bindText(const QString& name, const QByteArray& gbkText)
 {
@@ -146,7 +181,7 @@ void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype c
     bindText(name, gbk::cut(gbkText, cut));
 }
 
-void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), value.toString()); }
+void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), amountText(value)); }
 
 void Query::bindInteger(const QString& name, qint64 value) { m_query.bindValue(placeholder(name), value); }
 
@@ -180,8 +215,16 @@ void Query::open()
     prepare();
     exec();
     m_open = true;
-    m_fieldIndex.clear();
-    m_record = m_query.record();
+    m_recordRead = false;
+}
+
+const QSqlRecord& Query::record() const
+{
+    if (!m_recordRead && m_open) {
+        m_record = m_query.record();
+        m_recordRead = true;
+    }
+    return m_record;
 }
 
 int Query::countRows()
@@ -220,9 +263,10 @@ void Query::close()
 
 QStringList Query::fieldNames() const
 {
+    const QSqlRecord& r = record();
     QStringList names;
-    for (int i = 0; i < m_record.count(); ++i)
-        names << m_record.fieldName(i);
+    for (int i = 0; i < r.count(); ++i)
+        names << r.fieldName(i);
     return names;
 }
 
@@ -231,13 +275,15 @@ int Query::fieldIndex(const QString& name) const
     const auto it = m_fieldIndex.constFind(name);
     if (it != m_fieldIndex.constEnd())
         return *it;
+    const QSqlRecord& r = record();
     int index = -1;
-    for (int i = 0; i < m_record.count(); ++i)
-        if (m_record.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) {
+    for (int i = 0; i < r.count(); ++i)
+        if (r.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) {
             index = i;
             break;
         }
-    m_fieldIndex.insert(name, index);
+    if (m_recordRead)
+        m_fieldIndex.insert(name, index);
     return index;
 }
 
@@ -253,22 +299,30 @@ QVariant Query::value(const QString& name) const
 
 QByteArray Query::text(const QString& name) const { return variantText(value(name)); }
 
-qint64 Query::integer(const QString& name) const
+namespace {
+
+// Reads a value in one form; a value that is no such form names its table and
+// field. A missing field has already said so in value().
+template <typename Convert>
+auto readField(const QVariant& v, const QString& table, const QString& name, Convert convert)
 {
     try {
-        return variantInteger(value(name));
+        return convert(v);
     } catch (const belmire::Error& e) {
-        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(table, name, e.message()));
     }
+}
+
+} // namespace
+
+qint64 Query::integer(const QString& name) const
+{
+    return readField(value(name), m_table, name, variantInteger);
 }
 
 Amount Query::amount(const QString& name) const
 {
-    try {
-        return Amount::fromVariant(value(name));
-    } catch (const belmire::Error& e) {
-        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
-    }
+    return readField(value(name), m_table, name, &Amount::fromVariant);
 }
 
 double Query::number(const QString& name) const
@@ -285,20 +339,12 @@ double Query::number(const QString& name) const
 
 bool Query::truth(const QString& name) const
 {
-    try {
-        return variantTruth(value(name));
-    } catch (const belmire::Error& e) {
-        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
-    }
+    return readField(value(name), m_table, name, variantTruth);
 }
 
 QDate Query::date(const QString& name) const
 {
-    try {
-        return variantDate(value(name));
-    } catch (const belmire::Error& e) {
-        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
-    }
+    return readField(value(name), m_table, name, variantDate);
 }
 
 } // namespace db

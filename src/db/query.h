@@ -58,7 +58,8 @@ public:
 private:
     int fieldIndex(const QString& name) const;
     [[noreturn]] void fail(const QSqlError& error) const;
-    QString placeholder(const QString& name) const;
+    const QString& placeholder(const QString& name);
+    const QSqlRecord& record() const;
 
     Connection& m_connection;
     QSqlQuery m_query;
@@ -66,8 +67,13 @@ private:
     QString m_table;
     bool m_prepared = false;
     bool m_open = false;
-    QSqlRecord m_record;
+    // The field names of the last opened row set, read when first needed. The
+    // indexes by name stay until the text changes: every execution of one
+    // statement gives the same fields.
+    mutable QSqlRecord m_record;
+    mutable bool m_recordRead = false;
     mutable QHash<QString, int> m_fieldIndex;
+    QHash<QString, QString> m_placeholders; // name -> ":name", built once per name
 };
 
 // Reads a database value as GBK text, an integer, a truth value or a date.

@@ -1,0 +1,138 @@
+// The same conversion run from the window (TmainForm, button click) and through
+// the command line (cli::run, as belmire-convert does), in one process, each on
+// a fresh copy of the same empty target, alternating. Prints the median times
+// and their ratio. Run under QT_QPA_PLATFORM=offscreen:
+//
+//   window_bench v67 SOURCE.db EMPTY_TARGET.db members [runs]
+#include "cli/cli.h"
+#include "gui/mainform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// The button of each conversion (see the button table of the window).
+const char* buttonOf(const QString& operation, shell::Family family)
+{
+    if (operation == u"warehouses")
+        return "CkdaBitBtn";
+    if (operation == u"goods-areas")
+        return "BitBtn5";
+    if (operation == u"suppliers")
+        return "gysBitBtn4";
+    if (operation == u"categories")
+        return "splbBitBtn5";
+    if (operation == u"products-v6")
+        return "spdaBitBtnV6";
+    if (operation == u"products-v7")
+        return "spdaBitBtnV7";
+    if (operation == u"products")
+        return family == shell::Family::V1 ? "spdaBitBtnV1" : nullptr;
+    if (operation == u"stock")
+        return "BitBtn8";
+    if (operation == u"members")
+        return "hydaBitBtn7";
+    return nullptr;
+}
+
+void writeUdl(const QString& path, const QString& database)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+                           "Provider=SQLite;Data Source=%1\r\n")
+                .arg(database)
+                .toUtf8());
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 5) {
+        std::fprintf(stderr, "usage: window_bench v67|v1 SOURCE.db EMPTY_TARGET.db OPERATION [runs]\n");
+        return 2;
+    }
+    const QString familyName = args[1];
+    const shell::Family family = familyName == u"v1" ? shell::Family::V1 : shell::Family::V67;
+    const QString source = QFileInfo(args[2]).absoluteFilePath();
+    const QString emptyTarget = QFileInfo(args[3]).absoluteFilePath();
+    const QString operation = args[4];
+    const int runs = args.size() > 5 ? args[5].toInt() : 5;
+    const char* button = buttonOf(operation, family);
+    if (!button) {
+        std::fprintf(stderr, "no button for %s\n", qPrintable(operation));
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    const QString target = QDir(folder).filePath(QStringLiteral("target.db"));
+    const QString sourceUdl = QDir(folder).filePath(QStringLiteral("数据库连接1.udl"));
+    const QString targetUdl = QDir(folder).filePath(QStringLiteral("数据库连接2.udl"));
+    writeUdl(sourceUdl, source);
+    writeUdl(targetUdl, target);
+    const auto freshTarget = [&] {
+        QFile::remove(target);
+        if (!QFile::copy(emptyTarget, target))
+            qFatal("cannot copy %s", qPrintable(emptyTarget));
+    };
+
+    std::vector<double> window, command;
+    for (int run = 0; run < runs; ++run) {
+        {
+            freshTarget();
+            TmainForm form(family, folder);
+            bool failed = false;
+            form.setMessageSink([&](const QString& kind, const QString&, const QString& text) {
+                if (kind == u"critical") {
+                    failed = true;
+                    std::fprintf(stderr, "window: %s\n", qPrintable(text));
+                }
+            });
+            form.show();
+            app.processEvents();
+            QPushButton* b = form.findChild<QPushButton*>(QString::fromLatin1(button));
+            QElapsedTimer t;
+            t.start();
+            b->click();
+            window.push_back(t.nsecsElapsed() / 1e9);
+            if (failed)
+                return 1;
+        }
+        {
+            freshTarget();
+            QElapsedTimer t;
+            t.start();
+            const int rc = cli::run({QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
+                                     QStringLiteral("--source"), sourceUdl, QStringLiteral("--target"), targetUdl,
+                                     operation},
+                                    folder, stdout, stderr);
+            command.push_back(t.nsecsElapsed() / 1e9);
+            if (rc != 0)
+                return 1;
+        }
+    }
+    const double w = median(window), c = median(command);
+    std::printf("%s %s: window %.3f s, command line %.3f s, window/command %.3f (median of %d)\n",
+                qPrintable(familyName), qPrintable(operation), w, c, w / c, runs);
+    return 0;
+}
