@@ -1,5 +1,6 @@
 // The command-line front end: operation order, streams, exit codes.
 #include "cli/cli.h"
+#include "support/cli_capture.h"
 #include "support/testdb.h"
 
 #include <gtest/gtest.h>
@@ -12,36 +13,6 @@
 using namespace testing_support;
 
 namespace {
-
-struct Captured {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QString readAll(std::FILE* f)
-{
-    std::fflush(f);
-    std::rewind(f);
-    QByteArray bytes;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.append(buffer, qsizetype(n));
-    std::fclose(f);
-    return QString::fromUtf8(bytes);
-}
-
-Captured runCli(const QStringList& args, const QString& folder)
-{
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Captured c;
-    c.status = cli::run(args, folder, out, err);
-    c.out = readAll(out);
-    c.err = readAll(err);
-    return c;
-}
 
 void fillSource(Shop& shop)
 {

@@ -1,4 +1,5 @@
 // V1 product conversion, SQLite to SQLite and SQLite to PostgreSQL.
+#include "support/product_tables.h"
 #include "support/testdb.h"
 
 #include "db/amount.h"
@@ -12,30 +13,7 @@ namespace {
 
 const QString kStamp = QStringLiteral("2026-12-08 09:05 07");
 
-const QString kSpda = QStringLiteral(
-    "select objid,spmc,ggxh,gysbh,gysmc,splbbh,splbmc,zjm,bzq,chandi,dengji,pinpai,bz,jyf,pinzhong,xgrq,zt,yjspf,"
-    "scspf,bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,lykdl from spda "
-    "order by objid");
-const QString kSpdw = QStringLiteral(
-    "select objid,fid,dwmc,sptm,ifjbdw,dwjl,jj,lsj,hyj,pfj,jj_notax,lsj_notax,pfj_notax from spdw order by objid,fid");
-
 class ProductsV1 : public ::testing::TestWithParam<Backend> {};
-
-QString row(std::initializer_list<QString> fields) { return QStringList(fields).join(u'|'); }
-
-// Rows with the amount columns from..to written as "12.5000" whatever the database prints.
-QStringList rows(TestDb& db, const QString& sql, int from, int to)
-{
-    QStringList out;
-    for (const QString& r : db.rows(sql)) {
-        QStringList f = r.split(u'|');
-        for (int i = from; i <= to && i < f.size(); ++i)
-            if (const auto a = db::Amount::parse(f[i]))
-                f[i] = a->toString();
-        out << f.join(u'|');
-    }
-    return out;
-}
 
 // A Goods row: the given columns, every other column NULL.
 void addGoods(TestDb& source, const QString& columns, const QString& values)

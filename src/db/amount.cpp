@@ -150,10 +150,22 @@ Amount Amount::operator*(Amount other) const
 
 QString Amount::toString() const
 {
+    // One allocation: amounts are formatted for every bound row.
+    char buffer[32];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
     const bool negative = m_raw < 0;
-    const std::uint64_t v = negative ? std::uint64_t(-(m_raw + 1)) + 1 : std::uint64_t(m_raw);
-    QString s = QString::number(v / 10000) + u'.' + QString::number(v % 10000).rightJustified(4, u'0');
-    return negative ? u'-' + s : s;
+    std::uint64_t v = negative ? std::uint64_t(-(m_raw + 1)) + 1 : std::uint64_t(m_raw);
+    for (int i = 0; i < 4; ++i, v /= 10)
+        *--p = char('0' + v % 10);
+    *--p = '.';
+    do {
+        *--p = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    if (negative)
+        *--p = '-';
+    return QString::fromLatin1(p, end - p);
 }
 
 } // namespace db

@@ -12,30 +12,6 @@
 #include <cstdint>
 
 namespace db {
-namespace {
-
-// Amount::toString ("12.5000", "-0.0001") in one allocation: amounts are bound on every row.
-QString amountText(Amount value)
-{
-    char buffer[32];
-    char* const end = buffer + sizeof buffer;
-    char* p = end;
-    const bool negative = value.raw() < 0;
-    std::uint64_t v = negative ? std::uint64_t(-(value.raw() + 1)) + 1 : std::uint64_t(value.raw());
-    for (int i = 0; i < 4; ++i, v /= 10)
-        *--p = char('0' + v % 10);
-    *--p = '.';
-    do {
-        *--p = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (negative)
-        *--p = '-';
-    return QString::fromLatin1(p, end - p);
-}
-
-} // namespace
-
 QByteArray variantText(const QVariant& value)
 {
     if (value.isNull() || !value.isValid())
@@ -181,7 +157,7 @@ void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype c
     bindText(name, gbk::cut(gbkText, cut));
 }
 
-void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), amountText(value)); }
+void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), value.toString()); }
 
 void Query::bindInteger(const QString& name, qint64 value) { m_query.bindValue(placeholder(name), value); }
 
