@@ -1,11 +1,13 @@
 #include "db/connection.h"
 
 #include "db/faults.h"
+#include "db/query.h"
 #include "textutil/error.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -76,6 +78,9 @@ void Connection::open(const QString& udlPath)
     if (m_dialect == Dialect::SQLite) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            m_sqlite = *static_cast<sqlite3* const*>(handle.constData());
     }
     m_connected = true;
 }
@@ -84,6 +89,9 @@ void Connection::close()
 {
     if (m_name.isEmpty())
         return;
+    for (Query* q : std::as_const(m_queries))
+        q->dropStatement();
+    m_sqlite = nullptr;
     {
         QSqlDatabase db = QSqlDatabase::database(m_name, false);
         if (db.isOpen()) {

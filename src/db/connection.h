@@ -6,9 +6,14 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <QSet>
+
 class QSqlError;
+struct sqlite3;
 
 namespace db {
+
+class Query;
 
 // One database connection opened from a data-link file. Owns its Qt connection
 // name; closing or destroying it removes the connection.
@@ -28,6 +33,12 @@ public:
     QSqlDatabase database() const;
     const QString& role() const { return m_role; }
     const ConnectionSpec& settings() const { return m_spec; }
+    // SQLite: the library handle of the open connection, for statements run
+    // through the C library; nullptr otherwise.
+    sqlite3* sqliteHandle() const { return m_sqlite; }
+    // Queries holding statements on the handle; closing drops their statements first.
+    void attach(Query* query) { m_queries.insert(query); }
+    void detach(Query* query) { m_queries.remove(query); }
 
     void begin();
     void commit();
@@ -48,6 +59,8 @@ private:
     Dialect m_dialect = Dialect::SQLite;
     bool m_inTransaction = false;
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
+    sqlite3* m_sqlite = nullptr;
+    QSet<Query*> m_queries;
 };
 
 // Where a statement writes or reads: the first table after insert into, update,

@@ -97,6 +97,12 @@ QDate variantDate(const QVariant& value)
 
 Query::Query(Connection& connection) : m_connection(connection) {}
 
+Query::~Query()
+{
+    if (m_native)
+        m_connection.detach(this);
+}
+
 void Query::setLines(const QStringList& lines)
 {
     QString text;
@@ -108,6 +114,7 @@ void Query::setLines(const QStringList& lines)
 void Query::setText(const QString& text)
 {
     close();
+    dropStatement();
     m_text = text;
     m_table = statementTable(text);
     m_prepared = false;
@@ -115,6 +122,16 @@ void Query::setText(const QString& text)
     m_recordRead = false;
     m_fieldIndex.clear();
     m_placeholders.clear();
+}
+
+void Query::dropStatement()
+{
+    if (m_native) {
+        m_native.reset();
+        m_connection.detach(this);
+        m_prepared = false;
+        m_open = false;
+    }
 }
 
 void Query::fail(const QSqlError& error) const
@@ -127,12 +144,22 @@ void Query::prepare()
 {
     if (m_prepared)
         return;
+    if (faults::fail(faults::Kind::Prepare))
+        fail(faults::error(faults::Kind::Prepare));
+    const QString text = rewrite(m_text, m_connection.dialect());
+    if (sqlite3* handle = m_connection.sqliteHandle()) {
+        auto statement = std::make_unique<SqliteStatement>(handle, text);
+        if (!statement->ok())
+            fail(statement->error());
+        m_native = std::move(statement);
+        m_connection.attach(this);
+        m_prepared = true;
+        return;
+    }
     m_query = QSqlQuery(m_connection.database());
     m_query.setForwardOnly(true);
     m_query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    if (faults::fail(faults::Kind::Prepare))
-        fail(faults::error(faults::Kind::Prepare));
-    if (!m_query.prepare(rewrite(m_text, m_connection.dialect())))
+    if (!m_query.prepare(text))
         fail(m_query.lastError());
     m_prepared = true;
 }
@@ -147,6 +174,12 @@ const QString& Query::placeholder(const QString& name)
 
 void Query::bindText(const QString& name, const QByteArray& gbkText)
 {
+    if (!m_prepared)
+        prepare();
+    if (m_native) {
+        m_native->bindText(m_native->parameterIndex(name), gbkText);
+        return;
+    }
     // An empty text is bound as an empty text, never as NULL.
     const QString text = gbk::toUnicode(gbkText);
     m_query.bindValue(placeholder(name), text.isNull() ? QStringLiteral("") : text);
@@ -157,11 +190,35 @@ void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype c
     bindText(name, gbk::cut(gbkText, cut));
 }
 
-void Query::bindAmount(const QString& name, Amount value) { m_query.bindValue(placeholder(name), value.toString()); }
+void Query::bindAmount(const QString& name, Amount value)
+{
+    if (!m_prepared)
+        prepare();
+    if (m_native)
+        m_native->bindLatin1(m_native->parameterIndex(name), value.toString().toLatin1());
+    else
+        m_query.bindValue(placeholder(name), value.toString());
+}
 
-void Query::bindInteger(const QString& name, qint64 value) { m_query.bindValue(placeholder(name), value); }
+void Query::bindInteger(const QString& name, qint64 value)
+{
+    if (!m_prepared)
+        prepare();
+    if (m_native)
+        m_native->bindInteger(m_native->parameterIndex(name), value);
+    else
+        m_query.bindValue(placeholder(name), value);
+}
 
-void Query::bindNumber(const QString& name, double value) { m_query.bindValue(placeholder(name), value); }
+void Query::bindNumber(const QString& name, double value)
+{
+    if (!m_prepared)
+        prepare();
+    if (m_native)
+        m_native->bindNumber(m_native->parameterIndex(name), value);
+    else
+        m_query.bindValue(placeholder(name), value);
+}
 
 void Query::exec()
 {
@@ -169,12 +226,21 @@ void Query::exec()
         prepare();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
+    if (m_native) {
+        if (!m_native->execute())
+            fail(m_native->error());
+        return;
+    }
     if (!m_query.exec())
         fail(m_query.lastError());
 }
 
 void Query::execDirect()
 {
+    if (m_connection.sqliteHandle()) {
+        exec();
+        return;
+    }
     if (!m_prepared) {
         m_query = QSqlQuery(m_connection.database());
         m_prepared = true;
@@ -184,6 +250,8 @@ void Query::execDirect()
     if (!m_query.exec(rewrite(m_text, m_connection.dialect())))
         fail(m_query.lastError());
 }
+
+int Query::rowsAffected() const { return m_native ? m_native->changes() : m_query.numRowsAffected(); }
 
 void Query::open()
 {
@@ -197,10 +265,26 @@ void Query::open()
 const QSqlRecord& Query::record() const
 {
     if (!m_recordRead && m_open) {
-        m_record = m_query.record();
+        if (m_native) {
+            m_record = QSqlRecord();
+            for (int i = 0; i < m_native->columnCount(); ++i)
+                m_record.append(QSqlField(m_native->columnName(i)));
+        } else {
+            m_record = m_query.record();
+        }
         m_recordRead = true;
     }
     return m_record;
+}
+
+QSqlRecord Query::currentRecord() const
+{
+    if (!m_native)
+        return m_query.record();
+    QSqlRecord r = record();
+    for (int i = 0; i < r.count(); ++i)
+        r.setValue(i, m_native->value(i));
+    return r;
 }
 
 int Query::countRows()
@@ -222,6 +306,12 @@ bool Query::next()
         return false;
     if (faults::fail(faults::Kind::Fetch))
         fail(faults::error(faults::Kind::Fetch));
+    if (m_native) {
+        const int rc = m_native->step();
+        if (rc < 0)
+            fail(m_native->error());
+        return rc > 0;
+    }
     if (!m_query.next()) {
         if (m_query.lastError().isValid())
             fail(m_query.lastError());
@@ -232,7 +322,9 @@ bool Query::next()
 
 void Query::close()
 {
-    if (m_open || m_prepared)
+    if (m_native)
+        m_native->reset();
+    else if (m_open || m_prepared)
         m_query.finish();
     m_open = false;
 }
@@ -263,17 +355,33 @@ int Query::fieldIndex(const QString& name) const
     return index;
 }
 
-bool Query::hasField(const QString& name) const { return fieldIndex(name) >= 0; }
-
-QVariant Query::value(const QString& name) const
+int Query::requiredField(const QString& name) const
 {
     const int i = fieldIndex(name);
     if (i < 0)
         throw belmire::Error(QStringLiteral("表 %1：字段 %2 不存在").arg(m_table, name));
-    return m_query.value(i);
+    return i;
 }
 
-QByteArray Query::text(const QString& name) const { return variantText(value(name)); }
+bool Query::hasField(const QString& name) const { return fieldIndex(name) >= 0; }
+
+int Query::fieldCount() const { return record().count(); }
+
+QVariant Query::valueAt(int index) const { return m_native ? m_native->value(index) : m_query.value(index); }
+
+QVariant Query::value(const QString& name) const { return valueAt(requiredField(name)); }
+
+bool Query::isNull(const QString& name) const
+{
+    const int i = requiredField(name);
+    return m_native ? m_native->isNull(i) : m_query.value(i).isNull();
+}
+
+QByteArray Query::text(const QString& name) const
+{
+    const int i = requiredField(name);
+    return m_native ? m_native->text(i) : variantText(m_query.value(i));
+}
 
 namespace {
 

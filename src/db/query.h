@@ -2,6 +2,7 @@
 
 #include "db/amount.h"
 #include "db/connection.h"
+#include "db/sqlite_statement.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -10,15 +11,22 @@
 #include <QSqlRecord>
 #include <QStringList>
 
+#include <memory>
+
 namespace db {
 
 // A statement of lines (each followed by CR LF) with named parameters
 // (":objid"), prepared once and executed many times, or a SELECT walked row by
 // row. Field names match without regard to case. Every failure throws
 // belmire::Error naming the table and carrying the database's own text.
+// On SQLite the statement runs through the C library (the same handle as the
+// Qt connection); elsewhere through Qt.
 class Query {
 public:
     explicit Query(Connection& connection);
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
 
     void setLines(const QStringList& lines);
     void setText(const QString& text);
@@ -35,7 +43,7 @@ public:
     void exec();
     // Runs the text as it is, unprepared (for statements a server cannot prepare).
     void execDirect();
-    int rowsAffected() const { return m_query.numRowsAffected(); }
+    int rowsAffected() const;
 
     // Row sets: open streams the rows; countRows asks the database for the total first.
     void open();
@@ -43,11 +51,14 @@ public:
     bool next();
     bool isOpen() const { return m_open; }
     void close();
-    QSqlRecord currentRecord() const { return m_query.record(); }
+    QSqlRecord currentRecord() const;
     QStringList fieldNames() const;
     bool hasField(const QString& name) const;
+    int fieldCount() const;
+    QVariant valueAt(int index) const;
 
     QVariant value(const QString& name) const;
+    bool isNull(const QString& name) const;
     QByteArray text(const QString& name) const;         // NULL -> ""
     qint64 integer(const QString& name) const;          // NULL -> 0
     Amount amount(const QString& name) const;           // NULL -> 0
@@ -55,14 +66,19 @@ public:
     bool truth(const QString& name) const;              // NULL -> false
     QDate date(const QString& name) const;              // NULL -> invalid date
 
+    // The connection is closing: the statement goes, to be prepared again when used.
+    void dropStatement();
+
 private:
     int fieldIndex(const QString& name) const;
+    int requiredField(const QString& name) const;
     [[noreturn]] void fail(const QSqlError& error) const;
     const QString& placeholder(const QString& name);
     const QSqlRecord& record() const;
 
     Connection& m_connection;
     QSqlQuery m_query;
+    std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
     QString m_text;
     QString m_table;
     bool m_prepared = false;

@@ -156,11 +156,8 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
         q.bindText(QStringLiteral("p%1").arg(++n), v);
     q.open();
     QByteArray answer;
-    if (q.next()) {
-        const QSqlRecord r = q.currentRecord();
-        if (r.count() > 0)
-            answer = gbk::trim(db::variantText(r.value(0)));
-    }
+    if (q.next() && q.fieldCount() > 0)
+        answer = gbk::trim(db::variantText(q.valueAt(0)));
     q.close();
     l.answers.insert(key, answer);
     return answer;
@@ -185,13 +182,12 @@ bool Run::preload(const QString& statement, Lookup& l)
     all.open();
     const QString keyField = m.captured(3), valueField = m.captured(1);
     while (all.next()) {
-        const QVariant k = all.value(keyField);
-        if (k.isNull())
+        if (all.isNull(keyField))
             continue;
-        QByteArray key = db::variantText(k);
+        QByteArray key = all.text(keyField);
         key += '\x1f';
         if (!l.answers.contains(key))
-            l.answers.insert(key, gbk::trim(db::variantText(all.value(valueField))));
+            l.answers.insert(key, gbk::trim(all.text(valueField)));
     }
     l.complete = true;
     return true;

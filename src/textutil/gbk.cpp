@@ -22,14 +22,15 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    QByteArray convert(const QByteArray& in)
+    // clean is set false when a byte had to be kept as it was.
+    QByteArray convert(const char* data, qsizetype size, bool* clean = nullptr)
     {
         if (m_cd == reinterpret_cast<iconv_t>(-1))
             throw belmire::Error(QStringLiteral("iconv 不支持 GB18030 编码转换"));
         iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        QByteArray out(in.size() * 2 + 8, Qt::Uninitialized);
-        char* src = const_cast<char*>(in.constData());
-        size_t srcLeft = size_t(in.size());
+        QByteArray out(size * 2 + 8, Qt::Uninitialized);
+        char* src = const_cast<char*>(data);
+        size_t srcLeft = size_t(size);
         size_t done = 0;
         while (true) {
             char* dst = out.data() + done;
@@ -46,6 +47,8 @@ public:
             // so a broken text is carried over rather than dropped.
             if (srcLeft == 0)
                 break;
+            if (clean)
+                *clean = false;
             if (size_t(out.size()) - done < 8)
                 out.resize(out.size() * 2);
             out[qsizetype(done++)] = *src++;
@@ -59,12 +62,26 @@ private:
     iconv_t m_cd;
 };
 
-bool isAscii(const QByteArray& bytes)
+bool isAscii(const char* data, qsizetype size)
 {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
+    for (qsizetype i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
             return false;
     return true;
+}
+
+bool isAscii(const QByteArray& bytes) { return isAscii(bytes.constData(), bytes.size()); }
+
+Converter& utf8ToGb()
+{
+    thread_local Converter c("GB18030", "UTF-8");
+    return c;
+}
+
+Converter& gbToUtf8()
+{
+    thread_local Converter c("UTF-8", "GB18030");
+    return c;
 }
 
 } // namespace
@@ -79,16 +96,68 @@ QByteArray fromUnicode(const QString& text)
         }
     if (ascii)
         return text.toLatin1();
-    thread_local Converter toGb("GB18030", "UTF-8");
-    return toGb.convert(text.toUtf8());
+    const QByteArray utf8 = text.toUtf8();
+    return utf8ToGb().convert(utf8.constData(), utf8.size());
 }
 
 QString toUnicode(const QByteArray& bytes)
 {
     if (isAscii(bytes))
         return QString::fromLatin1(bytes);
-    thread_local Converter fromGb("UTF-8", "GB18030");
-    return QString::fromUtf8(fromGb.convert(bytes));
+    return QString::fromUtf8(gbToUtf8().convert(bytes.constData(), bytes.size()));
+}
+
+QByteArray fromUtf8(const char* data, qsizetype size)
+{
+    if (isAscii(data, size))
+        return QByteArray(data, size);
+    return utf8ToGb().convert(data, size);
+}
+
+QByteArray toUtf8(const QByteArray& bytes)
+{
+    if (isAscii(bytes))
+        return bytes;
+    bool clean = true;
+    QByteArray utf8 = gbToUtf8().convert(bytes.constData(), bytes.size(), &clean);
+    // A kept byte is no UTF-8: it becomes U+FFFD, as on the way through Unicode.
+    return clean ? utf8 : QString::fromUtf8(utf8).toUtf8();
+}
+
+bool isUtf8(const char* data, qsizetype size)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int n;
+        unsigned min;
+        unsigned cp;
+        if ((c & 0xE0) == 0xC0) {
+            n = 1, min = 0x80, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, min = 0x800, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, min = 0x10000, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= n)
+            return false;
+        for (int k = 1; k <= n; ++k) {
+            if ((p[k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += n + 1;
+    }
+    return true;
 }
 
 int charLength(const QByteArray& bytes, qsizetype pos)

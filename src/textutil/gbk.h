@@ -11,6 +11,13 @@ namespace gbk {
 QByteArray fromUnicode(const QString& text);
 QString toUnicode(const QByteArray& bytes);
 
+// The same conversions straight to and from UTF-8 bytes, for the database
+// layers that take UTF-8: fromUtf8 expects valid UTF-8 (see isUtf8); toUtf8
+// gives what toUnicode(bytes).toUtf8() gives.
+QByteArray fromUtf8(const char* data, qsizetype size);
+QByteArray toUtf8(const QByteArray& bytes);
+bool isUtf8(const char* data, qsizetype size);
+
 // Length in bytes of the character that starts at bytes[pos]: 1, 2 or 4.
 int charLength(const QByteArray& bytes, qsizetype pos);
 

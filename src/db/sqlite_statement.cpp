@@ -1,0 +1,202 @@
+#include "db/sqlite_statement.h"
+
+#include "db/query.h"
+#include "textutil/gbk.h"
+
+#include <sqlite3.h>
+
+namespace db {
+namespace {
+
+QString sqliteMessage(sqlite3* handle)
+{
+    return QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(handle)));
+}
+
+} // namespace
+
+SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text) : m_handle(handle)
+{
+    const QByteArray utf8 = text.toUtf8();
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(m_handle, utf8.constData(), int(utf8.size()), &m_stmt, &tail);
+    if (rc != SQLITE_OK) {
+        fail(rc, "Unable to execute statement");
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        return;
+    }
+    // Like Qt's driver, one statement per text; anything after it would be lost unseen.
+    for (; tail && *tail; ++tail)
+        if (!QChar::isSpace(uchar(*tail)) && *tail != ';') {
+            m_error = QSqlError(QStringLiteral("Unable to execute statement"),
+                                QStringLiteral("one statement only: %1").arg(QString::fromUtf8(tail)),
+                                QSqlError::StatementError);
+            sqlite3_finalize(m_stmt);
+            m_stmt = nullptr;
+            return;
+        }
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(m_stmt); }
+
+bool SqliteStatement::fail(int rc, const char* what)
+{
+    m_error = QSqlError(QString::fromLatin1(what), sqliteMessage(m_handle), QSqlError::StatementError,
+                        QString::number(rc));
+    return false;
+}
+
+int SqliteStatement::parameterIndex(const QString& name)
+{
+    for (const Parameter& p : m_parameters)
+        if (p.name == name)
+            return p.index;
+    const int index = sqlite3_bind_parameter_index(m_stmt, (u':' + name).toUtf8().constData());
+    m_parameters.append({name, index});
+    return index;
+}
+
+void SqliteStatement::rewind()
+{
+    // Binding needs a statement that is not mid-run.
+    if (m_stepped) {
+        sqlite3_reset(m_stmt);
+        m_stepped = false;
+        m_row = false;
+    }
+}
+
+void SqliteStatement::bindText(int index, const QByteArray& gbkText)
+{
+    if (index <= 0)
+        return;
+    rewind();
+    const QByteArray utf8 = gbk::toUtf8(gbkText);
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::bindLatin1(int index, const QByteArray& text)
+{
+    if (index <= 0)
+        return;
+    rewind();
+    sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::bindInteger(int index, qint64 value)
+{
+    if (index <= 0)
+        return;
+    rewind();
+    sqlite3_bind_int64(m_stmt, index, value);
+}
+
+void SqliteStatement::bindNumber(int index, double value)
+{
+    if (index <= 0)
+        return;
+    rewind();
+    sqlite3_bind_double(m_stmt, index, value);
+}
+
+bool SqliteStatement::execute()
+{
+    rewind();
+    m_stepped = true;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        m_row = true;
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        // Done: rewound at once, so it holds no lock and takes bindings.
+        reset();
+        return true;
+    }
+    fail(rc, "Unable to fetch row");
+    reset();
+    return false;
+}
+
+int SqliteStatement::step()
+{
+    if (m_row) {
+        m_row = false;
+        return 1;
+    }
+    if (!m_stepped)
+        return 0;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return 1;
+    if (rc == SQLITE_DONE) {
+        reset();
+        return 0;
+    }
+    fail(rc, "Unable to fetch row");
+    reset();
+    return -1;
+}
+
+void SqliteStatement::reset()
+{
+    m_row = false;
+    m_stepped = false;
+    if (m_stmt)
+        sqlite3_reset(m_stmt);
+}
+
+int SqliteStatement::changes() const { return sqlite3_changes(m_handle); }
+
+int SqliteStatement::columnCount() const { return sqlite3_column_count(m_stmt); }
+
+QString SqliteStatement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
+}
+
+bool SqliteStatement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+
+QByteArray SqliteStatement::text(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
+        return {};
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(m_stmt, column)),
+                          sqlite3_column_bytes(m_stmt, column));
+    case SQLITE_TEXT: {
+        const char* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        if (gbk::isUtf8(data, size))
+            return gbk::fromUtf8(data, size);
+        // Broken UTF-8 takes the driver's way, through SQLite's own UTF-16.
+        return gbk::fromUnicode(value(column).toString());
+    }
+    case SQLITE_INTEGER:
+        return QByteArray::number(qint64(sqlite3_column_int64(m_stmt, column)));
+    default: // a float, written the way the database layer writes every double
+        return variantText(sqlite3_column_double(m_stmt, column));
+    }
+}
+
+QVariant SqliteStatement::value(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(m_stmt, column)));
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(m_stmt, column)),
+                          sqlite3_column_bytes(m_stmt, column));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(m_stmt, column));
+    default:
+        return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(m_stmt, column)),
+                       sqlite3_column_bytes16(m_stmt, column) / qsizetype(sizeof(QChar)));
+    }
+}
+
+} // namespace db

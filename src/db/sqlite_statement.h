@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSqlError>
+#include <QString>
+#include <QVariant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace db {
+
+// One statement prepared on an SQLite handle through the C library, for the
+// statements a conversion runs thousands of times. Texts go in and come out as
+// GBK bytes (UTF-8 inside the database, as Qt would store them); values read as
+// QVariant take the forms Qt's SQLite driver gives them, so
+// both paths read and write the same data.
+class SqliteStatement {
+public:
+    SqliteStatement(sqlite3* handle, const QString& text);
+    ~SqliteStatement();
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    // The error of the last failed call, shaped like the Qt driver's.
+    const QSqlError& error() const { return m_error; }
+
+    // 0 when the statement has no such parameter (":name").
+    int parameterIndex(const QString& name);
+    void bindText(int index, const QByteArray& gbkText);
+    void bindLatin1(int index, const QByteArray& text);
+    void bindInteger(int index, qint64 value);
+    void bindNumber(int index, double value);
+
+    // Resets and runs to the first row; false on an error.
+    bool execute();
+    // Steps to the next row: 1 a row, 0 the end, -1 an error.
+    int step();
+    // Whether execute() left a row to read first.
+    bool hasRow() const { return m_row; }
+    void reset();
+    int changes() const;
+
+    int columnCount() const;
+    QString columnName(int column) const;
+    bool isNull(int column) const;
+    QByteArray text(int column) const; // GBK; NULL -> ""
+    QVariant value(int column) const;
+
+private:
+    bool fail(int rc, const char* what);
+    void rewind();
+
+    sqlite3* m_handle;
+    sqlite3_stmt* m_stmt = nullptr;
+    QSqlError m_error;
+    bool m_row = false;     // execute() stepped onto a row not read yet
+    bool m_stepped = false; // stepped since the last reset
+    struct Parameter {
+        QString name;
+        int index;
+    };
+    QList<Parameter> m_parameters; // names asked for so far, with their index
+};
+
+} // namespace db

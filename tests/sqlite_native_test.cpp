@@ -1,0 +1,159 @@
+// SQLite statements run through the C library must read and write exactly
+// what Qt's SQLite driver reads and writes.
+#include "db/connection.h"
+#include "db/query.h"
+#include "support/testdb.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+
+using testing_support::SqliteDb;
+
+namespace {
+
+class NativeSqlite : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_db = std::make_unique<SqliteDb>(m_dir.path(), QStringLiteral("t.db"), QString());
+        m_db->exec(QStringLiteral("create table t (id integer, a text, n numeric, r real, b blob)"));
+        m_udl = m_dir.filePath(QStringLiteral("t.udl"));
+        testing_support::writeUdl(m_udl, QStringLiteral("Provider=SQLite;Data Source=") + m_db->path());
+        m_connection.open(m_udl);
+        ASSERT_NE(m_connection.sqliteHandle(), nullptr);
+    }
+
+    // What Qt's driver gives for every field of every row of t, at high precision.
+    QList<QVariantList> qtRows(const QString& sql)
+    {
+        QSqlQuery q(m_connection.database());
+        q.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        EXPECT_TRUE(q.exec(sql));
+        QList<QVariantList> out;
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            out << row;
+        }
+        return out;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SqliteDb> m_db;
+    QString m_udl;
+    db::Connection m_connection{QStringLiteral("目标")};
+};
+
+const QByteArray kChinese = gbk::fromUnicode(QStringLiteral("矿泉水 500ml"));
+const QByteArray kOutsideGbk = gbk::fromUnicode(QStringLiteral("😀𠀀"));  // four-byte GB18030
+const QByteArray kBrokenGbk = QByteArray("ab\x81") + QByteArray("\xff", 1); // no GBK character
+
+} // namespace
+
+TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
+{
+    m_db->exec(QStringLiteral(
+        "insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
+        "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x'')"));
+    const QList<QVariantList> expected = qtRows(QStringLiteral("select * from t"));
+    db::Query q(m_connection);
+    q.setText(QStringLiteral("select * from t"));
+    q.open();
+    int row = 0;
+    while (q.next()) {
+        ASSERT_LT(row, expected.size());
+        ASSERT_EQ(q.fieldCount(), 5);
+        const QSqlRecord record = q.currentRecord();
+        for (int i = 0; i < 5; ++i) {
+            const QVariant want = expected[row][i];
+            SCOPED_TRACE(QStringLiteral("row %1 field %2").arg(row).arg(i).toStdString());
+            EXPECT_EQ(q.valueAt(i).metaType(), want.metaType());
+            EXPECT_EQ(q.valueAt(i).isNull(), want.isNull());
+            EXPECT_EQ(q.valueAt(i), want);
+            EXPECT_EQ(record.value(i), want);
+            EXPECT_EQ(q.text(record.fieldName(i)), db::variantText(want));
+        }
+        ++row;
+    }
+    EXPECT_EQ(row, expected.size());
+    EXPECT_EQ(q.fieldNames(), (QStringList{"id", "a", "n", "r", "b"}));
+    EXPECT_TRUE(q.hasField(QStringLiteral("A")));
+}
+
+TEST_F(NativeSqlite, WritesTheBytesQtsDriverWrites)
+{
+    // The same values through Qt's binding (ids 1..) and through the C library (ids 101..).
+    const QList<QByteArray> texts = {QByteArray(), "", "plain", kChinese, kOutsideGbk, kBrokenGbk};
+    QSqlQuery qt(m_connection.database());
+    ASSERT_TRUE(qt.prepare(QStringLiteral("insert into t (id, a, n, r) values (:id, :a, :n, :r)")));
+    db::Query native(m_connection);
+    native.setText(QStringLiteral("insert into t (id, a, n, r) values (:id, :a, :n, :r)"));
+    native.prepare();
+    for (int i = 0; i < texts.size(); ++i) {
+        const QString unicode = gbk::toUnicode(texts[i]);
+        qt.bindValue(QStringLiteral(":id"), i + 1);
+        qt.bindValue(QStringLiteral(":a"), unicode.isNull() ? QStringLiteral("") : unicode);
+        qt.bindValue(QStringLiteral(":n"), db::Amount::fromRaw(-1234567).toString());
+        qt.bindValue(QStringLiteral(":r"), 0.1 * i);
+        ASSERT_TRUE(qt.exec());
+        native.bindInteger(QStringLiteral("id"), i + 101);
+        native.bindText(QStringLiteral("a"), texts[i]);
+        native.bindAmount(QStringLiteral("n"), db::Amount::fromRaw(-1234567));
+        native.bindNumber(QStringLiteral("r"), 0.1 * i);
+        native.bindText(QStringLiteral("unused"), "x"); // a name the statement lacks is ignored
+        native.exec();
+        EXPECT_EQ(native.rowsAffected(), 1);
+    }
+    EXPECT_EQ(m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id < 100 order by id")),
+              m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id > 100 order by id")));
+}
+
+TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)
+{
+    db::Query bad(m_connection);
+    bad.setText(QStringLiteral("insert into missing (a) values (:a)"));
+    try {
+        bad.prepare();
+        FAIL();
+    } catch (const belmire::Error& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("表 missing：no such table: missing"));
+    }
+    m_db->exec(QStringLiteral("create unique index t_id on t (id)"));
+    db::Query insert(m_connection);
+    insert.setText(QStringLiteral("insert into t (id) values (:id)"));
+    insert.bindInteger(QStringLiteral("id"), 1);
+    insert.exec();
+    try {
+        insert.exec();
+        FAIL();
+    } catch (const belmire::Error& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("表 t：UNIQUE constraint failed: t.id"));
+    }
+    // Two statements in one text would lose the second one silently.
+    db::Query two(m_connection);
+    two.setText(QStringLiteral("delete from t; delete from t where id = 1"));
+    EXPECT_THROW(two.prepare(), belmire::Error);
+
+    // An open row set and a prepared statement do not keep the connection from closing;
+    // after reopening they are prepared again.
+    db::Query rows(m_connection);
+    rows.setText(QStringLiteral("select id from t"));
+    rows.open();
+    ASSERT_TRUE(rows.next());
+    m_connection.close();
+    m_connection.open(m_udl);
+    insert.bindInteger(QStringLiteral("id"), 2);
+    insert.exec();
+    rows.open();
+    int n = 0;
+    while (rows.next())
+        ++n;
+    EXPECT_EQ(n, 2);
+}
