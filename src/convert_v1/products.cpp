@@ -1,3 +1,4 @@
+#include "textutil/bytes_hash.h"
 #include "convert_v1/conversions.h"
 #include "convert_v67/product_rows.h"
 #include "convert_v67/supplier_rows.h"
@@ -34,7 +35,8 @@ public:
         if (m_run.sourceConnection().dialect() != db::Dialect::SqlServer) {
             if (!m_loaded)
                 loadAll();
-            return m_byProduct.value(code);
+            const auto it = m_byProduct.find(code);
+            return it != m_byProduct.end() ? it->second : QList<BarCodeRow>();
         }
         if (!m_keyed)
             m_keyed = &m_run.source(kSelectBarCodes);
@@ -55,10 +57,9 @@ private:
         all.setLines({QStringLiteral("select * from GoodsBarCode")});
         all.open();
         while (all.next()) {
-            const QVariant id = all.value(QStringLiteral("GoodsId"));
-            if (id.isNull())
+            if (all.isNull(QStringLiteral("GoodsId")))
                 continue;
-            m_byProduct[db::variantText(id)].append(
+            m_byProduct[all.text(QStringLiteral("GoodsId"))].append(
                 {all.text(QStringLiteral("GoodsBarCode")), all.text(QStringLiteral("Type"))});
         }
         m_loaded = true;
@@ -67,7 +68,7 @@ private:
     shell::Run& m_run;
     db::Query* m_keyed = nullptr;
     bool m_loaded = false;
-    QHash<QByteArray, QList<BarCodeRow>> m_byProduct;
+    textutil::ByteMap<QList<BarCodeRow>> m_byProduct;
 };
 
 void convertProducts(shell::Run& run)

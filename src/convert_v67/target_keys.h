@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSet>
+#include "textutil/bytes_hash.h"
+
 #include <QString>
 
 namespace shell {
@@ -35,7 +36,7 @@ private:
     QString m_table;
     QString m_column;
     bool m_loaded = false;
-    QSet<QByteArray> m_keys;
+    textutil::ByteSet m_keys;
 };
 
 } // namespace convert_v67

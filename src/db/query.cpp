@@ -340,9 +340,8 @@ QStringList Query::fieldNames() const
 
 int Query::fieldIndex(const QString& name) const
 {
-    const auto it = m_fieldIndex.constFind(name);
-    if (it != m_fieldIndex.constEnd())
-        return *it;
+    if (const int known = m_fieldIndex.find(name); known != NameIndex::kUnknown)
+        return known;
     const QSqlRecord& r = record();
     int index = -1;
     for (int i = 0; i < r.count(); ++i)
@@ -351,7 +350,7 @@ int Query::fieldIndex(const QString& name) const
             break;
         }
     if (m_recordRead)
-        m_fieldIndex.insert(name, index);
+        m_fieldIndex.add(name, index);
     return index;
 }
 

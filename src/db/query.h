@@ -88,7 +88,7 @@ private:
     // statement gives the same fields.
     mutable QSqlRecord m_record;
     mutable bool m_recordRead = false;
-    mutable QHash<QString, int> m_fieldIndex;
+    mutable NameIndex m_fieldIndex;
     QHash<QString, QString> m_placeholders; // name -> ":name", built once per name
 };
 

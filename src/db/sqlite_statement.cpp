@@ -49,11 +49,10 @@ bool SqliteStatement::fail(int rc, const char* what)
 
 int SqliteStatement::parameterIndex(const QString& name)
 {
-    for (const Parameter& p : m_parameters)
-        if (p.name == name)
-            return p.index;
+    if (const int known = m_parameters.find(name); known != NameIndex::kUnknown)
+        return known;
     const int index = sqlite3_bind_parameter_index(m_stmt, (u':' + name).toUtf8().constData());
-    m_parameters.append({name, index});
+    m_parameters.add(name, index);
     return index;
 }
 

@@ -5,10 +5,45 @@
 #include <QString>
 #include <QVariant>
 
+#include <climits>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace db {
+
+// Indexes looked up by name (fields, parameters), kept in the order first asked.
+// A conversion asks for the same names in the same order on every row, so the
+// name after the last one found is tried first: no hashing per value.
+class NameIndex {
+public:
+    static constexpr int kUnknown = INT_MIN;
+    // The index kept for the name, or kUnknown when it was never added.
+    int find(const QString& name) const
+    {
+        const qsizetype n = m_entries.size();
+        for (qsizetype k = 0, j = m_next; k < n; ++k, j = j + 1 == n ? 0 : j + 1)
+            if (m_entries[j].name == name) {
+                m_next = j + 1 == n ? 0 : j + 1;
+                return m_entries[j].index;
+            }
+        return kUnknown;
+    }
+    void add(const QString& name, int index) { m_entries.append({name, index}); }
+    void clear()
+    {
+        m_entries.clear();
+        m_next = 0;
+    }
+
+private:
+    struct Entry {
+        QString name;
+        int index;
+    };
+    QList<Entry> m_entries;
+    mutable qsizetype m_next = 0;
+};
 
 // One statement prepared on an SQLite handle through the C library, for the
 // statements a conversion runs thousands of times. Texts go in and come out as
@@ -57,11 +92,7 @@ private:
     QSqlError m_error;
     bool m_row = false;     // execute() stepped onto a row not read yet
     bool m_stepped = false; // stepped since the last reset
-    struct Parameter {
-        QString name;
-        int index;
-    };
-    QList<Parameter> m_parameters; // names asked for so far, with their index
+    NameIndex m_parameters;
 };
 
 } // namespace db

@@ -133,13 +133,13 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
         key += v;
         key += '\x1f';
     }
-    if (const auto it = l.answers.constFind(key); it != l.answers.constEnd())
-        return *it;
+    if (const auto it = l.answers.find(key); it != l.answers.end())
+        return it->second;
     if (!l.tried) {
         l.tried = true;
         if (values.size() == 1 && preload(statement, l)) {
-            const auto it = l.answers.constFind(key);
-            return it != l.answers.constEnd() ? *it : QByteArray();
+            const auto it = l.answers.find(key);
+            return it != l.answers.end() ? it->second : QByteArray();
         }
     }
     if (l.complete)
@@ -159,7 +159,7 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
     if (q.next() && q.fieldCount() > 0)
         answer = gbk::trim(db::variantText(q.valueAt(0)));
     q.close();
-    l.answers.insert(key, answer);
+    l.answers.emplace(key, answer);
     return answer;
 }
 
@@ -186,8 +186,8 @@ bool Run::preload(const QString& statement, Lookup& l)
             continue;
         QByteArray key = all.text(keyField);
         key += '\x1f';
-        if (!l.answers.contains(key))
-            l.answers.insert(key, gbk::trim(all.text(valueField)));
+        if (!l.answers.contains(key)) // the first row of a key answers
+            l.answers.emplace(key, gbk::trim(all.text(valueField)));
     }
     l.complete = true;
     return true;

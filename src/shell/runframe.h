@@ -4,6 +4,7 @@
 #include "db/query.h"
 #include "shell/frontend.h"
 #include "shell/operation.h"
+#include "textutil/bytes_hash.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -125,7 +126,7 @@ private:
     std::map<QString, std::unique_ptr<db::Query>> m_sources;
     struct Lookup {
         std::unique_ptr<db::Query> query;
-        QHash<QByteArray, QByteArray> answers;
+        textutil::ByteMap<QByteArray> answers;
         bool tried = false;    // whether loading the whole table was considered
         bool complete = false; // answers holds every key of the table
     };

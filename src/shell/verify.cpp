@@ -2,11 +2,10 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "textutil/bytes_hash.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
-#include <QHash>
-#include <QSet>
 
 #include <algorithm>
 
@@ -27,7 +26,7 @@ QString codeList(QList<QByteArray> codes)
 // The keys of every row of a table, as the conversion writes them.
 struct KeyCount {
     qint64 rows = 0;
-    QSet<QByteArray> keys;
+    textutil::ByteSet keys;
 };
 
 KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
@@ -123,7 +122,7 @@ db::Amount quantityOf(const db::Query& q, const QString& field)
 
 Sums sourceSums(const StockSums& s, db::Connection& source)
 {
-    QHash<QByteArray, std::pair<db::Amount, db::Amount>> prices;
+    textutil::ByteMap<std::pair<db::Amount, db::Amount>> prices;
     {
         db::Query q(source);
         q.setText(
@@ -134,7 +133,7 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
             // stored with blanks around it is not found, and its prices are 0.
             const QByteArray code = q.text(s.priceKey);
             if (!prices.contains(code))
-                prices.insert(code, {softAmount(q.value(s.purchasePrice)), softAmount(q.value(s.retailPrice))});
+                prices.emplace(code, std::pair{softAmount(q.value(s.purchasePrice)), softAmount(q.value(s.retailPrice))});
         }
     }
     db::Query q(source);
@@ -143,7 +142,8 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     Sums sums;
     while (q.next()) {
         const db::Amount quantity = quantityOf(q, s.quantityField);
-        const auto price = prices.value(gbk::trim(q.text(s.productField)));
+        const auto found = prices.find(gbk::trim(q.text(s.productField)));
+        const auto price = found != prices.end() ? found->second : std::pair<db::Amount, db::Amount>();
         sums.quantity = sums.quantity + quantity;
         sums.purchaseValue = sums.purchaseValue + quantity * price.first;
         sums.retailValue = sums.retailValue + quantity * price.second;
