@@ -157,3 +157,35 @@ TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)
         ++n;
     EXPECT_EQ(n, 2);
 }
+
+TEST_F(NativeSqlite, ReadsAmountsAsTheGeneralWayDoes)
+{
+    // Texts, integers, floats and NULL (a holds them as text, n as numbers where it can);
+    // an amount either equals the general way's or fails alike.
+    m_db->exec(QStringLiteral(
+        "insert into t (id, a) values (1, ' 12.50 '), (2, '-0.00005'), (3, '1e3'), (4, 'x'), (5, ''), (6, null), "
+        "(7, 922337203685477), (8, 922337203685478), (9, 0.1), (10, '１２'), (11, '\t7\r\n'), (12, '+.5'), "
+        "(13, 12.345678), (14, '0x10')"));
+    m_db->exec(QStringLiteral("update t set n = a"));
+    db::Query q(m_connection);
+    q.setText(QStringLiteral("select id, a, n from t order by id"));
+    q.open();
+    int rows = 0;
+    while (q.next()) {
+        ++rows;
+        for (const int field : {1, 2}) {
+            const QString name = field == 1 ? QStringLiteral("a") : QStringLiteral("n");
+            SCOPED_TRACE((q.text(QStringLiteral("id")) + ' ' + name.toLatin1()).toStdString());
+            std::optional<db::Amount> general;
+            try {
+                general = db::Amount::fromVariant(q.valueAt(field));
+            } catch (const belmire::Error&) {
+            }
+            if (general)
+                EXPECT_EQ(q.amount(name).raw(), general->raw());
+            else
+                EXPECT_THROW(q.amount(name), belmire::Error);
+        }
+    }
+    EXPECT_EQ(rows, 14);
+}

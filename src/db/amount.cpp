@@ -28,17 +28,19 @@ i128 divideHalfEven(i128 n, i128 d)
     return q;
 }
 
-} // namespace
-
-std::optional<Amount> Amount::parse(QStringView text)
+template <typename Char>
+bool isDigit(Char c)
 {
-    text = text.trimmed();
-    if (text.isEmpty())
-        return std::nullopt;
+    return c >= '0' && c <= '9';
+}
+
+template <typename Char>
+std::optional<std::int64_t> parseRaw(const Char* text, qsizetype size)
+{
     qsizetype i = 0;
     bool negative = false;
-    if (text[i] == u'+' || text[i] == u'-') {
-        negative = text[i] == u'-';
+    if (text[i] == '+' || text[i] == '-') {
+        negative = text[i] == '-';
         ++i;
     }
     // Collect up to 36 significant digits and the decimal exponent.
@@ -62,34 +64,34 @@ std::optional<Amount> Amount::parse(QStringView text)
                 ++exponent;
         }
     };
-    for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
-        addDigit(text[i].unicode() - '0', false);
-    if (i < text.size() && text[i] == u'.') {
+    for (; i < size && isDigit(text[i]); ++i)
+        addDigit(int(text[i] - '0'), false);
+    if (i < size && text[i] == '.') {
         ++i;
-        for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
-            addDigit(text[i].unicode() - '0', true);
+        for (; i < size && isDigit(text[i]); ++i)
+            addDigit(int(text[i] - '0'), true);
     }
     if (!any)
         return std::nullopt;
-    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+    if (i < size && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
         bool expNegative = false;
-        if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-            expNegative = text[i] == u'-';
+        if (i < size && (text[i] == '+' || text[i] == '-')) {
+            expNegative = text[i] == '-';
             ++i;
         }
         int e = 0;
         bool expAny = false;
-        for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i) {
+        for (; i < size && isDigit(text[i]); ++i) {
             expAny = true;
             if (e < 10000)
-                e = e * 10 + (text[i].unicode() - '0');
+                e = e * 10 + int(text[i] - '0');
         }
         if (!expAny)
             return std::nullopt;
         exponent += expNegative ? -e : e;
     }
-    if (i != text.size())
+    if (i != size)
         return std::nullopt;
 
     // value = digits * 10^exponent; we want round(value * 10^4).
@@ -117,7 +119,31 @@ std::optional<Amount> Amount::parse(QStringView text)
     }
     if (raw > kMax)
         return std::nullopt;
-    return Amount(std::int64_t(negative ? -raw : raw));
+    return std::int64_t(negative ? -raw : raw);
+}
+
+} // namespace
+
+std::optional<Amount> Amount::parse(QStringView text)
+{
+    text = text.trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    const auto raw = parseRaw(text.utf16(), text.size());
+    return raw ? std::optional<Amount>(Amount(*raw)) : std::nullopt;
+}
+
+std::optional<Amount> Amount::parseAscii(const char* data, qsizetype size)
+{
+    // ASCII blanks only: the text of a number column holds no other.
+    while (size > 0 && (*data == ' ' || (*data >= '\t' && *data <= '\r')))
+        ++data, --size;
+    while (size > 0 && (data[size - 1] == ' ' || (data[size - 1] >= '\t' && data[size - 1] <= '\r')))
+        --size;
+    if (size == 0)
+        return std::nullopt;
+    const auto raw = parseRaw(data, size);
+    return raw ? std::optional<Amount>(Amount(*raw)) : std::nullopt;
 }
 
 Amount Amount::fromVariant(const QVariant& value)

@@ -18,6 +18,8 @@ public:
     // Parses decimal text ("12.5", "-0.00005", "1e3", " 7 "); more than four
     // decimals round half to even. Empty text or anything else gives nullopt.
     static std::optional<Amount> parse(QStringView text);
+    // The same for ASCII text (a number column's text as the database gives it).
+    static std::optional<Amount> parseAscii(const char* data, qsizetype size);
 
     // A database value: NULL reads as 0; doubles go through their shortest
     // round-trip decimal text. Throws belmire::Error when it is no number.

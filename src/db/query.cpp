@@ -405,7 +405,11 @@ qint64 Query::integer(const QString& name) const
 
 Amount Query::amount(const QString& name) const
 {
-    return readField(value(name), m_table, name, &Amount::fromVariant);
+    const int i = requiredField(name);
+    if (m_native)
+        if (const auto a = m_native->amount(i))
+            return *a;
+    return readField(valueAt(i), m_table, name, &Amount::fromVariant);
 }
 
 double Query::number(const QString& name) const

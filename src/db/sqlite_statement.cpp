@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <limits>
+
 namespace db {
 namespace {
 
@@ -195,6 +197,35 @@ QVariant SqliteStatement::value(int column) const
     default:
         return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(m_stmt, column)),
                        sqlite3_column_bytes16(m_stmt, column) / qsizetype(sizeof(QChar)));
+    }
+}
+
+} // namespace db
+
+namespace db {
+
+std::optional<Amount> SqliteStatement::amount(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
+        return Amount();
+    case SQLITE_INTEGER: {
+        const qint64 v = sqlite3_column_int64(m_stmt, column);
+        constexpr qint64 limit = std::numeric_limits<qint64>::max() / 10000;
+        if (v > limit || v < -limit)
+            return std::nullopt;
+        return Amount::fromRaw(v * 10000);
+    }
+    case SQLITE_TEXT: {
+        const char* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        for (int i = 0; i < size; ++i)
+            if (static_cast<unsigned char>(data[i]) >= 0x80)
+                return std::nullopt;
+        return Amount::parseAscii(data, size);
+    }
+    default:
+        return std::nullopt;
     }
 }
 

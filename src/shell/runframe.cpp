@@ -127,11 +127,22 @@ void Run::execute(const QString& statement) { m_frame.m_target.exec(statement); 
 
 QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArray> values)
 {
-    Lookup& l = m_lookups[statement];
+    int slot = m_lookupIndex.find(statement);
+    if (slot == db::NameIndex::kUnknown) {
+        slot = int(m_lookups.size());
+        m_lookups.emplace_back();
+        m_lookupIndex.add(statement, slot);
+    }
+    Lookup& l = m_lookups[size_t(slot)];
+    // One value is its own key; several are joined by a byte no code holds.
     QByteArray key;
-    for (const QByteArray& v : values) {
-        key += v;
-        key += '\x1f';
+    if (values.size() == 1) {
+        key = *values.begin();
+    } else {
+        for (const QByteArray& v : values) {
+            key += v;
+            key += '\x1f';
+        }
     }
     if (const auto it = l.answers.find(key); it != l.answers.end())
         return it->second;
@@ -184,8 +195,7 @@ bool Run::preload(const QString& statement, Lookup& l)
     while (all.next()) {
         if (all.isNull(keyField))
             continue;
-        QByteArray key = all.text(keyField);
-        key += '\x1f';
+        const QByteArray key = all.text(keyField);
         if (!l.answers.contains(key)) // the first row of a key answers
             l.answers.emplace(key, gbk::trim(all.text(valueField)));
     }
@@ -281,7 +291,17 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     QElapsedTimer timer;
     timer.start();
     qint64 lastShown = -kRepaintMs;
-    QString pending; // the last progress line, when it was not shown yet
+    // The last progress line when it was not shown yet, kept as its parts: most
+    // rows' lines are never shown.
+    struct Pending {
+        bool waiting = false;
+        bool withCode = true;
+        int row = 0;
+        QByteArray code;
+    } pending;
+    auto pendingLine = [&] {
+        return pending.withCode ? progressLine(pending.row, n, pending.code) : progressLine(pending.row, n);
+    };
     int i = 0;
     int inBatch = 0;
     m_inWalk = true;
@@ -307,20 +327,19 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         } catch (const belmire::Error& e) {
             m_inWalk = false;
             commitBeforeError();
-            if (!pending.isEmpty())
-                fe.showProgress(pending);
+            if (pending.waiting)
+                fe.showProgress(pendingLine());
             // A failed fetch names the row it was to read.
             throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(fetched ? i : i + 1).arg(n) + e.message());
         }
-        const QString line = progressLine(i, n, c);
         if (i == n || timer.elapsed() - lastShown >= kRepaintMs) {
-            fe.showProgress(line);
+            fe.showProgress(progressLine(i, n, c));
             fe.sourceRow(i - 1, rows.currentRecord());
             fe.processEvents();
             lastShown = timer.elapsed();
-            pending.clear();
+            pending.waiting = false;
         } else {
-            pending = line;
+            pending = {true, true, i, c};
         }
         m_skipThisRow = false;
         m_dropProgressCode = false;
@@ -333,8 +352,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         } catch (const belmire::Error& e) {
             const bool undone = !marked || rowRollback();
             m_inWalk = false;
-            if (!pending.isEmpty()) {
-                fe.showProgress(pending);
+            if (pending.waiting) {
+                fe.showProgress(pendingLine());
                 fe.sourceRow(i - 1, rows.currentRecord());
             }
             // A row that could not be undone takes the open batch with it, never half of itself.
@@ -346,12 +365,11 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
         if (m_dropProgressCode) {
             // Replaces the row's line where it was shown, else the one waiting to be shown.
-            const QString plain = progressLine(i, n);
-            if (pending.isEmpty()) {
-                fe.showProgress(plain);
+            if (!pending.waiting) {
+                fe.showProgress(progressLine(i, n));
                 fe.processEvents();
             } else {
-                pending = plain;
+                pending.withCode = false;
             }
         }
         ++m_result.rowsRead;
@@ -367,8 +385,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
     }
     m_inWalk = false;
-    if (!pending.isEmpty()) {
-        fe.showProgress(pending);
+    if (pending.waiting) {
+        fe.showProgress(pendingLine());
         fe.processEvents();
     }
     target.commit();

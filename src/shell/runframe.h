@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/connection.h"
+#include "db/name_index.h"
 #include "db/query.h"
 #include "shell/frontend.h"
 #include "shell/operation.h"
@@ -9,6 +10,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
+
+#include <deque>
 
 #include <functional>
 #include <initializer_list>
@@ -131,7 +134,8 @@ private:
         bool complete = false; // answers holds every key of the table
     };
     bool preload(const QString& statement, Lookup& lookup);
-    std::map<QString, Lookup> m_lookups;
+    std::deque<Lookup> m_lookups;
+    db::NameIndex m_lookupIndex; // statement -> position in m_lookups
     std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo, m_releaseAndMark;
     bool m_savepointHeld = false; // a row mark is set in the open transaction
     RunResult m_result;
