@@ -12,6 +12,9 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 
+#include <cmath>
+#include <random>
+
 using testing_support::SqliteDb;
 
 namespace {
@@ -188,4 +191,48 @@ TEST_F(NativeSqlite, ReadsAmountsAsTheGeneralWayDoes)
         }
     }
     EXPECT_EQ(rows, 14);
+}
+
+TEST_F(NativeSqlite, ReadsStoredDoublesAsTheGeneralWayDoes)
+{
+    // Doubles of four decimals (the usual stored amount), products of two such, and
+    // arbitrary ones, small and large: the fast reading equals the general one.
+    std::mt19937_64 random(7);
+    db::Query insert(m_connection);
+    insert.setText(QStringLiteral("insert into t (id, r) values (:id, :r)"));
+    m_connection.begin();
+    for (int i = 0; i < 30000; ++i) {
+        const qint64 scale[] = {100, 100000, 10000000, 1000000000, 100000000000, 10000000000000};
+        const qint64 r = qint64(random() % quint64(scale[i % 6])) - scale[i % 6] / 2;
+        double x = double(r) / 10000.0;
+        if (i % 3 == 1)
+            x *= double(random() % 100000) / 1000.0;
+        else if (i % 3 == 2)
+            x = std::ldexp(double(random() % (1ull << 52)), int(random() % 60) - 70);
+        insert.bindInteger(QStringLiteral("id"), i);
+        insert.bindNumber(QStringLiteral("r"), x);
+        insert.exec();
+    }
+    m_connection.commit();
+    db::Query q(m_connection);
+    q.setText(QStringLiteral("select r from t"));
+    q.open();
+    int rows = 0, differing = 0;
+    while (q.next()) {
+        ++rows;
+        std::optional<qint64> general;
+        try {
+            general = db::Amount::fromVariant(q.valueAt(0)).raw();
+        } catch (const belmire::Error&) {
+        }
+        std::optional<qint64> fast;
+        try {
+            fast = q.amount(QStringLiteral("r")).raw();
+        } catch (const belmire::Error&) {
+        }
+        if (fast != general && ++differing < 5)
+            ADD_FAILURE() << q.valueAt(0).toDouble();
+    }
+    EXPECT_EQ(rows, 30000);
+    EXPECT_EQ(differing, 0);
 }

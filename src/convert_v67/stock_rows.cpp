@@ -9,7 +9,7 @@ db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray
 {
     try {
         const QByteArray text = run.lookup(statement, {productCode});
-        return db::Amount::parse(QString::fromLatin1(text)).value_or(db::Amount());
+        return db::Amount::parseLatin1(text).value_or(db::Amount());
     } catch (const belmire::Error&) {
         return {};
     }

@@ -146,6 +146,14 @@ std::optional<Amount> Amount::parseAscii(const char* data, qsizetype size)
     return raw ? std::optional<Amount>(Amount(*raw)) : std::nullopt;
 }
 
+std::optional<Amount> Amount::parseLatin1(const QByteArray& text)
+{
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) // Latin-1 blanks beyond ASCII: the general way
+            return parse(QString::fromLatin1(text));
+    return parseAscii(text.constData(), text.size());
+}
+
 Amount Amount::fromVariant(const QVariant& value)
 {
     if (value.isNull() || !value.isValid())

@@ -20,6 +20,8 @@ public:
     static std::optional<Amount> parse(QStringView text);
     // The same for ASCII text (a number column's text as the database gives it).
     static std::optional<Amount> parseAscii(const char* data, qsizetype size);
+    // parse() of the bytes read as Latin-1, without the detour through QString for ASCII.
+    static std::optional<Amount> parseLatin1(const QByteArray& text);
 
     // A database value: NULL reads as 0; doubles go through their shortest
     // round-trip decimal text. Throws belmire::Error when it is no number.

@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
+#include <cmath>
 #include <limits>
 
 namespace db {
@@ -223,6 +225,23 @@ std::optional<Amount> SqliteStatement::amount(int column) const
             if (static_cast<unsigned char>(data[i]) >= 0x80)
                 return std::nullopt;
         return Amount::parseAscii(data, size);
+    }
+    case SQLITE_FLOAT: {
+        const double x = sqlite3_column_double(m_stmt, column);
+        // Most stored amounts are the double nearest a value of four decimals. Below
+        // 2^33 doubles lie far closer together than 0.0001, so that value is the
+        // only short text reading back as x: the amount the general way gets.
+        if (std::fabs(x) < 8.0e9) {
+            const long long r = std::llround(x * 10000.0);
+            if (double(r) / 10000.0 == x)
+                return Amount::fromRaw(r);
+        }
+        // Otherwise the shortest text that reads back as x, as the general way takes it.
+        char buffer[64];
+        const auto r = std::to_chars(buffer, buffer + sizeof buffer, x);
+        if (r.ec != std::errc())
+            return std::nullopt;
+        return Amount::parseAscii(buffer, r.ptr - buffer);
     }
     default:
         return std::nullopt;

@@ -51,8 +51,8 @@ public:
     bool isNull(int column) const;
     QByteArray text(int column) const; // GBK; NULL -> ""
     QVariant value(int column) const;
-    // A NULL, an integer or an ASCII text that is a number as an amount;
-    // nothing where the general way must decide (floats, other texts, errors).
+    // A NULL, a number or an ASCII text that is a number as an amount; nothing
+    // where the general way must decide (other texts, errors).
     std::optional<Amount> amount(int column) const;
 
 private:

@@ -144,17 +144,29 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
             key += '\x1f';
         }
     }
-    if (const auto it = l.answers.find(key); it != l.answers.end())
+    if (l.hasLast && l.lastKey == key)
+        return l.lastAnswer;
+    l.lastKey = key;
+    l.hasLast = false;
+    if (const auto it = l.answers.find(key); it != l.answers.end()) {
+        l.lastAnswer = it->second;
+        l.hasLast = true;
         return it->second;
+    }
     if (!l.tried) {
         l.tried = true;
         if (values.size() == 1 && preload(statement, l)) {
             const auto it = l.answers.find(key);
-            return it != l.answers.end() ? it->second : QByteArray();
+            l.lastAnswer = it != l.answers.end() ? it->second : QByteArray();
+            l.hasLast = true;
+            return l.lastAnswer;
         }
     }
-    if (l.complete)
+    if (l.complete) {
+        l.lastAnswer.clear();
+        l.hasLast = true;
         return {};
+    }
     if (!l.query) {
         l.query = std::make_unique<db::Query>(m_frame.m_source);
         l.query->setText(statement);
@@ -171,6 +183,8 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
         answer = gbk::trim(db::variantText(q.valueAt(0)));
     q.close();
     l.answers.emplace(key, answer);
+    l.lastAnswer = answer;
+    l.hasLast = true;
     return answer;
 }
 

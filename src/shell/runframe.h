@@ -130,6 +130,10 @@ private:
     struct Lookup {
         std::unique_ptr<db::Query> query;
         textutil::ByteMap<QByteArray> answers;
+        // The last key asked and its answer: rows often come grouped by the key.
+        QByteArray lastKey;
+        QByteArray lastAnswer;
+        bool hasLast = false;
         bool tried = false;    // whether loading the whole table was considered
         bool complete = false; // answers holds every key of the table
     };

@@ -106,9 +106,9 @@ struct Sums {
 
 // A price as the stock conversion reads it: the text of the first row whose code
 // equals the trimmed stock code exactly, as a decimal number; anything else is 0.
-db::Amount softAmount(const QVariant& value)
+db::Amount softAmount(const db::Query& q, const QString& field)
 {
-    return db::Amount::parse(QString::fromLatin1(gbk::trim(db::variantText(value)))).value_or(db::Amount());
+    return db::Amount::parseLatin1(gbk::trim(q.text(field))).value_or(db::Amount());
 }
 
 db::Amount quantityOf(const db::Query& q, const QString& field)
@@ -133,7 +133,7 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
             // stored with blanks around it is not found, and its prices are 0.
             const QByteArray code = q.text(s.priceKey);
             if (!prices.contains(code))
-                prices.emplace(code, std::pair{softAmount(q.value(s.purchasePrice)), softAmount(q.value(s.retailPrice))});
+                prices.emplace(code, std::pair{softAmount(q, s.purchasePrice), softAmount(q, s.retailPrice)});
         }
     }
     db::Query q(source);
@@ -152,17 +152,29 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     return sums;
 }
 
-Sums targetSums(db::Connection& target, const QString& select)
+// The sums of a target select; with counted, each row also counts "n" times into
+// *counted (the rows a join on the warehouse would give).
+Sums targetSums(db::Connection& target, const QString& select, Sums* counted = nullptr)
 {
     db::Query q(target);
     q.setText(select);
     q.open();
     Sums sums;
     while (q.next()) {
-        sums.quantity = sums.quantity + q.amount(QStringLiteral("yesl"));
-        sums.purchaseValue = sums.purchaseValue + q.amount(QStringLiteral("yecbje"));
-        sums.retailValue = sums.retailValue + q.amount(QStringLiteral("yesjje"));
+        const db::Amount quantity = q.amount(QStringLiteral("yesl"));
+        const db::Amount purchase = q.amount(QStringLiteral("yecbje"));
+        const db::Amount retail = q.amount(QStringLiteral("yesjje"));
+        sums.quantity = sums.quantity + quantity;
+        sums.purchaseValue = sums.purchaseValue + purchase;
+        sums.retailValue = sums.retailValue + retail;
         ++sums.rows;
+        if (counted)
+            for (qint64 k = q.integer(QStringLiteral("n")); k > 0; --k) {
+                counted->quantity = counted->quantity + quantity;
+                counted->purchaseValue = counted->purchaseValue + purchase;
+                counted->retailValue = counted->retailValue + retail;
+                ++counted->rows;
+            }
     }
     return sums;
 }
@@ -170,11 +182,12 @@ Sums targetSums(db::Connection& target, const QString& select)
 void compareStock(const StockSums& s, db::Connection& source, db::Connection& target, VerifyReport& report)
 {
     const Sums from = sourceSums(s, source);
-    const Sums warehouses = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from spckkc"));
-    // Only rows whose warehouse is in ckda reach the store stock.
-    const Sums owned =
-        targetSums(target, QStringLiteral("select a.yesl yesl,a.yecbje yecbje,a.yesjje yesjje from spckkc a, ckda b "
-                                          "where a.ckbh=b.objid"));
+    // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
+    Sums owned;
+    const Sums warehouses = targetSums(
+        target,
+        QStringLiteral("select yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a"),
+        &owned);
     const Sums stores = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from mdspkc"));
 
     struct Measure {
