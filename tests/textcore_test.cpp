@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <optional>
+
 using namespace textutil;
 
 namespace {
@@ -22,6 +26,52 @@ TEST(Gbk, RoundTripsGbkAndCharactersOutsideIt)
     EXPECT_EQ(gbk::toUnicode(bytes), rare);
     EXPECT_EQ(gbk::charLength(bytes, 0), 4);
     EXPECT_EQ(gbk::toUnicode(gbk::fromUnicode(QString())), QString());
+}
+
+namespace {
+
+// iconv on its own, for the bytes the conversions must match; nullopt where it refuses.
+std::optional<QByteArray> iconvConvert(const char* to, const char* from, const QByteArray& in)
+{
+    iconv_t cd = iconv_open(to, from);
+    QByteArray out(in.size() * 4 + 8, Qt::Uninitialized);
+    char* src = const_cast<char*>(in.constData());
+    char* dst = out.data();
+    size_t srcLeft = size_t(in.size()), dstLeft = size_t(out.size());
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == size_t(-1))
+        return std::nullopt;
+    out.resize(out.size() - qsizetype(dstLeft));
+    return out;
+}
+
+} // namespace
+
+TEST(Gbk, EveryTwoByteCodeAndEveryBmpCharacterConvertsAsIconvDoes)
+{
+    int checked = 0;
+    for (int lead = 0x80; lead <= 0xFF; ++lead)
+        for (int trail = 0x00; trail <= 0xFF; ++trail) {
+            // Inside a text, between ASCII, as a field holds it.
+            const QByteArray gb = QByteArray("a") + char(lead) + char(trail) + "z";
+            if (const auto utf8 = iconvConvert("UTF-8", "GB18030", gb)) {
+                ASSERT_EQ(gbk::toUtf8(gb), *utf8) << lead << ' ' << trail;
+                ASSERT_EQ(gbk::toUnicode(gb), QString::fromUtf8(*utf8)) << lead << ' ' << trail;
+                ++checked;
+            }
+        }
+    EXPECT_GT(checked, 23000);
+    for (int cp = 0x80; cp <= 0xFFFF; ++cp) {
+        if (QChar::isSurrogate(char16_t(cp)))
+            continue;
+        const QByteArray utf8 = (u'x' + QString(QChar(char16_t(cp))) + u'y').toUtf8();
+        const auto gb = iconvConvert("GB18030", "UTF-8", utf8);
+        if (!gb) // a few private-use code points GB18030 has no code for
+            continue;
+        ASSERT_EQ(gbk::fromUtf8(utf8.constData(), utf8.size()), *gb) << cp;
+        ASSERT_EQ(gbk::fromUnicode(QString::fromUtf8(utf8)), *gb) << cp;
+    }
 }
 
 TEST(Gbk, TrimRemovesControlBytesAtBothEndsOnly)

@@ -75,8 +75,7 @@ void SqliteStatement::bindText(int index, const QByteArray& gbkText)
     if (index <= 0)
         return;
     rewind();
-    const QByteArray utf8 = gbk::toUtf8(gbkText);
-    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    bindKept(index, gbk::toUtf8(gbkText));
 }
 
 void SqliteStatement::bindLatin1(int index, const QByteArray& text)
@@ -84,7 +83,18 @@ void SqliteStatement::bindLatin1(int index, const QByteArray& text)
     if (index <= 0)
         return;
     rewind();
-    sqlite3_bind_text(m_stmt, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+    bindKept(index, text);
+}
+
+void SqliteStatement::bindKept(int index, const QByteArray& utf8)
+{
+    // The statement reads the bytes where they are; they are kept until the
+    // parameter is bound again or the statement goes.
+    if (m_kept.size() < index)
+        m_kept.resize(index);
+    QByteArray& kept = m_kept[index - 1];
+    kept = utf8;
+    sqlite3_bind_text(m_stmt, index, kept.constData(), int(kept.size()), SQLITE_STATIC);
 }
 
 void SqliteStatement::bindInteger(int index, qint64 value)

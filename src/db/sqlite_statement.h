@@ -58,6 +58,7 @@ public:
 private:
     bool fail(int rc, const char* what);
     void rewind();
+    void bindKept(int index, const QByteArray& utf8);
 
     sqlite3* m_handle;
     sqlite3_stmt* m_stmt = nullptr;
@@ -65,6 +66,7 @@ private:
     bool m_row = false;     // execute() stepped onto a row not read yet
     bool m_stepped = false; // stepped since the last reset
     NameIndex m_parameters;
+    QList<QByteArray> m_kept; // the bound texts, by parameter index - 1
 };
 
 } // namespace db
