@@ -82,6 +82,12 @@ void Connection::open(const QString& udlPath)
         if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
             m_sqlite = *static_cast<sqlite3* const*>(handle.constData());
     }
+    if (m_dialect == Dialect::PostgreSQL) {
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+            m_pipeline = std::make_unique<PgPipeline>(*static_cast<pg_conn* const*>(handle.constData()),
+                                                      [this](const QSqlError& e) { return errorText(e); });
+    }
     m_connected = true;
 }
 
@@ -92,6 +98,9 @@ void Connection::close()
     for (Query* q : std::as_const(m_queries))
         q->dropStatement();
     m_sqlite = nullptr;
+    m_pipeline.reset();
+    m_deferring = false;
+    m_sentTag = -1;
     {
         QSqlDatabase db = QSqlDatabase::database(m_name, false);
         if (db.isOpen()) {
@@ -110,8 +119,36 @@ bool Connection::isOpen() const { return !m_name.isEmpty() && database().isOpen(
 
 QSqlDatabase Connection::database() const { return QSqlDatabase::database(m_name, false); }
 
+void Connection::queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values,
+                            const QString& table)
+{
+    m_pipeline->queue(statement, std::move(values), table, m_tag, m_position++);
+    if (!m_deferring)
+        flushDeferred();
+}
+
+void Connection::queueControl(const QString& statement)
+{
+    m_pipeline->queueSimple(statement.toUtf8(), m_tag, m_position++);
+}
+
+void Connection::dropRowWrites(int tag)
+{
+    if (m_pipeline)
+        m_pipeline->dropTag(tag);
+}
+
+void Connection::flushDeferred()
+{
+    if (!m_pipeline || m_pipeline->empty())
+        return;
+    m_sentTag = m_pipeline->lastTag(); // also when it fails: part of that row may have been applied
+    m_pipeline->flush();
+}
+
 void Connection::begin()
 {
+    flushDeferred();
     if (m_inTransaction)
         return;
     QSqlDatabase db = database();
@@ -122,6 +159,7 @@ void Connection::begin()
 
 void Connection::commit()
 {
+    flushDeferred();
     if (!m_inTransaction)
         return;
     QSqlDatabase db = database();
@@ -137,6 +175,8 @@ void Connection::commit()
 
 void Connection::rollback()
 {
+    if (m_pipeline)
+        m_pipeline->discard();
     if (!m_inTransaction)
         return;
     database().rollback();
@@ -145,6 +185,7 @@ void Connection::rollback()
 
 void Connection::exec(const QString& statement)
 {
+    flushDeferred();
     QSqlQuery q(database());
     const bool injected = faults::fail(faults::Kind::Execute);
     if (injected || !q.exec(rewrite(statement, m_dialect))) {

@@ -2,11 +2,14 @@
 
 #include "db/datalink.h"
 #include "db/dialect.h"
+#include "db/pg_pipeline.h"
 
 #include <QSqlDatabase>
 #include <QString>
 
 #include <QSet>
+
+#include <memory>
 
 class QSqlError;
 struct sqlite3;
@@ -40,6 +43,25 @@ public:
     void attach(Query* query) { m_queries.insert(query); }
     void detach(Query* query) { m_queries.remove(query); }
 
+    // PostgreSQL: writes go through the pipeline. While deferring they wait
+    // there, tagged with the current row, until flushed: any other statement,
+    // a commit or flushDeferred() sends them first. Otherwise each is sent at once.
+    PgPipeline* pipeline() const { return m_pipeline.get(); }
+    void setDeferring(bool on) { m_deferring = on; }
+    bool deferring() const { return m_deferring; }
+    void setRowTag(int tag)
+    {
+        m_tag = tag;
+        m_position = 0;
+    }
+    int positionInRow() const { return m_position; }
+    void queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values, const QString& table);
+    void queueControl(const QString& statement);
+    void dropRowWrites(int tag);
+    void flushDeferred();
+    // Whether writes of this tag have reached the server.
+    bool sentTag(int tag) const { return m_sentTag == tag; }
+
     void begin();
     void commit();
     void rollback();
@@ -60,6 +82,11 @@ private:
     bool m_inTransaction = false;
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
     sqlite3* m_sqlite = nullptr;
+    std::unique_ptr<PgPipeline> m_pipeline;
+    bool m_deferring = false;
+    int m_tag = 0;
+    int m_position = 0;
+    int m_sentTag = -1;
     QSet<Query*> m_queries;
 };
 

@@ -6,12 +6,24 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlField>
 
 #include <cstdint>
 
 namespace db {
+namespace {
+
+bool isWrite(const QString& statement)
+{
+    static const QRegularExpression re(QStringLiteral(R"(^\s*(insert|update|delete)\b)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re.match(statement).hasMatch();
+}
+
+} // namespace
+
 QByteArray variantText(const QVariant& value)
 {
     if (value.isNull() || !value.isValid())
@@ -124,8 +136,20 @@ void Query::setText(const QString& text)
     m_placeholders.clear();
 }
 
+void Query::bindPg(const QString& name, QByteArray value)
+{
+    int k = m_pgIndex.find(name);
+    if (k == NameIndex::kUnknown) {
+        k = m_pg->parameter(name);
+        m_pgIndex.add(name, k);
+    }
+    if (k >= 0)
+        m_pgValues[size_t(k)] = std::move(value);
+}
+
 void Query::dropStatement()
 {
+    m_pg.reset();
     if (m_native) {
         m_native.reset();
         m_connection.detach(this);
@@ -147,6 +171,13 @@ void Query::prepare()
     if (faults::fail(faults::Kind::Prepare))
         fail(faults::error(faults::Kind::Prepare));
     const QString text = rewrite(m_text, m_connection.dialect());
+    if (m_connection.pipeline() && isWrite(text)) {
+        m_pg = std::make_unique<PgStatement>(pgStatement(text));
+        m_pgValues.assign(size_t(m_pg->names.size()), std::nullopt);
+        m_pgIndex.clear();
+        m_prepared = true;
+        return;
+    }
     if (sqlite3* handle = m_connection.sqliteHandle()) {
         auto statement = std::make_unique<SqliteStatement>(handle, text);
         if (!statement->ok())
@@ -180,6 +211,10 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
         m_native->bindText(m_native->parameterIndex(name), gbkText);
         return;
     }
+    if (m_pg) {
+        bindPg(name, gbk::toUtf8(gbkText));
+        return;
+    }
     // An empty text is bound as an empty text, never as NULL.
     const QString text = gbk::toUnicode(gbkText);
     m_query.bindValue(placeholder(name), text.isNull() ? QStringLiteral("") : text);
@@ -196,6 +231,8 @@ void Query::bindAmount(const QString& name, Amount value)
         prepare();
     if (m_native)
         m_native->bindLatin1(m_native->parameterIndex(name), value.toString().toLatin1());
+    else if (m_pg)
+        bindPg(name, value.toString().toLatin1());
     else
         m_query.bindValue(placeholder(name), value.toString());
 }
@@ -206,6 +243,8 @@ void Query::bindInteger(const QString& name, qint64 value)
         prepare();
     if (m_native)
         m_native->bindInteger(m_native->parameterIndex(name), value);
+    else if (m_pg)
+        bindPg(name, QByteArray::number(value));
     else
         m_query.bindValue(placeholder(name), value);
 }
@@ -216,6 +255,8 @@ void Query::bindNumber(const QString& name, double value)
         prepare();
     if (m_native)
         m_native->bindNumber(m_native->parameterIndex(name), value);
+    else if (m_pg)
+        bindPg(name, QString::number(value, 'g', QLocale::FloatingPointShortest).toLatin1());
     else
         m_query.bindValue(placeholder(name), value);
 }
@@ -231,6 +272,11 @@ void Query::exec()
             fail(m_native->error());
         return;
     }
+    if (m_pg) {
+        m_connection.queueWrite(*m_pg, m_pgValues, m_table);
+        return;
+    }
+    m_connection.flushDeferred();
     if (!m_query.exec())
         fail(m_query.lastError());
 }
@@ -247,11 +293,17 @@ void Query::execDirect()
     }
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
+    m_connection.flushDeferred();
     if (!m_query.exec(rewrite(m_text, m_connection.dialect())))
         fail(m_query.lastError());
 }
 
-int Query::rowsAffected() const { return m_native ? m_native->changes() : m_query.numRowsAffected(); }
+int Query::rowsAffected() const
+{
+    if (m_pg) // answered by the server later, with its batch
+        return -1;
+    return m_native ? m_native->changes() : m_query.numRowsAffected();
+}
 
 void Query::open()
 {
@@ -292,6 +344,7 @@ int Query::countRows()
     QString inner = rewrite(m_text, m_connection.dialect()).trimmed();
     while (inner.endsWith(u';'))
         inner.chop(1);
+    m_connection.flushDeferred();
     QSqlQuery q(m_connection.database());
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));

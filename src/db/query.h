@@ -79,6 +79,11 @@ private:
     Connection& m_connection;
     QSqlQuery m_query;
     std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
+    // PostgreSQL writes: the statement for the pipeline and its values.
+    std::unique_ptr<PgStatement> m_pg;
+    std::vector<std::optional<QByteArray>> m_pgValues;
+    NameIndex m_pgIndex;
+    void bindPg(const QString& name, QByteArray value);
     QString m_text;
     QString m_table;
     bool m_prepared = false;

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "textutil/error.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSqlError>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace db {
+
+// A write statement in the form the server takes: ":name" placeholders as $1,
+// $2, ... (a name used twice is one parameter), outside quotes, "::" casts kept.
+struct PgStatement {
+    QByteArray text;         // UTF-8
+    QList<QString> names;    // parameter names, index k is $k+1
+    int parameter(const QString& name) const;
+};
+PgStatement pgStatement(const QString& text);
+
+// A write that failed after it was queued: tag names the row that queued it,
+// position is its place among that row's queued writes (from 0).
+class DeferredError : public belmire::Error {
+public:
+    DeferredError(const QString& message, int tag, int position)
+        : belmire::Error(message), m_tag(tag), m_position(position)
+    {
+    }
+    int tag() const { return m_tag; }
+    int position() const { return m_position; }
+
+private:
+    int m_tag;
+    int m_position;
+};
+
+// Writes to PostgreSQL sent many at a time through libpq's pipeline mode on the
+// Qt connection's own session: one round trip for a whole batch of rows instead
+// of one per statement. Statements are prepared on the session once each.
+class PgPipeline {
+public:
+    using ErrorText = std::function<QString(const QSqlError&)>;
+    PgPipeline(pg_conn* connection, ErrorText errorText);
+
+    // Queues one write; values are UTF-8 texts, nullopt for NULL. table names
+    // the statement's table in an error.
+    void queue(const PgStatement& statement, std::vector<std::optional<QByteArray>> values, const QString& table,
+               int tag, int position);
+    // Queues a statement without parameters (savepoints).
+    void queueSimple(const QByteArray& sql, int tag, int position);
+    qsizetype size() const { return qsizetype(m_entries.size()); }
+    bool empty() const { return m_entries.empty(); }
+    int lastTag() const { return m_entries.empty() ? -1 : m_entries.back().tag; }
+    // Drops the queued writes of one tag (at the end of the queue).
+    void dropTag(int tag);
+    void discard() { m_entries.clear(); }
+
+    // Sends every queued write and reads every answer. Throws DeferredError
+    // for the first write that failed; every write after it was not applied.
+    void flush();
+    // The session is gone or reset: statements must be prepared again.
+    void forgetPrepared() { m_prepared.clear(); }
+
+private:
+    struct Entry {
+        QByteArray name;       // prepared statement, empty for a simple statement
+        QByteArray text;       // its text (to prepare first, or the simple statement)
+        bool prepareFirst = false;
+        int parameterCount = 0;
+        std::vector<std::optional<QByteArray>> values;
+        QString table;
+        int tag = 0;
+        int position = 0;
+    };
+    [[noreturn]] void fail(const Entry* entry, const QSqlError& error);
+    QSqlError resultError(pg_result* result) const;
+    QSqlError connectionError() const;
+
+    pg_conn* m_conn;
+    ErrorText m_errorText;
+    QHash<QByteArray, QByteArray> m_prepared; // text -> statement name
+    std::vector<Entry> m_entries;
+};
+
+} // namespace db
