@@ -84,7 +84,7 @@ void Connection::open(const QString& udlPath)
     }
     if (m_dialect == Dialect::PostgreSQL) {
         const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
             m_pipeline = std::make_unique<PgPipeline>(*static_cast<pg_conn* const*>(handle.constData()),
                                                       [this](const QSqlError& e) { return errorText(e); });
     }

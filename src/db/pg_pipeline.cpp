@@ -69,7 +69,7 @@ void PgPipeline::queue(const PgStatement& statement, std::vector<std::optional<Q
     Entry e;
     auto it = m_prepared.find(statement.text);
     if (it == m_prepared.end()) {
-        it = m_prepared.insert(statement.text, "belmire_" + QByteArray::number(m_prepared.size() + 1));
+        it = m_prepared.insert(statement.text, "belmire_" + QByteArray::number(++m_named));
         e.prepareFirst = true;
     }
     e.name = *it;
@@ -81,6 +81,24 @@ void PgPipeline::queue(const PgStatement& statement, std::vector<std::optional<Q
     e.tag = tag;
     e.position = position;
     m_entries.push_back(std::move(e));
+}
+
+std::optional<QSqlError> PgPipeline::prepare(const PgStatement& statement)
+{
+    if (m_prepared.contains(statement.text))
+        return std::nullopt;
+    const QByteArray name = "belmire_" + QByteArray::number(++m_named);
+    PGresult* r =
+        PQprepare(m_conn, name.constData(), statement.text.constData(), int(statement.names.size()), nullptr);
+    if (!r)
+        return connectionError();
+    std::optional<QSqlError> error;
+    if (PQresultStatus(r) != PGRES_COMMAND_OK)
+        error = resultError(r);
+    else
+        m_prepared.insert(statement.text, name);
+    PQclear(r);
+    return error;
 }
 
 void PgPipeline::queueSimple(const QByteArray& sql, int tag, int position)

@@ -54,6 +54,9 @@ public:
     // the statement's table in an error.
     void queue(const PgStatement& statement, std::vector<std::optional<QByteArray>> values, const QString& table,
                int tag, int position);
+    // Prepares the statement on the session now (so a bad statement fails before
+    // any row); nothing when it already is. The error when the server refuses.
+    std::optional<QSqlError> prepare(const PgStatement& statement);
     // Queues a statement without parameters (savepoints).
     void queueSimple(const QByteArray& sql, int tag, int position);
     qsizetype size() const { return qsizetype(m_entries.size()); }
@@ -87,6 +90,7 @@ private:
     pg_conn* m_conn;
     ErrorText m_errorText;
     QHash<QByteArray, QByteArray> m_prepared; // text -> statement name
+    int m_named = 0;                          // names given so far: each is new
     std::vector<Entry> m_entries;
 };
 

@@ -172,7 +172,11 @@ void Query::prepare()
         fail(faults::error(faults::Kind::Prepare));
     const QString text = rewrite(m_text, m_connection.dialect());
     if (m_connection.pipeline() && isWrite(text)) {
-        m_pg = std::make_unique<PgStatement>(pgStatement(text));
+        m_connection.flushDeferred();
+        auto statement = std::make_unique<PgStatement>(pgStatement(text));
+        if (const auto error = m_connection.pipeline()->prepare(*statement))
+            fail(*error);
+        m_pg = std::move(statement);
         m_pgValues.assign(size_t(m_pg->names.size()), std::nullopt);
         m_pgIndex.clear();
         m_prepared = true;

@@ -10,6 +10,9 @@ namespace shell {
 namespace {
 
 constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
+// PostgreSQL: rows, and writes, sent in one round trip at most.
+constexpr size_t kRowsPerFlush = 250;
+constexpr qsizetype kWritesPerFlush = 1000;
 const QString kRowSavepoint = QStringLiteral("belmire_row");
 
 } // namespace
@@ -217,9 +220,42 @@ bool Run::preload(const QString& statement, Lookup& l)
     return true;
 }
 
-void Run::log(const QByteArray& gbkLine) { m_frame.m_frontend.appendLog(gbk::toUnicode(gbkLine)); }
+void Run::log(const QByteArray& gbkLine) { log(gbk::toUnicode(gbkLine)); }
 
-void Run::log(const QString& line) { m_frame.m_frontend.appendLog(line); }
+void Run::log(const QString& line)
+{
+    // A row whose writes wait in the pipeline shows its lines once they are in.
+    if (m_current) {
+        m_current->logs.append({m_frame.m_target.positionInRow(), line});
+        return;
+    }
+    m_frame.m_frontend.appendLog(line);
+}
+
+void Run::countRow(bool skipped)
+{
+    ++m_result.rowsRead;
+    if (skipped)
+        ++m_result.rowsSkipped;
+    else
+        ++m_result.rowsWritten;
+}
+
+void Run::confirmRows()
+{
+    for (const PendingRow& r : m_unconfirmed) {
+        for (const auto& [position, line] : r.logs)
+            m_frame.m_frontend.appendLog(line);
+        countRow(r.skipped);
+    }
+    m_unconfirmed.clear();
+}
+
+void Run::flushRows()
+{
+    m_frame.m_target.flushDeferred();
+    confirmRows();
+}
 
 void Run::runControl(db::Query& statement)
 {
@@ -232,6 +268,11 @@ void Run::runControl(db::Query& statement)
 
 void Run::rowSavepoint()
 {
+    if (m_deferred) {
+        m_frame.m_target.queueControl(db::savepointSql(db::Dialect::PostgreSQL, kRowSavepoint));
+        m_savepointHeld = true;
+        return;
+    }
     if (!m_savepoint) {
         const db::Dialect d = m_frame.m_target.dialect();
         m_savepoint = std::make_unique<db::Query>(m_frame.m_target);
@@ -258,6 +299,11 @@ void Run::rowSavepoint()
 
 void Run::rowRelease()
 {
+    if (m_deferred) {
+        m_frame.m_target.queueControl(db::releaseSql(db::Dialect::PostgreSQL, kRowSavepoint));
+        m_savepointHeld = false;
+        return;
+    }
     // Where marks can be released with the next one, the commit or the next
     // row's mark takes it.
     if (m_releaseAndMark)
@@ -269,6 +315,16 @@ void Run::rowRelease()
 
 bool Run::rowRollback()
 {
+    if (!m_rollbackTo) {
+        const db::Dialect d = m_frame.m_target.dialect();
+        m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
+        m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
+        const QString release = db::releaseSql(d, kRowSavepoint);
+        if (!release.isEmpty()) {
+            m_release = std::make_unique<db::Query>(m_frame.m_target);
+            m_release->setText(release);
+        }
+    }
     try {
         runControl(*m_rollbackTo);
         if (m_release)
@@ -321,9 +377,63 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     m_inWalk = true;
     m_savepointHeld = false;
     target.begin();
-    auto context = [&](const QByteArray& c) {
-        return QStringLiteral("第 %1/%2 行（编号").arg(i).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
+    auto rowContext = [&](int r, const QByteArray& c) {
+        return QStringLiteral("第 %1/%2 行（编号").arg(r).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
     };
+
+    // On PostgreSQL the rows' writes wait in the pipeline and go in batches;
+    // each row keeps its own savepoint, so the outcome is the row-by-row one.
+    m_deferred = target.pipeline() != nullptr;
+    target.setDeferring(m_deferred);
+    m_unconfirmed.clear();
+    struct Restore {
+        Run& run;
+        ~Restore()
+        {
+            run.m_frame.m_target.setDeferring(false);
+            run.m_deferred = false;
+            run.m_current = nullptr;
+            run.m_unconfirmed.clear();
+        }
+    } restore{*this};
+    PendingRow current;
+
+    // A queued write of row j failed: the rows before it stay, nothing of row j
+    // does, and what row j showed before that write is shown.
+    auto deferredFailure = [&](const db::DeferredError& e) {
+        m_current = nullptr;
+        m_inWalk = false;
+        const int j = e.tag();
+        PendingRow failing = current.row == j ? current : PendingRow{j, {}, false, {}};
+        std::vector<PendingRow> before;
+        for (PendingRow& r : m_unconfirmed) {
+            if (r.row < j)
+                before.push_back(std::move(r));
+            else if (r.row == j)
+                failing = std::move(r);
+        }
+        // The row's own mark was set unless the mark itself failed.
+        const bool undone = e.position() > 0 && rowRollback();
+        m_unconfirmed = std::move(before);
+        confirmRows();
+        for (const auto& [position, line] : failing.logs)
+            if (position <= e.position())
+                fe.appendLog(line);
+        fe.showProgress(progressLine(j, n, failing.code));
+        if (undone)
+            commitBeforeError();
+        else
+            target.rollback();
+        throw belmire::Error(rowContext(j, failing.code) + e.message());
+    };
+    auto flushOrFail = [&] {
+        try {
+            flushRows();
+        } catch (const db::DeferredError& e) {
+            deferredFailure(e);
+        }
+    };
+
     while (true) {
         if (honourAbort && fe.abortTicked()) {
             m_aborted = true;
@@ -339,6 +449,9 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             ++i;
             c = code(rows);
         } catch (const belmire::Error& e) {
+            // The rows before this one go in first; a failure among them is the one reported.
+            if (m_deferred)
+                flushOrFail();
             m_inWalk = false;
             commitBeforeError();
             if (pending.waiting)
@@ -357,14 +470,33 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
         m_skipThisRow = false;
         m_dropProgressCode = false;
+        if (m_deferred) {
+            target.setRowTag(i);
+            current = PendingRow{i, c, false, {}};
+            m_current = &current;
+        }
         bool marked = false;
         try {
             rowSavepoint();
             marked = true;
             row(rows, c);
             rowRelease();
+        } catch (const db::DeferredError& e) {
+            deferredFailure(e);
         } catch (const belmire::Error& e) {
-            const bool undone = !marked || rowRollback();
+            bool undone;
+            if (m_deferred) {
+                m_current = nullptr;
+                // The row's writes not sent yet are dropped; the rows before go in.
+                const bool sent = target.sentTag(i);
+                target.dropRowWrites(i);
+                flushOrFail();
+                undone = !sent || rowRollback();
+                for (const auto& [position, line] : current.logs)
+                    fe.appendLog(line);
+            } else {
+                undone = !marked || rowRollback();
+            }
             m_inWalk = false;
             if (pending.waiting) {
                 fe.showProgress(pendingLine());
@@ -375,7 +507,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 commitBeforeError();
             else
                 target.rollback();
-            throw belmire::Error(context(c) + e.message());
+            throw belmire::Error(rowContext(i, c) + e.message());
         }
         if (m_dropProgressCode) {
             // Replaces the row's line where it was shown, else the one waiting to be shown.
@@ -386,18 +518,27 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 pending.withCode = false;
             }
         }
-        ++m_result.rowsRead;
-        if (m_skipThisRow)
-            ++m_result.rowsSkipped;
-        else
-            ++m_result.rowsWritten;
-        if (++inBatch >= m_frame.m_batchSize) {
+        const bool commitNow = ++inBatch >= m_frame.m_batchSize;
+        if (m_deferred) {
+            current.skipped = m_skipThisRow;
+            m_current = nullptr;
+            m_unconfirmed.push_back(std::move(current));
+            current = PendingRow();
+            if (commitNow || m_unconfirmed.size() >= kRowsPerFlush ||
+                target.pipeline()->size() >= kWritesPerFlush)
+                flushOrFail();
+        } else {
+            countRow(m_skipThisRow);
+        }
+        if (commitNow) {
             target.commit();
             m_savepointHeld = false;
             target.begin();
             inBatch = 0;
         }
     }
+    if (m_deferred)
+        flushOrFail();
     m_inWalk = false;
     if (pending.waiting) {
         fe.showProgress(pendingLine());

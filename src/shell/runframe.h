@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace shell {
 
@@ -121,6 +122,9 @@ private:
     bool rowRollback();
     void commitBeforeError();
     void runControl(db::Query& statement);
+    void countRow(bool skipped);
+    void confirmRows();
+    void flushRows();
 
     RunFrame& m_frame;
     const Operation& m_operation;
@@ -147,6 +151,18 @@ private:
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
     bool m_inWalk = false;
+    // PostgreSQL targets: the rows of a walk whose writes wait in the pipeline,
+    // with what they show (log lines, by how many of the row's writes preceded
+    // them) once the database has taken them.
+    struct PendingRow {
+        int row = 0;
+        QByteArray code;
+        bool skipped = false;
+        QList<std::pair<int, QString>> logs;
+    };
+    bool m_deferred = false;
+    std::vector<PendingRow> m_unconfirmed;
+    PendingRow* m_current = nullptr; // the row being converted, while deferred
 };
 
 QString progressLine(int i, int n, const QByteArray& code);
