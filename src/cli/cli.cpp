@@ -7,6 +7,9 @@
 
 #include <QDir>
 
+#include <functional>
+#include <future>
+
 #include <unistd.h>
 
 namespace cli {
@@ -85,12 +88,12 @@ int usage(std::FILE* err, const QString& problem)
     return 2;
 }
 
-// Reconciles one operation on open connections; returns the number of problems.
-int reconcile(const shell::Operation& op, db::Connection& source, db::Connection& target, std::FILE* lines,
+// Reconciles one operation; returns the number of problems. check gives the report.
+int reconcile(const shell::Operation& op, const std::function<shell::VerifyReport()>& check, std::FILE* lines,
               std::FILE* problems, const QString& lead)
 {
     try {
-        const shell::VerifyReport report = shell::verify(op, source, target);
+        const shell::VerifyReport report = check();
         if (lines)
             for (const QString& line : report.lines)
                 writeLine(lines, op.title + lead + line);
@@ -117,7 +120,8 @@ int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sour
     }
     int problems = 0;
     for (const shell::Operation* op : ops)
-        problems += reconcile(*op, source, target, out, out, QStringLiteral("："));
+        problems += reconcile(
+            *op, [&] { return shell::verify(*op, source, target); }, out, out, QStringLiteral("："));
     writeLine(out, problems == 0 ? QStringLiteral("核对完毕：没有发现问题")
                                  : QStringLiteral("核对完毕：发现 %1 个问题").arg(problems));
     return problems == 0 ? 0 : 1;
@@ -220,6 +224,15 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     shell::RunFrame frame(frontend, source, target);
     int problems = 0;
     for (const shell::Operation* op : ops) {
+        // The reconciliation's source side is read on its own connection while the
+        // conversion runs (the conversion only reads the source).
+        std::future<std::shared_ptr<const shell::SourceFacts>> facts;
+        if (!op->reconciliation.isEmpty())
+            facts = std::async(std::launch::async, [&source, op] {
+                db::Connection reader(QStringLiteral("源"));
+                reader.open(source);
+                return shell::readSourceFacts(*op, reader);
+            });
         const shell::RunResult r = frame.run(*op);
         if (!quiet && r.ok)
             writeLine(err, QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒%6")
@@ -233,8 +246,9 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             return 1;
         // The reconciliation line of the summary; its problems show even when quiet.
         if (!r.aborted && !op->reconciliation.isEmpty())
-            problems += reconcile(*op, frame.source(), frame.target(), quiet ? nullptr : err, err,
-                                  QStringLiteral("核对："));
+            problems += reconcile(
+                *op, [&] { return shell::verify(*op, *facts.get(), frame.target()); }, quiet ? nullptr : err, err,
+                QStringLiteral("核对："));
     }
     return problems == 0 ? 0 : 1;
 }

@@ -182,7 +182,7 @@ Amount Amount::operator*(Amount other) const
     return Amount(std::int64_t(q));
 }
 
-QString Amount::toString() const
+QByteArray Amount::toLatin1() const
 {
     // One allocation: amounts are formatted for every bound row.
     char buffer[32];
@@ -199,7 +199,9 @@ QString Amount::toString() const
     } while (v != 0);
     if (negative)
         *--p = '-';
-    return QString::fromLatin1(p, end - p);
+    return QByteArray(p, end - p);
 }
+
+QString Amount::toString() const { return QString::fromLatin1(toLatin1()); }
 
 } // namespace db

@@ -36,6 +36,7 @@ public:
 
     // Decimal text with four decimals: "12.5000", "-0.0001".
     QString toString() const;
+    QByteArray toLatin1() const; // the same text as bytes
 
 private:
     constexpr explicit Amount(std::int64_t raw) : m_raw(raw) {}

@@ -234,9 +234,9 @@ void Query::bindAmount(const QString& name, Amount value)
     if (!m_prepared)
         prepare();
     if (m_native)
-        m_native->bindLatin1(m_native->parameterIndex(name), value.toString().toLatin1());
+        m_native->bindLatin1(m_native->parameterIndex(name), value.toLatin1());
     else if (m_pg)
-        bindPg(name, value.toString().toLatin1());
+        bindPg(name, value.toLatin1());
     else
         m_query.bindValue(placeholder(name), value.toString());
 }

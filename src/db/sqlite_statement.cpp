@@ -182,6 +182,11 @@ QByteArray SqliteStatement::text(int column) const
     case SQLITE_TEXT: {
         const char* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
         const int size = sqlite3_column_bytes(m_stmt, column);
+        int i = 0;
+        while (i < size && static_cast<unsigned char>(data[i]) < 0x80)
+            ++i;
+        if (i == size) // ASCII: the same bytes in GBK
+            return QByteArray(data, size);
         if (gbk::isUtf8(data, size))
             return gbk::fromUtf8(data, size);
         // Broken UTF-8 takes the driver's way, through SQLite's own UTF-16.

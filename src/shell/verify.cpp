@@ -6,8 +6,9 @@
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
-
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace shell {
 namespace {
@@ -57,9 +58,13 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
     return out;
 }
 
-void matchRows(const RowMatch& m, db::Connection& source, db::Connection& target, VerifyReport& report)
+KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
 {
-    const KeyCount from = readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
+    return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
+}
+
+void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& target, VerifyReport& report)
+{
     const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
     const qint64 repeated = from.rows - from.keys.size();
 
@@ -179,9 +184,8 @@ Sums targetSums(db::Connection& target, const QString& select, Sums* counted = n
     return sums;
 }
 
-void compareStock(const StockSums& s, db::Connection& source, db::Connection& target, VerifyReport& report)
+void compareStock(const StockSums& s, const Sums& from, db::Connection& target, VerifyReport& report)
 {
-    const Sums from = sourceSums(s, source);
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
     Sums owned;
     const Sums warehouses = targetSums(
@@ -219,14 +223,34 @@ void compareStock(const StockSums& s, db::Connection& source, db::Connection& ta
 
 } // namespace
 
-VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target)
+struct SourceFacts {
+    std::vector<KeyCount> keys; // one per row match
+    std::optional<Sums> stock;
+};
+
+std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source)
+{
+    auto facts = std::make_shared<SourceFacts>();
+    for (const RowMatch& m : operation.reconciliation.rows)
+        facts->keys.push_back(sourceKeys(m, source));
+    if (operation.reconciliation.stock)
+        facts->stock = sourceSums(*operation.reconciliation.stock, source);
+    return facts;
+}
+
+VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& target)
 {
     VerifyReport report;
-    for (const RowMatch& m : operation.reconciliation.rows)
-        matchRows(m, source, target, report);
+    for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i)
+        matchRows(operation.reconciliation.rows[i], facts.keys[size_t(i)], target, report);
     if (operation.reconciliation.stock)
-        compareStock(*operation.reconciliation.stock, source, target, report);
+        compareStock(*operation.reconciliation.stock, *facts.stock, target, report);
     return report;
+}
+
+VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target)
+{
+    return verify(operation, *readSourceFacts(operation, source), target);
 }
 
 } // namespace shell

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <memory>
+
 namespace shell {
 
 // The reconciliation of a finished conversion: what was compared, and each
@@ -19,5 +21,11 @@ struct VerifyReport {
 // describes, on two open connections. It only reads. Throws belmire::Error
 // when a table cannot be read.
 VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target);
+
+// The same in two parts. The conversions only read the source, so its part may
+// be read on another connection while the conversion runs.
+struct SourceFacts;
+std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source);
+VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& target);
 
 } // namespace shell
