@@ -64,7 +64,8 @@ TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
 {
     m_db->exec(QStringLiteral(
         "insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
-        "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x'')"));
+        "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x''), "
+        "(0, 'true', 0, 0.0, 'F'), (3, ' 1 ', -0.5, 2.5, '0')"));
     const QList<QVariantList> expected = qtRows(QStringLiteral("select * from t"));
     db::Query q(m_connection);
     q.setText(QStringLiteral("select * from t"));
@@ -82,6 +83,15 @@ TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
             EXPECT_EQ(q.valueAt(i), want);
             EXPECT_EQ(record.value(i), want);
             EXPECT_EQ(q.text(record.fieldName(i)), db::variantText(want));
+            std::optional<bool> truth;
+            try {
+                truth = db::variantTruth(want);
+            } catch (const belmire::Error&) {
+            }
+            if (truth)
+                EXPECT_EQ(q.truth(record.fieldName(i)), *truth);
+            else
+                EXPECT_THROW(q.truth(record.fieldName(i)), belmire::Error);
         }
         ++row;
     }

@@ -5,6 +5,8 @@
 
 #include <QDate>
 
+#include <cstdio>
+
 namespace convert_v1 {
 namespace {
 
@@ -20,7 +22,11 @@ QByteArray birthday(const db::Query& row)
     QDate d = row.date(QStringLiteral("birthday"));
     if (!d.isValid())
         d = QDate(1899, 12, 30);
-    return d.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    if (d.year() < 1 || d.year() > 9999)
+        return d.toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    char text[11];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year(), d.month(), d.day());
+    return QByteArray(text, 10);
 }
 
 } // namespace

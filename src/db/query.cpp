@@ -483,7 +483,11 @@ double Query::number(const QString& name) const
 
 bool Query::truth(const QString& name) const
 {
-    return readField(value(name), m_table, name, variantTruth);
+    const int i = requiredField(name);
+    if (m_native)
+        if (const auto t = m_native->truth(i))
+            return *t;
+    return readField(valueAt(i), m_table, name, variantTruth);
 }
 
 QDate Query::date(const QString& name) const

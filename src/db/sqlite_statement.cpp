@@ -221,6 +221,20 @@ QVariant SqliteStatement::value(int column) const
 
 namespace db {
 
+std::optional<bool> SqliteStatement::truth(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
+        return false;
+    case SQLITE_INTEGER:
+        return sqlite3_column_int64(m_stmt, column) != 0;
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_stmt, column) != 0;
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<Amount> SqliteStatement::amount(int column) const
 {
     switch (sqlite3_column_type(m_stmt, column)) {

@@ -54,6 +54,8 @@ public:
     // A NULL, a number or an ASCII text that is a number as an amount; nothing
     // where the general way must decide (other texts, errors).
     std::optional<Amount> amount(int column) const;
+    // A NULL or a number as a truth value (non-zero is true); nothing for texts.
+    std::optional<bool> truth(int column) const;
 
 private:
     bool fail(int rc, const char* what);
