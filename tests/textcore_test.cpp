@@ -1,4 +1,5 @@
 #include "textutil/error.h"
+#include "textutil/byte_table.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 
@@ -133,4 +134,26 @@ TEST(Plib, DigitSum)
     } catch (const belmire::Error& e) {
         EXPECT_EQ(e.message(), QStringLiteral("'a' is not a valid integer value"));
     }
+}
+
+TEST(ByteTable, KeepsEveryKeyWithItsFirstValue)
+{
+    textutil::ByteTable t;
+    EXPECT_FALSE(t.contains("a"));
+    EXPECT_FALSE(t.value("a").has_value());
+    EXPECT_TRUE(t.insert("", "empty key"));
+    EXPECT_TRUE(t.insert("k", ""));
+    EXPECT_FALSE(t.insert("k", "second")); // the first value stays
+    for (int i = 0; i < 50000; ++i)
+        ASSERT_TRUE(t.insert(QByteArray::number(i), QByteArray::number(i * 7)));
+    EXPECT_EQ(t.size(), 50002);
+    EXPECT_EQ(t.value("").value_or("?"), QByteArray("empty key"));
+    EXPECT_EQ(t.value("k").value_or("?"), QByteArray());
+    for (int i = 0; i < 50000; i += 997)
+        EXPECT_EQ(t.value(QByteArray::number(i)).value_or("?"), QByteArray::number(i * 7));
+    EXPECT_FALSE(t.contains("50000"));
+    EXPECT_FALSE(t.contains(QByteArray("k\0", 2))); // bytes, not C strings
+    qsizetype seen = 0;
+    t.forEachKey([&](QByteArrayView) { ++seen; });
+    EXPECT_EQ(seen, t.size());
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include "textutil/bytes_hash.h"
+#include "textutil/byte_table.h"
 
 #include <QString>
 
@@ -36,7 +36,7 @@ private:
     QString m_table;
     QString m_column;
     bool m_loaded = false;
-    textutil::ByteSet m_keys;
+    textutil::ByteTable m_keys;
 };
 
 } // namespace convert_v67

@@ -151,16 +151,15 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
         return l.lastAnswer;
     l.lastKey = key;
     l.hasLast = false;
-    if (const auto it = l.answers.find(key); it != l.answers.end()) {
-        l.lastAnswer = it->second;
+    if (auto answer = l.answers.value(key)) {
+        l.lastAnswer = std::move(*answer);
         l.hasLast = true;
-        return it->second;
+        return l.lastAnswer;
     }
     if (!l.tried) {
         l.tried = true;
         if (values.size() == 1 && preload(statement, l)) {
-            const auto it = l.answers.find(key);
-            l.lastAnswer = it != l.answers.end() ? it->second : QByteArray();
+            l.lastAnswer = l.answers.value(key).value_or(QByteArray());
             l.hasLast = true;
             return l.lastAnswer;
         }
@@ -185,7 +184,7 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
     if (q.next() && q.fieldCount() > 0)
         answer = gbk::trim(db::variantText(q.valueAt(0)));
     q.close();
-    l.answers.emplace(key, answer);
+    l.answers.insert(key, answer);
     l.lastAnswer = answer;
     l.hasLast = true;
     return answer;
@@ -214,7 +213,7 @@ bool Run::preload(const QString& statement, Lookup& l)
             continue;
         const QByteArray key = all.text(keyField);
         if (!l.answers.contains(key)) // the first row of a key answers
-            l.answers.emplace(key, gbk::trim(all.text(valueField)));
+            l.answers.insert(key, gbk::trim(all.text(valueField)));
     }
     l.complete = true;
     return true;

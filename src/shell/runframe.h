@@ -5,7 +5,7 @@
 #include "db/query.h"
 #include "shell/frontend.h"
 #include "shell/operation.h"
-#include "textutil/bytes_hash.h"
+#include "textutil/byte_table.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -133,7 +133,7 @@ private:
     std::map<QString, std::unique_ptr<db::Query>> m_sources;
     struct Lookup {
         std::unique_ptr<db::Query> query;
-        textutil::ByteMap<QByteArray> answers;
+        textutil::ByteTable answers;
         // The last key asked and its answer: rows often come grouped by the key.
         QByteArray lastKey;
         QByteArray lastAnswer;

@@ -2,11 +2,13 @@
 
 #include "db/amount.h"
 #include "db/query.h"
-#include "textutil/bytes_hash.h"
+#include "textutil/byte_table.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -27,7 +29,7 @@ QString codeList(QList<QByteArray> codes)
 // The keys of every row of a table, as the conversion writes them.
 struct KeyCount {
     qint64 rows = 0;
-    textutil::ByteSet keys;
+    textutil::ByteTable keys;
 };
 
 KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
@@ -69,13 +71,15 @@ void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& target, 
     const qint64 repeated = from.rows - from.keys.size();
 
     QList<QByteArray> missing;
-    for (const QByteArray& k : from.keys)
+    from.keys.forEachKey([&](QByteArrayView k) {
         if (!to.keys.contains(k))
-            missing << k;
+            missing << k.toByteArray();
+    });
     QList<QByteArray> extra;
-    for (const QByteArray& k : to.keys)
+    to.keys.forEachKey([&](QByteArrayView k) {
         if (!from.keys.contains(k))
-            extra << k;
+            extra << k.toByteArray();
+    });
 
     report.lines << QStringLiteral("源 %1 %2 行（编号重复 %3 行），目标 %4 %5 行")
                         .arg(m.sourceTable)
@@ -127,7 +131,8 @@ db::Amount quantityOf(const db::Query& q, const QString& field)
 
 Sums sourceSums(const StockSums& s, db::Connection& source)
 {
-    textutil::ByteMap<std::pair<db::Amount, db::Amount>> prices;
+    // Code -> the two prices, their ten-thousandths as 16 bytes.
+    textutil::ByteTable prices;
     {
         db::Query q(source);
         q.setText(
@@ -137,8 +142,10 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
             // The lookup compares the stored code as it is: a product code
             // stored with blanks around it is not found, and its prices are 0.
             const QByteArray code = q.text(s.priceKey);
-            if (!prices.contains(code))
-                prices.emplace(code, std::pair{softAmount(q, s.purchasePrice), softAmount(q, s.retailPrice)});
+            if (!prices.contains(code)) {
+                const std::int64_t both[2] = {softAmount(q, s.purchasePrice).raw(), softAmount(q, s.retailPrice).raw()};
+                prices.insert(code, QByteArrayView(reinterpret_cast<const char*>(both), sizeof both));
+            }
         }
     }
     db::Query q(source);
@@ -147,8 +154,12 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     Sums sums;
     while (q.next()) {
         const db::Amount quantity = quantityOf(q, s.quantityField);
-        const auto found = prices.find(gbk::trim(q.text(s.productField)));
-        const auto price = found != prices.end() ? found->second : std::pair<db::Amount, db::Amount>();
+        std::pair<db::Amount, db::Amount> price;
+        if (const auto found = prices.value(gbk::trim(q.text(s.productField)))) {
+            std::int64_t both[2];
+            std::memcpy(both, found->constData(), sizeof both);
+            price = {db::Amount::fromRaw(both[0]), db::Amount::fromRaw(both[1])};
+        }
         sums.quantity = sums.quantity + quantity;
         sums.purchaseValue = sums.purchaseValue + quantity * price.first;
         sums.retailValue = sums.retailValue + quantity * price.second;
