@@ -247,7 +247,7 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         // The reconciliation line of the summary; its problems show even when quiet.
         if (!r.aborted && !op->reconciliation.isEmpty())
             problems += reconcile(
-                *op, [&] { return shell::verify(*op, *facts.get(), frame.target()); }, quiet ? nullptr : err, err,
+                *op, [&] { return shell::verify(*op, *facts.get(), frame.source(), frame.target()); }, quiet ? nullptr : err, err,
                 QStringLiteral("核对："));
     }
     return problems == 0 ? 0 : 1;

@@ -7,6 +7,9 @@
 #include "textutil/gbk.h"
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
+#include <string_view>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -17,23 +20,19 @@ namespace {
 
 constexpr int kCodesShown = 5;
 
-QString codeList(QList<QByteArray> codes)
+// The first codes in byte order, "…" when there are more than shown.
+QString codeList(const QList<QByteArray>& smallest, qsizetype count)
 {
-    std::sort(codes.begin(), codes.end());
     QStringList shown;
-    for (qsizetype i = 0; i < codes.size() && i < kCodesShown; ++i)
-        shown << gbk::toUnicode(codes[i]);
-    return shown.join(QStringLiteral("、")) + (codes.size() > kCodesShown ? QStringLiteral("…") : QString());
+    for (qsizetype i = 0; i < smallest.size() && i < kCodesShown; ++i)
+        shown << gbk::toUnicode(smallest[i]);
+    return shown.join(QStringLiteral("、")) + (count > kCodesShown ? QStringLiteral("…") : QString());
 }
 
-// The keys of every row of a table, as the conversion writes them.
-struct KeyCount {
-    qint64 rows = 0;
-    textutil::ByteTable keys;
-};
-
-KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
-                  bool sourceSide)
+// The key of every row of a table, as the conversion writes it: fn(key) per row.
+template <typename Fn>
+void forEachKey(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
+                bool sourceSide, Fn fn)
 {
     QStringList names;
     for (const KeyPart& k : key)
@@ -44,7 +43,6 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
         select += QStringLiteral(" where ") + filter;
     q.setText(select);
     q.open();
-    KeyCount out;
     while (q.next()) {
         QByteArray k;
         for (qsizetype i = 0; i < key.size(); ++i) {
@@ -53,11 +51,53 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
             const QByteArray value = gbk::trim(q.text(names[i]));
             k += sourceSide && key[i].cut > 0 ? gbk::cut(value, key[i].cut) : value;
         }
-        ++out.rows;
-        out.keys.insert(k);
+        fn(k);
     }
     q.close();
+}
+
+std::uint64_t keyHash(const QByteArray& k)
+{
+    return std::hash<std::string_view>{}(std::string_view(k.constData(), size_t(k.size())));
+}
+
+// The keys of a table as 64-bit hashes, sorted, each once: a million codes take
+// 8 MB. Two different codes share a hash with odds of about one in 10^19 per
+// pair. The codes a report names are read again (codesAmong).
+struct KeyCount {
+    qint64 rows = 0;
+    std::vector<std::uint64_t> hashes;
+};
+
+KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
+                  bool sourceSide)
+{
+    KeyCount out;
+    forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
+        ++out.rows;
+        out.hashes.push_back(keyHash(k));
+    });
+    std::sort(out.hashes.begin(), out.hashes.end());
+    out.hashes.erase(std::unique(out.hashes.begin(), out.hashes.end()), out.hashes.end());
     return out;
+}
+
+// The smallest codes of a table whose hashes are among wanted (sorted), each once.
+QList<QByteArray> codesAmong(db::Connection& connection, const QString& table, const QString& filter,
+                             const QList<KeyPart>& key, bool sourceSide, const std::vector<std::uint64_t>& wanted)
+{
+    QList<QByteArray> smallest; // sorted, at most kCodesShown
+    forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
+        if (!std::binary_search(wanted.begin(), wanted.end(), keyHash(k)))
+            return;
+        const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
+        if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
+            return;
+        smallest.insert(at, k);
+        if (smallest.size() > kCodesShown)
+            smallest.removeLast();
+    });
+    return smallest;
 }
 
 KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
@@ -65,21 +105,17 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
     return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
 }
 
-void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& target, VerifyReport& report)
+void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& source, db::Connection& target,
+               VerifyReport& report)
 {
     const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
-    const qint64 repeated = from.rows - from.keys.size();
+    const qint64 repeated = from.rows - qint64(from.hashes.size());
 
-    QList<QByteArray> missing;
-    from.keys.forEachKey([&](QByteArrayView k) {
-        if (!to.keys.contains(k))
-            missing << k.toByteArray();
-    });
-    QList<QByteArray> extra;
-    to.keys.forEachKey([&](QByteArrayView k) {
-        if (!from.keys.contains(k))
-            extra << k.toByteArray();
-    });
+    std::vector<std::uint64_t> missing, extra;
+    std::set_difference(from.hashes.begin(), from.hashes.end(), to.hashes.begin(), to.hashes.end(),
+                        std::back_inserter(missing));
+    std::set_difference(to.hashes.begin(), to.hashes.end(), from.hashes.begin(), from.hashes.end(),
+                        std::back_inserter(extra));
 
     report.lines << QStringLiteral("源 %1 %2 行（编号重复 %3 行），目标 %4 %5 行")
                         .arg(m.sourceTable)
@@ -92,16 +128,19 @@ void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& target, 
                                .arg(m.sourceTable)
                                .arg(repeated)
                                .arg(m.targetTable);
-    if (!missing.isEmpty())
+    if (!missing.empty())
         report.problems << QStringLiteral("目标 %1 缺少源 %2 的 %3 个编号：%4")
                                .arg(m.targetTable, m.sourceTable)
                                .arg(missing.size())
-                               .arg(codeList(missing));
-    if (!extra.isEmpty())
+                               .arg(codeList(codesAmong(source, m.sourceTable, m.sourceFilter, m.key, true, missing),
+                                             qsizetype(missing.size())));
+    if (!extra.empty())
         report.problems << QStringLiteral("目标 %1 有 %2 个编号不在源 %3 中：%4")
                                .arg(m.targetTable)
                                .arg(extra.size())
-                               .arg(m.sourceTable, codeList(extra));
+                               .arg(m.sourceTable,
+                                    codeList(codesAmong(target, m.targetTable, QString(), m.key, false, extra),
+                                             qsizetype(extra.size())));
 }
 
 struct Sums {
@@ -249,11 +288,12 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
     return facts;
 }
 
-VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& target)
+VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& source,
+                    db::Connection& target)
 {
     VerifyReport report;
     for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i)
-        matchRows(operation.reconciliation.rows[i], facts.keys[size_t(i)], target, report);
+        matchRows(operation.reconciliation.rows[i], facts.keys[size_t(i)], source, target, report);
     if (operation.reconciliation.stock)
         compareStock(*operation.reconciliation.stock, *facts.stock, target, report);
     return report;
@@ -261,7 +301,7 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
 
 VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target)
 {
-    return verify(operation, *readSourceFacts(operation, source), target);
+    return verify(operation, *readSourceFacts(operation, source), source, target);
 }
 
 } // namespace shell

@@ -26,6 +26,8 @@ VerifyReport verify(const Operation& operation, db::Connection& source, db::Conn
 // be read on another connection while the conversion runs.
 struct SourceFacts;
 std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source);
-VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& target);
+// source is read again only to name codes missing from the target.
+VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& source,
+                    db::Connection& target);
 
 } // namespace shell
