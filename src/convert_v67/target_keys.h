@@ -1,9 +1,13 @@
 #pragma once
 
-#include <QByteArray>
-#include "textutil/byte_table.h"
+#include "db/query.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace shell {
 class Run;
@@ -13,12 +17,16 @@ namespace convert_v67 {
 
 // The values of one text column of a target table, for the duplicate checks of
 // a run: read in one scan when first asked, then kept current by adding every
-// value the run writes. Holds the text as the database compares it (UTF-8 of
-// the bound text; SQLite and PostgreSQL compare varchar exactly). SQL Server
+// value the run writes. Kept as 64-bit hashes of the text as the database holds
+// it (UTF-8 of the bound text): a value whose hash is not there is not in the
+// column; one whose hash is there is asked of the database, which compares
+// exactly (SQLite and PostgreSQL compare varchar byte by byte). Nearly every
+// check is of a new value, so nearly none reaches the database. SQL Server
 // compares by its collation, so there the checks keep querying the target.
 class TargetKeys {
 public:
     TargetKeys(shell::Run& run, QString table, QString column);
+    ~TargetKeys();
 
     // Whether the target column holds this GBK text.
     bool contains(const QByteArray& gbkText);
@@ -31,12 +39,16 @@ public:
 
 private:
     void load();
+    void insert(std::uint64_t hash);
+    bool mayHold(std::uint64_t hash) const;
 
     shell::Run& m_run;
     QString m_table;
     QString m_column;
     bool m_loaded = false;
-    textutil::ByteTable m_keys;
+    std::vector<std::uint64_t> m_slots; // open addressing, 0 empty
+    size_t m_count = 0;
+    std::unique_ptr<db::Query> m_confirm;
 };
 
 } // namespace convert_v67

@@ -87,6 +87,9 @@ std::optional<QSqlError> PgPipeline::prepare(const PgStatement& statement)
 {
     if (m_prepared.contains(statement.text))
         return std::nullopt;
+    if (PQtransactionStatus(m_conn) == PQTRANS_ACTIVE)
+        while (PGresult* r = PQgetResult(m_conn))
+            PQclear(r);
     const QByteArray name = "belmire_" + QByteArray::number(++m_named);
     PGresult* r =
         PQprepare(m_conn, name.constData(), statement.text.constData(), int(statement.names.size()), nullptr);
@@ -150,6 +153,12 @@ void PgPipeline::flush()
 {
     if (m_entries.empty())
         return;
+    // A row set Qt's driver closed before its end may still be arriving (it reads
+    // forward-only sets row by row): the rest is of no use, and pipeline mode
+    // needs an idle connection.
+    if (PQtransactionStatus(m_conn) == PQTRANS_ACTIVE)
+        while (PGresult* r = PQgetResult(m_conn))
+            PQclear(r);
     if (PQenterPipelineMode(m_conn) != 1) {
         for (const Entry& e : m_entries)
             if (e.prepareFirst)
