@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
+#include <cstdint>
+#include <cstring>
+
 namespace shell {
 namespace {
 
@@ -151,7 +154,7 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
         return l.lastAnswer;
     l.lastKey = key;
     l.hasLast = false;
-    if (auto answer = l.answers.value(key)) {
+    if (auto answer = l.index ? l.loaded(key) : l.answers.value(key)) {
         l.lastAnswer = std::move(*answer);
         l.hasLast = true;
         return l.lastAnswer;
@@ -159,7 +162,7 @@ QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArra
     if (!l.tried) {
         l.tried = true;
         if (values.size() == 1 && preload(statement, l)) {
-            l.lastAnswer = l.answers.value(key).value_or(QByteArray());
+            l.lastAnswer = l.loaded(key).value_or(QByteArray());
             l.hasLast = true;
             return l.lastAnswer;
         }
@@ -208,15 +211,50 @@ bool Run::preload(const QString& statement, Lookup& l)
     all.setText(QStringLiteral("select %1, %2 from %3").arg(m.captured(3), m.captured(1), m.captured(2)));
     all.open();
     const QString keyField = m.captured(3), valueField = m.captured(1);
+    auto& index = m_keyIndexes[(m.captured(2) + u'.' + keyField).toLower()];
+    if (!index)
+        index = std::make_unique<KeyIndex>();
+    l.index = index.get();
     while (all.next()) {
         if (all.isNull(keyField))
             continue;
         const QByteArray key = all.text(keyField);
-        if (!l.answers.contains(key)) // the first row of a key answers
-            l.answers.insert(key, gbk::trim(all.text(valueField)));
+        std::uint32_t id;
+        if (const auto known = index->ids.view(key)) {
+            std::memcpy(&id, known->data(), sizeof id);
+        } else {
+            id = index->count++;
+            index->ids.insert(key, QByteArrayView(reinterpret_cast<const char*>(&id), sizeof id));
+        }
+        if (l.answerAt.size() <= id)
+            l.answerAt.resize(size_t(id) + 1, 0);
+        if (l.answerAt[id] != 0) // the first row of a key answers
+            continue;
+        const QByteArray answer = gbk::trim(all.text(valueField));
+        l.answerAt[id] = std::uint32_t(l.texts.size() + 1);
+        const auto n = std::uint32_t(answer.size());
+        l.texts.insert(l.texts.end(), reinterpret_cast<const char*>(&n), reinterpret_cast<const char*>(&n) + sizeof n);
+        l.texts.insert(l.texts.end(), answer.constData(), answer.constData() + answer.size());
     }
+    l.answerAt.shrink_to_fit();
+    l.texts.shrink_to_fit();
     l.complete = true;
     return true;
+}
+
+std::optional<QByteArray> Run::Lookup::loaded(const QByteArray& key) const
+{
+    const auto known = index->ids.view(key);
+    if (!known)
+        return std::nullopt;
+    std::uint32_t id;
+    std::memcpy(&id, known->data(), sizeof id);
+    if (id >= answerAt.size() || answerAt[id] == 0) // a key only another field's scan met
+        return std::nullopt;
+    const char* p = texts.data() + (answerAt[id] - 1);
+    std::uint32_t n;
+    std::memcpy(&n, p, sizeof n);
+    return QByteArray(p + sizeof n, n);
 }
 
 void Run::log(const QByteArray& gbkLine) { log(gbk::toUnicode(gbkLine)); }

@@ -131,9 +131,20 @@ private:
     QByteArray m_stamp;
     std::map<QString, std::unique_ptr<db::Query>> m_targets;
     std::map<QString, std::unique_ptr<db::Query>> m_sources;
+    // The keys of one source table's key field, numbered in the order first
+    // read: the lookups of one table (stock asks spxx for four fields) share them.
+    struct KeyIndex {
+        textutil::ByteTable ids; // key -> its number, 4 bytes
+        std::uint32_t count = 0;
+    };
     struct Lookup {
         std::unique_ptr<db::Query> query;
-        textutil::ByteTable answers;
+        textutil::ByteTable answers; // key -> answer, for answers asked one by one
+        // A whole table loaded: the answer of each key number.
+        KeyIndex* index = nullptr;
+        std::vector<std::uint32_t> answerAt; // key number -> offset + 1 into texts
+        std::vector<char> texts;             // the answers, each a 4-byte length and its bytes
+        std::optional<QByteArray> loaded(const QByteArray& key) const;
         // The last key asked and its answer: rows often come grouped by the key.
         QByteArray lastKey;
         QByteArray lastAnswer;
@@ -143,6 +154,7 @@ private:
     };
     bool preload(const QString& statement, Lookup& lookup);
     std::deque<Lookup> m_lookups;
+    std::map<QString, std::unique_ptr<KeyIndex>> m_keyIndexes; // "table.key" in lower case
     db::NameIndex m_lookupIndex; // statement -> position in m_lookups
     std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo, m_releaseAndMark;
     bool m_savepointHeld = false; // a row mark is set in the open transaction

@@ -51,14 +51,20 @@ size_t ByteTable::find(QByteArrayView key) const
     }
 }
 
-std::optional<QByteArray> ByteTable::value(QByteArrayView key) const
+std::optional<QByteArrayView> ByteTable::view(QByteArrayView key) const
 {
     const size_t slot = find(key);
     if (slot == kNone)
         return std::nullopt;
     const char* p = m_bytes.data() + (m_slots[slot] - 1);
     p += 4 + lengthAt(p);
-    return QByteArray(p + 4, lengthAt(p));
+    return QByteArrayView(p + 4, lengthAt(p));
+}
+
+std::optional<QByteArray> ByteTable::value(QByteArrayView key) const
+{
+    const auto v = view(key);
+    return v ? std::optional<QByteArray>(v->toByteArray()) : std::nullopt;
 }
 
 void ByteTable::grow()

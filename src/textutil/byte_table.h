@@ -18,6 +18,8 @@ public:
     bool contains(QByteArrayView key) const { return find(key) != kNone; }
     // The value kept with the key, or nothing when the key is not there.
     std::optional<QByteArray> value(QByteArrayView key) const;
+    // The same without a copy; valid until the next insert.
+    std::optional<QByteArrayView> view(QByteArrayView key) const;
     // Adds the key with its value; false (and nothing changes) when it is there already.
     bool insert(QByteArrayView key, QByteArrayView value = {});
     qsizetype size() const { return qsizetype(m_count); }
