@@ -51,7 +51,7 @@ void TargetKeys::insert(std::uint64_t hash)
 {
     if (mayHold(hash))
         return;
-    if ((m_count + 1) * 2 > m_slots.size()) {
+    if ((m_count + 1) * 4 > m_slots.size() * 3) { // at most three quarters full
         std::vector<std::uint64_t> wider(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
         const size_t mask = wider.size() - 1;
         for (const std::uint64_t h : m_slots)

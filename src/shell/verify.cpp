@@ -79,6 +79,7 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
     });
     std::sort(out.hashes.begin(), out.hashes.end());
     out.hashes.erase(std::unique(out.hashes.begin(), out.hashes.end()), out.hashes.end());
+    out.hashes.shrink_to_fit();
     return out;
 }
 
