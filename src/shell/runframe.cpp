@@ -303,6 +303,27 @@ void Run::runControl(db::Query& statement)
         statement.execDirect();
 }
 
+void Run::rowStatements()
+{
+    if (m_savepoint)
+        return;
+    const db::Dialect d = m_frame.m_target.dialect();
+    m_savepoint = std::make_unique<db::Query>(m_frame.m_target);
+    m_savepoint->setText(db::savepointSql(d, kRowSavepoint));
+    const QString release = db::releaseSql(d, kRowSavepoint);
+    if (!release.isEmpty()) {
+        m_release = std::make_unique<db::Query>(m_frame.m_target);
+        m_release->setText(release);
+    }
+    m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
+    m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
+    // PostgreSQL without batches: one round trip releases the last row's mark and sets the next.
+    if (d == db::Dialect::PostgreSQL && !m_deferred) {
+        m_releaseAndMark = std::make_unique<db::Query>(m_frame.m_target);
+        m_releaseAndMark->setText(release + QStringLiteral("; ") + db::savepointSql(d, kRowSavepoint));
+    }
+}
+
 void Run::rowSavepoint()
 {
     if (m_deferred) {
@@ -310,23 +331,7 @@ void Run::rowSavepoint()
         m_savepointHeld = true;
         return;
     }
-    if (!m_savepoint) {
-        const db::Dialect d = m_frame.m_target.dialect();
-        m_savepoint = std::make_unique<db::Query>(m_frame.m_target);
-        m_savepoint->setText(db::savepointSql(d, kRowSavepoint));
-        const QString release = db::releaseSql(d, kRowSavepoint);
-        if (!release.isEmpty()) {
-            m_release = std::make_unique<db::Query>(m_frame.m_target);
-            m_release->setText(release);
-        }
-        m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
-        m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
-        // PostgreSQL: one round trip releases the last row's mark and sets the next.
-        if (d == db::Dialect::PostgreSQL) {
-            m_releaseAndMark = std::make_unique<db::Query>(m_frame.m_target);
-            m_releaseAndMark->setText(release + QStringLiteral("; ") + db::savepointSql(d, kRowSavepoint));
-        }
-    }
+    rowStatements();
     if (m_releaseAndMark && m_savepointHeld)
         runControl(*m_releaseAndMark);
     else
@@ -352,16 +357,7 @@ void Run::rowRelease()
 
 bool Run::rowRollback()
 {
-    if (!m_rollbackTo) {
-        const db::Dialect d = m_frame.m_target.dialect();
-        m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
-        m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
-        const QString release = db::releaseSql(d, kRowSavepoint);
-        if (!release.isEmpty()) {
-            m_release = std::make_unique<db::Query>(m_frame.m_target);
-            m_release->setText(release);
-        }
-    }
+    rowStatements();
     try {
         runControl(*m_rollbackTo);
         if (m_release)

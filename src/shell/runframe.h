@@ -117,6 +117,7 @@ public:
     RunResult& result() { return m_result; }
 
 private:
+    void rowStatements(); // the row's savepoint statements, made when first needed
     void rowSavepoint();
     void rowRelease();
     bool rowRollback();
