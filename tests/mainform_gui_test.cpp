@@ -1,5 +1,6 @@
 #include "gui/mainform.h"
 #include "gui/sourcerows.h"
+#include "support/testdb.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -221,7 +222,18 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
                                                 QStringLiteral("02|二号仓|0|0|001|超市门店"),
                                                 QStringLiteral("03|门店仓|0|0|001|超市门店")}));
     EXPECT_EQ(w.progress(), QStringLiteral("信息:3/3  (编号03)"));
-    EXPECT_EQ(w.log(), QString()); // a conversion run starts with an empty log pane
+    // The run emptied the log pane; it ends with the command line's summary and reconciliation lines.
+    const QStringList log = w.log().split(u'\n');
+    ASSERT_EQ(log.size(), 2) << w.log().toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("仓库档案转换：读取 3 行，写入 3 行，跳过 0 行，"))) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("仓库档案转换核对：源 ck 3 行（编号重复 0 行），目标 ckda 3 行"));
+    // 保存日志 writes the pane as UTF-8 text.
+    const QString saved = folder.path() + QStringLiteral("/日志.txt");
+    ASSERT_TRUE(w.form.saveLog(saved));
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), w.log() + u'\n');
+    EXPECT_FALSE(w.form.saveLog(folder.path() + QStringLiteral("/no-such-folder/日志.txt")));
     EXPECT_TRUE(w.button("CkdaBitBtn")->isEnabled());
 
     // The grid has the source fields as columns; its current row is the newest row it was given.
@@ -233,6 +245,24 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
     ASSERT_GE(model->rowCount(), 1);
     EXPECT_EQ(model->index(0, 1).data().toString(), QStringLiteral("总仓"));
     EXPECT_EQ(grid->currentIndex().row(), model->rowCount() - 1);
+}
+
+TEST(MainForm, AbortedWalkEndsWithTheAbortLineInsteadOfTheReconciliation)
+{
+    ensureApp();
+    testing_support::Shop shop(QStringLiteral("source_v67_sqlite.sql"), testing_support::Backend::SQLite);
+    shop.source().exec(QStringLiteral("insert into hyda (kbh, czye) values ('0001', 5)"));
+    Window w(shell::Family::V67, shop.folder());
+    w.child<QCheckBox>("CheckBox1")->setChecked(true);
+
+    w.button("hydaBitBtn7")->click();
+
+    const QStringList log = w.log().split(u'\n');
+    ASSERT_EQ(log.size(), 2) << w.log().toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("会员信息转换：读取 0 行，写入 0 行，跳过 0 行，"))) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("会员信息转换：已中断（写入 0 行）"));
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
 }
 
 TEST(MainForm, FailedRunShowsTheErrorBoxOnly)

@@ -2,13 +2,11 @@
 
 #include "shell/check.h"
 #include "shell/runframe.h"
+#include "shell/summary.h"
 #include "shell/verify.h"
 #include "textutil/error.h"
 
 #include <QDir>
-
-#include <functional>
-#include <future>
 
 #include <unistd.h>
 
@@ -88,22 +86,15 @@ int usage(std::FILE* err, const QString& problem)
     return 2;
 }
 
-// Reconciles one operation; returns the number of problems. check gives the report.
-int reconcile(const shell::Operation& op, const std::function<shell::VerifyReport()>& check, std::FILE* lines,
-              std::FILE* problems, const QString& lead)
+// Writes one operation's reconciliation; returns the number of problems.
+int writeReconciled(const shell::Reconciled& r, std::FILE* lines, std::FILE* problems)
 {
-    try {
-        const shell::VerifyReport report = check();
-        if (lines)
-            for (const QString& line : report.lines)
-                writeLine(lines, op.title + lead + line);
-        for (const QString& problem : report.problems)
-            writeLine(problems, op.title + lead + QStringLiteral("问题：") + problem);
-        return int(report.problems.size());
-    } catch (const belmire::Error& e) {
-        writeLine(problems, op.title + lead + QStringLiteral("问题：") + e.message());
-        return 1;
-    }
+    if (lines)
+        for (const QString& line : r.lines)
+            writeLine(lines, line);
+    for (const QString& problem : r.problems)
+        writeLine(problems, problem);
+    return int(r.problems.size());
 }
 
 int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sourceUdl, const QString& targetUdl,
@@ -120,8 +111,8 @@ int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sour
     }
     int problems = 0;
     for (const shell::Operation* op : ops)
-        problems += reconcile(
-            *op, [&] { return shell::verify(*op, source, target); }, out, out, QStringLiteral("："));
+        problems += writeReconciled(
+            shell::reconciled(*op, [&] { return shell::verify(*op, source, target); }, QStringLiteral("：")), out, out);
     writeLine(out, problems == 0 ? QStringLiteral("核对完毕：没有发现问题")
                                  : QStringLiteral("核对完毕：发现 %1 个问题").arg(problems));
     return problems == 0 ? 0 : 1;
@@ -224,31 +215,17 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     shell::RunFrame frame(frontend, source, target);
     int problems = 0;
     for (const shell::Operation* op : ops) {
-        // The reconciliation's source side is read on its own connection while the
-        // conversion runs (the conversion only reads the source).
-        std::future<std::shared_ptr<const shell::SourceFacts>> facts;
-        if (!op->reconciliation.isEmpty())
-            facts = std::async(std::launch::async, [&source, op] {
-                db::Connection reader(QStringLiteral("源"));
-                reader.open(source);
-                return shell::readSourceFacts(*op, reader);
-            });
+        shell::RunReconciliation reconciliation(*op, source);
         const shell::RunResult r = frame.run(*op);
         if (!quiet && r.ok)
-            writeLine(err, QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒%6")
-                               .arg(op->title)
-                               .arg(r.rowsRead)
-                               .arg(r.rowsWritten)
-                               .arg(r.rowsSkipped)
-                               .arg(r.seconds, 0, 'f', 2)
-                               .arg(r.aborted ? QStringLiteral("（已中断）") : QString()));
+            writeLine(err, shell::summaryLine(*op, r));
+        if (r.ok && r.aborted)
+            writeLine(err, shell::abortedLine(*op, r));
         if (!r.ok)
             return 1;
         // The reconciliation line of the summary; its problems show even when quiet.
-        if (!r.aborted && !op->reconciliation.isEmpty())
-            problems += reconcile(
-                *op, [&] { return shell::verify(*op, *facts.get(), frame.source(), frame.target()); }, quiet ? nullptr : err, err,
-                QStringLiteral("核对："));
+        if (!r.aborted)
+            problems += writeReconciled(reconciliation.finish(frame), quiet ? nullptr : err, err);
     }
     return problems == 0 ? 0 : 1;
 }

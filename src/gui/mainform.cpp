@@ -2,11 +2,15 @@
 
 #include "gui/sourcerows.h"
 #include "shell/check.h"
+#include "shell/summary.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
+#include <QSaveFile>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +19,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -178,11 +183,23 @@ void TmainForm::buildMiddleBand()
     title->setFrameStyle(QFrame::Panel | QFrame::Raised);
     title->setAlignment(Qt::AlignCenter);
     title->setFixedHeight(16);
+    // Beside the caption, so that no fixed control moves.
+    m_saveLogBtn = new QToolButton(m_panel3);
+    m_saveLogBtn->setObjectName(QStringLiteral("SaveLogBtn"));
+    m_saveLogBtn->setText(QStringLiteral("保存日志"));
+    m_saveLogBtn->setAutoRaise(true);
+    m_saveLogBtn->setFixedHeight(16);
+    connect(m_saveLogBtn, &QToolButton::clicked, this, &TmainForm::SaveLogBtnClick);
+    auto* caption = new QHBoxLayout;
+    caption->setContentsMargins(0, 0, 0, 0);
+    caption->setSpacing(0);
+    caption->addWidget(title, 1);
+    caption->addWidget(m_saveLogBtn);
     m_memo1 = new QPlainTextEdit(m_panel3);
     m_memo1->setObjectName(QStringLiteral("Memo1"));
     m_memo1->setReadOnly(true);
     m_memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    log->addWidget(title);
+    log->addLayout(caption);
     log->addWidget(m_memo1, 1);
 
     m_splitter1->addWidget(m_grid);
@@ -231,7 +248,27 @@ void TmainForm::runOperation(const QString& id)
         return;
     m_busy = true;
     enableOperationButtons(false);
-    m_frame.run(*operation); // shows the completion or the error box itself
+    m_runBox.reset();
+    {
+        std::optional<shell::RunReconciliation> reconciliation;
+        if (operation->needsSource)
+            reconciliation.emplace(*operation, m_sourceUdl);
+        const shell::RunResult result = m_frame.run(*operation);
+        // The summary and reconciliation lines the command line prints, before the box.
+        if (operation->needsSource && result.ok) {
+            appendLog(shell::summaryLine(*operation, result));
+            if (result.aborted) {
+                appendLog(shell::abortedLine(*operation, result));
+            } else {
+                const shell::Reconciled r = reconciliation->finish(m_frame);
+                for (const QString& line : r.lines + r.problems)
+                    appendLog(line);
+            }
+        }
+    }
+    if (m_runBox)
+        showBox(m_runBox->kind, m_runBox->caption, m_runBox->text);
+    m_runBox.reset();
     enableOperationButtons(true);
     m_busy = false;
     if (m_closeAfterRun)
@@ -314,20 +351,58 @@ void TmainForm::sourceRow(int index, const QSqlRecord& row)
 
 void TmainForm::completed(const QString& caption, const QString& text)
 {
+    if (m_busy)
+        m_runBox = Box{QStringLiteral("warning"), caption, text};
+    else
+        showBox(QStringLiteral("warning"), caption, text);
+}
+
+void TmainForm::failed(const QString& message)
+{
+    if (m_busy)
+        m_runBox = Box{QStringLiteral("critical"), QStringLiteral("错误"), message};
+    else
+        showBox(QStringLiteral("critical"), QStringLiteral("错误"), message);
+}
+
+void TmainForm::showBox(const QString& kind, const QString& caption, const QString& text)
+{
     if (m_messageSink) {
-        m_messageSink(QStringLiteral("warning"), caption, text);
+        m_messageSink(kind, caption, text);
+        return;
+    }
+    if (kind == u"critical") {
+        QMessageBox::critical(this, caption, text);
         return;
     }
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
     box.exec();
 }
 
-void TmainForm::failed(const QString& message)
+bool TmainForm::saveLog(const QString& path, QString* error) const
 {
-    const QString caption = QStringLiteral("错误");
-    if (m_messageSink) {
-        m_messageSink(QStringLiteral("critical"), caption, message);
-        return;
+    QSaveFile file(path);
+    QByteArray text = m_memo1->toPlainText().toUtf8();
+    if (!text.isEmpty())
+        text += '\n';
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
     }
-    QMessageBox::critical(this, caption, message);
+    return true;
+}
+
+void TmainForm::SaveLogBtnClick()
+{
+    const QString suggested = QFileInfo(m_targetUdl).dir().filePath(
+        QStringLiteral("日志-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存日志"), suggested,
+                                                      QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveLog(path, &error))
+        showBox(QStringLiteral("critical"), QStringLiteral("错误"),
+                QStringLiteral("无法保存日志到 %1：%2").arg(path, error));
 }

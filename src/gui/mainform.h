@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QFrame;
@@ -17,6 +18,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class QTableView;
+class QToolButton;
 
 namespace gui {
 class SourceRowsModel;
@@ -46,6 +48,8 @@ public:
     const QString& sourceUdl() const { return m_sourceUdl; }
     const QString& targetUdl() const { return m_targetUdl; }
     bool busy() const { return m_busy; }
+    // Writes the log pane to path as UTF-8 text; false with the reason in *error when it cannot.
+    bool saveLog(const QString& path, QString* error = nullptr) const;
 
     // shell::Frontend
     void clearLog() override;
@@ -64,6 +68,7 @@ protected:
 private slots:
     void BitBtn2Click();
     void CheckBitBtnClick();
+    void SaveLogBtnClick();
 
 private:
     struct OperationButton {
@@ -78,6 +83,7 @@ private:
     void runOperation(const QString& id);
     void enableOperationButtons(bool enable);
     void closeAfterRun();
+    void showBox(const QString& kind, const QString& caption, const QString& text);
 
     shell::Family m_family;
     QString m_sourceUdl;
@@ -93,6 +99,7 @@ private:
     gui::SourceRowsModel* m_rows = nullptr;
     QFrame* m_panel3 = nullptr;
     QPlainTextEdit* m_memo1 = nullptr;
+    QToolButton* m_saveLogBtn = nullptr;
     QFrame* m_panel1 = nullptr;
     QList<OperationButton> m_operationButtons;
 
@@ -100,4 +107,10 @@ private:
     MessageSink m_messageSink;
     bool m_busy = false;
     bool m_closeAfterRun = false;
+    // The completion or error box of the running operation, shown once the
+    // summary lines are in the log pane.
+    struct Box {
+        QString kind, caption, text;
+    };
+    std::optional<Box> m_runBox;
 };

@@ -1,0 +1,65 @@
+#include "shell/summary.h"
+
+#include "textutil/error.h"
+
+namespace shell {
+
+QString summaryLine(const Operation& operation, const RunResult& result)
+{
+    return QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒")
+        .arg(operation.title)
+        .arg(result.rowsRead)
+        .arg(result.rowsWritten)
+        .arg(result.rowsSkipped)
+        .arg(result.seconds, 0, 'f', 2);
+}
+
+QString abortedLine(const Operation& operation, const RunResult& result)
+{
+    return QStringLiteral("%1：已中断（写入 %2 行）").arg(operation.title).arg(result.rowsWritten);
+}
+
+Reconciled reconciled(const Operation& operation, const std::function<VerifyReport()>& check, const QString& lead)
+{
+    Reconciled out;
+    const QString head = operation.title + lead;
+    try {
+        const VerifyReport report = check();
+        for (const QString& line : report.lines)
+            out.lines << head + line;
+        for (const QString& problem : report.problems)
+            out.problems << head + QStringLiteral("问题：") + problem;
+    } catch (const belmire::Error& e) {
+        out.problems << head + QStringLiteral("问题：") + e.message();
+    }
+    return out;
+}
+
+RunReconciliation::RunReconciliation(const Operation& operation, const QString& sourceUdl) : m_operation(operation)
+{
+    if (operation.reconciliation.isEmpty())
+        return;
+    m_facts = std::async(std::launch::async, [sourceUdl, &operation] {
+        db::Connection reader(QStringLiteral("源"));
+        reader.open(sourceUdl);
+        return readSourceFacts(operation, reader);
+    });
+}
+
+RunReconciliation::~RunReconciliation()
+{
+    // The reader may still be going when the run failed: wait for it, and drop what it found or threw.
+    if (m_facts.valid())
+        m_facts.wait();
+}
+
+Reconciled RunReconciliation::finish(RunFrame& frame)
+{
+    if (!m_facts.valid())
+        return {};
+    return reconciled(
+        m_operation, [&] { return verify(m_operation, *m_facts.get(), frame.source(), frame.target()); },
+        QStringLiteral("核对："));
+}
+
+} // namespace shell
