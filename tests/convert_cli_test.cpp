@@ -84,3 +84,41 @@ TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
     EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).startsWith(QStringLiteral("档案转换完毕！\n")));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid, ckmc from ckda")), QStringList{QStringLiteral("S1|门店仓")});
 }
+
+TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
+{
+    for (const Backend backend : {Backend::SQLite, Backend::PostgreSQL}) {
+        SCOPED_TRACE(backendName(backend).toStdString());
+        REQUIRE_BACKEND(backend);
+        Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
+        shop.source().exec(QStringLiteral(
+            "insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '可乐', '0');\n"
+            "insert into spxx (Spbh, Spmc, zhf) values ('P2', '雪碧', '0');\n"
+            "insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '大可乐', '0');\n"
+            "insert into hyda (kbh) values ('K1');\n"
+            "insert into hyda (kbh) values (' K1 ');\n"
+            "insert into ck (ckbh, ckmc) values ('C1', '总仓');"));
+        shop.target().exec(QStringLiteral("insert into ckda (objid) values ('C1');"));
+        const QString report = shop.folder() + QStringLiteral("/拒绝行.csv");
+        const Captured c = runCli({"--quiet", "--report", report, "products", "members", "warehouses"}, shop.folder());
+        EXPECT_EQ(c.status, 1);
+        QFile f(report);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        ASSERT_EQ(lines.size(), 5) << bytes.toStdString();
+        EXPECT_EQ(lines[0], QStringLiteral("操作,表,行,编号,原因,日志"));
+        EXPECT_EQ(lines[1], QStringLiteral("V7商品转换,spxx,3,\"P,\"\"1\",商品编号已存在,\"商品编号重复：P,\"\"1\""));
+        EXPECT_EQ(lines[2], QStringLiteral("会员信息转换,hyda,2,K1,会员卡号已存在,"));
+        EXPECT_TRUE(lines[3].startsWith(QStringLiteral("仓库档案转换,ck,1,C1,写入失败,"))) << lines[3].toStdString();
+        EXPECT_EQ(lines[4], QString());
+    }
+    // A report that cannot be made stops the command before anything runs.
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    const Captured c = runCli({"--report", shop.folder() + QStringLiteral("/none/r.csv"), "warehouses"}, shop.folder());
+    EXPECT_EQ(c.status, 1);
+    EXPECT_TRUE(c.err.startsWith(QStringLiteral("错误：无法写入拒绝行报告"))) << c.err.toStdString();
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+}

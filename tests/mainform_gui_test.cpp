@@ -265,6 +265,29 @@ TEST(MainForm, AbortedWalkEndsWithTheAbortLineInsteadOfTheReconciliation)
     EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
 }
 
+TEST(MainForm, SkippedRowsGoToAReportBesideTheTargetDataLink)
+{
+    ensureApp();
+    testing_support::Shop shop(QStringLiteral("source_v67_sqlite.sql"), testing_support::Backend::SQLite);
+    shop.source().exec(QStringLiteral("insert into spxx (Spbh, Spmc, zhf) values ('P1', '可乐', '0');\n"
+                                      "insert into spxx (Spbh, Spmc, zhf) values ('P1', '雪碧', '0');"));
+    Window w(shell::Family::V67, shop.folder());
+
+    w.button("spdaBitBtnV7")->click();
+
+    const QStringList log = w.log().split(u'\n');
+    const QString last = log.last();
+    ASSERT_TRUE(last.startsWith(QStringLiteral("拒绝行报告：") + shop.folder() + QStringLiteral("/拒绝行-V7商品转换-")))
+        << w.log().toStdString();
+    ASSERT_TRUE(last.endsWith(QStringLiteral(".csv（1 行）"))) << last.toStdString();
+    QFile f(last.mid(6, last.size() - 6 - 5));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QStringLiteral("\uFEFF操作,表,行,编号,原因,日志\r\n"
+                                          "V7商品转换,spxx,2,P1,商品编号已存在,商品编号重复：P1\r\n")
+                               .toUtf8());
+    EXPECT_TRUE(log.contains(QStringLiteral("商品编号重复：P1")));
+}
+
 TEST(MainForm, FailedRunShowsTheErrorBoxOnly)
 {
     ProgramFolder folder;

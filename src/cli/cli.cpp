@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace cli {
@@ -17,7 +19,8 @@ std::atomic<bool> g_abort{false};
 namespace {
 
 const char* kUsage =
-    "usage: belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] OPERATION...\n"
+    "usage: belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] [--report FILE.csv]\n"
+    "                       OPERATION...\n"
     "       belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] check [OPERATION...]\n"
     "       belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] verify OPERATION...\n"
     "operations: warehouses goods-areas suppliers categories products stock members all\n"
@@ -126,6 +129,7 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     QString source = QDir(programFolder).filePath(QStringLiteral("数据库连接1.udl"));
     QString target = QDir(programFolder).filePath(QStringLiteral("数据库连接2.udl"));
     bool quiet = false;
+    QString reportPath;
     QStringList names;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
@@ -151,6 +155,9 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         } else if (a == u"--target") {
             if (!value(target))
                 return usage(err, QStringLiteral("--target needs a file"));
+        } else if (a == u"--report") {
+            if (!value(reportPath))
+                return usage(err, QStringLiteral("--report needs a file"));
         } else if (a == u"--quiet" || a == u"-q") {
             quiet = true;
         } else if (a == u"--help" || a == u"-h") {
@@ -211,8 +218,25 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     if (command == Command::Verify)
         return verifyCommand(ops, source, target, out, err);
 
+    // The rows the conversions skip or the target refuses, for the person who mends the source.
+    std::optional<shell::RejectReport> report;
+    if (!reportPath.isEmpty()) {
+        report.emplace(reportPath, shell::RejectReport::Create::Now);
+        if (!report->error().isEmpty()) {
+            writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+            return 1;
+        }
+    }
     CliFrontend frontend(out, err, quiet);
     shell::RunFrame frame(frontend, source, target);
+    if (report)
+        frame.setRejectReport(&*report);
+    const auto reportFailed = [&] {
+        if (!report || report->error().isEmpty())
+            return false;
+        writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+        return true;
+    };
     int problems = 0;
     for (const shell::Operation* op : ops) {
         shell::RunReconciliation reconciliation(*op, source);
@@ -221,7 +245,7 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             writeLine(err, shell::summaryLine(*op, r));
         if (r.ok && r.aborted)
             writeLine(err, shell::abortedLine(*op, r));
-        if (!r.ok)
+        if (reportFailed() || !r.ok)
             return 1;
         // The reconciliation line of the summary; its problems show even when quiet.
         if (!r.aborted)

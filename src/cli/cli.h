@@ -11,9 +11,10 @@ namespace cli {
 // Set by the first Ctrl-C: ticks the abort box for the rest of the command.
 extern std::atomic<bool> g_abort;
 
-// belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] OPERATION...
+// belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] [--report FILE.csv] OPERATION...
 // stdout gets the log-pane lines and the completion texts, stderr progress,
-// summaries with their reconciliation, and errors. Returns 0 when all completed
+// summaries with their reconciliation, and errors; --report lists the rows
+// skipped or refused in a CSV file. Returns 0 when all completed
 // and reconciled, 1 on an error or a reconciliation problem, 2 on misuse.
 // "check [OPERATION...]" probes the tables and columns the operations use (all
 // built operations when none is named) and "verify OPERATION..." reconciles

@@ -190,8 +190,7 @@ void convertProducts(shell::Run& run)
             package.ifjbdw = "0";
 
             if (target.productCodeTaken(code)) {
-                run.log(convert_v67::noticeProductCode() + code);
-                run.skipRow();
+                run.skipRow(QStringLiteral("商品编号已存在"), convert_v67::noticeProductCode() + code);
                 return;
             }
             target.writeProduct(p);

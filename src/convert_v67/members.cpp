@@ -21,7 +21,7 @@ shell::Operation members()
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("czye"));
                 if (cards.present(card)) {
-                    run.skipRow(shell::Run::SkipProgress::DropCode);
+                    run.skipRow(QStringLiteral("会员卡号已存在"), {}, shell::Run::SkipProgress::DropCode);
                     return;
                 }
                 // Fields are read in the order their columns are bound.

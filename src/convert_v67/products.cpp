@@ -64,8 +64,7 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             if (!mainBarCode.isEmpty())
                 target.checkCode(mainBarCode, noticeBarCode(), noticeBarCodeIsProduct());
             if (target.productCodeTaken(code)) {
-                run.log(noticeProductCode() + code);
-                run.skipRow();
+                run.skipRow(QStringLiteral("商品编号已存在"), noticeProductCode() + code);
                 return;
             }
             target.writeProduct(p);

@@ -251,9 +251,18 @@ void TmainForm::runOperation(const QString& id)
     m_runBox.reset();
     {
         std::optional<shell::RunReconciliation> reconciliation;
-        if (operation->needsSource)
+        // The rows skipped or refused go to a file beside the target's data-link file, made at the first one.
+        std::optional<shell::RejectReport> rejects;
+        if (operation->needsSource) {
             reconciliation.emplace(*operation, m_sourceUdl);
+            rejects.emplace(QFileInfo(m_targetUdl).dir().filePath(
+                QStringLiteral("拒绝行-%1-%2.csv")
+                    .arg(operation->title,
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))));
+            m_frame.setRejectReport(&*rejects);
+        }
         const shell::RunResult result = m_frame.run(*operation);
+        m_frame.setRejectReport(nullptr);
         // The summary and reconciliation lines the command line prints, before the box.
         if (operation->needsSource && result.ok) {
             appendLog(shell::summaryLine(*operation, result));
@@ -265,6 +274,10 @@ void TmainForm::runOperation(const QString& id)
                     appendLog(line);
             }
         }
+        if (rejects && rejects->made())
+            appendLog(QStringLiteral("拒绝行报告：%1（%2 行）").arg(rejects->path()).arg(rejects->count()));
+        if (rejects && !rejects->error().isEmpty())
+            appendLog(QStringLiteral("无法写入拒绝行报告 %1：%2").arg(rejects->path(), rejects->error()));
     }
     if (m_runBox)
         showBox(m_runBox->kind, m_runBox->caption, m_runBox->text);

@@ -17,6 +17,8 @@ constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
 constexpr size_t kRowsPerFlush = 250;
 constexpr qsizetype kWritesPerFlush = 1000;
 const QString kRowSavepoint = QStringLiteral("belmire_row");
+// The reason a reject report gives for a row whose writes failed.
+const QString kRefused = QStringLiteral("写入失败");
 
 } // namespace
 
@@ -269,6 +271,27 @@ void Run::log(const QString& line)
     m_frame.m_frontend.appendLog(line);
 }
 
+void Run::skipRow(const QString& reason, const QByteArray& gbkLogLine, SkipProgress progress)
+{
+    m_skipThisRow = true;
+    m_dropProgressCode = progress == SkipProgress::DropCode;
+    const QString line = gbk::toUnicode(gbkLogLine);
+    if (!gbkLogLine.isEmpty())
+        log(line);
+    if (m_current) {
+        m_current->rejectReason = reason;
+        m_current->rejectLog = line;
+    } else {
+        reject(m_walkRow, m_walkCode, reason, line);
+    }
+}
+
+void Run::reject(int row, const QByteArray& code, const QString& reason, const QString& log)
+{
+    if (RejectReport* report = m_frame.m_rejects)
+        report->add({m_operation.title, m_walkTable, row, gbk::toUnicode(code), reason, log});
+}
+
 void Run::countRow(bool skipped)
 {
     ++m_result.rowsRead;
@@ -283,6 +306,8 @@ void Run::confirmRows()
     for (const PendingRow& r : m_unconfirmed) {
         for (const auto& [position, line] : r.logs)
             m_frame.m_frontend.appendLog(line);
+        if (r.skipped)
+            reject(r.row, r.code, r.rejectReason, r.rejectLog);
         countRow(r.skipped);
     }
     m_unconfirmed.clear();
@@ -387,6 +412,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     db::Connection& target = m_frame.m_target;
     db::Query rows(m_frame.m_source);
     rows.setLines({select});
+    m_walkTable = db::statementTable(select);
     const int n = rows.countRows();
     rows.open();
     fe.sourceOpened(rows.fieldNames());
@@ -457,6 +483,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             commitBeforeError();
         else
             target.rollback();
+        reject(j, failing.code, kRefused, e.message());
         throw belmire::Error(rowContext(j, failing.code) + e.message());
     };
     auto flushOrFail = [&] {
@@ -503,6 +530,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
         m_skipThisRow = false;
         m_dropProgressCode = false;
+        m_walkRow = i;
+        m_walkCode = c;
         if (m_deferred) {
             target.setRowTag(i);
             current = PendingRow{i, c, false, {}};
@@ -540,6 +569,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 commitBeforeError();
             else
                 target.rollback();
+            reject(i, c, kRefused, e.message());
             throw belmire::Error(rowContext(i, c) + e.message());
         }
         if (m_dropProgressCode) {

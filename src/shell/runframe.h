@@ -5,6 +5,7 @@
 #include "db/query.h"
 #include "shell/frontend.h"
 #include "shell/operation.h"
+#include "shell/rejects.h"
 #include "textutil/byte_table.h"
 
 #include <QDateTime>
@@ -45,6 +46,8 @@ public:
     // Rows per target transaction; a failing row leaves nothing behind and
     // every row before it stays.
     void setBatchSize(int rows) { m_batchSize = qMax(1, rows); }
+    // Where the rows the conversions skip and the target refuses are listed; none when null.
+    void setRejectReport(RejectReport* report) { m_rejects = report; }
 
     RunResult run(const Operation& operation);
     bool running() const { return m_running; }
@@ -63,6 +66,7 @@ private:
     Clock m_clock;
     int m_batchSize = 1000;
     bool m_running = false;
+    RejectReport* m_rejects = nullptr;
 };
 
 // The context a conversion body works in: its statements, lookups, walks and log.
@@ -99,14 +103,13 @@ public:
     void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row);
     bool aborted() const { return m_aborted; }
 
-    // The current row is not written (already present); counted as skipped.
-    // DropCode sets its progress line again without the code part ("信息:i/n").
+    // The current row is not written (already present); counted as skipped,
+    // its log line (if any) shown and the row listed in the reject report
+    // with the reason. DropCode sets its progress line again without the code
+    // part ("信息:i/n").
     enum class SkipProgress { KeepCode, DropCode };
-    void skipRow(SkipProgress progress = SkipProgress::KeepCode)
-    {
-        m_skipThisRow = true;
-        m_dropProgressCode = progress == SkipProgress::DropCode;
-    }
+    void skipRow(const QString& reason, const QByteArray& gbkLogLine = {},
+                 SkipProgress progress = SkipProgress::KeepCode);
     void log(const QByteArray& gbkLine);
     void log(const QString& line);
 
@@ -124,6 +127,7 @@ private:
     void commitBeforeError();
     void runControl(db::Query& statement);
     void countRow(bool skipped);
+    void reject(int row, const QByteArray& code, const QString& reason, const QString& log);
     void confirmRows();
     void flushRows();
 
@@ -164,6 +168,9 @@ private:
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
     bool m_inWalk = false;
+    int m_walkRow = 0;       // the row being converted, from 1
+    QByteArray m_walkCode;   // and its code
+    QString m_walkTable;     // the walk's source table
     // PostgreSQL targets: the rows of a walk whose writes wait in the pipeline,
     // with what they show (log lines, by how many of the row's writes preceded
     // them) once the database has taken them.
@@ -172,6 +179,8 @@ private:
         QByteArray code;
         bool skipped = false;
         QList<std::pair<int, QString>> logs;
+        QString rejectReason; // a skipped row's, listed once the row is confirmed
+        QString rejectLog;
     };
     bool m_deferred = false;
     std::vector<PendingRow> m_unconfirmed;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+namespace shell {
+
+// A source row a conversion skipped or the target refused.
+struct Reject {
+    QString operation; // the operation's title
+    QString table;     // the source table of the walk
+    int row = 0;       // position in the walk, from 1
+    QString key;       // the row's code as the progress line shows it
+    QString reason;
+    QString log;       // the log-pane line of the row, or the error text
+};
+
+// The rejected rows of one or more runs as a CSV file in UTF-8 with a BOM, so
+// that spreadsheet programs read the Chinese texts. The file is made at the
+// first row unless made at once; add never throws: a file that cannot be
+// written is reported by error().
+class RejectReport {
+public:
+    enum class Create { Now, AtFirstRow };
+    explicit RejectReport(QString path, Create when = Create::AtFirstRow);
+
+    void add(const Reject& reject);
+    const QString& path() const { return m_path; }
+    int count() const { return m_count; }
+    bool made() const { return m_file.isOpen(); }
+    // Empty while every row went in.
+    const QString& error() const { return m_error; }
+
+private:
+    bool make();
+
+    QString m_path;
+    QFile m_file;
+    int m_count = 0;
+    QString m_error;
+};
+
+// One CSV field: quoted when it holds a comma, a quote or a line break.
+QString csvField(const QString& value);
+
+} // namespace shell
