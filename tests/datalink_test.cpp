@@ -1,4 +1,5 @@
 #include "db/datalink.h"
+#include "support/testdb.h"
 #include "textutil/error.h"
 
 #include <gtest/gtest.h>
@@ -149,13 +150,33 @@ TEST(DataLink, SqlServerProviders)
                                               .arg(QLatin1String(provider)));
         EXPECT_EQ(link.driver, QStringLiteral("QODBC")) << provider;
         EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
-                                                    "DATABASE={shop};UID={sa};PWD={pw};MARS_Connection=Yes"));
+                                                    "DATABASE={shop};UID={sa};PWD={pw};Encrypt=no;TrustServerCertificate=no;"
+                                                    "MARS_Connection=Yes"));
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
-    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa};MARS_Connection=Yes"));
+    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa};"
+                                               "Encryption=off;ClientCharset=UTF-8;MARS_Connection=Yes"));
+
+    // Encryption only when the file asks for it; the certificate trusted only when it says so.
+    const auto connection = [](const QString& keys, const QStringList& drivers) {
+        const QMap<QString, QString> a =
+            odbcAttributes(parse(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;") + keys, drivers).databaseName);
+        return a.value("ENCRYPT", a.value("ENCRYPTION")) + u'/' + a.value("TRUSTSERVERCERTIFICATE");
+    };
+    const QStringList kDriver17 = {QStringLiteral("ODBC Driver 17 for SQL Server")};
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=True;Trust Server Certificate=True"), kDriver18),
+              QStringLiteral("yes/yes"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=Mandatory"), kDriver18), QStringLiteral("yes/no"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=Strict"), kDriver18), QStringLiteral("strict/no"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=Strict"), kDriver17), QStringLiteral("yes/no"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=False;Trust Server Certificate=true"), kDriver17),
+              QStringLiteral("no/yes"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=True"), kFreeTds), QStringLiteral("require/"));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Use Encryption for Data=maybe"))
+                    .contains(QStringLiteral("Use Encryption for Data \"maybe\" 无效")));
 
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Integrated Security=SSPI"))
                     .contains(QStringLiteral("User ID 和 Password")));
@@ -191,7 +212,7 @@ TEST(DataLink, Msdasql)
     EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
 
     link = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
-    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1}"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1};ClientCharset=UTF-8"));
     EXPECT_EQ(link.password, QStringLiteral("s;1"));
     EXPECT_EQ(link.description, QStringLiteral("ODBC DRIVER=FreeTDS;SERVER=h"));
 
@@ -314,7 +335,8 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("ODBCINSTINI", oldInstIni);
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
-    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};MARS_Connection=Yes"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};Encrypt=no;"
+                                                "TrustServerCertificate=no;MARS_Connection=Yes"));
 }
 
 TEST(DataLink, NoMessageHoldsThePassword)

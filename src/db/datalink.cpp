@@ -1,5 +1,6 @@
 #include "db/datalink.h"
 
+#include "db/odbc_connection.h"
 #include "textutil/error.h"
 
 #include <QDir>
@@ -425,6 +426,42 @@ private:
                                   .arg(sqlServerDrivers().join(QStringLiteral(", ")))));
     }
 
+    // A key's value among the given words (any case); 0 when the key is absent or empty.
+    int choice(const char* key, const char* shownKey, std::initializer_list<std::pair<const char*, int>> words) const
+    {
+        const QString v = value(key).trimmed();
+        if (v.isEmpty())
+            return 0;
+        for (const auto& [word, level] : words)
+            if (v.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+                return level;
+        fail(fileText(m_path, QStringLiteral("中的 %1 \"%2\" 无效").arg(QLatin1String(shownKey), v)));
+    }
+
+    // The file's "Use Encryption for Data" (OLE DB: True/False; Microsoft's newer providers also
+    // Optional/Mandatory/Strict) and "Trust Server Certificate" in the terms of the ODBC driver. Without
+    // them the link is not encrypted and a certificate is validated, as with the older providers. Each
+    // driver is told explicitly: Driver 18 would otherwise encrypt and validate by default.
+    QStringList encryption(const QString& driver) const
+    {
+        // 0 off, 1 on, 2 strict (TDS 8: encrypted before the login, always validated).
+        const int encrypt = choice("use encryption for data", "Use Encryption for Data",
+                                   {{"false", 0}, {"no", 0}, {"optional", 0}, {"true", 1}, {"yes", 1},
+                                    {"mandatory", 1}, {"strict", 2}});
+        const bool trust = choice("trust server certificate", "Trust Server Certificate",
+                                  {{"false", 0}, {"no", 0}, {"true", 1}, {"yes", 1}}) != 0;
+        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) {
+            // FreeTDS 1.3 knows no strict mode, validates a certificate only when its configuration names a CA
+            // file, and reads the server's text in the client character set given here.
+            return {QStringLiteral("Encryption=") + (encrypt ? QStringLiteral("require") : QStringLiteral("off")),
+                    QStringLiteral("ClientCharset=UTF-8")};
+        }
+        const bool strict = encrypt == 2 && driver.contains(QLatin1String("18"));
+        return {QStringLiteral("Encrypt=") + (strict ? QStringLiteral("strict")
+                                                     : encrypt ? QStringLiteral("yes") : QStringLiteral("no")),
+                QStringLiteral("TrustServerCertificate=") + (trust ? QStringLiteral("yes") : QStringLiteral("no"))};
+    }
+
     ConnectionSpec sqlServer() const
     {
         rejectIntegratedSecurity();
@@ -459,6 +496,7 @@ private:
             parts << QStringLiteral("UID=") + odbcQuote(user);
         if (!m_password.isEmpty())
             parts << QStringLiteral("PWD=") + odbcQuote(m_password);
+        parts << encryption(driver);
         // A walk keeps its source rows open while lookups run on the same
         // connection: SQL Server needs multiple active result sets for that.
         parts << QStringLiteral("MARS_Connection=Yes");
@@ -513,6 +551,11 @@ private:
         };
         add(QLatin1String("UID"), user, "User ID");
         add(QLatin1String("PWD"), password, "Password");
+        // FreeTDS reads the server's text in the client character set; without one it follows the locale.
+        const auto* driverAttr = findAttribute(attrs, QLatin1String("DRIVER"));
+        if (driverAttr && driverAttr->second.trimmed().compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0
+            && !findAttribute(attrs, QLatin1String("ClientCharset")))
+            connection += QLatin1String(";ClientCharset=UTF-8");
 
         QStringList shown;
         for (const auto& a : attrs) {
@@ -585,25 +628,6 @@ ConnectionSpec parse(const QByteArray& bytes, const QString& baseDir, const QStr
     return Builder(parseInitString(init, path), baseDir, path, drivers).build();
 }
 
-void readIniSections(const QString& fileName, QStringList* out)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine(64 * 1024)).trimmed();
-        if (line.size() < 3 || !line.startsWith(QLatin1Char('[')) || !line.endsWith(QLatin1Char(']')))
-            continue;
-        const QString name = line.mid(1, line.size() - 2).trimmed();
-        // [ODBC] holds driver-manager settings and [ODBC Drivers] is an index, not drivers.
-        if (name.isEmpty() || name.compare(QLatin1String("ODBC"), Qt::CaseInsensitive) == 0
-            || name.compare(QLatin1String("ODBC Drivers"), Qt::CaseInsensitive) == 0
-            || out->contains(name, Qt::CaseInsensitive))
-            continue;
-        out->append(name);
-    }
-}
-
 } // namespace
 
 ConnectionSpec readDataLink(const QString& udlPath)
@@ -633,19 +657,7 @@ ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, co
     return parse(bytes, baseDir, pathForMessages, &installedOdbcDrivers);
 }
 
-QStringList installedOdbcDrivers()
-{
-    QStringList drivers;
-    QString dir = qEnvironmentVariable("ODBCSYSINI");
-    QString name = qEnvironmentVariable("ODBCINSTINI");
-    if (dir.isEmpty())
-        dir = QStringLiteral("/etc");
-    if (name.isEmpty())
-        name = QStringLiteral("odbcinst.ini");
-    readIniSections(QDir(dir).filePath(name), &drivers);
-    readIniSections(QDir::home().filePath(QStringLiteral(".odbcinst.ini")), &drivers);
-    return drivers;
-}
+QStringList installedOdbcDrivers() { return odbc::drivers(); }
 
 QString odbcQuote(const QString& value)
 {

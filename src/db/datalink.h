@@ -29,8 +29,7 @@ ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, co
 ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
                              const QStringList& installedOdbcDrivers);
 
-// The ODBC drivers registered with unixODBC: the section names of the system odbcinst.ini ($ODBCSYSINI or /etc,
-// file name $ODBCINSTINI or odbcinst.ini) and of ~/.odbcinst.ini.
+// The ODBC drivers registered with the driver manager (SQLDrivers).
 QStringList installedOdbcDrivers();
 
 // An ODBC connection string attribute value in {...} quoting ("}" doubled), so a value can never add attributes.

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "textutil/error.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace db::odbc {
+
+// A call refused by the driver manager or the driver: the first diagnostic
+// record's SQLSTATE and native error code, and every record's own text.
+class Failure : public belmire::Error {
+public:
+    Failure(QString text, QString state, int native)
+        : belmire::Error(std::move(text)), m_state(std::move(state)), m_native(native)
+    {
+    }
+    const QString& state() const { return m_state; }
+    int native() const { return m_native; }
+    // The link to the server is gone (SQLSTATE class 08, or a communication
+    // failure the driver reports as such).
+    bool lostConnection() const;
+    // A lock wait ran out: SQL Server's LOCK_TIMEOUT (1222), a query timeout
+    // (HYT00), PostgreSQL's lock_timeout (55P03), SQLite busy.
+    bool lockTimeout() const;
+    // SQL Server chose this session as a deadlock victim (1205); the server has
+    // rolled the transaction back.
+    bool deadlock() const;
+
+private:
+    QString m_state;
+    int m_native;
+};
+
+// The drivers registered with the driver manager (SQLDrivers), by name.
+QStringList drivers();
+
+// What kind of database answers behind a link, from its SQL_DBMS_NAME.
+enum class Dbms { SqlServer, PostgreSQL, SQLite, Other };
+Dbms dbmsKind(const QString& dbmsName);
+
+// One ODBC connection (SQLDriverConnectW), text passed as UTF-16 throughout.
+class Connection {
+public:
+    Connection() = default;
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Connects with a full connection string, without prompting. Throws Failure.
+    void open(const QString& connectionString);
+    void close();
+    bool isOpen() const { return m_dbc != nullptr; }
+    void* handle() const { return m_dbc; }
+
+    // SQL_DBMS_NAME of the connected database.
+    QString dbmsName() const;
+    QString driverName() const;
+
+    // Transactions through the driver (SQL_ATTR_AUTOCOMMIT and SQLEndTran).
+    void setAutocommit(bool on);
+    void endTransaction(bool commit);
+
+    // Runs one statement without parameters, discarding any result. Throws Failure.
+    void execute(const QString& statement);
+
+private:
+    QString info(unsigned short type) const;
+    void* m_dbc = nullptr;
+};
+
+} // namespace db::odbc

@@ -1,0 +1,361 @@
+#include "db/odbc_statement.h"
+
+#include "db/odbc_calls.h"
+#include "textutil/gbk.h"
+
+#include <QDate>
+#include <QDateTime>
+
+#include <cstring>
+
+namespace db::odbc {
+namespace {
+
+// Characters read per SQLGetData call before a long value is asked for the rest.
+constexpr size_t kPieceUnits = 256;
+// Texts up to this many characters are declared with this one size, so a
+// statement keeps one parameter shape (SQL Server caches one plan for it).
+constexpr SQLULEN kTextColumnSize = 4000;
+
+bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+
+} // namespace
+
+Markers markers(const QString& text)
+{
+    Markers m;
+    m.text.reserve(text.size());
+    QChar quote;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            m.text += c;
+            continue;
+        }
+        if (c == u'\'' || c == u'"') {
+            quote = c;
+            m.text += c;
+            continue;
+        }
+        if (c == u':' && i + 1 < n && text[i + 1] == u':') { // a PostgreSQL cast
+            m.text += QStringLiteral("::");
+            ++i;
+            continue;
+        }
+        if (c == u':' && i + 1 < n && isNameChar(text[i + 1])) {
+            qsizetype end = i + 1;
+            while (end < n && isNameChar(text[end]))
+                ++end;
+            const QString name = text.mid(i + 1, end - i - 1);
+            int k = m.parameter(name);
+            if (k < 0) {
+                k = int(m.names.size());
+                m.names.append(name);
+            }
+            m.markers.push_back(k);
+            m.text += u'?';
+            i = end - 1;
+            continue;
+        }
+        m.text += c;
+    }
+    return m;
+}
+
+Statement::Statement(Connection& connection) : m_connection(connection)
+{
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection.handle()), &stmt)))
+        throw diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection.handle()));
+    m_stmt = stmt;
+}
+
+Statement::~Statement()
+{
+    if (m_stmt)
+        SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+}
+
+void Statement::fail() const { throw diagnostics(SQL_HANDLE_STMT, m_stmt); }
+
+void Statement::check(short rc) const
+{
+    if (!SQL_SUCCEEDED(rc))
+        fail();
+}
+
+void Statement::prepare(const QString& text)
+{
+    closeCursor();
+    m_markers = markers(text);
+    m_values.assign(m_markers.names.size(), Value());
+    for (int k = 0; k < int(m_values.size()); ++k)
+        bindNull(k);
+    m_columns.clear();
+    std::vector<SQLWCHAR> wide = toWide(m_markers.text);
+    check(SQLPrepareW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1)));
+}
+
+void Statement::bindText(int index, const QByteArray& gbkText)
+{
+    Value& v = m_values[size_t(index)];
+    const QString text = gbk::toUnicode(gbkText);
+    v.cType = SQL_C_WCHAR;
+    v.sqlType = SQL_WVARCHAR;
+    v.data = QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+    v.indicator = v.data.size();
+    // Never 0: Microsoft's drivers refuse a size of 0 (HY104), which an empty text would give.
+    v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(text.size()));
+    v.digits = 0;
+}
+
+void Statement::bindAmount(int index, Amount value)
+{
+    Value& v = m_values[size_t(index)];
+    v.cType = SQL_C_CHAR;
+    v.sqlType = SQL_DECIMAL;
+    v.data = value.toLatin1();
+    v.indicator = v.data.size();
+    v.columnSize = 19;
+    v.digits = 4;
+}
+
+void Statement::bindInteger(int index, qint64 value)
+{
+    Value& v = m_values[size_t(index)];
+    v.cType = SQL_C_SBIGINT;
+    v.sqlType = SQL_BIGINT;
+    v.data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+    v.indicator = 0;
+    v.columnSize = 19;
+    v.digits = 0;
+}
+
+void Statement::bindNumber(int index, double value)
+{
+    Value& v = m_values[size_t(index)];
+    v.cType = SQL_C_DOUBLE;
+    v.sqlType = SQL_DOUBLE;
+    v.data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+    v.indicator = 0;
+    v.columnSize = 15;
+    v.digits = 0;
+}
+
+void Statement::bindNull(int index)
+{
+    Value& v = m_values[size_t(index)];
+    v.cType = SQL_C_WCHAR;
+    v.sqlType = SQL_WVARCHAR;
+    v.data = QByteArray(2, '\0');
+    v.indicator = SQL_NULL_DATA;
+    v.columnSize = kTextColumnSize;
+    v.digits = 0;
+}
+
+void Statement::bindAll()
+{
+    for (size_t m = 0; m < m_markers.markers.size(); ++m) {
+        Value& v = m_values[size_t(m_markers.markers[m])];
+        // An empty buffer would be a null pointer; the driver reads nothing at length 0 anyway.
+        if (v.data.isEmpty())
+            v.data = QByteArray(2, '\0');
+        auto* indicator = reinterpret_cast<SQLLEN*>(&v.indicator);
+        check(SQLBindParameter(m_stmt, SQLUSMALLINT(m + 1), SQL_PARAM_INPUT, v.cType, v.sqlType, v.columnSize,
+                               v.digits, v.data.data(), SQLLEN(v.data.size()), indicator));
+    }
+}
+
+void Statement::execute()
+{
+    closeCursor();
+    bindAll();
+    const SQLRETURN rc = SQLExecute(m_stmt);
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+        fail();
+    describe();
+}
+
+void Statement::executeDirect(const QString& text)
+{
+    closeCursor();
+    m_markers = Markers();
+    m_values.clear();
+    m_columns.clear();
+    std::vector<SQLWCHAR> wide = toWide(text);
+    const SQLRETURN rc = SQLExecDirectW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1));
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+        fail();
+    describe();
+}
+
+qint64 Statement::rowsAffected() const
+{
+    SQLLEN n = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(m_stmt, &n)))
+        return -1;
+    return qint64(n);
+}
+
+void Statement::describe()
+{
+    SQLSMALLINT count = 0;
+    check(SQLNumResultCols(m_stmt, &count));
+    m_cursor = count > 0;
+    if (count == 0) {
+        m_columns.clear();
+        m_row.clear();
+        return;
+    }
+    if (int(m_columns.size()) == count)
+        return; // the same statement again gives the same columns
+    m_columns.assign(size_t(count), Column());
+    for (SQLSMALLINT k = 0; k < count; ++k) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        check(SQLDescribeColW(m_stmt, SQLUSMALLINT(k + 1), name, SQLSMALLINT(std::size(name)), &nameLength, &type,
+                              &size, &digits, &nullable));
+        Column& c = m_columns[size_t(k)];
+        c.name = fromWide(name, qMin<qsizetype>(nameLength, qsizetype(std::size(name)) - 1));
+        c.sqlType = type;
+        switch (type) {
+        case SQL_BIT:
+            c.cType = SQL_C_BIT;
+            break;
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+        case SQL_BIGINT:
+            c.cType = SQL_C_SBIGINT;
+            break;
+        case SQL_REAL:
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            c.cType = SQL_C_DOUBLE;
+            break;
+        case SQL_TYPE_DATE:
+            c.cType = SQL_C_TYPE_DATE;
+            break;
+        case SQL_TYPE_TIMESTAMP:
+            c.cType = SQL_C_TYPE_TIMESTAMP;
+            break;
+        case SQL_BINARY:
+        case SQL_VARBINARY:
+        case SQL_LONGVARBINARY:
+            c.cType = SQL_C_BINARY;
+            break;
+        default: // texts, decimals (read as their exact text), times, anything else
+            c.cType = SQL_C_WCHAR;
+            break;
+        }
+    }
+}
+
+bool Statement::next()
+{
+    if (!m_cursor)
+        return false;
+    const SQLRETURN rc = SQLFetch(m_stmt);
+    if (rc == SQL_NO_DATA) {
+        closeCursor();
+        return false;
+    }
+    check(rc);
+    // Every column is read now, in order: drivers need not give columns back in any other order.
+    m_row.resize(qsizetype(m_columns.size()));
+    for (size_t k = 0; k < m_columns.size(); ++k)
+        m_row[qsizetype(k)] = readColumn(int(k), m_columns[k]);
+    return true;
+}
+
+QVariant Statement::readColumn(int column, const Column& c)
+{
+    const auto col = SQLUSMALLINT(column + 1);
+    SQLLEN indicator = 0;
+    switch (c.cType) {
+    case SQL_C_BIT: {
+        unsigned char v = 0;
+        check(SQLGetData(m_stmt, col, SQL_C_BIT, &v, sizeof v, &indicator));
+        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(v != 0);
+    }
+    case SQL_C_SBIGINT: {
+        SQLBIGINT v = 0;
+        check(SQLGetData(m_stmt, col, SQL_C_SBIGINT, &v, sizeof v, &indicator));
+        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(qlonglong(v));
+    }
+    case SQL_C_DOUBLE: {
+        double v = 0;
+        check(SQLGetData(m_stmt, col, SQL_C_DOUBLE, &v, sizeof v, &indicator));
+        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(v);
+    }
+    case SQL_C_TYPE_DATE: {
+        SQL_DATE_STRUCT v{};
+        check(SQLGetData(m_stmt, col, SQL_C_TYPE_DATE, &v, sizeof v, &indicator));
+        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(QDate(v.year, v.month, v.day));
+    }
+    case SQL_C_TYPE_TIMESTAMP: {
+        SQL_TIMESTAMP_STRUCT v{};
+        check(SQLGetData(m_stmt, col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &indicator));
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        return QDateTime(QDate(v.year, v.month, v.day),
+                         QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)));
+    }
+    default:
+        break;
+    }
+    // Texts and bytes come in pieces when longer than the buffer; the pieces are
+    // joined first and only the whole value is decoded, so a character split
+    // between two pieces stays whole.
+    const bool wide = c.cType == SQL_C_WCHAR;
+    if (m_buffer.size() < kPieceUnits)
+        m_buffer.resize(kPieceUnits);
+    QByteArray joined;
+    for (;;) {
+        const SQLLEN bufferBytes = SQLLEN(m_buffer.size() * sizeof(char16_t));
+        const SQLRETURN rc = SQLGetData(m_stmt, col, c.cType, m_buffer.data(), bufferBytes, &indicator);
+        if (rc == SQL_NO_DATA) // every piece has been read
+            break;
+        check(rc);
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        // A piece fills the buffer but for the terminator a text gets.
+        const SQLLEN room = wide ? bufferBytes - SQLLEN(sizeof(char16_t)) : bufferBytes;
+        const bool more = rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > room);
+        const SQLLEN got = more ? room : indicator;
+        joined.append(reinterpret_cast<const char*>(m_buffer.data()), qsizetype(got));
+        if (!more)
+            break;
+        // Knowing the rest, ask for it whole in the next call.
+        if (indicator != SQL_NO_TOTAL && size_t(indicator - room) / sizeof(char16_t) + 2 > m_buffer.size())
+            m_buffer.resize(size_t(indicator - room) / sizeof(char16_t) + 2);
+    }
+    if (!wide)
+        return joined;
+    return QString(reinterpret_cast<const QChar*>(joined.constData()), joined.size() / qsizetype(sizeof(char16_t)));
+}
+
+QByteArray Statement::text(int column) const
+{
+    const QVariant& v = m_row[qsizetype(column)];
+    if (v.isNull())
+        return {};
+    if (v.typeId() == QMetaType::QString)
+        return gbk::fromUnicode(v.toString());
+    if (v.typeId() == QMetaType::QByteArray)
+        return v.toByteArray();
+    return v.toString().toLatin1();
+}
+
+void Statement::closeCursor()
+{
+    if (m_cursor)
+        SQLFreeStmt(m_stmt, SQL_CLOSE);
+    m_cursor = false;
+}
+
+} // namespace db::odbc

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "db/amount.h"
+#include "db/odbc_connection.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+#include <vector>
+
+namespace db::odbc {
+
+// A statement text with named parameters (":name") in the form ODBC takes:
+// each name outside quotes becomes a "?" marker; a name used twice is two
+// markers fed from one value.
+struct Markers {
+    QString text;
+    QList<QString> names;     // one value per name, in the order first met
+    std::vector<int> markers; // for each "?" in order, its index into names
+    int parameter(const QString& name) const { return int(names.indexOf(name)); }
+};
+Markers markers(const QString& text);
+
+// One statement handle: prepared once and executed many times with values
+// bound by position, or run directly. Texts go in and come out as GBK bytes and
+// travel as UTF-16 (SQL_C_WCHAR), so nothing depends on the driver's or the
+// system's narrow character set. Every failure throws Failure.
+class Statement {
+public:
+    explicit Statement(Connection& connection);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Prepares a text with named parameters.
+    void prepare(const QString& text);
+    int parameter(const QString& name) const { return m_markers.parameter(name); }
+    int parameterCount() const { return int(m_markers.names.size()); }
+    // Values by parameter index (from parameter()); kept until the next bind.
+    void bindText(int index, const QByteArray& gbkText);
+    void bindAmount(int index, Amount value);
+    void bindInteger(int index, qint64 value);
+    void bindNumber(int index, double value);
+    void bindNull(int index);
+
+    // Runs the prepared statement; its rows, if any, are then read with next().
+    void execute();
+    // Runs a text as it is, without parameters.
+    void executeDirect(const QString& text);
+    // Rows the last execution changed; -1 when the driver does not say.
+    qint64 rowsAffected() const;
+
+    bool next();
+    void closeCursor();
+    int columnCount() const { return int(m_columns.size()); }
+    QString columnName(int column) const { return m_columns[size_t(column)].name; }
+    bool isNull(int column) const { return m_row[size_t(column)].isNull(); }
+    // The value as read: QString for texts and decimals, qlonglong, double,
+    // bool, QDate, QDateTime, QByteArray for binary; a null QVariant for NULL.
+    const QVariant& value(int column) const { return m_row[size_t(column)]; }
+    QByteArray text(int column) const; // GBK; NULL -> ""
+
+private:
+    struct Column {
+        QString name;
+        short sqlType = 0;
+        short cType = 0;
+    };
+    struct Value {
+        short cType = 0;
+        short sqlType = 0;
+        unsigned long long columnSize = 0;
+        short digits = 0;
+        QByteArray data;
+        long long indicator = 0;
+    };
+    void bindAll();
+    void describe();
+    QVariant readColumn(int column, const Column& c);
+    [[noreturn]] void fail() const;
+    void check(short rc) const;
+
+    Connection& m_connection;
+    void* m_stmt = nullptr;
+    Markers m_markers;
+    std::vector<Value> m_values;
+    std::vector<Column> m_columns;
+    QList<QVariant> m_row;
+    std::vector<char16_t> m_buffer; // pieces of a long value
+    bool m_cursor = false;
+};
+
+} // namespace db::odbc
