@@ -148,7 +148,7 @@ TEST(DataLink, SqlServerProviders)
         const ConnectionSpec link = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
                                                          "Initial Catalog=shop;User ID=sa;Password=pw")
                                               .arg(QLatin1String(provider)));
-        EXPECT_EQ(link.driver, QStringLiteral("QODBC")) << provider;
+        EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
         EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
                                                     "DATABASE={shop};UID={sa};PWD={pw};Encrypt=no;TrustServerCertificate=no;"
                                                     "MARS_Connection=Yes"));
@@ -207,7 +207,7 @@ TEST(DataLink, OdbcQuotingKeepsValuesInside)
 TEST(DataLink, Msdasql)
 {
     ConnectionSpec link = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
-    EXPECT_EQ(link.driver, QStringLiteral("QODBC"));
+    EXPECT_EQ(link.driver, QStringLiteral("ODBC"));
     EXPECT_EQ(link.databaseName, QStringLiteral("DSN={shop};UID={sa};PWD={pw}"));
     EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
 
@@ -364,18 +364,6 @@ TEST(DataLink, NoMessageHoldsThePassword)
     EXPECT_EQ(db::maskSecret(QStringLiteral("text"), QString()), QStringLiteral("text"));
 }
 
-TEST(DataLink, QtOdbcDatabaseName)
-{
-    // Qt's ODBC driver puts "DSN=" in front of a string without DRIVER=/SERVER=, so it must be taken off first.
-    EXPECT_EQ(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=MSDASQL;Data Source=shop;User ID=sa"))),
-              QStringLiteral("{shop};UID={sa}"));
-    const ConnectionSpec server = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv"));
-    EXPECT_EQ(db::qtOdbcDatabaseName(server), server.databaseName);
-    EXPECT_EQ(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=MSDASQL;Extended Properties='FILEDSN=/a/b.dsn'"))),
-              QStringLiteral("/a/b.dsn"));
-    EXPECT_THROW(db::qtOdbcDatabaseName(parse(QStringLiteral("Provider=SQLOLEDB;Data Source=db.dsn.local"))),
-                 belmire::Error);
-}
 
 TEST(DataLink, FuzzedFilesOnlyParseOrFail)
 {

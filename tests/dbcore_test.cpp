@@ -2,7 +2,9 @@
 #include "db/connection.h"
 #include "db/dialect.h"
 #include "db/query.h"
+#include "support/testdb.h"
 #include "textutil/error.h"
+#include "textutil/gbk.h"
 
 #include <gtest/gtest.h>
 
@@ -132,4 +134,58 @@ TEST(Fields, ReadWithTheNullRules)
     EXPECT_FALSE(db::variantTruth(QVariant(0)));
     EXPECT_FALSE(db::variantDate(QVariant()).isValid());
     EXPECT_EQ(db::variantDate(QVariant(QStringLiteral("1990-05-06 00:00:00"))), QDate(1990, 5, 6));
+}
+
+// Through the SQLite and PostgreSQL ODBC drivers: the dialect follows the
+// database's own name, texts go in and come back whole (a long one read in
+// pieces, an empty one bound as empty), and another database is refused by name.
+TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("库 一.db"));
+    testing_support::SqliteDb file(dir.path(), QStringLiteral("库 一.db"), QString());
+    file.exec(QStringLiteral("create table t (k varchar(8), v text);"));
+    std::vector<std::pair<QString, Dialect>> links = {{testing_support::odbcSqliteLink(path), Dialect::SQLite}};
+    std::unique_ptr<testing_support::PostgresDb> pg;
+    if (testing_support::PostgresDb::available()) {
+        pg = std::make_unique<testing_support::PostgresDb>(dir.filePath(QStringLiteral("pg.udl")), QString());
+        pg->exec(QStringLiteral("create table t (k varchar(8), v text);"));
+        links.push_back({testing_support::odbcPostgresLink(pg->name()), Dialect::PostgreSQL});
+    }
+    const QByteArray longText = gbk::fromUnicode(QString(700, QChar(0x5f20)) + QStringLiteral("丰"));
+    for (const auto& [link, dialect] : links) {
+        const QString udl = dir.filePath(QStringLiteral("link.udl"));
+        testing_support::writeUdl(udl, link);
+        db::Connection c(QStringLiteral("目标"));
+        c.open(udl);
+        EXPECT_EQ(c.dialect(), dialect);
+        c.exec(QStringLiteral("TRUNCATE TABLE t"));
+        db::Query insert(c);
+        insert.setText(QStringLiteral("insert into t (k, v) values (:k, :v)"));
+        insert.bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张三丰")));
+        insert.bindText(QStringLiteral("v"), longText);
+        insert.exec();
+        insert.bindText(QStringLiteral("k"), QByteArray());
+        insert.bindText(QStringLiteral("v"), QByteArray());
+        insert.exec();
+        db::Query read(c);
+        read.setText(QStringLiteral("select top 2 k, v from t order by k desc"));
+        read.open();
+        ASSERT_TRUE(read.next());
+        EXPECT_EQ(gbk::toUnicode(read.text(QStringLiteral("k"))), QStringLiteral("张三丰"));
+        EXPECT_EQ(read.text(QStringLiteral("v")), longText);
+        ASSERT_TRUE(read.next());
+        EXPECT_FALSE(read.isNull(QStringLiteral("k")));
+        EXPECT_TRUE(read.text(QStringLiteral("v")).isEmpty());
+        EXPECT_FALSE(read.next());
+    }
+    EXPECT_EQ(db::odbcDialect(QStringLiteral("Microsoft SQL Server"), QString()), Dialect::SqlServer);
+    try {
+        db::odbcDialect(QStringLiteral("Oracle"), QStringLiteral("目标数据库 ODBC DSN=erp"));
+        ADD_FAILURE() << "no error";
+    } catch (const belmire::Error& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("目标数据库 ODBC DSN=erp 是 Oracle，不受支持（ODBC 连接只能连到 SQL Server、"
+                                              "PostgreSQL 或 SQLite）"));
+    }
 }

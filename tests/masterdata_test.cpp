@@ -1,11 +1,13 @@
 // Warehouses, goods areas and the clear operations, SQLite to SQLite and
-// SQLite to PostgreSQL, for both programs.
+// SQLite to PostgreSQL, for both programs; whole shops through ODBC links.
 #include "support/testdb.h"
+#include "textutil/scramble.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 using namespace testing_support;
 using shell::Family;
@@ -138,6 +140,107 @@ TEST_P(MasterData, MissingDataLinkFileIsAnErrorNamingIt)
     ASSERT_FALSE(r.ok);
     EXPECT_TRUE(fe.errors.value(0).contains(QStringLiteral("数据库连接1.udl"))) << fe.errors.value(0).toStdString();
     EXPECT_FALSE(fe.errors.value(0).contains(qEnvironmentVariable("BELMIRE_PG_PASSWORD", QStringLiteral("\x01"))));
+}
+
+namespace {
+
+// Every row of every target table, each table sorted.
+QStringList dump(TestDb& db)
+{
+    const QStringList tables = db.rows(db.isPostgres() ? QStringLiteral("select table_name from information_schema.tables "
+                                                                         "where table_schema='public' order by 1")
+                                                       : QStringLiteral("select name from sqlite_master where type='table' "
+                                                                        "order by 1"));
+    QStringList out;
+    for (const QString& t : tables) {
+        QStringList rows = db.rows(QStringLiteral("select * from %1").arg(t));
+        rows.sort();
+        out << t + u':' + QString::number(rows.size());
+        out += rows;
+    }
+    return out;
+}
+
+struct ShopRun {
+    QStringList target;
+    QStringList log;
+    QStringList results;
+};
+
+ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targetUdl, TestDb& target)
+{
+    const QStringList ids = {QStringLiteral("warehouses"), QStringLiteral("goods-areas"),
+                             QStringLiteral("categories"), QStringLiteral("suppliers"),
+                             family == Family::V67 ? QStringLiteral("products-v7") : QStringLiteral("products"),
+                             QStringLiteral("stock"), QStringLiteral("members")};
+    RecordingFrontend fe;
+    ShopRun out;
+    textutil::setScrambleRandomSource([] { return std::uint8_t(7); }); // check texts comparable
+    shell::RunFrame frame(fe, sourceUdl, targetUdl);
+    frame.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)); });
+    for (const QString& id : ids) {
+        const shell::RunResult r = frame.run(*shell::findOperation(family, id));
+        out.results << QStringLiteral("%1 %2 %3/%4/%5 %6")
+                           .arg(id, r.ok ? QStringLiteral("ok") : r.message)
+                           .arg(r.rowsRead)
+                           .arg(r.rowsWritten)
+                           .arg(r.rowsSkipped)
+                           .arg(fe.progress);
+        out.log += fe.log;
+    }
+    frame.disconnect();
+    textutil::setScrambleRandomSource({});
+    out.target = dump(target);
+    return out;
+}
+
+} // namespace
+
+// Source and target linked through MSDASQL and the real ODBC drivers give the
+// targets, log lines and counts of the native links, for both programs, with a
+// program folder whose name holds a blank and Chinese characters.
+TEST_P(MasterData, WholeShopsThroughOdbcMatchTheNativeLinks)
+{
+    REQUIRE_BACKEND(GetParam());
+    registerOdbcDrivers();
+    QTemporaryDir tmp;
+    const QDir dir(tmp.path() + QStringLiteral("/门店 数据"));
+    ASSERT_TRUE(dir.mkpath(QStringLiteral(".")));
+    for (const Family family : {Family::V67, Family::V1}) {
+        const QString name = family == Family::V67 ? QStringLiteral("v67") : QStringLiteral("v1");
+        QProcess gen;
+        gen.start(QStringLiteral("python3"), {sourceRoot() + QStringLiteral("/tools/gen_sample.py"), "--family", name,
+                                              "--size", "300", "--mess", "--out", dir.filePath(name + ".db")});
+        ASSERT_TRUE(gen.waitForFinished(120000) && gen.exitCode() == 0) << gen.readAllStandardError().toStdString();
+        const QString sourceNative = dir.filePath(QStringLiteral("源 native.udl"));
+        const QString sourceOdbc = dir.filePath(QStringLiteral("源 odbc.udl"));
+        writeUdl(sourceNative, QStringLiteral("Provider=SQLite;Data Source=%1.db").arg(name));
+        writeUdl(sourceOdbc, odbcSqliteLink(dir.filePath(name + ".db")));
+
+        ShopRun runs[2];
+        for (int odbc = 0; odbc < 2; ++odbc) {
+            const QString udl = dir.filePath(QStringLiteral("目标%1.udl").arg(odbc));
+            std::unique_ptr<TestDb> target;
+            if (GetParam() == Backend::SQLite) {
+                target = std::make_unique<SqliteDb>(dir.path(), QStringLiteral("目标 %1.db").arg(odbc),
+                                                    QStringLiteral("target_sqlite.sql"));
+                writeUdl(udl, odbc ? odbcSqliteLink(static_cast<SqliteDb&>(*target).path())
+                                   : QStringLiteral("Provider=SQLite;Data Source=目标 0.db"));
+            } else {
+                auto pg = std::make_unique<PostgresDb>(udl, QStringLiteral("target_postgresql.sql"));
+                if (odbc)
+                    writeUdl(udl, odbcPostgresLink(pg->name()));
+                target = std::move(pg);
+            }
+            runs[odbc] = convertAll(family, odbc ? sourceOdbc : sourceNative, udl, *target);
+        }
+        EXPECT_EQ(runs[1].results, runs[0].results) << name.toStdString();
+        EXPECT_EQ(runs[1].log, runs[0].log) << name.toStdString();
+        EXPECT_EQ(runs[1].target.size(), runs[0].target.size()) << name.toStdString();
+        for (qsizetype k = 0; k < qMin(runs[0].target.size(), runs[1].target.size()); ++k)
+            ASSERT_EQ(runs[1].target[k], runs[0].target[k]) << name.toStdString() << " line " << k;
+        EXPECT_GT(runs[0].target.size(), 300);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, MasterData, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -44,28 +44,28 @@ void Connection::open(const QString& udlPath)
     } else if (m_spec.driver == QLatin1String("QPSQL")) {
         m_dialect = Dialect::PostgreSQL;
     } else {
-        m_dialect = Dialect::SqlServer;
+        // ODBC: the database behind the link decides the dialect.
+        auto link = std::make_unique<OdbcLink>();
+        link->open(m_spec.databaseName, QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description));
+        m_dialect = link->dialect();
+        m_odbc = std::move(link);
+        m_connected = true;
+        return;
     }
     if (!QSqlDatabase::isDriverAvailable(m_spec.driver))
         throw belmire::Error(QStringLiteral("%1数据库驱动 %2 未安装").arg(m_role, m_spec.driver));
 
     m_name = QStringLiteral("belmire-%1-%2").arg(m_role).arg(g_counter.fetchAndAddRelaxed(1));
     QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
-    if (m_spec.driver == QLatin1String("QODBC")) {
-        // The connection string already holds the quoted login; Qt would append
-        // it again unquoted.
-        db.setDatabaseName(qtOdbcDatabaseName(m_spec));
-    } else {
-        db.setDatabaseName(m_spec.databaseName);
-        if (!m_spec.host.isEmpty())
-            db.setHostName(m_spec.host);
-        if (m_spec.port > 0)
-            db.setPort(m_spec.port);
-        if (!m_spec.user.isEmpty())
-            db.setUserName(m_spec.user);
-        if (!m_spec.password.isEmpty())
-            db.setPassword(m_spec.password);
-    }
+    db.setDatabaseName(m_spec.databaseName);
+    if (!m_spec.host.isEmpty())
+        db.setHostName(m_spec.host);
+    if (m_spec.port > 0)
+        db.setPort(m_spec.port);
+    if (!m_spec.user.isEmpty())
+        db.setUserName(m_spec.user);
+    if (!m_spec.password.isEmpty())
+        db.setPassword(m_spec.password);
     if (!m_spec.connectOptions.isEmpty())
         db.setConnectOptions(m_spec.connectOptions);
     if (!db.open()) {
@@ -93,6 +93,20 @@ void Connection::open(const QString& udlPath)
 
 void Connection::close()
 {
+    if (m_odbc) {
+        for (Query* q : std::as_const(m_queries))
+            q->dropStatement();
+        if (m_inTransaction) {
+            try {
+                m_odbc->rollback();
+            } catch (const belmire::Error&) {
+            }
+        }
+        m_odbc.reset();
+        m_inTransaction = false;
+        m_connected = false;
+        return;
+    }
     if (m_name.isEmpty())
         return;
     for (Query* q : std::as_const(m_queries))
@@ -115,7 +129,10 @@ void Connection::close()
     m_connected = false;
 }
 
-bool Connection::isOpen() const { return !m_name.isEmpty() && database().isOpen(); }
+bool Connection::isOpen() const
+{
+    return m_odbc ? m_odbc->isOpen() : !m_name.isEmpty() && database().isOpen();
+}
 
 QSqlDatabase Connection::database() const { return QSqlDatabase::database(m_name, false); }
 
@@ -151,6 +168,15 @@ void Connection::begin()
     flushDeferred();
     if (m_inTransaction)
         return;
+    if (m_odbc) {
+        try {
+            m_odbc->begin();
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, e.message()));
+        }
+        m_inTransaction = true;
+        return;
+    }
     QSqlDatabase db = database();
     if (!db.transaction())
         throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, errorText(db.lastError())));
@@ -162,6 +188,24 @@ void Connection::commit()
     flushDeferred();
     if (!m_inTransaction)
         return;
+    if (m_odbc) {
+        QString text;
+        if (faults::fail(faults::Kind::Commit)) {
+            text = errorText(faults::error(faults::Kind::Commit));
+        } else {
+            try {
+                m_odbc->commit();
+            } catch (const belmire::Error& e) {
+                text = e.message();
+            }
+        }
+        if (!text.isNull()) {
+            rollback();
+            throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, text));
+        }
+        m_inTransaction = false;
+        return;
+    }
     QSqlDatabase db = database();
     const bool injected = faults::fail(faults::Kind::Commit);
     if (injected || !db.commit()) {
@@ -179,13 +223,32 @@ void Connection::rollback()
         m_pipeline->discard();
     if (!m_inTransaction)
         return;
-    database().rollback();
     m_inTransaction = false;
+    if (m_odbc) {
+        try {
+            m_odbc->rollback();
+        } catch (const belmire::Error&) {
+            // A lost link has no transaction left to end.
+        }
+        return;
+    }
+    database().rollback();
 }
 
 void Connection::exec(const QString& statement)
 {
     flushDeferred();
+    if (m_odbc) {
+        const QString table = statementTable(statement);
+        if (faults::fail(faults::Kind::Execute))
+            throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(faults::error(faults::Kind::Execute))));
+        try {
+            m_odbc->execute(rewrite(statement, m_dialect));
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, e.message()));
+        }
+        return;
+    }
     QSqlQuery q(database());
     const bool injected = faults::fail(faults::Kind::Execute);
     if (injected || !q.exec(rewrite(statement, m_dialect))) {
@@ -194,6 +257,8 @@ void Connection::exec(const QString& statement)
         throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(error)));
     }
 }
+
+QString Connection::errorText(const odbc::Failure& failure) const { return m_odbc->errorText(failure); }
 
 QString Connection::errorText(const QSqlError& error) const
 {

@@ -2,6 +2,7 @@
 
 #include "db/datalink.h"
 #include "db/dialect.h"
+#include "db/odbc_link.h"
 #include "db/pg_pipeline.h"
 
 #include <QSqlDatabase>
@@ -39,6 +40,8 @@ public:
     // SQLite: the library handle of the open connection, for statements run
     // through the C library; nullptr otherwise.
     sqlite3* sqliteHandle() const { return m_sqlite; }
+    // ODBC links: the session; nullptr otherwise.
+    OdbcLink* odbc() const { return m_odbc.get(); }
     // Queries holding statements on the handle; closing drops their statements first.
     void attach(Query* query) { m_queries.insert(query); }
     void detach(Query* query) { m_queries.remove(query); }
@@ -73,6 +76,7 @@ public:
     // The database's own text of an error, with the password masked; a full disk
     // and a lost server connection say so and name the database.
     QString errorText(const QSqlError& error) const;
+    QString errorText(const odbc::Failure& failure) const;
 
 private:
     QString m_role;
@@ -83,6 +87,7 @@ private:
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
     sqlite3* m_sqlite = nullptr;
     std::unique_ptr<PgPipeline> m_pipeline;
+    std::unique_ptr<OdbcLink> m_odbc;
     bool m_deferring = false;
     int m_tag = 0;
     int m_position = 0;

@@ -19,8 +19,6 @@ namespace {
 constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 // No sensible data-link file comes near this; it keeps a wrong file from being read into memory whole.
 constexpr qsizetype kMaxFileBytes = 16 * 1024 * 1024;
-// What Qt's ODBC driver can hand to SQLDriverConnect (the length travels as SQLSMALLINT).
-constexpr qsizetype kMaxOdbcConnectionString = 32767;
 
 const QStringList& sqlServerDrivers()
 {
@@ -502,7 +500,7 @@ private:
         parts << QStringLiteral("MARS_Connection=Yes");
 
         ConnectionSpec link;
-        link.driver = QStringLiteral("QODBC");
+        link.driver = QStringLiteral("ODBC");
         link.databaseName = parts.join(QLatin1Char(';'));
         link.user = user;
         link.password = m_password;
@@ -567,7 +565,7 @@ private:
         const auto* uidAttr = findAttribute(attrs, QLatin1String("UID"));
 
         ConnectionSpec link;
-        link.driver = QStringLiteral("QODBC");
+        link.driver = QStringLiteral("ODBC");
         link.databaseName = connection;
         link.user = user.isEmpty() && uidAttr ? uidAttr->second : user;
         link.password = m_password;
@@ -661,6 +659,11 @@ QStringList installedOdbcDrivers() { return odbc::drivers(); }
 
 QString odbcQuote(const QString& value)
 {
+    // Only where needed: psqlODBC, for one, takes the braces of a quoted user name as part of the name.
+    const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{'))
+                       && !value.contains(QLatin1Char('}')) && value.trimmed() == value;
+    if (plain)
+        return value;
     QString quoted = value;
     quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
     return QLatin1Char('{') + quoted + QLatin1Char('}');
@@ -678,34 +681,6 @@ QString maskSecret(const QString& text, const QString& secret)
         masked.replace(quoted, QLatin1String("***"));
     masked.replace(secret, QLatin1String("***"));
     return masked;
-}
-
-QString qtOdbcDatabaseName(const ConnectionSpec& link)
-{
-    const QString& s = link.databaseName;
-    if (link.driver != QLatin1String("QODBC"))
-        return s;
-    const auto unusable = [&](const QString& why) {
-        throw belmire::Error(QStringLiteral("ODBC 连接 %1 无法使用：%2").arg(link.description, why));
-    };
-    if (s.size() > kMaxOdbcConnectionString)
-        unusable(QStringLiteral("连接串超过 32767 个字符"));
-    const QLatin1String fileDsn("FILEDSN=");
-    const QLatin1String dsn("DSN=");
-    if (s.contains(QLatin1String(".dsn"), Qt::CaseInsensitive)) {
-        // Qt puts "FILEDSN=" in front: only a string that begins with it survives, once that is taken off.
-        const QString rest = s.mid(fileDsn.size());
-        if (!s.startsWith(fileDsn, Qt::CaseInsensitive) || !rest.contains(QLatin1String(".dsn"), Qt::CaseInsensitive))
-            unusable(QStringLiteral("连接串中含有 \".dsn\"，Qt 的 ODBC 驱动会把它当作文件 DSN 的名字"));
-        return rest;
-    }
-    if (s.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
-        || s.contains(QLatin1String("SERVER="), Qt::CaseInsensitive))
-        return s;
-    // Qt puts "DSN=" in front of everything else.
-    if (!s.startsWith(dsn, Qt::CaseInsensitive))
-        unusable(QStringLiteral("连接串既没有以 DSN= 开头，也没有 DRIVER= 或 SERVER="));
-    return s.mid(dsn.size());
 }
 
 } // namespace db

@@ -6,9 +6,9 @@
 
 namespace db {
 
-// What a data-link (.udl) file describes, in the terms of Qt SQL.
+// What a data-link (.udl) file describes.
 struct ConnectionSpec {
-    QString driver;         // "QSQLITE", "QPSQL" or "QODBC"
+    QString driver;         // "QSQLITE", "QPSQL" or "ODBC"
     QString databaseName;   // SQLite: absolute file path; PostgreSQL: database name; ODBC: the full connection string
     QString host;           // PostgreSQL only
     int port = -1;          // PostgreSQL only; -1 = default
@@ -32,17 +32,11 @@ ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, co
 // The ODBC drivers registered with the driver manager (SQLDrivers).
 QStringList installedOdbcDrivers();
 
-// An ODBC connection string attribute value in {...} quoting ("}" doubled), so a value can never add attributes.
+// An ODBC connection string attribute value, in {...} quoting ("}" doubled) where it holds ";", braces or
+// outer blanks, so a value can never add attributes.
 QString odbcQuote(const QString& value);
 
 // Removes the password from any text (replaces it with "***"), for error texts from drivers.
 QString maskSecret(const QString& text, const QString& secret);
-
-// The text to give QSqlDatabase::setDatabaseName for a QODBC link. Qt's ODBC driver rewrites that text: one containing
-// ".dsn" gets "FILEDSN=" put in front, one containing neither "DRIVER=" nor "SERVER=" gets "DSN=" put in front, and a
-// user name or password set on the QSqlDatabase is appended unquoted. So open a QODBC connection with this text and
-// without setUserName/setPassword (the credentials are inside already). Throws belmire::Error when the connection
-// string cannot pass through that rewriting unchanged.
-QString qtOdbcDatabaseName(const ConnectionSpec& link);
 
 } // namespace db

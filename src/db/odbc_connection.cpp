@@ -94,20 +94,6 @@ QStringList drivers()
     return names;
 }
 
-Dbms dbmsKind(const QString& name)
-{
-    // Microsoft's drivers and FreeTDS report "Microsoft SQL Server"; psqlODBC
-    // "PostgreSQL"; the SQLite ODBC driver "SQLite".
-    const QString n = name.trimmed();
-    if (n.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
-        return Dbms::SqlServer;
-    if (n.startsWith(QLatin1String("PostgreSQL"), Qt::CaseInsensitive))
-        return Dbms::PostgreSQL;
-    if (n.startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive))
-        return Dbms::SQLite;
-    return Dbms::Other;
-}
-
 Connection::~Connection() { close(); }
 
 void Connection::open(const QString& connectionString)
@@ -118,11 +104,21 @@ void Connection::open(const QString& connectionString)
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
         throw diagnostics(SQL_HANDLE_ENV, env);
     SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeout), 0);
+#ifdef _WIN32
     std::vector<SQLWCHAR> in = toWide(connectionString);
     SQLWCHAR out[1024];
     SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, in.data(), SQLSMALLINT(in.size() - 1), out,
+    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, in.data(), SQL_NTS, out,
                                            SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+#else
+    // unixODBC hands a wide connection string to a driver without wide entry points (the SQLite driver) cut to
+    // one byte per character, which breaks a path with Chinese characters in it; drivers here take UTF-8.
+    QByteArray in = connectionString.toUtf8();
+    SQLCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out,
+                                          SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+#endif
     if (!SQL_SUCCEEDED(rc)) {
         Failure failure = diagnostics(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -152,19 +148,6 @@ QString Connection::info(unsigned short type) const
 QString Connection::dbmsName() const { return info(SQL_DBMS_NAME); }
 
 QString Connection::driverName() const { return info(SQL_DRIVER_NAME); }
-
-void Connection::setAutocommit(bool on)
-{
-    const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0)))
-        throw diagnostics(SQL_HANDLE_DBC, m_dbc);
-}
-
-void Connection::endTransaction(bool commit)
-{
-    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)))
-        throw diagnostics(SQL_HANDLE_DBC, m_dbc);
-}
 
 void Connection::execute(const QString& statement)
 {

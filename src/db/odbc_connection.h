@@ -35,10 +35,6 @@ private:
 // The drivers registered with the driver manager (SQLDrivers), by name.
 QStringList drivers();
 
-// What kind of database answers behind a link, from its SQL_DBMS_NAME.
-enum class Dbms { SqlServer, PostgreSQL, SQLite, Other };
-Dbms dbmsKind(const QString& dbmsName);
-
 // One ODBC connection (SQLDriverConnectW), text passed as UTF-16 throughout.
 class Connection {
 public:
@@ -57,16 +53,18 @@ public:
     QString dbmsName() const;
     QString driverName() const;
 
-    // Transactions through the driver (SQL_ATTR_AUTOCOMMIT and SQLEndTran).
-    void setAutocommit(bool on);
-    void endTransaction(bool commit);
+    // Row sets open on this connection. Without multiple active result sets a
+    // SQL Server session serves nothing else while one is open.
+    int openCursors() const { return m_cursors; }
 
     // Runs one statement without parameters, discarding any result. Throws Failure.
     void execute(const QString& statement);
 
 private:
+    friend class Statement;
     QString info(unsigned short type) const;
     void* m_dbc = nullptr;
+    int m_cursors = 0;
 };
 
 } // namespace db::odbc

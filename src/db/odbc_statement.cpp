@@ -65,18 +65,43 @@ Markers markers(const QString& text)
     return m;
 }
 
-Statement::Statement(Connection& connection) : m_connection(connection)
-{
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection.handle()), &stmt)))
-        throw diagnostics(SQL_HANDLE_DBC, static_cast<SQLHDBC>(connection.handle()));
-    m_stmt = stmt;
-}
+Statement::Statement(Connection& connection) : m_connection(&connection) { allocate(); }
 
 Statement::~Statement()
 {
+    setCursor(false);
     if (m_stmt)
         SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+}
+
+void Statement::allocate()
+{
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    auto* dbc = static_cast<SQLHDBC>(m_connection->handle());
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt)))
+        throw diagnostics(SQL_HANDLE_DBC, dbc);
+    m_stmt = stmt;
+}
+
+void Statement::moveTo(Connection& connection)
+{
+    closeCursor();
+    SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+    m_stmt = nullptr;
+    m_connection = &connection;
+    allocate();
+    m_columns.clear();
+    if (!m_text.isEmpty()) {
+        std::vector<SQLWCHAR> wide = toWide(m_markers.text);
+        check(SQLPrepareW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1)));
+    }
+}
+
+void Statement::setCursor(bool open)
+{
+    if (open != m_cursor)
+        m_connection->m_cursors += open ? 1 : -1;
+    m_cursor = open;
 }
 
 void Statement::fail() const { throw diagnostics(SQL_HANDLE_STMT, m_stmt); }
@@ -90,6 +115,7 @@ void Statement::check(short rc) const
 void Statement::prepare(const QString& text)
 {
     closeCursor();
+    m_text = text;
     m_markers = markers(text);
     m_values.assign(m_markers.names.size(), Value());
     for (int k = 0; k < int(m_values.size()); ++k)
@@ -182,6 +208,7 @@ void Statement::execute()
 void Statement::executeDirect(const QString& text)
 {
     closeCursor();
+    m_text.clear();
     m_markers = Markers();
     m_values.clear();
     m_columns.clear();
@@ -204,7 +231,7 @@ void Statement::describe()
 {
     SQLSMALLINT count = 0;
     check(SQLNumResultCols(m_stmt, &count));
-    m_cursor = count > 0;
+    setCursor(count > 0);
     if (count == 0) {
         m_columns.clear();
         m_row.clear();
@@ -339,23 +366,11 @@ QVariant Statement::readColumn(int column, const Column& c)
     return QString(reinterpret_cast<const QChar*>(joined.constData()), joined.size() / qsizetype(sizeof(char16_t)));
 }
 
-QByteArray Statement::text(int column) const
-{
-    const QVariant& v = m_row[qsizetype(column)];
-    if (v.isNull())
-        return {};
-    if (v.typeId() == QMetaType::QString)
-        return gbk::fromUnicode(v.toString());
-    if (v.typeId() == QMetaType::QByteArray)
-        return v.toByteArray();
-    return v.toString().toLatin1();
-}
-
 void Statement::closeCursor()
 {
     if (m_cursor)
         SQLFreeStmt(m_stmt, SQL_CLOSE);
-    m_cursor = false;
+    setCursor(false);
 }
 
 } // namespace db::odbc

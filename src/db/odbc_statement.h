@@ -31,6 +31,10 @@ Markers markers(const QString& text);
 class Statement {
 public:
     explicit Statement(Connection& connection);
+    Connection& connection() const { return *m_connection; }
+    // Moves to another connection of the same database: prepared there again,
+    // keeping the bound values.
+    void moveTo(Connection& connection);
     ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -57,11 +61,9 @@ public:
     void closeCursor();
     int columnCount() const { return int(m_columns.size()); }
     QString columnName(int column) const { return m_columns[size_t(column)].name; }
-    bool isNull(int column) const { return m_row[size_t(column)].isNull(); }
     // The value as read: QString for texts and decimals, qlonglong, double,
     // bool, QDate, QDateTime, QByteArray for binary; a null QVariant for NULL.
-    const QVariant& value(int column) const { return m_row[size_t(column)]; }
-    QByteArray text(int column) const; // GBK; NULL -> ""
+    const QVariant& value(int column) const { return m_row[qsizetype(column)]; }
 
 private:
     struct Column {
@@ -83,7 +85,11 @@ private:
     [[noreturn]] void fail() const;
     void check(short rc) const;
 
-    Connection& m_connection;
+    void allocate();
+    void setCursor(bool open);
+
+    Connection* m_connection;
+    QString m_text; // as prepared, with named parameters
     void* m_stmt = nullptr;
     Markers m_markers;
     std::vector<Value> m_values;

@@ -111,7 +111,7 @@ Query::Query(Connection& connection) : m_connection(connection) {}
 
 Query::~Query()
 {
-    if (m_native)
+    if (m_native || m_odbc)
         m_connection.detach(this);
 }
 
@@ -150,6 +150,12 @@ void Query::bindPg(const QString& name, QByteArray value)
 void Query::dropStatement()
 {
     m_pg.reset();
+    if (m_odbc) {
+        m_odbc.reset();
+        m_connection.detach(this);
+        m_prepared = false;
+        m_open = false;
+    }
     if (m_native) {
         m_native.reset();
         m_connection.detach(this);
@@ -164,6 +170,25 @@ void Query::fail(const QSqlError& error) const
     throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
 }
 
+void Query::fail(const odbc::Failure& failure) const
+{
+    const QString text = m_connection.errorText(failure);
+    throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
+}
+
+void Query::odbcReader()
+{
+    OdbcLink* link = m_connection.odbc();
+    // Only a connection outside a transaction reads elsewhere: the target's
+    // statements must all see its own uncommitted rows.
+    if (m_connection.inTransaction() || &m_odbc->connection() != &link->main())
+        return;
+    m_odbc->closeCursor();
+    odbc::Connection& reader = link->reader();
+    if (&reader != &link->main())
+        m_odbc->moveTo(reader);
+}
+
 void Query::prepare()
 {
     if (m_prepared)
@@ -171,6 +196,18 @@ void Query::prepare()
     if (faults::fail(faults::Kind::Prepare))
         fail(faults::error(faults::Kind::Prepare));
     const QString text = rewrite(m_text, m_connection.dialect());
+    if (OdbcLink* link = m_connection.odbc()) {
+        try {
+            auto statement = std::make_unique<odbc::Statement>(link->main());
+            statement->prepare(text);
+            m_odbc = std::move(statement);
+        } catch (const odbc::Failure& f) {
+            fail(f);
+        }
+        m_connection.attach(this);
+        m_prepared = true;
+        return;
+    }
     if (m_connection.pipeline() && isWrite(text)) {
         m_connection.flushDeferred();
         auto statement = std::make_unique<PgStatement>(pgStatement(text));
@@ -219,6 +256,11 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
         bindPg(name, gbk::toUtf8(gbkText));
         return;
     }
+    if (m_odbc) {
+        if (const int k = m_odbc->parameter(name); k >= 0)
+            m_odbc->bindText(k, gbkText);
+        return;
+    }
     // An empty text is bound as an empty text, never as NULL.
     const QString text = gbk::toUnicode(gbkText);
     m_query.bindValue(placeholder(name), text.isNull() ? QStringLiteral("") : text);
@@ -237,6 +279,10 @@ void Query::bindAmount(const QString& name, Amount value)
         m_native->bindLatin1(m_native->parameterIndex(name), value.toLatin1());
     else if (m_pg)
         bindPg(name, value.toLatin1());
+    else if (m_odbc && m_odbc->parameter(name) >= 0)
+        m_odbc->bindAmount(m_odbc->parameter(name), value);
+    else if (m_odbc)
+        return;
     else
         m_query.bindValue(placeholder(name), value.toString());
 }
@@ -249,6 +295,10 @@ void Query::bindInteger(const QString& name, qint64 value)
         m_native->bindInteger(m_native->parameterIndex(name), value);
     else if (m_pg)
         bindPg(name, QByteArray::number(value));
+    else if (m_odbc && m_odbc->parameter(name) >= 0)
+        m_odbc->bindInteger(m_odbc->parameter(name), value);
+    else if (m_odbc)
+        return;
     else
         m_query.bindValue(placeholder(name), value);
 }
@@ -261,6 +311,10 @@ void Query::bindNumber(const QString& name, double value)
         m_native->bindNumber(m_native->parameterIndex(name), value);
     else if (m_pg)
         bindPg(name, QString::number(value, 'g', QLocale::FloatingPointShortest).toLatin1());
+    else if (m_odbc && m_odbc->parameter(name) >= 0)
+        m_odbc->bindNumber(m_odbc->parameter(name), value);
+    else if (m_odbc)
+        return;
     else
         m_query.bindValue(placeholder(name), value);
 }
@@ -280,6 +334,15 @@ void Query::exec()
         m_connection.queueWrite(*m_pg, m_pgValues, m_table);
         return;
     }
+    if (m_odbc) {
+        try {
+            odbcReader();
+            m_odbc->execute();
+        } catch (const odbc::Failure& f) {
+            fail(f);
+        }
+        return;
+    }
     m_connection.flushDeferred();
     if (!m_query.exec())
         fail(m_query.lastError());
@@ -289,6 +352,21 @@ void Query::execDirect()
 {
     if (m_connection.sqliteHandle()) {
         exec();
+        return;
+    }
+    if (OdbcLink* link = m_connection.odbc()) {
+        if (faults::fail(faults::Kind::Execute))
+            fail(faults::error(faults::Kind::Execute));
+        try {
+            if (!m_odbc) {
+                m_odbc = std::make_unique<odbc::Statement>(link->main());
+                m_connection.attach(this);
+                m_prepared = true;
+            }
+            m_odbc->executeDirect(rewrite(m_text, m_connection.dialect()));
+        } catch (const odbc::Failure& f) {
+            fail(f);
+        }
         return;
     }
     if (!m_prepared) {
@@ -306,6 +384,8 @@ int Query::rowsAffected() const
 {
     if (m_pg) // answered by the server later, with its batch
         return -1;
+    if (m_odbc)
+        return int(m_odbc->rowsAffected());
     return m_native ? m_native->changes() : m_query.numRowsAffected();
 }
 
@@ -325,6 +405,10 @@ const QSqlRecord& Query::record() const
             m_record = QSqlRecord();
             for (int i = 0; i < m_native->columnCount(); ++i)
                 m_record.append(QSqlField(m_native->columnName(i)));
+        } else if (m_odbc) {
+            m_record = QSqlRecord();
+            for (int i = 0; i < m_odbc->columnCount(); ++i)
+                m_record.append(QSqlField(m_odbc->columnName(i)));
         } else {
             m_record = m_query.record();
         }
@@ -335,11 +419,11 @@ const QSqlRecord& Query::record() const
 
 QSqlRecord Query::currentRecord() const
 {
-    if (!m_native)
+    if (!m_native && !m_odbc)
         return m_query.record();
     QSqlRecord r = record();
     for (int i = 0; i < r.count(); ++i)
-        r.setValue(i, m_native->value(i));
+        r.setValue(i, valueAt(i));
     return r;
 }
 
@@ -349,10 +433,20 @@ int Query::countRows()
     while (inner.endsWith(u';'))
         inner.chop(1);
     m_connection.flushDeferred();
-    QSqlQuery q(m_connection.database());
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
-    if (!q.exec(QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count")) || !q.next())
+    const QString count = QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count");
+    if (OdbcLink* link = m_connection.odbc()) {
+        try {
+            odbc::Statement q(m_connection.inTransaction() ? link->main() : link->reader());
+            q.executeDirect(count);
+            return q.next() ? int(variantInteger(q.value(0))) : 0;
+        } catch (const odbc::Failure& f) {
+            fail(f);
+        }
+    }
+    QSqlQuery q(m_connection.database());
+    if (!q.exec(count) || !q.next())
         fail(q.lastError());
     return q.value(0).toInt();
 }
@@ -369,6 +463,13 @@ bool Query::next()
             fail(m_native->error());
         return rc > 0;
     }
+    if (m_odbc) {
+        try {
+            return m_odbc->next();
+        } catch (const odbc::Failure& f) {
+            fail(f);
+        }
+    }
     if (!m_query.next()) {
         if (m_query.lastError().isValid())
             fail(m_query.lastError());
@@ -381,6 +482,8 @@ void Query::close()
 {
     if (m_native)
         m_native->reset();
+    else if (m_odbc)
+        m_odbc->closeCursor();
     else if (m_open || m_prepared)
         m_query.finish();
     m_open = false;
@@ -423,20 +526,23 @@ bool Query::hasField(const QString& name) const { return fieldIndex(name) >= 0; 
 
 int Query::fieldCount() const { return record().count(); }
 
-QVariant Query::valueAt(int index) const { return m_native ? m_native->value(index) : m_query.value(index); }
+QVariant Query::valueAt(int index) const
+{
+    return m_native ? m_native->value(index) : m_odbc ? m_odbc->value(index) : m_query.value(index);
+}
 
 QVariant Query::value(const QString& name) const { return valueAt(requiredField(name)); }
 
 bool Query::isNull(const QString& name) const
 {
     const int i = requiredField(name);
-    return m_native ? m_native->isNull(i) : m_query.value(i).isNull();
+    return m_native ? m_native->isNull(i) : valueAt(i).isNull();
 }
 
 QByteArray Query::text(const QString& name) const
 {
     const int i = requiredField(name);
-    return m_native ? m_native->text(i) : variantText(m_query.value(i));
+    return m_native ? m_native->text(i) : variantText(valueAt(i));
 }
 
 namespace {

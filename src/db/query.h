@@ -2,6 +2,7 @@
 
 #include "db/amount.h"
 #include "db/connection.h"
+#include "db/odbc_statement.h"
 #include "db/sqlite_statement.h"
 
 #include <QByteArray>
@@ -73,12 +74,16 @@ private:
     int fieldIndex(const QString& name) const;
     int requiredField(const QString& name) const;
     [[noreturn]] void fail(const QSqlError& error) const;
+    [[noreturn]] void fail(const odbc::Failure& failure) const;
+    // ODBC: a statement about to read rows moves off a connection whose row set is in use.
+    void odbcReader();
     const QString& placeholder(const QString& name);
     const QSqlRecord& record() const;
 
     Connection& m_connection;
     QSqlQuery m_query;
     std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
+    std::unique_ptr<odbc::Statement> m_odbc;   // ODBC links
     // PostgreSQL writes: the statement for the pipeline and its values.
     std::unique_ptr<PgStatement> m_pg;
     std::vector<std::optional<QByteArray>> m_pgValues;

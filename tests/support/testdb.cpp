@@ -11,6 +11,8 @@
 #include <QSqlRecord>
 #include <QUuid>
 
+#include <clocale>
+
 namespace testing_support {
 namespace {
 
@@ -91,6 +93,41 @@ void writeUdl(const QString& path, const QString& initString, bool utf16)
     } else {
         f.write(text.toUtf8());
     }
+}
+
+void registerOdbcDrivers()
+{
+    static QTemporaryDir dir;
+    static const bool done = [] {
+        const QString lib = QStringLiteral(BELMIRE_ODBC_DRIVER_DIR);
+        QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
+        if (!ini.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write odbcinst.ini");
+        ini.write(QStringLiteral("[SQLite3]\nDriver=%1/libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver=%1/psqlodbcw.so\n")
+                      .arg(lib)
+                      .toUtf8());
+        ini.close();
+        qputenv("ODBCSYSINI", dir.path().toUtf8());
+        qunsetenv("ODBCINSTINI");
+        // The programs' QCoreApplication gives the process a UTF-8 locale, in which unixODBC passes texts to a
+        // driver without wide entry points (the SQLite driver); a test has no application object.
+        std::setlocale(LC_ALL, "C.UTF-8");
+        return true;
+    }();
+    (void)done;
+}
+
+QString odbcSqliteLink(const QString& path)
+{
+    return QStringLiteral("Provider=MSDASQL.1;Extended Properties=\"DRIVER={SQLite3};Database=%1\"").arg(path);
+}
+
+QString odbcPostgresLink(const QString& database)
+{
+    return QStringLiteral("Provider=MSDASQL;User ID=%4;Password=%5;Extended Properties=\"DRIVER={PostgreSQL Unicode};"
+                          "SERVER=%1;PORT=%2;DATABASE=%3\"")
+        .arg(qEnvironmentVariable("BELMIRE_PG_HOST"), qEnvironmentVariable("BELMIRE_PG_PORT"), database,
+             qEnvironmentVariable("BELMIRE_PG_USER"), qEnvironmentVariable("BELMIRE_PG_PASSWORD"));
 }
 
 TestDb::~TestDb()

@@ -26,6 +26,14 @@ void applySql(QSqlDatabase db, const QString& sql);
 // Writes a data-link file in the Windows form (UTF-16LE with BOM) or as UTF-8.
 void writeUdl(const QString& path, const QString& initString, bool utf16 = true);
 
+// Registers the Debian ODBC drivers "SQLite3" (libsqliteodbc) and "PostgreSQL
+// Unicode" (odbc-postgresql) in an odbcinst.ini of the test's own (ODBCSYSINI),
+// so nothing depends on /etc. Call before the first ODBC call of the process.
+void registerOdbcDrivers();
+// Data-link texts that reach a database through MSDASQL and those drivers.
+QString odbcSqliteLink(const QString& path);
+QString odbcPostgresLink(const QString& database);
+
 // A database for one test: SQLite file in a temporary folder, or a fresh
 // PostgreSQL database on the test server. Each has its data-link file.
 class TestDb {
@@ -65,6 +73,7 @@ public:
     static bool available();
     // Skips (or fails under CI) when no test server is running.
     static QString unavailableReason();
+    const QString& name() const { return m_name; }
 
 private:
     QString m_name;

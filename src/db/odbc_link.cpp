@@ -1,0 +1,130 @@
+#include "db/odbc_link.h"
+
+#include "textutil/error.h"
+
+namespace db {
+namespace {
+
+// How long a statement waits for a lock another session holds.
+constexpr int kLockWaitMs = 30000;
+
+} // namespace
+
+Dialect odbcDialect(const QString& dbmsName, const QString& where)
+{
+    const QString name = dbmsName.trimmed();
+    if (name.contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        return Dialect::SqlServer;
+    if (name.startsWith(QLatin1String("PostgreSQL"), Qt::CaseInsensitive))
+        return Dialect::PostgreSQL;
+    if (name.startsWith(QLatin1String("SQLite"), Qt::CaseInsensitive))
+        return Dialect::SQLite;
+    throw belmire::Error(QStringLiteral("%1 是 %2，不受支持（ODBC 连接只能连到 SQL Server、PostgreSQL 或 SQLite）")
+                             .arg(where, name.isEmpty() ? QStringLiteral("未知的数据库") : name));
+}
+
+void OdbcLink::open(const QString& connectionString, const QString& where)
+{
+    close();
+    m_connectionString = connectionString;
+    m_where = where;
+    try {
+        m_main.open(connectionString);
+        m_dbms = m_main.dbmsName();
+    } catch (const odbc::Failure& f) {
+        m_main.close();
+        throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(where, f.message()));
+    }
+    try {
+        m_dialect = odbcDialect(m_dbms, where);
+    } catch (const belmire::Error&) {
+        m_main.close();
+        throw;
+    }
+    setUp(m_main);
+}
+
+void OdbcLink::setUp(odbc::Connection& connection)
+{
+    try {
+        switch (m_dialect) {
+        case Dialect::SqlServer:
+            connection.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(kLockWaitMs));
+            break;
+        case Dialect::PostgreSQL:
+            connection.execute(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs));
+            break;
+        case Dialect::SQLite:
+            connection.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(kLockWaitMs));
+            connection.execute(QStringLiteral("PRAGMA foreign_keys = OFF"));
+            break;
+        }
+    } catch (const odbc::Failure& f) {
+        connection.close();
+        throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(m_where, errorText(f)));
+    }
+}
+
+void OdbcLink::close()
+{
+    m_reader.reset();
+    m_main.close();
+}
+
+odbc::Connection& OdbcLink::reader()
+{
+    if (m_dialect != Dialect::SqlServer || m_main.openCursors() == 0)
+        return m_main;
+    if (!m_reader) {
+        auto reader = std::make_unique<odbc::Connection>();
+        try {
+            reader->open(m_connectionString);
+        } catch (const odbc::Failure& f) {
+            throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(m_where, errorText(f)));
+        }
+        setUp(*reader);
+        m_reader = std::move(reader);
+    }
+    return *m_reader;
+}
+
+void OdbcLink::begin()
+{
+    execute(m_dialect == Dialect::SqlServer ? QStringLiteral("BEGIN TRANSACTION") : QStringLiteral("BEGIN"));
+}
+
+void OdbcLink::commit()
+{
+    execute(m_dialect == Dialect::SqlServer ? QStringLiteral("COMMIT TRANSACTION") : QStringLiteral("COMMIT"));
+}
+
+void OdbcLink::rollback()
+{
+    // After a deadlock SQL Server has already rolled back; a second rollback would be an error.
+    execute(m_dialect == Dialect::SqlServer ? QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")
+                                            : QStringLiteral("ROLLBACK"));
+}
+
+void OdbcLink::execute(const QString& statement)
+{
+    try {
+        m_main.execute(statement);
+    } catch (const odbc::Failure& f) {
+        throw belmire::Error(errorText(f));
+    }
+}
+
+QString OdbcLink::errorText(const odbc::Failure& f) const
+{
+    if (f.lostConnection())
+        return QStringLiteral("与%1 的连接已断开：%2").arg(m_where, f.message());
+    if (f.deadlock())
+        return QStringLiteral("在%1 与另一个会话死锁，数据库撤销了本会话未提交的写入：%2").arg(m_where, f.message());
+    if (f.lockTimeout())
+        return QStringLiteral("被另一个会话锁定，等待 %1 秒后放弃（%2）：%3")
+            .arg(kLockWaitMs / 1000)
+            .arg(m_where, f.message());
+    return f.message();
+}
+
+} // namespace db

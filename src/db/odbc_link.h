@@ -1,0 +1,63 @@
+#pragma once
+
+#include "db/dialect.h"
+#include "db/odbc_connection.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace db {
+
+// The dialect of the database an ODBC link reaches, by its SQL_DBMS_NAME
+// (Microsoft's drivers and FreeTDS: "Microsoft SQL Server"; psqlODBC:
+// "PostgreSQL"; the SQLite driver: "SQLite"). Any other is an error naming it;
+// where names the link in that message.
+Dialect odbcDialect(const QString& dbmsName, const QString& where);
+
+// The session behind an ODBC data link: the database it reaches decides the
+// dialect (asked with SQL_DBMS_NAME), the transaction statements and how long
+// a statement waits for another session's locks.
+class OdbcLink {
+public:
+    // Connects with the link's connection string. where names the database in
+    // messages ("源数据库 SQL Server srv/shop (user sa)"). Throws belmire::Error.
+    void open(const QString& connectionString, const QString& where);
+    void close();
+    bool isOpen() const { return m_main.isOpen(); }
+    Dialect dialect() const { return m_dialect; }
+    const QString& dbmsName() const { return m_dbms; }
+
+    odbc::Connection& main() { return m_main; }
+    // The connection for a statement about to read rows. SQL Server without
+    // multiple active result sets serves one row set at a time, so while one
+    // is open on the main connection the others go to a second connection
+    // of their own (opened when first needed; the source is only read).
+    odbc::Connection& reader();
+
+    // Explicit transaction statements: Microsoft's drivers run manual commit
+    // as SET IMPLICIT_TRANSACTIONS ON, under which SAVE TRANSACTION opens no
+    // transaction, so SQL Server gets BEGIN TRANSACTION / COMMIT itself.
+    void begin();
+    void commit();
+    void rollback();
+
+    // Runs a statement already in the link's dialect.
+    void execute(const QString& statement);
+
+    // The driver's text of a failure; a lost link, a lock wait given up and a
+    // deadlock say so and name the database.
+    QString errorText(const odbc::Failure& failure) const;
+
+private:
+    void setUp(odbc::Connection& connection);
+
+    QString m_connectionString;
+    QString m_where;
+    QString m_dbms;
+    Dialect m_dialect = Dialect::SqlServer;
+    odbc::Connection m_main;
+    std::unique_ptr<odbc::Connection> m_reader;
+};
+
+} // namespace db
