@@ -149,15 +149,15 @@ TEST(DataLink, SqlServerProviders)
                                                          "Initial Catalog=shop;User ID=sa;Password=pw")
                                               .arg(QLatin1String(provider)));
         EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
-        EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={srv\\inst,1433};"
-                                                    "DATABASE={shop};UID={sa};PWD={pw};Encrypt=no;TrustServerCertificate=no;"
+        EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
+                                                    "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no;"
                                                     "MARS_Connection=Yes"));
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
-    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={1500};UID={sa};"
+    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=1500;UID=sa;"
                                                "Encryption=off;ClientCharset=UTF-8;MARS_Connection=Yes"));
 
     // Encryption only when the file asks for it; the certificate trusted only when it says so.
@@ -189,6 +189,8 @@ TEST(DataLink, SqlServerProviders)
 TEST(DataLink, OdbcQuotingKeepsValuesInside)
 {
     EXPECT_EQ(db::odbcQuote(QStringLiteral("a}b{c")), QStringLiteral("{a}}b{c}"));
+    EXPECT_EQ(db::odbcQuote(QStringLiteral(" a;b")), QStringLiteral("{ a;b}"));
+    EXPECT_EQ(db::odbcQuote(QStringLiteral("sa")), QStringLiteral("sa"));
     const QString evil = QStringLiteral("x};DRIVER={evil");
     for (const QStringList& drivers : {kDriver18, kFreeTds}) {
         const ConnectionSpec link = parse(
@@ -208,7 +210,7 @@ TEST(DataLink, Msdasql)
 {
     ConnectionSpec link = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
     EXPECT_EQ(link.driver, QStringLiteral("ODBC"));
-    EXPECT_EQ(link.databaseName, QStringLiteral("DSN={shop};UID={sa};PWD={pw}"));
+    EXPECT_EQ(link.databaseName, QStringLiteral("DSN=shop;UID=sa;PWD=pw"));
     EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
 
     link = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
@@ -335,7 +337,7 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("ODBCINSTINI", oldInstIni);
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
-    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={ODBC Driver 17 for SQL Server};SERVER={srv};Encrypt=no;"
+    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 17 for SQL Server;SERVER=srv;Encrypt=no;"
                                                 "TrustServerCertificate=no;MARS_Connection=Yes"));
 }
 
