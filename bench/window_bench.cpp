@@ -1,7 +1,7 @@
 // The same conversion run from the window (TmainForm, button click) and through
 // the command line (cli::run, as belmire-convert does), in one process, each on
-// a fresh copy of the same empty target, alternating. Prints the median times
-// and their ratio. Run under QT_QPA_PLATFORM=offscreen:
+// a fresh copy of the same empty target, alternating which goes first. Prints
+// the median wall-clock and CPU times and their ratios. Run under QT_QPA_PLATFORM=offscreen:
 //
 //   window_bench v67 SOURCE.db EMPTY_TARGET.db members [runs]
 #include "cli/cli.h"
@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <vector>
 
@@ -53,6 +54,14 @@ void writeUdl(const QString& path, const QString& database)
                            "Provider=SQLite;Data Source=%1\r\n")
                 .arg(database)
                 .toUtf8());
+}
+
+// CPU seconds of the whole process (every thread): steadier than the clock on a busy machine.
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 double median(std::vector<double> v)
@@ -96,43 +105,51 @@ int main(int argc, char** argv)
             qFatal("cannot copy %s", qPrintable(emptyTarget));
     };
 
-    std::vector<double> window, command;
+    std::vector<double> window, command, windowCpu, commandCpu;
+    const auto byWindow = [&] {
+        freshTarget();
+        TmainForm form(family, folder);
+        bool failed = false;
+        form.setMessageSink([&](const QString& kind, const QString&, const QString& text) {
+            if (kind == u"critical") {
+                failed = true;
+                std::fprintf(stderr, "window: %s\n", qPrintable(text));
+            }
+        });
+        form.show();
+        app.processEvents();
+        QPushButton* b = form.findChild<QPushButton*>(QString::fromLatin1(button));
+        QElapsedTimer t;
+        t.start();
+        const double cpu = cpuSeconds();
+        b->click();
+        window.push_back(t.nsecsElapsed() / 1e9);
+        windowCpu.push_back(cpuSeconds() - cpu);
+        return !failed;
+    };
+    const auto byCommand = [&] {
+        freshTarget();
+        QElapsedTimer t;
+        t.start();
+        const double cpu = cpuSeconds();
+        const int rc = cli::run({QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
+                                 QStringLiteral("--source"), sourceUdl, QStringLiteral("--target"), targetUdl,
+                                 operation},
+                                folder, stdout, stderr);
+        command.push_back(t.nsecsElapsed() / 1e9);
+        commandCpu.push_back(cpuSeconds() - cpu);
+        return rc == 0;
+    };
+    // Which goes first alternates, so that neither always finds the caches as the other left them.
     for (int run = 0; run < runs; ++run) {
-        {
-            freshTarget();
-            TmainForm form(family, folder);
-            bool failed = false;
-            form.setMessageSink([&](const QString& kind, const QString&, const QString& text) {
-                if (kind == u"critical") {
-                    failed = true;
-                    std::fprintf(stderr, "window: %s\n", qPrintable(text));
-                }
-            });
-            form.show();
-            app.processEvents();
-            QPushButton* b = form.findChild<QPushButton*>(QString::fromLatin1(button));
-            QElapsedTimer t;
-            t.start();
-            b->click();
-            window.push_back(t.nsecsElapsed() / 1e9);
-            if (failed)
-                return 1;
-        }
-        {
-            freshTarget();
-            QElapsedTimer t;
-            t.start();
-            const int rc = cli::run({QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
-                                     QStringLiteral("--source"), sourceUdl, QStringLiteral("--target"), targetUdl,
-                                     operation},
-                                    folder, stdout, stderr);
-            command.push_back(t.nsecsElapsed() / 1e9);
-            if (rc != 0)
-                return 1;
-        }
+        const bool ok = run % 2 == 0 ? byWindow() && byCommand() : byCommand() && byWindow();
+        if (!ok)
+            return 1;
     }
     const double w = median(window), c = median(command);
-    std::printf("%s %s: window %.3f s, command line %.3f s, window/command %.3f (median of %d)\n",
-                qPrintable(familyName), qPrintable(operation), w, c, w / c, runs);
+    const double wc = median(windowCpu), cc = median(commandCpu);
+    std::printf("%s %s: window %.3f s, command line %.3f s, window/command %.3f; CPU %.3f s / %.3f s = %.3f "
+                "(median of %d)\n",
+                qPrintable(familyName), qPrintable(operation), w, c, w / c, wc, cc, wc / cc, runs);
     return 0;
 }

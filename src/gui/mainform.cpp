@@ -75,6 +75,8 @@ QFrame* panel(const char* name, QWidget* parent)
     return p;
 }
 
+constexpr qint64 kGridFollowMs = 200;
+
 const QString kSourceUdl = QStringLiteral("数据库连接1.udl");
 const QString kTargetUdl = QStringLiteral("数据库连接2.udl");
 
@@ -164,7 +166,7 @@ void TmainForm::buildMiddleBand()
     m_splitter1->setChildrenCollapsible(false);
     m_splitter1->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: palette(highlight); }"));
 
-    m_rows = new gui::SourceRowsModel(this);
+    m_rows = new gui::SourceRowsModel(m_sourceUdl, this);
     m_grid = new QTableView(m_splitter1);
     m_grid->setObjectName(QStringLiteral("DBGridEh1"));
     m_grid->setModel(m_rows);
@@ -263,6 +265,8 @@ void TmainForm::runOperation(const QString& id)
         }
         const shell::RunResult result = m_frame.run(*operation);
         m_frame.setRejectReport(nullptr);
+        if (m_gridPending >= 0)
+            showSourceRow(m_gridPending);
         // The summary and reconciliation lines the command line prints, before the box.
         if (operation->needsSource && result.ok) {
             appendLog(shell::summaryLine(*operation, result));
@@ -351,13 +355,30 @@ void TmainForm::processEvents() { QCoreApplication::processEvents(); }
 
 bool TmainForm::abortTicked() { return m_checkBox1->isChecked(); }
 
-void TmainForm::sourceOpened(const QStringList& fields) { m_rows->reset(fields); }
-
-void TmainForm::sourceRow(int index, const QSqlRecord& row)
+void TmainForm::sourceOpened(const QString& select, const QStringList& fields, int total)
 {
-    const int at = m_rows->append(index, row);
+    m_rows->reset(select, fields, total);
+    m_gridPending = -1;
+    m_gridShown.invalidate();
+}
+
+void TmainForm::sourceRow(int index)
+{
+    // The grid follows the walk five times a second: each move reads the rows it
+    // shows from the source. The last row and the row a run ends on always show.
+    if (index + 1 < m_rows->rowCount() && m_gridShown.isValid() && m_gridShown.elapsed() < kGridFollowMs) {
+        m_gridPending = index;
+        return;
+    }
+    showSourceRow(index);
+}
+
+void TmainForm::showSourceRow(int index)
+{
+    m_gridPending = -1;
+    m_gridShown.start();
     const int column = qMax(0, m_grid->currentIndex().column());
-    const QModelIndex current = m_rows->index(at, qMin(column, m_rows->columnCount() - 1));
+    const QModelIndex current = m_rows->index(index, qMin(column, m_rows->columnCount() - 1));
     m_grid->setCurrentIndex(current);
     m_grid->scrollTo(current);
 }

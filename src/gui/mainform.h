@@ -4,6 +4,7 @@
 #include "shell/operation.h"
 #include "shell/runframe.h"
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QList>
 #include <QWidget>
@@ -57,8 +58,8 @@ public:
     void showProgress(const QString& line) override;
     void processEvents() override;
     bool abortTicked() override;
-    void sourceOpened(const QStringList& fields) override;
-    void sourceRow(int index, const QSqlRecord& row) override;
+    void sourceOpened(const QString& select, const QStringList& fields, int total) override;
+    void sourceRow(int index) override;
     void completed(const QString& caption, const QString& text) override;
     void failed(const QString& message) override;
 
@@ -83,6 +84,7 @@ private:
     void runOperation(const QString& id);
     void enableOperationButtons(bool enable);
     void closeAfterRun();
+    void showSourceRow(int index);
     void showBox(const QString& kind, const QString& caption, const QString& text);
 
     shell::Family m_family;
@@ -97,6 +99,8 @@ private:
     QSplitter* m_splitter1 = nullptr;
     QTableView* m_grid = nullptr;
     gui::SourceRowsModel* m_rows = nullptr;
+    QElapsedTimer m_gridShown;  // when the grid last moved to the walk's row
+    int m_gridPending = -1;     // the walk's row not shown yet
     QFrame* m_panel3 = nullptr;
     QPlainTextEdit* m_memo1 = nullptr;
     QToolButton* m_saveLogBtn = nullptr;

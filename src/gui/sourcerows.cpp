@@ -1,49 +1,63 @@
 #include "gui/sourcerows.h"
 
+#include "db/connection.h"
 #include "db/query.h"
+#include "textutil/error.h"
 #include "textutil/gbk.h"
 
+#include <algorithm>
+
 namespace gui {
+namespace {
 
-SourceRowsModel::SourceRowsModel(QObject* parent) : QAbstractTableModel(parent) {}
+// Pages read on the way to the one asked for: rows just above the current row
+// of a run, and the rows above a page reached by scrolling back.
+constexpr int kPagesBehind = 1;
 
-void SourceRowsModel::reset(const QStringList& fields)
+} // namespace
+
+SourceRowsModel::SourceRowsModel(QString sourceUdl, QObject* parent)
+    : QAbstractTableModel(parent), m_sourceUdl(std::move(sourceUdl))
+{
+}
+
+SourceRowsModel::~SourceRowsModel() { closeCursor(); }
+
+void SourceRowsModel::reset(const QString& select, const QStringList& fields, int total)
 {
     beginResetModel();
+    closeCursor();
+    m_pages.clear();
+    m_error.clear();
+    m_select = select;
     m_fields = fields;
-    m_rows.clear();
+    m_total = qMax(0, total);
     endResetModel();
 }
 
-int SourceRowsModel::append(int index, const QSqlRecord& record)
+void SourceRowsModel::closeCursor() const
 {
-    if (m_rows.size() >= size_t(kMaxRows)) {
-        beginRemoveRows({}, 0, 0);
-        m_rows.pop_front();
-        endRemoveRows();
-    }
-    Row row{index, {}};
-    row.values.reserve(m_fields.size());
-    // The record has the row set's fields in column order (names may repeat in a join). Values are shown as the
-    // conversions read them: as GBK text, turned back into Unicode.
-    for (int i = 0; i < m_fields.size(); ++i)
-        row.values << (i < record.count() ? gbk::toUnicode(db::variantText(record.value(i))) : QString());
-    const int at = int(m_rows.size());
-    beginInsertRows({}, at, at);
-    m_rows.push_back(std::move(row));
-    endInsertRows();
-    return at;
+    m_cursor.reset();
+    m_position = 0;
+    // The connection goes with the cursor: each walk opens the source afresh, as the run does.
+    if (m_connection)
+        m_connection->close();
+    m_connection.reset();
 }
 
-int SourceRowsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
+int SourceRowsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_total; }
 
 int SourceRowsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_fields.size(); }
 
 QVariant SourceRowsModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_total || index.column() >= m_fields.size())
         return {};
-    return m_rows[size_t(index.row())].values.value(index.column());
+    const Page* p = page(index.row() / kPageRows);
+    if (!p)
+        return {};
+    const size_t at = size_t(index.row() % kPageRows);
+    return at < p->size() ? (*p)[at].value(index.column()) : QVariant();
 }
 
 QVariant SourceRowsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -52,9 +66,83 @@ QVariant SourceRowsModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (orientation == Qt::Horizontal)
         return m_fields.value(section);
-    if (section < 0 || section >= rowCount())
-        return {};
-    return m_rows[size_t(section)].index + 1;
+    return section >= 0 && section < m_total ? QVariant(section + 1) : QVariant();
+}
+
+const SourceRowsModel::Page* SourceRowsModel::page(int number) const
+{
+    auto it = m_pages.find(number);
+    if (it == m_pages.end()) {
+        // A source that cannot be read is not asked again for every cell; the next walk tries anew.
+        if (!m_error.isEmpty())
+            return nullptr;
+        fetch(number);
+        it = m_pages.find(number);
+        if (it == m_pages.end())
+            return nullptr;
+    }
+    it->second.lastUse = ++m_uses;
+    return &it->second.rows;
+}
+
+void SourceRowsModel::fetch(int number) const
+{
+    const int start = number * kPageRows;
+    try {
+        if (!m_connection) {
+            m_connection = std::make_unique<db::Connection>(QStringLiteral("源"));
+            m_connection->open(m_sourceUdl);
+        }
+        if (!m_cursor || m_position > start) {
+            m_cursor = std::make_unique<db::Query>(*m_connection);
+            m_cursor->setLines({m_select});
+            m_cursor->open();
+            m_position = 0;
+        }
+        const int fields = m_fields.size();
+        const int firstKept = std::max(0, number - kPagesBehind) * kPageRows;
+        Page rows;
+        while (m_position < start + kPageRows) {
+            const int pageNumber = m_position / kPageRows;
+            const bool wanted = m_position >= firstKept && !m_pages.count(pageNumber);
+            if (!m_cursor->next())
+                break;
+            ++m_position;
+            if (!wanted)
+                continue;
+            QStringList values;
+            values.reserve(fields);
+            // Shown as the conversions read them: as GBK text, turned back into Unicode.
+            for (int i = 0; i < fields; ++i)
+                values << gbk::toUnicode(db::variantText(m_cursor->valueAt(i)));
+            rows.push_back(std::move(values));
+            if (m_position % kPageRows == 0) {
+                keep(pageNumber, std::move(rows));
+                rows = Page();
+            }
+        }
+        // The source's last page is shorter; a page past the rows it has now stays empty.
+        if (!rows.empty())
+            keep(m_position / kPageRows, std::move(rows));
+        if (!m_pages.count(number))
+            keep(number, {});
+    } catch (const belmire::Error& e) {
+        m_error = e.message();
+        m_cursor.reset();
+        m_position = 0;
+    }
+}
+
+void SourceRowsModel::keep(int number, Page rows) const
+{
+    m_pages[number] = HeldPage{std::move(rows), ++m_uses};
+    while (m_pages.size() > size_t(kPagesKept)) {
+        auto oldest = m_pages.begin();
+        for (auto it = m_pages.begin(); it != m_pages.end(); ++it)
+            if (it->second.lastUse < oldest->second.lastUse)
+                oldest = it;
+        m_pages.erase(oldest);
+    }
 }
 
 } // namespace gui

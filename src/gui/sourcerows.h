@@ -1,31 +1,40 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QSqlRecord>
 #include <QStringList>
 
-#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace db {
+class Connection;
+class Query;
+}
 
 namespace gui {
 
-// The source rows of the running walk as the grid shows them: one column per
-// source field, one row per row the run frame delivered. The frame delivers
-// only the rows at its repaint points, so each row keeps its position in the
-// source row set (shown as the row header). Only the newest rows are kept.
+// The source rows of a walk as the grid shows them: one column per source
+// field, one row per row of the walk's SELECT, the row total known from the
+// start. Rows are read from the source on a connection of the model's own, a
+// page at a time as the grid asks for them, and only the pages used last are
+// kept, so memory stays the same however many rows the walk has. The walk
+// itself only reads the source, so the rows are there during and after a run.
 class SourceRowsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    static constexpr int kMaxRows = 10000;
+    static constexpr int kPageRows = 32;
+    static constexpr int kPagesKept = 320;
 
-    explicit SourceRowsModel(QObject* parent = nullptr);
+    explicit SourceRowsModel(QString sourceUdl, QObject* parent = nullptr);
+    ~SourceRowsModel() override;
 
-    // A new row set: its field names become the columns, the rows are dropped.
-    void reset(const QStringList& fields);
-    // Adds the source row at position index (0-based); returns its model row.
-    int append(int index, const QSqlRecord& record);
+    // A new walk: its SELECT, field names and row total. Drops every page.
+    void reset(const QString& select, const QStringList& fields, int total);
 
-    // Position in the source row set of a model row.
-    int sourceIndex(int row) const { return m_rows.at(size_t(row)).index; }
+    int pagesHeld() const { return int(m_pages.size()); }
+    // The last failure to read the source, empty when none.
+    const QString& readError() const { return m_error; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -33,12 +42,28 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    struct Row {
-        int index;
-        QStringList values;
+    using Page = std::vector<QStringList>;
+    struct HeldPage {
+        Page rows;
+        quint64 lastUse = 0;
     };
+    const Page* page(int number) const;
+    void fetch(int number) const;
+    void keep(int number, Page rows) const;
+    void closeCursor() const;
+
+    QString m_sourceUdl;
+    QString m_select;
     QStringList m_fields;
-    std::deque<Row> m_rows;
+    int m_total = 0;
+    // Reading state: the cursor goes forward only and is opened again for a
+    // page behind it.
+    mutable std::unique_ptr<db::Connection> m_connection;
+    mutable std::unique_ptr<db::Query> m_cursor;
+    mutable int m_position = 0; // rows the cursor has passed
+    mutable std::map<int, HeldPage> m_pages;
+    mutable quint64 m_uses = 0;
+    mutable QString m_error;
 };
 
 } // namespace gui

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 
@@ -18,9 +17,16 @@ public:
     virtual void showProgress(const QString& line) = 0;
     virtual void processEvents() = 0;
     virtual bool abortTicked() = 0;
-    // The source rows of the running walk, for the grid.
-    virtual void sourceOpened(const QStringList& fields) { Q_UNUSED(fields); }
-    virtual void sourceRow(int index, const QSqlRecord& row) { Q_UNUSED(index); Q_UNUSED(row); }
+    // The running walk, for the grid: its SELECT (read again by the grid, the
+    // walk only reads the source), field names and row total; then the
+    // position (from 0) of the row being converted.
+    virtual void sourceOpened(const QString& select, const QStringList& fields, int total)
+    {
+        Q_UNUSED(select);
+        Q_UNUSED(fields);
+        Q_UNUSED(total);
+    }
+    virtual void sourceRow(int index) { Q_UNUSED(index); }
     // Completion box: caption "提示" and the operation's completion text.
     virtual void completed(const QString& caption, const QString& text) = 0;
     // Error box with the frame's message.

@@ -415,7 +415,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     m_walkTable = db::statementTable(select);
     const int n = rows.countRows();
     rows.open();
-    fe.sourceOpened(rows.fieldNames());
+    fe.sourceOpened(select, rows.fieldNames(), n);
 
     QElapsedTimer timer;
     timer.start();
@@ -521,7 +521,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         }
         if (i == n || timer.elapsed() - lastShown >= kRepaintMs) {
             fe.showProgress(progressLine(i, n, c));
-            fe.sourceRow(i - 1, rows.currentRecord());
+            fe.sourceRow(i - 1);
             fe.processEvents();
             lastShown = timer.elapsed();
             pending.waiting = false;
@@ -562,7 +562,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             m_inWalk = false;
             if (pending.waiting) {
                 fe.showProgress(pendingLine());
-                fe.sourceRow(i - 1, rows.currentRecord());
+                fe.sourceRow(i - 1);
             }
             // A row that could not be undone takes the open batch with it, never half of itself.
             if (undone)
