@@ -1,4 +1,5 @@
 #include "db/datalink.h"
+#include "db/datalink_file.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 
@@ -107,6 +108,58 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
     EXPECT_EQ(db::parseDataLink(windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db")), "/d", kUdl, {})
                   .databaseName,
               QStringLiteral("/d/门店.db"));
+}
+
+TEST(DataLinkFile, EditsKeyByKeyAndWritesTheWindowsForm)
+{
+    // As Windows writes it: keys in its order and spelling, a quoted password with ";" in it.
+    const QString init = QStringLiteral("Provider=SQLOLEDB.1;Password=\"a;b\";Persist Security Info=True;User ID=sa;"
+                                        "Initial Catalog=门店;Data Source=srv\\SHOP;Application Name=x");
+    const QByteArray original = windowsForm(init);
+    db::DataLinkFile f = db::DataLinkFile::parse(original, kUdl);
+    EXPECT_EQ(f.bytes(), original); // unchanged, byte for byte
+    EXPECT_EQ(f.value(QStringLiteral("password")), QStringLiteral("a;b"));
+    EXPECT_EQ(f.value(QStringLiteral("persist  security info")), QStringLiteral("True"));
+
+    // Only what changes moves: an existing key keeps its place, a new one goes to the end, quoted when it must be.
+    f.set(QStringLiteral("initial catalog"), QStringLiteral("总店"));
+    f.set(QStringLiteral("Use Encryption for Data"), QStringLiteral("True"));
+    f.set(QStringLiteral("User ID"), QStringLiteral(" o'k \""));
+    f.remove(QStringLiteral("Application Name"));
+    const QString expected = QStringLiteral("Provider=SQLOLEDB.1;Password=\"a;b\";Persist Security Info=True;"
+                                            "User ID=\" o'k \"\"\";Initial Catalog=总店;Data Source=srv\\SHOP;"
+                                            "Use Encryption for Data=True");
+    EXPECT_EQ(f.initString(), expected);
+    EXPECT_EQ(f.bytes(), windowsForm(expected));
+    const ConnectionSpec link = db::parseDataLink(f.bytes(), QStringLiteral("/shop"), kUdl, kDriver18);
+    EXPECT_EQ(link.user, QStringLiteral(" o'k \""));
+    EXPECT_EQ(link.password, QStringLiteral("a;b"));
+
+    // A file written by hand in UTF-8 with LF is written the Windows way; a new file has the usual header.
+    db::DataLinkFile plain = db::DataLinkFile::parse("; made by hand\nProvider=SQLite; Data Source = a.db ;\n", kUdl);
+    plain.set(QStringLiteral("Data Source"), QStringLiteral("b.db"));
+    QByteArray expectedPlain("\xFF\xFE", 2);
+    for (const QChar c : QStringLiteral("; made by hand\r\nProvider=SQLite; Data Source=b.db ;\r\n"))
+        expectedPlain.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    EXPECT_EQ(plain.bytes(), expectedPlain);
+    db::DataLinkFile fresh;
+    fresh.set(QStringLiteral("Provider"), QStringLiteral("SQLite"));
+    fresh.set(QStringLiteral("Data Source"), QStringLiteral("门店.db"));
+    EXPECT_EQ(fresh.bytes(), windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db")));
+
+    // A file that keeps no password (Persist Security Info not set) gets the one given for the session.
+    QTemporaryDir dir;
+    const QString udl = dir.filePath(QStringLiteral("数据库连接2.udl"));
+    testing_support::writeUdl(udl, QStringLiteral("Provider=PostgreSQL;Data Source=127.0.0.1:5;User ID=u;"
+                                                  "Persist Security Info=False"));
+    EXPECT_TRUE(db::needsPassword(udl));
+    EXPECT_EQ(db::readDataLink(udl).password, QString());
+    db::setSessionPassword(udl, QStringLiteral("s3cret"));
+    EXPECT_EQ(db::readDataLink(udl).password, QStringLiteral("s3cret"));
+    testing_support::writeUdl(udl, QStringLiteral("Provider=PostgreSQL;Data Source=h;User ID=u;Password=p;"
+                                                  "Persist Security Info=True"));
+    EXPECT_FALSE(db::needsPassword(udl));
+    EXPECT_EQ(db::readDataLink(udl).password, QStringLiteral("p"));
 }
 
 TEST(DataLink, InitStringSyntax)

@@ -1,6 +1,7 @@
 #include "db/datalink.h"
 
 #include "db/odbc_connection.h"
+#include "db/datalink_file.h"
 #include "textutil/error.h"
 
 #include <QDir>
@@ -341,6 +342,12 @@ public:
         : m_pairs(std::move(pairs)), m_baseDir(baseDir), m_path(path), m_drivers(drivers),
           m_password(m_pairs.value(QStringLiteral("password")))
     {
+        // A file that keeps no password uses the one given for it in this session.
+        if (!m_pairs.contains(QStringLiteral("password")))
+            if (const auto given = sessionPassword(path)) {
+                m_password = *given;
+                m_pairs.insert(QStringLiteral("password"), *given);
+            }
     }
 
     ConnectionSpec build()
@@ -628,7 +635,7 @@ ConnectionSpec parse(const QByteArray& bytes, const QString& baseDir, const QStr
 
 } // namespace
 
-ConnectionSpec readDataLink(const QString& udlPath)
+QByteArray readDataLinkBytes(const QString& udlPath)
 {
     const QFileInfo info(udlPath);
     if (!info.exists())
@@ -641,7 +648,18 @@ ConnectionSpec readDataLink(const QString& udlPath)
     const QByteArray bytes = file.read(kMaxFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw belmire::Error(fileText(udlPath, QStringLiteral("无法读取：%1").arg(file.errorString())));
-    return parse(bytes, info.absolutePath(), udlPath, nullptr);
+    return bytes;
+}
+
+QString decodeDataLinkText(const QByteArray& bytes, const QString& pathForMessages)
+{
+    bool utf16 = false;
+    return decodeFile(bytes, pathForMessages, &utf16);
+}
+
+ConnectionSpec readDataLink(const QString& udlPath)
+{
+    return parse(readDataLinkBytes(udlPath), QFileInfo(udlPath).absolutePath(), udlPath, nullptr);
 }
 
 ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages)

@@ -18,6 +18,10 @@ struct ConnectionSpec {
     QString description;    // for messages, never holds the password
 };
 
+// The bytes of a data-link file, and their text (UTF-16LE with BOM, or UTF-8). Throw belmire::Error naming the path.
+QByteArray readDataLinkBytes(const QString& udlPath);
+QString decodeDataLinkText(const QByteArray& bytes, const QString& pathForMessages);
+
 // Reads a data-link file. Throws belmire::Error on a missing, unreadable or malformed file (message holds the path).
 ConnectionSpec readDataLink(const QString& udlPath);
 

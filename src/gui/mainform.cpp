@@ -1,6 +1,8 @@
 #include "gui/mainform.h"
 
+#include "gui/datalinkdialog.h"
 #include "gui/sourcerows.h"
+#include "db/datalink_file.h"
 #include "shell/check.h"
 #include "shell/summary.h"
 
@@ -13,6 +15,7 @@
 #include <QSaveFile>
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -156,6 +159,11 @@ void TmainForm::buildTopStrip()
     m_checkBitBtn->setObjectName(QStringLiteral("CheckBitBtn"));
     m_checkBitBtn->setGeometry(552, 8, 75, 25);
     connect(m_checkBitBtn, &QPushButton::clicked, this, &TmainForm::CheckBitBtnClick);
+
+    m_linkBitBtn = new QPushButton(QStringLiteral("连接设置"), m_panel2);
+    m_linkBitBtn->setObjectName(QStringLiteral("LinkBitBtn"));
+    m_linkBitBtn->setGeometry(632, 8, 75, 25);
+    connect(m_linkBitBtn, &QPushButton::clicked, this, &TmainForm::LinkBitBtnClick);
 }
 
 void TmainForm::buildMiddleBand()
@@ -235,7 +243,7 @@ void TmainForm::arrangeTabOrder()
     for (const char* name : kButtonTabOrder)
         if (auto* b = m_panel1->findChild<QPushButton*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly))
             chain << b;
-    chain << m_grid << m_checkBox1 << m_bitBtn2 << m_memo1 << m_checkBitBtn;
+    chain << m_grid << m_checkBox1 << m_bitBtn2 << m_memo1 << m_saveLogBtn << m_checkBitBtn << m_linkBitBtn;
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
 }
@@ -246,7 +254,7 @@ void TmainForm::runOperation(const QString& id)
     if (m_busy)
         return;
     const shell::Operation* operation = shell::findOperation(m_family, id);
-    if (!operation)
+    if (!operation || !havePasswords(operation->needsSource))
         return;
     m_busy = true;
     enableOperationButtons(false);
@@ -312,7 +320,7 @@ void TmainForm::BitBtn2Click()
 void TmainForm::CheckBitBtnClick()
 {
     // Probes every table and column the program's operations use; writes nothing.
-    if (m_busy)
+    if (m_busy || !havePasswords(true))
         return;
     m_busy = true;
     enableOperationButtons(false);
@@ -325,6 +333,41 @@ void TmainForm::CheckBitBtnClick()
     m_checkBitBtn->setEnabled(true);
     enableOperationButtons(true);
     m_busy = false;
+}
+
+bool TmainForm::havePasswords(bool source)
+{
+    // A data-link file without Persist Security Info keeps no password: it is asked once per session.
+    QStringList links{m_targetUdl};
+    if (source)
+        links.prepend(m_sourceUdl);
+    for (const QString& udl : links) {
+        if (!db::needsPassword(udl) || db::sessionPassword(udl))
+            continue;
+        std::optional<QString> password;
+        if (m_passwordPrompt) {
+            password = m_passwordPrompt(udl);
+        } else {
+            bool ok = false;
+            const QString given = QInputDialog::getText(this, QStringLiteral("密码"),
+                                                        QStringLiteral("%1 的密码：").arg(QFileInfo(udl).fileName()),
+                                                        QLineEdit::Password, QString(), &ok);
+            if (ok)
+                password = given;
+        }
+        if (!password)
+            return false;
+        db::setSessionPassword(udl, *password);
+    }
+    return true;
+}
+
+void TmainForm::LinkBitBtnClick()
+{
+    if (m_busy)
+        return;
+    gui::DataLinkDialog dialog(m_sourceUdl, m_targetUdl, this);
+    dialog.exec();
 }
 
 void TmainForm::closeAfterRun()

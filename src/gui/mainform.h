@@ -44,6 +44,10 @@ public:
     static QFont programFont();
 
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
+    // Asks the password of a data-link file that keeps none; nullopt when the
+    // user declines. Without one a password dialog asks.
+    using PasswordPrompt = std::function<std::optional<QString>(const QString& udlPath)>;
+    void setPasswordPrompt(PasswordPrompt prompt) { m_passwordPrompt = std::move(prompt); }
 
     shell::Family family() const { return m_family; }
     const QString& sourceUdl() const { return m_sourceUdl; }
@@ -70,6 +74,7 @@ private slots:
     void BitBtn2Click();
     void CheckBitBtnClick();
     void SaveLogBtnClick();
+    void LinkBitBtnClick();
 
 private:
     struct OperationButton {
@@ -84,6 +89,7 @@ private:
     void runOperation(const QString& id);
     void enableOperationButtons(bool enable);
     void closeAfterRun();
+    bool havePasswords(bool source);
     void showSourceRow(int index);
     void showBox(const QString& kind, const QString& caption, const QString& text);
 
@@ -96,6 +102,7 @@ private:
     QCheckBox* m_checkBox1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
     QPushButton* m_checkBitBtn = nullptr;
+    QPushButton* m_linkBitBtn = nullptr;
     QSplitter* m_splitter1 = nullptr;
     QTableView* m_grid = nullptr;
     gui::SourceRowsModel* m_rows = nullptr;
@@ -109,6 +116,7 @@ private:
 
     shell::RunFrame m_frame;
     MessageSink m_messageSink;
+    PasswordPrompt m_passwordPrompt;
     bool m_busy = false;
     bool m_closeAfterRun = false;
     // The completion or error box of the running operation, shown once the

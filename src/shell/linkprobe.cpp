@@ -1,0 +1,96 @@
+#include "shell/linkprobe.h"
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <QStringList>
+
+namespace shell {
+namespace {
+
+// Tables that only one kind of database has together.
+struct Kind {
+    const char16_t* name;
+    QStringList tables;
+};
+
+bool hasTable(db::Connection& connection, const QString& table)
+{
+    try {
+        db::Query q(connection);
+        q.setText(QStringLiteral("select * from %1 where 1=0").arg(table));
+        q.open();
+        q.close();
+        return true;
+    } catch (const belmire::Error&) {
+        return false;
+    }
+}
+
+QStringList firstRow(db::Connection& connection, const QString& select)
+{
+    db::Query q(connection);
+    q.setText(select);
+    q.open();
+    QStringList values;
+    if (q.next())
+        for (int i = 0; i < q.fieldCount(); ++i)
+            values << gbk::toUnicode(db::variantText(q.valueAt(i))).trimmed();
+    q.close();
+    return values;
+}
+
+} // namespace
+
+LinkProbe probeLink(const QString& udlPath)
+{
+    db::Connection connection(QStringLiteral("测试"));
+    connection.open(udlPath);
+    LinkProbe probe;
+    switch (connection.dialect()) {
+    case db::Dialect::SQLite:
+        probe.server = QStringLiteral("SQLite ") + firstRow(connection, QStringLiteral("select sqlite_version()")).value(0);
+        probe.database = connection.settings().databaseName;
+        break;
+    case db::Dialect::PostgreSQL: {
+        const QStringList row = firstRow(connection, QStringLiteral("select version(), current_database()"));
+        probe.server = row.value(0).section(u',', 0, 0);
+        probe.database = row.value(1);
+        break;
+    }
+    case db::Dialect::SqlServer: {
+        const QStringList row = firstRow(connection, QStringLiteral("select @@version, db_name()"));
+        probe.server = row.value(0).section(u'\n', 0, 0).simplified();
+        probe.database = row.value(1);
+        break;
+    }
+    }
+    static const Kind kinds[] = {
+        {u"Belmire V6/V7 源数据库", {QStringLiteral("spxx"), QStringLiteral("ck"), QStringLiteral("xx")}},
+        {u"Belmire V1 源数据库", {QStringLiteral("Goods"), QStringLiteral("Store"), QStringLiteral("card")}},
+        {u"Quorvan V9 目标数据库", {QStringLiteral("spda"), QStringLiteral("ckda"), QStringLiteral("mdda")}},
+    };
+    for (const Kind& k : kinds) {
+        bool all = true;
+        for (const QString& t : k.tables)
+            all = all && hasTable(connection, t);
+        if (all) {
+            probe.kind = QString::fromUtf16(k.name);
+            break;
+        }
+    }
+    connection.close();
+    return probe;
+}
+
+QString describe(const LinkProbe& probe)
+{
+    return QStringLiteral("连接成功：%1，数据库 %2\n%3")
+        .arg(probe.server, probe.database,
+             probe.kind.isEmpty() ? QStringLiteral("看起来不是 Belmire 源数据库，也不是 Quorvan V9 目标数据库")
+                                  : QStringLiteral("看起来是 ") + probe.kind);
+}
+
+} // namespace shell

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace shell {
+
+// What answered a data-link file: the database product and version, the
+// database's name, and which kind of shop database it looks like.
+struct LinkProbe {
+    QString server;   // "SQLite 3.40.1", "PostgreSQL 15.5 ...", "Microsoft SQL Server 2019 ..."
+    QString database; // file path or database name
+    QString kind;     // "Belmire V6/V7 源数据库", "Belmire V1 源数据库", "Quorvan V9 目标数据库" or empty
+};
+
+// Connects with the file, asks, and disconnects; reads only. Throws
+// belmire::Error with the connection's own (password-masked) text.
+LinkProbe probeLink(const QString& udlPath);
+
+// "连接成功：<server>，数据库 <database>" and the kind, or that it looks like none.
+QString describe(const LinkProbe& probe);
+
+} // namespace shell
