@@ -408,6 +408,20 @@ TEST(SourceRowsModel, PagesThroughAMillionRowsWithFlatMemory)
     EXPECT_LE(model.pagesHeld(), gui::SourceRowsModel::kPagesKept);
     EXPECT_TRUE(model.readError().isEmpty());
 
+    // A PostgreSQL source gives the same rows.
+    if (testing_support::PostgresDb::available()) {
+        testing_support::PostgresDb pg(dir.filePath(QStringLiteral("pg.udl")), QString());
+        pg.exec(QStringLiteral("create table ck (ckbh varchar(10), ckmc varchar(40))"));
+        pg.exec(QStringLiteral("insert into ck select lpad(i::text, 5, '0'), '仓' || i from generate_series(0, 4999) i"));
+        gui::SourceRowsModel pgRows(dir.filePath(QStringLiteral("pg.udl")));
+        pgRows.reset(QStringLiteral("select * from ck"), {QStringLiteral("ckbh"), QStringLiteral("ckmc")}, 5000);
+        for (const int row : {4999, 17, 2500, 0, 4998})
+            EXPECT_EQ(pgRows.index(row, 1).data().toString(), QStringLiteral("仓%1").arg(row));
+        EXPECT_TRUE(pgRows.readError().isEmpty()) << pgRows.readError().toStdString();
+    } else if (qEnvironmentVariableIsSet("CI")) {
+        ADD_FAILURE() << "PostgreSQL test server not running under CI";
+    }
+
     // A new walk drops the pages; a source that cannot be read leaves the cells empty and says why.
     model.reset(QStringLiteral("select * from no_such_table"), {QStringLiteral("x")}, 5);
     EXPECT_EQ(model.pagesHeld(), 0);
