@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "db/datalink_file.h"
 #include "shell/check.h"
 #include "shell/runframe.h"
 #include "shell/summary.h"
@@ -9,7 +10,9 @@
 #include <QDir>
 
 #include <optional>
+#include <string>
 
+#include <termios.h>
 #include <unistd.h>
 
 namespace cli {
@@ -80,6 +83,30 @@ private:
     bool m_tty;
     bool m_progressShown = false;
 };
+
+// A line from the terminal without echoing it.
+QString readPassword(std::FILE* err, const QString& prompt)
+{
+    const QByteArray p = prompt.toUtf8();
+    std::fwrite(p.constData(), 1, size_t(p.size()), err);
+    std::fflush(err);
+    termios old{};
+    const bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (tty) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin))
+        line += char(c);
+    if (tty)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fputc('\n', err);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromUtf8(line.data(), qsizetype(line.size()));
+}
 
 int usage(std::FILE* err, const QString& problem)
 {
@@ -206,6 +233,14 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             return usage(err, QStringLiteral("operation '%1' has nothing to verify").arg(name));
         ops << op;
     }
+
+    // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
+    bool sourceNeeded = command != Command::Convert;
+    for (const shell::Operation* op : ops)
+        sourceNeeded = sourceNeeded || op->needsSource;
+    for (const QString& udl : sourceNeeded ? QStringList{source, target} : QStringList{target})
+        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
+            db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
 
     if (command == Command::Check) {
         if (ops.isEmpty())
