@@ -3,7 +3,10 @@
 // a fresh copy of the same empty target, alternating which goes first. Prints
 // the median wall-clock and CPU times and their ratios. Run under QT_QPA_PLATFORM=offscreen:
 //
-//   window_bench v67 SOURCE.db EMPTY_TARGET.db members [runs]
+//   window_bench v67 SOURCE.db EMPTY_TARGET.db members [runs] [window|command]
+//
+// With "window" or "command" only that front end runs (for measuring its
+// memory, e.g. under /usr/bin/time -f %M).
 #include "cli/cli.h"
 #include "gui/mainform.h"
 
@@ -77,7 +80,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 5) {
-        std::fprintf(stderr, "usage: window_bench v67|v1 SOURCE.db EMPTY_TARGET.db OPERATION [runs]\n");
+        std::fprintf(stderr, "usage: window_bench v67|v1 SOURCE.db EMPTY_TARGET.db OPERATION [runs] [window|command]\n");
         return 2;
     }
     const QString familyName = args[1];
@@ -86,6 +89,7 @@ int main(int argc, char** argv)
     const QString emptyTarget = QFileInfo(args[3]).absoluteFilePath();
     const QString operation = args[4];
     const int runs = args.size() > 5 ? args[5].toInt() : 5;
+    const QString only = args.value(6);
     const char* button = buttonOf(operation, family);
     if (!button) {
         std::fprintf(stderr, "no button for %s\n", qPrintable(operation));
@@ -142,9 +146,18 @@ int main(int argc, char** argv)
     };
     // Which goes first alternates, so that neither always finds the caches as the other left them.
     for (int run = 0; run < runs; ++run) {
-        const bool ok = run % 2 == 0 ? byWindow() && byCommand() : byCommand() && byWindow();
+        const bool ok = only == u"window"    ? byWindow()
+                        : only == u"command" ? byCommand()
+                        : run % 2 == 0       ? byWindow() && byCommand()
+                                             : byCommand() && byWindow();
         if (!ok)
             return 1;
+    }
+    if (!only.isEmpty()) {
+        const std::vector<double>& t = only == u"window" ? window : command;
+        std::printf("%s %s: %s %.3f s (median of %d)\n", qPrintable(familyName), qPrintable(operation),
+                    qPrintable(only), median(t), runs);
+        return 0;
     }
     const double w = median(window), c = median(command);
     const double wc = median(windowCpu), cc = median(commandCpu);

@@ -24,7 +24,7 @@ class SourceRowsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 32;
-    static constexpr int kPagesKept = 320;
+    static constexpr int kPagesKept = 64;
 
     explicit SourceRowsModel(QString sourceUdl, QObject* parent = nullptr);
     ~SourceRowsModel() override;
