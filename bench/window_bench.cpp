@@ -80,7 +80,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 5) {
-        std::fprintf(stderr, "usage: window_bench v67|v1 SOURCE.db EMPTY_TARGET.db OPERATION [runs] [window|command]\n");
+        std::fprintf(stderr,
+                     "usage: window_bench v67|v1 SOURCE.db EMPTY_TARGET.db OPERATION [runs] [window|command]\n");
         return 2;
     }
     const QString familyName = args[1];

@@ -224,7 +224,8 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
     // The run emptied the log pane; it ends with the command line's summary and reconciliation lines.
     const QStringList log = w.log().split(u'\n');
     ASSERT_EQ(log.size(), 2) << w.log().toStdString();
-    EXPECT_TRUE(log[0].startsWith(QStringLiteral("仓库档案转换：读取 3 行，写入 3 行，跳过 0 行，"))) << log[0].toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("仓库档案转换：读取 3 行，写入 3 行，跳过 0 行，")))
+        << log[0].toStdString();
     EXPECT_EQ(log[1], QStringLiteral("仓库档案转换核对：源 ck 3 行（编号重复 0 行），目标 ckda 3 行"));
     // 保存日志 writes the pane as UTF-8 text.
     const QString saved = folder.path() + QStringLiteral("/日志.txt");
@@ -261,7 +262,8 @@ TEST(MainForm, AbortedWalkEndsWithTheAbortLineInsteadOfTheReconciliation)
 
     const QStringList log = w.log().split(u'\n');
     ASSERT_EQ(log.size(), 2) << w.log().toStdString();
-    EXPECT_TRUE(log[0].startsWith(QStringLiteral("会员信息转换：读取 0 行，写入 0 行，跳过 0 行，"))) << log[0].toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("会员信息转换：读取 0 行，写入 0 行，跳过 0 行，")))
+        << log[0].toStdString();
     EXPECT_EQ(log[1], QStringLiteral("会员信息转换：已中断（写入 0 行）"));
     ASSERT_EQ(w.boxes.size(), 1u);
     EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
@@ -378,13 +380,14 @@ TEST(SourceRowsModel, PagesThroughAMillionRowsWithFlatMemory)
         ASSERT_TRUE(d.open());
         QSqlQuery q(d);
         ASSERT_TRUE(q.exec(QStringLiteral("create table spxx (spbh varchar(13), spmc varchar(40))")));
-        ASSERT_TRUE(q.exec(QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 from n where i < %1) "
-                                          "insert into spxx select printf('%07d', i), '商品' || i from n")
+        ASSERT_TRUE(q.exec(QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 from n "
+                                          "where i < %1) insert into spxx select printf('%07d', i), '商品' || i from n")
                                .arg(total - 1)))
             << q.lastError().text().toStdString();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("big"));
-    testing_support::writeUdl(dir.filePath(QStringLiteral("big.udl")), QStringLiteral("Provider=SQLite;Data Source=big.db"));
+    testing_support::writeUdl(dir.filePath(QStringLiteral("big.udl")),
+                              QStringLiteral("Provider=SQLite;Data Source=big.db"));
 
     gui::SourceRowsModel model(dir.filePath(QStringLiteral("big.udl")));
     model.reset(QStringLiteral("select * from spxx"), {QStringLiteral("spbh"), QStringLiteral("spmc")}, total);
@@ -412,7 +415,8 @@ TEST(SourceRowsModel, PagesThroughAMillionRowsWithFlatMemory)
     if (testing_support::PostgresDb::available()) {
         testing_support::PostgresDb pg(dir.filePath(QStringLiteral("pg.udl")), QString());
         pg.exec(QStringLiteral("create table ck (ckbh varchar(10), ckmc varchar(40))"));
-        pg.exec(QStringLiteral("insert into ck select lpad(i::text, 5, '0'), '仓' || i from generate_series(0, 4999) i"));
+        pg.exec(QStringLiteral(
+            "insert into ck select lpad(i::text, 5, '0'), '仓' || i from generate_series(0, 4999) i"));
         gui::SourceRowsModel pgRows(dir.filePath(QStringLiteral("pg.udl")));
         pgRows.reset(QStringLiteral("select * from ck"), {QStringLiteral("ckbh"), QStringLiteral("ckmc")}, 5000);
         for (const int row : {4999, 17, 2500, 0, 4998})

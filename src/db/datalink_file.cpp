@@ -19,18 +19,18 @@ bool isConnectionStringLine(const QString& line)
     return !t.isEmpty() && !t.startsWith(u';') && t.compare(QLatin1String("[oledb]"), Qt::CaseInsensitive) != 0;
 }
 
-bool truth(const QString& value)
-{
-    const QString v = value.trimmed().toLower();
-    return v == u"true" || v == u"yes" || v == u"1";
-}
-
 QMutex g_passwordsLock;
 QHash<QString, QString> g_passwords;
 
 QString passwordKey(const QString& udlPath) { return QFileInfo(udlPath).absoluteFilePath(); }
 
 } // namespace
+
+bool oledbTrue(const QString& value)
+{
+    const QString v = value.trimmed().toLower();
+    return v == u"true" || v == u"yes" || v == u"1";
+}
 
 QString oledbQuote(const QString& value)
 {
@@ -219,7 +219,8 @@ bool needsPassword(const QString& udlPath)
         const QString provider = f.value(QStringLiteral("Provider")).trimmed().toLower();
         if (provider.startsWith(u"sqlite") || f.value(QStringLiteral("User ID")).isEmpty())
             return false;
-        return f.value(QStringLiteral("Password")).isEmpty() && !truth(f.value(QStringLiteral("Persist Security Info")));
+        return f.value(QStringLiteral("Password")).isEmpty() &&
+               !oledbTrue(f.value(QStringLiteral("Persist Security Info")));
     } catch (const belmire::Error&) {
         return false;
     }

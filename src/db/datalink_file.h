@@ -52,6 +52,8 @@ private:
 
 // A value as a connection string holds it: quoted where it has to be.
 QString oledbQuote(const QString& value);
+// A connection string's yes: "True", "Yes" or "1" in any case.
+bool oledbTrue(const QString& value);
 
 // Whether the link names a user but keeps no password (Persist Security Info
 // not set): then the password is asked when connecting and kept for the

@@ -53,12 +53,6 @@ DataLinkPage::Provider providerOf(const QString& name)
     return DataLinkPage::SqlServer;
 }
 
-bool truth(const QString& value)
-{
-    const QString v = value.trimmed().toLower();
-    return v == u"true" || v == u"yes" || v == u"1";
-}
-
 int encryptionIndex(const QString& value)
 {
     const QString v = value.trimmed().toLower();
@@ -251,8 +245,9 @@ void DataLinkPage::chooseFile()
     const QString start = m_sqliteFile->text().isEmpty()
                                ? QFileInfo(m_path).absolutePath()
                                : QFileInfo(QFileInfo(m_path).dir(), m_sqliteFile->text()).absoluteFilePath();
-    const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("SQLite 数据库文件"), start,
-                                                        QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3);;所有文件 (*)"));
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, QStringLiteral("SQLite 数据库文件"), start,
+                                     QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3);;所有文件 (*)"));
     if (!chosen.isEmpty())
         m_sqliteFile->setText(chosen);
 }
@@ -283,7 +278,7 @@ void DataLinkPage::load()
     m_port->setText(mssql.port);
     m_catalog->setText(kind == SqlServer ? f.value(kCatalog) : QString());
     m_encryption->setCurrentIndex(encryptionIndex(f.value(kEncryption)));
-    m_trust->setChecked(truth(f.value(kTrust)));
+    m_trust->setChecked(db::oledbTrue(f.value(kTrust)));
     const auto [host, port] = splitHostPort(kind == PostgreSQL ? source : QString());
     m_pgHost->setText(host);
     m_pgPort->setText(port);
@@ -294,7 +289,7 @@ void DataLinkPage::load()
     // The password is never shown again: the field stays empty, and empty keeps it.
     m_password->clear();
     m_password->setPlaceholderText(f.value(kPassword).isEmpty() ? QString() : QStringLiteral("（已保存，不改就留空）"));
-    m_persist->setChecked(f.has(kPersist) ? truth(f.value(kPersist)) : !f.value(kPassword).isEmpty());
+    m_persist->setChecked(f.has(kPersist) ? db::oledbTrue(f.value(kPersist)) : !f.value(kPassword).isEmpty());
 }
 
 db::DataLinkFile DataLinkPage::edited() const
@@ -327,7 +322,7 @@ db::DataLinkFile DataLinkPage::edited() const
         const int encryption = m_encryption->currentIndex();
         if (encryption != (kind == was ? encryptionIndex(old.value(kEncryption)) : 0) || kind != was)
             f.set(kEncryption, QString::fromLatin1(kEncryptionValues[encryption]));
-        if (m_trust->isChecked() != (kind == was && truth(old.value(kTrust))) || kind != was)
+        if (m_trust->isChecked() != (kind == was && db::oledbTrue(old.value(kTrust))) || kind != was)
             f.set(kTrust, m_trust->isChecked() ? QStringLiteral("True") : QStringLiteral("False"));
         break;
     }
@@ -346,7 +341,7 @@ db::DataLinkFile DataLinkPage::edited() const
     }
     apply(f, kUser, m_user->text(), old.value(kUser));
     const bool persist = m_persist->isChecked();
-    const bool persistShown = old.has(kPersist) ? truth(old.value(kPersist)) : !old.value(kPassword).isEmpty();
+    const bool persistShown = old.has(kPersist) ? db::oledbTrue(old.value(kPersist)) : !old.value(kPassword).isEmpty();
     if (persist != persistShown || (kind != was && !f.has(kPersist)))
         f.set(kPersist, persist ? QStringLiteral("True") : QStringLiteral("False"));
     // Without Persist Security Info the password is not kept in the file.

@@ -51,7 +51,8 @@ LinkProbe probeLink(const QString& udlPath)
     LinkProbe probe;
     switch (connection.dialect()) {
     case db::Dialect::SQLite:
-        probe.server = QStringLiteral("SQLite ") + firstRow(connection, QStringLiteral("select sqlite_version()")).value(0);
+        probe.server =
+            QStringLiteral("SQLite ") + firstRow(connection, QStringLiteral("select sqlite_version()")).value(0);
         probe.database = connection.settings().databaseName;
         break;
     case db::Dialect::PostgreSQL: {
