@@ -111,7 +111,7 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
         EXPECT_EQ(lines[0], QStringLiteral("操作,表,行,编号,原因,日志"));
         EXPECT_EQ(lines[1], QStringLiteral("V7商品转换,spxx,3,\"P,\"\"1\",商品编号已存在,\"商品编号重复：P,\"\"1\""));
         EXPECT_EQ(lines[2], QStringLiteral("会员信息转换,hyda,2,K1,会员卡号已存在,"));
-        EXPECT_TRUE(lines[3].startsWith(QStringLiteral("仓库档案转换,ck,1,C1,写入失败,"))) << lines[3].toStdString();
+        EXPECT_TRUE(lines[3].startsWith(QStringLiteral("仓库档案转换,ck,1,C1,出错，运行停止,"))) << lines[3].toStdString();
         EXPECT_EQ(lines[4], QString());
     }
     // A report that cannot be made stops the command before anything runs.

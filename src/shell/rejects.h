@@ -5,7 +5,8 @@
 
 namespace shell {
 
-// A source row a conversion skipped or the target refused.
+// A source row a conversion skipped, or the row an error (most often a write
+// the target refused) stopped the run at.
 struct Reject {
     QString operation; // the operation's title
     QString table;     // the source table of the walk

@@ -17,8 +17,9 @@ constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
 constexpr size_t kRowsPerFlush = 250;
 constexpr qsizetype kWritesPerFlush = 1000;
 const QString kRowSavepoint = QStringLiteral("belmire_row");
-// The reason a reject report gives for a row whose writes failed.
-const QString kRefused = QStringLiteral("写入失败");
+// The reason a reject report gives for the row an error stopped the walk at
+// (most often a write the target refused; the log column has the error).
+const QString kRefused = QStringLiteral("出错，运行停止");
 
 } // namespace
 
