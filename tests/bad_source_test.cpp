@@ -118,12 +118,12 @@ TEST_P(BadSource, MissingTablesAndFieldsNameConversionRowTableAndDatabaseText)
         EXPECT_EQ(errorOf(shop, c.family, c.id), c.expected);
     }
 
-    // A target table missing ends the run before its first row, with the target database's text.
+    // A target table missing refuses the run before anything is written, with the target database's text.
     Shop shop(kV67, GetParam());
     insert(shop.source(), "spkc", {{"ckbh", "W1"}, {"spbh", "P1"}, {"yesl", "1"}});
     shop.target().exec(QStringLiteral("drop table spckkc"));
     const QString msg = errorOf(shop, Family::V67, QStringLiteral("stock"));
-    EXPECT_TRUE(msg.startsWith(QStringLiteral("库存转换：表 spckkc："))) << msg.toStdString();
+    EXPECT_TRUE(msg.startsWith(QStringLiteral("库存转换：目标数据库与转换的目标不符（"))) << msg.toStdString();
     EXPECT_TRUE(msg.contains(GetParam() == Backend::SQLite ? QStringLiteral("no such table: spckkc")
                                                            : QStringLiteral("relation \"spckkc\" does not exist")))
         << msg.toStdString();

@@ -122,3 +122,51 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
     EXPECT_TRUE(c.err.startsWith(QStringLiteral("错误：无法写入拒绝行报告"))) << c.err.toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
 }
+
+TEST(Cli, RefusesToWriteIntoTheSourceOrIntoWhatIsNoTarget)
+{
+    for (const Backend backend : {Backend::SQLite, Backend::PostgreSQL}) {
+        SCOPED_TRACE(backendName(backend).toStdString());
+        REQUIRE_BACKEND(backend);
+        Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
+        fillSource(shop);
+        shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K1', '张三');"));
+        shop.target().exec(QStringLiteral("insert into hyda (objid) values ('K9');"));
+        const QString s = shop.sourceUdl(), t = shop.targetUdl();
+        // The same database under another data-link file (and another path to the file).
+        const QString alias = shop.folder() + QStringLiteral("/alias.udl");
+        if (backend == Backend::SQLite) {
+            ASSERT_TRUE(QFile::link(shop.folder() + QStringLiteral("/source.db"), shop.folder() + QStringLiteral("/s.db")));
+            writeUdl(alias, QStringLiteral("Provider=SQLite;Data Source=s.db"));
+        } else {
+            writeUdl(alias, QStringLiteral("Provider=PostgreSQL;Data Source=%5:%1;Initial Catalog=%2;User ID=%3;Password=%4")
+                                .arg(qEnvironmentVariable("BELMIRE_PG_PORT"), static_cast<PostgresDb&>(shop.target()).name(),
+                                     qEnvironmentVariable("BELMIRE_PG_USER"), qEnvironmentVariable("BELMIRE_PG_PASSWORD"))
+                                .replace(QStringLiteral("%5"), qEnvironmentVariable("BELMIRE_PG_HOST")));
+        }
+        const QString sameAsTarget = backend == Backend::SQLite ? s : t;
+        struct Case {
+            QStringList args;
+            QString says;
+        };
+        const QList<Case> cases = {
+            {{"--source", sameAsTarget, "--target", alias, "clear-members"}, QStringLiteral("目标数据库就是源数据库")},
+            {{"--source", s, "--target", s, "clear-members", "warehouses"}, QStringLiteral("目标数据库就是源数据库")},
+            // Swapped links: the source's hyda is not the target's.
+            {{"--source", t, "--target", s, "clear-members"}, QStringLiteral("目标数据库与转换的目标不符")},
+            // A later operation that cannot run stops the clear before it.
+            {{"--source", shop.folder() + QStringLiteral("/nope.udl"), "--target", t, "clear-members", "members"},
+             QStringLiteral("nope.udl")},
+        };
+        for (const Case& c : cases) {
+            const Captured r = runCli(c.args, QStringLiteral("/nonexistent"));
+            EXPECT_EQ(r.status, 1) << c.args.join(u' ').toStdString();
+            EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        }
+        EXPECT_TRUE(runCli({"--source", s, "--target", t, "--quiet", "clear-members"}, {}).err.isEmpty());
+        EXPECT_EQ(shop.source().scalar(QStringLiteral("select count(*) from hyda")), QStringLiteral("1"));
+        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hyda")), QStringLiteral("0"));
+        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+    }
+}

@@ -2,12 +2,14 @@
 
 #include "db/datalink_file.h"
 #include "shell/check.h"
+#include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/summary.h"
 #include "shell/verify.h"
 #include "textutil/error.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <optional>
 #include <string>
@@ -235,10 +237,8 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     }
 
     // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
-    bool sourceNeeded = command != Command::Convert;
-    for (const shell::Operation* op : ops)
-        sourceNeeded = sourceNeeded || op->needsSource;
-    for (const QString& udl : sourceNeeded ? QStringList{source, target} : QStringList{target})
+    // The source is opened even for clear operations, to be compared with the target.
+    for (const QString& udl : QFileInfo::exists(source) ? QStringList{source, target} : QStringList{target})
         if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
             db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
 
@@ -261,6 +261,13 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
             return 1;
         }
+    }
+    // Nothing runs unless every operation may write: the target is not the source and has the target's tables.
+    try {
+        shell::guardWrites(ops, source, target);
+    } catch (const belmire::Error& e) {
+        writeLine(err, QStringLiteral("错误：") + e.message());
+        return 1;
     }
     CliFrontend frontend(out, err, quiet);
     shell::RunFrame frame(frontend, source, target);

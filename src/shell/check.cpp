@@ -2,6 +2,7 @@
 
 #include "db/connection.h"
 #include "db/query.h"
+#include "shell/guard.h"
 #include "textutil/error.h"
 
 #include <QRegularExpression>
@@ -54,12 +55,6 @@ QStringList CheckReport::lines() const
     return out;
 }
 
-namespace {
-
-QString sideName(Side side) { return side == Side::Source ? QStringLiteral("源") : QStringLiteral("目标"); }
-
-// A statement that names the table and columns but reads no row. Throws with
-// the database's own text when the database rejects it.
 void probe(db::Connection& connection, const QString& table, const QStringList& columns)
 {
     db::Query q(connection);
@@ -68,6 +63,10 @@ void probe(db::Connection& connection, const QString& table, const QStringList& 
     q.open();
     q.close();
 }
+
+namespace {
+
+QString sideName(Side side) { return side == Side::Source ? QStringLiteral("源") : QStringLiteral("目标"); }
 
 // The database's own text of a failed probe: the Query message without its "表 x：" lead.
 QString databaseText(const belmire::Error& e)
@@ -88,8 +87,12 @@ struct Probe {
     QStringList columns;
 };
 
-void checkTable(db::Connection& connection, Side side, const Probe& p, CheckReport& report)
+} // namespace
+
+void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
+                CheckReport& report)
 {
+    const Probe p{table, columns};
     ++report.tables;
     report.columns += int(p.columns.size());
     try {
@@ -123,8 +126,6 @@ void checkTable(db::Connection& connection, Side side, const Probe& p, CheckRepo
     }
 }
 
-} // namespace
-
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
                             const QString& targetUdl)
 {
@@ -137,7 +138,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
             auto [it, added] = tables.try_emplace(key, Probe{use.table, {}});
             if (added)
                 order << key;
-            for (const QString& c : use.columns)
+            for (const QString& c : writtenColumns(use))
                 if (!it->second.columns.contains(c, Qt::CaseInsensitive))
                     it->second.columns << c;
         }
@@ -160,9 +161,19 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
         }
         for (const TableKey& k : std::as_const(order))
             if (k.side == side)
-                checkTable(connection, side, tables.at(k), report);
-        connection.close();
+                checkTable(connection, side, tables.at(k).table, tables.at(k).columns, report);
     }
+    if (source.isOpen() && target.isOpen()) {
+        try {
+            if (databaseIdentity(source) == databaseIdentity(target))
+                report.problems << QStringLiteral("目标数据库就是源数据库（源数据连接文件 %1，目标数据连接文件 %2）")
+                                       .arg(sourceUdl, targetUdl);
+        } catch (const belmire::Error& e) {
+            report.problems << e.message();
+        }
+    }
+    source.close();
+    target.close();
     return report;
 }
 

@@ -3,7 +3,12 @@
 #include "shell/operation.h"
 
 #include <QList>
+#include <QString>
 #include <QStringList>
+
+namespace db {
+class Connection;
+}
 
 namespace shell {
 
@@ -23,6 +28,14 @@ struct CheckReport {
 // reported; nothing stops at the first. The connections are closed afterwards.
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
                             const QString& targetUdl);
+
+// A statement that names the table and columns but reads no row. Throws with
+// the database's own text when the database rejects it.
+void probe(db::Connection& connection, const QString& table, const QStringList& columns);
+
+// Probes one table and its columns on an open connection; each problem found is added to the report.
+void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
+                CheckReport& report);
 
 // Every built operation of a program.
 QList<const Operation*> builtOperations(Family family);

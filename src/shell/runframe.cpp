@@ -1,5 +1,7 @@
 #include "shell/runframe.h"
 
+#include "shell/guard.h"
+
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -66,6 +68,13 @@ RunResult RunFrame::run(const Operation& operation)
                 m_target.close();
             }
             m_target.open(m_targetUdl);
+            if (operation.needsSource) {
+                guardWrites({&operation}, m_source, m_target, m_sourceUdl, m_targetUdl);
+            } else {
+                // Compared on a connection of its own: the frame's source stays as the last run left it.
+                db::Connection source(QStringLiteral("源"));
+                guardWrites({&operation}, source, m_target, m_sourceUdl, m_targetUdl);
+            }
             run.retakeStamp();
             operation.body(run);
             m_target.commit();

@@ -1,0 +1,178 @@
+#include "shell/guard.h"
+
+#include "db/connection.h"
+#include "db/query.h"
+#include "shell/check.h"
+#include "textutil/error.h"
+
+#include <QFileInfo>
+
+#include <map>
+
+#include <sys/stat.h>
+
+namespace shell {
+namespace {
+
+// The first row of a statement, its fields as text.
+QStringList firstRow(db::Connection& connection, const QString& statement)
+{
+    db::Query q(connection);
+    q.setText(statement);
+    q.open();
+    QStringList fields;
+    if (q.next())
+        for (int i = 0; i < q.fieldCount(); ++i)
+            fields << q.valueAt(i).toString();
+    q.close();
+    return fields;
+}
+
+QString fileIdentity(const QString& path)
+{
+    if (path.isEmpty() || path == u":memory:")
+        return {};
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return QStringLiteral("file:%1:%2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return QStringLiteral("path:") + (canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical);
+}
+
+// The columns the conversions name for each target table, lower-case table name as the key.
+const std::map<QString, QStringList>& knownTargetColumns()
+{
+    static const std::map<QString, QStringList> known = [] {
+        std::map<QString, QStringList> m;
+        for (const Family family : {Family::V67, Family::V1})
+            for (const Operation& op : operations(family))
+                for (const TableUse& use : op.uses) {
+                    if (use.side != Side::Target)
+                        continue;
+                    QStringList& columns = m[use.table.toLower()];
+                    for (const QString& c : use.columns)
+                        if (!columns.contains(c, Qt::CaseInsensitive))
+                            columns << c;
+                }
+        return m;
+    }();
+    return known;
+}
+
+QString links(const QString& sourceUdl, const QString& targetUdl)
+{
+    return QStringLiteral("源数据连接文件 %1，目标数据连接文件 %2").arg(sourceUdl, targetUdl);
+}
+
+} // namespace
+
+QStringList writtenColumns(const TableUse& use)
+{
+    if (use.side != Side::Target || !use.columns.isEmpty())
+        return use.columns;
+    const auto known = knownTargetColumns().find(use.table.toLower());
+    return known == knownTargetColumns().end() ? QStringList() : known->second;
+}
+
+QString databaseIdentity(db::Connection& connection)
+{
+    switch (connection.dialect()) {
+    case db::Dialect::SQLite: {
+        QString file;
+        db::Query q(connection);
+        q.setText(QStringLiteral("PRAGMA database_list"));
+        q.open();
+        while (q.next())
+            if (q.valueAt(1).toString() == u"main")
+                file = q.valueAt(2).toString();
+        q.close();
+        const QString id = fileIdentity(file);
+        // A database of no file is like no other.
+        return id.isEmpty() ? QStringLiteral("memory:%1").arg(quintptr(&connection)) : id;
+    }
+    case db::Dialect::PostgreSQL:
+        return QStringLiteral("postgresql:") +
+               firstRow(connection, QStringLiteral("select current_database(), current_setting('port'), "
+                                                   "cast(pg_postmaster_start_time() as text)"))
+                   .join(u'|');
+    case db::Dialect::SqlServer:
+        return QStringLiteral("sqlserver:") +
+               firstRow(connection,
+                        QStringLiteral("select cast(serverproperty('ServerName') as nvarchar(256)), db_name()"))
+                   .join(u'|');
+    }
+    return {};
+}
+
+void guardWrites(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
+                 const QString& sourceUdl, const QString& targetUdl)
+{
+    bool opened = false;
+    if (!source.isOpen() && QFileInfo::exists(sourceUdl)) {
+        source.open(sourceUdl);
+        opened = true;
+    }
+    struct Close {
+        db::Connection& c;
+        bool opened;
+        ~Close()
+        {
+            if (opened)
+                c.close();
+        }
+    } close{source, opened};
+    if (source.isOpen() && databaseIdentity(source) == databaseIdentity(target))
+        throw belmire::Error(QStringLiteral("目标数据库就是源数据库（%1），没有写入任何数据；请检查两个数据连接文件")
+                                 .arg(links(sourceUdl, targetUdl)));
+
+    // Each target table once, with every column the operations name.
+    std::map<QString, std::pair<QString, QStringList>> tables;
+    QStringList order;
+    for (const Operation* op : operations)
+        for (const TableUse& use : op->uses) {
+            if (use.side != Side::Target)
+                continue;
+            const QString key = use.table.toLower();
+            auto [it, added] = tables.try_emplace(key, use.table, QStringList());
+            if (added)
+                order << key;
+            for (const QString& c : writtenColumns(use))
+                if (!it->second.second.contains(c, Qt::CaseInsensitive))
+                    it->second.second << c;
+        }
+    // A failed probe refuses even when the column-by-column look finds nothing missing.
+    CheckReport report;
+    for (const QString& key : std::as_const(order)) {
+        const auto& [table, columns] = tables.at(key);
+        try {
+            probe(target, table, columns);
+        } catch (const belmire::Error& e) {
+            const qsizetype known = report.problems.size();
+            checkTable(target, Side::Target, table, columns, report);
+            if (report.problems.size() == known)
+                report.problems << e.message();
+        }
+    }
+    if (report.ok())
+        return;
+    QString first = report.problems.first().simplified();
+    if (report.problems.size() > 1)
+        first += QStringLiteral("（另有 %1 个问题）").arg(report.problems.size() - 1);
+    throw belmire::Error(
+        QStringLiteral("目标数据库与转换的目标不符（%1），没有写入任何数据：%2").arg(links(sourceUdl, targetUdl), first));
+}
+
+void guardWrites(const QList<const Operation*>& operations, const QString& sourceUdl, const QString& targetUdl)
+{
+    db::Connection source(QStringLiteral("源"));
+    db::Connection target(QStringLiteral("目标"));
+    bool sourceNeeded = false;
+    for (const Operation* op : operations)
+        sourceNeeded = sourceNeeded || op->needsSource;
+    if (sourceNeeded)
+        source.open(sourceUdl);
+    target.open(targetUdl);
+    guardWrites(operations, source, target, sourceUdl, targetUdl);
+}
+
+} // namespace shell
