@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -293,6 +296,52 @@ TEST(CrashAndRerun, KillNineAtRandomRowsThenRerun)
         EXPECT_EQ(here, kPerConversion) << op.toStdString() << " always ended before the kill";
     }
     EXPECT_GE(kills, 20);
+}
+
+TEST(CtrlC, StopsTheRunSaysWhatWasWrittenAndRunsNothingLater)
+{
+    // Products honour the interruption, stock does not; wherever it comes the
+    // status is 130, stderr says so even with --quiet and no later operation runs.
+    const Sample& sample = Sample::get();
+    ASSERT_TRUE(sample.ok());
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("target.db"));
+    const QString udl = dir.filePath(QStringLiteral("target.udl"));
+    writeLink(udl, QStringLiteral("Provider=SQLite;Data Source=target.db"));
+    const int span = qMax(20, int(sample.seconds(1) * 1000));
+    QRandomGenerator random(QRandomGenerator::system()->generate());
+    int stoppedProducts = 0, interrupted = 0;
+    for (int attempt = 0; attempt < 60 && (interrupted < 6 || stoppedProducts == 0); ++attempt) {
+        QFile::remove(db);
+        ASSERT_TRUE(QFile::copy(sample.state(0), db));
+        QProcess p;
+        start(p, sample.sourceUdl(), udl, {QStringLiteral("products"), QStringLiteral("stock"), QStringLiteral("members")});
+        if (p.waitForFinished(int(random.bounded(span))))
+            continue; // ended before the interruption
+        ::kill(pid_t(p.processId()), SIGINT);
+        const Finished f = finish(p);
+        if (f.exitCode < 0 || f.exitCode == 0)
+            continue; // interrupted before the handler was in place, or after the last operation
+        ++interrupted;
+        SCOPED_TRACE(f.err.toStdString());
+        EXPECT_EQ(f.exitCode, 130);
+        EXPECT_TRUE(f.err.contains(QStringLiteral("已中断")));
+        const SqliteFile target(db);
+        const QStringList none{QStringLiteral("0")};
+        static const QRegularExpression stopped(QStringLiteral("V7商品转换：已中断（写入 (\\d+) 行）"));
+        if (const auto m = stopped.match(f.err); m.hasMatch()) {
+            ++stoppedProducts;
+            EXPECT_EQ(target.rows(QStringLiteral("select count(*) from spda")), QStringList{m.captured(1)});
+            EXPECT_EQ(target.rows(QStringLiteral("select count(*) from spckkc")), none);
+            EXPECT_EQ(target.rows(QStringLiteral("select count(*) from hyda")), none);
+            EXPECT_TRUE(f.err.contains(QStringLiteral("已中断：没有运行 库存转换、会员信息转换")));
+        } else if (f.err.contains(QStringLiteral("库存转换：收到中断"))) {
+            EXPECT_EQ(target.rows(QStringLiteral("select count(*) from hyda")), none);
+            EXPECT_TRUE(f.err.contains(QStringLiteral("已中断：没有运行 会员信息转换")));
+        }
+    }
+    EXPECT_GE(interrupted, 3);
+    EXPECT_GE(stoppedProducts, 1);
 }
 
 // A throwaway PostgreSQL server of this test alone.

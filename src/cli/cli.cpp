@@ -23,6 +23,8 @@ std::atomic<bool> g_abort{false};
 
 namespace {
 
+constexpr int kInterrupted = 130; // the shell's status for a program ended by SIGINT
+
 const char* kUsage =
     "usage: belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] [--report FILE.csv]\n"
     "                       OPERATION...\n"
@@ -65,6 +67,11 @@ public:
     {
         endProgress();
         writeLine(m_out, text);
+    }
+    void abortNotHonoured(const QString& title) override
+    {
+        endProgress();
+        writeLine(m_err, QStringLiteral("%1：收到中断；这个转换不能中途停止，将运行到结束").arg(title));
     }
     void failed(const QString& message) override
     {
@@ -279,8 +286,21 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
         return true;
     };
+    // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end;
+    // no later operation runs and the exit status says so.
+    const auto notRun = [&](qsizetype from) {
+        QStringList titles;
+        for (qsizetype j = from; j < ops.size(); ++j)
+            titles << ops[j]->title;
+        if (!titles.isEmpty())
+            writeLine(err, QStringLiteral("已中断：没有运行 %1").arg(titles.join(QStringLiteral("、"))));
+        return kInterrupted;
+    };
     int problems = 0;
-    for (const shell::Operation* op : ops) {
+    for (qsizetype i = 0; i < ops.size(); ++i) {
+        const shell::Operation* op = ops[i];
+        if (g_abort.load())
+            return notRun(i);
         shell::RunReconciliation reconciliation(*op, source);
         const shell::RunResult r = frame.run(*op);
         if (!quiet && r.ok)
@@ -289,10 +309,13 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             writeLine(err, shell::abortedLine(*op, r));
         if (reportFailed() || !r.ok)
             return 1;
+        if (r.aborted)
+            return notRun(i + 1);
         // The reconciliation line of the summary; its problems show even when quiet.
-        if (!r.aborted)
-            problems += writeReconciled(reconciliation.finish(frame), quiet ? nullptr : err, err);
+        problems += writeReconciled(reconciliation.finish(frame), quiet ? nullptr : err, err);
     }
+    if (g_abort.load())
+        return kInterrupted;
     return problems == 0 ? 0 : 1;
 }
 

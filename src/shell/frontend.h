@@ -27,6 +27,8 @@ public:
         Q_UNUSED(total);
     }
     virtual void sourceRow(int index) { Q_UNUSED(index); }
+    // The abort was asked for while a walk that does not honour it runs; said once a run.
+    virtual void abortNotHonoured(const QString& title) { Q_UNUSED(title); }
     // Completion box: caption "提示" and the operation's completion text.
     virtual void completed(const QString& caption, const QString& text) = 0;
     // Error box with the frame's message.

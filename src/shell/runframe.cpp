@@ -533,6 +533,10 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             fe.showProgress(progressLine(i, n, c));
             fe.sourceRow(i - 1);
             fe.processEvents();
+            if (!honourAbort && !m_abortNoted && fe.abortTicked()) {
+                m_abortNoted = true;
+                fe.abortNotHonoured(m_operation.title);
+            }
             lastShown = timer.elapsed();
             pending.waiting = false;
         } else {

@@ -165,6 +165,7 @@ private:
     bool m_savepointHeld = false; // a row mark is set in the open transaction
     RunResult m_result;
     bool m_aborted = false;
+    bool m_abortNoted = false; // the front end was told the walk runs to its end
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
     bool m_inWalk = false;
