@@ -49,6 +49,21 @@ TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
     EXPECT_EQ(runCli({"--from", "v1", "check"}, shop.folder()).status, 1); // a V6/V7 source has no V1 tables
 }
 
+TEST(CheckCommand, AV6SourceIsCheckedAndConvertedWithTheV6Products)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    shop.source().exec(QStringLiteral("alter table spxx drop column buytaxrate;\nalter table spxx drop column saletaxrate;"));
+    const Captured check = runCli({"check"}, shop.folder());
+    EXPECT_EQ(check.status, 0) << check.out.toStdString();
+    const Captured all = runCli({"all"}, shop.folder());
+    EXPECT_EQ(all.status, 0) << all.err.toStdString();
+    EXPECT_TRUE(all.err.contains(QStringLiteral("V6商品转换：读取 1 行，写入 1 行"))) << all.err.toStdString();
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from spda")), QStringLiteral("1"));
+    const Captured again = runCli({"clear-products", "products"}, shop.folder());
+    EXPECT_TRUE(again.err.contains(QStringLiteral("V6商品转换："))) << again.err.toStdString();
+}
+
 TEST(VerifyCommand, ReportsWhatTheRulesDoNotExplain)
 {
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);

@@ -216,24 +216,28 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     if (names.isEmpty() && command != Command::Check)
         return usage(err, QStringLiteral("no operation given"));
 
-    // Resolve every name before anything runs.
+    // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
+    // The source is opened even for clear operations, to be compared with the target.
+    for (const QString& udl : QFileInfo::exists(source) ? QStringList{source, target} : QStringList{target})
+        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
+            db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
+
+    // Resolve every name before anything runs; products of v67 are the V6 or V7 conversion the source fits.
+    QString products = QStringLiteral("products");
+    if (family == shell::Family::V67 && (names.contains(u"products") || names.contains(u"all")))
+        products = shell::productsFor(source);
     QList<const shell::Operation*> ops;
     for (const QString& name : names) {
         if (name == u"all") {
             const QStringList all = {QStringLiteral("warehouses"), QStringLiteral("goods-areas"),
-                                     QStringLiteral("categories"), QStringLiteral("suppliers"),
-                                     family == shell::Family::V67 ? QStringLiteral("products-v7")
-                                                                  : QStringLiteral("products"),
+                                     QStringLiteral("categories"), QStringLiteral("suppliers"), products,
                                      QStringLiteral("stock"), QStringLiteral("members")};
             for (const QString& id : all)
                 if (const shell::Operation* op = shell::findOperation(family, id))
                     ops << op;
             continue;
         }
-        QString id = name;
-        if (family == shell::Family::V67 && id == u"products")
-            id = QStringLiteral("products-v7");
-        const shell::Operation* op = shell::findOperation(family, id);
+        const shell::Operation* op = shell::findOperation(family, name == u"products" ? products : name);
         if (!op)
             return usage(err, QStringLiteral("operation '%1' is not available for %2")
                                   .arg(name, family == shell::Family::V67 ? QStringLiteral("v67")
@@ -243,15 +247,9 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         ops << op;
     }
 
-    // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
-    // The source is opened even for clear operations, to be compared with the target.
-    for (const QString& udl : QFileInfo::exists(source) ? QStringList{source, target} : QStringList{target})
-        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
-            db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
-
     if (command == Command::Check) {
         if (ops.isEmpty())
-            ops = shell::builtOperations(family);
+            ops = shell::builtOperations(family, source);
         const shell::CheckReport report = shell::checkOperations(ops, source, target);
         for (const QString& line : report.lines())
             writeLine(out, line);

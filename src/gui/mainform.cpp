@@ -327,7 +327,7 @@ void TmainForm::CheckBitBtnClick()
     m_checkBitBtn->setEnabled(false);
     clearLog();
     const shell::CheckReport report =
-        shell::checkOperations(shell::builtOperations(m_family), m_sourceUdl, m_targetUdl);
+        shell::checkOperations(shell::builtOperations(m_family, m_sourceUdl), m_sourceUdl, m_targetUdl);
     for (const QString& line : report.lines())
         appendLog(line);
     m_checkBitBtn->setEnabled(true);

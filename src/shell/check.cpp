@@ -45,6 +45,34 @@ QList<const Operation*> builtOperations(Family family)
     return out;
 }
 
+QString productsFor(const QString& sourceUdl)
+{
+    db::Connection source(QStringLiteral("源"));
+    try {
+        source.open(sourceUdl);
+        probe(source, QStringLiteral("spxx"), {});
+    } catch (const belmire::Error&) {
+        return QStringLiteral("products-v7"); // the run or the check tells what is wrong
+    }
+    try {
+        probe(source, QStringLiteral("spxx"), {QStringLiteral("buytaxrate"), QStringLiteral("saletaxrate")});
+        return QStringLiteral("products-v7");
+    } catch (const belmire::Error&) {
+        return QStringLiteral("products-v6");
+    }
+}
+
+QList<const Operation*> builtOperations(Family family, const QString& sourceUdl)
+{
+    QList<const Operation*> out = builtOperations(family);
+    if (family != Family::V67)
+        return out;
+    const QString other = productsFor(sourceUdl) == u"products-v7" ? QStringLiteral("products-v6")
+                                                                    : QStringLiteral("products-v7");
+    out.removeIf([&](const Operation* op) { return op->id == other; });
+    return out;
+}
+
 QStringList CheckReport::lines() const
 {
     QStringList out = problems;
