@@ -2,6 +2,8 @@
 
 #include "db/odbc_calls.h"
 
+#include <QRegularExpression>
+
 namespace db::odbc {
 namespace {
 
@@ -104,21 +106,28 @@ void Connection::open(const QString& connectionString)
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
         throw diagnostics(SQL_HANDLE_ENV, env);
     SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeout), 0);
-#ifdef _WIN32
-    std::vector<SQLWCHAR> in = toWide(connectionString);
-    SQLWCHAR out[1024];
-    SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, in.data(), SQL_NTS, out,
-                                           SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
-#else
+    SQLRETURN rc;
+#ifndef _WIN32
     // unixODBC hands a wide connection string to a driver without wide entry points (the SQLite driver) cut to
-    // one byte per character, which breaks a path with Chinese characters in it; drivers here take UTF-8.
-    QByteArray in = connectionString.toUtf8();
-    SQLCHAR out[1024];
-    SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out,
-                                          SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+    // one byte per character, which breaks a path with Chinese characters in it; those drivers take UTF-8.
+    // FreeTDS, though, reads a narrow connection string as ISO-8859-1 (it has no character set before it
+    // connects), which garbles a Chinese database, user or password: it gets the wide form.
+    if (!connectionString.contains(QRegularExpression(QStringLiteral("(^|;)\\s*DRIVER\\s*=\\s*\\{?FreeTDS\\}?\\s*(;|$)"),
+                                                     QRegularExpression::CaseInsensitiveOption))) {
+        QByteArray in = connectionString.toUtf8();
+        SQLCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out,
+                              SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+    } else
 #endif
+    {
+        std::vector<SQLWCHAR> in = toWide(connectionString);
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        rc = SQLDriverConnectW(dbc, nullptr, in.data(), SQL_NTS, out, SQLSMALLINT(std::size(out)), &outLength,
+                               SQL_DRIVER_NOPROMPT);
+    }
     if (!SQL_SUCCEEDED(rc)) {
         Failure failure = diagnostics(SQL_HANDLE_DBC, dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc);
