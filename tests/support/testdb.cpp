@@ -103,7 +103,8 @@ void registerOdbcDrivers()
         QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
         if (!ini.open(QIODevice::WriteOnly))
             throw std::runtime_error("cannot write odbcinst.ini");
-        ini.write(QStringLiteral("[SQLite3]\nDriver=%1/libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver=%1/psqlodbcw.so\n")
+        ini.write(QStringLiteral("[SQLite3]\nDriver=%1/libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver=%1/psqlodbcw.so\n\n"
+                           "[FreeTDS]\nDriver=%1/libtdsodbc.so\n")
                       .arg(lib)
                       .toUtf8());
         ini.close();

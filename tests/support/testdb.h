@@ -26,8 +26,8 @@ void applySql(QSqlDatabase db, const QString& sql);
 // Writes a data-link file in the Windows form (UTF-16LE with BOM) or as UTF-8.
 void writeUdl(const QString& path, const QString& initString, bool utf16 = true);
 
-// Registers the Debian ODBC drivers "SQLite3" (libsqliteodbc) and "PostgreSQL
-// Unicode" (odbc-postgresql) in an odbcinst.ini of the test's own (ODBCSYSINI),
+// Registers the Debian ODBC drivers "SQLite3" (libsqliteodbc), "PostgreSQL
+// Unicode" (odbc-postgresql) and "FreeTDS" (tdsodbc) in an odbcinst.ini of the test's own (ODBCSYSINI),
 // so nothing depends on /etc. Call before the first ODBC call of the process.
 void registerOdbcDrivers();
 // Data-link texts that reach a database through MSDASQL and those drivers.

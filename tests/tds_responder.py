@@ -1,0 +1,489 @@
+#!/usr/bin/env python3
+"""A scripted stand-in for the server side of TDS 7.x, for tests on loopback.
+
+Listens on 127.0.0.1 (a free port unless --port), prints the port on the first
+line of stdout, and serves each connection:
+
+  PRELOGIN  answered "encryption not supported" and MARS off; the client's
+            encryption byte, MARS byte and instance name are recorded.
+  LOGIN7    recorded (TDS version, packet size, host, user, database, app,
+            server name; the password only by its length) and answered with
+            LOGINACK "Microsoft SQL Server", ENVCHANGE database, SQL collation
+            (Chinese_PRC_CI_AS: varchar data is GBK, code page 936), packet size
+            and character set, then DONE.
+  SQL batch and RPC (sp_executesql, sp_prepexec, sp_execute, sp_prepare,
+            sp_unprepare)  recorded (statement text, each parameter's type,
+            declared size, length and value) and answered with the first
+            scripted result whose "match" the statement text contains (case
+            folded), else with DONE.
+  ATTENTION answered with DONE (attention).
+
+The script (--script, JSON):
+  {"results": [{"match": "select k",
+                "columns": [{"name": "k", "type": "varchar", "size": 6},
+                            {"name": "n", "type": "nvarchar", "size": 20},
+                            {"name": "i", "type": "int"}],
+                "rows": [["张三丰", "张三丰", 7]]},
+               {"match": "bad", "error": [2627, "Violation of PRIMARY KEY"]}]}
+varchar values go out as GBK under Chinese_PRC_CI_AS, nvarchar as UTF-16.
+
+Every event is one JSON line in --record. The responder exits when every
+connection has closed and none came for --idle seconds after the last one, or
+after --timeout seconds in all. Python 3 standard library only.
+"""
+
+import argparse
+import json
+import socket
+import struct
+import sys
+import threading
+import time
+
+PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
+# Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
+COLLATION = bytes([0x04, 0x08, 0xD0, 0x00, 0x00])
+TDS74 = 0x74000004
+PROCS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
+         5: "sp_cursorprepexec", 6: "sp_cursorunprepare", 7: "sp_cursorfetch", 8: "sp_cursoroption",
+         9: "sp_cursorclose", 10: "sp_executesql", 11: "sp_prepare", 12: "sp_execute",
+         13: "sp_prepexec", 14: "sp_prepexecrpc", 15: "sp_unprepare"}
+TYPE_NAMES = {0x26: "intn", 0x68: "bitn", 0x6D: "floatn", 0x6A: "decimal", 0x6C: "numeric",
+              0xA7: "varchar", 0xAF: "char", 0xE7: "nvarchar", 0xEF: "nchar", 0xA5: "varbinary",
+              0xAD: "binary", 0x63: "ntext", 0x23: "text", 0x22: "image", 0x6F: "datetimen",
+              0x28: "date", 0x29: "time", 0x2A: "datetime2", 0x38: "int", 0x7F: "bigint",
+              0x30: "tinyint", 0x34: "smallint", 0x32: "bit", 0x3E: "float", 0x3D: "datetime"}
+FIXED = {0x30: 1, 0x32: 1, 0x34: 2, 0x38: 4, 0x7F: 8, 0x3E: 8, 0x3B: 4, 0x3D: 8, 0x3A: 4, 0x7A: 4, 0x3C: 8}
+
+
+class Recorder:
+    def __init__(self, path):
+        self.lock = threading.Lock()
+        self.file = open(path, "w", encoding="utf-8")
+
+    def __call__(self, **event):
+        with self.lock:
+            self.file.write(json.dumps(event, ensure_ascii=False) + "\n")
+            self.file.flush()
+
+
+def b_varchar(text):
+    data = text.encode("utf-16-le")
+    return bytes([len(data) // 2]) + data
+
+
+def us_varchar(text):
+    data = text.encode("utf-16-le")
+    return struct.pack("<H", len(data) // 2) + data
+
+
+def envchange(kind, new, old=""):
+    body = bytes([kind]) + b_varchar(new) + b_varchar(old)
+    return b"\xE3" + struct.pack("<H", len(body)) + body
+
+
+def done(status=0, count=None, token=0xFD):
+    if count is not None:
+        status |= 0x10
+    return bytes([token]) + struct.pack("<HHQ", status, 0xC1, count or 0)
+
+
+class Reader:
+    """Reads the fields of one request message."""
+
+    def __init__(self, data):
+        self.data, self.pos = data, 0
+
+    def take(self, n):
+        if self.pos + n > len(self.data):
+            raise ValueError("request ends early")
+        out = self.data[self.pos:self.pos + n]
+        self.pos += n
+        return out
+
+    def u8(self):
+        return self.take(1)[0]
+
+    def u16(self):
+        return struct.unpack("<H", self.take(2))[0]
+
+    def u32(self):
+        return struct.unpack("<I", self.take(4))[0]
+
+    def u64(self):
+        return struct.unpack("<Q", self.take(8))[0]
+
+    def done(self):
+        return self.pos >= len(self.data)
+
+
+def skip_all_headers(r):
+    total = struct.unpack("<I", r.data[r.pos:r.pos + 4])[0] if len(r.data) >= r.pos + 4 else 0
+    # TDS 7.2+ puts ALL_HEADERS (its own length first, at least 4) before the request.
+    if 4 <= total <= len(r.data) - r.pos and total < 1000:
+        r.take(total)
+
+
+def read_type_info(r):
+    t = r.u8()
+    info = {"type": TYPE_NAMES.get(t, hex(t))}
+    if t in FIXED:
+        info["declared"] = FIXED[t]
+    elif t in (0x26, 0x68, 0x6D, 0x6F, 0x3A, 0x7A, 0x24):
+        info["declared"] = r.u8()
+    elif t in (0x6A, 0x6C):
+        info["declared"] = r.u8()
+        info["precision"], info["scale"] = r.u8(), r.u8()
+    elif t in (0xA7, 0xAF, 0xE7, 0xEF, 0xA5, 0xAD):
+        info["declared"] = r.u16()
+        if t in (0xA7, 0xAF, 0xE7, 0xEF):
+            info["collation"] = r.take(5).hex()
+        if info["declared"] == 0xFFFF:
+            info["plp"] = True
+    elif t in (0x63, 0x23, 0x22):
+        info["declared"] = r.u32()
+        if t != 0x22:
+            info["collation"] = r.take(5).hex()
+    elif t == 0x28:
+        pass
+    elif t in (0x29, 0x2A, 0x2B):
+        info["scale"] = r.u8()
+    else:
+        raise ValueError("type %#x not modelled" % t)
+    info["code"] = t
+    return info
+
+
+def decode_text(code, raw):
+    if code in (0xE7, 0xEF, 0x63):
+        return raw.decode("utf-16-le", "replace")
+    if code in (0xA7, 0xAF, 0x23):
+        return raw.decode("gbk", "replace")
+    return raw.hex()
+
+
+def read_value(r, info):
+    t = info["code"]
+    if t in FIXED:
+        raw = r.take(FIXED[t])
+        return len(raw), int.from_bytes(raw, "little", signed=True) if t != 0x3E else struct.unpack("<d", raw)[0]
+    if t in (0x26, 0x68, 0x6D, 0x6F, 0x6A, 0x6C, 0x28, 0x29, 0x2A, 0x2B, 0x24):
+        n = r.u8()
+        if n == 0:
+            return 0, None
+        raw = r.take(n)
+        if t in (0x26, 0x68):
+            return n, int.from_bytes(raw, "little", signed=True)
+        if t == 0x6D:
+            return n, struct.unpack("<d" if n == 8 else "<f", raw)[0]
+        if t in (0x6A, 0x6C):
+            magnitude = int.from_bytes(raw[1:], "little")
+            text = str(magnitude).rjust(info["scale"] + 1, "0")
+            if info["scale"]:
+                text = text[:-info["scale"]] + "." + text[-info["scale"]:]
+            return n, ("" if raw[0] else "-") + text
+        return n, raw.hex()
+    if info.get("plp"):
+        total = r.u64()
+        if total == 0xFFFFFFFFFFFFFFFF:
+            return 0, None
+        raw = b""
+        while True:
+            n = r.u32()
+            if n == 0:
+                break
+            raw += r.take(n)
+        return len(raw), decode_text(t, raw)
+    if t in (0x63, 0x23, 0x22):
+        n = r.u32()
+        if n == 0xFFFFFFFF:
+            return 0, None
+        return n, decode_text(t, r.take(n))
+    n = r.u16()
+    if n == 0xFFFF:
+        return 0, None
+    return n, decode_text(t, r.take(n))
+
+
+def parse_rpc(r):
+    skip_all_headers(r)
+    n = r.u16()
+    proc = PROCS.get(r.u16(), "proc#?") if n == 0xFFFF else r.take(2 * n).decode("utf-16-le")
+    r.u16()  # option flags
+    params = []
+    while not r.done():
+        if r.data[r.pos] in (0x80, 0xFF, 0xFE):  # the next RPC of a batch: not modelled
+            break
+        name = r.take(2 * r.u8()).decode("utf-16-le")
+        status = r.u8()
+        info = read_type_info(r)
+        length, value = read_value(r, info)
+        p = {"name": name, "type": info["type"], "declared": info.get("declared"), "length": length,
+             "value": value, "output": bool(status & 1)}
+        for key in ("precision", "scale", "collation", "plp"):
+            if key in info:
+                p[key] = info[key]
+        params.append(p)
+    return proc, params
+
+
+class Script:
+    def __init__(self, path):
+        with open(path, encoding="utf-8") as f:
+            self.results = json.load(f).get("results", [])
+
+    def find(self, text):
+        folded = text.casefold()
+        for result in self.results:
+            if result["match"].casefold() in folded:
+                return result
+        return None
+
+
+def column_metadata(columns):
+    out = b"\x81" + struct.pack("<H", len(columns))
+    for c in columns:
+        kind = c["type"]
+        out += struct.pack("<IH", 0, 0x0009)  # user type; flags: nullable, updatable unknown
+        if kind == "varchar":
+            out += b"\xA7" + struct.pack("<H", c["size"]) + COLLATION
+        elif kind == "nvarchar":
+            out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + COLLATION
+        elif kind == "int":
+            out += b"\x26\x04"
+        else:
+            raise ValueError("column type %s not modelled" % kind)
+        out += b_varchar(c["name"])
+    return out
+
+
+def row(columns, values):
+    out = b"\xD1"
+    for c, v in zip(columns, values):
+        if c["type"] == "int":
+            out += b"\x00" if v is None else b"\x04" + struct.pack("<i", v)
+            continue
+        if v is None:
+            out += b"\xFF\xFF"
+            continue
+        data = v.encode("gbk") if c["type"] == "varchar" else v.encode("utf-16-le")
+        limit = c["size"] * (1 if c["type"] == "varchar" else 2)
+        if len(data) > limit:
+            raise ValueError("value %r wider than its column" % v)
+        out += struct.pack("<H", len(data)) + data
+    return out
+
+
+def error_token(number, message):
+    body = struct.pack("<IBB", number, 1, 16) + us_varchar(message) + b_varchar("tds_responder") + \
+        b_varchar("") + struct.pack("<I", 1)
+    return b"\xAA" + struct.pack("<H", len(body)) + body
+
+
+def answer(result, text, final_token):
+    """Tokens for one statement: its scripted result, else DONE with a row count for a write."""
+    if result is None:
+        words = text.strip().split(None, 1)
+        writes = words and words[0].lower() in ("insert", "update", "delete", "merge")
+        return done(count=1 if writes else None, token=final_token)
+    if "error" in result:
+        number, message = result["error"]
+        return error_token(number, message) + done(status=0x02, token=final_token)
+    columns = result["columns"]
+    out = column_metadata(columns)
+    for values in result.get("rows", []):
+        out += row(columns, values)
+    return out + done(count=len(result.get("rows", [])), token=final_token)
+
+
+class Session:
+    def __init__(self, sock, script, record, number):
+        self.sock, self.script, self.record, self.number = sock, script, record, number
+        self.packet_size = 4096
+        self.next_handle = 1
+        self.handles = {}
+
+    def read_message(self):
+        """One whole request: (type, payload), or None when the client has gone."""
+        kind, payload = None, b""
+        while True:
+            header = self.recv_exact(8)
+            if header is None:
+                return None
+            kind = header[0]
+            length = struct.unpack(">H", header[2:4])[0]
+            body = self.recv_exact(length - 8)
+            if body is None:
+                return None
+            payload += body
+            if header[1] & 0x01:
+                return kind, payload
+
+    def recv_exact(self, n):
+        data = b""
+        while len(data) < n:
+            chunk = self.sock.recv(n - len(data))
+            if not chunk:
+                return None
+            data += chunk
+        return data
+
+    def send(self, tokens):
+        size = self.packet_size - 8
+        chunks = [tokens[i:i + size] for i in range(0, len(tokens), size)] or [b""]
+        for i, chunk in enumerate(chunks):
+            last = 0x01 if i == len(chunks) - 1 else 0x00
+            self.sock.sendall(struct.pack(">BBHHBB", REPLY, last, len(chunk) + 8, 0, i + 1, 0) + chunk)
+
+    def prelogin(self, payload):
+        options, i = {}, 0
+        while i < len(payload) and payload[i] != 0xFF:
+            kind, offset, length = payload[i], *struct.unpack(">HH", payload[i + 1:i + 5])
+            options[kind] = payload[offset:offset + length]
+            i += 5
+        instance = options.get(2, b"").split(b"\0")[0].decode("latin-1")
+        self.record(event="prelogin", connection=self.number,
+                    encryption=options[1][0] if options.get(1) else None,
+                    mars=options[4][0] if options.get(4) else None, instance=instance)
+        # version 15.0, encryption not supported, no instance check, MARS off
+        values = [(0, bytes([15, 0, 0x07, 0xD0, 0, 0])), (1, b"\x02"), (2, b"\x00"), (4, b"\x00")]
+        offset = 5 * len(values) + 1
+        head, body = b"", b""
+        for kind, value in values:
+            head += struct.pack(">BHH", kind, offset + len(body), len(value))
+            body += value
+        self.send(head + b"\xFF" + body)
+
+    def login(self, payload):
+        version, packet_size = struct.unpack("<II", payload[4:12])
+        fields = {}
+        for name, at in (("host", 36), ("user", 40), ("password", 44), ("app", 48), ("server", 52),
+                         ("library", 60), ("language", 64), ("database", 68)):
+            offset, chars = struct.unpack("<HH", payload[at:at + 4])
+            fields[name] = payload[offset:offset + 2 * chars].decode("utf-16-le", "replace")
+        password_chars = len(fields.pop("password"))
+        self.record(event="login", connection=self.number, tds_version="%#x" % version,
+                    packet_size=packet_size, password_chars=password_chars, **fields)
+        answer_version = min(version, TDS74) if version >= 0x70000000 else TDS74
+        self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
+        database = fields["database"] or "master"
+        ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
+            bytes([15, 0, 0x07, 0xD0])
+        tokens = envchange(1, database, "master")
+        tokens += b"\xE3" + struct.pack("<H", 3 + len(COLLATION)) + bytes([7, len(COLLATION)]) + COLLATION + b"\x00"
+        tokens += envchange(3, "cp936", "iso_1")
+        tokens += b"\xAD" + struct.pack("<H", len(ack_body)) + ack_body
+        tokens += envchange(4, str(self.packet_size), "4096")
+        tokens += done()
+        self.send(tokens)
+
+    def batch(self, payload):
+        r = Reader(payload)
+        skip_all_headers(r)
+        text = r.data[r.pos:].decode("utf-16-le", "replace")
+        self.record(event="batch", connection=self.number, text=text)
+        self.send(answer(self.script.find(text), text, 0xFD))
+
+    def rpc(self, payload):
+        proc, params = parse_rpc(Reader(payload))
+        values = [p for p in params if not p["output"]]
+        text, inputs, handle_out = "", values, None
+        if proc in ("sp_executesql",):
+            text, inputs = (values[0]["value"] or ""), values[2:]
+        elif proc in ("sp_prepexec", "sp_prepare"):
+            handle_out = self.next_handle
+            self.next_handle += 1
+            text = (values[1]["value"] or "") if len(values) > 1 else ""
+            self.handles[handle_out] = text
+            inputs = values[2:]
+        elif proc == "sp_execute":
+            text, inputs = self.handles.get(params[0]["value"], ""), params[1:]
+        elif proc == "sp_unprepare":
+            text, inputs = "", []
+        self.record(event="rpc", connection=self.number, proc=proc, text=text,
+                    declaration=values[1]["value"] if proc in ("sp_executesql",) and len(values) > 1
+                    else (values[0]["value"] if proc in ("sp_prepexec", "sp_prepare") and values else None),
+                    params=inputs)
+        tokens = b""
+        if proc in ("sp_prepare", "sp_unprepare") or not text:
+            tokens = done(token=0xFF) if proc == "sp_prepare" else b""
+        else:
+            tokens = answer(self.script.find(text), text, 0xFF)
+        tokens += b"\x79" + struct.pack("<i", 0)  # return status
+        if handle_out is not None:
+            tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + struct.pack("<IH", 0, 0x0009) + \
+                b"\x26\x04" + b"\x04" + struct.pack("<i", handle_out)
+        tokens += done(token=0xFE)
+        self.send(tokens)
+
+    def serve(self):
+        try:
+            while True:
+                message = self.read_message()
+                if message is None:
+                    break
+                kind, payload = message
+                if kind == PRELOGIN:
+                    self.prelogin(payload)
+                elif kind == LOGIN7:
+                    self.login(payload)
+                elif kind == BATCH:
+                    self.batch(payload)
+                elif kind == RPC:
+                    self.rpc(payload)
+                elif kind == ATTENTION:
+                    self.send(done(status=0x20))
+                else:
+                    self.record(event="unexpected", connection=self.number, packet_type=kind)
+                    break
+        except (BrokenPipeError, ConnectionResetError):
+            # The client may leave without reading the answer to its last request (FreeTDS's sp_unprepare on close).
+            self.record(event="left", connection=self.number)
+        except (OSError, ValueError, IndexError, KeyError, struct.error) as e:
+            self.record(event="failed", connection=self.number, reason=str(e))
+        finally:
+            self.record(event="closed", connection=self.number)
+            self.sock.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--idle", type=float, default=1.0)
+    parser.add_argument("--timeout", type=float, default=60.0)
+    args = parser.parse_args()
+
+    script, record = Script(args.script), Recorder(args.record)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen(8)
+    listener.settimeout(0.2)
+    print(listener.getsockname()[1], flush=True)
+
+    started = time.monotonic()
+    open_sessions, served, last_close = [], 0, None
+    while time.monotonic() - started < args.timeout:
+        open_sessions = [t for t in open_sessions if t.is_alive()]
+        if open_sessions:
+            last_close = time.monotonic()
+        elif served and time.monotonic() - last_close >= args.idle:
+            return 0
+        try:
+            sock, _ = listener.accept()
+        except socket.timeout:
+            continue
+        sock.settimeout(args.timeout)
+        served += 1
+        last_close = time.monotonic()
+        thread = threading.Thread(target=Session(sock, script, record, served).serve, daemon=True)
+        thread.start()
+        open_sessions.append(thread)
+    record(event="timeout")
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,227 @@
+#include "db/connection.h"
+#include "db/dialect.h"
+#include "db/query.h"
+#include "support/testdb.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+// SQL Server links through FreeTDS (tdsodbc), against tests/tds_responder.py: a
+// scripted stand-in for the server side of TDS 7.x on loopback. It answers as a
+// server whose default collation is Chinese_PRC_CI_AS (varchar data in GBK) and
+// records what the driver sends.
+
+namespace {
+
+// The responder, started on a free loopback port with a script of results.
+class Responder {
+public:
+    Responder(const QString& dir, const QJsonArray& results)
+        : m_record(dir + QStringLiteral("/record.jsonl"))
+    {
+        const QString script = dir + QStringLiteral("/script.json");
+        QFile f(script);
+        if (!f.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write the script");
+        f.write(QJsonDocument(QJsonObject{{QStringLiteral("results"), results}}).toJson());
+        f.close();
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("python3"), {testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
+                                                    QStringLiteral("--script"), script, QStringLiteral("--record"),
+                                                    m_record, QStringLiteral("--timeout"), QStringLiteral("120")});
+        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
+            throw std::runtime_error("the TDS responder did not start");
+        m_port = m_process.readLine().trimmed().toInt();
+    }
+    ~Responder()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    int port() const { return m_port; }
+
+    // Waits for the responder to end (it does once every connection has
+    // closed) and returns its record, one object per event.
+    QList<QJsonObject> events()
+    {
+        m_process.waitForFinished(150000);
+        QList<QJsonObject> out;
+        QFile f(m_record);
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    out.append(QJsonDocument::fromJson(line).object());
+        return out;
+    }
+
+private:
+    QString m_record;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+QList<QJsonObject> ofKind(const QList<QJsonObject>& events, const QString& kind)
+{
+    QList<QJsonObject> out;
+    for (const QJsonObject& e : events)
+        if (e.value(QStringLiteral("event")).toString() == kind)
+            out.append(e);
+    return out;
+}
+
+QJsonObject column(const char* name, const char* type, int size = 0)
+{
+    QJsonObject c{{QStringLiteral("name"), QString::fromLatin1(name)}, {QStringLiteral("type"), QString::fromLatin1(type)}};
+    if (size)
+        c.insert(QStringLiteral("size"), size);
+    return c;
+}
+
+QString udlText(int port, const QString& extra)
+{
+    return QStringLiteral("Provider=SQLOLEDB.1;Data Source=127.0.0.1\\SHOP,%1;Initial Catalog=门店库;User ID=店长;"
+                          "Password=s3cret;Persist Security Info=True;%2")
+        .arg(port)
+        .arg(extra);
+}
+
+} // namespace
+
+// What the program sends at login and with each statement, and what comes back:
+// the data-link file's server, port, database and user; no encryption unless
+// the file asks for it, and a refused request for it ends the connect with an
+// error; Chinese in varchar(N) read whole, also when its UTF-8 form is wider
+// than N; texts and an empty text bound as parameters.
+TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    const QJsonArray results{
+        QJsonObject{{QStringLiteral("match"), QStringLiteral("select k, n, i from t")},
+                    {QStringLiteral("columns"), QJsonArray{column("k", "varchar", 6), column("n", "nvarchar", 4),
+                                                           column("i", "int")}},
+                    {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("张三丰"), QStringLiteral("李四"), 7},
+                                                        QJsonArray{QStringLiteral("ab"), QJsonValue(), QJsonValue()}}}},
+        QJsonObject{{QStringLiteral("match"), QStringLiteral("select i from t where k =")},
+                    {QStringLiteral("columns"), QJsonArray{column("i", "int")}},
+                    {QStringLiteral("rows"), QJsonArray{QJsonArray{7}}}}};
+    {
+        Responder server(dir.path(), results);
+        const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QStringLiteral("Use Encryption for Data=False")));
+        {
+            db::Connection c(QStringLiteral("目标"));
+            ASSERT_NO_THROW(c.open(udl));
+            EXPECT_EQ(c.dialect(), db::Dialect::SqlServer);
+
+            db::Query read(c);
+            read.setText(QStringLiteral("select k, n, i from t"));
+            read.open();
+            ASSERT_TRUE(read.next());
+            EXPECT_EQ(gbk::toUnicode(read.text(QStringLiteral("k"))), QStringLiteral("张三丰"));
+            EXPECT_EQ(gbk::toUnicode(read.text(QStringLiteral("n"))), QStringLiteral("李四"));
+            EXPECT_EQ(read.integer(QStringLiteral("i")), 7);
+            // A lookup while the row set is open: SQL Server without MARS needs another connection for it.
+            db::Query lookup(c);
+            lookup.setText(QStringLiteral("select i from t where k = :k"));
+            lookup.bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张三丰")));
+            lookup.open();
+            ASSERT_TRUE(lookup.next());
+            EXPECT_EQ(lookup.integer(QStringLiteral("i")), 7);
+            lookup.close();
+            ASSERT_TRUE(read.next());
+            EXPECT_EQ(read.text(QStringLiteral("k")), QByteArray("ab"));
+            EXPECT_TRUE(read.isNull(QStringLiteral("n")));
+            EXPECT_FALSE(read.next());
+            read.close();
+
+            db::Query insert(c);
+            insert.setText(QStringLiteral("insert into t (k, n, i) values (:k, :n, :i)"));
+            insert.prepare();
+            insert.bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张三丰")));
+            insert.bindText(QStringLiteral("n"), QByteArray());
+            insert.bindInteger(QStringLiteral("i"), 42);
+            insert.exec();
+            insert.bindText(QStringLiteral("k"), QByteArray());
+            insert.bindText(QStringLiteral("n"), gbk::fromUnicode(QStringLiteral("王五")));
+            insert.bindInteger(QStringLiteral("i"), -1);
+            insert.exec();
+        }
+        const QList<QJsonObject> events = server.events();
+
+        const QList<QJsonObject> prelogin = ofKind(events, QStringLiteral("prelogin"));
+        ASSERT_FALSE(prelogin.isEmpty());
+        EXPECT_EQ(prelogin[0].value(QStringLiteral("encryption")).toInt(), 2) << "encryption not asked for";
+        EXPECT_EQ(prelogin[0].value(QStringLiteral("instance")).toString(), QStringLiteral("SHOP"));
+        const QList<QJsonObject> logins = ofKind(events, QStringLiteral("login"));
+        ASSERT_EQ(logins.size(), 2) << "the main connection and the lookups' own";
+        for (const QJsonObject& login : logins) {
+            EXPECT_EQ(login.value(QStringLiteral("user")).toString(), QStringLiteral("店长"));
+            EXPECT_EQ(login.value(QStringLiteral("database")).toString(), QStringLiteral("门店库"));
+            // FreeTDS writes the instance after a NUL in the login's server name.
+            EXPECT_EQ(login.value(QStringLiteral("server")).toString().replace(QChar(0), u'\\'),
+                      QStringLiteral("127.0.0.1\\SHOP"));
+            EXPECT_EQ(login.value(QStringLiteral("password_chars")).toInt(), 6);
+            EXPECT_EQ(login.value(QStringLiteral("tds_version")).toString().left(4), QStringLiteral("0x74"));
+        }
+        for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
+            ADD_FAILURE() << "responder: " << e.value(QStringLiteral("reason")).toString().toStdString();
+
+        // The statements, in the order sent, and the parameters of each insert.
+        QStringList texts;
+        QList<QJsonArray> inserts;
+        for (const QJsonObject& e : events) {
+            if (e.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("select i from t where k =")))
+                EXPECT_EQ(e.value(QStringLiteral("connection")).toInt(), 2) << "lookup beside an open row set";
+            const QString text = e.value(QStringLiteral("text")).toString();
+            if (!text.isEmpty())
+                texts << text;
+            if (text.startsWith(QStringLiteral("insert into t")))
+                inserts << e.value(QStringLiteral("params")).toArray();
+        }
+        EXPECT_TRUE(texts.contains(QStringLiteral("SET LOCK_TIMEOUT 30000"))) << texts.join(u'|').toStdString();
+        ASSERT_EQ(inserts.size(), 2) << texts.join(u'|').toStdString();
+        const auto param = [&](int row, int k) { return inserts[row][k].toObject(); };
+        EXPECT_EQ(param(0, 0).value(QStringLiteral("value")).toString(), QStringLiteral("张三丰"));
+        EXPECT_EQ(param(0, 2).value(QStringLiteral("value")).toInt(), 42);
+        EXPECT_EQ(param(1, 1).value(QStringLiteral("value")).toString(), QStringLiteral("王五"));
+        EXPECT_EQ(param(1, 2).value(QStringLiteral("value")).toInt(), -1);
+        for (const QJsonObject& empty : {param(0, 1), param(1, 0)}) {
+            EXPECT_EQ(empty.value(QStringLiteral("length")).toInt(), 0);
+            EXPECT_FALSE(empty.value(QStringLiteral("value")).isNull()) << "an empty text is not NULL";
+            EXPECT_EQ(empty.value(QStringLiteral("value")).toString(), QString());
+            EXPECT_GT(empty.value(QStringLiteral("declared")).toInt(), 0);
+        }
+    }
+
+    // Encryption asked for, and a server that cannot: an error, not a hang.
+    {
+        Responder server(dir.path(), results);
+        const QString udl = dir.filePath(QStringLiteral("tls.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QStringLiteral("Use Encryption for Data=True")));
+        db::Connection c(QStringLiteral("目标"));
+        try {
+            c.open(udl);
+            ADD_FAILURE() << "connected without encryption";
+        } catch (const belmire::Error& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("127.0.0.1"))) << e.message().toStdString();
+            EXPECT_FALSE(e.message().contains(QStringLiteral("s3cret"))) << e.message().toStdString();
+        }
+        c.close();
+        const QList<QJsonObject> events = server.events();
+        const QList<QJsonObject> prelogin = ofKind(events, QStringLiteral("prelogin"));
+        ASSERT_FALSE(prelogin.isEmpty());
+        EXPECT_EQ(prelogin[0].value(QStringLiteral("encryption")).toInt(), 1) << "encryption required";
+        EXPECT_TRUE(ofKind(events, QStringLiteral("login")).isEmpty()) << "logged in without encryption";
+    }
+}
