@@ -299,7 +299,7 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         const shell::Operation* op = ops[i];
         if (g_abort.load())
             return notRun(i);
-        shell::RunReconciliation reconciliation(*op, source);
+        shell::RunReconciliation reconciliation(*op, source, target);
         const shell::RunResult r = frame.run(*op);
         if (!quiet && r.ok)
             writeLine(err, shell::summaryLine(*op, r));

@@ -264,7 +264,7 @@ void TmainForm::runOperation(const QString& id)
         // The rows skipped or refused go to a file beside the target's data-link file, made at the first one.
         std::optional<shell::RejectReport> rejects;
         if (operation->needsSource) {
-            reconciliation.emplace(*operation, m_sourceUdl);
+            reconciliation.emplace(*operation, m_sourceUdl, m_targetUdl);
             rejects.emplace(QFileInfo(m_targetUdl).dir().filePath(
                 QStringLiteral("拒绝行-%1-%2.csv")
                     .arg(operation->title,

@@ -35,10 +35,18 @@ Reconciled reconciled(const Operation& operation, const std::function<VerifyRepo
     return out;
 }
 
-RunReconciliation::RunReconciliation(const Operation& operation, const QString& sourceUdl) : m_operation(operation)
+RunReconciliation::RunReconciliation(const Operation& operation, const QString& sourceUdl, const QString& targetUdl)
+    : m_operation(operation)
 {
     if (operation.reconciliation.isEmpty())
         return;
+    // A target that cannot be read now fails the run itself; then nothing is reconciled.
+    try {
+        db::Connection target(QStringLiteral("目标"));
+        target.open(targetUdl);
+        m_before = readTargetBefore(operation, target);
+    } catch (const belmire::Error&) {
+    }
     m_facts = std::async(std::launch::async, [sourceUdl, &operation] {
         db::Connection reader(QStringLiteral("源"));
         reader.open(sourceUdl);
@@ -58,7 +66,7 @@ Reconciled RunReconciliation::finish(RunFrame& frame)
     if (!m_facts.valid())
         return {};
     return reconciled(
-        m_operation, [&] { return verify(m_operation, *m_facts.get(), frame.source(), frame.target()); },
+        m_operation, [&] { return verify(m_operation, *m_facts.get(), frame.source(), frame.target(), m_before.get()); },
         QStringLiteral("核对："));
 }
 

@@ -33,8 +33,9 @@ Reconciled reconciled(const Operation& operation, const std::function<VerifyRepo
 // the source), the target side once the run has ended.
 class RunReconciliation {
 public:
-    // Starts reading at once when the operation has a reconciliation.
-    RunReconciliation(const Operation& operation, const QString& sourceUdl);
+    // Starts reading at once when the operation has a reconciliation; the
+    // target's keys are read before this returns, so before the run writes.
+    RunReconciliation(const Operation& operation, const QString& sourceUdl, const QString& targetUdl);
     ~RunReconciliation();
     bool wanted() const { return m_facts.valid(); }
     // After a completed, not aborted run, on the frame's connections.
@@ -43,6 +44,7 @@ public:
 private:
     const Operation& m_operation;
     std::future<std::shared_ptr<const SourceFacts>> m_facts;
+    std::shared_ptr<const TargetBefore> m_before;
 };
 
 } // namespace shell

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <iterator>
 #include <string_view>
 #include <cstdint>
@@ -106,8 +107,8 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
     return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
 }
 
-void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& source, db::Connection& target,
-               VerifyReport& report)
+void matchRows(const RowMatch& m, const KeyCount& from, const std::vector<std::uint64_t>* before,
+               db::Connection& source, db::Connection& target, VerifyReport& report)
 {
     const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
     const qint64 repeated = from.rows - qint64(from.hashes.size());
@@ -135,13 +136,65 @@ void matchRows(const RowMatch& m, const KeyCount& from, db::Connection& source, 
                                .arg(missing.size())
                                .arg(codeList(codesAmong(source, m.sourceTable, m.sourceFilter, m.key, true, missing),
                                              qsizetype(missing.size())));
-    if (!extra.empty())
+    // Keys the target held before the run are explained; without a run to go by they are information.
+    std::vector<std::uint64_t> unexplained;
+    if (before) {
+        std::set_difference(extra.begin(), extra.end(), before->begin(), before->end(),
+                            std::back_inserter(unexplained));
+        if (!before->empty())
+            report.lines << QStringLiteral("目标 %1 转换前已有 %2 行，其中 %3 个编号不在源 %4 中")
+                                .arg(m.targetTable)
+                                .arg(before->size())
+                                .arg(extra.size() - unexplained.size())
+                                .arg(m.sourceTable);
+    } else if (!extra.empty()) {
+        report.lines << QStringLiteral("目标 %1 另有 %2 个编号不在源 %3 中（不是这次转换写入的）：%4")
+                            .arg(m.targetTable)
+                            .arg(extra.size())
+                            .arg(m.sourceTable,
+                                 codeList(codesAmong(target, m.targetTable, QString(), m.key, false, extra),
+                                          qsizetype(extra.size())));
+    }
+    if (!unexplained.empty())
         report.problems << QStringLiteral("目标 %1 有 %2 个编号不在源 %3 中：%4")
                                .arg(m.targetTable)
-                               .arg(extra.size())
+                               .arg(unexplained.size())
                                .arg(m.sourceTable,
-                                    codeList(codesAmong(target, m.targetTable, QString(), m.key, false, extra),
-                                             qsizetype(extra.size())));
+                                    codeList(codesAmong(target, m.targetTable, QString(), m.key, false, unexplained),
+                                             qsizetype(unexplained.size())));
+}
+
+// Source codes a cut merges: for each key part with a cut, the first few
+// groups of different trimmed codes that keep the same bytes.
+QStringList mergedByCut(const RowMatch& m, db::Connection& source)
+{
+    QStringList out;
+    for (const KeyPart& part : m.key) {
+        if (part.cut <= 0)
+            continue;
+        std::map<QByteArray, QList<QByteArray>> byCut;
+        db::Query q(source);
+        q.setText(QStringLiteral("select distinct %1 from %2").arg(part.sourceField, m.sourceTable));
+        q.open();
+        while (q.next()) {
+            const QByteArray code = gbk::trim(q.text(part.sourceField));
+            QList<QByteArray>& codes = byCut[gbk::cut(code, part.cut)];
+            if (!codes.contains(code))
+                codes << code;
+        }
+        q.close();
+        for (const auto& [kept, codes] : byCut) {
+            if (codes.size() < 2)
+                continue;
+            if (out.size() >= kCodesShown)
+                break;
+            out << QStringLiteral("源 %1 的 %2 %3 截为 %4 字节后同为 %5，在目标中合为一个编号：请先把源编号改为不同的前 %4 字节")
+                       .arg(m.sourceTable, part.sourceField, codeList(codes, codes.size()))
+                       .arg(part.cut)
+                       .arg(gbk::toUnicode(kept));
+        }
+    }
+    return out;
 }
 
 struct Sums {
@@ -210,13 +263,19 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
 
 // The sums of a target select; with counted, each row also counts "n" times into
 // *counted (the rows a join on the warehouse would give).
-Sums targetSums(db::Connection& target, const QString& select, Sums* counted = nullptr)
+Sums targetSums(db::Connection& target, const QString& select, Sums* counted = nullptr,
+                const std::vector<std::uint64_t>* keys = nullptr)
 {
     db::Query q(target);
     q.setText(select);
     q.open();
     Sums sums;
     while (q.next()) {
+        // Only rows whose warehouse and product the source accounts for.
+        if (keys && !std::binary_search(keys->begin(), keys->end(),
+                                        keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
+                                                gbk::trim(q.text(QStringLiteral("spbh"))))))
+            continue;
         const db::Amount quantity = q.amount(QStringLiteral("yesl"));
         const db::Amount purchase = q.amount(QStringLiteral("yecbje"));
         const db::Amount retail = q.amount(QStringLiteral("yesjje"));
@@ -235,14 +294,25 @@ Sums targetSums(db::Connection& target, const QString& select, Sums* counted = n
     return sums;
 }
 
-void compareStock(const StockSums& s, const Sums& from, db::Connection& target, VerifyReport& report)
+qint64 count(db::Connection& target, const QString& select)
+{
+    db::Query q(target);
+    q.setText(select);
+    q.open();
+    const qint64 n = q.next() ? q.valueAt(0).toLongLong() : 0;
+    q.close();
+    return n;
+}
+
+void compareStock(const StockSums& s, const Sums& from, const std::vector<std::uint64_t>* sourceKeys,
+                  db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
     Sums owned;
-    const Sums warehouses = targetSums(
-        target,
-        QStringLiteral("select yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a"),
-        &owned);
+    const QString spckkc = QStringLiteral(
+        "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a");
+    const Sums warehouses = targetSums(target, spckkc, nullptr, sourceKeys);
+    const Sums all = targetSums(target, spckkc, &owned);
     const Sums stores = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from mdspkc"));
 
     struct Measure {
@@ -256,7 +326,9 @@ void compareStock(const StockSums& s, const Sums& from, db::Connection& target, 
         QString line = QStringLiteral("%1合计：源 %2 %3，spckkc %4，mdspkc %5")
                            .arg(m.name, s.stockTable, (from.*m.field).toString(), (warehouses.*m.field).toString(),
                                 (stores.*m.field).toString());
-        if (owned.rows != warehouses.rows)
+        if (all.rows != warehouses.rows)
+            line += QStringLiteral("（spckkc 全表 %1）").arg((all.*m.field).toString());
+        if (owned.rows != all.rows)
             line += QStringLiteral("（spckkc 中仓库在 ckda 的行 %1）").arg((owned.*m.field).toString());
         report.lines << line;
         if (!(from.*m.field == warehouses.*m.field))
@@ -267,42 +339,82 @@ void compareStock(const StockSums& s, const Sums& from, db::Connection& target, 
             report.problems << QStringLiteral("mdspkc 的%1合计 %2 与 spckkc 中仓库在 ckda 的行 %3 不符")
                                    .arg(m.name, (stores.*m.field).toString(), (owned.*m.field).toString());
     }
-    if (owned.rows != warehouses.rows)
-        report.lines
-            << QStringLiteral("spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc").arg(warehouses.rows - owned.rows);
+    if (all.rows != warehouses.rows)
+        report.lines << QStringLiteral("spckkc 另有 %1 行的仓库和商品不在源 %2 中，不计入合计")
+                            .arg(all.rows - warehouses.rows)
+                            .arg(s.stockTable);
+    // What the sums cannot see: store stock built before the warehouses or the products were there.
+    const qint64 homeless = count(
+        target, QStringLiteral("select count(*) from spckkc a where not exists (select 1 from ckda b where b.objid=a.ckbh)"));
+    if (homeless > 0)
+        report.problems << QStringLiteral("spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc：请先转换仓库（源仓库表没有的先在源中补上），再清空库存并重新转换库存")
+                               .arg(homeless);
+    const qint64 expected = count(target, QStringLiteral("select count(*) from (select distinct b.Ownermdbh, a.spbh "
+                                                         "from spckkc a, ckda b where a.ckbh=b.objid) x"));
+    if (stores.rows < expected)
+        report.problems << QStringLiteral("mdspkc 只有 %1 行，spckkc 中仓库在 ckda 的行应得 %2 行：请先转换仓库，再清空库存并重新转换库存")
+                               .arg(stores.rows)
+                               .arg(expected);
+    const qint64 unnamed = count(
+        target, QStringLiteral("select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
+                               "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
+    if (unnamed > 0)
+        report.problems << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
+                               .arg(unnamed);
 }
 
 } // namespace
 
 struct SourceFacts {
     std::vector<KeyCount> keys; // one per row match
+    QStringList merged;         // codes a cut merges
     std::optional<Sums> stock;
 };
+
+struct TargetBefore {
+    std::vector<std::vector<std::uint64_t>> keys; // one per row match
+};
+
+std::shared_ptr<const TargetBefore> readTargetBefore(const Operation& operation, db::Connection& target)
+{
+    auto before = std::make_shared<TargetBefore>();
+    for (const RowMatch& m : operation.reconciliation.rows)
+        before->keys.push_back(readKeys(target, m.targetTable, QString(), m.key, false).hashes);
+    return before;
+}
 
 std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source)
 {
     auto facts = std::make_shared<SourceFacts>();
-    for (const RowMatch& m : operation.reconciliation.rows)
+    for (const RowMatch& m : operation.reconciliation.rows) {
         facts->keys.push_back(sourceKeys(m, source));
+        facts->merged << mergedByCut(m, source);
+    }
     if (operation.reconciliation.stock)
         facts->stock = sourceSums(*operation.reconciliation.stock, source);
     return facts;
 }
 
 VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& source,
-                    db::Connection& target)
+                    db::Connection& target, const TargetBefore* before)
 {
     VerifyReport report;
-    for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i)
-        matchRows(operation.reconciliation.rows[i], facts.keys[size_t(i)], source, target, report);
+    const std::vector<std::uint64_t>* stockKeys = nullptr;
+    for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i) {
+        const RowMatch& m = operation.reconciliation.rows[i];
+        matchRows(m, facts.keys[size_t(i)], before ? &before->keys[size_t(i)] : nullptr, source, target, report);
+        if (m.targetTable.compare(u"spckkc", Qt::CaseInsensitive) == 0)
+            stockKeys = &facts.keys[size_t(i)].hashes;
+    }
+    report.problems << facts.merged;
     if (operation.reconciliation.stock)
-        compareStock(*operation.reconciliation.stock, *facts.stock, target, report);
+        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, target, report);
     return report;
 }
 
 VerifyReport verify(const Operation& operation, db::Connection& source, db::Connection& target)
 {
-    return verify(operation, *readSourceFacts(operation, source), source, target);
+    return verify(operation, *readSourceFacts(operation, source), source, target, nullptr);
 }
 
 } // namespace shell

@@ -26,8 +26,14 @@ VerifyReport verify(const Operation& operation, db::Connection& source, db::Conn
 // be read on another connection while the conversion runs.
 struct SourceFacts;
 std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source);
-// source is read again only to name codes missing from the target.
+// The keys the target held before a run, so that the rows the run did not
+// write are told apart; read before the run writes.
+struct TargetBefore;
+std::shared_ptr<const TargetBefore> readTargetBefore(const Operation& operation, db::Connection& target);
+// source is read again only to name codes missing from the target. Without
+// before (a reconciliation on its own), target keys the source does not have
+// are information, not a problem.
 VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Connection& source,
-                    db::Connection& target);
+                    db::Connection& target, const TargetBefore* before);
 
 } // namespace shell
