@@ -164,6 +164,24 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
     // The warehouse code is cut to 3 bytes, its name looked up with the whole code.
     EXPECT_EQ(shop.target().rows(QStringLiteral("select ckbh,ckmc,spbh,spmc,dwmc from spckkc")),
               QStringList{row({"A", "一二三四五六七八九", "P" + ext, "糖" + emoji, euro})});
+
+    // Text an older program stored as GBK bytes, not UTF-8, is taken as the GBK it is.
+    shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K3', cast(X'D5C5C8FD' as text))"));
+    runOk(shop, Family::V67, QStringLiteral("members"));
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select xingming from hyda where objid='K3'")), QStringLiteral("张三"));
+    // PostgreSQL keeps no NUL: the row is refused by name instead of its text cut short.
+    shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K4', 'a' || char(0) || 'b')"));
+    RecordingFrontend nul;
+    const auto withNul = runOperation(shop, Family::V67, QStringLiteral("members"), nul);
+    if (GetParam() == Backend::PostgreSQL) {
+        EXPECT_FALSE(withNul.ok);
+        EXPECT_TRUE(withNul.message.contains(QStringLiteral("第 4/4 行（编号K4）")) &&
+                    withNul.message.contains(QStringLiteral("NUL")))
+            << withNul.message.toStdString();
+        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hyda where objid='K4'")), QStringLiteral("0"));
+    } else {
+        EXPECT_TRUE(withNul.ok) << withNul.message.toStdString();
+    }
 }
 
 TEST_P(BadSource, QuotesBackslashesAndGbkLeadBytesNeitherFailNorChangeAStatement)

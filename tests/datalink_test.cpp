@@ -320,8 +320,11 @@ TEST(DataLink, BadFiles)
     EXPECT_TRUE(errorOf(QByteArray()).contains(QStringLiteral("是空的")));
     EXPECT_TRUE(errorOf(QByteArray("\xFF\xFE")).contains(QStringLiteral("是空的")));
     EXPECT_TRUE(errorOf(QByteArray("[oledb]\r\n; only a comment\r\n")).contains(QStringLiteral("没有连接串")));
-    for (const QByteArray& bytes : {QByteArray("Provider=SQLite;Data Source=\xC3(.db"),
-                                    QByteArray("Provider=SQLite;Data Source=\xC0\xAF.db"), // overlong "/"
+    // Not UTF-8 and without BOM: GB18030, as Notepad saves "ANSI" on a Chinese Windows.
+    const QByteArray gb = QByteArray("Provider=SQLite;Data Source=") + QByteArray("\xD5\xC5\xC8\xFD.db"); // 张三
+    EXPECT_EQ(db::parseDataLink(gb, QStringLiteral("/shop"), kUdl, kDriver18).databaseName,
+              QStringLiteral("/shop/张三.db"));
+    for (const QByteArray& bytes : {QByteArray("Provider=SQLite;Data Source=\xC3(.db"), // neither UTF-8 nor GB18030
                                     QByteArray("\xFF\xFEP\x00r", 5),                        // odd UTF-16 length
                                     QByteArray("\xFF\xFE\x00\xD8P\x00", 6),                 // lone surrogate
                                     QByteArray("P\x00r\x00o\x00", 6)}) {                    // UTF-16 without BOM

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QHash>
 #include <QList>
 #include <QPair>
@@ -151,12 +152,20 @@ QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
             size -= 3;
         }
         ok = isValidUtf8(data, size);
-        if (ok)
+        if (ok) {
             text = QString::fromUtf8(reinterpret_cast<const char*>(data), size);
+        } else if (data == reinterpret_cast<const unsigned char*>(bytes.constData())) {
+            // No BOM and not UTF-8: Notepad's "ANSI" of a Chinese Windows, GB18030.
+            QStringDecoder gb18030("GB18030");
+            if (gb18030.isValid()) {
+                text = gb18030.decode(QByteArrayView(reinterpret_cast<const char*>(data), size));
+                ok = !gb18030.hasError();
+            }
+        }
     }
     // A zero character would cut the value short in every C interface further down (and marks UTF-16 without BOM).
     if (!ok || text.contains(QChar(0)))
-        fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16 也不是 UTF-8 文本）")), {});
+        fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16、UTF-8 也不是 GB18030 文本）")), {});
     if (size == 0)
         fail(fileText(path, QStringLiteral("是空的")), {});
     return text;

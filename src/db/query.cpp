@@ -253,6 +253,10 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
         return;
     }
     if (m_pg) {
+        // PostgreSQL keeps no NUL in a text; the value would end there unseen.
+        if (gbkText.contains('\0'))
+            throw belmire::Error(QStringLiteral("表 %1 参数 %2：文本中有 NUL 字符（0x00），PostgreSQL 不能保存")
+                                     .arg(m_table, name));
         bindPg(name, gbk::toUtf8(gbkText));
         return;
     }

@@ -189,8 +189,8 @@ QByteArray SqliteStatement::text(int column) const
             return QByteArray(data, size);
         if (gbk::isUtf8(data, size))
             return gbk::fromUtf8(data, size);
-        // Broken UTF-8 takes the driver's way, through SQLite's own UTF-16.
-        return gbk::fromUnicode(value(column).toString());
+        // Not UTF-8: bytes an older program stored as they were, GBK, the core's own form.
+        return QByteArray(data, size);
     }
     case SQLITE_INTEGER:
         return QByteArray::number(qint64(sqlite3_column_int64(m_stmt, column)));
