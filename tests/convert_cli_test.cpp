@@ -51,10 +51,11 @@ TEST(Cli, RunsOperationsInOrderAndPrintsCompletionTexts)
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("1"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
 
-    // Without --quiet each operation gets its summary on stderr.
-    const Captured again = runCli({"goods-areas"}, shop.folder());
+    // Without --quiet each operation gets its summary on stderr; a clear operation counts the rows it deleted.
+    const Captured again = runCli({"goods-areas", "clear-goods-areas"}, shop.folder());
     EXPECT_EQ(again.status, 0);
     EXPECT_TRUE(again.err.contains(QStringLiteral("货区档案转换：读取 2 行，写入 2 行，跳过 0 行"))) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains(QStringLiteral("清空货区：删除 2 行，"))) << again.err.toStdString();
 }
 
 TEST(Cli, AnErrorStopsTheLaterOperations)
@@ -102,6 +103,9 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
         const QString report = shop.folder() + QStringLiteral("/拒绝行.csv");
         const Captured c = runCli({"--quiet", "--report", report, "products", "members", "warehouses"}, shop.folder());
         EXPECT_EQ(c.status, 1);
+        // The database's refusal on one line, without a code after it.
+        EXPECT_EQ(c.err.count(u'\n'), 1) << c.err.toStdString();
+        EXPECT_FALSE(c.err.contains(QStringLiteral("(23505)")) || c.err.contains(QStringLiteral("LINE 1"))) << c.err.toStdString();
         QFile f(report);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();

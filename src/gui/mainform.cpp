@@ -304,6 +304,7 @@ void TmainForm::enableOperationButtons(bool enable)
 {
     for (const OperationButton& b : std::as_const(m_operationButtons))
         b.button->setEnabled(enable && shell::findOperation(m_family, b.operationId) != nullptr);
+    m_checkBitBtn->setEnabled(enable);
 }
 
 void TmainForm::BitBtn2Click()
@@ -324,13 +325,11 @@ void TmainForm::CheckBitBtnClick()
         return;
     m_busy = true;
     enableOperationButtons(false);
-    m_checkBitBtn->setEnabled(false);
     clearLog();
     const shell::CheckReport report =
         shell::checkOperations(shell::builtOperations(m_family, m_sourceUdl), m_sourceUdl, m_targetUdl);
     for (const QString& line : report.lines())
         appendLog(line);
-    m_checkBitBtn->setEnabled(true);
     enableOperationButtons(true);
     m_busy = false;
 }

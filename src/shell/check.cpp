@@ -3,6 +3,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "shell/guard.h"
+#include "shell/runframe.h"
 #include "textutil/error.h"
 
 #include <QRegularExpression>
@@ -99,7 +100,7 @@ QString sideName(Side side) { return side == Side::Source ? QStringLiteral("源"
 // The database's own text of a failed probe: the Query message without its "表 x：" lead.
 QString databaseText(const belmire::Error& e)
 {
-    const QString m = e.message();
+    const QString m = oneLine(e.message());
     const qsizetype colon = m.indexOf(u'：');
     return m.startsWith(u'表') && colon > 0 ? m.mid(colon + 1) : m;
 }

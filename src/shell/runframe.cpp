@@ -32,6 +32,23 @@ QString progressLine(int i, int n, const QByteArray& code)
 
 QString progressLine(int i, int n) { return QStringLiteral("信息:%1/%2").arg(i).arg(n); }
 
+QString oneLine(const QString& message)
+{
+    static const QRegularExpression sqlstate(QStringLiteral(R"(^\(?[0-9A-Z]{5}\)?$)"));
+    static const QRegularExpression trailingState(QStringLiteral(R"(\s*\([0-9A-Z]{5}\)$)"));
+    QStringList kept;
+    for (const QString& piece : message.split(u'\n')) {
+        const QString line = piece.trimmed();
+        if (line.isEmpty() || line == u"^" || line.startsWith(QLatin1String("LINE ")) ||
+            line.startsWith(QLatin1String("SQLSTATE")) || sqlstate.match(line).hasMatch())
+            continue;
+        kept << line;
+    }
+    QString out = kept.join(u' ');
+    out.remove(trailingState);
+    return out;
+}
+
 RunFrame::RunFrame(Frontend& frontend, QString sourceUdl, QString targetUdl)
     : m_frontend(frontend), m_sourceUdl(std::move(sourceUdl)), m_targetUdl(std::move(targetUdl)),
       m_clock([] { return QDateTime::currentDateTime(); })
@@ -81,10 +98,10 @@ RunResult RunFrame::run(const Operation& operation)
             run.result().ok = true;
         } catch (const belmire::Error& e) {
             m_target.rollback();
-            run.result().message = operation.title + QStringLiteral("：") + e.message();
+            run.result().message = operation.title + QStringLiteral("：") + oneLine(e.message());
         } catch (const std::exception& e) {
             m_target.rollback();
-            run.result().message = operation.title + QStringLiteral("：") + QString::fromLocal8Bit(e.what());
+            run.result().message = operation.title + QStringLiteral("：") + oneLine(QString::fromLocal8Bit(e.what()));
         }
         result = run.result();
     }

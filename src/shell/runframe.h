@@ -30,6 +30,7 @@ struct RunResult {
     qint64 rowsRead = 0;
     qint64 rowsWritten = 0;
     qint64 rowsSkipped = 0;
+    qint64 rowsDeleted = 0; // clear operations
     double seconds = 0;
 };
 
@@ -187,6 +188,10 @@ private:
     std::vector<PendingRow> m_unconfirmed;
     PendingRow* m_current = nullptr; // the row being converted, while deferred
 };
+
+// A database's message on one line: its own lines joined, without the
+// statement excerpt and caret PostgreSQL adds and without the SQLSTATE code.
+QString oneLine(const QString& message);
 
 QString progressLine(int i, int n, const QByteArray& code);
 QString progressLine(int i, int n); // without the code part

@@ -6,6 +6,8 @@ namespace shell {
 
 QString summaryLine(const Operation& operation, const RunResult& result)
 {
+    if (!operation.needsSource) // a clear operation
+        return QStringLiteral("%1：删除 %2 行，%3 秒").arg(operation.title).arg(result.rowsDeleted).arg(result.seconds, 0, 'f', 2);
     return QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒")
         .arg(operation.title)
         .arg(result.rowsRead)

@@ -15,7 +15,7 @@ namespace shell {
 // What both front ends show after a run: the summary line, the abort line and
 // the reconciliation ("核对") lines, each naming the operation.
 
-// "<title>：读取 R 行，写入 W 行，跳过 S 行，T 秒"
+// "<title>：读取 R 行，写入 W 行，跳过 S 行，T 秒"; a clear operation's "<title>：删除 D 行，T 秒"
 QString summaryLine(const Operation& operation, const RunResult& result);
 // "<title>：已中断（写入 N 行）", for a walk the abort box ended.
 QString abortedLine(const Operation& operation, const RunResult& result);
