@@ -39,14 +39,29 @@ TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
     const Captured broken = runCli({"check", "warehouses", "stock"}, shop.folder());
     EXPECT_EQ(broken.status, 1);
     const QStringList lines = broken.out.trimmed().split(u'\n');
-    ASSERT_EQ(lines.size(), 3) << broken.out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("源表 ck 不存在或无法读取：")));
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("目标表 ckda 缺少字段 ownermdmc：")));
-    EXPECT_EQ(lines[2], QStringLiteral("检查完毕：发现 2 个问题"));
+    ASSERT_EQ(lines.size(), 4) << broken.out.toStdString();
+    // Information first: stock without products leaves the store stock without names.
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("目标 spda 没有商品：")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("源表 ck 不存在或无法读取：")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("目标表 ckda 缺少字段 ownermdmc：")));
+    EXPECT_EQ(lines[3], QStringLiteral("检查完毕：发现 2 个问题"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
 
     EXPECT_EQ(runCli({"check", "no-such-operation"}, shop.folder()).status, 2);
     EXPECT_EQ(runCli({"--from", "v1", "check"}, shop.folder()).status, 1); // a V6/V7 source has no V1 tables
+
+    // A dry run: rows already there, codes the cut merges, store stock built too early; nothing written.
+    Shop dry(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(dry);
+    dry.source().exec(QStringLiteral("insert into spkc (ckbh, spbh, yesl) values ('WH01', 'P1', 1);\n"
+                                     "insert into spkc (ckbh, spbh, yesl) values ('WH02', 'P1', 1);"));
+    dry.target().exec(QStringLiteral("insert into spda (objid) values ('Z9');"));
+    const Captured c = runCli({"check", "stock", "warehouses", "products"}, dry.folder());
+    EXPECT_EQ(c.status, 1);
+    for (const QString& line : {QStringLiteral("目标表 spda 已有 1 行\n"), QStringLiteral("截为 3 字节后同为 WH0"),
+                                QStringLiteral("库存转换排在仓库档案转换之前"), QStringLiteral("库存转换排在V7商品转换之前")})
+        EXPECT_TRUE(c.out.contains(line)) << c.out.toStdString();
+    EXPECT_EQ(dry.target().scalar(QStringLiteral("select count(*) from spckkc")), QStringLiteral("0"));
 }
 
 TEST(CheckCommand, AV6SourceIsCheckedAndConvertedWithTheV6Products)

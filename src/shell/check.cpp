@@ -4,6 +4,7 @@
 #include "db/query.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
+#include "shell/verify.h"
 #include "textutil/error.h"
 
 #include <QRegularExpression>
@@ -76,7 +77,7 @@ QList<const Operation*> builtOperations(Family family, const QString& sourceUdl)
 
 QStringList CheckReport::lines() const
 {
-    QStringList out = problems;
+    QStringList out = notes + problems;
     if (ok())
         out << QStringLiteral("检查完毕：%1 个表、%2 个字段都可以使用").arg(tables).arg(columns);
     else
@@ -155,6 +156,76 @@ void checkTable(db::Connection& connection, Side side, const QString& table, con
     }
 }
 
+namespace {
+
+// First field of the first row, 0 when the statement fails (the probes report why).
+qint64 countOf(db::Connection& connection, const QString& select)
+{
+    try {
+        db::Query q(connection);
+        q.setText(select);
+        q.open();
+        const qint64 n = q.next() ? q.valueAt(0).toLongLong() : 0;
+        q.close();
+        return n;
+    } catch (const belmire::Error&) {
+        return 0;
+    }
+}
+
+// What else can be known before anything is written: rows the target holds
+// already, codes a cut would merge, and a stock conversion that would build
+// its store stock before the warehouses or products it needs are there.
+void dryRun(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
+            CheckReport& report)
+{
+    QStringList written;
+    for (const Operation* op : operations) {
+        QStringList tables;
+        for (const RowMatch& m : op->reconciliation.rows)
+            tables << m.targetTable;
+        if (!op->needsSource)
+            for (const TableUse& use : op->uses)
+                tables << use.table;
+        for (const QString& t : std::as_const(tables))
+            if (!written.contains(t, Qt::CaseInsensitive))
+                written << t;
+        for (const RowMatch& m : op->reconciliation.rows) {
+            try {
+                report.problems << mergedByCut(m, source);
+            } catch (const belmire::Error&) {
+            }
+        }
+    }
+    for (const QString& t : std::as_const(written))
+        if (const qint64 n = countOf(target, QStringLiteral("select count(*) from %1").arg(t)); n > 0)
+            report.notes << QStringLiteral("目标表 %1 已有 %2 行").arg(t).arg(n);
+
+    const auto position = [&](const QStringList& ids) {
+        for (qsizetype i = 0; i < operations.size(); ++i)
+            if (ids.contains(operations[i]->id))
+                return i;
+        return qsizetype(-1);
+    };
+    const qsizetype stock = position({QStringLiteral("stock")});
+    if (stock < 0)
+        return;
+    const qsizetype warehouses = position({QStringLiteral("warehouses")});
+    const qsizetype products =
+        position({QStringLiteral("products"), QStringLiteral("products-v6"), QStringLiteral("products-v7")});
+    const QString later = QStringLiteral("库存转换排在%1之前：门店库存 mdspkc 的%2会是空的；请先运行%1");
+    if (warehouses > stock)
+        report.problems << later.arg(operations[warehouses]->title, QStringLiteral("合计"));
+    else if (warehouses < 0 && countOf(target, QStringLiteral("select count(*) from ckda")) == 0)
+        report.notes << QStringLiteral("目标 ckda 没有仓库：库存转换后门店库存 mdspkc 会是空的；请先转换仓库");
+    if (products > stock)
+        report.problems << later.arg(operations[products]->title, QStringLiteral("商品名称和单位"));
+    else if (products < 0 && countOf(target, QStringLiteral("select count(*) from spda")) == 0)
+        report.notes << QStringLiteral("目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品");
+}
+
+} // namespace
+
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
                             const QString& targetUdl)
 {
@@ -201,6 +272,8 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
             report.problems << e.message();
         }
     }
+    if (source.isOpen() && target.isOpen())
+        dryRun(operations, source, target, report);
     source.close();
     target.close();
     return report;

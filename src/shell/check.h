@@ -15,6 +15,7 @@ namespace shell {
 // The outcome of a pre-flight check: one line per problem, then a last line
 // that sums it up.
 struct CheckReport {
+    QStringList notes; // information, before the problems
     QStringList problems;
     int tables = 0;  // tables probed
     int columns = 0; // fields and columns probed
@@ -23,8 +24,10 @@ struct CheckReport {
 };
 
 // Opens the source connection (when an operation reads it) and the target
-// connection from their data-link files and probes, without reading or
-// writing a row, every table and column the operations use. Every problem is
+// connection from their data-link files and probes, writing nothing, every
+// table and column the operations use; with both open it also notes the rows
+// the target already holds and reports codes a key cut would merge and a
+// stock conversion run before the warehouses or products. Every problem is
 // reported; nothing stops at the first. The connections are closed afterwards.
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
                             const QString& targetUdl);

@@ -164,8 +164,8 @@ void matchRows(const RowMatch& m, const KeyCount& from, const std::vector<std::u
                                              qsizetype(unexplained.size())));
 }
 
-// Source codes a cut merges: for each key part with a cut, the first few
-// groups of different trimmed codes that keep the same bytes.
+} // namespace
+
 QStringList mergedByCut(const RowMatch& m, db::Connection& source)
 {
     QStringList out;
@@ -196,6 +196,8 @@ QStringList mergedByCut(const RowMatch& m, db::Connection& source)
     }
     return out;
 }
+
+namespace {
 
 struct Sums {
     db::Amount quantity, purchaseValue, retailValue;

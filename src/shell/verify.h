@@ -26,6 +26,10 @@ VerifyReport verify(const Operation& operation, db::Connection& source, db::Conn
 // be read on another connection while the conversion runs.
 struct SourceFacts;
 std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, db::Connection& source);
+// Source codes a key cut merges: one problem line per group of different
+// trimmed codes that keep the same bytes, the first few groups.
+QStringList mergedByCut(const RowMatch& match, db::Connection& source);
+
 // The keys the target held before a run, so that the rows the run did not
 // write are told apart; read before the run writes.
 struct TargetBefore;
