@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QProcess>
 
 #include <cstdio>
@@ -84,6 +87,24 @@ TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).startsWith(QStringLiteral("档案转换完毕！\n")));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid, ckmc from ckda")), QStringList{QStringLiteral("S1|门店仓")});
+
+    // Installed: a program folder without the files; they are read from $XDG_CONFIG_HOME/belmire-convert.
+    QTemporaryDir installed;
+    const QString bin = installed.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(installed.filePath(QStringLiteral("config"))));
+    ASSERT_TRUE(QFile::copy(exe, bin + QStringLiteral("/belmire-convert")));
+    ASSERT_TRUE(QFile::link(shop.folder(), installed.filePath(QStringLiteral("config/belmire-convert"))));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), installed.filePath(QStringLiteral("config")));
+    p.setProcessEnvironment(env);
+    p.start(bin + QStringLiteral("/belmire-convert"), {QStringLiteral("--from"), QStringLiteral("v1"), QStringLiteral("clear-warehouses")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+    p.start(bin + QStringLiteral("/belmire-convert"), {QStringLiteral("--help")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput())
+                    .contains(QStringLiteral("now: ") + installed.filePath(QStringLiteral("config/belmire-convert"))));
 }
 
 TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)

@@ -3,6 +3,7 @@
 #include "db/datalink_file.h"
 #include "shell/check.h"
 #include "shell/guard.h"
+#include "shell/linkfolder.h"
 #include "shell/runframe.h"
 #include "shell/summary.h"
 #include "shell/verify.h"
@@ -162,8 +163,9 @@ int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sour
 int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
     shell::Family family = shell::Family::V67;
-    QString source = QDir(programFolder).filePath(QStringLiteral("数据库连接1.udl"));
-    QString target = QDir(programFolder).filePath(QStringLiteral("数据库连接2.udl"));
+    const shell::LinkFolder links = shell::linkFolder(programFolder);
+    QString source = links.sourceUdl();
+    QString target = links.targetUdl();
     bool quiet = false;
     QString reportPath;
     QStringList names;
@@ -198,6 +200,10 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
             quiet = true;
         } else if (a == u"--help" || a == u"-h") {
             std::fputs(kUsage, out);
+            writeLine(out, QStringLiteral("data-link files 数据库连接1.udl (source) and 数据库连接2.udl (target) are read\n"
+                                          "from the program folder (%1) when they are there, otherwise from\n"
+                                          "%2 ($XDG_CONFIG_HOME/belmire-convert); now: %3")
+                               .arg(QDir(programFolder).absolutePath(), shell::configFolder(), links.readFrom));
             return 0;
         } else if (a.startsWith(u'-')) {
             return usage(err, QStringLiteral("unknown option '%1'").arg(a));

@@ -1,6 +1,7 @@
 #include "gui/datalinkdialog.h"
 
 #include "db/datalink.h"
+#include "shell/linkfolder.h"
 #include "shell/linkprobe.h"
 #include "textutil/error.h"
 
@@ -358,8 +359,7 @@ QString DataLinkPage::save()
     QString target = m_path;
     const QFileInfo folder(QFileInfo(m_path).absolutePath());
     if (!folder.isWritable() || (QFileInfo::exists(m_path) && !QFileInfo(m_path).isWritable())) {
-        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                               QStringLiteral("/belmire-convert");
+        const QString config = shell::configFolder();
         QDir().mkpath(config);
         target = QDir(config).filePath(QFileInfo(m_path).fileName());
     }

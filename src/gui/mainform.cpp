@@ -80,14 +80,16 @@ QFrame* panel(const char* name, QWidget* parent)
 
 constexpr qint64 kGridFollowMs = 200;
 
-const QString kSourceUdl = QStringLiteral("数据库连接1.udl");
-const QString kTargetUdl = QStringLiteral("数据库连接2.udl");
-
 } // namespace
 
 TmainForm::TmainForm(shell::Family family, QString programFolder, QWidget* parent)
-    : QWidget(parent), m_family(family), m_sourceUdl(QDir(programFolder).filePath(kSourceUdl)),
-      m_targetUdl(QDir(programFolder).filePath(kTargetUdl)), m_frame(*this, m_sourceUdl, m_targetUdl)
+    : TmainForm(family, shell::linkFolder(programFolder), parent)
+{
+}
+
+TmainForm::TmainForm(shell::Family family, const shell::LinkFolder& links, QWidget* parent)
+    : QWidget(parent), m_family(family), m_sourceUdl(links.sourceUdl()), m_targetUdl(links.targetUdl()),
+      m_frame(*this, m_sourceUdl, m_targetUdl)
 {
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(family == shell::Family::V67 ? QStringLiteral("BelmireV6 V7系统数据导入“Quorvan” V9")
@@ -113,6 +115,10 @@ TmainForm::TmainForm(shell::Family family, QString programFolder, QWidget* paren
     // Client area 714 x 391: with the usual frame and title bar the window is 722 x 418.
     move(57, 187);
     resize(714, 391);
+
+    // An installed program reads its data-link files from the user's configuration folder: say which.
+    if (!links.inProgramFolder)
+        appendLog(QStringLiteral("数据库连接文件目录：") + links.readFrom);
 }
 
 TmainForm::~TmainForm() = default;

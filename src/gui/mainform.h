@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/frontend.h"
+#include "shell/linkfolder.h"
 #include "shell/operation.h"
 #include "shell/runframe.h"
 
@@ -36,8 +37,9 @@ public:
     // "warning" (completion box) or "critical" (error box).
     using MessageSink = std::function<void(const QString& kind, const QString& caption, const QString& text)>;
 
-    // programFolder holds the two data-link files; it is used as given.
+    // The data-link files are looked up from programFolder (shell::linkFolder).
     TmainForm(shell::Family family, QString programFolder, QWidget* parent = nullptr);
+    TmainForm(shell::Family family, const shell::LinkFolder& links, QWidget* parent = nullptr);
     ~TmainForm() override;
 
     // "宋体" 12 pixels, falling back to an installed Chinese font.

@@ -1,0 +1,55 @@
+#include "shell/linkfolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace shell {
+
+namespace {
+
+const QString kSourceName = QStringLiteral("数据库连接1.udl");
+const QString kTargetName = QStringLiteral("数据库连接2.udl");
+
+bool holdsFiles(const QString& folder)
+{
+    const QDir dir(folder);
+    return QFileInfo::exists(dir.filePath(kSourceName)) || QFileInfo::exists(dir.filePath(kTargetName));
+}
+
+bool writable(const QString& folder)
+{
+    const QFileInfo info(folder);
+    return info.isDir() && info.isWritable();
+}
+
+} // namespace
+
+QString LinkFolder::sourceUdl() const { return QDir(readFrom).filePath(kSourceName); }
+
+QString LinkFolder::targetUdl() const { return QDir(readFrom).filePath(kTargetName); }
+
+QString configFolder()
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(base + QStringLiteral("/belmire-convert"));
+}
+
+LinkFolder linkFolder(const QString& programFolder)
+{
+    const QString program = QDir::cleanPath(QDir(programFolder).absolutePath());
+    const QString config = configFolder();
+    LinkFolder f;
+    if (holdsFiles(program) || (!holdsFiles(config) && writable(program))) {
+        f.readFrom = program;
+    } else {
+        f.readFrom = config;
+        f.inProgramFolder = false;
+    }
+    f.writeTo = writable(f.readFrom) || !f.inProgramFolder ? f.readFrom : config;
+    return f;
+}
+
+} // namespace shell
