@@ -203,15 +203,14 @@ TEST(DataLink, SqlServerProviders)
                                               .arg(QLatin1String(provider)));
         EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
         EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
-                                                    "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no;"
-                                                    "MARS_Connection=Yes"));
+                                                    "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no"));
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
     EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=1500;UID=sa;"
-                                               "Encryption=off;ClientCharset=UTF-8;MARS_Connection=Yes"));
+                                               "Encryption=off;ClientCharset=UTF-8"));
 
     // Encryption only when the file asks for it; the certificate trusted only when it says so.
     const auto connection = [](const QString& keys, const QStringList& drivers) {
@@ -394,7 +393,7 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
     EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 17 for SQL Server;SERVER=srv;Encrypt=no;"
-                                                "TrustServerCertificate=no;MARS_Connection=Yes"));
+                                                "TrustServerCertificate=no"));
 }
 
 TEST(DataLink, NoMessageHoldsThePassword)

@@ -511,9 +511,6 @@ private:
         if (!m_password.isEmpty())
             parts << QStringLiteral("PWD=") + odbcQuote(m_password);
         parts << encryption(driver);
-        // A walk keeps its source rows open while lookups run on the same
-        // connection: SQL Server needs multiple active result sets for that.
-        parts << QStringLiteral("MARS_Connection=Yes");
 
         ConnectionSpec link;
         link.driver = QStringLiteral("ODBC");

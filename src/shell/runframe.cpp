@@ -422,15 +422,47 @@ bool Run::rowRollback()
     }
 }
 
-void Run::commitBeforeError()
+bool Run::commitBeforeError()
 {
     // The rows before the failing one stay; a failing commit must not hide the
     // error that ended the walk.
     try {
         m_frame.m_target.commit();
+        return true;
     } catch (const belmire::Error&) {
         m_frame.m_target.rollback();
+        return false;
     }
+}
+
+void Run::batchCommitted(int nextRow)
+{
+    m_committed = {m_result.rowsRead, m_result.rowsWritten, m_result.rowsSkipped, nextRow};
+}
+
+QString Run::batchLost()
+{
+    const qint64 lost = m_result.rowsRead - m_committed.read;
+    m_result.rowsRead = m_committed.read;
+    m_result.rowsWritten = m_committed.written;
+    m_result.rowsSkipped = m_committed.skipped;
+    if (lost <= 0)
+        return {};
+    const qint64 first = m_committed.nextRow;
+    const QString rows = lost == 1 ? QStringLiteral("第 %1 行").arg(first)
+                                   : QStringLiteral("第 %1 至 %2 行").arg(first).arg(first + lost - 1);
+    return QStringLiteral("（%1已随未提交的事务回滚，没有写入）").arg(rows);
+}
+
+void Run::commitBatch(int lastRow)
+{
+    try {
+        m_frame.m_target.commit();
+    } catch (const belmire::Error& e) {
+        m_frame.m_target.rollback();
+        throw belmire::Error(e.message() + batchLost());
+    }
+    batchCommitted(lastRow + 1);
 }
 
 void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row)
@@ -463,6 +495,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     m_inWalk = true;
     m_savepointHeld = false;
     target.begin();
+    batchCommitted(1);
     auto rowContext = [&](int r, const QByteArray& c) {
         return QStringLiteral("第 %1/%2 行（编号").arg(r).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
     };
@@ -506,12 +539,11 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             if (position <= e.position())
                 fe.appendLog(line);
         fe.showProgress(progressLine(j, n, failing.code));
-        if (undone)
-            commitBeforeError();
-        else
+        if (!undone)
             target.rollback();
+        const QString lost = undone && commitBeforeError() ? QString() : batchLost();
         reject(j, failing.code, kRefused, e.message());
-        throw belmire::Error(rowContext(j, failing.code) + e.message());
+        throw belmire::Error(rowContext(j, failing.code) + e.message() + lost);
     };
     auto flushOrFail = [&] {
         try {
@@ -540,11 +572,11 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             if (m_deferred)
                 flushOrFail();
             m_inWalk = false;
-            commitBeforeError();
+            const QString lost = commitBeforeError() ? QString() : batchLost();
             if (pending.waiting)
                 fe.showProgress(pendingLine());
             // A failed fetch names the row it was to read.
-            throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(fetched ? i : i + 1).arg(n) + e.message());
+            throw belmire::Error(QStringLiteral("第 %1/%2 行，").arg(fetched ? i : i + 1).arg(n) + e.message() + lost);
         }
         if (i == n || timer.elapsed() - lastShown >= kRepaintMs) {
             fe.showProgress(progressLine(i, n, c));
@@ -596,12 +628,11 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 fe.sourceRow(i - 1);
             }
             // A row that could not be undone takes the open batch with it, never half of itself.
-            if (undone)
-                commitBeforeError();
-            else
+            if (!undone)
                 target.rollback();
+            const QString lost = undone && commitBeforeError() ? QString() : batchLost();
             reject(i, c, kRefused, e.message());
-            throw belmire::Error(rowContext(i, c) + e.message());
+            throw belmire::Error(rowContext(i, c) + e.message() + lost);
         }
         if (m_dropProgressCode) {
             // Replaces the row's line where it was shown, else the one waiting to be shown.
@@ -625,7 +656,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             countRow(m_skipThisRow);
         }
         if (commitNow) {
-            target.commit();
+            commitBatch(i);
             m_savepointHeld = false;
             target.begin();
             inBatch = 0;
@@ -638,7 +669,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         fe.showProgress(pendingLine());
         fe.processEvents();
     }
-    target.commit();
+    commitBatch(i);
 }
 
 } // namespace shell

@@ -125,7 +125,12 @@ private:
     void rowSavepoint();
     void rowRelease();
     bool rowRollback();
-    void commitBeforeError();
+    bool commitBeforeError(); // whether the open batch was committed
+    // The open batch went with its transaction: the counts go back to the last
+    // commit; the text (empty when no counted row was lost) names the rows.
+    QString batchLost();
+    void batchCommitted(int nextRow);
+    void commitBatch(int lastRow);
     void runControl(db::Query& statement);
     void countRow(bool skipped);
     void reject(int row, const QByteArray& code, const QString& reason, const QString& log);
@@ -170,6 +175,13 @@ private:
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
     bool m_inWalk = false;
+    // The counts at the last commit of the walk, and the row after it.
+    struct Committed {
+        qint64 read = 0;
+        qint64 written = 0;
+        qint64 skipped = 0;
+        int nextRow = 1;
+    } m_committed;
     int m_walkRow = 0;       // the row being converted, from 1
     QByteArray m_walkCode;   // and its code
     QString m_walkTable;     // the walk's source table
