@@ -281,7 +281,7 @@ QString Connection::errorText(const QSqlError& error) const
         text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(where, text)
                         : QStringLiteral("与%1 的连接已断开：%2").arg(where, text);
     }
-    return maskSecret(text, m_spec.password);
+    return text;
 }
 
 } // namespace db

@@ -73,7 +73,7 @@ public:
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
 
-    // The database's own text of an error, with the password masked; a full disk
+    // The database's own text of an error, unaltered; a full disk
     // and a lost server connection say so and name the database.
     QString errorText(const QSqlError& error) const;
     QString errorText(const odbc::Failure& failure) const;

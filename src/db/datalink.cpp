@@ -122,10 +122,7 @@ bool decodeUtf16Le(const unsigned char* s, qsizetype n, QString* out)
     return true;
 }
 
-[[noreturn]] void fail(const QString& message, const QString& secret)
-{
-    throw belmire::Error(maskSecret(message, secret));
-}
+[[noreturn]] void fail(const QString& message) { throw belmire::Error(message); }
 
 QString fileText(const QString& path, const QString& what)
 {
@@ -136,7 +133,7 @@ QString fileText(const QString& path, const QString& what)
 QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
 {
     if (bytes.size() > kMaxFileBytes)
-        fail(fileText(path, QStringLiteral("过大（超过 16 MB），不是数据连接文件")), {});
+        fail(fileText(path, QStringLiteral("过大（超过 16 MB），不是数据连接文件")));
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     qsizetype size = bytes.size();
     QString text;
@@ -165,9 +162,9 @@ QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
     }
     // A zero character would cut the value short in every C interface further down (and marks UTF-16 without BOM).
     if (!ok || text.contains(QChar(0)))
-        fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16、UTF-8 也不是 GB18030 文本）")), {});
+        fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16、UTF-8 也不是 GB18030 文本）")));
     if (size == 0)
-        fail(fileText(path, QStringLiteral("是空的")), {});
+        fail(fileText(path, QStringLiteral("是空的")));
     return text;
 }
 
@@ -196,10 +193,10 @@ QString findInitString(const QString& text, bool utf16, const QString& path)
         const char16_t u = text[i].unicode();
         lineBytes += utf16 ? 2 : (u < 0x80 ? 1 : u < 0x800 ? 2 : QChar::isSurrogate(u) ? 2 : 3);
         if (lineBytes > kMaxLineBytes)
-            fail(fileText(path, QStringLiteral("中有一行超过 1 MB，不是数据连接文件")), {});
+            fail(fileText(path, QStringLiteral("中有一行超过 1 MB，不是数据连接文件")));
     }
     if (!found)
-        fail(fileText(path, QStringLiteral("中没有连接串")), {});
+        fail(fileText(path, QStringLiteral("中没有连接串")));
     return init;
 }
 
@@ -213,7 +210,7 @@ QHash<QString, QString> parseInitString(const QString& s, const QString& path)
     qsizetype i = 0;
     int item = 0;
     const auto malformed = [&](const QString& what) {
-        fail(QStringLiteral("数据连接文件 %1 中的连接串格式错误：第 %2 项%3").arg(path, QString::number(item), what), {});
+        fail(QStringLiteral("数据连接文件 %1 中的连接串格式错误：第 %2 项%3").arg(path, QString::number(item), what));
     };
     while (i < n) {
         while (i < n && s[i].isSpace())
@@ -384,12 +381,11 @@ public:
                      .arg(m_path, shown, supportedProviders()));
         }
         }
-        link.description = maskSecret(link.description, m_password);
         return link;
     }
 
 private:
-    [[noreturn]] void fail(const QString& message) const { db::fail(message, m_password); }
+    [[noreturn]] static void fail(const QString& message) { db::fail(message); }
 
     QString value(const char* key) const { return m_pairs.value(QLatin1String(key)); }
 
@@ -691,20 +687,6 @@ QString odbcQuote(const QString& value)
     QString quoted = value;
     quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
     return QLatin1Char('{') + quoted + QLatin1Char('}');
-}
-
-QString maskSecret(const QString& text, const QString& secret)
-{
-    if (secret.isEmpty())
-        return text;
-    QString masked = text;
-    // Also the form the secret takes inside an ODBC connection string, which a driver may echo.
-    QString quoted = secret;
-    quoted.replace(QLatin1Char('}'), QLatin1String("}}"));
-    if (quoted != secret)
-        masked.replace(quoted, QLatin1String("***"));
-    masked.replace(secret, QLatin1String("***"));
-    return masked;
 }
 
 } // namespace db

@@ -40,7 +40,5 @@ QStringList installedOdbcDrivers();
 // outer blanks, so a value can never add attributes.
 QString odbcQuote(const QString& value);
 
-// Removes the password from any text (replaces it with "***"), for error texts from drivers.
-QString maskSecret(const QString& text, const QString& secret);
 
 } // namespace db

@@ -400,7 +400,7 @@ QString DataLinkPage::testConnection()
         f.write(probePath);
         return shell::describe(shell::probeLink(probePath));
     } catch (const belmire::Error& e) {
-        return QStringLiteral("连接失败：") + db::maskSecret(e.message(), password);
+        return QStringLiteral("连接失败：") + e.message();
     }
 }
 

@@ -13,7 +13,7 @@ struct LinkProbe {
 };
 
 // Connects with the file, asks, and disconnects; reads only. Throws
-// belmire::Error with the connection's own (password-masked) text.
+// belmire::Error with the connection's own text (which never holds the password).
 LinkProbe probeLink(const QString& udlPath);
 
 // "连接成功：<server>，数据库 <database>" and the kind, or that it looks like none.
