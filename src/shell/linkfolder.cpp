@@ -24,9 +24,22 @@ bool writable(const QString& folder)
 
 } // namespace
 
-QString LinkFolder::sourceUdl() const { return QDir(readFrom).filePath(kSourceName); }
+namespace {
 
-QString LinkFolder::targetUdl() const { return QDir(readFrom).filePath(kTargetName); }
+QString pick(const LinkFolder& f, const QString& name)
+{
+    const QString own = QDir(f.readFrom).filePath(name);
+    if (f.otherFolder.isEmpty() || QFileInfo::exists(own))
+        return own;
+    const QString other = QDir(f.otherFolder).filePath(name);
+    return QFileInfo::exists(other) ? other : own;
+}
+
+} // namespace
+
+QString LinkFolder::sourceUdl() const { return pick(*this, kSourceName); }
+
+QString LinkFolder::targetUdl() const { return pick(*this, kTargetName); }
 
 QString configFolder()
 {
@@ -42,11 +55,15 @@ LinkFolder linkFolder(const QString& programFolder)
     const QString program = QDir::cleanPath(QDir(programFolder).absolutePath());
     const QString config = configFolder();
     LinkFolder f;
-    if (holdsFiles(program) || (!holdsFiles(config) && writable(program))) {
+    const bool inProgram = holdsFiles(program);
+    const bool inConfig = holdsFiles(config);
+    if (inProgram ? writable(program) || !inConfig : !inConfig && writable(program)) {
         f.readFrom = program;
     } else {
         f.readFrom = config;
         f.inProgramFolder = false;
+        if (inProgram)
+            f.otherFolder = program;
     }
     f.writeTo = writable(f.readFrom) || !f.inProgramFolder ? f.readFrom : config;
     return f;
