@@ -281,19 +281,21 @@ def error_token(number, message):
 
 
 def answer(result, text, final_token):
-    """Tokens for one statement: its scripted result, else DONE with a row count for a write."""
+    """Tokens for one statement: its scripted result, else DONE with a row count for a write. Inside a
+    procedure's answer (DONEINPROC) the server says more follows: the return status and values, DONEPROC."""
+    more = 0x01 if final_token == 0xFF else 0
     if result is None:
         words = text.strip().split(None, 1)
         writes = words and words[0].lower() in ("insert", "update", "delete", "merge")
-        return done(count=1 if writes else None, token=final_token)
+        return done(status=more, count=1 if writes else None, token=final_token)
     if "error" in result:
         number, message = result["error"]
-        return error_token(number, message) + done(status=0x02, token=final_token)
+        return error_token(number, message) + done(status=0x02 | more, token=final_token)
     columns = result["columns"]
     out = column_metadata(columns)
     for values in result.get("rows", []):
         out += row(columns, values)
-    return out + done(count=len(result.get("rows", [])), token=final_token)
+    return out + done(status=more, count=len(result.get("rows", [])), token=final_token)
 
 
 class Session:
@@ -406,7 +408,7 @@ class Session:
                     params=inputs)
         tokens = b""
         if proc in ("sp_prepare", "sp_unprepare") or not text:
-            tokens = done(token=0xFF) if proc == "sp_prepare" else b""
+            tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
             tokens = answer(self.script.find(text), text, 0xFF)
         tokens += b"\x79" + struct.pack("<i", 0)  # return status

@@ -180,15 +180,21 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         // The statements, in the order sent, and the parameters of each insert.
         QStringList texts;
         QList<QJsonArray> inserts;
+        QStringList insertCalls;
         for (const QJsonObject& e : events) {
             if (e.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("select i from t where k =")))
                 EXPECT_EQ(e.value(QStringLiteral("connection")).toInt(), 2) << "lookup beside an open row set";
             const QString text = e.value(QStringLiteral("text")).toString();
             if (!text.isEmpty())
                 texts << text;
-            if (text.startsWith(QStringLiteral("insert into t")))
+            if (text.startsWith(QStringLiteral("insert into t"))) {
                 inserts << e.value(QStringLiteral("params")).toArray();
+                insertCalls << e.value(QStringLiteral("proc")).toString();
+            }
         }
+        // Prepared once, then executed by its handle: values bound again in the same buffers leave the
+        // driver's statement as prepared (FreeTDS prepares anew after any new binding).
+        EXPECT_EQ(insertCalls, QStringList({QStringLiteral("sp_prepexec"), QStringLiteral("sp_execute")}));
         EXPECT_TRUE(texts.contains(QStringLiteral("SET LOCK_TIMEOUT 30000"))) << texts.join(u'|').toStdString();
         ASSERT_EQ(inserts.size(), 2) << texts.join(u'|').toStdString();
         const auto param = [&](int row, int k) { return inserts[row][k].toObject(); };

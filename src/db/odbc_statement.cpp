@@ -16,8 +16,19 @@ constexpr size_t kPieceUnits = 256;
 // Texts up to this many characters are declared with this one size, so a
 // statement keeps one parameter shape (SQL Server caches one plan for it).
 constexpr SQLULEN kTextColumnSize = 4000;
+// Bytes a parameter's buffer holds from its first binding.
+constexpr qsizetype kInitialBuffer = 256;
 
 bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
+
+// Puts bytes into a value's buffer, keeping its allocation where it is large
+// enough: a parameter whose buffer stays put need not be bound again.
+void store(QByteArray& buffer, const void* bytes, qsizetype size)
+{
+    buffer.resize(size);
+    if (size)
+        std::memcpy(buffer.data(), bytes, size_t(size));
+}
 
 } // namespace
 
@@ -90,6 +101,7 @@ void Statement::moveTo(Connection& connection)
     m_stmt = nullptr;
     m_connection = &connection;
     allocate();
+    m_bound.clear();
     m_columns.clear();
     if (!m_text.isEmpty()) {
         std::vector<SQLWCHAR> wide = toWide(m_markers.text);
@@ -131,7 +143,7 @@ void Statement::bindText(int index, const QByteArray& gbkText)
     const QString text = gbk::toUnicode(gbkText);
     v.cType = SQL_C_WCHAR;
     v.sqlType = SQL_WVARCHAR;
-    v.data = QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * qsizetype(sizeof(char16_t)));
+    store(v.data, text.utf16(), text.size() * qsizetype(sizeof(char16_t)));
     v.indicator = v.data.size();
     // Never 0: Microsoft's drivers refuse a size of 0 (HY104), which an empty text would give.
     v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(text.size()));
@@ -143,7 +155,8 @@ void Statement::bindAmount(int index, Amount value)
     Value& v = m_values[size_t(index)];
     v.cType = SQL_C_CHAR;
     v.sqlType = SQL_DECIMAL;
-    v.data = value.toLatin1();
+    const QByteArray digits = value.toLatin1();
+    store(v.data, digits.constData(), digits.size());
     v.indicator = v.data.size();
     v.columnSize = 19;
     v.digits = 4;
@@ -154,7 +167,7 @@ void Statement::bindInteger(int index, qint64 value)
     Value& v = m_values[size_t(index)];
     v.cType = SQL_C_SBIGINT;
     v.sqlType = SQL_BIGINT;
-    v.data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+    store(v.data, &value, sizeof value);
     v.indicator = 0;
     v.columnSize = 19;
     v.digits = 0;
@@ -165,7 +178,7 @@ void Statement::bindNumber(int index, double value)
     Value& v = m_values[size_t(index)];
     v.cType = SQL_C_DOUBLE;
     v.sqlType = SQL_DOUBLE;
-    v.data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+    store(v.data, &value, sizeof value);
     v.indicator = 0;
     v.columnSize = 15;
     v.digits = 0;
@@ -176,7 +189,7 @@ void Statement::bindNull(int index)
     Value& v = m_values[size_t(index)];
     v.cType = SQL_C_WCHAR;
     v.sqlType = SQL_WVARCHAR;
-    v.data = QByteArray(2, '\0');
+    v.data.resize(0);
     v.indicator = SQL_NULL_DATA;
     v.columnSize = kTextColumnSize;
     v.digits = 0;
@@ -184,14 +197,23 @@ void Statement::bindNull(int index)
 
 void Statement::bindAll()
 {
+    // A driver may take any new binding as a changed statement: FreeTDS then
+    // unprepares and prepares again on the server for every execution. So a
+    // parameter is bound again only when its type, size or buffer changed.
+    m_bound.resize(m_markers.markers.size());
     for (size_t m = 0; m < m_markers.markers.size(); ++m) {
         Value& v = m_values[size_t(m_markers.markers[m])];
-        // An empty buffer would be a null pointer; the driver reads nothing at length 0 anyway.
-        if (v.data.isEmpty())
-            v.data = QByteArray(2, '\0');
+        // Room for most values from the start, so the buffer rarely moves; never a null pointer.
+        if (v.data.capacity() < kInitialBuffer)
+            v.data.reserve(kInitialBuffer);
         auto* indicator = reinterpret_cast<SQLLEN*>(&v.indicator);
+        const Binding b{v.data.data(), indicator, v.cType, v.sqlType, v.columnSize, v.digits, v.data.capacity()};
+        if (b == m_bound[m])
+            continue;
+        m_bound[m] = Binding();
         check(SQLBindParameter(m_stmt, SQLUSMALLINT(m + 1), SQL_PARAM_INPUT, v.cType, v.sqlType, v.columnSize,
-                               v.digits, v.data.data(), SQLLEN(v.data.size()), indicator));
+                               v.digits, v.data.data(), SQLLEN(v.data.capacity()), indicator));
+        m_bound[m] = b;
     }
 }
 

@@ -79,6 +79,17 @@ private:
         QByteArray data;
         long long indicator = 0;
     };
+    // What a parameter marker was last bound to on the handle.
+    struct Binding {
+        const void* data = nullptr;
+        const void* indicator = nullptr;
+        short cType = 0;
+        short sqlType = 0;
+        unsigned long long columnSize = 0;
+        short digits = 0;
+        qsizetype bufferLength = 0;
+        bool operator==(const Binding&) const = default;
+    };
     void bindAll();
     void describe();
     QVariant readColumn(int column, const Column& c);
@@ -93,6 +104,7 @@ private:
     void* m_stmt = nullptr;
     Markers m_markers;
     std::vector<Value> m_values;
+    std::vector<Binding> m_bound; // by marker
     std::vector<Column> m_columns;
     QList<QVariant> m_row;
     std::vector<char16_t> m_buffer; // pieces of a long value
