@@ -12,6 +12,7 @@
 
 #include <QMap>
 #include <QRegularExpression>
+#include <QSqlQuery>
 
 using namespace testing_support;
 using db::faults::Kind;
@@ -184,4 +185,28 @@ TEST(Faults, ProductsWithTheirUnits)
                      {"P1", "P2", "P3"},
                      {QStringLiteral("select objid, * from spda order by objid"),
                       QStringLiteral("select objid, * from spdw order by objid, fid")}});
+}
+
+// Another session holds the target: the run gives up after the lock wait and says so, naming the table.
+TEST(Faults, TargetHeldByAnotherSession)
+{
+    for (Backend backend : {Backend::SQLite, Backend::PostgreSQL}) {
+        SCOPED_TRACE(backendName(backend).toStdString());
+        REQUIRE_BACKEND(backend);
+        qputenv("BELMIRE_LOCK_WAIT_MS", "300");
+        Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
+        shop.source().exec(QStringLiteral("insert into ck values ('A1', '一号仓');"));
+        QSqlQuery other(shop.target().db());
+        ASSERT_TRUE(other.exec(backend == Backend::SQLite ? QStringLiteral("BEGIN EXCLUSIVE") : QStringLiteral("BEGIN")));
+        if (backend == Backend::PostgreSQL)
+            ASSERT_TRUE(other.exec(QStringLiteral("LOCK TABLE ckda IN ACCESS EXCLUSIVE MODE")));
+        RecordingFrontend fe;
+        const auto r = runOperation(shop, shell::Family::V67, QStringLiteral("warehouses"), fe);
+        other.exec(QStringLiteral("ROLLBACK"));
+        qunsetenv("BELMIRE_LOCK_WAIT_MS");
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.message.contains(QStringLiteral("被另一个会话锁定"))) << r.message.toStdString();
+        if (backend == Backend::PostgreSQL)
+            EXPECT_TRUE(r.message.contains(QStringLiteral("ckda"))) << r.message.toStdString();
+    }
 }

@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include "db/faults.h"
+#include "db/lock_wait.h"
 #include "db/query.h"
 #include "textutil/error.h"
 
@@ -10,6 +11,8 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
 
 namespace db {
 namespace {
@@ -68,21 +71,34 @@ void Connection::open(const QString& udlPath)
         db.setPassword(m_spec.password);
     if (!m_spec.connectOptions.isEmpty())
         db.setConnectOptions(m_spec.connectOptions);
-    if (!db.open()) {
-        const QString text = errorText(db.lastError());
+    const auto refuse = [&](const QSqlError& error) {
+        const QString text = errorText(error);
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);
         m_name.clear();
         throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
-    }
+    };
+    if (!db.open())
+        refuse(db.lastError());
     if (m_dialect == Dialect::SQLite) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
         const QVariant handle = db.driver()->handle();
         if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
             m_sqlite = *static_cast<sqlite3* const*>(handle.constData());
+        if (m_sqlite)
+            sqlite3_busy_timeout(m_sqlite, lockWaitMs());
     }
     if (m_dialect == Dialect::PostgreSQL) {
+        // A statement blocked by another session's lock gives up instead of waiting for ever.
+        QSqlError error;
+        {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs())))
+                error = q.lastError();
+        }
+        if (error.isValid())
+            refuse(error);
         const QVariant handle = db.driver()->handle();
         if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
             m_pipeline = std::make_unique<PgPipeline>(*static_cast<pg_conn* const*>(handle.constData()),
@@ -274,6 +290,10 @@ QString Connection::errorText(const QSqlError& error) const
     // Errors of the client library itself carry no SQLSTATE (Qt appends it as "()"): the server is out of reach.
     const bool lost = m_connected && m_dialect == Dialect::PostgreSQL && error.type() != QSqlError::NoError &&
                       (code.isEmpty() || code.startsWith(u"08") || code.startsWith(u"57P"));
+    const bool locked = m_dialect == Dialect::SQLite ? (code.toInt() & 0xff) == SQLITE_BUSY
+                                                     : m_dialect == Dialect::PostgreSQL && code == u"55P03";
+    if (locked)
+        return lockWaitText(where, text.simplified());
     if (diskFull || lost) {
         text = text.simplified();
         if (text.endsWith(QLatin1String(" ()")))

@@ -1,14 +1,9 @@
 #include "db/odbc_link.h"
 
+#include "db/lock_wait.h"
 #include "textutil/error.h"
 
 namespace db {
-namespace {
-
-// How long a statement waits for a lock another session holds.
-constexpr int kLockWaitMs = 30000;
-
-} // namespace
 
 Dialect odbcDialect(const QString& dbmsName, const QString& where)
 {
@@ -49,13 +44,13 @@ void OdbcLink::setUp(odbc::Connection& connection)
     try {
         switch (m_dialect) {
         case Dialect::SqlServer:
-            connection.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(kLockWaitMs));
+            connection.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWaitMs()));
             break;
         case Dialect::PostgreSQL:
-            connection.execute(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs));
+            connection.execute(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs()));
             break;
         case Dialect::SQLite:
-            connection.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(kLockWaitMs));
+            connection.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(lockWaitMs()));
             connection.execute(QStringLiteral("PRAGMA foreign_keys = OFF"));
             break;
         }
@@ -121,9 +116,7 @@ QString OdbcLink::errorText(const odbc::Failure& f) const
     if (f.deadlock())
         return QStringLiteral("在%1 与另一个会话死锁，数据库撤销了本会话未提交的写入：%2").arg(m_where, f.message());
     if (f.lockTimeout())
-        return QStringLiteral("被另一个会话锁定，等待 %1 秒后放弃（%2）：%3")
-            .arg(kLockWaitMs / 1000)
-            .arg(m_where, f.message());
+        return lockWaitText(m_where, f.message());
     return f.message();
 }
 
