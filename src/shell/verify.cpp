@@ -360,9 +360,14 @@ void compareStock(const StockSums& s, const Sums& from, const std::vector<std::u
     const qint64 unnamed = count(
         target, QStringLiteral("select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
                                "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
-    if (unnamed > 0)
+    // With products converted, the rest are stock rows of products the source does not hold (or that were
+    // refused): facts of the source, shown but not a fault of the run.
+    if (unnamed > 0 && count(target, QStringLiteral("select count(*) from spda")) == 0)
         report.problems << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
                                .arg(unnamed);
+    else if (unnamed > 0)
+        report.lines << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")
+                            .arg(unnamed);
 }
 
 } // namespace
