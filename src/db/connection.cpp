@@ -52,6 +52,7 @@ void Connection::open(const QString& udlPath)
         link->open(m_spec.databaseName, QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description));
         m_dialect = link->dialect();
         m_odbc = std::move(link);
+        m_batch = std::make_unique<OdbcBatch>(*m_odbc);
         m_connected = true;
         return;
     }
@@ -112,6 +113,9 @@ void Connection::close()
     if (m_odbc) {
         for (Query* q : std::as_const(m_queries))
             q->dropStatement();
+        m_batch.reset();
+        m_deferring = false;
+        m_sentTag = -1;
         if (m_inTransaction) {
             try {
                 m_odbc->rollback();
@@ -160,22 +164,45 @@ void Connection::queueWrite(const PgStatement& statement, std::vector<std::optio
         flushDeferred();
 }
 
+void Connection::queueWrite(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values,
+                            const QString& table)
+{
+    m_batch->queue(statement, values, table, m_tag, m_position++);
+    if (!m_deferring)
+        flushDeferred();
+}
+
+qsizetype Connection::deferredWrites() const
+{
+    return m_batch ? m_batch->size() : m_pipeline ? m_pipeline->size() : 0;
+}
+
 void Connection::queueControl(const QString& statement)
 {
-    m_pipeline->queueSimple(statement.toUtf8(), m_tag, m_position++);
+    if (m_batch)
+        m_batch->queueControl(statement, m_tag, m_position++);
+    else
+        m_pipeline->queueSimple(statement.toUtf8(), m_tag, m_position++);
 }
 
 void Connection::dropRowWrites(int tag)
 {
+    if (m_batch)
+        m_batch->dropTag(tag);
     if (m_pipeline)
         m_pipeline->dropTag(tag);
 }
 
 void Connection::flushDeferred()
 {
+    // The sent tag is set also when the flush fails: part of that row may have been applied.
+    if (m_batch && !m_batch->empty()) {
+        m_sentTag = m_batch->lastTag();
+        m_batch->flush();
+    }
     if (!m_pipeline || m_pipeline->empty())
         return;
-    m_sentTag = m_pipeline->lastTag(); // also when it fails: part of that row may have been applied
+    m_sentTag = m_pipeline->lastTag();
     m_pipeline->flush();
 }
 
@@ -237,6 +264,8 @@ void Connection::rollback()
 {
     if (m_pipeline)
         m_pipeline->discard();
+    if (m_batch)
+        m_batch->discard();
     if (!m_inTransaction)
         return;
     m_inTransaction = false;

@@ -2,6 +2,7 @@
 
 #include "db/datalink.h"
 #include "db/dialect.h"
+#include "db/odbc_batch.h"
 #include "db/odbc_link.h"
 #include "db/pg_pipeline.h"
 
@@ -46,10 +47,13 @@ public:
     void attach(Query* query) { m_queries.insert(query); }
     void detach(Query* query) { m_queries.remove(query); }
 
-    // PostgreSQL: writes go through the pipeline. While deferring they wait
-    // there, tagged with the current row, until flushed: any other statement,
-    // a commit or flushDeferred() sends them first. Otherwise each is sent at once.
+    // PostgreSQL: writes go through the pipeline; ODBC links hold them in a
+    // batch. While deferring they wait there, tagged with the current row,
+    // until flushed: any other statement, a commit or flushDeferred() sends
+    // them first. Otherwise each is sent at once.
     PgPipeline* pipeline() const { return m_pipeline.get(); }
+    bool defersWrites() const { return m_pipeline || m_batch; }
+    qsizetype deferredWrites() const;
     void setDeferring(bool on) { m_deferring = on; }
     bool deferring() const { return m_deferring; }
     void setRowTag(int tag)
@@ -59,6 +63,7 @@ public:
     }
     int positionInRow() const { return m_position; }
     void queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values, const QString& table);
+    void queueWrite(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values, const QString& table);
     void queueControl(const QString& statement);
     void dropRowWrites(int tag);
     void flushDeferred();
@@ -88,6 +93,7 @@ private:
     sqlite3* m_sqlite = nullptr;
     std::unique_ptr<PgPipeline> m_pipeline;
     std::unique_ptr<OdbcLink> m_odbc;
+    std::unique_ptr<OdbcBatch> m_batch;
     bool m_deferring = false;
     int m_tag = 0;
     int m_position = 0;

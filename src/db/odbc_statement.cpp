@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <cstring>
 
@@ -76,6 +77,32 @@ Markers markers(const QString& text)
     return m;
 }
 
+Markers insertRows(const Markers& single, int rows)
+{
+    static const QRegularExpression re(QStringLiteral(R"(^(\s*insert\s+into\s+[\w.]+\s*\([^()]*\)\s*values\s*)(\(.*\))\s*$)"),
+                                       QRegularExpression::CaseInsensitiveOption |
+                                           QRegularExpression::DotMatchesEverythingOption);
+    const auto m = re.match(single.text);
+    if (!m.hasMatch())
+        return {};
+    const QString row = m.captured(2);
+    Markers out;
+    out.text.reserve(m.capturedLength(1) + rows * (row.size() + 1));
+    out.text += m.captured(1);
+    const int names = int(single.names.size());
+    out.markers.reserve(size_t(rows) * single.markers.size());
+    for (int r = 0; r < rows; ++r) {
+        if (r > 0)
+            out.text += u',';
+        out.text += row;
+        for (const int k : single.markers)
+            out.markers.push_back(r * names + k);
+        for (const QString& name : single.names)
+            out.names.append(name);
+    }
+    return out;
+}
+
 Statement::Statement(Connection& connection) : m_connection(&connection) { allocate(); }
 
 Statement::~Statement()
@@ -126,9 +153,15 @@ void Statement::check(short rc) const
 
 void Statement::prepare(const QString& text)
 {
-    closeCursor();
+    prepare(markers(text));
     m_text = text;
-    m_markers = markers(text);
+}
+
+void Statement::prepare(const Markers& marked)
+{
+    closeCursor();
+    m_text = marked.text;
+    m_markers = marked;
     m_values.assign(m_markers.names.size(), Value());
     for (int k = 0; k < int(m_values.size()); ++k)
         bindNull(k);
@@ -193,6 +226,17 @@ void Statement::bindNull(int index)
     v.indicator = SQL_NULL_DATA;
     v.columnSize = kTextColumnSize;
     v.digits = 0;
+}
+
+void Statement::bindValue(int index, const Parameter& value)
+{
+    Value& v = m_values[size_t(index)];
+    v.cType = value.cType;
+    v.sqlType = value.sqlType;
+    v.columnSize = value.columnSize;
+    v.digits = value.digits;
+    v.indicator = value.indicator;
+    store(v.data, value.data.constData(), value.data.size());
 }
 
 void Statement::bindAll()

@@ -24,6 +24,22 @@ struct Markers {
 };
 Markers markers(const QString& text);
 
+// An INSERT of one VALUES row, in marker form, as the same INSERT of rows rows
+// ("values (?,?),(?,?)"): markers of row r come after those of row r - 1 and
+// feed from names r * names.size() on. Empty text when the statement is no
+// such INSERT.
+Markers insertRows(const Markers& single, int rows);
+
+// A value bound to a parameter, as the driver takes it.
+struct Parameter {
+    short cType = 0;
+    short sqlType = 0;
+    unsigned long long columnSize = 0;
+    short digits = 0;
+    QByteArray data;
+    long long indicator = 0;
+};
+
 // One statement handle: prepared once and executed many times with values
 // bound by position, or run directly. Texts go in and come out as GBK bytes and
 // travel as UTF-16 (SQL_C_WCHAR), so nothing depends on the driver's or the
@@ -41,6 +57,9 @@ public:
 
     // Prepares a text with named parameters.
     void prepare(const QString& text);
+    // Prepares a text already in marker form.
+    void prepare(const Markers& markers);
+    const Markers& prepared() const { return m_markers; }
     int parameter(const QString& name) const { return m_markers.parameter(name); }
     int parameterCount() const { return int(m_markers.names.size()); }
     // Values by parameter index (from parameter()); kept until the next bind.
@@ -49,6 +68,9 @@ public:
     void bindInteger(int index, qint64 value);
     void bindNumber(int index, double value);
     void bindNull(int index);
+    // The values bound, by parameter index; one bound as a copy of another's.
+    const std::vector<Parameter>& values() const { return m_values; }
+    void bindValue(int index, const Parameter& value);
 
     // Runs the prepared statement; its rows, if any, are then read with next().
     void execute();
@@ -71,14 +93,7 @@ private:
         short sqlType = 0;
         short cType = 0;
     };
-    struct Value {
-        short cType = 0;
-        short sqlType = 0;
-        unsigned long long columnSize = 0;
-        short digits = 0;
-        QByteArray data;
-        long long indicator = 0;
-    };
+    using Value = Parameter;
     // What a parameter marker was last bound to on the handle.
     struct Binding {
         const void* data = nullptr;

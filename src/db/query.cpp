@@ -201,6 +201,7 @@ void Query::prepare()
             auto statement = std::make_unique<odbc::Statement>(link->main());
             statement->prepare(text);
             m_odbc = std::move(statement);
+            m_odbcWrite = isWrite(text);
         } catch (const odbc::Failure& f) {
             fail(f);
         }
@@ -339,6 +340,11 @@ void Query::exec()
         return;
     }
     if (m_odbc) {
+        if (m_odbcWrite && m_connection.deferring()) {
+            m_connection.queueWrite(m_odbc->prepared(), m_odbc->values(), m_table);
+            return;
+        }
+        m_connection.flushDeferred();
         try {
             odbcReader();
             m_odbc->execute();
@@ -361,6 +367,7 @@ void Query::execDirect()
     if (OdbcLink* link = m_connection.odbc()) {
         if (faults::fail(faults::Kind::Execute))
             fail(faults::error(faults::Kind::Execute));
+        m_connection.flushDeferred();
         try {
             if (!m_odbc) {
                 m_odbc = std::make_unique<odbc::Statement>(link->main());
@@ -386,7 +393,7 @@ void Query::execDirect()
 
 int Query::rowsAffected() const
 {
-    if (m_pg) // answered by the server later, with its batch
+    if (m_pg || (m_odbcWrite && m_connection.deferring())) // answered by the server later, with its batch
         return -1;
     if (m_odbc)
         return int(m_odbc->rowsAffected());

@@ -84,6 +84,7 @@ private:
     QSqlQuery m_query;
     std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
     std::unique_ptr<odbc::Statement> m_odbc;   // ODBC links
+    bool m_odbcWrite = false;                  // an INSERT, UPDATE or DELETE, held back while deferring
     // PostgreSQL writes: the statement for the pipeline and its values.
     std::unique_ptr<PgStatement> m_pg;
     std::vector<std::optional<QByteArray>> m_pgValues;

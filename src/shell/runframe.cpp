@@ -15,7 +15,7 @@ namespace shell {
 namespace {
 
 constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
-// PostgreSQL: rows, and writes, sent in one round trip at most.
+// Deferred writes (PostgreSQL, ODBC links): rows, and writes, sent in one flush at most.
 constexpr size_t kRowsPerFlush = 250;
 constexpr qsizetype kWritesPerFlush = 1000;
 const QString kRowSavepoint = QStringLiteral("belmire_row");
@@ -379,7 +379,7 @@ void Run::rowStatements()
 void Run::rowSavepoint()
 {
     if (m_deferred) {
-        m_frame.m_target.queueControl(db::savepointSql(db::Dialect::PostgreSQL, kRowSavepoint));
+        m_frame.m_target.queueControl(db::savepointSql(m_frame.m_target.dialect(), kRowSavepoint));
         m_savepointHeld = true;
         return;
     }
@@ -394,7 +394,8 @@ void Run::rowSavepoint()
 void Run::rowRelease()
 {
     if (m_deferred) {
-        m_frame.m_target.queueControl(db::releaseSql(db::Dialect::PostgreSQL, kRowSavepoint));
+        // Where there is no release (SQL Server) the empty statement marks the row's end.
+        m_frame.m_target.queueControl(db::releaseSql(m_frame.m_target.dialect(), kRowSavepoint));
         m_savepointHeld = false;
         return;
     }
@@ -500,9 +501,9 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         return QStringLiteral("第 %1/%2 行（编号").arg(r).arg(n) + gbk::toUnicode(c) + QStringLiteral("），");
     };
 
-    // On PostgreSQL the rows' writes wait in the pipeline and go in batches;
+    // On PostgreSQL and ODBC links the rows' writes wait and go in batches;
     // each row keeps its own savepoint, so the outcome is the row-by-row one.
-    m_deferred = target.pipeline() != nullptr;
+    m_deferred = target.defersWrites();
     target.setDeferring(m_deferred);
     m_unconfirmed.clear();
     struct Restore {
@@ -650,7 +651,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             m_unconfirmed.push_back(std::move(current));
             current = PendingRow();
             if (commitNow || m_unconfirmed.size() >= kRowsPerFlush ||
-                target.pipeline()->size() >= kWritesPerFlush)
+                target.deferredWrites() >= kWritesPerFlush)
                 flushOrFail();
         } else {
             countRow(m_skipThisRow);

@@ -185,7 +185,7 @@ private:
     int m_walkRow = 0;       // the row being converted, from 1
     QByteArray m_walkCode;   // and its code
     QString m_walkTable;     // the walk's source table
-    // PostgreSQL targets: the rows of a walk whose writes wait in the pipeline,
+    // Targets that defer writes: the rows of a walk whose writes wait to be sent,
     // with what they show (log lines, by how many of the row's writes preceded
     // them) once the database has taken them.
     struct PendingRow {

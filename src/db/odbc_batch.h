@@ -1,0 +1,79 @@
+#pragma once
+
+#include "db/odbc_statement.h"
+#include "db/pg_pipeline.h"
+
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace db {
+
+class OdbcLink;
+
+// Writes on an ODBC link held back and sent many rows at a time. Each row's
+// savepoint, writes and release are queued, tagged with the row. A flush sends
+// the INSERTs of the whole rows it holds grouped by statement, as INSERTs of
+// many VALUES rows (up to 2,000 parameters each, SQL Server's limit being
+// 2,100), inside a savepoint of their own: a few round trips for hundreds of
+// rows. When that fails the batch is undone to its savepoint and sent again
+// statement by statement in the order queued, each row under its own
+// savepoint, so the failing write and everything before it end exactly as they
+// would have one row at a time. Parameter arrays are not used: FreeTDS sends
+// one RPC per parameter set.
+class OdbcBatch {
+public:
+    explicit OdbcBatch(OdbcLink& link);
+    ~OdbcBatch();
+
+    // Queues one write: its statement in the link's dialect, in marker form,
+    // and its values by parameter index. table names it in an error.
+    void queue(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values, const QString& table,
+               int tag, int position);
+    // Queues a row's savepoint (position 0) or release; an empty text only
+    // marks the row's end (SQL Server releases no savepoint).
+    void queueControl(const QString& text, int tag, int position);
+    qsizetype size() const { return qsizetype(m_entries.size()); }
+    bool empty() const { return m_entries.empty(); }
+    int lastTag() const { return m_entries.empty() ? -1 : m_entries.back().tag; }
+    void dropTag(int tag);
+    void discard() { m_entries.clear(); }
+
+    // Sends every queued write. Throws DeferredError for the first write that
+    // failed: the writes before it are applied, none after it.
+    void flush();
+
+private:
+    struct Statements;
+    struct Entry {
+        Statements* write = nullptr; // null for a savepoint or release
+        QString text;                // the savepoint or release
+        std::vector<odbc::Parameter> values;
+        QString table;
+        int tag = 0;
+        int position = 0;
+    };
+    // The statements of one write: for one row and for many at once, by row count.
+    struct Statements {
+        odbc::Markers marked; // one row's
+        bool groupable = false;
+        int rowsPerStatement = 1;
+        std::map<int, std::unique_ptr<odbc::Statement>> rows;
+    };
+    odbc::Statement& statement(Statements& s, int rows);
+    void replay(const std::vector<Entry>& entries, size_t from, size_t to);
+    void run(const Entry& e);
+    // Sends the writes of [from, to) grouped; false when the server refused them.
+    bool grouped(const std::vector<Entry>& entries, size_t from, size_t to);
+    [[noreturn]] void fail(const Entry& e, const odbc::Failure& f);
+    void control(const QString& text);
+
+    OdbcLink& m_link;
+    std::vector<Entry> m_entries;
+    std::map<QString, Statements> m_statements; // by one row's text in marker form
+    Statements* m_last = nullptr;               // the statement queued last
+};
+
+} // namespace db
