@@ -53,6 +53,10 @@ public:
     // them first. Otherwise each is sent at once.
     PgPipeline* pipeline() const { return m_pipeline.get(); }
     bool defersWrites() const { return m_pipeline || m_batch; }
+    // Rows and queued statements a flush takes at most: an ODBC batch costs a
+    // few round trips whatever its size.
+    size_t rowsPerFlush() const { return m_batch ? 1000 : 250; }
+    qsizetype writesPerFlush() const { return m_batch ? 5000 : 1000; }
     qsizetype deferredWrites() const;
     void setDeferring(bool on) { m_deferring = on; }
     bool deferring() const { return m_deferring; }

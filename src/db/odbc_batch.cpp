@@ -8,8 +8,22 @@
 namespace db {
 namespace {
 
-// SQL Server takes at most 2,100 parameters in a statement and 1,000 rows in a VALUES list.
-constexpr int kParametersPerStatement = 2000;
+// Parameters a statement may take: SQL Server at most 2,100, SQLite 999 before
+// 3.32; PostgreSQL 65,535, but psqlODBC 13 loses its way ("lost
+// synchronization with server") in the server's description of 8,000 (4,000
+// work). SQL Server takes at most 1,000 rows in a VALUES list.
+int parametersPerStatement(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::SqlServer:
+        return 2000;
+    case Dialect::SQLite:
+        return 999;
+    case Dialect::PostgreSQL:
+        break;
+    }
+    return 4000;
+}
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
 
@@ -29,7 +43,8 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
             s.marked = statement;
             const int markers = int(statement.markers.size());
             s.groupable = !odbc::insertRows(statement, 2).text.isEmpty();
-            s.rowsPerStatement = qBound(1, kParametersPerStatement / qMax(1, markers), kRowsPerStatement);
+            s.rowsPerStatement =
+                qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
         }
         m_last = &s;
     }

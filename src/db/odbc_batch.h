@@ -16,8 +16,8 @@ class OdbcLink;
 // Writes on an ODBC link held back and sent many rows at a time. Each row's
 // savepoint, writes and release are queued, tagged with the row. A flush sends
 // the INSERTs of the whole rows it holds grouped by statement, as INSERTs of
-// many VALUES rows (up to 2,000 parameters each, SQL Server's limit being
-// 2,100), inside a savepoint of their own: a few round trips for hundreds of
+// many VALUES rows (as many as the database takes parameters in one
+// statement), inside a savepoint of their own: a few round trips for hundreds of
 // rows. When that fails the batch is undone to its savepoint and sent again
 // statement by statement in the order queued, each row under its own
 // savepoint, so the failing write and everything before it end exactly as they

@@ -15,9 +15,6 @@ namespace shell {
 namespace {
 
 constexpr qint64 kRepaintMs = 33; // about 30 repaints a second
-// Deferred writes (PostgreSQL, ODBC links): rows, and writes, sent in one flush at most.
-constexpr size_t kRowsPerFlush = 250;
-constexpr qsizetype kWritesPerFlush = 1000;
 const QString kRowSavepoint = QStringLiteral("belmire_row");
 // The reason a reject report gives for the row an error stopped the walk at
 // (most often a write the target refused; the log column has the error).
@@ -650,8 +647,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             m_current = nullptr;
             m_unconfirmed.push_back(std::move(current));
             current = PendingRow();
-            if (commitNow || m_unconfirmed.size() >= kRowsPerFlush ||
-                target.deferredWrites() >= kWritesPerFlush)
+            if (commitNow || m_unconfirmed.size() >= target.rowsPerFlush() ||
+                target.deferredWrites() >= target.writesPerFlush())
                 flushOrFail();
         } else {
             countRow(m_skipThisRow);
