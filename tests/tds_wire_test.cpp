@@ -231,3 +231,71 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         EXPECT_TRUE(ofKind(events, QStringLiteral("login")).isEmpty()) << "logged in without encryption";
     }
 }
+
+// A walk's rows go to SQL Server as one INSERT of many VALUES rows inside a
+// savepoint: one request for the batch. A batch the server refuses is undone
+// to that savepoint and sent again one row at a time, each under its own
+// savepoint (FreeTDS would send parameter arrays as one RPC per row).
+TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    // Only the many-row form of the insert into u is refused.
+    Responder server(dir.path(), QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
+                                                        {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}}});
+    const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+    testing_support::writeUdl(udl, udlText(server.port(), QString()));
+    {
+        db::Connection c(QStringLiteral("目标"));
+        ASSERT_NO_THROW(c.open(udl));
+        ASSERT_TRUE(c.defersWrites());
+        db::Query t(c), u(c);
+        t.setText(QStringLiteral("insert into t (k, i) values (:k, :i)"));
+        u.setText(QStringLiteral("insert into u (k) values (:k)"));
+        t.prepare();
+        u.prepare();
+        c.begin();
+        c.setDeferring(true);
+        for (db::Query* q : {&t, &u}) {
+            for (int row = 1; row <= 3; ++row) {
+                c.setRowTag(row);
+                c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+                q->bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张%1").arg(row)));
+                q->bindInteger(QStringLiteral("i"), row);
+                q->exec();
+                c.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+            }
+            ASSERT_NO_THROW(c.flushDeferred());
+        }
+        c.setDeferring(false);
+        c.commit();
+    }
+    QStringList sent;
+    QList<QJsonArray> params;
+    for (const QJsonObject& e : server.events()) {
+        const QString text = e.value(QStringLiteral("text")).toString();
+        if (e.value(QStringLiteral("connection")).toInt() == 1 && !text.isEmpty() && !text.startsWith(u"SET ")) {
+            sent << text.simplified();
+            params << e.value(QStringLiteral("params")).toArray();
+        }
+    }
+    const QStringList expected{
+        QStringLiteral("BEGIN TRANSACTION"),
+        QStringLiteral("SAVE TRANSACTION belmire_batch"),
+        QStringLiteral("insert into t (k, i) values (@P1, @P2),(@P3, @P4),(@P5, @P6)"),
+        QStringLiteral("SAVE TRANSACTION belmire_batch"),
+        QStringLiteral("insert into u (k) values (@P1),(@P2),(@P3)"),
+        QStringLiteral("ROLLBACK TRANSACTION belmire_batch"),
+        QStringLiteral("SAVE TRANSACTION belmire_row"),
+        QStringLiteral("insert into u (k) values (@P1)"),
+        QStringLiteral("SAVE TRANSACTION belmire_row"),
+        QStringLiteral("insert into u (k) values (@P1)"),
+        QStringLiteral("SAVE TRANSACTION belmire_row"),
+        QStringLiteral("insert into u (k) values (@P1)"),
+        QStringLiteral("COMMIT TRANSACTION")};
+    ASSERT_EQ(sent, expected) << sent.join(u'\n').toStdString();
+    ASSERT_EQ(params[2].size(), 6);
+    EXPECT_EQ(params[2][4].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
+    EXPECT_EQ(params[2][5].toObject().value(QStringLiteral("value")).toInt(), 3);
+    EXPECT_EQ(params[11][0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
+}
