@@ -28,12 +28,17 @@ struct Case {
 
 const QString kPassword = QStringLiteral("Fz7-Secr3t-Pw");
 
-// A shop whose target data-link file holds a password, which no message may show.
+// A shop whose target data-link file holds a password, which no message may show;
+// odbc: the target reached through the SQLite ODBC driver, whose writes go in batches.
 struct FaultShop : Shop {
-    explicit FaultShop(const QString& fill) : Shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite)
+    FaultShop(const QString& fill, bool odbc) : Shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite)
     {
         source().exec(fill);
-        writeUdl(targetUdl(), QStringLiteral("Provider=SQLite;Data Source=target.db;Password=") + kPassword, false);
+        writeUdl(targetUdl(),
+                 (odbc ? odbcSqliteLink(static_cast<SqliteDb&>(target()).path()) + u';'
+                       : QStringLiteral("Provider=SQLite;Data Source=target.db;")) +
+                     QStringLiteral("Password=") + kPassword,
+                 false);
     }
 };
 
@@ -54,9 +59,9 @@ struct Reference {
     int calls[db::faults::kKinds] = {};
 };
 
-Reference referenceRun(const Case& c)
+Reference referenceRun(const Case& c, bool odbc)
 {
-    FaultShop shop(c.fill);
+    FaultShop shop(c.fill, odbc);
     RecordingFrontend fe;
     db::faults::countOnly();
     const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
@@ -85,11 +90,14 @@ const char* kindName(Kind k)
     return names[int(k)];
 }
 
-void checkEveryFault(const Case& c)
+void checkEveryFault(const Case& c, bool odbc = false)
 {
+    SCOPED_TRACE(odbc ? "through ODBC" : "native");
+    if (odbc)
+        registerOdbcDrivers();
     // The member check text starts with a random value.
     textutil::setScrambleRandomSource([] { return std::uint8_t(0x5A); });
-    const Reference ref = referenceRun(c);
+    const Reference ref = referenceRun(c, odbc);
     ASSERT_EQ(ref.rows.size(), c.codes.size());
     const QString title = shell::findOperation(shell::Family::V67, QString::fromLatin1(c.op))->title;
     for (int k = 0; k < db::faults::kKinds; ++k) {
@@ -99,7 +107,7 @@ void checkEveryFault(const Case& c)
             for (int n = 1; n <= ref.calls[k]; ++n) {
                 SCOPED_TRACE(std::string(c.op) + " " + kindName(kind) + " #" + std::to_string(n) +
                              (fromThenOn ? " from then on" : " once"));
-                FaultShop shop(c.fill);
+                FaultShop shop(c.fill, odbc);
                 RecordingFrontend fe;
                 db::faults::failAt(kind, n, fromThenOn);
                 const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
@@ -156,12 +164,14 @@ TEST(Faults, Warehouses)
 
 TEST(Faults, Members)
 {
-    checkEveryFault({"members",
-                     QStringLiteral("insert into hyda (kbh, czye, zt, xm) values ('M1', 12.5, '正常', '张三');\n"
-                                    "insert into hyda (kbh, czye, zt) values ('M2', 0, '挂失');\n"
-                                    "insert into hyda (kbh, czye, dzbl) values ('M3', 7, 0.85);"),
-                     {"M1", "M2", "M3"},
-                     {QStringLiteral("select objid, * from hyda order by objid")}});
+    const Case c{"members",
+                 QStringLiteral("insert into hyda (kbh, czye, zt, xm) values ('M1', 12.5, '正常', '张三');\n"
+                                "insert into hyda (kbh, czye, zt) values ('M2', 0, '挂失');\n"
+                                "insert into hyda (kbh, czye, dzbl) values ('M3', 7, 0.85);"),
+                 {"M1", "M2", "M3"},
+                 {QStringLiteral("select objid, * from hyda order by objid")}};
+    checkEveryFault(c);
+    checkEveryFault(c, true);
 }
 
 TEST(Faults, ProductsWithTheirUnits)
@@ -169,22 +179,24 @@ TEST(Faults, ProductsWithTheirUnits)
     const QString columns = QStringLiteral(
         "insert into spxx (Spbh,Spmc,ggxh,lbbh,hjtm,jkc,gysbh,fs,jhjj,hqbh,lsj,hyj,pfj,jldw,sptm,sptm1,sptm2,zhf) "
         "values ");
-    checkEveryFault({"products-v7",
-                     QStringLiteral("insert into splb (lbbh, lbmc) values ('L1', '饮料');\n"
-                                    "insert into gys (gysbh, gysmc) values ('G1', '供应商');\n"
-                                    "insert into hq values ('H1', '一号货区');\n") +
-                         columns +
-                         QStringLiteral("('P1','可乐','330ml','L1','0','0','G1','经销',2,'H1',3,3,2.5,'听',"
-                                        "'6901','6902','6903','0');\n") +
-                         columns +
-                         QStringLiteral("('P2','雪碧','','L1','0','0','G1','代销',2,'H1',3,3,2.5,'瓶',"
-                                        "'6911',NULL,'6913','0');\n") +
-                         columns +
-                         QStringLiteral("('P3','饼干','','L9','0','1','G9','经销',1,'',2,2,2,'包',"
-                                        "'6921','6922',NULL,'0');"),
-                     {"P1", "P2", "P3"},
-                     {QStringLiteral("select objid, * from spda order by objid"),
-                      QStringLiteral("select objid, * from spdw order by objid, fid")}});
+    const Case c{"products-v7",
+                 QStringLiteral("insert into splb (lbbh, lbmc) values ('L1', '饮料');\n"
+                                "insert into gys (gysbh, gysmc) values ('G1', '供应商');\n"
+                                "insert into hq values ('H1', '一号货区');\n") +
+                     columns +
+                     QStringLiteral("('P1','可乐','330ml','L1','0','0','G1','经销',2,'H1',3,3,2.5,'听',"
+                                    "'6901','6902','6903','0');\n") +
+                     columns +
+                     QStringLiteral("('P2','雪碧','','L1','0','0','G1','代销',2,'H1',3,3,2.5,'瓶',"
+                                    "'6911',NULL,'6913','0');\n") +
+                     columns +
+                     QStringLiteral("('P3','饼干','','L9','0','1','G9','经销',1,'',2,2,2,'包',"
+                                    "'6921','6922',NULL,'0');"),
+                 {"P1", "P2", "P3"},
+                 {QStringLiteral("select objid, * from spda order by objid"),
+                  QStringLiteral("select objid, * from spdw order by objid, fid")}};
+    checkEveryFault(c);
+    checkEveryFault(c, true);
 }
 
 // Another session holds the target: the run gives up after the lock wait and says so, naming the table.

@@ -235,28 +235,34 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
 // A walk's rows go to SQL Server as one INSERT of many VALUES rows inside a
 // savepoint: one request for the batch. A batch the server refuses is undone
 // to that savepoint and sent again one row at a time, each under its own
-// savepoint (FreeTDS would send parameter arrays as one RPC per row).
+// savepoint (FreeTDS would send parameter arrays as one RPC per row). A
+// deadlock has taken the transaction: nothing is sent again and the batch's
+// first row is the one reported, its mark unset.
 TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
 {
     testing_support::registerOdbcDrivers();
     QTemporaryDir dir;
-    // Only the many-row form of the insert into u is refused.
-    Responder server(dir.path(), QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
-                                                        {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}}});
+    // Only the many-row forms of the inserts into u and w are refused.
+    Responder server(dir.path(),
+                     QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
+                                            {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}},
+                                QJsonObject{{QStringLiteral("match"), QStringLiteral("w (k) values (@P1),(")},
+                                            {QStringLiteral("error"), QJsonArray{1205, QStringLiteral("deadlocked")}}}});
     const QString udl = dir.filePath(QStringLiteral("tds.udl"));
     testing_support::writeUdl(udl, udlText(server.port(), QString()));
     {
         db::Connection c(QStringLiteral("目标"));
         ASSERT_NO_THROW(c.open(udl));
         ASSERT_TRUE(c.defersWrites());
-        db::Query t(c), u(c);
+        db::Query t(c), u(c), w(c);
         t.setText(QStringLiteral("insert into t (k, i) values (:k, :i)"));
         u.setText(QStringLiteral("insert into u (k) values (:k)"));
-        t.prepare();
-        u.prepare();
+        w.setText(QStringLiteral("insert into w (k) values (:k)"));
+        for (db::Query* q : {&t, &u, &w})
+            q->prepare();
         c.begin();
         c.setDeferring(true);
-        for (db::Query* q : {&t, &u}) {
+        for (db::Query* q : {&t, &u, &w}) {
             for (int row = 1; row <= 3; ++row) {
                 c.setRowTag(row);
                 c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
@@ -265,10 +271,22 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                 q->exec();
                 c.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
             }
-            ASSERT_NO_THROW(c.flushDeferred());
+            if (q != &w) {
+                ASSERT_NO_THROW(c.flushDeferred());
+                continue;
+            }
+            try {
+                c.flushDeferred();
+                ADD_FAILURE() << "a deadlock went unnoticed";
+            } catch (const db::DeferredError& e) {
+                EXPECT_EQ(e.tag(), 1);
+                EXPECT_EQ(e.position(), 0);
+                EXPECT_TRUE(e.message().startsWith(QStringLiteral("表 w："))) << e.message().toStdString();
+                EXPECT_TRUE(e.message().contains(QStringLiteral("死锁"))) << e.message().toStdString();
+            }
         }
         c.setDeferring(false);
-        c.commit();
+        c.rollback();
     }
     QStringList sent;
     QList<QJsonArray> params;
@@ -292,7 +310,9 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
         QStringLiteral("insert into u (k) values (@P1)"),
         QStringLiteral("SAVE TRANSACTION belmire_row"),
         QStringLiteral("insert into u (k) values (@P1)"),
-        QStringLiteral("COMMIT TRANSACTION")};
+        QStringLiteral("SAVE TRANSACTION belmire_batch"),
+        QStringLiteral("insert into w (k) values (@P1),(@P2),(@P3)"),
+        QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")};
     ASSERT_EQ(sent, expected) << sent.join(u'\n').toStdString();
     ASSERT_EQ(params[2].size(), 6);
     EXPECT_EQ(params[2][4].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
