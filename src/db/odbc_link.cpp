@@ -32,6 +32,19 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
     }
     try {
         m_dialect = odbcDialect(m_dbms, where);
+        // psqlODBC puts each statement inside a transaction under a savepoint of
+        // its own ("rollback on errors: statement"), a round trip more for every
+        // statement. The run sets its own savepoints for each row and batch and
+        // rolls back itself, as on the native link, so the link asks for none.
+        if (m_dialect == Dialect::PostgreSQL && m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive) &&
+            !connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive)) {
+            m_connectionString += QStringLiteral(";Protocol=7.4-0");
+            m_main.close();
+            m_main.open(m_connectionString);
+        }
+    } catch (const odbc::Failure& f) {
+        m_main.close();
+        throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(where, f.message()));
     } catch (const belmire::Error&) {
         m_main.close();
         throw;
