@@ -64,6 +64,10 @@ void OdbcBatch::dropTag(int tag)
 
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows)
 {
+    // One row, a full statement and the last remainder are kept: every
+    // remainder kept would hold its values' buffers for the whole run.
+    for (auto it = s.rows.begin(); it != s.rows.end();)
+        it = it->first == 1 || it->first == s.rowsPerStatement || it->first == rows ? std::next(it) : s.rows.erase(it);
     auto& slot = s.rows[rows];
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
