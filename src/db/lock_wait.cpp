@@ -12,10 +12,16 @@ int lockWaitMs()
     return ok && ms > 0 && ms < kDefaultMs ? ms : kDefaultMs;
 }
 
+namespace {
+const QString kLocked = QStringLiteral("被另一个会话锁定，等待 ");
+}
+
 QString lockWaitText(const QString& where, const QString& driverText)
 {
     const int seconds = (lockWaitMs() + 999) / 1000;
-    return QStringLiteral("被另一个会话锁定，等待 %1 秒后放弃（%2）：%3").arg(seconds).arg(where, driverText);
+    return kLocked + QStringLiteral("%1 秒后放弃（%2）：%3").arg(seconds).arg(where, driverText);
 }
+
+bool isLockWait(const QString& message) { return message.contains(kLocked); }
 
 } // namespace db

@@ -12,4 +12,7 @@ int lockWaitMs();
 // where names the database, driverText is the driver's own message.
 QString lockWaitText(const QString& where, const QString& driverText);
 
+// Whether a message is, or ends with, such a text.
+bool isLockWait(const QString& message);
+
 } // namespace db

@@ -1,6 +1,7 @@
 #include "shell/check.h"
 
 #include "db/connection.h"
+#include "db/lock_wait.h"
 #include "db/query.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
@@ -134,7 +135,11 @@ void checkTable(db::Connection& connection, Side side, const QString& table, con
     try {
         probe(connection, p.table, {});
     } catch (const belmire::Error& e) {
-        report.problems << QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, databaseText(e));
+        // A table another session holds is there: say so, not that it may be missing.
+        const QString text = databaseText(e);
+        report.problems << (db::isLockWait(text) ? QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text)
+                                                 : QStringLiteral("%1表 %2 不存在或无法读取：%3")
+                                                       .arg(sideName(side), p.table, text));
         return;
     }
     int missing = 0;

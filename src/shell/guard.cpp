@@ -1,6 +1,7 @@
 #include "shell/guard.h"
 
 #include "db/connection.h"
+#include "db/lock_wait.h"
 #include "db/query.h"
 #include "shell/check.h"
 #include "textutil/error.h"
@@ -158,6 +159,9 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
     QString first = report.problems.first().simplified();
     if (report.problems.size() > 1)
         first += QStringLiteral("（另有 %1 个问题）").arg(report.problems.size() - 1);
+    // A table held by another session has the right shape; only the wait ran out.
+    if (db::isLockWait(first))
+        throw belmire::Error(QStringLiteral("%1；没有写入任何数据（%2）").arg(first, links(sourceUdl, targetUdl)));
     throw belmire::Error(
         QStringLiteral("目标数据库与转换的目标不符（%1），没有写入任何数据：%2").arg(links(sourceUdl, targetUdl), first));
 }
