@@ -92,6 +92,50 @@ TEST_P(Check, AHealthyShopPassesForEveryOperationOfBothPrograms)
     }
 }
 
+// Settings rows the conversions read or update: a target row an update would
+// miss and a source level setting the walk needs are problems; a setting no row
+// needs is information.
+TEST_P(Check, SettingsRowsTheConversionsNeed)
+{
+    REQUIRE_BACKEND(GetParam());
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
+    shop.source().exec(QStringLiteral("insert into splb values ('01', '食品', 1);\n"
+                                      "insert into splb values ('0101', '饮料', 2);\n"
+                                      "insert into splb values ('010101', '果汁', 3);\n"
+                                      "insert into gyslb values ('G1', '本地', 1);"));
+    shop.target().exec(QStringLiteral("delete from xx where objid = '01splbjc';"));
+    const auto check = [&](const QStringList& ids) {
+        return shell::checkOperations(ops(Family::V67, ids), shop.sourceUdl(), shop.targetUdl());
+    };
+    shell::CheckReport report = check({"suppliers", "categories"});
+    EXPECT_EQ(report.notes, QStringList{QStringLiteral(
+                                "源 xx 的 gysjc 行（供应商类别级别设置）不存在，供应商转换按空设置转换")});
+    EXPECT_EQ(report.problems,
+              (QStringList{
+                  QStringLiteral("源 xx 的 spjc 行（商品类别级别设置）不存在；splb 有第 3 级的行，要用它的前 2 "
+                                 "位数字：商品类别转换会在第一个用到它的行停下；请先在源 xx 中补上或改正这一行"),
+                  QStringLiteral("目标 xx 没有 01splbjc 行（商品类别级别设置）：商品类别转换只更新这一行，不会新建，"
+                                 "商品类别级别设置会丢失；请先在目标 xx 中加上 objid 为 01splbjc 的行"),
+              }));
+    shop.source().exec(QStringLiteral("insert into xx values ('spjc', ' 2x20');"));
+    shop.target().exec(QStringLiteral("insert into xx (objid, fvalue) values ('01splbjc', '');"));
+    report = check({"categories"});
+    ASSERT_EQ(report.problems.size(), 1);
+    EXPECT_TRUE(report.problems[0].startsWith(QStringLiteral("源 xx 的 spjc 行（商品类别级别设置）是“2x20”；")))
+        << report.problems[0].toStdString();
+    shop.source().exec(QStringLiteral("update xx set vals1 = '22' where xm = 'spjc';"));
+    EXPECT_TRUE(check({"categories"}).ok());
+
+    // V1 takes the parents from the rows and only copies GoodsLevel.
+    Shop v1(QStringLiteral("source_v1_sqlite.sql"), GetParam());
+    v1.source().exec(QStringLiteral("insert into GoodsType values ('01', '食品', '-1');"));
+    const shell::CheckReport copied =
+        shell::checkOperations(ops(Family::V1, {"categories"}), v1.sourceUdl(), v1.targetUdl());
+    EXPECT_TRUE(copied.ok());
+    EXPECT_EQ(copied.notes, QStringList{QStringLiteral(
+                                "源 AccountInfo 的 GoodsLevel 行（商品类别级别设置）不存在，商品类别转换按空设置转换")});
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, Check, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          [](const auto& info) { return backendName(info.param).toStdString(); });
 

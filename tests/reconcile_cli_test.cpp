@@ -134,4 +134,11 @@ TEST(VerifyCommand, RowsHeldBeforeAreExplainedAndWhatTheSumsCannotSeeIsAProblem)
           QStringLiteral("库存转换核对：问题：spckkc 有 2 行的仓库不在 ckda 中")})
         EXPECT_TRUE(c.err.contains(problem)) << c.err.toStdString();
     EXPECT_FALSE(c.err.contains(QStringLiteral("spckkc 的数量合计"))) << c.err.toStdString();
+
+    // A level setting the run could not write, for want of the row it updates, fails the run.
+    shop.target().exec(QStringLiteral("delete from xx where objid = '01splbjc';"));
+    const Captured categories = runCli({"categories"}, shop.folder());
+    EXPECT_EQ(categories.status, 1);
+    EXPECT_TRUE(categories.err.contains(QStringLiteral("商品类别转换核对：问题：目标 xx 没有 01splbjc 行")))
+        << categories.err.toStdString();
 }

@@ -100,7 +100,22 @@ TEST_P(Verify, ATargetRowLostAfterTheRunIsAProblem)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
     fillV67(shop);
-    runAll(shop, Family::V67, {"warehouses", "products-v6", "stock", "members"});
+    shop.source().exec(QStringLiteral("insert into xx values ('spjc', '2220');"));
+    runAll(shop, Family::V67, {"warehouses", "products-v6", "stock", "members", "categories"});
+    const shell::VerifyReport categories = verifyOperation(shop, Family::V67, QStringLiteral("categories"));
+    EXPECT_TRUE(categories.ok()) << text(categories);
+    EXPECT_TRUE(categories.lines.contains(
+        QStringLiteral("商品类别级别设置：源 xx 的 spjc 行“2220”，目标 xx 的 01splbjc 行“2222”")))
+        << text(categories);
+    // The level setting changed or gone: the update the run made is not there.
+    shop.target().exec(QStringLiteral("update xx set fvalue = '22' where objid = '01splbjc';"));
+    EXPECT_EQ(verifyOperation(shop, Family::V67, QStringLiteral("categories")).problems,
+              QStringList{QStringLiteral("目标 xx 的 01splbjc 行是“22”，源 xx 的 spjc 行应写为“2222”：请再运行类别转换，"
+                                         "或把它改为“2222”")});
+    shop.target().exec(QStringLiteral("delete from xx where objid = '01splbjc';"));
+    EXPECT_EQ(verifyOperation(shop, Family::V67, QStringLiteral("categories")).problems,
+              QStringList{QStringLiteral("目标 xx 没有 01splbjc 行，商品类别级别设置“2222”没有写入：请在目标 xx 中加上 "
+                                         "objid 为 01splbjc、fvalue 为 2222 的行")});
     shop.target().exec(QStringLiteral("delete from spda where objid = 'P2';\n"
                                       "delete from hyda where objid = 'K1';\n"
                                       "delete from spckkc where ckbh = 'W2' and spbh = 'P2';\n"

@@ -35,6 +35,13 @@ shell::Operation categories()
         shell::insertUse(convert_v67::kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
+    // The parent codes come from the rows: the setting is only copied.
+    const shell::SettingRow levels =
+        convert_v67::sourceSetting(QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel",
+                                   QStringLiteral("vals2"), QStringLiteral("商品类别级别设置"),
+                                   QStringLiteral("GoodsType"), QString());
+    op.settings = {levels, convert_v67::targetLevelSetting()};
+    op.reconciliation.setting = shell::SettingCopy{levels, convert_v67::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("GoodsType"),
                                QString(),
                                {{QStringLiteral("GoodsTypeId"), QStringLiteral("objid")}},

@@ -38,6 +38,11 @@ shell::Operation categories()
         shell::insertUse(kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
+    const shell::SettingRow levels =
+        sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
+                      QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
+    op.settings = {levels, targetLevelSetting()};
+    op.reconciliation.setting = shell::SettingCopy{levels, targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("splb"),
                                QString(),
                                {{QStringLiteral("lbbh"), QStringLiteral("objid")}},

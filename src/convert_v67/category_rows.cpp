@@ -38,4 +38,18 @@ void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting)
                 quoted("01splbjc"));
 }
 
+shell::SettingRow targetLevelSetting()
+{
+    return {shell::Side::Target,        QStringLiteral("xx"),     QStringLiteral("objid"),
+            QStringLiteral("01splbjc"), QStringLiteral("fvalue"), QStringLiteral("商品类别级别设置"),
+            QStringLiteral("splbda"),   QString()};
+}
+
+shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, const char* key,
+                                const QString& valueColumn, const QString& name, const QString& levelTable,
+                                const QString& levelField)
+{
+    return {shell::Side::Source, table, keyColumn, QString::fromLatin1(key), valueColumn, name, levelTable, levelField};
+}
+
 } // namespace convert_v67

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/query.h"
+#include "shell/operation.h"
 
 #include <QStringList>
 
@@ -28,6 +29,13 @@ QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray&
 
 // Copies a source level setting to the target row "01splbjc", every "0" written as "2".
 void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting);
+
+// The target row "01splbjc" that copyLevelSetting updates (and never creates).
+shell::SettingRow targetLevelSetting();
+// A source setting row: the row of table whose keyColumn is key, its value in valueColumn.
+shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, const char* key,
+                                const QString& valueColumn, const QString& name, const QString& levelTable,
+                                const QString& levelField);
 
 // A text as an SQL string literal: enclosed in single quotes, inner quotes doubled.
 QString quoted(const QByteArray& gbkText);

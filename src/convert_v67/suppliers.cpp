@@ -57,6 +57,8 @@ shell::Operation suppliers()
         shell::insertUse(kInsertGysda),
         shell::insertUse(kInsertGyslbda),
     };
+    op.settings = {sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "gysjc", QStringLiteral("vals1"),
+                                 QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"), QStringLiteral("jc"))};
     op.reconciliation.rows = {
         {QStringLiteral("gys"),
          QString(),

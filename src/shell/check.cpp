@@ -7,9 +7,11 @@
 #include "shell/runframe.h"
 #include "shell/verify.h"
 #include "textutil/error.h"
+#include "textutil/gbk.h"
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <map>
 
 namespace shell {
@@ -229,6 +231,57 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
         report.notes << QStringLiteral("目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品");
 }
 
+// The deepest level of a table's rows, 0 when it has none or cannot be read.
+qint64 deepestLevel(db::Connection& connection, const SettingRow& setting)
+{
+    return countOf(connection, QStringLiteral("select max(%1) from %2").arg(setting.levelField, setting.levelTable));
+}
+
+// The settings rows the operations read or update. A target row missing is a
+// problem: the update that should fill it changes nothing. A source row
+// missing, or too short, is a problem where the walk needs its digits (the run
+// would stop at the first row that does), else information.
+void checkSettings(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
+                   CheckReport& report)
+{
+    for (const Operation* op : operations)
+        for (const SettingRow& setting : op->settings) {
+            db::Connection& connection = setting.side == Side::Source ? source : target;
+            if (!connection.isOpen())
+                continue;
+            std::optional<QByteArray> value;
+            try {
+                value = readSetting(connection, setting);
+            } catch (const belmire::Error&) {
+                continue; // the table probe reports it
+            }
+            if (setting.side == Side::Target) {
+                if (!value)
+                    report.problems << QStringLiteral("目标 %1 没有 %2 行（%3）：%4只更新这一行，不会新建，%3会丢失；请先在目标 %1 中加上 %5 为 %2 的行")
+                                           .arg(setting.table, setting.key, setting.name, op->title, setting.keyColumn);
+                continue;
+            }
+            const QString row = QStringLiteral("源 %1 的 %2 行（%3）").arg(setting.table, setting.key, setting.name);
+            const qint64 level = setting.levelField.isEmpty() ? 0 : deepestLevel(connection, setting);
+            const int digits = int(std::clamp<qint64>(level - 1, 0, 6));
+            const QByteArray v = value.value_or(QByteArray());
+            bool enough = v.size() >= digits;
+            for (int i = 0; enough && i < digits; ++i)
+                enough = v[i] >= '0' && v[i] <= '9';
+            if (!enough)
+                report.problems << QStringLiteral("%1%2；%3 有第 %4 级的行，要用它的前 %5 位数字：%6会在第一个用到它的行停下；请先在源 %7 中补上或改正这一行")
+                                       .arg(row,
+                                            value ? QStringLiteral("是“%1”").arg(gbk::toUnicode(v))
+                                                  : QStringLiteral("不存在"),
+                                            setting.levelTable)
+                                       .arg(level)
+                                       .arg(digits)
+                                       .arg(op->title, setting.table);
+            else if (!value && countOf(connection, QStringLiteral("select count(*) from %1").arg(setting.levelTable)) > 0)
+                report.notes << QStringLiteral("%1不存在，%2按空设置转换").arg(row, op->title);
+        }
+}
+
 } // namespace
 
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
@@ -277,6 +330,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
             report.problems << e.message();
         }
     }
+    checkSettings(operations, source, target, report);
     if (source.isOpen() && target.isOpen())
         dryRun(operations, source, target, report);
     source.close();

@@ -52,11 +52,33 @@ struct StockSums {
     QString retailPrice;
 };
 
+// A row of a settings table that an operation reads (source) or updates
+// (target): the row of table whose keyColumn holds key, its value in valueColumn.
+struct SettingRow {
+    Side side = Side::Source;
+    QString table;
+    QString keyColumn;
+    QString key;
+    QString valueColumn;
+    QString name; // what the row holds, for messages
+    // The table the setting serves. For a level setting read while walking it,
+    // levelField too: a row of level L needs the first min(L-1, 6) digits.
+    QString levelTable;
+    QString levelField;
+};
+
+// A source setting the operation writes into a target setting, every "0" as "2".
+struct SettingCopy {
+    SettingRow from;
+    SettingRow to;
+};
+
 // What a finished conversion is checked against.
 struct Reconciliation {
     QList<RowMatch> rows;
     std::optional<StockSums> stock;
-    bool isEmpty() const { return rows.isEmpty() && !stock; }
+    std::optional<SettingCopy> setting;
+    bool isEmpty() const { return rows.isEmpty() && !stock && !setting; }
 };
 
 // One button of the window, one operation of the command line.
@@ -67,6 +89,7 @@ struct Operation {
     bool needsSource = true;
     std::function<void(Run&)> body;
     QList<TableUse> uses;  // what the pre-flight check probes
+    QList<SettingRow> settings; // settings rows read or updated, which the check looks for
     Reconciliation reconciliation;
 };
 

@@ -5,6 +5,7 @@
 #include "textutil/byte_table.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "textutil/plib.h"
 
 #include <algorithm>
 #include <functional>
@@ -372,10 +373,51 @@ void compareStock(const StockSums& s, const Sums& from, const std::vector<std::u
 
 } // namespace
 
+std::optional<QByteArray> readSetting(db::Connection& connection, const SettingRow& setting)
+{
+    // The key is a constant of the conversions, never source data.
+    db::Query q(connection);
+    q.setText(QStringLiteral("select %1 from %2 where %3='%4'")
+                  .arg(setting.valueColumn, setting.table, setting.keyColumn, setting.key));
+    q.open();
+    std::optional<QByteArray> value;
+    if (q.next())
+        value = gbk::trim(db::variantText(q.valueAt(0)));
+    q.close();
+    return value;
+}
+
+QByteArray copiedSetting(const QByteArray& value) { return textutil::ReplaceAll(value, "0", "2"); }
+
+namespace {
+
+// The target setting must hold what the conversion wrote into it: an update
+// that met no row writes nothing and says nothing.
+void compareSetting(const SettingCopy& copy, const QByteArray& sourceValue, db::Connection& target,
+                    VerifyReport& report)
+{
+    const QByteArray wanted = copiedSetting(sourceValue);
+    const std::optional<QByteArray> held = readSetting(target, copy.to);
+    const QString to = QStringLiteral("%1 的 %2 行").arg(copy.to.table, copy.to.key);
+    report.lines << QStringLiteral("%1：源 %2 的 %3 行“%4”，目标 %5“%6”")
+                        .arg(copy.to.name, copy.from.table, copy.from.key, gbk::toUnicode(sourceValue), to,
+                             held ? gbk::toUnicode(*held) : QStringLiteral("（没有这一行）"));
+    if (!held)
+        report.problems << QStringLiteral("目标 %1 没有 %2 行，%3“%4”没有写入：请在目标 %1 中加上 %5 为 %2、%6 为 %4 的行")
+                               .arg(copy.to.table, copy.to.key, copy.to.name, gbk::toUnicode(wanted),
+                                    copy.to.keyColumn, copy.to.valueColumn);
+    else if (*held != wanted)
+        report.problems << QStringLiteral("目标 %1是“%2”，源 %3 的 %4 行应写为“%5”：请再运行类别转换，或把它改为“%5”")
+                               .arg(to, gbk::toUnicode(*held), copy.from.table, copy.from.key, gbk::toUnicode(wanted));
+}
+
+} // namespace
+
 struct SourceFacts {
     std::vector<KeyCount> keys; // one per row match
     QStringList merged;         // codes a cut merges
     std::optional<Sums> stock;
+    QByteArray setting;         // the copied setting, empty when the source has no such row
 };
 
 struct TargetBefore {
@@ -399,6 +441,8 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
     }
     if (operation.reconciliation.stock)
         facts->stock = sourceSums(*operation.reconciliation.stock, source);
+    if (operation.reconciliation.setting)
+        facts->setting = readSetting(source, operation.reconciliation.setting->from).value_or(QByteArray());
     return facts;
 }
 
@@ -416,6 +460,8 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
     report.problems << facts.merged;
     if (operation.reconciliation.stock)
         compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, target, report);
+    if (operation.reconciliation.setting)
+        compareSetting(*operation.reconciliation.setting, facts.setting, target, report);
     return report;
 }
 

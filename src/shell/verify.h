@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace shell {
 
@@ -29,6 +30,12 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
 // Source codes a key cut merges: one problem line per group of different
 // trimmed codes that keep the same bytes, the first few groups.
 QStringList mergedByCut(const RowMatch& match, db::Connection& source);
+
+// The value of a settings row as a lookup reads it (first row, trimmed);
+// nothing when the table has no such row.
+std::optional<QByteArray> readSetting(db::Connection& connection, const SettingRow& setting);
+// A setting as written where it is copied: every "0" as "2".
+QByteArray copiedSetting(const QByteArray& value);
 
 // The keys the target held before a run, so that the rows the run did not
 // write are told apart; read before the run writes.
