@@ -161,6 +161,19 @@ TEST_P(Stock, V67RowsStoreStockAndRepeatedRuns)
     EXPECT_EQ(shop.target().rows(kSpckkc), spckkcBefore);
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from mdspkc where xgrq='old'")),
               QStringLiteral("5"));
+
+    // Two warehouse codes the 3-byte cut merges, one product in both: the key error says why.
+    shop.target().exec(QStringLiteral("delete from spckkc;\ndelete from mdspkc;"));
+    shop.source().exec(QStringLiteral("delete from spkc;\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('WH01', 'P1', 1);\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('WH02', 'P2', 1);\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('WH02', 'P1', 1);"));
+    r = runOperation(shop, Family::V67, QStringLiteral("stock"), fe);
+    ASSERT_FALSE(r.ok);
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("库存转换：第 3/3 行（编号WH02P1），表 spckkc："))) << r.message.toStdString();
+    EXPECT_TRUE(r.message.endsWith(QStringLiteral("；仓库编号 WH01、WH02 截为 3 字节后同为 WH0，在 spckkc 中合为一个编号："
+                                                  "请先把源仓库编号改为不同的前 3 字节")))
+        << r.message.toStdString();
 }
 
 TEST_P(Stock, V1RowsStoreStockAndAbort)

@@ -15,30 +15,36 @@ shell::Operation stock()
     op.body = [](shell::Run& run) {
         db::Query& insert = run.target(convert_v67::kInsertSpckkc);
         // An abort ends the walk; the store stock is then built from the rows written so far.
-        run.walk(
-            QStringLiteral("select * from GoodsStoreBalance "), true,
-            [](const db::Query& row) {
-                return gbk::trim(row.text(QStringLiteral("StoreId"))) + gbk::trim(row.text(QStringLiteral("GoodsId")));
-            },
-            [&](const db::Query& row, const QByteArray&) {
-                convert_v67::StockRow s;
-                s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
-                s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                s.purchasePrice = convert_v67::softPrice(
-                    run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
-                s.retailPrice = convert_v67::softPrice(
-                    run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
-                s.ckmc = row.text(QStringLiteral("Store"));
-                s.spmc = row.text(QStringLiteral("Goods"));
-                s.dwmc = run.lookup(QStringLiteral("select unit from goods where goodsid=:p1"), {s.spbh});
-                // The quantity is read softly, like the prices.
-                try {
-                    s.yesl = row.amount(QStringLiteral("BalanceNum"));
-                } catch (const belmire::Error&) {
-                    s.yesl = {};
-                }
-                convert_v67::writeStock(insert, s, run.stamp());
-            });
+        convert_v67::WarehouseCuts cuts;
+        try {
+            run.walk(
+                QStringLiteral("select * from GoodsStoreBalance "), true,
+                [](const db::Query& row) {
+                    return gbk::trim(row.text(QStringLiteral("StoreId"))) + gbk::trim(row.text(QStringLiteral("GoodsId")));
+                },
+                [&](const db::Query& row, const QByteArray&) {
+                    convert_v67::StockRow s;
+                    s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
+                    s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
+                    s.purchasePrice = convert_v67::softPrice(
+                        run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
+                    s.retailPrice = convert_v67::softPrice(
+                        run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
+                    s.ckmc = row.text(QStringLiteral("Store"));
+                    s.spmc = row.text(QStringLiteral("Goods"));
+                    s.dwmc = run.lookup(QStringLiteral("select unit from goods where goodsid=:p1"), {s.spbh});
+                    // The quantity is read softly, like the prices.
+                    try {
+                        s.yesl = row.amount(QStringLiteral("BalanceNum"));
+                    } catch (const belmire::Error&) {
+                        s.yesl = {};
+                    }
+                    cuts.see(s.ckbh);
+                    convert_v67::writeStock(insert, s, run.stamp());
+                });
+        } catch (const belmire::Error& e) {
+            cuts.rethrow(e);
+        }
         convert_v67::buildStoreStock(run);
     };
     op.uses =

@@ -14,23 +14,29 @@ shell::Operation stock()
     op.body = [](shell::Run& run) {
         db::Query& insert = run.target(kInsertSpckkc);
         // The abort box is not consulted: the stock of every row is converted.
-        run.walk(
-            QStringLiteral("select * from spkc "), false,
-            [](const db::Query& row) {
-                return gbk::trim(row.text(QStringLiteral("ckbh"))) + gbk::trim(row.text(QStringLiteral("spbh")));
-            },
-            [&](const db::Query& row, const QByteArray&) {
-                StockRow s;
-                s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
-                s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                s.purchasePrice = softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
-                s.retailPrice = softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
-                s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
-                s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
-                s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
-                s.yesl = row.amount(QStringLiteral("yesl"));
-                writeStock(insert, s, run.stamp());
-            });
+        WarehouseCuts cuts;
+        try {
+            run.walk(
+                QStringLiteral("select * from spkc "), false,
+                [](const db::Query& row) {
+                    return gbk::trim(row.text(QStringLiteral("ckbh"))) + gbk::trim(row.text(QStringLiteral("spbh")));
+                },
+                [&](const db::Query& row, const QByteArray&) {
+                    StockRow s;
+                    s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
+                    s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
+                    s.purchasePrice = softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
+                    s.retailPrice = softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
+                    s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
+                    s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
+                    s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
+                    s.yesl = row.amount(QStringLiteral("yesl"));
+                    cuts.see(s.ckbh);
+                    writeStock(insert, s, run.stamp());
+                });
+        } catch (const belmire::Error& e) {
+            cuts.rethrow(e);
+        }
         buildStoreStock(run);
     };
     op.uses =

@@ -2,8 +2,14 @@
 
 #include "shell/runframe.h"
 #include "textutil/error.h"
+#include "textutil/gbk.h"
 
 namespace convert_v67 {
+
+namespace {
+// spckkc keeps the first 3 bytes of a warehouse code, not the 15 of ckda.
+constexpr int kWarehouseCut = 3;
+} // namespace
 
 db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode)
 {
@@ -15,9 +21,38 @@ db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray
     }
 }
 
+void WarehouseCuts::see(const QByteArray& code)
+{
+    if (code == m_last)
+        return;
+    m_last = code;
+    QList<QByteArray>& codes = m_byCut[gbk::cut(code, kWarehouseCut)];
+    if (!codes.contains(code))
+        codes << code;
+}
+
+void WarehouseCuts::rethrow(const belmire::Error& error) const
+{
+    QStringList groups;
+    for (const auto& [kept, codes] : m_byCut) {
+        if (codes.size() < 2)
+            continue;
+        QStringList shown;
+        for (const QByteArray& c : codes)
+            shown << gbk::toUnicode(c);
+        groups << QStringLiteral("%1 截为 %2 字节后同为 %3").arg(shown.join(QStringLiteral("、"))).arg(kWarehouseCut).arg(gbk::toUnicode(kept));
+    }
+    if (groups.isEmpty())
+        throw; // the exception being handled, as it is
+    throw belmire::Error(error.message() +
+                         QStringLiteral("；仓库编号 %1，在 spckkc 中合为一个编号：请先把源仓库编号改为不同的前 %2 字节")
+                             .arg(groups.join(QStringLiteral("；")))
+                             .arg(kWarehouseCut));
+}
+
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("ckbh"), row.ckbh, 3);
+    insert.bindText(QStringLiteral("ckbh"), row.ckbh, kWarehouseCut);
     insert.bindText(QStringLiteral("ckmc"), row.ckmc, 20);
     insert.bindText(QStringLiteral("spbh"), row.spbh, 15);
     insert.bindText(QStringLiteral("spmc"), row.spmc, 40);

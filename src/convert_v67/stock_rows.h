@@ -3,8 +3,11 @@
 #include "db/amount.h"
 #include "db/query.h"
 #include "shell/operation.h"
+#include "textutil/error.h"
 
 #include <QStringList>
+
+#include <map>
 
 namespace shell {
 class Run;
@@ -35,6 +38,20 @@ struct StockRow {
 // A price looked up for a product code, read as a decimal number. Any failure
 // (no such product, an empty or non-numeric price, a failing statement) gives 0.
 db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode);
+
+// The warehouse codes a walk meets, grouped by what the cut of spckkc.ckbh
+// keeps of them: two codes that keep the same bytes become one code there, and
+// the second row of a product in both breaks the table's key.
+class WarehouseCuts {
+public:
+    void see(const QByteArray& code);
+    // The error that ended the walk, with the codes the cut merged so far.
+    [[noreturn]] void rethrow(const belmire::Error& error) const;
+
+private:
+    std::map<QByteArray, QList<QByteArray>> m_byCut; // kept bytes -> the whole codes, in the order met
+    QByteArray m_last;                               // the last code seen, most rows repeat it
+};
 
 // Binds one spckkc row and executes the INSERT.
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp);
