@@ -41,6 +41,10 @@ shell::Operation categories()
                                    QStringLiteral("vals2"), QStringLiteral("商品类别级别设置"),
                                    QStringLiteral("GoodsType"), QString());
     op.settings = {levels, convert_v67::targetLevelSetting()};
+    op.fields = shell::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                  QStringLiteral("GoodsTypeId>objid"), true) +
+                shell::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                  QStringLiteral("GoodsTypeName>splbmc,parent>fbbh"), false);
     op.reconciliation.setting = shell::SettingCopy{levels, convert_v67::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("GoodsType"),
                                QString(),

@@ -82,6 +82,8 @@ shell::Operation members()
                                                    "idcard,tel,birthday,ifcent,moneysum,centsum,centbala,ifmembercard,"
                                                    "ifdiscount"))} +
         convert_v67::memberTargetUses();
+    op.fields =
+        shell::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("card"),
                                QString(),

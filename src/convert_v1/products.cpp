@@ -253,6 +253,18 @@ shell::Operation products()
             shell::sourceUse(QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId,GoodsBarCode,Type")),
         } +
         convert_v67::productTargetUses();
+    op.fields =
+        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                          QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
+        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                          QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
+                                         "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
+                                         "SupplierId>gysbh,SupplierName>gysmc"),
+                          false) +
+        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"), QStringLiteral("Unit>dwmc,packUnit>dwmc"),
+                          false) +
+        shell::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"), QStringLiteral("GoodsBarCode>sptm"),
+                          true);
     // A product code already in spda is skipped, a repeated source code included.
     op.reconciliation.rows = {{QStringLiteral("Goods"),
                                QString(),

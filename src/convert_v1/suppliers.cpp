@@ -64,6 +64,10 @@ shell::Operation suppliers()
         shell::insertUse(convert_v67::kInsertGysdaWithScope),
         shell::insertUse(convert_v67::kInsertGyslbda),
     };
+    op.fields = shell::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                  QStringLiteral("SupplierTypeId>objid"), true) +
+                shell::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                  QStringLiteral("SupplierType>gyslbmc,parent>fbbh"), false);
     op.reconciliation.rows = {
         {QStringLiteral("Supplier"),
          QString(),

@@ -42,6 +42,8 @@ shell::Operation categories()
         sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
                       QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
     op.settings = {levels, targetLevelSetting()};
+    op.fields = shell::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
+                shell::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
     op.reconciliation.setting = shell::SettingCopy{levels, targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("splb"),
                                QString(),

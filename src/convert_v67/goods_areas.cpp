@@ -3,14 +3,15 @@
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/places.h"
 
 namespace convert_v67 {
 
 void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("objid"), code, 15);
-    insert.bindText(QStringLiteral("hqmc"), name, 20);
-    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.bindText(QStringLiteral("objid"), code, target::cutOf(target::kHqda, "objid"));
+    insert.bindText(QStringLiteral("hqmc"), name, target::cutOf(target::kHqda, "hqmc"));
+    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kHqda, "xgrq"));
     insert.exec();
 }
 

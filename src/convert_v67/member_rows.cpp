@@ -4,6 +4,7 @@
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 #include "textutil/scramble.h"
+#include "target/members.h"
 
 namespace convert_v67 {
 
@@ -51,23 +52,23 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
 {
     static const QByteArray normal = gbk::fromUnicode(QStringLiteral("正常"));
     const bool isNormal = row.zt == normal;
-    insert.bindText(QStringLiteral("objid"), row.objid, 13);
+    insert.bindText(QStringLiteral("objid"), row.objid, target::cutOf(target::kHyda, "objid"));
     insert.bindText(QStringLiteral("czf"), row.czf);
     insert.bindAmount(QStringLiteral("czye"), row.czye);
     insert.bindText(QStringLiteral("czjxm"), textutil::ScrambleBalance(row.objid, row.czye.raw()));
     insert.bindText(QStringLiteral("lbbh"), "01");
     insert.bindText(QStringLiteral("lbmc"), gbk::fromUnicode(QStringLiteral("会员卡")));
     insert.bindText(QStringLiteral("jyf"), textutil::ChooseValue<QByteArray>(isNormal, "0", "1"));
-    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, 20);
+    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, target::cutOf(target::kHyda, "bz"));
     insert.bindText(QStringLiteral("xgrq"), stamp);
     insert.bindText(QStringLiteral("jiezhi"), row.jiezhi);
     insert.bindText(QStringLiteral("zhongzhirq"), "2010-12-31");
     insert.bindText(QStringLiteral("sskhf"), row.sskhf);
-    insert.bindText(QStringLiteral("xingming"), row.xingming, 10);
-    insert.bindText(QStringLiteral("xingbie"), row.xingbie, 2);
-    insert.bindText(QStringLiteral("dizhi"), row.dizhi, 30);
-    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, 18);
-    insert.bindText(QStringLiteral("dianhua"), row.dianhua, 15);
+    insert.bindText(QStringLiteral("xingming"), row.xingming, target::cutOf(target::kHyda, "xingming"));
+    insert.bindText(QStringLiteral("xingbie"), row.xingbie, target::cutOf(target::kHyda, "xingbie"));
+    insert.bindText(QStringLiteral("dizhi"), row.dizhi, target::cutOf(target::kHyda, "dizhi"));
+    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, target::cutOf(target::kHyda, "shenfenzheng"));
+    insert.bindText(QStringLiteral("dianhua"), row.dianhua, target::cutOf(target::kHyda, "dianhua"));
     insert.bindText(QStringLiteral("shengri"), row.shengri);
     insert.bindText(QStringLiteral("jifenf"), row.jifenf);
     insert.bindAmount(QStringLiteral("ljxfje"), row.ljxfje);

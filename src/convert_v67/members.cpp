@@ -52,6 +52,7 @@ shell::Operation members()
             QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
                                                    "dzk,dzbl"))} +
         memberTargetUses();
+    op.fields = shell::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"), QStringLiteral("klx>jiezhi"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("hyda"),
                                QString(),

@@ -98,6 +98,20 @@ QList<shell::TableUse> productUses(bool withTaxRates)
            productTargetUses();
 }
 
+// The source values that go into spda and spdw as they are.
+QList<shell::FieldInto> productFields()
+{
+    const QString plain = QStringLiteral("zhf = '0'");
+    return shell::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"), true,
+                             plain) +
+           shell::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"),
+                             QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false, plain) +
+           shell::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spdw"),
+                             QStringLiteral("jldw>dwmc,sptm>sptm,spdnm>sptm,sptm1>sptm,sptm2>sptm"), true, plain) +
+           shell::fieldsInto(QStringLiteral("splb"), QStringLiteral("spda"), QStringLiteral("lbmc>splbmc"), true) +
+           shell::fieldsInto(QStringLiteral("hq"), QStringLiteral("spda"), QStringLiteral("hqmc>hqmc"), true);
+}
+
 // A product code already in spda is skipped, a repeated source code included.
 shell::Reconciliation productReconciliation()
 {
@@ -121,6 +135,7 @@ shell::Operation productsV6()
     op.body = [](shell::Run& run) { convertProducts(run, false); };
     op.uses = productUses(false);
     op.reconciliation = productReconciliation();
+    op.fields = productFields();
     return op;
 }
 
@@ -133,6 +148,7 @@ shell::Operation productsV7()
     op.body = [](shell::Run& run) { convertProducts(run, true); };
     op.uses = productUses(true);
     op.reconciliation = productReconciliation();
+    op.fields = productFields();
     return op;
 }
 

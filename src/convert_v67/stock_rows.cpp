@@ -3,12 +3,12 @@
 #include "shell/runframe.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "target/stock.h"
 
 namespace convert_v67 {
 
 namespace {
-// spckkc keeps the first 3 bytes of a warehouse code, not the 15 of ckda.
-constexpr int kWarehouseCut = 3;
+constexpr int kWarehouseCut = target::cutOf(target::kSpckkc, "ckbh");
 } // namespace
 
 db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode)
@@ -53,10 +53,10 @@ void WarehouseCuts::rethrow(const belmire::Error& error) const
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
 {
     insert.bindText(QStringLiteral("ckbh"), row.ckbh, kWarehouseCut);
-    insert.bindText(QStringLiteral("ckmc"), row.ckmc, 20);
-    insert.bindText(QStringLiteral("spbh"), row.spbh, 15);
-    insert.bindText(QStringLiteral("spmc"), row.spmc, 40);
-    insert.bindText(QStringLiteral("dwmc"), row.dwmc, 6);
+    insert.bindText(QStringLiteral("ckmc"), row.ckmc, target::cutOf(target::kSpckkc, "ckmc"));
+    insert.bindText(QStringLiteral("spbh"), row.spbh, target::cutOf(target::kSpckkc, "spbh"));
+    insert.bindText(QStringLiteral("spmc"), row.spmc, target::cutOf(target::kSpckkc, "spmc"));
+    insert.bindText(QStringLiteral("dwmc"), row.dwmc, target::cutOf(target::kSpckkc, "dwmc"));
     insert.bindAmount(QStringLiteral("yesl"), row.yesl);
     insert.bindAmount(QStringLiteral("yecbje"), row.yesl * row.purchasePrice);
     insert.bindAmount(QStringLiteral("yesjje"), row.yesl * row.retailPrice);
@@ -64,7 +64,7 @@ void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
     insert.bindInteger(QStringLiteral("qccbje"), 0);
     insert.bindInteger(QStringLiteral("qcsjje"), 0);
     insert.bindInteger(QStringLiteral("qcsl"), 0);
-    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kSpckkc, "xgrq"));
     insert.exec();
 }
 

@@ -3,6 +3,7 @@
 #include "textutil/gbk.h"
 
 #include <array>
+#include "target/suppliers.h"
 
 namespace convert_v67 {
 
@@ -23,29 +24,29 @@ SaleMode saleMode(const QByteArray& name)
 void writeSupplier(db::Query& insert, const Supplier& s, const QByteArray& stamp, const QByteArray& today)
 {
     const SaleMode mode = saleMode(s.saleModeName);
-    insert.bindText(QStringLiteral("objid"), s.code, 15);
-    insert.bindText(QStringLiteral("Gysmc"), s.name, 20);
-    insert.bindText(QStringLiteral("gyslbbh"), s.categoryCode, 15);
-    insert.bindText(QStringLiteral("gyslbmc"), s.categoryName, 20);
+    insert.bindText(QStringLiteral("objid"), s.code, target::cutOf(target::kGysda, "objid"));
+    insert.bindText(QStringLiteral("Gysmc"), s.name, target::cutOf(target::kGysda, "gysmc"));
+    insert.bindText(QStringLiteral("gyslbbh"), s.categoryCode, target::cutOf(target::kGysda, "gyslbbh"));
+    insert.bindText(QStringLiteral("gyslbmc"), s.categoryName, target::cutOf(target::kGysda, "gyslbmc"));
     insert.bindText(QStringLiteral("xsfsbh"), mode.code);
     insert.bindText(QStringLiteral("xsfs"), mode.name);
     insert.bindText(QStringLiteral("jyf"), "0");
-    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kGysda, "xgrq"));
     insert.bindText(QStringLiteral("zt"), "0");
-    insert.bindText(QStringLiteral("chuanzhen"), s.fax, 20);
-    insert.bindText(QStringLiteral("dianhua"), s.phone, 20);
-    insert.bindText(QStringLiteral("dizhi"), s.address, 50);
-    insert.bindText(QStringLiteral("faren"), s.manager, 10);
-    insert.bindText(QStringLiteral("khh"), s.bank, 20);
-    insert.bindText(QStringLiteral("shuihao"), s.taxNumber, 20);
-    insert.bindText(QStringLiteral("zhanghao"), s.account, 20);
-    insert.bindText(QStringLiteral("lxr"), s.contact, 10);
-    insert.bindText(QStringLiteral("youbian"), s.postcode, 10);
-    insert.bindText(QStringLiteral("bz"), s.remark, 20);
+    insert.bindText(QStringLiteral("chuanzhen"), s.fax, target::cutOf(target::kGysda, "chuanzhen"));
+    insert.bindText(QStringLiteral("dianhua"), s.phone, target::cutOf(target::kGysda, "dianhua"));
+    insert.bindText(QStringLiteral("dizhi"), s.address, target::cutOf(target::kGysda, "dizhi"));
+    insert.bindText(QStringLiteral("faren"), s.manager, target::cutOf(target::kGysda, "faren"));
+    insert.bindText(QStringLiteral("khh"), s.bank, target::cutOf(target::kGysda, "khh"));
+    insert.bindText(QStringLiteral("shuihao"), s.taxNumber, target::cutOf(target::kGysda, "shuihao"));
+    insert.bindText(QStringLiteral("zhanghao"), s.account, target::cutOf(target::kGysda, "zhanghao"));
+    insert.bindText(QStringLiteral("lxr"), s.contact, target::cutOf(target::kGysda, "lxr"));
+    insert.bindText(QStringLiteral("youbian"), s.postcode, target::cutOf(target::kGysda, "youbian"));
+    insert.bindText(QStringLiteral("bz"), s.remark, target::cutOf(target::kGysda, "bz"));
     insert.bindText(QStringLiteral("sxksrq"), today);
     insert.bindText(QStringLiteral("sxjsrq"), "2008-12-31");
     if (s.goodsScope)
-        insert.bindText(QStringLiteral("ghfw"), *s.goodsScope, 50);
+        insert.bindText(QStringLiteral("ghfw"), *s.goodsScope, target::cutOf(target::kGysda, "ghfw"));
     insert.exec();
 }
 

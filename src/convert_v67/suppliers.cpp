@@ -59,6 +59,8 @@ shell::Operation suppliers()
     };
     op.settings = {sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "gysjc", QStringLiteral("vals1"),
                                  QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"), QStringLiteral("jc"))};
+    op.fields = shell::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbbh>objid"), true) +
+                shell::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbmc>gyslbmc"), false);
     op.reconciliation.rows = {
         {QStringLiteral("gys"),
          QString(),

@@ -3,14 +3,15 @@
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/places.h"
 
 namespace convert_v67 {
 
 void writeWarehouse(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("objid"), code, 15);
-    insert.bindText(QStringLiteral("ckmc"), name, 20);
-    insert.bindText(QStringLiteral("xgrq"), stamp, 20);
+    insert.bindText(QStringLiteral("objid"), code, target::cutOf(target::kCkda, "objid"));
+    insert.bindText(QStringLiteral("ckmc"), name, target::cutOf(target::kCkda, "ckmc"));
+    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kCkda, "xgrq"));
     insert.bindText(QStringLiteral("jyf"), "0");
     insert.bindText(QStringLiteral("zt"), "0");
     insert.bindText(QStringLiteral("ownermdbh"), "001");

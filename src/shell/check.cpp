@@ -6,6 +6,7 @@
 #include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/verify.h"
+#include "target/column.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -39,6 +40,15 @@ TableUse insertUse(const QStringList& statementLines)
         if (const QString name = c.trimmed(); !name.isEmpty())
             use.columns << name;
     return use;
+}
+
+QList<FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
+                            bool trimmed, const QString& filter)
+{
+    QList<FieldInto> out;
+    for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts))
+        out << FieldInto{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1), trimmed, filter};
+    return out;
 }
 
 QList<const Operation*> builtOperations(Family family)
@@ -282,6 +292,122 @@ void checkSettings(const QList<const Operation*>& operations, db::Connection& so
         }
 }
 
+// A declared text width of a target column and how the database counts it:
+// PostgreSQL in characters, SQL Server's varchar in bytes of its code page
+// (GBK for a Chinese collation) and its nvarchar in UTF-16 units.
+struct Width {
+    enum class Unit { Characters, Bytes, Utf16 };
+    qint64 length = 0;
+    Unit unit = Unit::Characters;
+};
+
+// The declared widths of a target table's text columns, lower-case names as keys.
+std::map<QString, Width> declaredWidths(db::Connection& target, const QString& table)
+{
+    const bool postgres = target.dialect() == db::Dialect::PostgreSQL;
+    std::map<QString, Width> out;
+    db::Query q(target);
+    q.setText(QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
+                             "where table_schema = %1 and lower(table_name) = '%2'")
+                  .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
+    q.open();
+    while (q.next()) {
+        const qint64 length = q.valueAt(2).toLongLong();
+        if (length <= 0) // no limit, or SQL Server's (max)
+            continue;
+        const QString type = q.valueAt(1).toString().toLower();
+        const Width::Unit unit = postgres                                 ? Width::Unit::Characters
+                                 : type == u"varchar" || type == u"char" ? Width::Unit::Bytes
+                                                                          : Width::Unit::Utf16;
+        out[q.valueAt(0).toString().toLower()] = {length, unit};
+    }
+    q.close();
+    return out;
+}
+
+qint64 lengthIn(const QByteArray& gbkText, const Width& width)
+{
+    switch (width.unit) {
+    case Width::Unit::Bytes:
+        return gbkText.size();
+    case Width::Unit::Utf16:
+        return gbk::toUnicode(gbkText).size();
+    case Width::Unit::Characters:
+        break;
+    }
+    return gbk::toUnicode(gbkText).toUcs4().size();
+}
+
+// Source values longer than the target column where the target enforces its
+// widths (SQLite does not): the row would end the run, so the check names it.
+void checkWidths(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
+                 CheckReport& report)
+{
+    if (target.dialect() == db::Dialect::SQLite)
+        return;
+    std::map<QString, std::map<QString, Width>> widths; // lower-case table name -> its columns
+    QStringList seen;
+    for (const Operation* op : operations)
+        for (const FieldInto& f : op->fields) {
+            const QString id = QStringLiteral("%1.%2>%3.%4").arg(f.sourceTable, f.sourceField, f.targetTable, f.targetColumn).toLower();
+            if (seen.contains(id))
+                continue;
+            seen << id;
+            auto table = widths.find(f.targetTable.toLower());
+            if (table == widths.end()) {
+                std::map<QString, Width> columns;
+                try {
+                    columns = declaredWidths(target, f.targetTable);
+                } catch (const belmire::Error&) {
+                }
+                table = widths.emplace(f.targetTable.toLower(), std::move(columns)).first;
+            }
+            const auto width = table->second.find(f.targetColumn.toLower());
+            if (width == table->second.end())
+                continue;
+            const target::Column* column = target::find(f.targetTable, f.targetColumn);
+            const int cut = column ? column->cut : 0;
+            if (cut > 0 && cut <= width->second.length)
+                continue; // a cut value always fits
+            qint64 rows = 0, longest = 0;
+            QStringList shown;
+            try {
+                db::Query q(source);
+                q.setText(QStringLiteral("select %1 from %2").arg(f.sourceField, f.sourceTable) +
+                          (f.filter.isEmpty() ? QString() : QStringLiteral(" where ") + f.filter));
+                q.open();
+                while (q.next()) {
+                    QByteArray value = db::variantText(q.valueAt(0));
+                    if (f.trimmed)
+                        value = gbk::trim(value);
+                    if (cut > 0)
+                        value = gbk::cut(value, cut);
+                    const qint64 length = lengthIn(value, width->second);
+                    if (length <= width->second.length)
+                        continue;
+                    ++rows;
+                    longest = std::max(longest, length);
+                    if (shown.size() < 3)
+                        shown << gbk::toUnicode(value);
+                }
+                q.close();
+            } catch (const belmire::Error&) {
+                continue; // the table probe reports it
+            }
+            if (rows > 0)
+                report.problems << QStringLiteral("源 %1 有 %2 行的 %3 长于目标 %4 的 %5 宽 %6 %7（最长 %8）：%9%10；"
+                                                  "%11会在第一行停下；请先在源中改短，或加宽目标字段")
+                                       .arg(f.sourceTable)
+                                       .arg(rows)
+                                       .arg(f.sourceField, f.targetTable, f.targetColumn)
+                                       .arg(width->second.length)
+                                       .arg(width->second.unit == Width::Unit::Bytes ? QStringLiteral("字节") : QStringLiteral("个字符"))
+                                       .arg(longest)
+                                       .arg(shown.join(QStringLiteral("、")),
+                                            rows > shown.size() ? QStringLiteral("…") : QString(), op->title);
+        }
+}
+
 } // namespace
 
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
@@ -331,6 +457,8 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
         }
     }
     checkSettings(operations, source, target, report);
+    if (source.isOpen() && target.isOpen())
+        checkWidths(operations, source, target, report);
     if (source.isOpen() && target.isOpen())
         dryRun(operations, source, target, report);
     source.close();

@@ -67,6 +67,17 @@ struct SettingRow {
     QString levelField;
 };
 
+// A source field whose value goes into a target column, trimmed or as read,
+// then cut as the target column's description says.
+struct FieldInto {
+    QString sourceTable;
+    QString sourceField;
+    QString targetTable;
+    QString targetColumn;
+    bool trimmed = false;
+    QString filter; // the walk's WHERE condition, empty for every row
+};
+
 // A source setting the operation writes into a target setting, every "0" as "2".
 struct SettingCopy {
     SettingRow from;
@@ -90,6 +101,7 @@ struct Operation {
     std::function<void(Run&)> body;
     QList<TableUse> uses;  // what the pre-flight check probes
     QList<SettingRow> settings; // settings rows read or updated, which the check looks for
+    QList<FieldInto> fields;    // source values that go into target columns, for the width check
     Reconciliation reconciliation;
 };
 
@@ -103,5 +115,8 @@ const Operation* findOperation(Family family, const QString& id);
 TableUse sourceUse(const QString& table, const QString& fields);
 TableUse targetUse(const QString& table, const QString& columns);
 TableUse insertUse(const QStringList& statementLines);
+// Source fields into target columns, as "field>column,field>column".
+QList<FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
+                            bool trimmed, const QString& filter = QString());
 
 } // namespace shell
