@@ -2,6 +2,7 @@
 #include "convert_v67/goods_areas.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/places.h"
 
 namespace convert_v1 {
 
@@ -24,7 +25,7 @@ shell::Operation goodsAreas()
                shell::insertUse(convert_v67::kInsertHqda)};
     op.reconciliation.rows = {{QStringLiteral("Organise"),
                                QString(),
-                               {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), 15}},
+                               {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
                                QStringLiteral("hqda")}};
     return op;
 }

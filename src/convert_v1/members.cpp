@@ -6,6 +6,7 @@
 #include <QDate>
 
 #include <cstdio>
+#include "target/members.h"
 
 namespace convert_v1 {
 namespace {
@@ -87,7 +88,7 @@ shell::Operation members()
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("card"),
                                QString(),
-                               {{QStringLiteral("cardid"), QStringLiteral("objid"), 13}},
+                               {{QStringLiteral("cardid"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
                                QStringLiteral("hyda"),
                                true}};
     return op;

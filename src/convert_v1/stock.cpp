@@ -3,6 +3,7 @@
 #include "shell/runframe.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "target/stock.h"
 
 namespace convert_v1 {
 
@@ -56,8 +57,8 @@ shell::Operation stock()
         convert_v67::stockTargetUses();
     op.reconciliation.rows = {{QStringLiteral("GoodsStoreBalance"),
                                QString(),
-                               {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), 3},
-                                {QStringLiteral("GoodsId"), QStringLiteral("spbh"), 15}},
+                               {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
+                                {QStringLiteral("GoodsId"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
                                QStringLiteral("spckkc")}};
     op.reconciliation.stock = shell::StockSums{QStringLiteral("GoodsStoreBalance"), QStringLiteral("GoodsId"),
                                                QStringLiteral("BalanceNum"),        QStringLiteral("goods"),

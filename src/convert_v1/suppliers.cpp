@@ -2,6 +2,7 @@
 #include "convert_v67/supplier_rows.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/suppliers.h"
 
 namespace convert_v1 {
 
@@ -71,7 +72,7 @@ shell::Operation suppliers()
     op.reconciliation.rows = {
         {QStringLiteral("Supplier"),
          QString(),
-         {{QStringLiteral("SupplierId"), QStringLiteral("objid"), 15}},
+         {{QStringLiteral("SupplierId"), QStringLiteral("objid"), target::cutOf(target::kGysda, "objid")}},
          QStringLiteral("gysda")},
         {QStringLiteral("SupplierType"),
          QString(),

@@ -2,6 +2,7 @@
 #include "convert_v67/warehouses.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/places.h"
 
 namespace convert_v1 {
 
@@ -24,7 +25,7 @@ shell::Operation warehouses()
                shell::insertUse(convert_v67::kInsertCkda)};
     op.reconciliation.rows = {{QStringLiteral("Store"),
                                QString(),
-                               {{QStringLiteral("StoreId"), QStringLiteral("objid"), 15}},
+                               {{QStringLiteral("StoreId"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
                                QStringLiteral("ckda")}};
     return op;
 }

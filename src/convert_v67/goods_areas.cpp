@@ -33,7 +33,7 @@ shell::Operation goodsAreas()
     op.uses = {shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqbh,hqmc")), shell::insertUse(kInsertHqda)};
     op.reconciliation.rows = {{QStringLiteral("hq"),
                                QString(),
-                               {{QStringLiteral("hqbh"), QStringLiteral("objid"), 15}},
+                               {{QStringLiteral("hqbh"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
                                QStringLiteral("hqda")}};
     return op;
 }

@@ -1,6 +1,7 @@
 #include "convert_v67/conversions.h"
 #include "convert_v67/member_rows.h"
 #include "shell/runframe.h"
+#include "target/members.h"
 
 namespace convert_v67 {
 
@@ -56,7 +57,7 @@ shell::Operation members()
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("hyda"),
                                QString(),
-                               {{QStringLiteral("kbh"), QStringLiteral("objid"), 13}},
+                               {{QStringLiteral("kbh"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
                                QStringLiteral("hyda"),
                                true}};
     return op;

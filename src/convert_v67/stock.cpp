@@ -2,6 +2,7 @@
 #include "convert_v67/stock_rows.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/stock.h"
 
 namespace convert_v67 {
 
@@ -49,7 +50,7 @@ shell::Operation stock()
     op.reconciliation.rows = {
         {QStringLiteral("spkc"),
          QString(),
-         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), 3}, {QStringLiteral("spbh"), QStringLiteral("spbh"), 15}},
+         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")}, {QStringLiteral("spbh"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
          QStringLiteral("spckkc")}};
     op.reconciliation.stock =
         shell::StockSums{QStringLiteral("spkc"), QStringLiteral("spbh"), QStringLiteral("yesl"), QStringLiteral("spxx"),

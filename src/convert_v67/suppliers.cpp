@@ -3,6 +3,7 @@
 #include "convert_v67/supplier_rows.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "target/suppliers.h"
 
 namespace convert_v67 {
 
@@ -64,7 +65,7 @@ shell::Operation suppliers()
     op.reconciliation.rows = {
         {QStringLiteral("gys"),
          QString(),
-         {{QStringLiteral("gysbh"), QStringLiteral("objid"), 15}},
+         {{QStringLiteral("gysbh"), QStringLiteral("objid"), target::cutOf(target::kGysda, "objid")}},
          QStringLiteral("gysda")},
         {QStringLiteral("gyslb"),
          QString(),

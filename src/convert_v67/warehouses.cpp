@@ -37,7 +37,7 @@ shell::Operation warehouses()
     op.uses = {shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")), shell::insertUse(kInsertCkda)};
     op.reconciliation.rows = {{QStringLiteral("ck"),
                                QString(),
-                               {{QStringLiteral("ckbh"), QStringLiteral("objid"), 15}},
+                               {{QStringLiteral("ckbh"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
                                QStringLiteral("ckda")}};
     return op;
 }

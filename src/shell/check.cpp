@@ -340,16 +340,27 @@ qint64 lengthIn(const QByteArray& gbkText, const Width& width)
 
 // Source values longer than the target column where the target enforces its
 // widths (SQLite does not): the row would end the run, so the check names it.
+// Each source table is read once for all its fields.
 void checkWidths(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
                  CheckReport& report)
 {
     if (target.dialect() == db::Dialect::SQLite)
         return;
+    struct Field {
+        const FieldInto* into;
+        const Operation* op;
+        Width width;
+        int cut;
+        qint64 rows = 0, longest = 0;
+        QStringList shown;
+    };
     std::map<QString, std::map<QString, Width>> widths; // lower-case table name -> its columns
+    std::map<QString, std::vector<Field>> bySource;     // the select's FROM and WHERE -> its fields
     QStringList seen;
     for (const Operation* op : operations)
         for (const FieldInto& f : op->fields) {
-            const QString id = QStringLiteral("%1.%2>%3.%4").arg(f.sourceTable, f.sourceField, f.targetTable, f.targetColumn).toLower();
+            const QString id =
+                QStringLiteral("%1.%2>%3.%4").arg(f.sourceTable, f.sourceField, f.targetTable, f.targetColumn).toLower();
             if (seen.contains(id))
                 continue;
             seen << id;
@@ -369,43 +380,51 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
             const int cut = column ? column->cut : 0;
             if (cut > 0 && cut <= width->second.length)
                 continue; // a cut value always fits
-            qint64 rows = 0, longest = 0;
-            QStringList shown;
-            try {
-                db::Query q(source);
-                q.setText(QStringLiteral("select %1 from %2").arg(f.sourceField, f.sourceTable) +
-                          (f.filter.isEmpty() ? QString() : QStringLiteral(" where ") + f.filter));
-                q.open();
-                while (q.next()) {
-                    QByteArray value = db::variantText(q.valueAt(0));
-                    if (f.trimmed)
+            bySource[f.sourceTable + (f.filter.isEmpty() ? QString() : QStringLiteral(" where ") + f.filter)].push_back(
+                {&f, op, width->second, cut});
+        }
+    for (auto& [from, fields] : bySource) {
+        QStringList names;
+        for (const Field& f : fields)
+            names << f.into->sourceField;
+        try {
+            db::Query q(source);
+            q.setText(QStringLiteral("select %1 from %2").arg(names.join(u','), from));
+            q.open();
+            while (q.next())
+                for (int i = 0; i < int(fields.size()); ++i) {
+                    Field& f = fields[size_t(i)];
+                    QByteArray value = db::variantText(q.valueAt(i));
+                    if (f.into->trimmed)
                         value = gbk::trim(value);
-                    if (cut > 0)
-                        value = gbk::cut(value, cut);
-                    const qint64 length = lengthIn(value, width->second);
-                    if (length <= width->second.length)
+                    if (f.cut > 0)
+                        value = gbk::cut(value, f.cut);
+                    const qint64 length = lengthIn(value, f.width);
+                    if (length <= f.width.length)
                         continue;
-                    ++rows;
-                    longest = std::max(longest, length);
-                    if (shown.size() < 3)
-                        shown << gbk::toUnicode(value);
+                    ++f.rows;
+                    f.longest = std::max(f.longest, length);
+                    if (f.shown.size() < 3)
+                        f.shown << gbk::toUnicode(value);
                 }
-                q.close();
-            } catch (const belmire::Error&) {
-                continue; // the table probe reports it
-            }
-            if (rows > 0)
+            q.close();
+        } catch (const belmire::Error&) {
+            continue; // the table probes report it
+        }
+        for (const Field& f : fields)
+            if (f.rows > 0)
                 report.problems << QStringLiteral("源 %1 有 %2 行的 %3 长于目标 %4 的 %5 宽 %6 %7（最长 %8）：%9%10；"
                                                   "%11会在第一行停下；请先在源中改短，或加宽目标字段")
-                                       .arg(f.sourceTable)
-                                       .arg(rows)
-                                       .arg(f.sourceField, f.targetTable, f.targetColumn)
-                                       .arg(width->second.length)
-                                       .arg(width->second.unit == Width::Unit::Bytes ? QStringLiteral("字节") : QStringLiteral("个字符"))
-                                       .arg(longest)
-                                       .arg(shown.join(QStringLiteral("、")),
-                                            rows > shown.size() ? QStringLiteral("…") : QString(), op->title);
-        }
+                                       .arg(f.into->sourceTable)
+                                       .arg(f.rows)
+                                       .arg(f.into->sourceField, f.into->targetTable, f.into->targetColumn)
+                                       .arg(f.width.length)
+                                       .arg(f.width.unit == Width::Unit::Bytes ? QStringLiteral("字节")
+                                                                               : QStringLiteral("个字符"))
+                                       .arg(f.longest)
+                                       .arg(f.shown.join(QStringLiteral("、")),
+                                            f.rows > f.shown.size() ? QStringLiteral("…") : QString(), f.op->title);
+    }
 }
 
 } // namespace
