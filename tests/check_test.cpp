@@ -135,9 +135,8 @@ TEST_P(Check, SettingsRowsAndValuesWiderThanTheTarget)
     report = check({"products-v7"});
     if (shop.target().isPostgres())
         EXPECT_EQ(report.problems, QStringList{QStringLiteral(
-                                       "源 spxx 有 1 行的 Spmc 长于目标 spda 的 spmc 宽 80 个字符（最长 81）：%1；"
-                                       "V7商品转换会在第一行停下；请先在源中改短，或加宽目标字段")
-                                                   .arg(longName)});
+                                       "源 spxx 有 1 行的 Spmc 长于目标 spda 的 spmc 宽 80 个字符（最长 81）：编号 P1；"
+                                       "V7商品转换会在第一行停下；请先在源中改短，或加宽目标字段")});
     else
         EXPECT_TRUE(report.ok()) << report.problems.join(u'\n').toStdString();
 

@@ -53,7 +53,8 @@ shell::Operation members()
             QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
                                                    "dzk,dzbl"))} +
         memberTargetUses();
-    op.fields = shell::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"), QStringLiteral("klx>jiezhi"), false);
+    op.fields = shell::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
+                                  QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("hyda"),
                                QString(),

@@ -387,6 +387,13 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
         QStringList names;
         for (const Field& f : fields)
             names << f.into->sourceField;
+        // The rows are named by the code the conversion shows, where it has one for this table.
+        QString key;
+        for (const RowMatch& m : fields.front().op->reconciliation.rows)
+            if (key.isEmpty() && m.sourceTable.compare(fields.front().into->sourceTable, Qt::CaseInsensitive) == 0)
+                key = m.key.value(0).sourceField;
+        if (!key.isEmpty())
+            names << key;
         try {
             db::Query q(source);
             q.setText(QStringLiteral("select %1 from %2").arg(names.join(u','), from));
@@ -405,7 +412,9 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
                     ++f.rows;
                     f.longest = std::max(f.longest, length);
                     if (f.shown.size() < 3)
-                        f.shown << gbk::toUnicode(value);
+                        f.shown << (key.isEmpty() ? gbk::toUnicode(gbk::cut(value, 40)) + QStringLiteral("…")
+                                                  : QStringLiteral("编号 ") +
+                                                        gbk::toUnicode(gbk::trim(q.text(key))));
                 }
             q.close();
         } catch (const belmire::Error&) {
