@@ -100,7 +100,7 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
     };
     for (const QByteArray& bytes : files) {
         const ConnectionSpec link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
-        EXPECT_EQ(link.driver, QStringLiteral("QSQLITE"));
+        EXPECT_EQ(link.driver, QStringLiteral("SQLite"));
         EXPECT_EQ(link.databaseName, QStringLiteral("/shop/shop.db"));
         EXPECT_EQ(link.description, QStringLiteral("SQLite /shop/shop.db"));
     }
@@ -166,7 +166,7 @@ TEST(DataLink, InitStringSyntax)
 {
     ConnectionSpec link = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
                                                "initial catalog='a;b=c';User ID=\"sa\";PASSWORD=\"p\"\"w;=x\""));
-    EXPECT_EQ(link.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(link.driver, QStringLiteral("PostgreSQL"));
     EXPECT_EQ(link.host, QStringLiteral("h"));
     EXPECT_EQ(link.port, 5433);
     EXPECT_EQ(link.databaseName, QStringLiteral("a;b=c"));
@@ -284,7 +284,7 @@ TEST(DataLink, PostgreSql)
     ConnectionSpec link =
         parse(QStringLiteral("Provider=PostgreSQL.1;Data Source=127.0.0.1:5432;Initial Catalog=shop;User ID=sa;"
                              "Password=pw"));
-    EXPECT_EQ(link.driver, QStringLiteral("QPSQL"));
+    EXPECT_EQ(link.driver, QStringLiteral("PostgreSQL"));
     EXPECT_EQ(link.host, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(link.port, 5432);
     EXPECT_EQ(link.databaseName, QStringLiteral("shop"));

@@ -159,7 +159,7 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         testing_support::writeUdl(udl, link);
         db::Connection c(QStringLiteral("目标"));
         c.open(udl);
-        EXPECT_EQ(c.dialect(), dialect);
+        EXPECT_EQ(c.odbc()->dialect(), dialect);
         c.exec(QStringLiteral("TRUNCATE TABLE t"));
         db::Query insert(c);
         insert.setText(QStringLiteral("insert into t (k, v) values (:k, :v)"));
@@ -188,4 +188,83 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         EXPECT_EQ(e.message(), QStringLiteral("目标数据库 ODBC DSN=erp 是 Oracle，不受支持（ODBC 连接只能连到 SQL Server、"
                                               "PostgreSQL 或 SQLite）"));
     }
+}
+
+// PostgreSQL through libpq: a row set longer than one fetched chunk is read
+// whole while lookups run on the same connection between its rows (also inside
+// a transaction), values come in the forms the readers take, and a failing
+// statement names its table with the server's own text.
+TEST(Postgres, RowSetsStreamWhileOtherStatementsRun)
+{
+    if (!testing_support::PostgresDb::available()) {
+        if (qEnvironmentVariableIsSet("CI"))
+            FAIL() << "PostgreSQL test server not running under CI";
+        GTEST_SKIP() << testing_support::PostgresDb::unavailableReason().toStdString();
+    }
+    QTemporaryDir dir;
+    testing_support::PostgresDb pg(dir.filePath(QStringLiteral("pg.udl")), QString());
+    pg.exec(QStringLiteral("create table t (k integer primary key, s varchar(20), n numeric(18,4), f boolean, "
+                           "d date, x double precision);"
+                           "insert into t select g, '名' || g, g / 4.0, g % 2 = 0, date '2010-12-31', g * 0.5 "
+                           "from generate_series(1, 4500) g;"
+                           "insert into t values (0, null, null, null, null, null);"));
+    db::Connection c(QStringLiteral("源"));
+    c.open(pg.udl());
+    EXPECT_TRUE(c.comparesKeysExactly());
+    EXPECT_TRUE(c.defersWrites());
+    for (const bool inTransaction : {false, true}) {
+        SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
+        if (inTransaction)
+            c.begin();
+        db::Query walk(c);
+        walk.setText(QStringLiteral("select k, s, n, f, d, x from t where k >= :low order by k"));
+        walk.bindInteger(QStringLiteral("low"), 0);
+        walk.open();
+        db::Query lookup(c);
+        lookup.setText(QStringLiteral("select top 1 s from t where k = :k"));
+        int rows = 0;
+        while (walk.next()) {
+            const qint64 k = walk.integer(QStringLiteral("k"));
+            ASSERT_EQ(k, rows);
+            if (k == 0) {
+                EXPECT_TRUE(walk.isNull(QStringLiteral("s")));
+                EXPECT_EQ(walk.text(QStringLiteral("s")), QByteArray());
+                EXPECT_EQ(walk.amount(QStringLiteral("n")).raw(), 0);
+                EXPECT_FALSE(walk.truth(QStringLiteral("f")));
+                EXPECT_FALSE(walk.date(QStringLiteral("d")).isValid());
+            } else if (k % 1000 == 3) {
+                EXPECT_EQ(gbk::toUnicode(walk.text(QStringLiteral("s"))), QStringLiteral("名%1").arg(k));
+                EXPECT_EQ(walk.amount(QStringLiteral("n")).raw(), k * 2500);
+                EXPECT_FALSE(walk.truth(QStringLiteral("f")));
+                EXPECT_EQ(walk.date(QStringLiteral("d")), QDate(2010, 12, 31));
+                EXPECT_EQ(walk.number(QStringLiteral("x")), k * 0.5);
+                EXPECT_EQ(walk.text(QStringLiteral("x")), QByteArray::number(k * 0.5));
+                lookup.bindInteger(QStringLiteral("k"), k + 1);
+                lookup.open();
+                ASSERT_TRUE(lookup.next());
+                EXPECT_EQ(gbk::toUnicode(lookup.text(QStringLiteral("s"))), QStringLiteral("名%1").arg(k + 1));
+                lookup.close();
+            }
+            ++rows;
+        }
+        EXPECT_EQ(rows, 4501);
+        EXPECT_EQ(walk.countRows(), 4501);
+        walk.close();
+        if (inTransaction)
+            c.commit();
+    }
+    try {
+        c.exec(QStringLiteral("insert into t (k) values (1)"));
+        ADD_FAILURE() << "no error";
+    } catch (const belmire::Error& e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("表 t：ERROR:  duplicate key"))) << e.message().toStdString();
+    }
+    // The cursors are gone with their row sets (read inside a transaction: no cursor of its own).
+    c.begin();
+    db::Query open(c);
+    open.setText(QStringLiteral("select count(*), string_agg(name, ',') as names from pg_cursors where name <> ''"));
+    open.open();
+    ASSERT_TRUE(open.next());
+    EXPECT_EQ(open.integer(QStringLiteral("count")), 0) << open.text(QStringLiteral("names")).toStdString();
+    c.commit();
 }

@@ -35,7 +35,7 @@ protected:
     // What Qt's driver gives for every field of every row of t, at high precision.
     QList<QVariantList> qtRows(const QString& sql)
     {
-        QSqlQuery q(m_connection.database());
+        QSqlQuery q(m_db->db());
         q.setNumericalPrecisionPolicy(QSql::HighPrecision);
         EXPECT_TRUE(q.exec(sql));
         QList<QVariantList> out;
@@ -74,24 +74,23 @@ TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
     while (q.next()) {
         ASSERT_LT(row, expected.size());
         ASSERT_EQ(q.fieldCount(), 5);
-        const QSqlRecord record = q.currentRecord();
+        const QStringList names = q.fieldNames();
         for (int i = 0; i < 5; ++i) {
             const QVariant want = expected[row][i];
             SCOPED_TRACE(QStringLiteral("row %1 field %2").arg(row).arg(i).toStdString());
             EXPECT_EQ(q.valueAt(i).metaType(), want.metaType());
             EXPECT_EQ(q.valueAt(i).isNull(), want.isNull());
             EXPECT_EQ(q.valueAt(i), want);
-            EXPECT_EQ(record.value(i), want);
-            EXPECT_EQ(q.text(record.fieldName(i)), db::variantText(want));
+            EXPECT_EQ(q.text(names[i]), db::variantText(want));
             std::optional<bool> truth;
             try {
                 truth = db::variantTruth(want);
             } catch (const belmire::Error&) {
             }
             if (truth)
-                EXPECT_EQ(q.truth(record.fieldName(i)), *truth);
+                EXPECT_EQ(q.truth(names[i]), *truth);
             else
-                EXPECT_THROW(q.truth(record.fieldName(i)), belmire::Error);
+                EXPECT_THROW(q.truth(names[i]), belmire::Error);
         }
         ++row;
     }
@@ -104,7 +103,7 @@ TEST_F(NativeSqlite, WritesTheBytesQtsDriverWrites)
 {
     // The same values through Qt's binding (ids 1..) and through the C library (ids 101..).
     const QList<QByteArray> texts = {QByteArray(), "", "plain", kChinese, kOutsideGbk, kBrokenGbk};
-    QSqlQuery qt(m_connection.database());
+    QSqlQuery qt(m_db->db());
     ASSERT_TRUE(qt.prepare(QStringLiteral("insert into t (id, a, n, r) values (:id, :a, :n, :r)")));
     db::Query native(m_connection);
     native.setText(QStringLiteral("insert into t (id, a, n, r) values (:id, :a, :n, :r)"));

@@ -122,7 +122,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         {
             db::Connection c(QStringLiteral("目标"));
             ASSERT_NO_THROW(c.open(udl));
-            EXPECT_EQ(c.dialect(), db::Dialect::SqlServer);
+            EXPECT_EQ(c.odbc()->dialect(), db::Dialect::SqlServer);
 
             db::Query read(c);
             read.setText(QStringLiteral("select k, n, i from t"));

@@ -37,7 +37,7 @@ public:
 
     QList<BarCodeRow> of(const QByteArray& code)
     {
-        if (m_run.sourceConnection().dialect() != db::Dialect::SqlServer) {
+        if (m_run.sourceConnection().comparesKeysExactly()) {
             if (!m_loaded)
                 loadAll();
             return rowsOf(code);

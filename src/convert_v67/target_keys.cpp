@@ -34,7 +34,7 @@ TargetKeys::TargetKeys(shell::Run& run, QString table, QString column)
 
 TargetKeys::~TargetKeys() = default;
 
-bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().dialect() != db::Dialect::SqlServer; }
+bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().comparesKeysExactly(); }
 
 bool TargetKeys::mayHold(std::uint64_t hash) const
 {
@@ -106,11 +106,10 @@ void TargetKeys::load()
     db::Query all(m_run.targetConnection());
     all.setText(QStringLiteral("select %1 from %2").arg(m_column, m_table));
     all.open();
-    const bool sqlite = m_run.targetConnection().dialect() == db::Dialect::SQLite;
     while (all.next()) {
         const QVariant v = all.value(m_column);
-        // NULL equals nothing; an SQLite blob never equals a bound text.
-        if (v.isNull() || (sqlite && v.typeId() == QMetaType::QByteArray))
+        // NULL equals nothing; a blob (SQLite keeps one in any column) never equals a bound text.
+        if (v.isNull() || v.typeId() == QMetaType::QByteArray)
             continue;
         insert(hashOf(v.toString().toUtf8()));
     }

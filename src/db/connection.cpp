@@ -2,22 +2,58 @@
 
 #include "db/faults.h"
 #include "db/lock_wait.h"
+#include "db/pg_session.h"
 #include "db/query.h"
+#include "db/sqlite_statement.h"
 #include "textutil/error.h"
+#include "textutil/gbk.h"
 
-#include <QAtomicInt>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace db {
 namespace {
 
-QAtomicInt g_counter;
+// The first row of a statement, its fields as text.
+QStringList firstRow(Connection& connection, const QString& statement)
+{
+    Query q(connection);
+    q.setText(statement);
+    q.open();
+    QStringList fields;
+    if (q.next())
+        for (int i = 0; i < q.fieldCount(); ++i)
+            fields << gbk::toUnicode(variantText(q.valueAt(i))).trimmed();
+    q.close();
+    return fields;
+}
+
+// A file's identity: device and inode where there are such (two names of one
+// file are one), its canonical path elsewhere.
+QString fileIdentity(const QString& path)
+{
+    if (path.isEmpty() || path == u":memory:")
+        return {};
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return QStringLiteral("file:%1:%2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
+#endif
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    QString id = canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
+#ifdef Q_OS_WIN
+    id = id.toLower(); // Windows' file names ignore case
+#endif
+    return QStringLiteral("path:") + id;
+}
 
 } // namespace
 
@@ -34,132 +70,166 @@ Connection::Connection(QString role) : m_role(std::move(role)) {}
 
 Connection::~Connection() { close(); }
 
+QString Connection::where() const { return QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description); }
+
 void Connection::open(const QString& udlPath)
 {
     close();
     m_spec = readDataLink(udlPath);
-    if (m_spec.driver == QLatin1String("QSQLITE")) {
+    if (m_spec.driver == QLatin1String("SQLite")) {
         m_dialect = Dialect::SQLite;
-        // Qt would create a missing file; a missing database is an error here.
+        // SQLite would create a missing file; a missing database is an error here.
         if (!QFileInfo(m_spec.databaseName).isFile())
             throw belmire::Error(QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）")
                                      .arg(m_role, m_spec.databaseName, udlPath));
-    } else if (m_spec.driver == QLatin1String("QPSQL")) {
+        sqlite3* handle = nullptr;
+        const int rc = sqlite3_open_v2(m_spec.databaseName.toUtf8().constData(), &handle,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString text = errorText(handle ? sqliteError(handle, rc) : DriverError{QStringLiteral("out of memory"), {}});
+            sqlite3_close_v2(handle);
+            throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
+        }
+        m_sqlite = handle;
+        sqlite3_busy_timeout(m_sqlite, lockWaitMs());
+        sqlite3_exec(m_sqlite, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr);
+    } else if (m_spec.driver == QLatin1String("PostgreSQL")) {
         m_dialect = Dialect::PostgreSQL;
+        DriverError error;
+        m_pg = PgSession::connect(m_spec, [this](const DriverError& e) { return errorText(e); }, &error);
+        if (!m_pg)
+            throw belmire::Error(
+                QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, errorText(error)));
     } else {
         // ODBC: the database behind the link decides the dialect.
         auto link = std::make_unique<OdbcLink>();
-        link->open(m_spec.databaseName, QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description));
+        link->open(m_spec.databaseName, where());
         m_dialect = link->dialect();
         m_odbc = std::move(link);
         m_batch = std::make_unique<OdbcBatch>(*m_odbc);
-        m_connected = true;
-        return;
-    }
-    if (!QSqlDatabase::isDriverAvailable(m_spec.driver))
-        throw belmire::Error(QStringLiteral("%1数据库驱动 %2 未安装").arg(m_role, m_spec.driver));
-
-    m_name = QStringLiteral("belmire-%1-%2").arg(m_role).arg(g_counter.fetchAndAddRelaxed(1));
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_spec.driver, m_name);
-    db.setDatabaseName(m_spec.databaseName);
-    if (!m_spec.host.isEmpty())
-        db.setHostName(m_spec.host);
-    if (m_spec.port > 0)
-        db.setPort(m_spec.port);
-    if (!m_spec.user.isEmpty())
-        db.setUserName(m_spec.user);
-    if (!m_spec.password.isEmpty())
-        db.setPassword(m_spec.password);
-    if (!m_spec.connectOptions.isEmpty())
-        db.setConnectOptions(m_spec.connectOptions);
-    const auto refuse = [&](const QSqlError& error) {
-        const QString text = errorText(error);
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-        m_name.clear();
-        throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
-    };
-    if (!db.open())
-        refuse(db.lastError());
-    if (m_dialect == Dialect::SQLite) {
-        QSqlQuery q(db);
-        q.exec(QStringLiteral("PRAGMA foreign_keys=OFF"));
-        const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            m_sqlite = *static_cast<sqlite3* const*>(handle.constData());
-        if (m_sqlite)
-            sqlite3_busy_timeout(m_sqlite, lockWaitMs());
-    }
-    if (m_dialect == Dialect::PostgreSQL) {
-        // A statement blocked by another session's lock gives up instead of waiting for ever.
-        QSqlError error;
-        {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs())))
-                error = q.lastError();
-        }
-        if (error.isValid())
-            refuse(error);
-        const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
-            m_pipeline = std::make_unique<PgPipeline>(*static_cast<pg_conn* const*>(handle.constData()),
-                                                      [this](const QSqlError& e) { return errorText(e); });
     }
     m_connected = true;
 }
 
 void Connection::close()
 {
-    if (m_odbc) {
-        for (Query* q : std::as_const(m_queries))
-            q->dropStatement();
-        m_batch.reset();
-        m_deferring = false;
-        m_sentTag = -1;
-        if (m_inTransaction) {
-            try {
-                m_odbc->rollback();
-            } catch (const belmire::Error&) {
-            }
-        }
-        m_odbc.reset();
-        m_inTransaction = false;
-        m_connected = false;
-        return;
-    }
-    if (m_name.isEmpty())
-        return;
-    for (Query* q : std::as_const(m_queries))
+    for (Query* q : QSet<Query*>(m_queries))
         q->dropStatement();
-    m_sqlite = nullptr;
-    m_pipeline.reset();
+    if (m_inTransaction)
+        rollback();
+    m_batch.reset();
+    m_odbc.reset();
+    m_pg.reset();
+    if (m_sqlite) {
+        sqlite3_close_v2(m_sqlite);
+        m_sqlite = nullptr;
+    }
     m_deferring = false;
     m_sentTag = -1;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        if (db.isOpen()) {
-            if (m_inTransaction)
-                db.rollback();
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(m_name);
-    m_name.clear();
     m_inTransaction = false;
     m_connected = false;
 }
 
-bool Connection::isOpen() const
+bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
+
+QString Connection::skippingRows(const QString& select, int rows) const
 {
-    return m_odbc ? m_odbc->isOpen() : !m_name.isEmpty() && database().isOpen();
+    switch (m_dialect) {
+    case Dialect::SQLite:
+        return QStringLiteral("select * from (%1) belmire_grid limit -1 offset %2").arg(select).arg(rows);
+    case Dialect::PostgreSQL:
+        return QStringLiteral("select * from (%1) belmire_grid offset %2").arg(select).arg(rows);
+    case Dialect::SqlServer:
+        break;
+    }
+    return {};
 }
 
-QSqlDatabase Connection::database() const { return QSqlDatabase::database(m_name, false); }
+QString Connection::identity()
+{
+    switch (m_dialect) {
+    case Dialect::SQLite: {
+        QString file;
+        Query q(*this);
+        q.setText(QStringLiteral("PRAGMA database_list"));
+        q.open();
+        while (q.next())
+            if (q.valueAt(1).toString() == u"main")
+                file = q.valueAt(2).toString();
+        q.close();
+        const QString id = fileIdentity(file);
+        // A database of no file is like no other.
+        return id.isEmpty() ? QStringLiteral("memory:%1").arg(quintptr(this)) : id;
+    }
+    case Dialect::PostgreSQL:
+        return QStringLiteral("postgresql:") +
+               firstRow(*this, QStringLiteral("select current_database(), current_setting('port'), "
+                                              "cast(pg_postmaster_start_time() as text)"))
+                   .join(u'|');
+    case Dialect::SqlServer:
+        return QStringLiteral("sqlserver:") +
+               firstRow(*this, QStringLiteral("select cast(serverproperty('ServerName') as nvarchar(256)), db_name()"))
+                   .join(u'|');
+    }
+    return {};
+}
+
+std::map<QString, Connection::TextWidth> Connection::declaredTextWidths(const QString& table)
+{
+    const bool postgres = m_dialect == Dialect::PostgreSQL;
+    std::map<QString, TextWidth> out;
+    Query q(*this);
+    q.setText(QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
+                             "where table_schema = %1 and lower(table_name) = '%2'")
+                  .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
+    q.open();
+    while (q.next()) {
+        const qint64 length = q.valueAt(2).toLongLong();
+        if (length <= 0) // no limit, or SQL Server's (max)
+            continue;
+        const QString type = q.valueAt(1).toString().toLower();
+        const TextWidth::Unit unit = postgres                                 ? TextWidth::Unit::Characters
+                                     : type == u"varchar" || type == u"char" ? TextWidth::Unit::Bytes
+                                                                              : TextWidth::Unit::Utf16;
+        out[q.valueAt(0).toString().toLower()] = {length, unit};
+    }
+    q.close();
+    return out;
+}
+
+Connection::Description Connection::describe()
+{
+    Description d;
+    switch (m_dialect) {
+    case Dialect::SQLite:
+        d.server = QStringLiteral("SQLite ") + firstRow(*this, QStringLiteral("select sqlite_version()")).value(0);
+        d.database = m_spec.databaseName;
+        break;
+    case Dialect::PostgreSQL: {
+        const QStringList row = firstRow(*this, QStringLiteral("select version(), current_database()"));
+        d.server = row.value(0).section(u',', 0, 0);
+        d.database = row.value(1);
+        break;
+    }
+    case Dialect::SqlServer: {
+        const QStringList row = firstRow(*this, QStringLiteral("select @@version, db_name()"));
+        d.server = row.value(0).section(u'\n', 0, 0).simplified();
+        d.database = row.value(1);
+        break;
+    }
+    }
+    return d;
+}
+
+qsizetype Connection::deferredWrites() const
+{
+    return m_batch ? m_batch->size() : m_pg ? m_pg->pipeline().size() : 0;
+}
 
 void Connection::queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values,
                             const QString& table)
 {
-    m_pipeline->queue(statement, std::move(values), table, m_tag, m_position++);
+    m_pg->pipeline().queue(statement, std::move(values), table, m_tag, m_position++);
     if (!m_deferring)
         flushDeferred();
 }
@@ -172,25 +242,20 @@ void Connection::queueWrite(const odbc::Markers& statement, const std::vector<od
         flushDeferred();
 }
 
-qsizetype Connection::deferredWrites() const
-{
-    return m_batch ? m_batch->size() : m_pipeline ? m_pipeline->size() : 0;
-}
-
 void Connection::queueControl(const QString& statement)
 {
     if (m_batch)
         m_batch->queueControl(statement, m_tag, m_position++);
     else
-        m_pipeline->queueSimple(statement.toUtf8(), m_tag, m_position++);
+        m_pg->pipeline().queueSimple(statement.toUtf8(), m_tag, m_position++);
 }
 
 void Connection::dropRowWrites(int tag)
 {
     if (m_batch)
         m_batch->dropTag(tag);
-    if (m_pipeline)
-        m_pipeline->dropTag(tag);
+    if (m_pg)
+        m_pg->pipeline().dropTag(tag);
 }
 
 void Connection::flushDeferred()
@@ -200,10 +265,29 @@ void Connection::flushDeferred()
         m_sentTag = m_batch->lastTag();
         m_batch->flush();
     }
-    if (!m_pipeline || m_pipeline->empty())
+    if (!m_pg || m_pg->pipeline().empty())
         return;
-    m_sentTag = m_pipeline->lastTag();
-    m_pipeline->flush();
+    m_sentTag = m_pg->pipeline().lastTag();
+    m_pg->pipeline().flush();
+}
+
+std::optional<DriverError> Connection::run(const QByteArray& sql)
+{
+    if (m_sqlite) {
+        const int rc = sqlite3_exec(m_sqlite, sql.constData(), nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return sqliteError(m_sqlite, rc);
+        return std::nullopt;
+    }
+    DriverError error;
+    const PgResult r = m_pg->execText(sql, &error);
+    if (!r)
+        return error;
+    // A transaction with a failed statement in it ends in a rollback, told as success.
+    if (sql == "COMMIT" && qstrcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
+        return DriverError{QStringLiteral("the transaction was rolled back: a statement in it had failed"),
+                           QStringLiteral("25P02")};
+    return std::nullopt;
 }
 
 void Connection::begin()
@@ -220,9 +304,8 @@ void Connection::begin()
         m_inTransaction = true;
         return;
     }
-    QSqlDatabase db = database();
-    if (!db.transaction())
-        throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, errorText(db.lastError())));
+    if (const auto error = run("BEGIN"))
+        throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, errorText(*error)));
     m_inTransaction = true;
 }
 
@@ -231,30 +314,20 @@ void Connection::commit()
     flushDeferred();
     if (!m_inTransaction)
         return;
-    if (m_odbc) {
-        QString text;
-        if (faults::fail(faults::Kind::Commit)) {
-            text = errorText(faults::error(faults::Kind::Commit));
-        } else {
-            try {
-                m_odbc->commit();
-            } catch (const belmire::Error& e) {
-                text = e.message();
-            }
+    QString text;
+    if (faults::fail(faults::Kind::Commit)) {
+        text = errorText(faults::error(faults::Kind::Commit));
+    } else if (m_odbc) {
+        try {
+            m_odbc->commit();
+        } catch (const belmire::Error& e) {
+            text = e.message();
         }
-        if (!text.isNull()) {
-            rollback();
-            throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, text));
-        }
-        m_inTransaction = false;
-        return;
+    } else if (const auto error = run("COMMIT")) {
+        text = errorText(*error);
     }
-    QSqlDatabase db = database();
-    const bool injected = faults::fail(faults::Kind::Commit);
-    if (injected || !db.commit()) {
-        const QString text = errorText(injected ? faults::error(faults::Kind::Commit) : db.lastError());
-        db.rollback();
-        m_inTransaction = false;
+    if (!text.isNull()) {
+        rollback();
         throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, text));
     }
     m_inTransaction = false;
@@ -262,8 +335,8 @@ void Connection::commit()
 
 void Connection::rollback()
 {
-    if (m_pipeline)
-        m_pipeline->discard();
+    if (m_pg)
+        m_pg->pipeline().discard();
     if (m_batch)
         m_batch->discard();
     if (!m_inTransaction)
@@ -277,58 +350,55 @@ void Connection::rollback()
         }
         return;
     }
-    database().rollback();
+    run("ROLLBACK"); // a lost server has no transaction left to end
 }
 
 void Connection::exec(const QString& statement)
 {
     flushDeferred();
+    const QString table = statementTable(statement);
+    const auto fail = [&](const QString& text) {
+        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text));
+    };
+    if (faults::fail(faults::Kind::Execute))
+        fail(errorText(faults::error(faults::Kind::Execute)));
+    const QString text = rewrite(statement, m_dialect);
     if (m_odbc) {
-        const QString table = statementTable(statement);
-        if (faults::fail(faults::Kind::Execute))
-            throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(faults::error(faults::Kind::Execute))));
         try {
-            m_odbc->execute(rewrite(statement, m_dialect));
+            m_odbc->execute(text);
         } catch (const belmire::Error& e) {
-            throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, e.message()));
+            fail(e.message());
         }
-        return;
-    }
-    QSqlQuery q(database());
-    const bool injected = faults::fail(faults::Kind::Execute);
-    if (injected || !q.exec(rewrite(statement, m_dialect))) {
-        const QString table = statementTable(statement);
-        const QSqlError error = injected ? faults::error(faults::Kind::Execute) : q.lastError();
-        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, errorText(error)));
+    } else if (m_sqlite) {
+        SqliteStatement s(m_sqlite, text);
+        if (!s.ok() || !s.execute())
+            fail(errorText(s.error()));
+    } else {
+        DriverError error;
+        if (!m_pg->execText(text.toUtf8(), &error))
+            fail(errorText(error));
     }
 }
 
 QString Connection::errorText(const odbc::Failure& failure) const { return m_odbc->errorText(failure); }
 
-QString Connection::errorText(const QSqlError& error) const
+QString Connection::errorText(const DriverError& error) const
 {
-    QString text = error.databaseText().trimmed();
-    if (text.isEmpty())
-        text = error.text().trimmed();
-    if (text.isEmpty())
-        text = error.driverText().trimmed();
-    const QString code = error.nativeErrorCode();
-    const QString where = QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description);
+    QString text = error.text.trimmed();
+    const QString& code = error.code;
     const bool diskFull = m_dialect == Dialect::SQLite ? code == u"13" || text.contains(u"database or disk is full")
                                                        : m_dialect == Dialect::PostgreSQL && code == u"53100";
-    // Errors of the client library itself carry no SQLSTATE (Qt appends it as "()"): the server is out of reach.
-    const bool lost = m_connected && m_dialect == Dialect::PostgreSQL && error.type() != QSqlError::NoError &&
+    // Errors of the client library itself carry no SQLSTATE: the server is out of reach.
+    const bool lost = m_connected && m_dialect == Dialect::PostgreSQL &&
                       (code.isEmpty() || code.startsWith(u"08") || code.startsWith(u"57P"));
     const bool locked = m_dialect == Dialect::SQLite ? (code.toInt() & 0xff) == SQLITE_BUSY
                                                      : m_dialect == Dialect::PostgreSQL && code == u"55P03";
     if (locked)
-        return lockWaitText(where, text.simplified());
+        return lockWaitText(where(), text.simplified());
     if (diskFull || lost) {
         text = text.simplified();
-        if (text.endsWith(QLatin1String(" ()")))
-            text.chop(3);
-        text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(where, text)
-                        : QStringLiteral("与%1 的连接已断开：%2").arg(where, text);
+        text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(where(), text)
+                        : QStringLiteral("与%1 的连接已断开：%2").arg(where(), text);
     }
     return text;
 }

@@ -2,26 +2,28 @@
 
 #include "db/datalink.h"
 #include "db/dialect.h"
+#include "db/driver_error.h"
 #include "db/odbc_batch.h"
 #include "db/odbc_link.h"
 #include "db/pg_pipeline.h"
 
-#include <QSqlDatabase>
+#include <QSet>
 #include <QString>
 
-#include <QSet>
-
+#include <map>
 #include <memory>
 
-class QSqlError;
 struct sqlite3;
 
 namespace db {
 
+class PgSession;
 class Query;
 
-// One database connection opened from a data-link file. Owns its Qt connection
-// name; closing or destroying it removes the connection.
+// One database connection opened from a data-link file, through the engine's
+// own client library: SQLite through sqlite3, PostgreSQL through libpq, every
+// other provider through ODBC. Which one is settled when it opens. Callers ask
+// it what they may rely on (the capabilities below), never which engine it is.
 class Connection {
 public:
     explicit Connection(QString role);
@@ -34,30 +36,68 @@ public:
     void close();
     bool isOpen() const;
 
-    Dialect dialect() const { return m_dialect; }
-    QSqlDatabase database() const;
     const QString& role() const { return m_role; }
     const ConnectionSpec& settings() const { return m_spec; }
-    // SQLite: the library handle of the open connection, for statements run
-    // through the C library; nullptr otherwise.
+
+    // Capabilities.
+    // Keys compare as the stored bytes (SQLite, PostgreSQL), so a scan of a
+    // table read once can answer keyed lookups; false where the server's
+    // collation decides what is equal (SQL Server).
+    bool comparesKeysExactly() const { return m_dialect != Dialect::SqlServer; }
+    // Writes wait in a queue and go to the server in batches (flushDeferred).
+    bool defersWrites() const { return m_pg || m_batch; }
+    // Several statements separated by ";" run as one text (execDirect).
+    bool runsStatementLists() const { return m_dialect == Dialect::PostgreSQL; }
+    // The server passes over the first rows of a row set itself (OFFSET)
+    // without making them into rows; skippingRows wraps a SELECT so (empty
+    // where it cannot: the caller reads forward to them).
+    bool skipsRows() const { return m_dialect != Dialect::SqlServer; }
+    QString skippingRows(const QString& select, int rows) const;
+    // SQL to open, release (empty where there is none) and roll back to a savepoint.
+    QString savepointSql(const QString& name) const { return db::savepointSql(m_dialect, name); }
+    QString releaseSql(const QString& name) const { return db::releaseSql(m_dialect, name); }
+    QString rollbackToSql(const QString& name) const { return db::rollbackToSql(m_dialect, name); }
+    // The statement in the database's own dialect.
+    QString dialectText(const QString& statement) const { return rewrite(statement, m_dialect); }
+    // What makes this database itself: the same text for two connections to one
+    // database (one file, one database of one server), another text otherwise.
+    QString identity();
+    // The database refuses a text longer than its column's declared width (SQLite does not).
+    bool enforcesTextWidths() const { return m_dialect != Dialect::SQLite; }
+    // A declared text width of a column and how the database counts it:
+    // PostgreSQL in characters, SQL Server's varchar in bytes of its code page
+    // (GBK for a Chinese collation) and its nvarchar in UTF-16 units.
+    struct TextWidth {
+        enum class Unit { Characters, Bytes, Utf16 };
+        qint64 length = 0;
+        Unit unit = Unit::Characters;
+    };
+    // The declared widths of a table's text columns, lower-case names as keys
+    // (read from information_schema; columns without a limit are left out).
+    std::map<QString, TextWidth> declaredTextWidths(const QString& table);
+    // The server's name and version, and the database's name.
+    struct Description {
+        QString server;
+        QString database;
+    };
+    Description describe();
+
+    // The backends, for the layer's own use.
     sqlite3* sqliteHandle() const { return m_sqlite; }
-    // ODBC links: the session; nullptr otherwise.
+    PgSession* pg() const { return m_pg.get(); }
     OdbcLink* odbc() const { return m_odbc.get(); }
     // Queries holding statements on the handle; closing drops their statements first.
     void attach(Query* query) { m_queries.insert(query); }
     void detach(Query* query) { m_queries.remove(query); }
 
-    // PostgreSQL: writes go through the pipeline; ODBC links hold them in a
-    // batch. While deferring they wait there, tagged with the current row,
-    // until flushed: any other statement, a commit or flushDeferred() sends
-    // them first. Otherwise each is sent at once.
-    PgPipeline* pipeline() const { return m_pipeline.get(); }
-    bool defersWrites() const { return m_pipeline || m_batch; }
+    // Deferred writes (defersWrites): PostgreSQL's go through the pipeline,
+    // ODBC links hold them in a batch. While deferring they wait, tagged with
+    // the current row, until flushed: any other statement, a commit or
+    // flushDeferred() sends them first. Otherwise each is sent at once.
     // Rows and queued statements a flush takes at most: an ODBC batch costs a
     // few round trips whatever its size.
     size_t rowsPerFlush() const { return m_batch ? 1000 : 250; }
     qsizetype writesPerFlush() const { return m_batch ? 5000 : 1000; }
-    qsizetype deferredWrites() const;
     void setDeferring(bool on) { m_deferring = on; }
     bool deferring() const { return m_deferring; }
     void setRowTag(int tag)
@@ -66,6 +106,7 @@ public:
         m_position = 0;
     }
     int positionInRow() const { return m_position; }
+    qsizetype deferredWrites() const;
     void queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values, const QString& table);
     void queueWrite(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values, const QString& table);
     void queueControl(const QString& statement);
@@ -82,20 +123,23 @@ public:
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
 
-    // The database's own text of an error, unaltered; a full disk
-    // and a lost server connection say so and name the database.
-    QString errorText(const QSqlError& error) const;
+    // The database's own text of an error, unaltered; a full disk, a lock
+    // wait given up and a lost server connection say so and name the database.
+    QString errorText(const DriverError& error) const;
     QString errorText(const odbc::Failure& failure) const;
 
 private:
+    // Runs a statement of the connection's own (transaction control); the error when it fails.
+    std::optional<DriverError> run(const QByteArray& sql);
+    QString where() const;
+
     QString m_role;
-    QString m_name;
     ConnectionSpec m_spec;
     Dialect m_dialect = Dialect::SQLite;
     bool m_inTransaction = false;
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
     sqlite3* m_sqlite = nullptr;
-    std::unique_ptr<PgPipeline> m_pipeline;
+    std::unique_ptr<PgSession> m_pg;
     std::unique_ptr<OdbcLink> m_odbc;
     std::unique_ptr<OdbcBatch> m_batch;
     bool m_deferring = false;

@@ -419,7 +419,7 @@ private:
         if (drive || source.startsWith(QLatin1String("\\\\")))
             fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
         ConnectionSpec link;
-        link.driver = QStringLiteral("QSQLITE");
+        link.driver = QStringLiteral("SQLite");
         link.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));
         link.description = QStringLiteral("SQLite %1").arg(link.databaseName);
         return link;
@@ -605,7 +605,7 @@ private:
         ConnectionSpec link;
         if (!portText.isEmpty() && !isValidPort(portText, &link.port))
             fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"%1\" 无效").arg(portText)));
-        link.driver = QStringLiteral("QPSQL");
+        link.driver = QStringLiteral("PostgreSQL");
         link.databaseName = value("initial catalog").trimmed();
         link.host = host;
         link.user = value("user id");

@@ -8,13 +8,13 @@ namespace db {
 
 // What a data-link (.udl) file describes.
 struct ConnectionSpec {
-    QString driver;         // "QSQLITE", "QPSQL" or "ODBC"
+    QString driver;         // "SQLite", "PostgreSQL" or "ODBC": the client library that reaches it
     QString databaseName;   // SQLite: absolute file path; PostgreSQL: database name; ODBC: the full connection string
     QString host;           // PostgreSQL only
     int port = -1;          // PostgreSQL only; -1 = default
     QString user;
     QString password;       // never put this into any message
-    QString connectOptions; // for QSqlDatabase::setConnectOptions, may be empty
+    QString connectOptions; // PostgreSQL: libpq connection keywords, "key=value" separated by ";"
     QString description;    // for messages, never holds the password
 };
 

@@ -67,10 +67,9 @@ int calls(Kind kind) { return g_plan.calls[size_t(kind)]; }
 
 int failures() { return g_plan.failures; }
 
-QSqlError error(Kind kind)
+DriverError error(Kind kind)
 {
-    const QString text = QStringLiteral("injected %1 fault").arg(QLatin1String(kindName(kind)));
-    return QSqlError(text, text, QSqlError::StatementError);
+    return {QStringLiteral("injected %1 fault").arg(QLatin1String(kindName(kind))), QString()};
 }
 
 } // namespace db::faults

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QSqlError>
+#include "db/driver_error.h"
 
 // A test seam: makes the database layer fail at the n-th prepare, execute,
 // fetch or commit, as if the database had refused it. Unarmed it costs one test
@@ -29,6 +29,6 @@ int calls(Kind kind);
 int failures(); // calls made to fail since the last reset
 
 // The error a failed call reports.
-QSqlError error(Kind kind);
+DriverError error(Kind kind);
 
 } // namespace db::faults

@@ -4,6 +4,21 @@
 
 namespace db {
 
+DriverError pgResultError(const pg_result* result)
+{
+    // The server's message with its SQLSTATE after it.
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    DriverError e{QString::fromUtf8(PQresultErrorMessage(result)), QString::fromLatin1(state ? state : "")};
+    if (!e.code.isEmpty())
+        e.text += QStringLiteral("(%1)").arg(e.code);
+    return e;
+}
+
+DriverError pgConnectionError(const pg_conn* connection)
+{
+    return {QString::fromUtf8(PQerrorMessage(connection)), QString()};
+}
+
 int PgStatement::parameter(const QString& name) const
 {
     for (qsizetype k = 0; k < names.size(); ++k)
@@ -83,7 +98,7 @@ void PgPipeline::queue(const PgStatement& statement, std::vector<std::optional<Q
     m_entries.push_back(std::move(e));
 }
 
-std::optional<QSqlError> PgPipeline::prepare(const PgStatement& statement)
+std::optional<DriverError> PgPipeline::prepare(const PgStatement& statement)
 {
     if (m_prepared.contains(statement.text))
         return std::nullopt;
@@ -95,7 +110,7 @@ std::optional<QSqlError> PgPipeline::prepare(const PgStatement& statement)
         PQprepare(m_conn, name.constData(), statement.text.constData(), int(statement.names.size()), nullptr);
     if (!r)
         return connectionError();
-    std::optional<QSqlError> error;
+    std::optional<DriverError> error;
     if (PQresultStatus(r) != PGRES_COMMAND_OK)
         error = resultError(r);
     else
@@ -123,23 +138,11 @@ void PgPipeline::dropTag(int tag)
     }
 }
 
-QSqlError PgPipeline::resultError(PGresult* result) const
-{
-    // Shaped as Qt's driver shapes it: the server's message with its SQLSTATE.
-    const QString state = QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE));
-    QString message = QString::fromUtf8(PQresultErrorMessage(result));
-    if (!state.isEmpty())
-        message += QStringLiteral("(%1)").arg(state);
-    return QSqlError(QStringLiteral("QPSQL: Unable to create query"), message, QSqlError::StatementError, state);
-}
+DriverError PgPipeline::resultError(PGresult* result) const { return pgResultError(result); }
 
-QSqlError PgPipeline::connectionError() const
-{
-    return QSqlError(QStringLiteral("QPSQL: Unable to create query"), QString::fromUtf8(PQerrorMessage(m_conn)),
-                     QSqlError::ConnectionError);
-}
+DriverError PgPipeline::connectionError() const { return pgConnectionError(m_conn); }
 
-void PgPipeline::fail(const Entry* entry, const QSqlError& error)
+void PgPipeline::fail(const Entry* entry, const DriverError& error)
 {
     const QString text = m_errorText(error);
     const int tag = entry ? entry->tag : 0;
@@ -153,9 +156,7 @@ void PgPipeline::flush()
 {
     if (m_entries.empty())
         return;
-    // A row set Qt's driver closed before its end may still be arriving (it reads
-    // forward-only sets row by row): the rest is of no use, and pipeline mode
-    // needs an idle connection.
+    // Pipeline mode needs an idle connection: anything still arriving is of no use.
     if (PQtransactionStatus(m_conn) == PQTRANS_ACTIVE)
         while (PGresult* r = PQgetResult(m_conn))
             PQclear(r);
@@ -188,7 +189,7 @@ void PgPipeline::flush()
 
     // Read the answers in order: the first failure is the one to report.
     const Entry* failed = nullptr;
-    QSqlError error;
+    DriverError error;
     auto readCommand = [&](const Entry& e) {
         PGresult* r = PQgetResult(m_conn);
         if (!r) {

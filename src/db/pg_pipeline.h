@@ -1,11 +1,11 @@
 #pragma once
 
+#include "db/driver_error.h"
 #include "textutil/error.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QSqlError>
 #include <QString>
 
 #include <functional>
@@ -16,6 +16,10 @@ struct pg_conn;
 struct pg_result;
 
 namespace db {
+
+// A failed result's error; the session's own (no SQLSTATE: the client library failed).
+DriverError pgResultError(const pg_result* result);
+DriverError pgConnectionError(const pg_conn* connection);
 
 // A write statement in the form the server takes: ":name" placeholders as $1,
 // $2, ... (a name used twice is one parameter), outside quotes, "::" casts kept.
@@ -43,11 +47,11 @@ private:
 };
 
 // Writes to PostgreSQL sent many at a time through libpq's pipeline mode on the
-// Qt connection's own session: one round trip for a whole batch of rows instead
+// connection's session: one round trip for a whole batch of rows instead
 // of one per statement. Statements are prepared on the session once each.
 class PgPipeline {
 public:
-    using ErrorText = std::function<QString(const QSqlError&)>;
+    using ErrorText = std::function<QString(const DriverError&)>;
     PgPipeline(pg_conn* connection, ErrorText errorText);
 
     // Queues one write; values are UTF-8 texts, nullopt for NULL. table names
@@ -56,7 +60,7 @@ public:
                int tag, int position);
     // Prepares the statement on the session now (so a bad statement fails before
     // any row); nothing when it already is. The error when the server refuses.
-    std::optional<QSqlError> prepare(const PgStatement& statement);
+    std::optional<DriverError> prepare(const PgStatement& statement);
     // Queues a statement without parameters (savepoints).
     void queueSimple(const QByteArray& sql, int tag, int position);
     qsizetype size() const { return qsizetype(m_entries.size()); }
@@ -83,9 +87,9 @@ private:
         int tag = 0;
         int position = 0;
     };
-    [[noreturn]] void fail(const Entry* entry, const QSqlError& error);
-    QSqlError resultError(pg_result* result) const;
-    QSqlError connectionError() const;
+    [[noreturn]] void fail(const Entry* entry, const DriverError& error);
+    DriverError resultError(pg_result* result) const;
+    DriverError connectionError() const;
 
     pg_conn* m_conn;
     ErrorText m_errorText;

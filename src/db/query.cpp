@@ -7,8 +7,8 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlField>
+
+#include <libpq-fe.h>
 
 #include <cstdint>
 
@@ -111,7 +111,7 @@ Query::Query(Connection& connection) : m_connection(connection) {}
 
 Query::~Query()
 {
-    if (m_native || m_odbc)
+    if (m_native || m_odbc || m_pg)
         m_connection.detach(this);
 }
 
@@ -130,10 +130,9 @@ void Query::setText(const QString& text)
     m_text = text;
     m_table = statementTable(text);
     m_prepared = false;
-    m_record = QSqlRecord();
-    m_recordRead = false;
+    m_fields.clear();
+    m_fieldsRead = false;
     m_fieldIndex.clear();
-    m_placeholders.clear();
 }
 
 void Query::bindPg(const QString& name, QByteArray value)
@@ -149,22 +148,20 @@ void Query::bindPg(const QString& name, QByteArray value)
 
 void Query::dropStatement()
 {
+    const bool held = m_native || m_odbc || m_pg;
+    if (m_pg)
+        pgClose();
     m_pg.reset();
-    if (m_odbc) {
-        m_odbc.reset();
-        m_connection.detach(this);
-        m_prepared = false;
-        m_open = false;
-    }
-    if (m_native) {
-        m_native.reset();
+    m_odbc.reset();
+    m_native.reset();
+    if (held) {
         m_connection.detach(this);
         m_prepared = false;
         m_open = false;
     }
 }
 
-void Query::fail(const QSqlError& error) const
+void Query::fail(const DriverError& error) const
 {
     const QString text = m_connection.errorText(error);
     throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
@@ -195,7 +192,7 @@ void Query::prepare()
         return;
     if (faults::fail(faults::Kind::Prepare))
         fail(faults::error(faults::Kind::Prepare));
-    const QString text = rewrite(m_text, m_connection.dialect());
+    const QString text = m_connection.dialectText(m_text);
     if (OdbcLink* link = m_connection.odbc()) {
         try {
             auto statement = std::make_unique<odbc::Statement>(link->main());
@@ -205,44 +202,26 @@ void Query::prepare()
         } catch (const odbc::Failure& f) {
             fail(f);
         }
-        m_connection.attach(this);
-        m_prepared = true;
-        return;
-    }
-    if (m_connection.pipeline() && isWrite(text)) {
-        m_connection.flushDeferred();
+    } else if (PgSession* pg = m_connection.pg()) {
         auto statement = std::make_unique<PgStatement>(pgStatement(text));
-        if (const auto error = m_connection.pipeline()->prepare(*statement))
-            fail(*error);
+        m_pgWrite = isWrite(text);
+        if (m_pgWrite) {
+            // Prepared on the server now, so a bad statement fails before any row.
+            m_connection.flushDeferred();
+            if (const auto error = pg->pipeline().prepare(*statement))
+                fail(*error);
+        }
         m_pg = std::move(statement);
         m_pgValues.assign(size_t(m_pg->names.size()), std::nullopt);
         m_pgIndex.clear();
-        m_prepared = true;
-        return;
-    }
-    if (sqlite3* handle = m_connection.sqliteHandle()) {
-        auto statement = std::make_unique<SqliteStatement>(handle, text);
+    } else {
+        auto statement = std::make_unique<SqliteStatement>(m_connection.sqliteHandle(), text);
         if (!statement->ok())
             fail(statement->error());
         m_native = std::move(statement);
-        m_connection.attach(this);
-        m_prepared = true;
-        return;
     }
-    m_query = QSqlQuery(m_connection.database());
-    m_query.setForwardOnly(true);
-    m_query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    if (!m_query.prepare(text))
-        fail(m_query.lastError());
+    m_connection.attach(this);
     m_prepared = true;
-}
-
-const QString& Query::placeholder(const QString& name)
-{
-    auto it = m_placeholders.find(name);
-    if (it == m_placeholders.end())
-        it = m_placeholders.insert(name, u':' + name);
-    return *it;
 }
 
 void Query::bindText(const QString& name, const QByteArray& gbkText)
@@ -251,24 +230,15 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
         prepare();
     if (m_native) {
         m_native->bindText(m_native->parameterIndex(name), gbkText);
-        return;
-    }
-    if (m_pg) {
+    } else if (m_pg) {
         // PostgreSQL keeps no NUL in a text; the value would end there unseen.
         if (gbkText.contains('\0'))
             throw belmire::Error(QStringLiteral("表 %1 参数 %2：文本中有 NUL 字符（0x00），PostgreSQL 不能保存")
                                      .arg(m_table, name));
         bindPg(name, gbk::toUtf8(gbkText));
-        return;
+    } else if (const int k = m_odbc->parameter(name); k >= 0) {
+        m_odbc->bindText(k, gbkText);
     }
-    if (m_odbc) {
-        if (const int k = m_odbc->parameter(name); k >= 0)
-            m_odbc->bindText(k, gbkText);
-        return;
-    }
-    // An empty text is bound as an empty text, never as NULL.
-    const QString text = gbk::toUnicode(gbkText);
-    m_query.bindValue(placeholder(name), text.isNull() ? QStringLiteral("") : text);
 }
 
 void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype cut)
@@ -284,12 +254,8 @@ void Query::bindAmount(const QString& name, Amount value)
         m_native->bindLatin1(m_native->parameterIndex(name), value.toLatin1());
     else if (m_pg)
         bindPg(name, value.toLatin1());
-    else if (m_odbc && m_odbc->parameter(name) >= 0)
-        m_odbc->bindAmount(m_odbc->parameter(name), value);
-    else if (m_odbc)
-        return;
-    else
-        m_query.bindValue(placeholder(name), value.toString());
+    else if (const int k = m_odbc->parameter(name); k >= 0)
+        m_odbc->bindAmount(k, value);
 }
 
 void Query::bindInteger(const QString& name, qint64 value)
@@ -300,12 +266,8 @@ void Query::bindInteger(const QString& name, qint64 value)
         m_native->bindInteger(m_native->parameterIndex(name), value);
     else if (m_pg)
         bindPg(name, QByteArray::number(value));
-    else if (m_odbc && m_odbc->parameter(name) >= 0)
-        m_odbc->bindInteger(m_odbc->parameter(name), value);
-    else if (m_odbc)
-        return;
-    else
-        m_query.bindValue(placeholder(name), value);
+    else if (const int k = m_odbc->parameter(name); k >= 0)
+        m_odbc->bindInteger(k, value);
 }
 
 void Query::bindNumber(const QString& name, double value)
@@ -316,12 +278,69 @@ void Query::bindNumber(const QString& name, double value)
         m_native->bindNumber(m_native->parameterIndex(name), value);
     else if (m_pg)
         bindPg(name, QString::number(value, 'g', QLocale::FloatingPointShortest).toLatin1());
-    else if (m_odbc && m_odbc->parameter(name) >= 0)
-        m_odbc->bindNumber(m_odbc->parameter(name), value);
-    else if (m_odbc)
-        return;
-    else
-        m_query.bindValue(placeholder(name), value);
+    else if (const int k = m_odbc->parameter(name); k >= 0)
+        m_odbc->bindNumber(k, value);
+}
+
+void Query::pgClose()
+{
+    if (!m_pgCursor.isEmpty())
+        m_connection.pg()->closeLater(m_pgCursor);
+    m_pgCursor.clear();
+    m_pgResult.reset();
+    m_pgRow = -1;
+}
+
+namespace {
+
+// Rows fetched from a cursor at a time: the program holds one chunk.
+constexpr int kPgChunk = 2000;
+
+} // namespace
+
+void Query::pgRun(bool rows)
+{
+    pgClose();
+    m_connection.flushDeferred();
+    PgSession* pg = m_connection.pg();
+    DriverError error;
+    // Outside a transaction a row set is read through a cursor the server holds;
+    // inside one (the target's own reads during a run) the result comes whole.
+    if (rows && !pg->inTransactionBlock() && pgReturnsRows(m_pg->text)) {
+        const QByteArray cursor = pg->newCursorName();
+        m_pgResult = pg->declare(cursor, m_pg->text, m_pgValues, kPgChunk, &error);
+        if (!m_pgResult)
+            fail(error);
+        if (PQntuples(m_pgResult.get()) < kPgChunk)
+            pg->closeLater(cursor); // every row is here
+        else
+            m_pgCursor = cursor;
+    } else {
+        m_pgResult = pg->exec(m_pg->text, m_pgValues, &error);
+        if (!m_pgResult)
+            fail(error);
+        m_pgAffected = QByteArray(PQcmdTuples(m_pgResult.get())).toInt();
+    }
+    m_pgRow = -1;
+}
+
+bool Query::pgNext()
+{
+    if (!m_pgResult)
+        return false;
+    if (++m_pgRow < PQntuples(m_pgResult.get()))
+        return true;
+    if (m_pgCursor.isEmpty())
+        return false;
+    DriverError error;
+    PgResult chunk = m_connection.pg()->fetch(m_pgCursor, kPgChunk, &error);
+    if (!chunk)
+        fail(error);
+    if (PQntuples(chunk.get()) < kPgChunk)
+        pgClose();
+    m_pgResult = std::move(chunk);
+    m_pgRow = 0;
+    return m_pgRow < PQntuples(m_pgResult.get());
 }
 
 void Query::exec()
@@ -333,17 +352,14 @@ void Query::exec()
     if (m_native) {
         if (!m_native->execute())
             fail(m_native->error());
-        return;
-    }
-    if (m_pg) {
-        m_connection.queueWrite(*m_pg, m_pgValues, m_table);
-        return;
-    }
-    if (m_odbc) {
-        if (m_odbcWrite && m_connection.deferring()) {
-            m_connection.queueWrite(m_odbc->prepared(), m_odbc->values(), m_table);
-            return;
-        }
+    } else if (m_pg) {
+        if (m_pgWrite)
+            m_connection.queueWrite(*m_pg, m_pgValues, m_table);
+        else
+            pgRun(false);
+    } else if (m_odbcWrite && m_connection.deferring()) {
+        m_connection.queueWrite(m_odbc->prepared(), m_odbc->values(), m_table);
+    } else {
         m_connection.flushDeferred();
         try {
             odbcReader();
@@ -351,11 +367,7 @@ void Query::exec()
         } catch (const odbc::Failure& f) {
             fail(f);
         }
-        return;
     }
-    m_connection.flushDeferred();
-    if (!m_query.exec())
-        fail(m_query.lastError());
 }
 
 void Query::execDirect()
@@ -364,83 +376,77 @@ void Query::execDirect()
         exec();
         return;
     }
-    if (OdbcLink* link = m_connection.odbc()) {
-        if (faults::fail(faults::Kind::Execute))
-            fail(faults::error(faults::Kind::Execute));
-        m_connection.flushDeferred();
-        try {
-            if (!m_odbc) {
-                m_odbc = std::make_unique<odbc::Statement>(link->main());
-                m_connection.attach(this);
-                m_prepared = true;
-            }
-            m_odbc->executeDirect(rewrite(m_text, m_connection.dialect()));
-        } catch (const odbc::Failure& f) {
-            fail(f);
-        }
-        return;
-    }
-    if (!m_prepared) {
-        m_query = QSqlQuery(m_connection.database());
-        m_prepared = true;
-    }
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
+    const QString text = m_connection.dialectText(m_text);
+    if (PgSession* pg = m_connection.pg()) {
+        m_connection.flushDeferred();
+        DriverError error;
+        if (!pg->execText(text.toUtf8(), &error))
+            fail(error);
+        return;
+    }
     m_connection.flushDeferred();
-    if (!m_query.exec(rewrite(m_text, m_connection.dialect())))
-        fail(m_query.lastError());
+    try {
+        if (!m_odbc) {
+            m_odbc = std::make_unique<odbc::Statement>(m_connection.odbc()->main());
+            m_connection.attach(this);
+            m_prepared = true;
+        }
+        m_odbc->executeDirect(text);
+    } catch (const odbc::Failure& f) {
+        fail(f);
+    }
 }
 
 int Query::rowsAffected() const
 {
-    if (m_pg || (m_odbcWrite && m_connection.deferring())) // answered by the server later, with its batch
+    if (m_pg) // writes are answered by the server later, with their batch
+        return m_pgWrite ? -1 : m_pgAffected;
+    if (m_odbcWrite && m_connection.deferring())
         return -1;
     if (m_odbc)
         return int(m_odbc->rowsAffected());
-    return m_native ? m_native->changes() : m_query.numRowsAffected();
+    return m_native ? m_native->changes() : -1;
 }
 
 void Query::open()
 {
     close();
     prepare();
-    exec();
-    m_open = true;
-    m_recordRead = false;
-}
-
-const QSqlRecord& Query::record() const
-{
-    if (!m_recordRead && m_open) {
-        if (m_native) {
-            m_record = QSqlRecord();
-            for (int i = 0; i < m_native->columnCount(); ++i)
-                m_record.append(QSqlField(m_native->columnName(i)));
-        } else if (m_odbc) {
-            m_record = QSqlRecord();
-            for (int i = 0; i < m_odbc->columnCount(); ++i)
-                m_record.append(QSqlField(m_odbc->columnName(i)));
-        } else {
-            m_record = m_query.record();
-        }
-        m_recordRead = true;
+    if (m_pg) {
+        if (faults::fail(faults::Kind::Execute))
+            fail(faults::error(faults::Kind::Execute));
+        pgRun(true);
+    } else {
+        exec();
     }
-    return m_record;
+    m_open = true;
+    m_fieldsRead = false;
 }
 
-QSqlRecord Query::currentRecord() const
+const QStringList& Query::fields() const
 {
-    if (!m_native && !m_odbc)
-        return m_query.record();
-    QSqlRecord r = record();
-    for (int i = 0; i < r.count(); ++i)
-        r.setValue(i, valueAt(i));
-    return r;
+    if (!m_fieldsRead && m_open) {
+        m_fields.clear();
+        if (m_native) {
+            for (int i = 0; i < m_native->columnCount(); ++i)
+                m_fields << m_native->columnName(i);
+        } else if (m_odbc) {
+            for (int i = 0; i < m_odbc->columnCount(); ++i)
+                m_fields << m_odbc->columnName(i);
+        } else if (m_pgResult) {
+            for (int i = 0; i < PQnfields(m_pgResult.get()); ++i)
+                m_fields << QString::fromUtf8(PQfname(m_pgResult.get(), i));
+        }
+        m_fieldsRead = true;
+    }
+    return m_fields;
 }
 
 int Query::countRows()
 {
-    QString inner = rewrite(m_text, m_connection.dialect()).trimmed();
+    QString inner = m_connection.dialectText(m_text).trimmed();
     while (inner.endsWith(u';'))
         inner.chop(1);
     m_connection.flushDeferred();
@@ -456,10 +462,20 @@ int Query::countRows()
             fail(f);
         }
     }
-    QSqlQuery q(m_connection.database());
-    if (!q.exec(count) || !q.next())
-        fail(q.lastError());
-    return q.value(0).toInt();
+    if (PgSession* pg = m_connection.pg()) {
+        // The same parameters in the same order as the statement's own.
+        if (!m_prepared)
+            prepare();
+        DriverError error;
+        const PgResult r = pg->exec(pgStatement(count).text, m_pgValues, &error);
+        if (!r)
+            fail(error);
+        return PQntuples(r.get()) > 0 ? QByteArray(PQgetvalue(r.get(), 0, 0)).toInt() : 0;
+    }
+    SqliteStatement q(m_connection.sqliteHandle(), count);
+    if (!q.ok() || !q.execute() || q.step() <= 0)
+        fail(q.error());
+    return int(variantInteger(q.value(0)));
 }
 
 bool Query::next()
@@ -474,19 +490,13 @@ bool Query::next()
             fail(m_native->error());
         return rc > 0;
     }
-    if (m_odbc) {
-        try {
-            return m_odbc->next();
-        } catch (const odbc::Failure& f) {
-            fail(f);
-        }
+    if (m_pg)
+        return pgNext();
+    try {
+        return m_odbc && m_odbc->next();
+    } catch (const odbc::Failure& f) {
+        fail(f);
     }
-    if (!m_query.next()) {
-        if (m_query.lastError().isValid())
-            fail(m_query.lastError());
-        return false;
-    }
-    return true;
 }
 
 void Query::close()
@@ -495,32 +505,25 @@ void Query::close()
         m_native->reset();
     else if (m_odbc)
         m_odbc->closeCursor();
-    else if (m_open || m_prepared)
-        m_query.finish();
+    else if (m_pg)
+        pgClose();
     m_open = false;
 }
 
-QStringList Query::fieldNames() const
-{
-    const QSqlRecord& r = record();
-    QStringList names;
-    for (int i = 0; i < r.count(); ++i)
-        names << r.fieldName(i);
-    return names;
-}
+QStringList Query::fieldNames() const { return fields(); }
 
 int Query::fieldIndex(const QString& name) const
 {
     if (const int known = m_fieldIndex.find(name); known != NameIndex::kUnknown)
         return known;
-    const QSqlRecord& r = record();
+    const QStringList& names = fields();
     int index = -1;
-    for (int i = 0; i < r.count(); ++i)
-        if (r.fieldName(i).compare(name, Qt::CaseInsensitive) == 0) {
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].compare(name, Qt::CaseInsensitive) == 0) {
             index = i;
             break;
         }
-    if (m_recordRead)
+    if (m_fieldsRead)
         m_fieldIndex.add(name, index);
     return index;
 }
@@ -535,11 +538,17 @@ int Query::requiredField(const QString& name) const
 
 bool Query::hasField(const QString& name) const { return fieldIndex(name) >= 0; }
 
-int Query::fieldCount() const { return record().count(); }
+int Query::fieldCount() const { return int(fields().size()); }
 
 QVariant Query::valueAt(int index) const
 {
-    return m_native ? m_native->value(index) : m_odbc ? m_odbc->value(index) : m_query.value(index);
+    if (m_native)
+        return m_native->value(index);
+    if (m_odbc)
+        return m_odbc->value(index);
+    if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()) && index < PQnfields(m_pgResult.get()))
+        return pgValue(m_pgResult.get(), m_pgRow, index);
+    return {};
 }
 
 QVariant Query::value(const QString& name) const { return valueAt(requiredField(name)); }
@@ -553,7 +562,11 @@ bool Query::isNull(const QString& name) const
 QByteArray Query::text(const QString& name) const
 {
     const int i = requiredField(name);
-    return m_native ? m_native->text(i) : variantText(valueAt(i));
+    if (m_native)
+        return m_native->text(i);
+    if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()))
+        return pgText(m_pgResult.get(), m_pgRow, i);
+    return variantText(valueAt(i));
 }
 
 namespace {

@@ -3,14 +3,13 @@
 #include "db/amount.h"
 #include "db/connection.h"
 #include "db/odbc_statement.h"
+#include "db/pg_session.h"
 #include "db/sqlite_statement.h"
 
 #include <QByteArray>
 #include <QDate>
-#include <QHash>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringList>
+#include <QVariant>
 
 #include <memory>
 
@@ -20,8 +19,9 @@ namespace db {
 // (":objid"), prepared once and executed many times, or a SELECT walked row by
 // row. Field names match without regard to case. Every failure throws
 // belmire::Error naming the table and carrying the database's own text.
-// On SQLite the statement runs through the C library (the same handle as the
-// Qt connection); elsewhere through Qt.
+// The statement runs through the connection's client library: sqlite3, libpq
+// (writes through the pipeline, row sets through a cursor a chunk at a time)
+// or ODBC.
 class Query {
 public:
     explicit Query(Connection& connection);
@@ -52,7 +52,6 @@ public:
     bool next();
     bool isOpen() const { return m_open; }
     void close();
-    QSqlRecord currentRecord() const;
     QStringList fieldNames() const;
     bool hasField(const QString& name) const;
     int fieldCount() const;
@@ -73,22 +72,30 @@ public:
 private:
     int fieldIndex(const QString& name) const;
     int requiredField(const QString& name) const;
-    [[noreturn]] void fail(const QSqlError& error) const;
+    [[noreturn]] void fail(const DriverError& error) const;
     [[noreturn]] void fail(const odbc::Failure& failure) const;
     // ODBC: a statement about to read rows moves off a connection whose row set is in use.
     void odbcReader();
-    const QString& placeholder(const QString& name);
-    const QSqlRecord& record() const;
+    const QStringList& fields() const;
+    // PostgreSQL: runs the statement with its whole result, or opens its row set.
+    void pgRun(bool rows);
+    bool pgNext();
+    void pgClose();
 
     Connection& m_connection;
-    QSqlQuery m_query;
     std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
     std::unique_ptr<odbc::Statement> m_odbc;   // ODBC links
     bool m_odbcWrite = false;                  // an INSERT, UPDATE or DELETE, held back while deferring
-    // PostgreSQL writes: the statement for the pipeline and its values.
+    // PostgreSQL: the statement ($1, ... for the names) and its values; writes
+    // go through the pipeline, everything else runs at once.
     std::unique_ptr<PgStatement> m_pg;
+    bool m_pgWrite = false;
     std::vector<std::optional<QByteArray>> m_pgValues;
     NameIndex m_pgIndex;
+    PgResult m_pgResult;     // the last result, or the chunk of rows being read
+    int m_pgRow = -1;        // the current row in it
+    QByteArray m_pgCursor;   // the cursor with rows still to fetch, empty when none
+    int m_pgAffected = -1;
     void bindPg(const QString& name, QByteArray value);
     QString m_text;
     QString m_table;
@@ -97,10 +104,9 @@ private:
     // The field names of the last opened row set, read when first needed. The
     // indexes by name stay until the text changes: every execution of one
     // statement gives the same fields.
-    mutable QSqlRecord m_record;
-    mutable bool m_recordRead = false;
+    mutable QStringList m_fields;
+    mutable bool m_fieldsRead = false;
     mutable NameIndex m_fieldIndex;
-    QHash<QString, QString> m_placeholders; // name -> ":name", built once per name
 };
 
 // Reads a database value as GBK text, an integer, a truth value or a date.

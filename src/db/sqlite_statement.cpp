@@ -12,12 +12,12 @@
 namespace db {
 namespace {
 
-QString sqliteMessage(sqlite3* handle)
-{
-    return QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(handle)));
-}
-
 } // namespace
+
+DriverError sqliteError(sqlite3* handle, int rc)
+{
+    return {QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(handle))), QString::number(rc)};
+}
 
 SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text) : m_handle(handle)
 {
@@ -25,17 +25,15 @@ SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text) : m_handl
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(m_handle, utf8.constData(), int(utf8.size()), &m_stmt, &tail);
     if (rc != SQLITE_OK) {
-        fail(rc, "Unable to execute statement");
+        fail(rc);
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
         return;
     }
-    // Like Qt's driver, one statement per text; anything after it would be lost unseen.
+    // One statement per text; anything after it would be lost unseen.
     for (; tail && *tail; ++tail)
         if (!QChar::isSpace(uchar(*tail)) && *tail != ';') {
-            m_error = QSqlError(QStringLiteral("Unable to execute statement"),
-                                QStringLiteral("one statement only: %1").arg(QString::fromUtf8(tail)),
-                                QSqlError::StatementError);
+            m_error = {QStringLiteral("one statement only: %1").arg(QString::fromUtf8(tail)), QString()};
             sqlite3_finalize(m_stmt);
             m_stmt = nullptr;
             return;
@@ -44,10 +42,9 @@ SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text) : m_handl
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(m_stmt); }
 
-bool SqliteStatement::fail(int rc, const char* what)
+bool SqliteStatement::fail(int rc)
 {
-    m_error = QSqlError(QString::fromLatin1(what), sqliteMessage(m_handle), QSqlError::StatementError,
-                        QString::number(rc));
+    m_error = sqliteError(m_handle, rc);
     return false;
 }
 
@@ -127,7 +124,7 @@ bool SqliteStatement::execute()
         reset();
         return true;
     }
-    fail(rc, "Unable to fetch row");
+    fail(rc);
     reset();
     return false;
 }
@@ -147,7 +144,7 @@ int SqliteStatement::step()
         reset();
         return 0;
     }
-    fail(rc, "Unable to fetch row");
+    fail(rc);
     reset();
     return -1;
 }

@@ -4,7 +4,7 @@
 #include "db/name_index.h"
 
 #include <QByteArray>
-#include <QSqlError>
+#include "db/driver_error.h"
 #include <QString>
 #include <QVariant>
 
@@ -14,11 +14,13 @@ struct sqlite3_stmt;
 
 namespace db {
 
+// The handle's last error, rc its result code.
+DriverError sqliteError(sqlite3* handle, int rc);
+
 // One statement prepared on an SQLite handle through the C library, for the
 // statements a conversion runs thousands of times. Texts go in and come out as
-// GBK bytes (UTF-8 inside the database, as Qt would store them); values read as
-// QVariant take the forms Qt's SQLite driver gives them, so
-// both paths read and write the same data.
+// GBK bytes (UTF-8 inside the database); values read as QVariant take the forms
+// the rest of the layer reads: integers, doubles, texts and byte arrays.
 class SqliteStatement {
 public:
     SqliteStatement(sqlite3* handle, const QString& text);
@@ -27,8 +29,8 @@ public:
     SqliteStatement& operator=(const SqliteStatement&) = delete;
 
     bool ok() const { return m_stmt != nullptr; }
-    // The error of the last failed call, shaped like the Qt driver's.
-    const QSqlError& error() const { return m_error; }
+    // The error of the last failed call.
+    const DriverError& error() const { return m_error; }
 
     // 0 when the statement has no such parameter (":name").
     int parameterIndex(const QString& name);
@@ -58,13 +60,13 @@ public:
     std::optional<bool> truth(int column) const;
 
 private:
-    bool fail(int rc, const char* what);
+    bool fail(int rc);
     void rewind();
     void bindKept(int index, const QByteArray& utf8);
 
     sqlite3* m_handle;
     sqlite3_stmt* m_stmt = nullptr;
-    QSqlError m_error;
+    DriverError m_error;
     bool m_row = false;     // execute() stepped onto a row not read yet
     bool m_stepped = false; // stepped since the last reset
     NameIndex m_parameters;

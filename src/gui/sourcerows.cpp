@@ -94,20 +94,16 @@ void SourceRowsModel::fetch(int number) const
             m_connection->open(m_sourceUdl);
         }
         const int firstKept = std::max(0, number - kPagesBehind) * kPageRows;
-        // SQLite and PostgreSQL pass over the rows before a page themselves, without
-        // making them into rows; SQL Server's cursor is read forward to the page.
-        const bool offset = m_connection->dialect() != db::Dialect::SqlServer;
+        // Where the server can pass over the rows before a page itself it does,
+        // without making them into rows; elsewhere the cursor is read forward to the page.
+        const bool offset = m_connection->skipsRows();
         if (!m_cursor || m_position > firstKept || (offset && firstKept - m_position > kPageRows)) {
             const int from = offset ? firstKept : 0;
             QString select = m_select.trimmed();
             while (select.endsWith(u';'))
                 select.chop(1);
             if (from > 0)
-                select = QStringLiteral("select * from (%1) belmire_grid %2offset %3")
-                             .arg(select,
-                                  m_connection->dialect() == db::Dialect::SQLite ? QStringLiteral("limit -1 ")
-                                                                                  : QString())
-                             .arg(from);
+                select = m_connection->skippingRows(select, from);
             m_cursor = std::make_unique<db::Query>(*m_connection);
             m_cursor->setLines({select});
             m_cursor->open();

@@ -292,37 +292,11 @@ void checkSettings(const QList<const Operation*>& operations, db::Connection& so
         }
 }
 
-// A declared text width of a target column and how the database counts it:
-// PostgreSQL in characters, SQL Server's varchar in bytes of its code page
-// (GBK for a Chinese collation) and its nvarchar in UTF-16 units.
-struct Width {
-    enum class Unit { Characters, Bytes, Utf16 };
-    qint64 length = 0;
-    Unit unit = Unit::Characters;
-};
+using Width = db::Connection::TextWidth;
 
-// The declared widths of a target table's text columns, lower-case names as keys.
 std::map<QString, Width> declaredWidths(db::Connection& target, const QString& table)
 {
-    const bool postgres = target.dialect() == db::Dialect::PostgreSQL;
-    std::map<QString, Width> out;
-    db::Query q(target);
-    q.setText(QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
-                             "where table_schema = %1 and lower(table_name) = '%2'")
-                  .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
-    q.open();
-    while (q.next()) {
-        const qint64 length = q.valueAt(2).toLongLong();
-        if (length <= 0) // no limit, or SQL Server's (max)
-            continue;
-        const QString type = q.valueAt(1).toString().toLower();
-        const Width::Unit unit = postgres                                 ? Width::Unit::Characters
-                                 : type == u"varchar" || type == u"char" ? Width::Unit::Bytes
-                                                                          : Width::Unit::Utf16;
-        out[q.valueAt(0).toString().toLower()] = {length, unit};
-    }
-    q.close();
-    return out;
+    return target.declaredTextWidths(table);
 }
 
 qint64 lengthIn(const QByteArray& gbkText, const Width& width)
@@ -344,7 +318,7 @@ qint64 lengthIn(const QByteArray& gbkText, const Width& width)
 void checkWidths(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
                  CheckReport& report)
 {
-    if (target.dialect() == db::Dialect::SQLite)
+    if (!target.enforcesTextWidths())
         return;
     struct Field {
         const FieldInto* into;

@@ -10,35 +10,8 @@
 
 #include <map>
 
-#include <sys/stat.h>
-
 namespace shell {
 namespace {
-
-// The first row of a statement, its fields as text.
-QStringList firstRow(db::Connection& connection, const QString& statement)
-{
-    db::Query q(connection);
-    q.setText(statement);
-    q.open();
-    QStringList fields;
-    if (q.next())
-        for (int i = 0; i < q.fieldCount(); ++i)
-            fields << q.valueAt(i).toString();
-    q.close();
-    return fields;
-}
-
-QString fileIdentity(const QString& path)
-{
-    if (path.isEmpty() || path == u":memory:")
-        return {};
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-        return QStringLiteral("file:%1:%2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return QStringLiteral("path:") + (canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical);
-}
 
 // The columns the conversions name for each target table, lower-case table name as the key.
 const std::map<QString, QStringList>& knownTargetColumns()
@@ -75,35 +48,7 @@ QStringList writtenColumns(const TableUse& use)
     return known == knownTargetColumns().end() ? QStringList() : known->second;
 }
 
-QString databaseIdentity(db::Connection& connection)
-{
-    switch (connection.dialect()) {
-    case db::Dialect::SQLite: {
-        QString file;
-        db::Query q(connection);
-        q.setText(QStringLiteral("PRAGMA database_list"));
-        q.open();
-        while (q.next())
-            if (q.valueAt(1).toString() == u"main")
-                file = q.valueAt(2).toString();
-        q.close();
-        const QString id = fileIdentity(file);
-        // A database of no file is like no other.
-        return id.isEmpty() ? QStringLiteral("memory:%1").arg(quintptr(&connection)) : id;
-    }
-    case db::Dialect::PostgreSQL:
-        return QStringLiteral("postgresql:") +
-               firstRow(connection, QStringLiteral("select current_database(), current_setting('port'), "
-                                                   "cast(pg_postmaster_start_time() as text)"))
-                   .join(u'|');
-    case db::Dialect::SqlServer:
-        return QStringLiteral("sqlserver:") +
-               firstRow(connection,
-                        QStringLiteral("select cast(serverproperty('ServerName') as nvarchar(256)), db_name()"))
-                   .join(u'|');
-    }
-    return {};
-}
+QString databaseIdentity(db::Connection& connection) { return connection.identity(); }
 
 void guardWrites(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
                  const QString& sourceUdl, const QString& targetUdl)

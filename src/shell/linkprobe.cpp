@@ -49,25 +49,9 @@ LinkProbe probeLink(const QString& udlPath)
     db::Connection connection(QStringLiteral("测试"));
     connection.open(udlPath);
     LinkProbe probe;
-    switch (connection.dialect()) {
-    case db::Dialect::SQLite:
-        probe.server =
-            QStringLiteral("SQLite ") + firstRow(connection, QStringLiteral("select sqlite_version()")).value(0);
-        probe.database = connection.settings().databaseName;
-        break;
-    case db::Dialect::PostgreSQL: {
-        const QStringList row = firstRow(connection, QStringLiteral("select version(), current_database()"));
-        probe.server = row.value(0).section(u',', 0, 0);
-        probe.database = row.value(1);
-        break;
-    }
-    case db::Dialect::SqlServer: {
-        const QStringList row = firstRow(connection, QStringLiteral("select @@version, db_name()"));
-        probe.server = row.value(0).section(u'\n', 0, 0).simplified();
-        probe.database = row.value(1);
-        break;
-    }
-    }
+    const db::Connection::Description described = connection.describe();
+    probe.server = described.server;
+    probe.database = described.database;
     static const Kind kinds[] = {
         {u"Belmire V6/V7 源数据库", {QStringLiteral("spxx"), QStringLiteral("ck"), QStringLiteral("xx")}},
         {u"Belmire V1 源数据库", {QStringLiteral("Goods"), QStringLiteral("Store"), QStringLiteral("card")}},

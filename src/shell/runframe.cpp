@@ -223,9 +223,9 @@ bool Run::preload(const QString& statement, Lookup& l)
 {
     // "select [top 1] F from T where K=:p1" on SQLite or PostgreSQL: one scan of
     // T answers every key, first row first, as the keyed query would (both
-    // compare text exactly). SQL Server's collations compare otherwise, so it
-    // keeps the query per key.
-    if (m_frame.m_source.dialect() == db::Dialect::SqlServer)
+    // compare text exactly). Where the server's collation decides what is equal
+    // (SQL Server), the query per key stays.
+    if (!m_frame.m_source.comparesKeysExactly())
         return false;
     static const QRegularExpression re(
         QStringLiteral(R"(^\s*select\s+(?:top\s+1\s+)?(\w+)\s+from\s+(\w+)\s+where\s+(\w+)\s*=\s*:p1\s*$)"),
@@ -345,38 +345,36 @@ void Run::flushRows()
 
 void Run::runControl(db::Query& statement)
 {
-    // SQLite prepares transaction control statements; PostgreSQL cannot.
-    if (m_frame.m_target.dialect() == db::Dialect::SQLite)
-        statement.exec();
-    else
-        statement.execDirect();
+    // Run unprepared where the server cannot prepare them (execDirect prepares them where it can).
+    statement.execDirect();
 }
 
 void Run::rowStatements()
 {
     if (m_savepoint)
         return;
-    const db::Dialect d = m_frame.m_target.dialect();
+    const db::Connection& target = m_frame.m_target;
     m_savepoint = std::make_unique<db::Query>(m_frame.m_target);
-    m_savepoint->setText(db::savepointSql(d, kRowSavepoint));
-    const QString release = db::releaseSql(d, kRowSavepoint);
+    m_savepoint->setText(target.savepointSql(kRowSavepoint));
+    const QString release = target.releaseSql(kRowSavepoint);
     if (!release.isEmpty()) {
         m_release = std::make_unique<db::Query>(m_frame.m_target);
         m_release->setText(release);
     }
     m_rollbackTo = std::make_unique<db::Query>(m_frame.m_target);
-    m_rollbackTo->setText(db::rollbackToSql(d, kRowSavepoint));
-    // PostgreSQL without batches: one round trip releases the last row's mark and sets the next.
-    if (d == db::Dialect::PostgreSQL && !m_deferred) {
+    m_rollbackTo->setText(target.rollbackToSql(kRowSavepoint));
+    // Without batches, where one text may hold two statements: one round trip
+    // releases the last row's mark and sets the next.
+    if (target.runsStatementLists() && !release.isEmpty() && !m_deferred) {
         m_releaseAndMark = std::make_unique<db::Query>(m_frame.m_target);
-        m_releaseAndMark->setText(release + QStringLiteral("; ") + db::savepointSql(d, kRowSavepoint));
+        m_releaseAndMark->setText(release + QStringLiteral("; ") + target.savepointSql(kRowSavepoint));
     }
 }
 
 void Run::rowSavepoint()
 {
     if (m_deferred) {
-        m_frame.m_target.queueControl(db::savepointSql(m_frame.m_target.dialect(), kRowSavepoint));
+        m_frame.m_target.queueControl(m_frame.m_target.savepointSql(kRowSavepoint));
         m_savepointHeld = true;
         return;
     }
@@ -392,7 +390,7 @@ void Run::rowRelease()
 {
     if (m_deferred) {
         // Where there is no release (SQL Server) the empty statement marks the row's end.
-        m_frame.m_target.queueControl(db::releaseSql(m_frame.m_target.dialect(), kRowSavepoint));
+        m_frame.m_target.queueControl(m_frame.m_target.releaseSql(kRowSavepoint));
         m_savepointHeld = false;
         return;
     }
