@@ -130,6 +130,16 @@ void Connection::close()
     m_connected = false;
 }
 
+namespace {
+
+bool g_keysByCollation = false;
+
+} // namespace
+
+void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
+
+bool Connection::comparesKeysExactly() const { return m_dialect != Dialect::SqlServer && !g_keysByCollation; }
+
 bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
 
 QString Connection::skippingRows(const QString& select, int rows) const

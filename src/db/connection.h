@@ -43,7 +43,10 @@ public:
     // Keys compare as the stored bytes (SQLite, PostgreSQL), so a scan of a
     // table read once can answer keyed lookups; false where the server's
     // collation decides what is equal (SQL Server).
-    bool comparesKeysExactly() const { return m_dialect != Dialect::SqlServer; }
+    bool comparesKeysExactly() const;
+    // A test seam: every connection answers comparesKeysExactly() with false,
+    // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
+    static void setKeysCompareByCollation(bool on);
     // Writes wait in a queue and go to the server in batches (flushDeferred).
     bool defersWrites() const { return m_pg || m_batch; }
     // Several statements separated by ";" run as one text (execDirect).

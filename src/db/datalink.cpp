@@ -413,11 +413,14 @@ private:
         const QString source = value("data source");
         if (source.trimmed().isEmpty())
             fail(fileText(m_path, QStringLiteral("中缺少 Data Source")));
+#ifndef Q_OS_WIN
+        // A drive or share path names a file on some Windows machine, never one here.
         const bool drive = source.size() >= 3 && source[0].isLetter() && source[0].unicode() < 0x80
                            && source[1] == QLatin1Char(':')
                            && (source[2] == QLatin1Char('\\') || source[2] == QLatin1Char('/'));
         if (drive || source.startsWith(QLatin1String("\\\\")))
             fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
+#endif
         ConnectionSpec link;
         link.driver = QStringLiteral("SQLite");
         link.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));

@@ -111,6 +111,8 @@ Query::Query(Connection& connection) : m_connection(connection) {}
 
 Query::~Query()
 {
+    if (m_pg)
+        pgClose(); // a cursor left open would hold its rows on the server until the session ends
     if (m_native || m_odbc || m_pg)
         m_connection.detach(this);
 }
