@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "programs/programs.h"
 
 #include <QCoreApplication>
 
@@ -21,5 +22,5 @@ int main(int argc, char** argv)
     std::signal(SIGINT, onInterrupt);
     QStringList args = app.arguments();
     args.removeFirst();
-    return cli::run(args, QCoreApplication::applicationDirPath(), stdout, stderr);
+    return cli::run(programs::catalog(), args, QCoreApplication::applicationDirPath(), stdout, stderr);
 }

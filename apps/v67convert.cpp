@@ -1,4 +1,5 @@
 #include "gui/mainform.h"
+#include "programs/programs.h"
 
 #include <QApplication>
 
@@ -7,7 +8,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setFont(TmainForm::programFont());
     // The data-link files lie beside the program.
-    TmainForm mainForm(shell::Family::V67, QCoreApplication::applicationDirPath());
+    TmainForm mainForm(programs::catalog(), shell::Family::V67, QCoreApplication::applicationDirPath());
     mainForm.show();
     return app.exec();
 }

@@ -8,6 +8,7 @@
 // repeated product codes, so the log pane has lines to show).
 #include "gui/datalinkdialog.h"
 #include "gui/mainform.h"
+#include "programs/programs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -62,7 +63,7 @@ int main(int argc, char** argv)
     writeUdl(dir.filePath(QStringLiteral("数据库连接2.udl")), QStringLiteral("Provider=SQLite;Data Source=target.db"));
     const QDir out(args[3]);
 
-    TmainForm form(shell::Family::V67, dir.path());
+    TmainForm form(programs::catalog(), shell::Family::V67, dir.path());
     form.setMessageSink([](const QString&, const QString&, const QString&) {});
     form.show();
     // The picture is taken from inside the run, at a pass of the window's events, once the walk is well under way.

@@ -9,6 +9,7 @@
 // memory, e.g. under /usr/bin/time -f %M).
 #include "cli/cli.h"
 #include "gui/mainform.h"
+#include "programs/programs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -113,7 +114,7 @@ int main(int argc, char** argv)
     std::vector<double> window, command, windowCpu, commandCpu;
     const auto byWindow = [&] {
         freshTarget();
-        TmainForm form(family, folder);
+        TmainForm form(programs::catalog(), family, folder);
         bool failed = false;
         form.setMessageSink([&](const QString& kind, const QString&, const QString& text) {
             if (kind == u"critical") {
@@ -137,7 +138,7 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         const double cpu = cpuSeconds();
-        const int rc = cli::run({QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
+        const int rc = cli::run(programs::catalog(), {QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
                                  QStringLiteral("--source"), sourceUdl, QStringLiteral("--target"), targetUdl,
                                  operation},
                                 folder, stdout, stderr);

@@ -6,6 +6,7 @@
 #include "gui/datalinkdialog.h"
 #include "gui/mainform.h"
 #include "support/testdb.h"
+#include "programs/programs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,7 +33,7 @@ void ensureApp()
 }
 
 struct Window {
-    explicit Window(shell::Family family, const QString& folder) : form((ensureApp(), family), folder)
+    explicit Window(shell::Family family, const QString& folder) : form(programs::catalog(), (ensureApp(), family), folder)
     {
         form.setMessageSink(
             [this](const QString& kind, const QString&, const QString& text) { boxes << kind + u'/' + text; });

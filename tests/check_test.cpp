@@ -2,6 +2,7 @@
 // both databases, every problem is reported at once and nothing is written.
 #include "shell/check.h"
 #include "support/testdb.h"
+#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ QList<const shell::Operation*> ops(Family family, const QStringList& ids)
 {
     QList<const shell::Operation*> out;
     for (const QString& id : ids)
-        out << shell::findOperation(family, id);
+        out << programs::catalog().find(family, id);
     return out;
 }
 
@@ -79,7 +80,7 @@ TEST_P(Check, AHealthyShopPassesForEveryOperationOfBothPrograms)
         Shop shop(family == Family::V67 ? QStringLiteral("source_v67_sqlite.sql")
                                         : QStringLiteral("source_v1_sqlite.sql"),
                   GetParam());
-        const QList<const shell::Operation*> all = shell::builtOperations(family);
+        const QList<const shell::Operation*> all = programs::catalog().built(family);
         ASSERT_FALSE(all.isEmpty());
         for (const shell::Operation* op : all)
             EXPECT_FALSE(op->uses.isEmpty()) << op->id.toStdString();

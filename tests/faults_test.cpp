@@ -7,6 +7,7 @@
 
 #include "db/faults.h"
 #include "textutil/scramble.h"
+#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,7 @@ void checkEveryFault(const Case& c, bool odbc = false)
     textutil::setScrambleRandomSource([] { return std::uint8_t(0x5A); });
     const Reference ref = referenceRun(c, odbc);
     ASSERT_EQ(ref.rows.size(), c.codes.size());
-    const QString title = shell::findOperation(shell::Family::V67, QString::fromLatin1(c.op))->title;
+    const QString title = programs::catalog().find(shell::Family::V67, QString::fromLatin1(c.op))->title;
     for (int k = 0; k < db::faults::kKinds; ++k) {
         const Kind kind = Kind(k);
         ASSERT_GT(ref.calls[k], 0) << kindName(kind);

@@ -1,6 +1,7 @@
 #include "gui/mainform.h"
 #include "gui/sourcerows.h"
 #include "support/testdb.h"
+#include "programs/programs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -116,7 +117,7 @@ private:
 
 // The window over a program folder, with its message boxes recorded instead of shown.
 struct Window {
-    explicit Window(shell::Family family, const QString& folder) : form((ensureApp(), family), folder)
+    explicit Window(shell::Family family, const QString& folder) : form(programs::catalog(), (ensureApp(), family), folder)
     {
         form.setMessageSink([this](const QString& kind, const QString& caption, const QString& text) {
             boxes.push_back({kind, caption, text});
@@ -185,7 +186,7 @@ TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
             EXPECT_EQ(button->parentWidget(), w.child("Panel1"));
             EXPECT_EQ(button->text(), QString::fromUtf16(b.caption));
             // A button whose operation is not built yet cannot be pressed.
-            EXPECT_EQ(button->isEnabled(), shell::findOperation(family, QString::fromLatin1(b.operationId)) != nullptr);
+            EXPECT_EQ(button->isEnabled(), programs::catalog().find(family, QString::fromLatin1(b.operationId)) != nullptr);
         }
 
         // Keyboard order: the button strip, the grid, the abort box and exit button, the log pane.

@@ -5,6 +5,7 @@
 #include "support/testdb.h"
 #include "textutil/gbk.h"
 #include "textutil/scramble.h"
+#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -183,7 +184,7 @@ ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targe
     shell::RunFrame frame(fe, sourceUdl, targetUdl);
     frame.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)); });
     for (const QString& id : ids) {
-        const shell::RunResult r = frame.run(*shell::findOperation(family, id));
+        const shell::RunResult r = frame.run(*programs::catalog().find(family, id));
         out.results << QStringLiteral("%1 %2 %3/%4/%5 %6")
                            .arg(id, r.ok ? QStringLiteral("ok") : r.message)
                            .arg(r.rowsRead)

@@ -2,6 +2,7 @@
 // target table, and the stock sums of the source against spckkc and mdspkc.
 #include "shell/verify.h"
 #include "support/testdb.h"
+#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ shell::VerifyReport verifyOperation(Shop& shop, Family family, const QString& id
     db::Connection target(QStringLiteral("目标"));
     source.open(shop.sourceUdl());
     target.open(shop.targetUdl());
-    return shell::verify(*shell::findOperation(family, id), source, target);
+    return shell::verify(*programs::catalog().find(family, id), source, target);
 }
 
 void runAll(Shop& shop, Family family, const QStringList& ids)

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "db/datalink_file.h"
+#include "shell/catalog.h"
 #include "shell/check.h"
 #include "shell/guard.h"
 #include "shell/linkfolder.h"
@@ -9,9 +10,11 @@
 #include "shell/verify.h"
 #include "textutil/error.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -137,133 +140,94 @@ int writeReconciled(const shell::Reconciled& r, std::FILE* lines, std::FILE* pro
     return int(r.problems.size());
 }
 
-int verifyCommand(const QList<const shell::Operation*>& ops, const QString& sourceUdl, const QString& targetUdl,
-                  std::FILE* out, std::FILE* err)
+// What every command is given: the options and the operations named, resolved.
+struct Invocation {
+    shell::Family family = shell::Family::V67;
+    QString source;
+    QString target;
+    bool quiet = false;
+    QString reportPath;
+    QList<const shell::Operation*> operations;
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+};
+
+// One command of the command line: convert (no command word), check or verify.
+class Command {
+public:
+    virtual ~Command() = default;
+    // The word that selects the command, empty for convert.
+    virtual QString word() const = 0;
+    // Whether at least one operation must be named.
+    virtual bool needsOperations() const { return true; }
+    // Why an operation named on the command line cannot be given to this command, empty when it can.
+    virtual QString refusal(const shell::Operation&, const QString&) const { return {}; }
+    virtual int run(const shell::Catalog& catalog, const Invocation& call) const = 0;
+};
+
+// Runs the operations in the order given through one run frame, each reconciled after it.
+class ConvertCommand : public Command {
+public:
+    QString word() const override { return {}; }
+    int run(const shell::Catalog& catalog, const Invocation& call) const override;
+};
+
+// Probes the tables and columns the operations use, every built one when none is named; writes nothing.
+class CheckCommand : public Command {
+public:
+    QString word() const override { return QStringLiteral("check"); }
+    bool needsOperations() const override { return false; }
+    int run(const shell::Catalog& catalog, const Invocation& call) const override;
+};
+
+// Reconciles the target with the source for the operations named.
+class VerifyCommand : public Command {
+public:
+    QString word() const override { return QStringLiteral("verify"); }
+    QString refusal(const shell::Operation& op, const QString& name) const override
+    {
+        return op.reconciliation.isEmpty() ? QStringLiteral("operation '%1' has nothing to verify").arg(name)
+                                           : QString();
+    }
+    int run(const shell::Catalog& catalog, const Invocation& call) const override;
+};
+
+int CheckCommand::run(const shell::Catalog& catalog, const Invocation& call) const
+{
+    const QList<const shell::Operation*> ops =
+        call.operations.isEmpty() ? catalog.built(call.family, call.source) : call.operations;
+    const shell::CheckReport report = shell::checkOperations(ops, call.source, call.target);
+    for (const QString& line : report.lines())
+        writeLine(call.out, line);
+    return report.ok() ? 0 : 1;
+}
+
+int VerifyCommand::run(const shell::Catalog&, const Invocation& call) const
 {
     db::Connection source(QStringLiteral("源"));
     db::Connection target(QStringLiteral("目标"));
     try {
-        source.open(sourceUdl);
-        target.open(targetUdl);
+        source.open(call.source);
+        target.open(call.target);
     } catch (const belmire::Error& e) {
-        writeLine(err, QStringLiteral("错误：") + e.message());
+        writeLine(call.err, QStringLiteral("错误：") + e.message());
         return 1;
     }
     int problems = 0;
-    for (const shell::Operation* op : ops)
-        problems += writeReconciled(
-            shell::reconciled(*op, [&] { return shell::verify(*op, source, target); }, QStringLiteral("：")), out, out);
-    writeLine(out, problems == 0 ? QStringLiteral("核对完毕：没有发现问题")
-                                 : QStringLiteral("核对完毕：发现 %1 个问题").arg(problems));
+    for (const shell::Operation* op : call.operations)
+        problems += writeReconciled(shell::reconciled(
+                                        *op, [&] { return shell::verify(*op, source, target); }, QStringLiteral("：")),
+                                    call.out, call.out);
+    writeLine(call.out, problems == 0 ? QStringLiteral("核对完毕：没有发现问题")
+                                      : QStringLiteral("核对完毕：发现 %1 个问题").arg(problems));
     return problems == 0 ? 0 : 1;
 }
 
-} // namespace
-
-int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err)
+int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
 {
-    shell::Family family = shell::Family::V67;
-    const shell::LinkFolder links = shell::linkFolder(programFolder);
-    QString source = links.sourceUdl();
-    QString target = links.targetUdl();
-    bool quiet = false;
-    QString reportPath;
-    QStringList names;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        auto value = [&](QString& into) {
-            if (i + 1 >= arguments.size())
-                return false;
-            into = arguments[++i];
-            return true;
-        };
-        if (a == u"--from") {
-            QString f;
-            if (!value(f))
-                return usage(err, QStringLiteral("--from needs v67 or v1"));
-            if (f == u"v67")
-                family = shell::Family::V67;
-            else if (f == u"v1")
-                family = shell::Family::V1;
-            else
-                return usage(err, QStringLiteral("unknown source family '%1'").arg(f));
-        } else if (a == u"--source") {
-            if (!value(source))
-                return usage(err, QStringLiteral("--source needs a file"));
-        } else if (a == u"--target") {
-            if (!value(target))
-                return usage(err, QStringLiteral("--target needs a file"));
-        } else if (a == u"--report") {
-            if (!value(reportPath))
-                return usage(err, QStringLiteral("--report needs a file"));
-        } else if (a == u"--quiet" || a == u"-q") {
-            quiet = true;
-        } else if (a == u"--help" || a == u"-h") {
-            std::fputs(kUsage, out);
-            writeLine(out, QStringLiteral("data-link files 数据库连接1.udl (source) and 数据库连接2.udl (target) are read\n"
-                                          "from the program folder (%1) when they are there, otherwise from\n"
-                                          "%2 ($XDG_CONFIG_HOME/belmire-convert); now: %3")
-                               .arg(QDir(programFolder).absolutePath(), shell::configFolder(), links.readFrom));
-            return 0;
-        } else if (a.startsWith(u'-')) {
-            return usage(err, QStringLiteral("unknown option '%1'").arg(a));
-        } else {
-            names << a;
-        }
-    }
-    enum class Command { Convert, Check, Verify } command = Command::Convert;
-    if (!names.isEmpty() && names.first() == u"check") {
-        command = Command::Check;
-        names.removeFirst();
-    } else if (!names.isEmpty() && names.first() == u"verify") {
-        command = Command::Verify;
-        names.removeFirst();
-    }
-    if (names.isEmpty() && command != Command::Check)
-        return usage(err, QStringLiteral("no operation given"));
-
-    // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
-    // The source is opened even for clear operations, to be compared with the target.
-    for (const QString& udl : QFileInfo::exists(source) ? QStringList{source, target} : QStringList{target})
-        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
-            db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
-
-    // Resolve every name before anything runs; products of v67 are the V6 or V7 conversion the source fits.
-    QString products = QStringLiteral("products");
-    if (family == shell::Family::V67 && (names.contains(u"products") || names.contains(u"all")))
-        products = shell::productsFor(source);
-    QList<const shell::Operation*> ops;
-    for (const QString& name : names) {
-        if (name == u"all") {
-            const QStringList all = {QStringLiteral("warehouses"), QStringLiteral("goods-areas"),
-                                     QStringLiteral("categories"), QStringLiteral("suppliers"), products,
-                                     QStringLiteral("stock"), QStringLiteral("members")};
-            for (const QString& id : all)
-                if (const shell::Operation* op = shell::findOperation(family, id))
-                    ops << op;
-            continue;
-        }
-        const shell::Operation* op = shell::findOperation(family, name == u"products" ? products : name);
-        if (!op)
-            return usage(err, QStringLiteral("operation '%1' is not available for %2")
-                                  .arg(name, family == shell::Family::V67 ? QStringLiteral("v67")
-                                                                          : QStringLiteral("v1")));
-        if (command == Command::Verify && op->reconciliation.isEmpty())
-            return usage(err, QStringLiteral("operation '%1' has nothing to verify").arg(name));
-        ops << op;
-    }
-
-    if (command == Command::Check) {
-        if (ops.isEmpty())
-            ops = shell::builtOperations(family, source);
-        const shell::CheckReport report = shell::checkOperations(ops, source, target);
-        for (const QString& line : report.lines())
-            writeLine(out, line);
-        return report.ok() ? 0 : 1;
-    }
-    if (command == Command::Verify)
-        return verifyCommand(ops, source, target, out, err);
-
+    const QList<const shell::Operation*>& ops = call.operations;
+    std::FILE* const err = call.err;
+    const QString& reportPath = call.reportPath;
     // The rows the conversions skip or the target refuses, for the person who mends the source.
     std::optional<shell::RejectReport> report;
     if (!reportPath.isEmpty()) {
@@ -275,13 +239,13 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
     }
     // Nothing runs unless every operation may write: the target is not the source and has the target's tables.
     try {
-        shell::guardWrites(ops, source, target);
+        shell::guardWrites(ops, call.source, call.target);
     } catch (const belmire::Error& e) {
         writeLine(err, QStringLiteral("错误：") + e.message());
         return 1;
     }
-    CliFrontend frontend(out, err, quiet);
-    shell::RunFrame frame(frontend, source, target);
+    CliFrontend frontend(call.out, err, call.quiet);
+    shell::RunFrame frame(frontend, call.source, call.target);
     if (report)
         frame.setRejectReport(&*report);
     const auto reportFailed = [&] {
@@ -305,9 +269,9 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         const shell::Operation* op = ops[i];
         if (g_abort.load())
             return notRun(i);
-        shell::RunReconciliation reconciliation(*op, source, target);
+        shell::RunReconciliation reconciliation(*op, call.source, call.target);
         const shell::RunResult r = frame.run(*op);
-        if (!quiet && r.ok)
+        if (!call.quiet && r.ok)
             writeLine(err, shell::summaryLine(*op, r));
         if (r.ok && r.aborted)
             writeLine(err, shell::abortedLine(*op, r));
@@ -316,11 +280,115 @@ int run(const QStringList& arguments, const QString& programFolder, std::FILE* o
         if (r.aborted)
             return notRun(i + 1);
         // The reconciliation line of the summary; its problems show even when quiet.
-        problems += writeReconciled(reconciliation.finish(frame), quiet ? nullptr : err, err);
+        problems += writeReconciled(reconciliation.finish(frame), call.quiet ? nullptr : err, err);
     }
     if (g_abort.load())
         return kInterrupted;
     return problems == 0 ? 0 : 1;
+}
+
+// The name an unknown option was given as.
+QString optionAsGiven(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+} // namespace
+
+int run(const shell::Catalog& catalog, const QStringList& arguments, const QString& programFolder, std::FILE* out,
+        std::FILE* err)
+{
+    const shell::LinkFolder links = shell::linkFolder(programFolder);
+    QCommandLineParser parser;
+    const QCommandLineOption fromOption(QStringLiteral("from"), {}, QStringLiteral("v67|v1"));
+    const QCommandLineOption sourceOption(QStringLiteral("source"), {}, QStringLiteral("FILE.udl"));
+    const QCommandLineOption targetOption(QStringLiteral("target"), {}, QStringLiteral("FILE.udl"));
+    const QCommandLineOption reportOption(QStringLiteral("report"), {}, QStringLiteral("FILE.csv"));
+    const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({fromOption, sourceOption, targetOption, reportOption, quietOption, helpOption});
+    // The parser reads the arguments after the program's name.
+    if (!parser.parse(QStringList{QStringLiteral("belmire-convert")} + arguments)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            return usage(err,
+                         QStringLiteral("unknown option '%1'").arg(optionAsGiven(parser.unknownOptionNames().first())));
+        // A value option given last, without its value.
+        const QString last = arguments.isEmpty() ? QString() : arguments.last();
+        if (last == u"--from")
+            return usage(err, QStringLiteral("--from needs v67 or v1"));
+        if (last == u"--report")
+            return usage(err, QStringLiteral("--report needs a file"));
+        if (last == u"--source" || last == u"--target")
+            return usage(err, QStringLiteral("%1 needs a file").arg(last));
+        return usage(err, parser.errorText());
+    }
+    if (parser.isSet(helpOption)) {
+        std::fputs(kUsage, out);
+        writeLine(out, QStringLiteral("data-link files %1 (source) and %2 (target) are read\n"
+                                      "from the program folder (%3) when they are there, otherwise from\n"
+                                      "%4 ($XDG_CONFIG_HOME/belmire-convert); now: %5")
+                           .arg(shell::kSourceLinkName, shell::kTargetLinkName, QDir(programFolder).absolutePath(),
+                                shell::configFolder(), links.readFrom));
+        return 0;
+    }
+
+    Invocation call;
+    call.out = out;
+    call.err = err;
+    call.quiet = parser.isSet(quietOption);
+    call.reportPath = parser.value(reportOption);
+    call.source = parser.isSet(sourceOption) ? parser.value(sourceOption) : links.sourceUdl();
+    call.target = parser.isSet(targetOption) ? parser.value(targetOption) : links.targetUdl();
+    if (parser.isSet(fromOption)) {
+        const QString f = parser.value(fromOption);
+        if (f == u"v67")
+            call.family = shell::Family::V67;
+        else if (f == u"v1")
+            call.family = shell::Family::V1;
+        else
+            return usage(err, QStringLiteral("unknown source family '%1'").arg(f));
+    }
+
+    static const ConvertCommand convert;
+    static const CheckCommand check;
+    static const VerifyCommand verify;
+    QStringList names = parser.positionalArguments();
+    const Command* command = &convert;
+    for (const Command* c : {static_cast<const Command*>(&check), static_cast<const Command*>(&verify)})
+        if (!names.isEmpty() && names.first() == c->word()) {
+            command = c;
+            names.removeFirst();
+            break;
+        }
+    if (names.isEmpty() && command->needsOperations())
+        return usage(err, QStringLiteral("no operation given"));
+
+    // A data-link file that keeps no password (Persist Security Info=False): asked on the terminal, once.
+    // The source is opened even for clear operations, to be compared with the target.
+    for (const QString& udl :
+         QFileInfo::exists(call.source) ? QStringList{call.source, call.target} : QStringList{call.target})
+        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
+            db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
+
+    // Resolve every name before anything runs; products of v67 are the V6 or V7 conversion the source fits.
+    QString products = QStringLiteral("products");
+    if (call.family == shell::Family::V67 && (names.contains(u"products") || names.contains(u"all")))
+        products = shell::productsFor(call.source);
+    for (const QString& name : std::as_const(names)) {
+        if (name == u"all") {
+            call.operations << catalog.all(call.family, products);
+            continue;
+        }
+        const shell::Operation* op = catalog.find(call.family, name == u"products" ? products : name);
+        if (!op)
+            return usage(
+                err, QStringLiteral("operation '%1' is not available for %2")
+                         .arg(name, call.family == shell::Family::V67 ? QStringLiteral("v67") : QStringLiteral("v1")));
+        if (const QString refused = command->refusal(*op, name); !refused.isEmpty())
+            return usage(err, refused);
+        call.operations << op;
+    }
+    return command->run(catalog, call);
 }
 
 } // namespace cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/catalog.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +22,8 @@ extern std::atomic<bool> g_abort;
 // built operations when none is named) and "verify OPERATION..." reconciles
 // the target with the source; both write their lines to stdout and return 0
 // when there is no problem, 1 otherwise.
-int run(const QStringList& arguments, const QString& programFolder, std::FILE* out, std::FILE* err);
+// The operations come from catalog.
+int run(const shell::Catalog& catalog, const QStringList& arguments, const QString& programFolder, std::FILE* out,
+        std::FILE* err);
 
 } // namespace cli

@@ -82,13 +82,14 @@ constexpr qint64 kGridFollowMs = 200;
 
 } // namespace
 
-TmainForm::TmainForm(shell::Family family, QString programFolder, QWidget* parent)
-    : TmainForm(family, shell::linkFolder(programFolder), parent)
+TmainForm::TmainForm(const shell::Catalog& catalog, shell::Family family, QString programFolder, QWidget* parent)
+    : TmainForm(catalog, family, shell::linkFolder(programFolder), parent)
 {
 }
 
-TmainForm::TmainForm(shell::Family family, const shell::LinkFolder& links, QWidget* parent)
-    : QWidget(parent), m_family(family), m_sourceUdl(links.sourceUdl()), m_targetUdl(links.targetUdl()),
+TmainForm::TmainForm(const shell::Catalog& catalog, shell::Family family, const shell::LinkFolder& links,
+                     QWidget* parent)
+    : QWidget(parent), m_catalog(catalog), m_family(family), m_sourceUdl(links.sourceUdl()), m_targetUdl(links.targetUdl()),
       m_frame(*this, m_sourceUdl, m_targetUdl)
 {
     setObjectName(QStringLiteral("mainForm"));
@@ -237,7 +238,7 @@ void TmainForm::buildButtonStrip()
         button->setObjectName(QString::fromLatin1(b.name));
         button->setGeometry(b.left, b.top, b.width, b.height);
         const QString id = QString::fromLatin1(b.operationId);
-        button->setEnabled(shell::findOperation(m_family, id) != nullptr);
+        button->setEnabled(m_catalog.find(m_family, id) != nullptr);
         connect(button, &QPushButton::clicked, this, [this, id] { runOperation(id); });
         m_operationButtons.append({button, id});
     }
@@ -259,7 +260,7 @@ void TmainForm::runOperation(const QString& id)
     // The per-row event pass lets clicks through; a second operation never starts inside a run.
     if (m_busy)
         return;
-    const shell::Operation* operation = shell::findOperation(m_family, id);
+    const shell::Operation* operation = m_catalog.find(m_family, id);
     if (!operation || !havePasswords(operation->needsSource))
         return;
     m_busy = true;
@@ -309,7 +310,7 @@ void TmainForm::runOperation(const QString& id)
 void TmainForm::enableOperationButtons(bool enable)
 {
     for (const OperationButton& b : std::as_const(m_operationButtons))
-        b.button->setEnabled(enable && shell::findOperation(m_family, b.operationId) != nullptr);
+        b.button->setEnabled(enable && m_catalog.find(m_family, b.operationId) != nullptr);
     m_checkBitBtn->setEnabled(enable);
 }
 
@@ -333,7 +334,7 @@ void TmainForm::CheckBitBtnClick()
     enableOperationButtons(false);
     clearLog();
     const shell::CheckReport report =
-        shell::checkOperations(shell::builtOperations(m_family, m_sourceUdl), m_sourceUdl, m_targetUdl);
+        shell::checkOperations(m_catalog.built(m_family, m_sourceUdl), m_sourceUdl, m_targetUdl);
     for (const QString& line : report.lines())
         appendLog(line);
     enableOperationButtons(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/catalog.h"
 #include "shell/frontend.h"
 #include "shell/linkfolder.h"
 #include "shell/operation.h"
@@ -37,9 +38,11 @@ public:
     // "warning" (completion box) or "critical" (error box).
     using MessageSink = std::function<void(const QString& kind, const QString& caption, const QString& text)>;
 
-    // The data-link files are looked up from programFolder (shell::linkFolder).
-    TmainForm(shell::Family family, QString programFolder, QWidget* parent = nullptr);
-    TmainForm(shell::Family family, const shell::LinkFolder& links, QWidget* parent = nullptr);
+    // The buttons run the family's operations of catalog, which outlives the
+    // window; the data-link files are looked up from programFolder (shell::linkFolder).
+    TmainForm(const shell::Catalog& catalog, shell::Family family, QString programFolder, QWidget* parent = nullptr);
+    TmainForm(const shell::Catalog& catalog, shell::Family family, const shell::LinkFolder& links,
+              QWidget* parent = nullptr);
     ~TmainForm() override;
 
     // "宋体" 12 pixels, falling back to an installed Chinese font.
@@ -95,6 +98,7 @@ private:
     void showSourceRow(int index);
     void showBox(const QString& kind, const QString& caption, const QString& text);
 
+    const shell::Catalog& m_catalog;
     shell::Family m_family;
     QString m_sourceUdl;
     QString m_targetUdl;

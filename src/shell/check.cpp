@@ -51,15 +51,6 @@ QList<FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTab
     return out;
 }
 
-QList<const Operation*> builtOperations(Family family)
-{
-    QList<const Operation*> out;
-    for (const Operation& op : operations(family))
-        if (op.body)
-            out << &op;
-    return out;
-}
-
 QString productsFor(const QString& sourceUdl)
 {
     db::Connection source(QStringLiteral("源"));
@@ -75,17 +66,6 @@ QString productsFor(const QString& sourceUdl)
     } catch (const belmire::Error&) {
         return QStringLiteral("products-v6");
     }
-}
-
-QList<const Operation*> builtOperations(Family family, const QString& sourceUdl)
-{
-    QList<const Operation*> out = builtOperations(family);
-    if (family != Family::V67)
-        return out;
-    const QString other = productsFor(sourceUdl) == u"products-v7" ? QStringLiteral("products-v6")
-                                                                    : QStringLiteral("products-v7");
-    out.removeIf([&](const Operation* op) { return op->id == other; });
-    return out;
 }
 
 QStringList CheckReport::lines() const
@@ -424,7 +404,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
             auto [it, added] = tables.try_emplace(key, Probe{use.table, {}});
             if (added)
                 order << key;
-            for (const QString& c : writtenColumns(use))
+            for (const QString& c : use.columns)
                 if (!it->second.columns.contains(c, Qt::CaseInsensitive))
                     it->second.columns << c;
         }

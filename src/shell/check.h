@@ -40,11 +40,6 @@ void probe(db::Connection& connection, const QString& table, const QStringList& 
 void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
                 CheckReport& report);
 
-// Every built operation of a program.
-QList<const Operation*> builtOperations(Family family);
-// The same with one product conversion of v67convert, the one that fits the source.
-QList<const Operation*> builtOperations(Family family, const QString& sourceUdl);
-
 // The product conversion of a V6 or V7 source: "products-v7" when its spxx has
 // the tax-rate fields (or cannot be read), else "products-v6".
 QString productsFor(const QString& sourceUdl);

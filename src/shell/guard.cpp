@@ -13,40 +13,12 @@
 namespace shell {
 namespace {
 
-// The columns the conversions name for each target table, lower-case table name as the key.
-const std::map<QString, QStringList>& knownTargetColumns()
-{
-    static const std::map<QString, QStringList> known = [] {
-        std::map<QString, QStringList> m;
-        for (const Family family : {Family::V67, Family::V1})
-            for (const Operation& op : operations(family))
-                for (const TableUse& use : op.uses) {
-                    if (use.side != Side::Target)
-                        continue;
-                    QStringList& columns = m[use.table.toLower()];
-                    for (const QString& c : use.columns)
-                        if (!columns.contains(c, Qt::CaseInsensitive))
-                            columns << c;
-                }
-        return m;
-    }();
-    return known;
-}
-
 QString links(const QString& sourceUdl, const QString& targetUdl)
 {
     return QStringLiteral("源数据连接文件 %1，目标数据连接文件 %2").arg(sourceUdl, targetUdl);
 }
 
 } // namespace
-
-QStringList writtenColumns(const TableUse& use)
-{
-    if (use.side != Side::Target || !use.columns.isEmpty())
-        return use.columns;
-    const auto known = knownTargetColumns().find(use.table.toLower());
-    return known == knownTargetColumns().end() ? QStringList() : known->second;
-}
 
 QString databaseIdentity(db::Connection& connection) { return connection.identity(); }
 
@@ -82,7 +54,7 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
             auto [it, added] = tables.try_emplace(key, use.table, QStringList());
             if (added)
                 order << key;
-            for (const QString& c : writtenColumns(use))
+            for (const QString& c : use.columns)
                 if (!it->second.second.contains(c, Qt::CaseInsensitive))
                     it->second.second << c;
         }

@@ -25,10 +25,6 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
 // before the first one runs: a source needed by any of them must open.
 void guardWrites(const QList<const Operation*>& operations, const QString& sourceUdl, const QString& targetUdl);
 
-// The columns a use names; for a target table named alone (a clear
-// operation), the columns the conversions write into it.
-QStringList writtenColumns(const TableUse& use);
-
 // What tells one database from another: the file of a SQLite database, the
 // server and database otherwise. Two connections to one database give the same text.
 QString databaseIdentity(db::Connection& connection);

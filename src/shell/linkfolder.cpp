@@ -7,13 +7,10 @@ namespace shell {
 
 namespace {
 
-const QString kSourceName = QStringLiteral("数据库连接1.udl");
-const QString kTargetName = QStringLiteral("数据库连接2.udl");
-
 bool holdsFiles(const QString& folder)
 {
     const QDir dir(folder);
-    return QFileInfo::exists(dir.filePath(kSourceName)) || QFileInfo::exists(dir.filePath(kTargetName));
+    return QFileInfo::exists(dir.filePath(kSourceLinkName)) || QFileInfo::exists(dir.filePath(kTargetLinkName));
 }
 
 bool writable(const QString& folder)
@@ -37,9 +34,9 @@ QString pick(const LinkFolder& f, const QString& name)
 
 } // namespace
 
-QString LinkFolder::sourceUdl() const { return pick(*this, kSourceName); }
+QString LinkFolder::sourceUdl() const { return pick(*this, kSourceLinkName); }
 
-QString LinkFolder::targetUdl() const { return pick(*this, kTargetName); }
+QString LinkFolder::targetUdl() const { return pick(*this, kTargetLinkName); }
 
 QString configFolder()
 {

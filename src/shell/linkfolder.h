@@ -4,6 +4,10 @@
 
 namespace shell {
 
+// The data-link files of the source and of the target.
+inline const QString kSourceLinkName = QStringLiteral("数据库连接1.udl");
+inline const QString kTargetLinkName = QStringLiteral("数据库连接2.udl");
+
 // Where the two data-link files are read and written. The program folder
 // serves while it holds them; an installed program's folder (/usr/bin) does
 // not, so the user's configuration folder serves instead.

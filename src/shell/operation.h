@@ -105,10 +105,6 @@ struct Operation {
     Reconciliation reconciliation;
 };
 
-// The operations built so far for a program, in button order.
-const QList<Operation>& operations(Family family);
-const Operation* findOperation(Family family, const QString& id);
-
 // Helpers for declaring uses: a source table with the fields read, a target
 // table with the columns named (both as "a,b,c"; empty for the table alone),
 // and the target table and columns of an INSERT statement's lines.

@@ -3,6 +3,7 @@
 // Runs the command line in-process and captures both streams. Only for tests
 // that link the command-line library (files named *_cli_test.cpp).
 #include "cli/cli.h"
+#include "programs/programs.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,7 +36,7 @@ inline Captured runCli(const QStringList& args, const QString& folder)
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Captured c;
-    c.status = cli::run(args, folder, out, err);
+    c.status = cli::run(programs::catalog(), args, folder, out, err);
     c.out = readAndClose(out);
     c.err = readAndClose(err);
     return c;

@@ -1,5 +1,7 @@
 #include "support/testdb.h"
 
+#include "programs/programs.h"
+
 #include <gtest/gtest.h>
 
 #include <QAtomicInt>
@@ -247,7 +249,7 @@ QString Shop::targetUdl() const { return QDir(m_folder).filePath(QStringLiteral(
 
 shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe)
 {
-    const shell::Operation* op = shell::findOperation(family, id);
+    const shell::Operation* op = programs::catalog().find(family, id);
     if (!op)
         throw std::runtime_error(("no operation " + id).toStdString());
     shell::RunFrame frame(fe, shop.sourceUdl(), shop.targetUdl());
