@@ -266,20 +266,27 @@ INSTANTIATE_TEST_SUITE_P(Backends, MasterData, ::testing::Values(Backend::SQLite
 
 namespace {
 
-// The target tables as SQL Server statements: the PostgreSQL file with SQL
-// Server's name for a double, each table dropped first.
-QStringList sqlServerTargetSchema()
+// The statements of a target DDL file, comments left out.
+QStringList schemaStatements(const QString& file)
 {
-    QFile f(sourceRoot() + QStringLiteral("/schema/target_postgresql.sql"));
+    QFile f(sourceRoot() + QStringLiteral("/schema/") + file);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     QStringList statements;
-    const QRegularExpression table(QStringLiteral("^CREATE TABLE (\\w+)"));
     for (QString s : QString::fromUtf8(f.readAll()).split(QStringLiteral(";\n"))) {
-        s.remove(QRegularExpression(QStringLiteral("--[^\\n]*"))).replace(QStringLiteral("DOUBLE PRECISION"), QStringLiteral("FLOAT"));
-        s = s.trimmed();
-        if (s.isEmpty())
-            continue;
+        s = s.remove(QRegularExpression(QStringLiteral("--[^\\n]*"))).trimmed();
+        if (!s.isEmpty())
+            statements << s;
+    }
+    return statements;
+}
+
+// The target tables as SQL Server statements, each table dropped first.
+QStringList sqlServerTargetSchema()
+{
+    QStringList statements;
+    const QRegularExpression table(QStringLiteral("^CREATE TABLE (\\w+)"));
+    for (const QString& s : schemaStatements(QStringLiteral("target_sqlserver.sql"))) {
         if (const auto m = table.match(s); m.hasMatch())
             statements << QStringLiteral("IF OBJECT_ID('%1') IS NOT NULL DROP TABLE %1").arg(m.captured(1));
         statements << s;
@@ -318,6 +325,36 @@ QStringList dumpThrough(const QString& udl, const QStringList& tables)
 }
 
 } // namespace
+
+// The three target DDL files describe the same tables: every column with its
+// type, width, default and nullness, the keys, indexes and rows, in the same
+// order; only the name of a double and SQL Server's N'' texts differ.
+TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
+{
+    const auto described = [](const QString& file) {
+        const QRegularExpression dbl(QStringLiteral("\\b(REAL|FLOAT|DOUBLE PRECISION)\\b"));
+        QStringList lines;
+        for (const QString& s : schemaStatements(file)) {
+            // One line per column or key of a table, the table's name before it.
+            const QString table = s.startsWith(QStringLiteral("CREATE TABLE ")) ? s.section(u' ', 2, 2) : QString();
+            for (QString line : table.isEmpty() ? QStringList{s} : s.split(u'\n').mid(1)) {
+                line = line.simplified();
+                if (line.isEmpty())
+                    continue;
+                if (line.endsWith(u','))
+                    line.chop(1);
+                line.replace(dbl, QStringLiteral("DOUBLE")).replace(QStringLiteral("N'"), QStringLiteral("'"));
+                lines << (table.isEmpty() ? line : table + u' ' + line);
+            }
+        }
+        return lines;
+    };
+    const QStringList postgresql = described(QStringLiteral("target_postgresql.sql"));
+    EXPECT_GT(postgresql.size(), 150);
+    EXPECT_TRUE(postgresql.contains(QStringLiteral("spdw PRIMARY KEY (objid, fid)")));
+    EXPECT_EQ(described(QStringLiteral("target_sqlite.sql")), postgresql);
+    EXPECT_EQ(described(QStringLiteral("target_sqlserver.sql")), postgresql);
+}
 
 // Opt-in, against a real SQL Server through FreeTDS: BELMIRE_MSSQL_UDL names a
 // data-link file of a scratch database with a Chinese collation (its target
