@@ -10,6 +10,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -33,7 +34,8 @@ TEST(Cli, UsageErrorsExitTwoAndRunNothing)
     fillSource(shop);
     for (const QStringList& args : {QStringList{}, QStringList{"--from", "v2", "warehouses"},
                                      QStringList{"warehouses", "no-such-operation"}, QStringList{"--bogus"},
-                                     QStringList{"--from", "v1", "products-v7"}, QStringList{"--source"}}) {
+                                     QStringList{"--from", "v1", "products-v7"}, QStringList{"--source"},
+                                     QStringList{"warehouses", "--report"}, QStringList{"-x", "warehouses"}}) {
         const Captured c = runCli(args, shop.folder());
         EXPECT_EQ(c.status, 2) << args.join(u' ').toStdString();
         EXPECT_TRUE(c.out.isEmpty());
@@ -105,6 +107,37 @@ TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput())
                     .contains(QStringLiteral("now: ") + installed.filePath(QStringLiteral("config/belmire-convert"))));
+}
+
+// The manual page, the bash completion and the README name the operations the
+// command line has, and `all` in its order.
+TEST(Cli, ManualCompletionAndReadmeFollowTheOperations)
+{
+    const auto read = [](const QString& path) {
+        QFile f(sourceRoot() + u'/' + path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    QStringList ids = {QStringLiteral("all"), QStringLiteral("check"), QStringLiteral("verify")};
+    for (const shell::Family family : {shell::Family::V67, shell::Family::V1})
+        for (const shell::Operation& op : programs::catalog().operations(family))
+            if (!ids.contains(op.id))
+                ids << op.id;
+    const QString completion = read(QStringLiteral("packaging/belmire-convert.bash"));
+    const QRegularExpression lists(QStringLiteral(R"re(ops\+?="([^"]*)")re"));
+    QStringList completed;
+    for (auto it = lists.globalMatch(completion); it.hasNext();)
+        completed += it.next().captured(1).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    ids.sort();
+    completed.sort();
+    EXPECT_EQ(completed, ids);
+    const QString manual = read(QStringLiteral("packaging/belmire-convert.1")).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    for (const QString& id : std::as_const(ids))
+        EXPECT_TRUE(manual.contains(id)) << id.toStdString();
+    QStringList all;
+    for (const shell::Operation* op : programs::catalog().all(shell::Family::V1, QStringLiteral("products")))
+        all << op->id;
+    EXPECT_EQ(all.size(), 7);
+    EXPECT_TRUE(read(QStringLiteral("README.md")).contains(u'(' + all.join(u' ') + u')')) << all.join(u' ').toStdString();
 }
 
 TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
