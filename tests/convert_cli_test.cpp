@@ -32,14 +32,26 @@ TEST(Cli, UsageErrorsExitTwoAndRunNothing)
 {
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
     fillSource(shop);
-    for (const QStringList& args : {QStringList{}, QStringList{"--from", "v2", "warehouses"},
-                                     QStringList{"warehouses", "no-such-operation"}, QStringList{"--bogus"},
-                                     QStringList{"--from", "v1", "products-v7"}, QStringList{"--source"},
-                                     QStringList{"warehouses", "--report"}, QStringList{"-x", "warehouses"}}) {
-        const Captured c = runCli(args, shop.folder());
-        EXPECT_EQ(c.status, 2) << args.join(u' ').toStdString();
-        EXPECT_TRUE(c.out.isEmpty());
-        EXPECT_TRUE(c.err.contains(QStringLiteral("usage:")));
+    const struct {
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {{}, "no operation given"},
+        {{"--from", "v2", "warehouses"}, "unknown source family 'v2'"},
+        {{"warehouses", "no-such-operation"}, "operation 'no-such-operation' is not available for v67"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-qx", "warehouses"}, "unknown option '-qx'"},
+        {{"--from", "v1", "products-v7"}, "operation 'products-v7' is not available for v1"},
+        {{"--source"}, "--source needs a file"},
+        {{"warehouses", "--report"}, "--report needs a file"},
+        {{"verify", "clear-stock"}, "operation 'clear-stock' has nothing to verify"},
+    };
+    for (const auto& c : cases) {
+        const Captured r = runCli(c.args, shop.folder());
+        EXPECT_EQ(r.status, 2) << c.args.join(u' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("belmire-convert: %1\nusage:").arg(QLatin1String(c.says))))
+            << r.err.toStdString();
     }
     // Nothing ran, even for the valid name before the bad one.
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));

@@ -287,10 +287,17 @@ int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
     return problems == 0 ? 0 : 1;
 }
 
-// The name an unknown option was given as.
-QString optionAsGiven(const QString& name)
+// An unknown option as the command line gave it.
+QString optionAsGiven(const QStringList& arguments, const QString& name)
 {
-    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    for (const QString& a : arguments) {
+        if (a == u"--")
+            break;
+        const QString bare = a.startsWith(u"--") ? a.mid(2) : a.startsWith(u'-') ? a.mid(1) : QString();
+        if (bare.section(u'=', 0, 0) == name)
+            return a;
+    }
+    return QStringLiteral("--") + name;
 }
 
 } // namespace
@@ -307,11 +314,13 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
     const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({fromOption, sourceOption, targetOption, reportOption, quietOption, helpOption});
+    // "-qx" is one unknown option, as it always was, not -q and -x.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // The parser reads the arguments after the program's name.
     if (!parser.parse(QStringList{QStringLiteral("belmire-convert")} + arguments)) {
         if (!parser.unknownOptionNames().isEmpty())
-            return usage(err,
-                         QStringLiteral("unknown option '%1'").arg(optionAsGiven(parser.unknownOptionNames().first())));
+            return usage(err, QStringLiteral("unknown option '%1'")
+                                  .arg(optionAsGiven(arguments, parser.unknownOptionNames().first())));
         // A value option given last, without its value.
         const QString last = arguments.isEmpty() ? QString() : arguments.last();
         if (last == u"--from")
@@ -349,12 +358,14 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
             return usage(err, QStringLiteral("unknown source family '%1'").arg(f));
     }
 
+    // The first name may be a command's word; without one the operations are converted.
     static const ConvertCommand convert;
     static const CheckCommand check;
     static const VerifyCommand verify;
+    static const Command* const worded[] = {&check, &verify};
     QStringList names = parser.positionalArguments();
     const Command* command = &convert;
-    for (const Command* c : {static_cast<const Command*>(&check), static_cast<const Command*>(&verify)})
+    for (const Command* c : worded)
         if (!names.isEmpty() && names.first() == c->word()) {
             command = c;
             names.removeFirst();
