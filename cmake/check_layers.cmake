@@ -1,6 +1,6 @@
 # cmake -DSOURCE_DIR=... -DRULES="folder:below,below|..." -DSTAMP=... -P check_layers.cmake
 # Fails naming each file of src/<folder>/ that includes "x/..." where x is
-# neither its folder nor a layer below it, and each file in no source list.
+# neither its folder nor a layer below it, and each file of src/ in no source list.
 cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "|" ";" rules "${RULES}")
@@ -36,12 +36,15 @@ get_filename_component(binary_dir "${STAMP}" DIRECTORY)
 file(STRINGS "${binary_dir}/layering_files.txt" listed)
 
 set(faults "")
+file(GLOB all_files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/*/*.h" "${SOURCE_DIR}/src/*/*.cpp")
+foreach(file ${all_files})
+  if(NOT file IN_LIST listed)
+    list(APPEND faults "${file}: in no source list of CMakeLists.txt")
+  endif()
+endforeach()
 foreach(folder ${folders})
   file(GLOB files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/${folder}/*.h" "${SOURCE_DIR}/src/${folder}/*.cpp")
   foreach(file ${files})
-    if(NOT file IN_LIST listed)
-      list(APPEND faults "${file}: in no source list of CMakeLists.txt")
-    endif()
     file(STRINGS "${SOURCE_DIR}/${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
     foreach(line ${includes})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" layer "${line}")

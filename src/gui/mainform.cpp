@@ -25,36 +25,35 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
+#include <algorithm>
 
-enum class Only { Both, V67, V1 };
+namespace {
 
 struct ButtonPlace {
     const char* name;
-    const char16_t* caption;
     int left, top, width, height;
-    const char* operationId; // null for the product button, whose operation depends on the program
-    Only only;
+    const char* operationId; // the operation's title is the caption
 };
 
-// The upper row converts, the lower row empties the tables that the conversion above it fills.
+// The upper row converts, the lower row empties the tables that the conversion above it fills. A program
+// shows the buttons of the operations it has: v67convert the V6 and V7 product buttons, v1convert the V1 one.
 const ButtonPlace kButtons[] = {
-    {"CkdaBitBtn", u"仓库档案转换", 5, 14, 79, 25, "warehouses", Only::Both},
-    {"CkBitBtn", u"清空仓库", 5, 39, 79, 23, "clear-warehouses", Only::Both},
-    {"BitBtn5", u"货区档案转换", 93, 15, 79, 25, "goods-areas", Only::Both},
-    {"BitBtn7", u"清空货区", 93, 40, 79, 23, "clear-goods-areas", Only::Both},
-    {"gysBitBtn4", u"供应商转换", 176, 15, 79, 25, "suppliers", Only::Both},
-    {"BitBtn6", u"清空供应商", 175, 40, 79, 23, "clear-suppliers", Only::Both},
-    {"splbBitBtn5", u"商品类别转换", 256, 15, 79, 25, "categories", Only::Both},
-    {"BitBtn1", u"清空类别", 256, 40, 79, 23, "clear-categories", Only::Both},
-    {"spdaBitBtnV6", u"V6商品转换", 344, 15, 65, 25, "products-v6", Only::V67},
-    {"spdaBitBtnV7", u"V7商品转换", 408, 15, 65, 25, "products-v7", Only::V67},
-    {"spdaBitBtnV1", u"V1商品转换", 344, 15, 129, 25, "products", Only::V1},
-    {"BitBtn3", u"清空商品档案", 344, 40, 129, 23, "clear-products", Only::Both},
-    {"BitBtn8", u"库存转换", 480, 15, 90, 25, "stock", Only::Both},
-    {"BitBtn9", u"清空库存", 480, 40, 90, 23, "clear-stock", Only::Both},
-    {"hydaBitBtn7", u"会员信息转换", 584, 15, 90, 25, "members", Only::Both},
-    {"BitBtn4", u"清空会员", 584, 40, 90, 23, "clear-members", Only::Both},
+    {"CkdaBitBtn", 5, 14, 79, 25, "warehouses"},
+    {"CkBitBtn", 5, 39, 79, 23, "clear-warehouses"},
+    {"BitBtn5", 93, 15, 79, 25, "goods-areas"},
+    {"BitBtn7", 93, 40, 79, 23, "clear-goods-areas"},
+    {"gysBitBtn4", 176, 15, 79, 25, "suppliers"},
+    {"BitBtn6", 175, 40, 79, 23, "clear-suppliers"},
+    {"splbBitBtn5", 256, 15, 79, 25, "categories"},
+    {"BitBtn1", 256, 40, 79, 23, "clear-categories"},
+    {"spdaBitBtnV6", 344, 15, 65, 25, "products-v6"},
+    {"spdaBitBtnV7", 408, 15, 65, 25, "products-v7"},
+    {"spdaBitBtnV1", 344, 15, 129, 25, "products"},
+    {"BitBtn3", 344, 40, 129, 23, "clear-products"},
+    {"BitBtn8", 480, 15, 90, 25, "stock"},
+    {"BitBtn9", 480, 40, 90, 23, "clear-stock"},
+    {"hydaBitBtn7", 584, 15, 90, 25, "members"},
+    {"BitBtn4", 584, 40, 90, 23, "clear-members"},
 };
 
 // Keyboard order of the button strip; buttons the program lacks are left out.
@@ -63,11 +62,6 @@ const char* const kButtonTabOrder[] = {
     "BitBtn3", "BitBtn4", "BitBtn5", "BitBtn7", "BitBtn8", "BitBtn9",
     "spdaBitBtnV7", "spdaBitBtnV1", "CkdaBitBtn", "CkBitBtn",
 };
-
-bool belongsTo(Only only, shell::Family family)
-{
-    return only == Only::Both || (only == Only::V67) == (family == shell::Family::V67);
-}
 
 QFrame* panel(const char* name, QWidget* parent)
 {
@@ -231,13 +225,16 @@ void TmainForm::buildButtonStrip()
 {
     m_panel1 = panel("Panel1", this);
     m_panel1->setFixedHeight(69);
+    const QList<shell::Operation>& operations = m_catalog.operations(m_family);
     for (const ButtonPlace& b : kButtons) {
-        if (!belongsTo(b.only, m_family))
+        const QString id = QString::fromLatin1(b.operationId);
+        const auto op = std::find_if(operations.begin(), operations.end(),
+                                     [&](const shell::Operation& o) { return o.id == id; });
+        if (op == operations.end())
             continue;
-        auto* button = new QPushButton(QString::fromUtf16(b.caption), m_panel1);
+        auto* button = new QPushButton(op->title, m_panel1);
         button->setObjectName(QString::fromLatin1(b.name));
         button->setGeometry(b.left, b.top, b.width, b.height);
-        const QString id = QString::fromLatin1(b.operationId);
         button->setEnabled(m_catalog.find(m_family, id) != nullptr);
         connect(button, &QPushButton::clicked, this, [this, id] { runOperation(id); });
         m_operationButtons.append({button, id});

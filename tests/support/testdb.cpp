@@ -1,6 +1,7 @@
 #include "support/testdb.h"
 
 #include "programs/programs.h"
+#include "shell/linkfolder.h"
 
 #include <gtest/gtest.h>
 
@@ -244,8 +245,8 @@ Shop::Shop(const QString& sourceSchema, Backend target)
     }
 }
 
-QString Shop::sourceUdl() const { return QDir(m_folder).filePath(QStringLiteral("数据库连接1.udl")); }
-QString Shop::targetUdl() const { return QDir(m_folder).filePath(QStringLiteral("数据库连接2.udl")); }
+QString Shop::sourceUdl() const { return QDir(m_folder).filePath(shell::kSourceLinkName); }
+QString Shop::targetUdl() const { return QDir(m_folder).filePath(shell::kTargetLinkName); }
 
 shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe)
 {
