@@ -1,6 +1,7 @@
-# cmake -DSOURCE_DIR=... -DRULES="folder:below,below|..." -DSTAMP=... -P check_layers.cmake
+# cmake -DSOURCE_DIR=... -DRULES="folder:below,below:owned.h,owned.h|..." -DSTAMP=... -P check_layers.cmake
 # Fails naming each file of src/<folder>/ that includes "x/..." where x is
-# neither its folder nor a layer below it, and each file of src/ in no source list.
+# neither its folder nor a layer below it, each file that includes <h> where h
+# is owned by another folder, and each file of src/ in no source list.
 cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "|" ";" rules "${RULES}")
@@ -15,6 +16,13 @@ foreach(rule ${rules})
     string(REPLACE "," ";" direct "${below}")
   endif()
   set(direct_${folder} ${direct})
+  if(n GREATER 2)
+    list(GET parts 2 owned)
+    string(REPLACE "," ";" owned "${owned}")
+    foreach(header ${owned})
+      set(owner_${header} ${folder})
+    endforeach()
+  endif()
   list(APPEND folders ${folder})
 endforeach()
 
@@ -45,6 +53,14 @@ endforeach()
 foreach(folder ${folders})
   file(GLOB files RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/src/${folder}/*.h" "${SOURCE_DIR}/src/${folder}/*.cpp")
   foreach(file ${files})
+    file(STRINGS "${SOURCE_DIR}/${file}" system REGEX "^[ \t]*#[ \t]*include[ \t]*<[^>]+>")
+    foreach(line ${system})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*<([^>]+)>.*$" "\\1" header "${line}")
+      if(DEFINED owner_${header} AND NOT owner_${header} STREQUAL folder)
+        string(STRIP "${line}" line)
+        list(APPEND faults "${file}: ${line} (only src/${owner_${header}} includes it)")
+      endif()
+    endforeach()
     file(STRINGS "${SOURCE_DIR}/${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
     foreach(line ${includes})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" layer "${line}")

@@ -8,10 +8,12 @@
 set_property(GLOBAL PROPERTY BELMIRE_LAYER_RULES "")
 set_property(GLOBAL PROPERTY BELMIRE_LAYER_FILES "")
 
-# belmire_layer(<folder> SOURCES <file>... [LAYERS <folder>...] [PUBLIC <lib>...] [PRIVATE <lib>...])
-# builds belmire_<folder> from src/<folder>/<file>... on the layers named.
+# belmire_layer(<folder> SOURCES <file>... [LAYERS <folder>...] [PUBLIC <lib>...] [PRIVATE <lib>...]
+#               [OWNS <header>...])
+# builds belmire_<folder> from src/<folder>/<file>... on the layers named. The system headers it
+# owns (an engine's client library) may be included in its folder only.
 function(belmire_layer folder)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LAYERS;PUBLIC;PRIVATE")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LAYERS;PUBLIC;PRIVATE;OWNS")
   set(files ${arg_SOURCES})
   list(TRANSFORM files PREPEND ${PROJECT_SOURCE_DIR}/src/${folder}/)
   add_library(belmire_${folder} STATIC ${files})
@@ -21,7 +23,8 @@ function(belmire_layer folder)
   target_link_libraries(belmire_${folder} PUBLIC ${below} ${arg_PUBLIC} PRIVATE ${arg_PRIVATE})
   add_dependencies(belmire_${folder} layering)
   string(JOIN "," layers ${arg_LAYERS})
-  set_property(GLOBAL APPEND PROPERTY BELMIRE_LAYER_RULES "${folder}:${layers}")
+  string(JOIN "," owns ${arg_OWNS})
+  set_property(GLOBAL APPEND PROPERTY BELMIRE_LAYER_RULES "${folder}:${layers}:${owns}")
   set_property(GLOBAL APPEND PROPERTY BELMIRE_LAYER_FILES ${files})
 endfunction()
 
