@@ -138,10 +138,11 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         const double cpu = cpuSeconds();
-        const int rc = cli::run(programs::catalog(), {QStringLiteral("--quiet"), QStringLiteral("--from"), familyName,
-                                 QStringLiteral("--source"), sourceUdl, QStringLiteral("--target"), targetUdl,
-                                 operation},
-                                folder, stdout, stderr);
+        const int rc =
+            cli::run(programs::catalog(),
+                     {QStringLiteral("--quiet"), QStringLiteral("--from"), familyName, QStringLiteral("--source"),
+                      sourceUdl, QStringLiteral("--target"), targetUdl, operation},
+                     folder, stdout, stderr);
         command.push_back(t.nsecsElapsed() / 1e9);
         commandCpu.push_back(cpuSeconds() - cpu);
         return rc == 0;
