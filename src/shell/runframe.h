@@ -1,25 +1,20 @@
 #pragma once
 
 #include "db/connection.h"
-#include "db/name_index.h"
 #include "db/query.h"
 #include "shell/frontend.h"
+#include "shell/lookup_cache.h"
 #include "shell/operation.h"
+#include "shell/progress.h"
 #include "shell/rejects.h"
-#include "textutil/byte_table.h"
+#include "shell/row_writer.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QHash>
-
-#include <deque>
 
 #include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace shell {
 
@@ -121,91 +116,27 @@ public:
     RunResult& result() { return m_result; }
 
 private:
-    void rowStatements(); // the row's savepoint statements, made when first needed
-    void rowSavepoint();
-    void rowRelease();
-    bool rowRollback();
-    bool commitBeforeError(); // whether the open batch was committed
-    // The open batch went with its transaction: the counts go back to the last
-    // commit; the text (empty when no counted row was lost) names the rows.
-    QString batchLost();
-    void batchCommitted(int nextRow);
-    void commitBatch(int lastRow);
-    void runControl(db::Query& statement);
-    void countRow(bool skipped);
     void reject(int row, const QByteArray& code, const QString& reason, const QString& log);
-    void confirmRows();
-    void flushRows();
 
     RunFrame& m_frame;
     const Operation& m_operation;
     QByteArray m_stamp;
     std::map<QString, std::unique_ptr<db::Query>> m_targets;
     std::map<QString, std::unique_ptr<db::Query>> m_sources;
-    // The keys of one source table's key field, numbered in the order first
-    // read: the lookups of one table (stock asks spxx for four fields) share them.
-    struct KeyIndex {
-        textutil::ByteTable ids; // key -> its number, 4 bytes
-        std::uint32_t count = 0;
-    };
-    struct Lookup {
-        std::unique_ptr<db::Query> query;
-        textutil::ByteTable answers; // key -> answer, for answers asked one by one
-        // A whole table loaded: the answer of each key number.
-        KeyIndex* index = nullptr;
-        std::vector<std::uint32_t> answerAt; // key number -> offset + 1 into texts
-        std::vector<char> texts;             // the answers, each a 4-byte length and its bytes
-        std::optional<QByteArray> loaded(const QByteArray& key) const;
-        // The last key asked and its answer: rows often come grouped by the key.
-        QByteArray lastKey;
-        QByteArray lastAnswer;
-        bool hasLast = false;
-        bool tried = false;    // whether loading the whole table was considered
-        bool complete = false; // answers holds every key of the table
-    };
-    bool preload(const QString& statement, Lookup& lookup);
-    std::deque<Lookup> m_lookups;
-    std::map<QString, std::unique_ptr<KeyIndex>> m_keyIndexes; // "table.key" in lower case
-    db::NameIndex m_lookupIndex; // statement -> position in m_lookups
-    std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo, m_releaseAndMark;
-    bool m_savepointHeld = false; // a row mark is set in the open transaction
+    LookupCache m_lookups;
     RunResult m_result;
+    RowWriter m_writer;
     bool m_aborted = false;
     bool m_abortNoted = false; // the front end was told the walk runs to its end
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
-    bool m_inWalk = false;
-    // The counts at the last commit of the walk, and the row after it.
-    struct Committed {
-        qint64 read = 0;
-        qint64 written = 0;
-        qint64 skipped = 0;
-        int nextRow = 1;
-    } m_committed;
     int m_walkRow = 0;       // the row being converted, from 1
     QByteArray m_walkCode;   // and its code
     QString m_walkTable;     // the walk's source table
-    // Targets that defer writes: the rows of a walk whose writes wait to be sent,
-    // with what they show (log lines, by how many of the row's writes preceded
-    // them) once the database has taken them.
-    struct PendingRow {
-        int row = 0;
-        QByteArray code;
-        bool skipped = false;
-        QList<std::pair<int, QString>> logs;
-        QString rejectReason; // a skipped row's, listed once the row is confirmed
-        QString rejectLog;
-    };
-    bool m_deferred = false;
-    std::vector<PendingRow> m_unconfirmed;
-    PendingRow* m_current = nullptr; // the row being converted, while deferred
 };
 
 // A database's message on one line: its own lines joined, without the
 // statement excerpt and caret PostgreSQL adds and without the SQLSTATE code.
 QString oneLine(const QString& message);
-
-QString progressLine(int i, int n, const QByteArray& code);
-QString progressLine(int i, int n); // without the code part
 
 } // namespace shell
