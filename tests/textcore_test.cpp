@@ -1,12 +1,17 @@
 #include "textutil/error.h"
 #include "textutil/byte_table.h"
 #include "textutil/gbk.h"
+#include "textutil/key_hashes.h"
+#include "textutil/packed_rows.h"
 #include "textutil/plib.h"
+
+#include <QList>
 
 #include <gtest/gtest.h>
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <optional>
 
 using namespace textutil;
@@ -156,4 +161,75 @@ TEST(ByteTable, KeepsEveryKeyWithItsFirstValue)
     qsizetype seen = 0;
     t.forEachKey([&](QByteArrayView) { ++seen; });
     EXPECT_EQ(seen, t.size());
+
+    // Fixed-size values come back only as the type they were kept as.
+    ByteTable numbers;
+    EXPECT_TRUE(numbers.insertAs("n", std::uint32_t(7)));
+    EXPECT_EQ(numbers.valueAs<std::uint32_t>("n").value_or(0), 7u);
+    EXPECT_FALSE(numbers.valueAs<std::uint64_t>("n").has_value());
+    EXPECT_FALSE(numbers.valueAs<std::uint32_t>("m").has_value());
+}
+
+TEST(KeyHashes, SetsOfHashesAnswerForTheirKeys)
+{
+    HashSet set;
+    SortedHashes sorted, other;
+    for (int i = 0; i < 5000; ++i) { // past several growths of the open table
+        set.insert(keyHash(QByteArray::number(i)));
+        sorted.add(keyHash(QByteArray::number(i % 3000)));
+        if (i % 2 == 0)
+            other.add(keyHash(QByteArray::number(i)));
+    }
+    set.insert(keyHash("0")); // present already
+    set.insert(0);            // a hash of 0 is kept too
+    sorted.seal();
+    other.seal();
+    EXPECT_EQ(set.size(), 5001u);
+    EXPECT_TRUE(set.contains(0));
+    EXPECT_EQ(sorted.size(), 3000u);
+    for (int i = 0; i < 5000; i += 7) {
+        EXPECT_TRUE(set.contains(keyHash(QByteArray::number(i))));
+        EXPECT_EQ(sorted.contains(keyHash(QByteArray::number(i))), i < 3000);
+    }
+    EXPECT_FALSE(set.contains(keyHash("5000")));
+    EXPECT_FALSE(set.contains(keyHash(QByteArray("1\0", 2)))); // bytes, not C strings
+    const SortedHashes odd = sorted.minus(other); // the odd keys below 3000
+    EXPECT_EQ(odd.size(), 1500u);
+    EXPECT_TRUE(odd.contains(keyHash("2999")));
+    EXPECT_FALSE(odd.contains(keyHash("2998")));
+    EXPECT_TRUE(std::is_sorted(odd.begin(), odd.end()));
+}
+
+TEST(PackedRows, FieldsNumbersAndGroupsComeBackAsAdded)
+{
+    PackedRows rows;
+    const auto a = rows.append({"", QByteArray("x\0y", 3), "last"});
+    const auto b = rows.append({"one"});
+    EXPECT_EQ(rows.field(a, 0), QByteArrayView(""));
+    EXPECT_EQ(rows.field(a, 1), QByteArrayView(QByteArray("x\0y", 3)));
+    EXPECT_EQ(rows.field(a, 2), QByteArrayView("last"));
+    EXPECT_EQ(rows.field(b, 0), QByteArrayView("one"));
+
+    KeyNumbers numbers;
+    EXPECT_EQ(numbers.number("b"), 0u);
+    EXPECT_EQ(numbers.number("a"), 1u);
+    EXPECT_EQ(numbers.number("b"), 0u);
+    EXPECT_EQ(numbers.find("a").value_or(99), 1u);
+    EXPECT_FALSE(numbers.find("c").has_value());
+
+    // Keys out of order, each key's rows in the order added.
+    GroupedRows groups;
+    groups.append({"p2", "1"});
+    groups.append({"p1", "2"});
+    groups.append({"p2", "3"});
+    groups.append({"p10", "4"});
+    groups.append({"p2", "5"});
+    groups.group();
+    QList<QByteArray> p2;
+    for (const auto r : groups.rowsOf("p2"))
+        p2 << groups.field(r, 1).toByteArray();
+    EXPECT_EQ(p2, QList<QByteArray>({"1", "3", "5"}));
+    ASSERT_EQ(groups.rowsOf("p1").size(), 1u);
+    EXPECT_EQ(groups.field(groups.rowsOf("p1")[0], 1), QByteArrayView("2"));
+    EXPECT_TRUE(groups.rowsOf("p").empty());
 }

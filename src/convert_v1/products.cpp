@@ -2,14 +2,9 @@
 #include "convert_v67/product_rows.h"
 #include "convert_v67/supplier_rows.h"
 #include "shell/runframe.h"
-#include "textutil/byte_table.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
-
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <vector>
+#include "textutil/packed_rows.h"
 
 namespace convert_v1 {
 namespace {
@@ -63,65 +58,25 @@ private:
         while (all.next()) {
             if (all.isNull(QStringLiteral("GoodsId")))
                 continue;
-            m_rows.push_back(std::uint32_t(m_bytes.size()));
-            for (const QByteArray& field : {all.text(QStringLiteral("GoodsId")), all.text(QStringLiteral("GoodsBarCode")),
-                                            all.text(QStringLiteral("Type"))})
-                put(field);
+            m_rows.append({all.text(QStringLiteral("GoodsId")), all.text(QStringLiteral("GoodsBarCode")),
+                           all.text(QStringLiteral("Type"))});
         }
-        // Rows of one product together, each product's in scan order; the index
-        // gives a product's first row and count.
-        std::stable_sort(m_rows.begin(), m_rows.end(),
-                         [this](std::uint32_t a, std::uint32_t b) { return field(a, 0) < field(b, 0); });
-        for (size_t i = 0; i < m_rows.size();) {
-            size_t j = i + 1;
-            while (j < m_rows.size() && field(m_rows[j], 0) == field(m_rows[i], 0))
-                ++j;
-            const std::uint32_t span[2] = {std::uint32_t(i), std::uint32_t(j - i)};
-            m_index.insert(field(m_rows[i], 0), QByteArrayView(reinterpret_cast<const char*>(span), sizeof span));
-            i = j;
-        }
+        m_rows.group();
         m_loaded = true;
     }
 
     QList<BarCodeRow> rowsOf(const QByteArray& code) const
     {
         QList<BarCodeRow> rows;
-        const auto found = m_index.value(code);
-        if (!found)
-            return rows;
-        std::uint32_t span[2];
-        std::memcpy(span, found->constData(), sizeof span);
-        for (std::uint32_t k = span[0]; k < span[0] + span[1]; ++k)
-            rows.append({field(m_rows[k], 1).toByteArray(), field(m_rows[k], 2).toByteArray()});
+        for (const auto r : m_rows.rowsOf(code))
+            rows.append({m_rows.field(r, 1).toByteArray(), m_rows.field(r, 2).toByteArray()});
         return rows;
-    }
-
-    // Rows are packed as product, bar code and type, each a 4-byte length and its bytes.
-    void put(const QByteArray& text)
-    {
-        const auto n = std::uint32_t(text.size());
-        const char* p = reinterpret_cast<const char*>(&n);
-        m_bytes.insert(m_bytes.end(), p, p + sizeof n);
-        m_bytes.insert(m_bytes.end(), text.constData(), text.constData() + text.size());
-    }
-    QByteArrayView field(std::uint32_t row, int which) const
-    {
-        const char* p = m_bytes.data() + row;
-        std::uint32_t n;
-        for (int k = 0;; ++k) {
-            std::memcpy(&n, p, sizeof n);
-            if (k == which)
-                return QByteArrayView(p + sizeof n, n);
-            p += sizeof n + n;
-        }
     }
 
     shell::Run& m_run;
     db::Query* m_keyed = nullptr;
     bool m_loaded = false;
-    std::vector<char> m_bytes;          // every bar-code row, packed
-    std::vector<std::uint32_t> m_rows;  // offsets of the rows, grouped by product
-    textutil::ByteTable m_index;        // product -> first row and count in m_rows
+    textutil::GroupedRows m_rows; // product, bar code and type, by product
 };
 
 void convertProducts(shell::Run& run)

@@ -4,9 +4,6 @@
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 
-#include <functional>
-#include <string_view>
-
 namespace convert_v67 {
 namespace {
 
@@ -17,12 +14,6 @@ QByteArray keyOf(const QByteArray& gbkText)
         if (static_cast<unsigned char>(c) >= 0x80)
             return gbk::toUnicode(gbkText).toUtf8();
     return gbkText;
-}
-
-std::uint64_t hashOf(const QByteArray& utf8)
-{
-    const std::uint64_t h = std::hash<std::string_view>{}(std::string_view(utf8.constData(), size_t(utf8.size())));
-    return h == 0 ? 1 : h; // 0 marks an empty slot
 }
 
 } // namespace
@@ -36,46 +27,11 @@ TargetKeys::~TargetKeys() = default;
 
 bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().comparesKeysExactly(); }
 
-bool TargetKeys::mayHold(std::uint64_t hash) const
-{
-    if (m_slots.empty())
-        return false;
-    const size_t mask = m_slots.size() - 1;
-    for (size_t i = size_t(hash) & mask; m_slots[i] != 0; i = (i + 1) & mask)
-        if (m_slots[i] == hash)
-            return true;
-    return false;
-}
-
-void TargetKeys::insert(std::uint64_t hash)
-{
-    if (mayHold(hash))
-        return;
-    if ((m_count + 1) * 4 > m_slots.size() * 3) { // at most three quarters full
-        std::vector<std::uint64_t> wider(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
-        const size_t mask = wider.size() - 1;
-        for (const std::uint64_t h : m_slots)
-            if (h != 0) {
-                size_t i = size_t(h) & mask;
-                while (wider[i] != 0)
-                    i = (i + 1) & mask;
-                wider[i] = h;
-            }
-        m_slots.swap(wider);
-    }
-    const size_t mask = m_slots.size() - 1;
-    size_t i = size_t(hash) & mask;
-    while (m_slots[i] != 0)
-        i = (i + 1) & mask;
-    m_slots[i] = hash;
-    ++m_count;
-}
-
 bool TargetKeys::contains(const QByteArray& gbkText)
 {
     if (!m_loaded)
         load();
-    if (!mayHold(hashOf(keyOf(gbkText))))
+    if (!m_hashes.contains(textutil::keyHash(keyOf(gbkText))))
         return false;
     // Same connection and transaction as the run's writes: rows written so far count.
     if (!m_confirm) {
@@ -96,7 +52,7 @@ void TargetKeys::add(const QByteArray& gbkText)
 {
     // Before the first check the scan will read the row from the target.
     if (m_loaded)
-        insert(hashOf(keyOf(gbkText)));
+        m_hashes.insert(textutil::keyHash(keyOf(gbkText)));
 }
 
 void TargetKeys::load()
@@ -111,7 +67,7 @@ void TargetKeys::load()
         // NULL equals nothing; a blob (SQLite keeps one in any column) never equals a bound text.
         if (v.isNull() || v.typeId() == QMetaType::QByteArray)
             continue;
-        insert(hashOf(v.toString().toUtf8()));
+        m_hashes.insert(textutil::keyHash(v.toString().toUtf8()));
     }
     m_loaded = true;
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "db/query.h"
+#include "textutil/key_hashes.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace shell {
 class Run;
@@ -39,15 +38,12 @@ public:
 
 private:
     void load();
-    void insert(std::uint64_t hash);
-    bool mayHold(std::uint64_t hash) const;
 
     shell::Run& m_run;
     QString m_table;
     QString m_column;
     bool m_loaded = false;
-    std::vector<std::uint64_t> m_slots; // open addressing, 0 empty
-    size_t m_count = 0;
+    textutil::HashSet m_hashes;
     std::unique_ptr<db::Query> m_confirm;
 };
 

@@ -4,7 +4,6 @@
 
 #include <QRegularExpression>
 
-#include <cstring>
 
 namespace shell {
 
@@ -31,7 +30,7 @@ QByteArray LookupCache::answer(const QString& statement, std::initializer_list<Q
         return l.lastAnswer;
     l.lastKey = key;
     l.hasLast = false;
-    if (auto answer = l.index ? l.loaded(key) : l.answers.value(key)) {
+    if (auto answer = l.keys ? l.loaded(key) : l.answers.value(key)) {
         l.lastAnswer = std::move(*answer);
         l.hasLast = true;
         return l.lastAnswer;
@@ -88,50 +87,32 @@ bool LookupCache::preload(const QString& statement, Lookup& l)
     all.setText(QStringLiteral("select %1, %2 from %3").arg(m.captured(3), m.captured(1), m.captured(2)));
     all.open();
     const QString keyField = m.captured(3), valueField = m.captured(1);
-    auto& index = m_keyIndexes[(m.captured(2) + u'.' + keyField).toLower()];
-    if (!index)
-        index = std::make_unique<KeyIndex>();
-    l.index = index.get();
+    auto& keys = m_keys[(m.captured(2) + u'.' + keyField).toLower()];
+    if (!keys)
+        keys = std::make_unique<textutil::KeyNumbers>();
+    l.keys = keys.get();
     while (all.next()) {
         if (all.isNull(keyField))
             continue;
-        const QByteArray key = all.text(keyField);
-        std::uint32_t id;
-        if (const auto known = index->ids.view(key)) {
-            std::memcpy(&id, known->data(), sizeof id);
-        } else {
-            id = index->count++;
-            index->ids.insert(key, QByteArrayView(reinterpret_cast<const char*>(&id), sizeof id));
-        }
+        const std::uint32_t id = keys->number(all.text(keyField));
         if (l.answerAt.size() <= id)
             l.answerAt.resize(size_t(id) + 1, 0);
         if (l.answerAt[id] != 0) // the first row of a key answers
             continue;
-        const QByteArray answer = gbk::trim(all.text(valueField));
-        l.answerAt[id] = std::uint32_t(l.texts.size() + 1);
-        const auto n = std::uint32_t(answer.size());
-        l.texts.insert(l.texts.end(), reinterpret_cast<const char*>(&n), reinterpret_cast<const char*>(&n) + sizeof n);
-        l.texts.insert(l.texts.end(), answer.constData(), answer.constData() + answer.size());
+        l.answerAt[id] = l.texts.append({gbk::trim(all.text(valueField))}) + 1;
     }
     l.answerAt.shrink_to_fit();
-    l.texts.shrink_to_fit();
+    l.texts.shrink();
     l.complete = true;
     return true;
 }
 
 std::optional<QByteArray> LookupCache::Lookup::loaded(const QByteArray& key) const
 {
-    const auto known = index->ids.view(key);
-    if (!known)
+    const auto id = keys->find(key);
+    if (!id || *id >= answerAt.size() || answerAt[*id] == 0) // a key only another field's scan met
         return std::nullopt;
-    std::uint32_t id;
-    std::memcpy(&id, known->data(), sizeof id);
-    if (id >= answerAt.size() || answerAt[id] == 0) // a key only another field's scan met
-        return std::nullopt;
-    const char* p = texts.data() + (answerAt[id] - 1);
-    std::uint32_t n;
-    std::memcpy(&n, p, sizeof n);
-    return QByteArray(p + sizeof n, n);
+    return texts.field(answerAt[*id] - 1, 0).toByteArray();
 }
 
 } // namespace shell

@@ -4,6 +4,7 @@
 #include "db/name_index.h"
 #include "db/query.h"
 #include "textutil/byte_table.h"
+#include "textutil/packed_rows.h"
 
 #include <QByteArray>
 #include <QString>
@@ -31,19 +32,14 @@ public:
     QByteArray answer(const QString& statement, std::initializer_list<QByteArray> values);
 
 private:
-    // The keys of one source table's key field, numbered in the order first
-    // read: the lookups of one table (stock asks spxx for four fields) share them.
-    struct KeyIndex {
-        textutil::ByteTable ids; // key -> its number, 4 bytes
-        std::uint32_t count = 0;
-    };
     struct Lookup {
         std::unique_ptr<db::Query> query;
         textutil::ByteTable answers; // key -> answer, for answers asked one by one
-        // A whole table loaded: the answer of each key number.
-        KeyIndex* index = nullptr;
-        std::vector<std::uint32_t> answerAt; // key number -> offset + 1 into texts
-        std::vector<char> texts;             // the answers, each a 4-byte length and its bytes
+        // A whole table loaded: its keys numbered (the lookups of one table
+        // share them: stock asks spxx for four fields) and the answer of each.
+        textutil::KeyNumbers* keys = nullptr;
+        std::vector<std::uint32_t> answerAt; // key number -> answer row + 1, 0 when none
+        textutil::PackedRows texts;
         std::optional<QByteArray> loaded(const QByteArray& key) const;
         // The last key asked and its answer: rows often come grouped by the key.
         QByteArray lastKey;
@@ -56,7 +52,7 @@ private:
 
     db::Connection& m_source;
     std::deque<Lookup> m_lookups;
-    std::map<QString, std::unique_ptr<KeyIndex>> m_keyIndexes; // "table.key" in lower case
+    std::map<QString, std::unique_ptr<textutil::KeyNumbers>> m_keys; // "table.key" in lower case
     db::NameIndex m_lookupIndex; // statement -> position in m_lookups
 };
 

@@ -5,15 +5,14 @@
 #include "textutil/byte_table.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "textutil/key_hashes.h"
 #include "textutil/plib.h"
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <iterator>
-#include <string_view>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -58,17 +57,12 @@ void forEachKey(db::Connection& connection, const QString& table, const QString&
     q.close();
 }
 
-std::uint64_t keyHash(const QByteArray& k)
-{
-    return std::hash<std::string_view>{}(std::string_view(k.constData(), size_t(k.size())));
-}
-
 // The keys of a table as 64-bit hashes, sorted, each once: a million codes take
 // 8 MB. Two different codes share a hash with odds of about one in 10^19 per
 // pair. The codes a report names are read again (codesAmong).
 struct KeyCount {
     qint64 rows = 0;
-    std::vector<std::uint64_t> hashes;
+    textutil::SortedHashes hashes;
 };
 
 KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
@@ -77,21 +71,19 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
     KeyCount out;
     forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
         ++out.rows;
-        out.hashes.push_back(keyHash(k));
+        out.hashes.add(textutil::keyHash(k));
     });
-    std::sort(out.hashes.begin(), out.hashes.end());
-    out.hashes.erase(std::unique(out.hashes.begin(), out.hashes.end()), out.hashes.end());
-    out.hashes.shrink_to_fit();
+    out.hashes.seal();
     return out;
 }
 
 // The smallest codes of a table whose hashes are among wanted (sorted), each once.
 QList<QByteArray> codesAmong(db::Connection& connection, const QString& table, const QString& filter,
-                             const QList<KeyPart>& key, bool sourceSide, const std::vector<std::uint64_t>& wanted)
+                             const QList<KeyPart>& key, bool sourceSide, const textutil::SortedHashes& wanted)
 {
     QList<QByteArray> smallest; // sorted, at most kCodesShown
     forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
-        if (!std::binary_search(wanted.begin(), wanted.end(), keyHash(k)))
+        if (!wanted.contains(textutil::keyHash(k)))
             return;
         const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
         if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
@@ -108,17 +100,14 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
     return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
 }
 
-void matchRows(const RowMatch& m, const KeyCount& from, const std::vector<std::uint64_t>* before,
+void matchRows(const RowMatch& m, const KeyCount& from, const textutil::SortedHashes* before,
                db::Connection& source, db::Connection& target, VerifyReport& report)
 {
     const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
     const qint64 repeated = from.rows - qint64(from.hashes.size());
 
-    std::vector<std::uint64_t> missing, extra;
-    std::set_difference(from.hashes.begin(), from.hashes.end(), to.hashes.begin(), to.hashes.end(),
-                        std::back_inserter(missing));
-    std::set_difference(to.hashes.begin(), to.hashes.end(), from.hashes.begin(), from.hashes.end(),
-                        std::back_inserter(extra));
+    const textutil::SortedHashes missing = from.hashes.minus(to.hashes);
+    const textutil::SortedHashes extra = to.hashes.minus(from.hashes);
 
     report.lines << QStringLiteral("源 %1 %2 行（编号重复 %3 行），目标 %4 %5 行")
                         .arg(m.sourceTable)
@@ -138,10 +127,9 @@ void matchRows(const RowMatch& m, const KeyCount& from, const std::vector<std::u
                                .arg(codeList(codesAmong(source, m.sourceTable, m.sourceFilter, m.key, true, missing),
                                              qsizetype(missing.size())));
     // Keys the target held before the run are explained; without a run to go by they are information.
-    std::vector<std::uint64_t> unexplained;
+    textutil::SortedHashes unexplained;
     if (before) {
-        std::set_difference(extra.begin(), extra.end(), before->begin(), before->end(),
-                            std::back_inserter(unexplained));
+        unexplained = extra.minus(*before);
         if (!before->empty())
             report.lines << QStringLiteral("目标 %1 转换前已有 %2 行，其中 %3 个编号不在源 %4 中")
                                 .arg(m.targetTable)
@@ -227,7 +215,10 @@ db::Amount quantityOf(const db::Query& q, const QString& field)
 
 Sums sourceSums(const StockSums& s, db::Connection& source)
 {
-    // Code -> the two prices, their ten-thousandths as 16 bytes.
+    // Code -> the two prices.
+    struct Prices {
+        db::Amount purchase, retail;
+    };
     textutil::ByteTable prices;
     {
         db::Query q(source);
@@ -238,10 +229,8 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
             // The lookup compares the stored code as it is: a product code
             // stored with blanks around it is not found, and its prices are 0.
             const QByteArray code = q.text(s.priceKey);
-            if (!prices.contains(code)) {
-                const std::int64_t both[2] = {softAmount(q, s.purchasePrice).raw(), softAmount(q, s.retailPrice).raw()};
-                prices.insert(code, QByteArrayView(reinterpret_cast<const char*>(both), sizeof both));
-            }
+            if (!prices.contains(code))
+                prices.insertAs(code, Prices{softAmount(q, s.purchasePrice), softAmount(q, s.retailPrice)});
         }
     }
     db::Query q(source);
@@ -250,15 +239,10 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     Sums sums;
     while (q.next()) {
         const db::Amount quantity = quantityOf(q, s.quantityField);
-        std::pair<db::Amount, db::Amount> price;
-        if (const auto found = prices.value(gbk::trim(q.text(s.productField)))) {
-            std::int64_t both[2];
-            std::memcpy(both, found->constData(), sizeof both);
-            price = {db::Amount::fromRaw(both[0]), db::Amount::fromRaw(both[1])};
-        }
+        const Prices price = prices.valueAs<Prices>(gbk::trim(q.text(s.productField))).value_or(Prices());
         sums.quantity = sums.quantity + quantity;
-        sums.purchaseValue = sums.purchaseValue + quantity * price.first;
-        sums.retailValue = sums.retailValue + quantity * price.second;
+        sums.purchaseValue = sums.purchaseValue + quantity * price.purchase;
+        sums.retailValue = sums.retailValue + quantity * price.retail;
         ++sums.rows;
     }
     return sums;
@@ -267,7 +251,7 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
 // The sums of a target select; with counted, each row also counts "n" times into
 // *counted (the rows a join on the warehouse would give).
 Sums targetSums(db::Connection& target, const QString& select, Sums* counted = nullptr,
-                const std::vector<std::uint64_t>* keys = nullptr)
+                const textutil::SortedHashes* keys = nullptr)
 {
     db::Query q(target);
     q.setText(select);
@@ -275,9 +259,8 @@ Sums targetSums(db::Connection& target, const QString& select, Sums* counted = n
     Sums sums;
     while (q.next()) {
         // Only rows whose warehouse and product the source accounts for.
-        if (keys && !std::binary_search(keys->begin(), keys->end(),
-                                        keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
-                                                gbk::trim(q.text(QStringLiteral("spbh"))))))
+        if (keys && !keys->contains(textutil::keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
+                                                      gbk::trim(q.text(QStringLiteral("spbh"))))))
             continue;
         const db::Amount quantity = q.amount(QStringLiteral("yesl"));
         const db::Amount purchase = q.amount(QStringLiteral("yecbje"));
@@ -307,7 +290,7 @@ qint64 count(db::Connection& target, const QString& select)
     return n;
 }
 
-void compareStock(const StockSums& s, const Sums& from, const std::vector<std::uint64_t>* sourceKeys,
+void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys,
                   db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
@@ -421,7 +404,7 @@ struct SourceFacts {
 };
 
 struct TargetBefore {
-    std::vector<std::vector<std::uint64_t>> keys; // one per row match
+    std::vector<textutil::SortedHashes> keys; // one per row match
 };
 
 std::shared_ptr<const TargetBefore> readTargetBefore(const Operation& operation, db::Connection& target)
@@ -450,7 +433,7 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
                     db::Connection& target, const TargetBefore* before)
 {
     VerifyReport report;
-    const std::vector<std::uint64_t>* stockKeys = nullptr;
+    const textutil::SortedHashes* stockKeys = nullptr;
     for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i) {
         const RowMatch& m = operation.reconciliation.rows[i];
         matchRows(m, facts.keys[size_t(i)], before ? &before->keys[size_t(i)] : nullptr, source, target, report);

@@ -1,18 +1,15 @@
 #include "textutil/byte_table.h"
 
+#include "textutil/key_hashes.h"
+
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#include <functional>
-#include <string_view>
 
 namespace textutil {
 namespace {
 
-size_t hashOf(QByteArrayView key)
-{
-    return std::hash<std::string_view>{}(std::string_view(key.data(), size_t(key.size())));
-}
+size_t hashOf(QByteArrayView key) { return size_t(keyHash(key)); }
 
 // Lengths are stored as 4 bytes: a code or an answer is far shorter than 4 GB.
 void putLength(std::vector<char>& bytes, qsizetype n)

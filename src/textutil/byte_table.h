@@ -4,7 +4,9 @@
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace textutil {
@@ -22,6 +24,24 @@ public:
     std::optional<QByteArrayView> view(QByteArrayView key) const;
     // Adds the key with its value; false (and nothing changes) when it is there already.
     bool insert(QByteArrayView key, QByteArrayView value = {});
+    // The same for a value of fixed size (numbers, offsets), kept as its bytes.
+    template <typename T>
+    bool insertAs(QByteArrayView key, const T& value)
+    {
+        static_assert(std::is_trivially_copyable_v<T>);
+        return insert(key, QByteArrayView(reinterpret_cast<const char*>(&value), sizeof value));
+    }
+    template <typename T>
+    std::optional<T> valueAs(QByteArrayView key) const
+    {
+        static_assert(std::is_trivially_copyable_v<T>);
+        const auto v = view(key);
+        if (!v || size_t(v->size()) != sizeof(T))
+            return std::nullopt;
+        T out;
+        std::memcpy(&out, v->data(), sizeof out);
+        return out;
+    }
     qsizetype size() const { return qsizetype(m_count); }
     // Every key, in no particular order.
     template <typename Fn>
