@@ -41,6 +41,8 @@ void RowWriter::startWalk()
     m_deferred = m_target.defersWrites();
     m_target.setDeferring(m_deferred);
     m_unconfirmed.clear();
+    m_row = PendingRow();
+    m_rowOpen = false;
 }
 
 void RowWriter::endWalk()
