@@ -1,7 +1,7 @@
 // Product categories of both programs, SQLite to SQLite and SQLite to PostgreSQL.
 #include "support/testdb.h"
 
-#include "convert_v67/category_rows.h"
+#include "target/categories.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +32,9 @@ void expectError(const RecordingFrontend& fe, const QString& start)
 TEST(CategoryParent, OnlySixDigitsCountAndHugeLevelsDoNotWrap)
 {
     const QByteArray deep("0102030405060708");
-    EXPECT_EQ(convert_v67::parentByLevel(deep, 9, "2222222"), deep.left(12));
-    EXPECT_EQ(convert_v67::parentByLevel(deep, std::numeric_limits<qint64>::max(), "2222222"), deep.left(12));
-    EXPECT_EQ(convert_v67::parentByLevel(deep, std::numeric_limits<qint64>::min(), ""), QByteArray());
+    EXPECT_EQ(target::parentByLevel(deep, 9, "2222222"), deep.left(12));
+    EXPECT_EQ(target::parentByLevel(deep, std::numeric_limits<qint64>::max(), "2222222"), deep.left(12));
+    EXPECT_EQ(target::parentByLevel(deep, std::numeric_limits<qint64>::min(), ""), QByteArray());
 }
 
 TEST_P(Categories, V67RowsAndLevelSetting)

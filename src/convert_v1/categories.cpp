@@ -1,6 +1,6 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/category_rows.h"
 #include "shell/runframe.h"
+#include "target/categories.h"
 #include "textutil/gbk.h"
 
 namespace convert_v1 {
@@ -14,7 +14,7 @@ shell::Operation categories()
     op.title = QStringLiteral("商品类别转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(convert_v67::kInsertSplbda);
+        db::Query& insert = run.target(target::kInsertSplbda);
         run.walk(
             QStringLiteral("select * from GoodsType  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("GoodsTypeId"))); },
@@ -23,29 +23,29 @@ shell::Operation categories()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                convert_v67::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent,
+                target::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent,
                                            run.stamp());
             });
-        convert_v67::copyLevelSetting(
+        target::copyLevelSetting(
             run, run.lookup(QStringLiteral("select vals2 from AccountInfo where item=:p1"), {"GoodsLevel"}));
     };
     op.uses = {
         shell::sourceUse(QStringLiteral("GoodsType"), QStringLiteral("GoodsTypeId,GoodsTypeName,parent")),
         shell::sourceUse(QStringLiteral("AccountInfo"), QStringLiteral("vals2,item")),
-        shell::insertUse(convert_v67::kInsertSplbda),
+        shell::insertUse(target::kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
     // The parent codes come from the rows: the setting is only copied.
     const shell::SettingRow levels =
-        convert_v67::sourceSetting(QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel",
+        target::sourceSetting(QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel",
                                    QStringLiteral("vals2"), QStringLiteral("商品类别级别设置"),
                                    QStringLiteral("GoodsType"), QString());
-    op.settings = {levels, convert_v67::targetLevelSetting()};
-    op.fields = shell::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
-                                  QStringLiteral("GoodsTypeId>objid"), true) +
-                shell::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
-                                  QStringLiteral("GoodsTypeName>splbmc,parent>fbbh"), false);
-    op.reconciliation.setting = shell::SettingCopy{levels, convert_v67::targetLevelSetting()};
+    op.settings = {levels, target::targetLevelSetting()};
+    op.fields = target::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                   QStringLiteral("GoodsTypeId>objid"), true) +
+                target::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                   QStringLiteral("GoodsTypeName>splbmc,parent>fbbh"), false);
+    op.reconciliation.setting = shell::SettingCopy{levels, target::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("GoodsType"),
                                QString(),
                                {{QStringLiteral("GoodsTypeId"), QStringLiteral("objid")}},

@@ -1,8 +1,7 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/goods_areas.h"
 #include "shell/runframe.h"
-#include "textutil/gbk.h"
 #include "target/places.h"
+#include "textutil/gbk.h"
 
 namespace convert_v1 {
 
@@ -13,16 +12,16 @@ shell::Operation goodsAreas()
     op.title = QStringLiteral("货区档案转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(convert_v67::kInsertHqda);
+        db::Query& insert = run.target(target::kInsertHqda);
         run.walk(
             QStringLiteral("select * from Organise "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("OrganiseId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                convert_v67::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
+                target::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
             });
     };
     op.uses = {shell::sourceUse(QStringLiteral("Organise"), QStringLiteral("OrganiseId,Organise")),
-               shell::insertUse(convert_v67::kInsertHqda)};
+               shell::insertUse(target::kInsertHqda)};
     op.reconciliation.rows = {{QStringLiteral("Organise"),
                                QString(),
                                {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},

@@ -1,12 +1,11 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/member_rows.h"
 #include "shell/runframe.h"
+#include "target/members.h"
 #include "textutil/plib.h"
 
 #include <QDate>
 
 #include <cstdio>
-#include "target/members.h"
 
 namespace convert_v1 {
 namespace {
@@ -39,13 +38,13 @@ shell::Operation members()
     op.title = QStringLiteral("会员信息转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        convert_v67::resetMemberCategories(run);
-        convert_v67::MemberCards cards(run);
-        db::Query& insert = run.target(convert_v67::kInsertHyda);
+        target::resetMemberCategories(run);
+        target::MemberCards cards(run);
+        db::Query& insert = run.target(target::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
         run.walk(
             QStringLiteral("select * from card  "), true,
-            [](const db::Query& row) { return convert_v67::cardNumber(row.text(QStringLiteral("cardid"))); },
+            [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("cardid"))); },
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("cashbala"));
                 if (cards.present(card)) {
@@ -53,7 +52,7 @@ shell::Operation members()
                     return;
                 }
                 // Fields are read in the order their columns are bound.
-                convert_v67::MemberRow m;
+                target::MemberRow m;
                 m.objid = card;
                 m.czf = flag(row, QStringLiteral("ifcash"));
                 m.czye = balance;
@@ -73,7 +72,7 @@ shell::Operation members()
                 m.huiyuanf = flag(row, QStringLiteral("ifmembercard"));
                 m.dazhef = flag(row, QStringLiteral("ifdiscount"));
                 m.dazhezk = qint64(0);
-                convert_v67::writeMember(insert, m, run.stamp());
+                target::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
             });
     };
@@ -82,9 +81,9 @@ shell::Operation members()
             QStringLiteral("card"), QStringLiteral("cardid,cashbala,ifcash,state,cardmake,ifflash,fname,sex,address,"
                                                    "idcard,tel,birthday,ifcent,moneysum,centsum,centbala,ifmembercard,"
                                                    "ifdiscount"))} +
-        convert_v67::memberTargetUses();
+        target::memberTargetUses();
     op.fields =
-        shell::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
+        target::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("card"),
                                QString(),

@@ -1,7 +1,7 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/product_rows.h"
-#include "convert_v67/supplier_rows.h"
 #include "shell/runframe.h"
+#include "target/products.h"
+#include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
 #include "textutil/packed_rows.h"
@@ -9,9 +9,9 @@
 namespace convert_v1 {
 namespace {
 
-using convert_v67::ProductRow;
-using convert_v67::ProductTarget;
-using convert_v67::UnitRow;
+using target::ProductRow;
+using target::ProductTarget;
+using target::UnitRow;
 
 // The bar codes of one product, one row each, in the order the source returns them.
 const QStringList kSelectBarCodes = {QStringLiteral("select * from GoodsBarCode where GoodsId =:goodsid")};
@@ -119,7 +119,7 @@ void convertProducts(shell::Run& run)
             p.gysbh = row.text(QStringLiteral("SupplierId"));
             p.gysmc = row.text(QStringLiteral("SupplierName"));
             p.lykdl = row.amount(QStringLiteral("SaleDisCount"));
-            const convert_v67::SaleMode mode = convert_v67::saleMode(row.text(QStringLiteral("Salemode")));
+            const target::SaleMode mode = target::saleMode(row.text(QStringLiteral("Salemode")));
             p.xsfsbh = mode.code;
             p.xsfs = mode.name;
             const bool shopPrices = row.truth(QStringLiteral("IfChangePrice"));
@@ -145,7 +145,7 @@ void convertProducts(shell::Run& run)
             package.ifjbdw = "0";
 
             if (target.productCodeTaken(code)) {
-                run.skipRow(QStringLiteral("商品编号已存在"), convert_v67::noticeProductCode() + code);
+                run.skipRow(QStringLiteral("商品编号已存在"), target::noticeProductCode() + code);
                 return;
             }
             target.writeProduct(p);
@@ -153,7 +153,7 @@ void convertProducts(shell::Run& run)
             if (byWeight) {
                 const QByteArray scaleCode = row.text(QStringLiteral("WeighId"));
                 if (const QByteArray c = gbk::trim(scaleCode); !c.isEmpty())
-                    target.checkCode(c, convert_v67::noticeScaleCode(), convert_v67::noticeScaleCodeIsProduct());
+                    target.checkCode(c, target::noticeScaleCode(), target::noticeScaleCodeIsProduct());
                 basic.sptm = scaleCode;
                 basic.ifjbdw = "1";
                 target.writeUnit(code, QByteArray("0"), basic);
@@ -162,12 +162,12 @@ void convertProducts(shell::Run& run)
 
             const QByteArray ownBarCode = row.text(QStringLiteral("GoodsBarCode"));
             if (const QByteArray c = gbk::trim(ownBarCode); !c.isEmpty())
-                target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
+                target.checkCode(c, target::noticeBarCode(), target::noticeBarCodeIsProduct());
             int position = 0;
             QByteArray firstBasic = "1";
             for (const BarCodeRow& bar : barCodes.of(code)) {
                 if (const QByteArray c = gbk::trim(bar.barCode); !c.isEmpty())
-                    target.checkCode(c, convert_v67::noticeBarCode(), convert_v67::noticeBarCodeIsProduct());
+                    target.checkCode(c, target::noticeBarCode(), target::noticeBarCodeIsProduct());
                 const QByteArray fid = QByteArray::number(position++);
                 if (bar.type == basicUnit) {
                     basic.sptm = bar.barCode;
@@ -207,19 +207,19 @@ shell::Operation products()
                                             "PackNumberPrice,PackTradePrice,packUnit,WeighId,GoodsBarCode")),
             shell::sourceUse(QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId,GoodsBarCode,Type")),
         } +
-        convert_v67::productTargetUses();
+        target::productTargetUses();
     op.fields =
-        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                          QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
-        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                          QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
+        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                           QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
+        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                           QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
                                          "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
                                          "SupplierId>gysbh,SupplierName>gysmc"),
                           false) +
-        shell::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"), QStringLiteral("Unit>dwmc,packUnit>dwmc"),
-                          false) +
-        shell::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"), QStringLiteral("GoodsBarCode>sptm"),
-                          true);
+        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"), QStringLiteral("Unit>dwmc,packUnit>dwmc"),
+                           false) +
+        target::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"), QStringLiteral("GoodsBarCode>sptm"),
+                           true);
     // A product code already in spda is skipped, a repeated source code included.
     op.reconciliation.rows = {{QStringLiteral("Goods"),
                                QString(),

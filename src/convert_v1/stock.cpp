@@ -1,9 +1,8 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/stock_rows.h"
 #include "shell/runframe.h"
+#include "target/stock.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
-#include "target/stock.h"
 
 namespace convert_v1 {
 
@@ -14,9 +13,9 @@ shell::Operation stock()
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(convert_v67::kInsertSpckkc);
+        db::Query& insert = run.target(target::kInsertSpckkc);
         // An abort ends the walk; the store stock is then built from the rows written so far.
-        convert_v67::WarehouseCuts cuts;
+        target::WarehouseCuts cuts;
         try {
             run.walk(
                 QStringLiteral("select * from GoodsStoreBalance "), true,
@@ -24,12 +23,12 @@ shell::Operation stock()
                     return gbk::trim(row.text(QStringLiteral("StoreId"))) + gbk::trim(row.text(QStringLiteral("GoodsId")));
                 },
                 [&](const db::Query& row, const QByteArray&) {
-                    convert_v67::StockRow s;
+                    target::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                    s.purchasePrice = convert_v67::softPrice(
+                    s.purchasePrice = target::softPrice(
                         run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
-                    s.retailPrice = convert_v67::softPrice(
+                    s.retailPrice = target::softPrice(
                         run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
                     s.ckmc = row.text(QStringLiteral("Store"));
                     s.spmc = row.text(QStringLiteral("Goods"));
@@ -41,12 +40,12 @@ shell::Operation stock()
                         s.yesl = {};
                     }
                     cuts.see(s.ckbh);
-                    convert_v67::writeStock(insert, s, run.stamp());
+                    target::writeStock(insert, s, run.stamp());
                 });
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);
         }
-        convert_v67::buildStoreStock(run);
+        target::buildStoreStock(run);
     };
     op.uses =
         QList<shell::TableUse>{
@@ -54,7 +53,7 @@ shell::Operation stock()
                              QStringLiteral("StoreId,GoodsId,Store,Goods,BalanceNum")),
             shell::sourceUse(QStringLiteral("goods"), QStringLiteral("goodsid,StockPrice,RetailPrice,unit")),
         } +
-        convert_v67::stockTargetUses();
+        target::stockTargetUses();
     op.reconciliation.rows = {{QStringLiteral("GoodsStoreBalance"),
                                QString(),
                                {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},

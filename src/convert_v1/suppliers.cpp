@@ -1,8 +1,7 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/supplier_rows.h"
 #include "shell/runframe.h"
-#include "textutil/gbk.h"
 #include "target/suppliers.h"
+#include "textutil/gbk.h"
 
 namespace convert_v1 {
 
@@ -15,12 +14,12 @@ shell::Operation suppliers()
     op.title = QStringLiteral("供应商转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insertSupplier = run.target(convert_v67::kInsertGysdaWithScope);
+        db::Query& insertSupplier = run.target(target::kInsertGysdaWithScope);
         run.walk(
             QStringLiteral("select * from Supplier "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("SupplierId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                convert_v67::Supplier s;
+                target::Supplier s;
                 s.code = code;
                 s.name = row.text(QStringLiteral("Supplier"));
                 s.saleModeName =
@@ -39,10 +38,10 @@ shell::Operation suppliers()
                 s.postcode = row.text(QStringLiteral("Zip"));
                 s.goodsScope = row.text(QStringLiteral("GoodsScope"));
                 s.remark = row.text(QStringLiteral("memo1"));
-                convert_v67::writeSupplier(insertSupplier, s, run.stamp(), run.today());
+                target::writeSupplier(insertSupplier, s, run.stamp(), run.today());
             });
 
-        db::Query& insertCategory = run.target(convert_v67::kInsertGyslbda);
+        db::Query& insertCategory = run.target(target::kInsertGyslbda);
         run.retakeStamp();
         run.walk(
             QStringLiteral("select * from SupplierType  "), false,
@@ -52,7 +51,7 @@ shell::Operation suppliers()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                convert_v67::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")),
+                target::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")),
                                                    parent, run.stamp());
             });
     };
@@ -62,13 +61,13 @@ shell::Operation suppliers()
                                         "TaxCode,Accounts,Linkman,Zip,GoodsScope,memo1")),
         shell::sourceUse(QStringLiteral("goods"), QStringLiteral("Salemode,SupplierId")),
         shell::sourceUse(QStringLiteral("SupplierType"), QStringLiteral("SupplierTypeId,SupplierType,parent")),
-        shell::insertUse(convert_v67::kInsertGysdaWithScope),
-        shell::insertUse(convert_v67::kInsertGyslbda),
+        shell::insertUse(target::kInsertGysdaWithScope),
+        shell::insertUse(target::kInsertGyslbda),
     };
-    op.fields = shell::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
-                                  QStringLiteral("SupplierTypeId>objid"), true) +
-                shell::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
-                                  QStringLiteral("SupplierType>gyslbmc,parent>fbbh"), false);
+    op.fields = target::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                   QStringLiteral("SupplierTypeId>objid"), true) +
+                target::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                   QStringLiteral("SupplierType>gyslbmc,parent>fbbh"), false);
     op.reconciliation.rows = {
         {QStringLiteral("Supplier"),
          QString(),

@@ -1,8 +1,7 @@
 #include "convert_v1/conversions.h"
-#include "convert_v67/warehouses.h"
 #include "shell/runframe.h"
-#include "textutil/gbk.h"
 #include "target/places.h"
+#include "textutil/gbk.h"
 
 namespace convert_v1 {
 
@@ -13,16 +12,16 @@ shell::Operation warehouses()
     op.title = QStringLiteral("仓库档案转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(convert_v67::kInsertCkda);
+        db::Query& insert = run.target(target::kInsertCkda);
         run.walk(
             QStringLiteral("select * from Store "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("StoreId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                convert_v67::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
+                target::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
             });
     };
     op.uses = {shell::sourceUse(QStringLiteral("Store"), QStringLiteral("StoreId,Store")),
-               shell::insertUse(convert_v67::kInsertCkda)};
+               shell::insertUse(target::kInsertCkda)};
     op.reconciliation.rows = {{QStringLiteral("Store"),
                                QString(),
                                {{QStringLiteral("StoreId"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},

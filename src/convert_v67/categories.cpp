@@ -1,6 +1,6 @@
-#include "convert_v67/category_rows.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
+#include "target/categories.h"
 #include "textutil/gbk.h"
 
 namespace convert_v67 {
@@ -21,30 +21,30 @@ shell::Operation categories()
     op.title = QStringLiteral("商品类别转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(kInsertSplbda);
+        db::Query& insert = run.target(target::kInsertSplbda);
         const QByteArray levelSetting = run.lookup(kLevelSettingLookup, {"spjc"});
         run.walk(
             QStringLiteral("select * from splb  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("lbbh"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                const QByteArray parent = parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
-                writeCategory(insert, code, row.text(QStringLiteral("lbmc")), parent, run.stamp());
+                const QByteArray parent = target::parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
+                target::writeCategory(insert, code, row.text(QStringLiteral("lbmc")), parent, run.stamp());
             });
-        copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
+        target::copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
     };
     op.uses = {
         shell::sourceUse(QStringLiteral("splb"), QStringLiteral("lbbh,lbmc,jc")),
         shell::sourceUse(QStringLiteral("xx"), QStringLiteral("vals1,xm")),
-        shell::insertUse(kInsertSplbda),
+        shell::insertUse(target::kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
     const shell::SettingRow levels =
-        sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
+        target::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
                       QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
-    op.settings = {levels, targetLevelSetting()};
-    op.fields = shell::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
-                shell::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
-    op.reconciliation.setting = shell::SettingCopy{levels, targetLevelSetting()};
+    op.settings = {levels, target::targetLevelSetting()};
+    op.fields = target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
+                target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
+    op.reconciliation.setting = shell::SettingCopy{levels, target::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("splb"),
                                QString(),
                                {{QStringLiteral("lbbh"), QStringLiteral("objid")}},

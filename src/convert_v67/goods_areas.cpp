@@ -1,19 +1,10 @@
-#include "convert_v67/goods_areas.h"
 
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
-#include "textutil/gbk.h"
 #include "target/places.h"
+#include "textutil/gbk.h"
 
 namespace convert_v67 {
-
-void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
-{
-    insert.bindText(QStringLiteral("objid"), code, target::cutOf(target::kHqda, "objid"));
-    insert.bindText(QStringLiteral("hqmc"), name, target::cutOf(target::kHqda, "hqmc"));
-    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kHqda, "xgrq"));
-    insert.exec();
-}
 
 shell::Operation goodsAreas()
 {
@@ -22,15 +13,16 @@ shell::Operation goodsAreas()
     op.title = QStringLiteral("货区档案转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(kInsertHqda);
+        db::Query& insert = run.target(target::kInsertHqda);
         run.walk(
             QStringLiteral("select * from hq "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("hqbh"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                writeGoodsArea(insert, code, row.text(QStringLiteral("hqmc")), run.stamp());
+                target::writeGoodsArea(insert, code, row.text(QStringLiteral("hqmc")), run.stamp());
             });
     };
-    op.uses = {shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqbh,hqmc")), shell::insertUse(kInsertHqda)};
+    op.uses = {shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqbh,hqmc")),
+               shell::insertUse(target::kInsertHqda)};
     op.reconciliation.rows = {{QStringLiteral("hq"),
                                QString(),
                                {{QStringLiteral("hqbh"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},

@@ -1,5 +1,4 @@
 #include "convert_v67/conversions.h"
-#include "convert_v67/member_rows.h"
 #include "shell/runframe.h"
 #include "target/members.h"
 
@@ -12,13 +11,13 @@ shell::Operation members()
     op.title = QStringLiteral("会员信息转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        resetMemberCategories(run);
-        MemberCards cards(run);
-        db::Query& insert = run.target(kInsertHyda);
+        target::resetMemberCategories(run);
+        target::MemberCards cards(run);
+        db::Query& insert = run.target(target::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
         run.walk(
             QStringLiteral("select * from hyda  "), true,
-            [](const db::Query& row) { return cardNumber(row.text(QStringLiteral("kbh"))); },
+            [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("kbh"))); },
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("czye"));
                 if (cards.present(card)) {
@@ -26,7 +25,7 @@ shell::Operation members()
                     return;
                 }
                 // Fields are read in the order their columns are bound.
-                MemberRow m;
+                target::MemberRow m;
                 m.objid = card;
                 m.czf = row.text(QStringLiteral("czk"));
                 m.czye = balance;
@@ -44,7 +43,7 @@ shell::Operation members()
                 m.huiyuanf = row.text(QStringLiteral("hyk"));
                 m.dazhef = row.text(QStringLiteral("dzk"));
                 m.dazhezk = row.number(QStringLiteral("dzbl"));
-                writeMember(insert, m, run.stamp());
+                target::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
             });
     };
@@ -52,9 +51,9 @@ shell::Operation members()
         QList<shell::TableUse>{shell::sourceUse(
             QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
                                                    "dzk,dzbl"))} +
-        memberTargetUses();
-    op.fields = shell::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
-                                  QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
+        target::memberTargetUses();
+    op.fields = target::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
+                                   QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {{QStringLiteral("hyda"),
                                QString(),

@@ -1,8 +1,7 @@
 #include "convert_v67/conversions.h"
-#include "convert_v67/stock_rows.h"
 #include "shell/runframe.h"
-#include "textutil/gbk.h"
 #include "target/stock.h"
+#include "textutil/gbk.h"
 
 namespace convert_v67 {
 
@@ -13,9 +12,9 @@ shell::Operation stock()
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(kInsertSpckkc);
+        db::Query& insert = run.target(target::kInsertSpckkc);
         // The abort box is not consulted: the stock of every row is converted.
-        WarehouseCuts cuts;
+        target::WarehouseCuts cuts;
         try {
             run.walk(
                 QStringLiteral("select * from spkc "), false,
@@ -23,22 +22,24 @@ shell::Operation stock()
                     return gbk::trim(row.text(QStringLiteral("ckbh"))) + gbk::trim(row.text(QStringLiteral("spbh")));
                 },
                 [&](const db::Query& row, const QByteArray&) {
-                    StockRow s;
+                    target::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                    s.purchasePrice = softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
-                    s.retailPrice = softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
+                    s.purchasePrice = target::softPrice(
+                        run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
+                    s.retailPrice = target::softPrice(
+                        run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
                     s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
                     s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
                     s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
                     s.yesl = row.amount(QStringLiteral("yesl"));
                     cuts.see(s.ckbh);
-                    writeStock(insert, s, run.stamp());
+                    target::writeStock(insert, s, run.stamp());
                 });
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);
         }
-        buildStoreStock(run);
+        target::buildStoreStock(run);
     };
     op.uses =
         QList<shell::TableUse>{
@@ -46,7 +47,7 @@ shell::Operation stock()
             shell::sourceUse(QStringLiteral("spxx"), QStringLiteral("spbh,jhjj,lsj,spmc,jldw")),
             shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")),
         } +
-        stockTargetUses();
+        target::stockTargetUses();
     op.reconciliation.rows = {
         {QStringLiteral("spkc"),
          QString(),

@@ -6,7 +6,6 @@
 #include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/verify.h"
-#include "target/column.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -40,15 +39,6 @@ TableUse insertUse(const QStringList& statementLines)
         if (const QString name = c.trimmed(); !name.isEmpty())
             use.columns << name;
     return use;
-}
-
-QList<FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
-                            bool trimmed, const QString& filter)
-{
-    QList<FieldInto> out;
-    for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts))
-        out << FieldInto{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1), trimmed, filter};
-    return out;
 }
 
 QString productsFor(const QString& sourceUdl)
@@ -330,8 +320,7 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
             const auto width = table->second.find(f.targetColumn.toLower());
             if (width == table->second.end())
                 continue;
-            const target::Column* column = target::find(f.targetTable, f.targetColumn);
-            const int cut = column ? column->cut : 0;
+            const int cut = f.cut;
             if (cut > 0 && cut <= width->second.length)
                 continue; // a cut value always fits
             bySource[f.sourceTable + (f.filter.isEmpty() ? QString() : QStringLiteral(" where ") + f.filter)].push_back(

@@ -76,6 +76,7 @@ struct FieldInto {
     QString targetColumn;
     bool trimmed = false;
     QString filter; // the walk's WHERE condition, empty for every row
+    int cut = 0;    // bytes the target column keeps, 0 for the whole value
 };
 
 // A source setting the operation writes into a target setting, every "0" as "2".
@@ -111,8 +112,5 @@ struct Operation {
 TableUse sourceUse(const QString& table, const QString& fields);
 TableUse targetUse(const QString& table, const QString& columns);
 TableUse insertUse(const QStringList& statementLines);
-// Source fields into target columns, as "field>column,field>column".
-QList<FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
-                            bool trimmed, const QString& filter = QString());
 
 } // namespace shell

@@ -1,6 +1,14 @@
 #pragma once
 
+#include "db/query.h"
+#include "shell/operation.h"
 #include "target/column.h"
+
+#include <QStringList>
+
+namespace shell {
+class Run;
+}
 
 // Product categories and the settings row of their level setting.
 namespace target {
@@ -17,5 +25,34 @@ inline constexpr Column kXx[] = {
     {"objid"},
     {"fvalue"},
 };
+
+// The product category row of splbda and the level-setting row "01splbjc" of xx;
+// both families write them.
+inline const QStringList kInsertSplbda = {
+    QStringLiteral("insert into splbda (objid,splbmc,fbbh,xgrq"),
+    QStringLiteral(") values ("),
+    QStringLiteral(":objid,:splbmc,:fbbh,:xgrq)"),
+};
+
+void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
+                   const QByteArray& stamp);
+
+// The leading part of a category code that names its parent: as many bytes as the
+// level setting gives the levels above `level` (digits 1 to level - 1, at most 6
+// count). Empty at the top level. Throws on a setting too short or not numeric.
+QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray& levelSetting);
+
+// Copies a source level setting to the target row "01splbjc", every "0" written as "2".
+void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting);
+
+// The target row "01splbjc" that copyLevelSetting updates (and never creates).
+shell::SettingRow targetLevelSetting();
+// A source setting row: the row of table whose keyColumn is key, its value in valueColumn.
+shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, const char* key,
+                                const QString& valueColumn, const QString& name, const QString& levelTable,
+                                const QString& levelField);
+
+// A text as an SQL string literal: enclosed in single quotes, inner quotes doubled.
+QString quoted(const QByteArray& gbkText);
 
 } // namespace target

@@ -35,4 +35,18 @@ const Column* find(QStringView table, QStringView column)
     return nullptr;
 }
 
+QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
+                                   bool trimmed, const QString& filter)
+{
+    QList<shell::FieldInto> out;
+    for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts)) {
+        shell::FieldInto f{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1),
+                           trimmed, filter};
+        const Column* column = find(f.targetTable, f.targetColumn);
+        f.cut = column ? column->cut : 0;
+        out << f;
+    }
+    return out;
+}
+
 } // namespace target

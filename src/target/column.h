@@ -1,5 +1,9 @@
 #pragma once
 
+#include "shell/operation.h"
+
+#include <QList>
+#include <QString>
 #include <QStringView>
 
 #include <span>
@@ -39,5 +43,10 @@ std::span<const Table> tables();
 
 // A column by table and column name, without regard to case; nullptr when not described.
 const Column* find(QStringView table, QStringView column);
+
+// Source fields into target columns, as "field>column,field>column", each with
+// the cut its column's description gives.
+QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
+                                   bool trimmed, const QString& filter = QString());
 
 } // namespace target

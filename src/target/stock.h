@@ -1,6 +1,17 @@
 #pragma once
 
+#include "db/amount.h"
+#include "db/query.h"
+#include "shell/operation.h"
 #include "target/column.h"
+#include "textutil/error.h"
+
+#include <QStringList>
+#include <map>
+
+namespace shell {
+class Run;
+}
 
 // Stock per warehouse and product, and per store and product.
 namespace target {
@@ -33,5 +44,55 @@ inline constexpr Column kMdspkc[] = {
     {"dwmc"},
     {"xgrq"},
 };
+
+// The warehouse-stock row of spckkc and the store-stock stage that sums it into
+// mdspkc; both families write them.
+inline const QStringList kInsertSpckkc = {
+    QStringLiteral("insert into spckkc (ckbh,ckmc,spbh,spmc,dwmc,yesl,yecbje,yesjje,bz,qccbje,qcsjje,qcsl,xgrq"),
+    QStringLiteral(") values ("),
+    QStringLiteral(":ckbh,:ckmc,:spbh,:spmc,:dwmc,:yesl,:yecbje,:yesjje,:bz,:qccbje,:qcsjje,:qcsl,:xgrq)"),
+};
+
+// One product in one warehouse, as the source gives it.
+struct StockRow {
+    QByteArray ckbh; // warehouse code, trimmed
+    QByteArray ckmc;
+    QByteArray spbh; // product code, trimmed
+    QByteArray spmc;
+    QByteArray dwmc;
+    db::Amount yesl;          // quantity
+    db::Amount purchasePrice; // values the quantity as yecbje
+    db::Amount retailPrice;   // values the quantity as yesjje
+};
+
+// A price looked up for a product code, read as a decimal number. Any failure
+// (no such product, an empty or non-numeric price, a failing statement) gives 0.
+db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode);
+
+// The warehouse codes a walk meets, grouped by what the cut of spckkc.ckbh
+// keeps of them: two codes that keep the same bytes become one code there, and
+// the second row of a product in both breaks the table's key.
+class WarehouseCuts {
+public:
+    void see(const QByteArray& code);
+    // The error that ended the walk, with the codes the cut merged so far.
+    [[noreturn]] void rethrow(const belmire::Error& error) const;
+
+private:
+    std::map<QByteArray, QList<QByteArray>> m_byCut; // kept bytes -> the whole codes, in the order met
+    QByteArray m_last;                               // the last code seen, most rows repeat it
+};
+
+// Binds one spckkc row and executes the INSERT.
+void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp);
+
+// Fills mdspkc from every spckkc row present: per store and product the sums,
+// then store name, product name followed by its ggxh, base unit and time stamp.
+// The five statements take effect together or not at all.
+void buildStoreStock(shell::Run& run);
+
+// The target tables of a stock conversion: spckkc and mdspkc written, ckda,
+// mdda, spda and spdw read by the store-stock stage.
+QList<shell::TableUse> stockTargetUses();
 
 } // namespace target

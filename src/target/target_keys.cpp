@@ -1,10 +1,10 @@
-#include "convert_v67/target_keys.h"
+#include "target/target_keys.h"
 
 #include "db/query.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 
-namespace convert_v67 {
+namespace target {
 namespace {
 
 // The UTF-8 text the database holds for a bound GBK text; ASCII is the same bytes.
@@ -72,4 +72,4 @@ void TargetKeys::load()
     m_loaded = true;
 }
 
-} // namespace convert_v67
+} // namespace target

@@ -12,7 +12,7 @@ namespace shell {
 class Run;
 }
 
-namespace convert_v67 {
+namespace target {
 
 // The values of one text column of a target table, for the duplicate checks of
 // a run: read in one scan when first asked, then kept current by adding every
@@ -47,4 +47,4 @@ private:
     std::unique_ptr<db::Query> m_confirm;
 };
 
-} // namespace convert_v67
+} // namespace target

@@ -1,11 +1,10 @@
-#include "convert_v67/supplier_rows.h"
+#include "target/suppliers.h"
 
 #include "textutil/gbk.h"
 
 #include <array>
-#include "target/suppliers.h"
 
-namespace convert_v67 {
+namespace target {
 
 SaleMode saleMode(const QByteArray& name)
 {
@@ -60,4 +59,4 @@ void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByt
     insert.exec();
 }
 
-} // namespace convert_v67
+} // namespace target

@@ -1,10 +1,9 @@
-#include "convert_v67/product_rows.h"
+#include "target/products.h"
 
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
-#include "target/products.h"
 
-namespace convert_v67 {
+namespace target {
 namespace {
 
 const QByteArray& departmentName()
@@ -104,9 +103,9 @@ void ProductTarget::writeProduct(const ProductRow& p)
     q.close();
     q.bindText(QStringLiteral("objid"), p.objid);
     q.bindText(QStringLiteral("spmc"), p.spmc);
-    q.bindText(QStringLiteral("ggxh"), p.ggxh, target::cutOf(target::kSpda, "ggxh"));
+    q.bindText(QStringLiteral("ggxh"), p.ggxh, cutOf(kSpda, "ggxh"));
     q.bindText(QStringLiteral("Gysbh"), p.gysbh);
-    q.bindText(QStringLiteral("Gysmc"), p.gysmc, target::cutOf(target::kSpda, "gysmc"));
+    q.bindText(QStringLiteral("Gysmc"), p.gysmc, cutOf(kSpda, "gysmc"));
     q.bindText(QStringLiteral("splbbh"), p.splbbh);
     q.bindText(QStringLiteral("splbmc"), p.splbmc);
     q.bindText(QStringLiteral("zjm"), p.zjm);
@@ -117,7 +116,7 @@ void ProductTarget::writeProduct(const ProductRow& p)
     q.bindText(QStringLiteral("bz"), QByteArray());
     q.bindText(QStringLiteral("jyf"), "0");
     q.bindText(QStringLiteral("pinzhong"), QByteArray());
-    q.bindText(QStringLiteral("xgrq"), m_run.stamp(), target::cutOf(target::kSpda, "xgrq"));
+    q.bindText(QStringLiteral("xgrq"), m_run.stamp(), cutOf(kSpda, "xgrq"));
     q.bindText(QStringLiteral("zt"), "0");
     q.bindText(QStringLiteral("yjspf"), "0");
     q.bindText(QStringLiteral("scspf"), p.scspf);
@@ -144,7 +143,7 @@ void ProductTarget::bindUnit(const QByteArray& objid, const UnitRow& u)
 {
     db::Query& q = m_spdw;
     q.bindText(QStringLiteral("objid"), objid);
-    q.bindText(QStringLiteral("dwmc"), u.dwmc, target::cutOf(target::kSpdw, "dwmc"));
+    q.bindText(QStringLiteral("dwmc"), u.dwmc, cutOf(kSpdw, "dwmc"));
     q.bindText(QStringLiteral("sptm"), u.sptm);
     q.bindText(QStringLiteral("ifjbdw"), u.ifjbdw);
     if (u.dwjlInteger)
@@ -178,4 +177,4 @@ void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow
     m_barCodes.add(u.sptm);
 }
 
-} // namespace convert_v67
+} // namespace target

@@ -1,14 +1,13 @@
-#include "convert_v67/stock_rows.h"
+#include "target/stock.h"
 
 #include "shell/runframe.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
-#include "target/stock.h"
 
-namespace convert_v67 {
+namespace target {
 
 namespace {
-constexpr int kWarehouseCut = target::cutOf(target::kSpckkc, "ckbh");
+constexpr int kWarehouseCut = cutOf(kSpckkc, "ckbh");
 } // namespace
 
 db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode)
@@ -53,10 +52,10 @@ void WarehouseCuts::rethrow(const belmire::Error& error) const
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
 {
     insert.bindText(QStringLiteral("ckbh"), row.ckbh, kWarehouseCut);
-    insert.bindText(QStringLiteral("ckmc"), row.ckmc, target::cutOf(target::kSpckkc, "ckmc"));
-    insert.bindText(QStringLiteral("spbh"), row.spbh, target::cutOf(target::kSpckkc, "spbh"));
-    insert.bindText(QStringLiteral("spmc"), row.spmc, target::cutOf(target::kSpckkc, "spmc"));
-    insert.bindText(QStringLiteral("dwmc"), row.dwmc, target::cutOf(target::kSpckkc, "dwmc"));
+    insert.bindText(QStringLiteral("ckmc"), row.ckmc, cutOf(kSpckkc, "ckmc"));
+    insert.bindText(QStringLiteral("spbh"), row.spbh, cutOf(kSpckkc, "spbh"));
+    insert.bindText(QStringLiteral("spmc"), row.spmc, cutOf(kSpckkc, "spmc"));
+    insert.bindText(QStringLiteral("dwmc"), row.dwmc, cutOf(kSpckkc, "dwmc"));
     insert.bindAmount(QStringLiteral("yesl"), row.yesl);
     insert.bindAmount(QStringLiteral("yecbje"), row.yesl * row.purchasePrice);
     insert.bindAmount(QStringLiteral("yesjje"), row.yesl * row.retailPrice);
@@ -64,7 +63,7 @@ void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
     insert.bindInteger(QStringLiteral("qccbje"), 0);
     insert.bindInteger(QStringLiteral("qcsjje"), 0);
     insert.bindInteger(QStringLiteral("qcsl"), 0);
-    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kSpckkc, "xgrq"));
+    insert.bindText(QStringLiteral("xgrq"), stamp, cutOf(kSpckkc, "xgrq"));
     insert.exec();
 }
 
@@ -99,4 +98,4 @@ void buildStoreStock(shell::Run& run)
     });
 }
 
-} // namespace convert_v67
+} // namespace target

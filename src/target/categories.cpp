@@ -1,10 +1,10 @@
-#include "convert_v67/category_rows.h"
+#include "target/categories.h"
 
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 
-namespace convert_v67 {
+namespace target {
 
 void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                    const QByteArray& stamp)
@@ -52,4 +52,4 @@ shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, 
     return {shell::Side::Source, table, keyColumn, QString::fromLatin1(key), valueColumn, name, levelTable, levelField};
 }
 
-} // namespace convert_v67
+} // namespace target

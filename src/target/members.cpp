@@ -1,12 +1,11 @@
-#include "convert_v67/member_rows.h"
+#include "target/members.h"
 
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 #include "textutil/scramble.h"
-#include "target/members.h"
 
-namespace convert_v67 {
+namespace target {
 
 QByteArray cardNumber(const QByteArray& field) { return gbk::cut(gbk::trim(field), 13); }
 
@@ -52,23 +51,23 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
 {
     static const QByteArray normal = gbk::fromUnicode(QStringLiteral("正常"));
     const bool isNormal = row.zt == normal;
-    insert.bindText(QStringLiteral("objid"), row.objid, target::cutOf(target::kHyda, "objid"));
+    insert.bindText(QStringLiteral("objid"), row.objid, cutOf(kHyda, "objid"));
     insert.bindText(QStringLiteral("czf"), row.czf);
     insert.bindAmount(QStringLiteral("czye"), row.czye);
     insert.bindText(QStringLiteral("czjxm"), textutil::ScrambleBalance(row.objid, row.czye.raw()));
     insert.bindText(QStringLiteral("lbbh"), "01");
     insert.bindText(QStringLiteral("lbmc"), gbk::fromUnicode(QStringLiteral("会员卡")));
     insert.bindText(QStringLiteral("jyf"), textutil::ChooseValue<QByteArray>(isNormal, "0", "1"));
-    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, target::cutOf(target::kHyda, "bz"));
+    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, cutOf(kHyda, "bz"));
     insert.bindText(QStringLiteral("xgrq"), stamp);
     insert.bindText(QStringLiteral("jiezhi"), row.jiezhi);
     insert.bindText(QStringLiteral("zhongzhirq"), "2010-12-31");
     insert.bindText(QStringLiteral("sskhf"), row.sskhf);
-    insert.bindText(QStringLiteral("xingming"), row.xingming, target::cutOf(target::kHyda, "xingming"));
-    insert.bindText(QStringLiteral("xingbie"), row.xingbie, target::cutOf(target::kHyda, "xingbie"));
-    insert.bindText(QStringLiteral("dizhi"), row.dizhi, target::cutOf(target::kHyda, "dizhi"));
-    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, target::cutOf(target::kHyda, "shenfenzheng"));
-    insert.bindText(QStringLiteral("dianhua"), row.dianhua, target::cutOf(target::kHyda, "dianhua"));
+    insert.bindText(QStringLiteral("xingming"), row.xingming, cutOf(kHyda, "xingming"));
+    insert.bindText(QStringLiteral("xingbie"), row.xingbie, cutOf(kHyda, "xingbie"));
+    insert.bindText(QStringLiteral("dizhi"), row.dizhi, cutOf(kHyda, "dizhi"));
+    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, cutOf(kHyda, "shenfenzheng"));
+    insert.bindText(QStringLiteral("dianhua"), row.dianhua, cutOf(kHyda, "dianhua"));
     insert.bindText(QStringLiteral("shengri"), row.shengri);
     insert.bindText(QStringLiteral("jifenf"), row.jifenf);
     insert.bindAmount(QStringLiteral("ljxfje"), row.ljxfje);
@@ -83,4 +82,4 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
     insert.exec();
 }
 
-} // namespace convert_v67
+} // namespace target
