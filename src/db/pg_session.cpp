@@ -34,7 +34,7 @@ PgResult readCommand(PGconn* conn)
 
 void PgResultFree::operator()(pg_result* result) const { PQclear(result); }
 
-std::unique_ptr<PgSession> PgSession::connect(const ConnectionSpec& spec, PgPipeline::ErrorText errorText,
+std::unique_ptr<PgSession> PgSession::connect(const ConnectionSpec& link, PgPipeline::ErrorText errorText,
                                               DriverError* error)
 {
     QList<QByteArray> keys, values;
@@ -44,14 +44,14 @@ std::unique_ptr<PgSession> PgSession::connect(const ConnectionSpec& spec, PgPipe
             values << value.toUtf8();
         }
     };
-    add("host", spec.host);
-    if (spec.port > 0)
-        add("port", QString::number(spec.port));
-    add("dbname", spec.databaseName);
-    add("user", spec.user);
-    add("password", spec.password);
+    add("host", link.host);
+    if (link.port > 0)
+        add("port", QString::number(link.port));
+    add("dbname", link.databaseName);
+    add("user", link.user);
+    add("password", link.password);
     add("client_encoding", QStringLiteral("UTF8"));
-    for (const QString& option : spec.connectOptions.split(u';', Qt::SkipEmptyParts)) {
+    for (const QString& option : link.connectOptions.split(u';', Qt::SkipEmptyParts)) {
         const qsizetype eq = option.indexOf(u'=');
         if (eq > 0) {
             keys << option.left(eq).trimmed().toUtf8();
