@@ -18,8 +18,13 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace cli {
 
@@ -47,10 +52,19 @@ void writeLine(std::FILE* f, const QString& text)
     std::fflush(f);
 }
 
+bool isTerminal(std::FILE* f)
+{
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) != 0;
+#endif
+}
+
 class CliFrontend : public shell::Frontend {
 public:
     CliFrontend(std::FILE* out, std::FILE* err, bool quiet)
-        : m_out(out), m_err(err), m_quiet(quiet), m_tty(isatty(fileno(err)) != 0)
+        : m_out(out), m_err(err), m_quiet(quiet), m_tty(isTerminal(err))
     {
     }
 
@@ -97,24 +111,58 @@ private:
     bool m_progressShown = false;
 };
 
+// While it lives, what is typed on the terminal is not echoed.
+class EchoOff {
+public:
+    EchoOff()
+    {
+#ifdef _WIN32
+        m_input = GetStdHandle(STD_INPUT_HANDLE);
+        m_set = GetConsoleMode(m_input, &m_old) && SetConsoleMode(m_input, m_old & ~DWORD(ENABLE_ECHO_INPUT));
+#else
+        m_set = tcgetattr(STDIN_FILENO, &m_old) == 0;
+        if (m_set) {
+            termios quiet = m_old;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        }
+#endif
+    }
+    ~EchoOff()
+    {
+        if (!m_set)
+            return;
+#ifdef _WIN32
+        SetConsoleMode(m_input, m_old);
+#else
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_old);
+#endif
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    bool m_set = false;
+#ifdef _WIN32
+    HANDLE m_input = nullptr;
+    DWORD m_old = 0;
+#else
+    termios m_old{};
+#endif
+};
+
 // A line from the terminal without echoing it.
 QString readPassword(std::FILE* err, const QString& prompt)
 {
     const QByteArray p = prompt.toUtf8();
     std::fwrite(p.constData(), 1, size_t(p.size()), err);
     std::fflush(err);
-    termios old{};
-    const bool tty = tcgetattr(STDIN_FILENO, &old) == 0;
-    if (tty) {
-        termios quiet = old;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
     std::string line;
-    for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin))
-        line += char(c);
-    if (tty)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    {
+        const EchoOff quiet;
+        for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin))
+            line += char(c);
+    }
     std::fputc('\n', err);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
@@ -378,7 +426,7 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
     // The source is opened even for clear operations, to be compared with the target.
     for (const QString& udl :
          QFileInfo::exists(call.source) ? QStringList{call.source, call.target} : QStringList{call.target})
-        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isatty(fileno(stdin)))
+        if (db::needsPassword(udl) && !db::sessionPassword(udl) && isTerminal(stdin))
             db::setSessionPassword(udl, readPassword(err, QStringLiteral("%1 的密码：").arg(udl)));
 
     // Resolve every name before anything runs; products of v67 are the V6 or V7 conversion the source fits.
