@@ -208,6 +208,7 @@ def render(table):
         "",
         "namespace textutil {",
         "",
+        "// clang-format off",
         "const std::uint16_t kImReadings[24066] = {",
     ]
     width = len(TRAILS)
@@ -216,7 +217,7 @@ def render(table):
         cells = table[row * width:(row + 1) * width]
         for start in range(0, width, 16):
             lines.append("    " + " ".join(f"{n}," for n in cells[start:start + 16]))
-    lines += ["};", "", "} // namespace textutil", ""]
+    lines += ["};", "// clang-format on", "", "} // namespace textutil", ""]
     return "\n".join(lines)
 
 

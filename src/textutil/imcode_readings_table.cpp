@@ -5,6 +5,7 @@
 
 namespace textutil {
 
+// clang-format off
 const std::uint16_t kImReadings[24066] = {
     // lead 0x81
     354, 279, 331, 107, 190, 39, 284, 67, 249, 167, 353, 19, 133, 92, 129, 100,
@@ -1645,5 +1646,6 @@ const std::uint16_t kImReadings[24066] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
 };
+// clang-format on
 
 } // namespace textutil
