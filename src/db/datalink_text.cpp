@@ -193,24 +193,14 @@ QHash<QString, QString> parseInitString(const QString& s, const QString& path)
         QString value;
         if (i < n && (s[i] == QLatin1Char('"') || s[i] == QLatin1Char('\''))) {
             const QChar quote = s[i++];
-            for (;;) {
-                if (i == n)
-                    malformed(QStringLiteral("的引号没有闭合"));
-                if (s[i] == quote) {
-                    if (i + 1 < n && s[i + 1] == quote) {
-                        value += quote;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value += s[i++];
-            }
-            while (i < n && s[i].isSpace())
-                ++i;
-            if (i < n && s[i] != QLatin1Char(';'))
+            switch (readQuoted(s, i, quote, &value)) {
+            case Quoted::Unclosed:
+                malformed(QStringLiteral("的引号没有闭合"));
+            case Quoted::TextAfter:
                 malformed(QStringLiteral("的右引号后还有其他字符"));
+            case Quoted::Read:
+                break;
+            }
         } else {
             const qsizetype valueStart = i;
             while (i < n && s[i] != QLatin1Char(';'))
@@ -220,6 +210,28 @@ QHash<QString, QString> parseInitString(const QString& s, const QString& path)
         pairs.insert(key, value);
     }
     return pairs;
+}
+
+Quoted readQuoted(const QString& s, qsizetype& i, QChar close, QString* value)
+{
+    const qsizetype n = s.size();
+    for (;;) {
+        if (i == n)
+            return Quoted::Unclosed;
+        if (s[i] == close) {
+            if (i + 1 < n && s[i + 1] == close) {
+                *value += close;
+                i += 2;
+                continue;
+            }
+            ++i;
+            break;
+        }
+        *value += s[i++];
+    }
+    while (i < n && s[i].isSpace())
+        ++i;
+    return i < n && s[i] != QLatin1Char(';') ? Quoted::TextAfter : Quoted::Read;
 }
 
 } // namespace udl

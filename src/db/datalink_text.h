@@ -24,4 +24,10 @@ QString findInitString(const QString& text, bool utf16, const QString& path);
 // The messages never quote the text: a mis-split password would otherwise show up in them.
 QHash<QString, QString> parseInitString(const QString& s, const QString& path);
 
+// A quoted value, read from just past its opening quote up to the closing one,
+// where a doubled closing quote stands for itself; then the blanks after it.
+// i ends at the ";" (or the end) that must follow.
+enum class Quoted { Read, Unclosed, TextAfter };
+Quoted readQuoted(const QString& s, qsizetype& i, QChar close, QString* value);
+
 } // namespace db::udl

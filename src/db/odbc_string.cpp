@@ -1,6 +1,7 @@
 #include "db/odbc_string.h"
 
 #include "db/datalink.h"
+#include "db/datalink_text.h"
 #include "db/odbc_connection.h"
 
 namespace db {
@@ -26,23 +27,7 @@ bool parseOdbcAttributes(const QString& s, OdbcAttributes* out)
         QString value;
         if (i < n && s[i] == QLatin1Char('{')) {
             ++i;
-            for (;;) {
-                if (i == n)
-                    return false;
-                if (s[i] == QLatin1Char('}')) {
-                    if (i + 1 < n && s[i + 1] == QLatin1Char('}')) {
-                        value += QLatin1Char('}');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value += s[i++];
-            }
-            while (i < n && s[i].isSpace())
-                ++i;
-            if (i < n && s[i] != QLatin1Char(';'))
+            if (udl::readQuoted(s, i, QLatin1Char('}'), &value) != udl::Quoted::Read)
                 return false;
         } else {
             const qsizetype valueStart = i;
