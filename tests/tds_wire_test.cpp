@@ -319,3 +319,54 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     EXPECT_EQ(params[2][5].toObject().value(QStringLiteral("value")).toInt(), 3);
     EXPECT_EQ(params[11][0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
 }
+
+// Where SQL Server's collation decides what is equal, the duplicate checks of
+// a batch of rows read ahead are one request: the keys as wide parameters, the
+// comparison among them under the column's own collation, read from sys.columns once.
+TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    Responder server(
+        dir.path(),
+        QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
+                               {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
+                               {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}}}},
+                   QJsonObject{{QStringLiteral("match"), QStringLiteral("from (values")},
+                               {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
+                               {QStringLiteral("rows"), QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}}});
+    const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+    testing_support::writeUdl(udl, udlText(server.port(), QString()));
+    {
+        db::Connection c(QStringLiteral("目标"));
+        ASSERT_NO_THROW(c.open(udl));
+        ASSERT_FALSE(c.comparesKeysExactly());
+        for (int pass = 0; pass < 2; ++pass) {
+            db::Query q(c);
+            q.setText(c.keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
+            q.bindText(QStringLiteral("k0"), gbk::fromUnicode(QStringLiteral("卡1")));
+            q.bindText(QStringLiteral("k1"), "ab");
+            q.bindText(QStringLiteral("k2"), "AB ");
+            q.open();
+            int rows = 0;
+            while (q.next())
+                ++rows;
+            EXPECT_EQ(rows, 3);
+        }
+    }
+    QStringList sent;
+    QJsonArray keyParams;
+    for (const QJsonObject& e : server.events()) {
+        const QString text = e.value(QStringLiteral("text")).toString().simplified();
+        if (text.contains(QStringLiteral("sys.columns")) || text.contains(QStringLiteral("from (values"))) {
+            sent << text;
+            keyParams = e.value(QStringLiteral("params")).toArray();
+        }
+    }
+    ASSERT_EQ(sent.size(), 3) << sent.join(u'\n').toStdString(); // the collation asked for once
+    EXPECT_TRUE(sent[1].contains(QStringLiteral("partition by v.k collate Chinese_PRC_CI_AS"))) << sent[1].toStdString();
+    EXPECT_TRUE(sent[1].contains(QStringLiteral("exists (select 1 from hyda t where t.objid = v.k)")));
+    ASSERT_EQ(keyParams.size(), 3);
+    EXPECT_EQ(keyParams[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("卡1"));
+    EXPECT_EQ(keyParams[2].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("AB "));
+}

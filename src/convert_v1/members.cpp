@@ -42,9 +42,10 @@ shell::Operation members()
         target::MemberCards cards(run);
         db::Query& insert = run.target(target::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
+        const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("cardid"))); };
         run.walk(
             QStringLiteral("select * from card  "), true,
-            [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("cardid"))); },
+            cardOf,
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("cashbala"));
                 if (cards.present(card)) {
@@ -74,7 +75,8 @@ shell::Operation members()
                 m.dazhezk = qint64(0);
                 target::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
-            });
+            },
+            [&](const db::Query& row, int k) { cards.listAhead(cardOf(row), k); });
     };
     op.uses =
         QList<shell::TableUse>{shell::sourceUse(

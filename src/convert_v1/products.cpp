@@ -37,6 +37,26 @@ public:
                 loadAll();
             return rowsOf(code);
         }
+        if (const auto ahead = m_ahead.constFind(code); ahead != m_ahead.constEnd()) {
+            QList<BarCodeRow> rows = *ahead;
+            m_ahead.erase(ahead);
+            return rows;
+        }
+        return keyed(code);
+    }
+
+    // The rows of a product read ahead, kept for its turn.
+    void newBatch() { m_ahead.clear(); }
+    QList<BarCodeRow> ahead(const QByteArray& code)
+    {
+        if (m_run.sourceConnection().comparesKeysExactly())
+            return of(code);
+        return *m_ahead.insert(code, keyed(code));
+    }
+
+private:
+    QList<BarCodeRow> keyed(const QByteArray& code)
+    {
         if (!m_keyed)
             m_keyed = &m_run.source(kSelectBarCodes);
         m_keyed->close();
@@ -49,7 +69,6 @@ public:
         return rows;
     }
 
-private:
     void loadAll()
     {
         db::Query all(m_run.sourceConnection());
@@ -75,6 +94,7 @@ private:
 
     shell::Run& m_run;
     db::Query* m_keyed = nullptr;
+    QHash<QByteArray, QList<BarCodeRow>> m_ahead; // keyed rows read ahead, by product
     bool m_loaded = false;
     textutil::GroupedRows m_rows; // product, bar code and type, by product
 };
@@ -183,6 +203,25 @@ void convertProducts(shell::Run& run)
                 basic.sptm = ownBarCode;
                 basic.ifjbdw = "1";
                 target.writeUnit(code, QByteArray("0"), basic);
+            }
+        },
+        [&](const db::Query& row, int k) { // the codes a row checks and writes, trimmed and as written
+            target.aheadRow(k);
+            if (k == 0)
+                barCodes.newBatch();
+            const QByteArray code = gbk::trim(row.text(QStringLiteral("goodsid")));
+            target.listCode(code);
+            QList<QByteArray> codes;
+            if (row.truth(QStringLiteral("IfWeigh"))) {
+                codes << row.text(QStringLiteral("WeighId"));
+            } else {
+                codes << row.text(QStringLiteral("GoodsBarCode"));
+                for (const BarCodeRow& bar : barCodes.ahead(code))
+                    codes << bar.barCode;
+            }
+            for (const QByteArray& c : codes) {
+                target.listCode(gbk::trim(c));
+                target.listCode(c);
             }
         });
 }

@@ -15,9 +15,10 @@ shell::Operation members()
         target::MemberCards cards(run);
         db::Query& insert = run.target(target::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
+        const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("kbh"))); };
         run.walk(
             QStringLiteral("select * from hyda  "), true,
-            [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("kbh"))); },
+            cardOf,
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("czye"));
                 if (cards.present(card)) {
@@ -45,7 +46,8 @@ shell::Operation members()
                 m.dazhezk = row.number(QStringLiteral("dzbl"));
                 target::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
-            });
+            },
+            [&](const db::Query& row, int k) { cards.listAhead(cardOf(row), k); });
     };
     op.uses =
         QList<shell::TableUse>{shell::sourceUse(

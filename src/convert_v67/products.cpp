@@ -80,6 +80,14 @@ void convertProducts(shell::Run& run, bool withTaxRates)
                 unit.sptm = barCode2;
                 target.writeUnit(code, 2, unit);
             }
+        },
+        [&](const db::Query& row, int k) { // the codes a row checks and writes
+            target.aheadRow(k);
+            target.listCode(gbk::trim(row.text(QStringLiteral("Spbh"))));
+            const bool ownCode = row.text(QStringLiteral("hjtm")) == "1";
+            target.listCode(gbk::trim(row.text(ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm"))));
+            target.listCode(gbk::trim(row.text(QStringLiteral("sptm1"))));
+            target.listCode(gbk::trim(row.text(QStringLiteral("sptm2"))));
         });
 }
 

@@ -118,6 +118,7 @@ void Connection::close()
     if (m_inTransaction)
         rollback();
     m_batch.reset();
+    m_collations.clear();
     m_odbc.reset();
     m_pg.reset();
     if (m_sqlite) {
@@ -139,6 +140,42 @@ bool g_keysByCollation = false;
 void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
 
 bool Connection::comparesKeysExactly() const { return m_dialect != Dialect::SqlServer && !g_keysByCollation; }
+
+QString Connection::keysHeldStatement(const QString& table, const QString& column, int keys)
+{
+    QString values;
+    for (int k = 0; k < keys; ++k)
+        values += (k ? QStringLiteral(",(%1,:k%1)") : QStringLiteral("(%1,:k%1)")).arg(k);
+    if (m_dialect == Dialect::SQLite) // a VALUES list names its columns column1, column2
+        return QStringLiteral("select v.column1, case when exists (select 1 from %1 t where t.%2 = v.column2) then 1 "
+                              "else 0 end, min(v.column1) over (partition by v.column2) from (values %3) v")
+            .arg(table, column, values);
+    QString collate;
+    if (m_dialect == Dialect::SqlServer) {
+        // Keys compared with each other take the column's collation, not the database's default.
+        const QString key = table.toLower() + u'.' + column.toLower();
+        auto it = m_collations.find(key);
+        if (it == m_collations.end()) {
+            Query q(*this);
+            q.setText(QStringLiteral("select collation_name from sys.columns where object_id = object_id(:t) and "
+                                     "name = :c"));
+            q.bindText(QStringLiteral("t"), table.toLatin1());
+            q.bindText(QStringLiteral("c"), column.toLatin1());
+            q.open();
+            QString name = q.next() ? q.value(QStringLiteral("collation_name")).toString() : QString();
+            q.close();
+            static const QRegularExpression word(QStringLiteral("^\\w+$"));
+            if (!word.match(name).hasMatch())
+                name.clear();
+            it = m_collations.emplace(key, name).first;
+        }
+        if (!it->second.isEmpty())
+            collate = QStringLiteral(" collate ") + it->second;
+    }
+    return QStringLiteral("select v.i, case when exists (select 1 from %1 t where t.%2 = v.k) then 1 else 0 end, "
+                          "min(v.i) over (partition by v.k%4) from (values %3) as v(i, k)")
+        .arg(table, column, values, collate);
+}
 
 bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
 

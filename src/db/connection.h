@@ -44,6 +44,11 @@ public:
     // table read once can answer keyed lookups; false where the server's
     // collation decides what is equal (SQL Server).
     bool comparesKeysExactly() const;
+    // Where keys compare by collation: a SELECT answering, for the keys bound
+    // as :k0 ... :k<keys-1>, three integers per key: its number, whether the
+    // column holds a value equal to it, and the smallest number of the keys
+    // equal to it, all by the column's own comparison.
+    QString keysHeldStatement(const QString& table, const QString& column, int keys);
     // A test seam: every connection answers comparesKeysExactly() with false,
     // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
     static void setKeysCompareByCollation(bool on);
@@ -138,6 +143,7 @@ private:
 
     QString m_role;
     ConnectionSpec m_spec;
+    std::map<QString, QString> m_collations; // SQL Server: "table.column" -> its collation
     Dialect m_dialect = Dialect::SQLite;
     bool m_inTransaction = false;
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away

@@ -11,6 +11,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <utility>
 
 namespace db {
 namespace {
@@ -482,6 +483,57 @@ int Query::countRows()
 
 bool Query::next()
 {
+    if (m_aheadRows <= 0)
+        return fetch();
+    if (m_aheadActive && m_aheadPos + 1 < m_ahead.size()) {
+        ++m_aheadPos;
+        return true;
+    }
+    m_ahead.clear();
+    m_aheadPos = 0;
+    m_aheadActive = false;
+    if (m_aheadError)
+        std::rethrow_exception(std::exchange(m_aheadError, nullptr));
+    if (m_aheadEnd)
+        return false;
+    try {
+        while (int(m_ahead.size()) < m_aheadRows) {
+            if (!fetch()) {
+                m_aheadEnd = true; // a finished SQLite statement would start again
+                break;
+            }
+            std::vector<QVariant> row(static_cast<size_t>(fieldCount()));
+            for (size_t i = 0; i < row.size(); ++i)
+                row[i] = valueAt(int(i));
+            m_ahead.push_back(std::move(row));
+        }
+    } catch (...) {
+        if (m_ahead.empty())
+            throw;
+        m_aheadError = std::current_exception(); // reported at the row it was to read
+    }
+    m_aheadActive = !m_ahead.empty();
+    return m_aheadActive;
+}
+
+void Query::forEachReadAhead(const std::function<void(int)>& visit)
+{
+    if (!m_aheadActive)
+        return;
+    const size_t current = m_aheadPos;
+    struct Restore {
+        size_t& pos;
+        size_t value;
+        ~Restore() { pos = value; }
+    } restore{m_aheadPos, current};
+    for (size_t k = current; k < m_ahead.size(); ++k) {
+        m_aheadPos = k;
+        visit(int(k - current));
+    }
+}
+
+bool Query::fetch()
+{
     if (!m_open)
         return false;
     if (faults::fail(faults::Kind::Fetch))
@@ -503,6 +555,11 @@ bool Query::next()
 
 void Query::close()
 {
+    m_ahead.clear();
+    m_aheadPos = 0;
+    m_aheadActive = false;
+    m_aheadEnd = false;
+    m_aheadError = nullptr;
     if (m_native)
         m_native->reset();
     else if (m_odbc)
@@ -544,6 +601,8 @@ int Query::fieldCount() const { return int(fields().size()); }
 
 QVariant Query::valueAt(int index) const
 {
+    if (m_aheadActive)
+        return index < int(m_ahead[m_aheadPos].size()) ? m_ahead[m_aheadPos][size_t(index)] : QVariant();
     if (m_native)
         return m_native->value(index);
     if (m_odbc)
@@ -558,12 +617,14 @@ QVariant Query::value(const QString& name) const { return valueAt(requiredField(
 bool Query::isNull(const QString& name) const
 {
     const int i = requiredField(name);
-    return m_native ? m_native->isNull(i) : valueAt(i).isNull();
+    return m_native && !m_aheadActive ? m_native->isNull(i) : valueAt(i).isNull();
 }
 
 QByteArray Query::text(const QString& name) const
 {
     const int i = requiredField(name);
+    if (m_aheadActive)
+        return variantText(valueAt(i));
     if (m_native)
         return m_native->text(i);
     if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()))
@@ -595,7 +656,7 @@ qint64 Query::integer(const QString& name) const
 Amount Query::amount(const QString& name) const
 {
     const int i = requiredField(name);
-    if (m_native)
+    if (m_native && !m_aheadActive)
         if (const auto a = m_native->amount(i))
             return *a;
     return readField(valueAt(i), m_table, name, &Amount::fromVariant);
@@ -616,7 +677,7 @@ double Query::number(const QString& name) const
 bool Query::truth(const QString& name) const
 {
     const int i = requiredField(name);
-    if (m_native)
+    if (m_native && !m_aheadActive)
         if (const auto t = m_native->truth(i))
             return *t;
     return readField(valueAt(i), m_table, name, variantTruth);

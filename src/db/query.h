@@ -11,7 +11,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <exception>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace db {
 
@@ -50,6 +53,15 @@ public:
     void open();
     int countRows();
     bool next();
+    // Reading ahead: next() reads up to `rows` rows at a time into memory and
+    // serves them from there (0, the default, reads row by row). A failed fetch
+    // is reported when next() reaches the row it was to read.
+    void readAhead(int rows) { m_aheadRows = rows; }
+    // Whether the current row is the first of the rows just read ahead.
+    bool firstReadAhead() const { return m_aheadActive && m_aheadPos == 0; }
+    // Makes each row read ahead, the current one first, current in turn for
+    // visit(k), k counting from 0; then the current row is current again.
+    void forEachReadAhead(const std::function<void(int)>& visit);
     bool isOpen() const { return m_open; }
     void close();
     QStringList fieldNames() const;
@@ -70,6 +82,7 @@ public:
     void dropStatement();
 
 private:
+    bool fetch(); // the database's next row
     int fieldIndex(const QString& name) const;
     int requiredField(const QString& name) const;
     [[noreturn]] void fail(const DriverError& error) const;
@@ -101,6 +114,14 @@ private:
     QString m_table;
     bool m_prepared = false;
     bool m_open = false;
+    // Rows read ahead: their values, the current one, whether the database has
+    // no more, and a fetch that failed after them.
+    int m_aheadRows = 0;
+    std::vector<std::vector<QVariant>> m_ahead;
+    size_t m_aheadPos = 0;
+    bool m_aheadActive = false;
+    bool m_aheadEnd = false;
+    std::exception_ptr m_aheadError;
     // The field names of the last opened row set, read when first needed. The
     // indexes by name stay until the text changes: every execution of one
     // statement gives the same fields.

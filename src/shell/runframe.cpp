@@ -185,7 +185,7 @@ void Run::reject(int row, const QByteArray& code, const QString& reason, const Q
         report->add({m_operation.title, m_walkTable, row, gbk::toUnicode(code), reason, log});
 }
 
-void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row)
+void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row, const AheadFn& ahead)
 {
     Frontend& fe = m_frame.m_frontend;
     db::Query rows(m_frame.m_source);
@@ -194,6 +194,9 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     const int n = rows.countRows();
     rows.open();
     fe.sourceOpened(select, rows.fieldNames(), n);
+    const bool readAhead = ahead && !m_frame.m_target.comparesKeysExactly();
+    if (readAhead)
+        rows.readAhead(kAheadRows);
 
     ProgressThrottle progress(n);
     auto showWaiting = [&] {
@@ -241,6 +244,15 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 break;
             fetched = true;
             ++i;
+            if (readAhead && rows.firstReadAhead()) {
+                // A row whose fields fail here fails again, at its own turn, when converted.
+                rows.forEachReadAhead([&](int k) {
+                    try {
+                        ahead(rows, k);
+                    } catch (const belmire::Error&) {
+                    }
+                });
+            }
             c = code(rows);
         } catch (const belmire::Error& e) {
             // The rows before this one go in first; a failure among them is the one reported.

@@ -70,6 +70,9 @@ class Run {
 public:
     using CodeFn = std::function<QByteArray(const db::Query& row)>;
     using RowFn = std::function<void(const db::Query& row, const QByteArray& code)>;
+    // Lists the target keys a row read ahead will check or write; k is 0 for the
+    // first row of each batch read ahead.
+    using AheadFn = std::function<void(const db::Query& row, int k)>;
 
     Run(RunFrame& frame, const Operation& operation);
     ~Run();
@@ -95,8 +98,12 @@ public:
     QByteArray lookup(const QString& statement, std::initializer_list<QByteArray> values);
 
     // Walks every row of a source SELECT with the progress line; honourAbort
-    // stops before the next row when the abort box is ticked.
-    void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row);
+    // stops before the next row when the abort box is ticked. Where the target's
+    // collation decides what is equal, the rows are read kAheadRows at a time and
+    // ahead lists their keys first, so their duplicate checks take one query.
+    void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row,
+              const AheadFn& ahead = {});
+    static constexpr int kAheadRows = 200;
     bool aborted() const { return m_aborted; }
 
     // The current row is not written (already present); counted as skipped,

@@ -25,27 +25,32 @@ QList<shell::TableUse> memberTargetUses()
             shell::insertUse(kInsertHyda)};
 }
 
-bool memberPresent(db::Query& check, const QByteArray& objid)
-{
-    check.bindText(QStringLiteral("objid"), objid);
-    check.open();
-    const bool present = check.next();
-    check.close();
-    return present;
-}
-
 MemberCards::MemberCards(shell::Run& run)
-    : m_check(TargetKeys::usable(run) ? nullptr : &run.target(kCheckHyda)),
-      m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid"))
+    : m_inMemory(TargetKeys::usable(run)), m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid")),
+      m_window(run, QStringLiteral("hyda"), QStringLiteral("objid"), kCheckHyda, QStringLiteral("objid"))
 {
 }
 
 bool MemberCards::present(const QByteArray& objid)
 {
-    return m_check ? memberPresent(*m_check, objid) : m_keys.contains(objid);
+    return m_inMemory ? m_keys.contains(objid) : m_window.contains(objid);
 }
 
-void MemberCards::written(const QByteArray& objid) { m_keys.add(gbk::cut(objid, 13)); }
+void MemberCards::written(const QByteArray& objid)
+{
+    const QByteArray bound = gbk::cut(objid, 13);
+    if (m_inMemory)
+        m_keys.add(bound);
+    else
+        m_window.add(bound);
+}
+
+void MemberCards::listAhead(const QByteArray& objid, int k)
+{
+    if (k == 0)
+        m_window.begin();
+    m_window.list(objid);
+}
 
 void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp)
 {

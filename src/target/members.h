@@ -94,21 +94,22 @@ QByteArray cardNumber(const QByteArray& field);
 // Empties hylbda and writes its one category "01" with the run time stamp.
 void resetMemberCategories(shell::Run& run);
 
-// Whether target hyda already holds the card, rows of this run included.
-bool memberPresent(db::Query& check, const QByteArray& objid);
-
 // The cards of target hyda for one run, rows of this run included: read once
-// and kept current, or on SQL Server asked of the target per card.
+// and kept current, or on SQL Server asked of the target per batch of rows read ahead.
 class MemberCards {
 public:
     explicit MemberCards(shell::Run& run);
     bool present(const QByteArray& objid);
     // The card of a hyda row just written (cut to 13 bytes as it is bound).
     void written(const QByteArray& objid);
+    // Where the server's collation decides (the walk reads rows ahead): the
+    // card of a row read ahead, the k-th of its batch.
+    void listAhead(const QByteArray& objid, int k);
 
 private:
-    db::Query* m_check = nullptr; // SQL Server only
+    const bool m_inMemory;
     TargetKeys m_keys;
+    KeyWindow m_window; // where the server's collation decides
 };
 
 // Binds one hyda row and executes the INSERT.

@@ -62,31 +62,38 @@ shell::Run& ProductTarget::resetDepartments(shell::Run& run)
 // The department reset runs first, before the statements of the walk are prepared.
 ProductTarget::ProductTarget(shell::Run& run)
     : m_run(resetDepartments(run)), m_inMemory(TargetKeys::usable(run)),
-      m_findBarCode(m_inMemory ? nullptr : &run.target(kFindBarCode)),
-      m_findProductCode(m_inMemory ? nullptr : &run.target(kFindProductCode)), m_spda(run.target(kInsertSpda)),
-      m_spdw(run.target(kInsertSpdw)), m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm")),
+      m_barCodeWindow(run, QStringLiteral("spdw"), QStringLiteral("sptm"), kFindBarCode, QStringLiteral("sptm")),
+      m_productCodeWindow(run, QStringLiteral("spda"), QStringLiteral("objid"), kFindProductCode,
+                          QStringLiteral("objid")),
+      m_spda(run.target(kInsertSpda)), m_spdw(run.target(kInsertSpdw)),
+      m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm")),
       m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"))
 {
 }
 
-bool ProductTarget::found(db::Query& q, const QString& name, const QByteArray& value)
-{
-    q.close();
-    q.bindText(name, value);
-    q.open();
-    const bool any = q.next();
-    q.close();
-    return any;
-}
-
 bool ProductTarget::barCodeTaken(const QByteArray& code)
 {
-    return m_inMemory ? m_barCodes.contains(code) : found(*m_findBarCode, QStringLiteral("sptm"), code);
+    return m_inMemory ? m_barCodes.contains(code) : m_barCodeWindow.contains(code);
 }
 
 bool ProductTarget::productCodeTaken(const QByteArray& code)
 {
-    return m_inMemory ? m_productCodes.contains(code) : found(*m_findProductCode, QStringLiteral("objid"), code);
+    return m_inMemory ? m_productCodes.contains(code) : m_productCodeWindow.contains(code);
+}
+
+void ProductTarget::aheadRow(int k)
+{
+    if (k == 0) {
+        m_barCodeWindow.begin();
+        m_productCodeWindow.begin();
+    }
+}
+
+// Both columns: a bar code is also checked against the product codes.
+void ProductTarget::listCode(const QByteArray& code)
+{
+    m_barCodeWindow.list(code);
+    m_productCodeWindow.list(code);
 }
 
 void ProductTarget::checkCode(const QByteArray& code, const QByteArray& inUnits, const QByteArray& asProduct)
@@ -136,7 +143,18 @@ void ProductTarget::writeProduct(const ProductRow& p)
     q.bindAmount(QStringLiteral("xxtax"), p.xxtax);
     q.bindAmount(QStringLiteral("lykdl"), p.lykdl);
     q.exec();
-    m_productCodes.add(p.objid);
+    if (m_inMemory)
+        m_productCodes.add(p.objid);
+    else
+        m_productCodeWindow.add(p.objid);
+}
+
+void ProductTarget::unitWritten(const QByteArray& sptm)
+{
+    if (m_inMemory)
+        m_barCodes.add(sptm);
+    else
+        m_barCodeWindow.add(sptm);
 }
 
 void ProductTarget::bindUnit(const QByteArray& objid, const UnitRow& u)
@@ -165,7 +183,7 @@ void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, co
     m_spdw.bindText(QStringLiteral("fid"), fid);
     bindUnit(objid, u);
     m_spdw.exec();
-    m_barCodes.add(u.sptm);
+    unitWritten(u.sptm);
 }
 
 void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u)
@@ -174,7 +192,7 @@ void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow
     m_spdw.bindInteger(QStringLiteral("fid"), fid);
     bindUnit(objid, u);
     m_spdw.exec();
-    m_barCodes.add(u.sptm);
+    unitWritten(u.sptm);
 }
 
 } // namespace target

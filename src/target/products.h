@@ -127,13 +127,20 @@ QList<shell::TableUse> productTargetUses();
 // department (with the run's current stamp) and prepares the statements; the
 // spda rows carry the stamp current when writeProduct is called. The checks see
 // every row written before them, rows of this run included: from the codes of
-// spda and spdw read once and kept current, or on SQL Server by a query per check.
+// spda and spdw read once and kept current, or on SQL Server by a query per
+// batch of rows read ahead.
 class ProductTarget {
 public:
     explicit ProductTarget(shell::Run& run);
 
     bool barCodeTaken(const QByteArray& code);     // some spdw row has this sptm
     bool productCodeTaken(const QByteArray& code); // some spda row has this objid
+
+    // Where the server's collation decides (the walk reads rows ahead): the
+    // codes of the rows read ahead, each a product code or bar code that one of
+    // them checks or writes, as it is bound. aheadRow(k) tells a row from a new batch at k == 0.
+    void aheadRow(int k);
+    void listCode(const QByteArray& code);
 
     // Logs inUnits + code when the code is in spdw, then asProduct + code when
     // it is a product code.
@@ -146,12 +153,12 @@ public:
 private:
     static shell::Run& resetDepartments(shell::Run& run);
     void bindUnit(const QByteArray& objid, const UnitRow& u);
-    static bool found(db::Query& q, const QString& name, const QByteArray& value);
+    void unitWritten(const QByteArray& sptm);
 
     shell::Run& m_run;
     const bool m_inMemory;
-    db::Query* m_findBarCode = nullptr;     // SQL Server only
-    db::Query* m_findProductCode = nullptr; // SQL Server only
+    KeyWindow m_barCodeWindow;     // where the server's collation decides
+    KeyWindow m_productCodeWindow;
     db::Query& m_spda;
     db::Query& m_spdw;
     TargetKeys m_barCodes;     // spdw.sptm

@@ -72,4 +72,96 @@ void TargetKeys::load()
     m_loaded = true;
 }
 
+KeyWindow::KeyWindow(shell::Run& run, QString table, QString column, const QStringList& findOne, QString parameter)
+    : m_run(run), m_table(std::move(table)), m_column(std::move(column)), m_findOne(findOne),
+      m_parameter(std::move(parameter))
+{
+}
+
+KeyWindow::~KeyWindow() = default;
+
+void KeyWindow::begin()
+{
+    m_slot.clear();
+    m_keys.clear();
+    m_class.clear();
+    m_held.clear();
+    m_written.clear();
+    m_answered = false;
+    m_trusted = true;
+}
+
+void KeyWindow::list(const QByteArray& gbkKey)
+{
+    if (m_answered || m_keys.size() >= size_t(kMaxKeys) || m_slot.contains(gbkKey))
+        return;
+    m_slot.insert(gbkKey, int(m_keys.size()));
+    m_keys.push_back(gbkKey);
+}
+
+void KeyWindow::answer()
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    const int n = int(m_keys.size());
+    if (n == 0)
+        return;
+    m_class.resize(size_t(n));
+    m_held.assign(size_t(n), 0);
+    m_written.assign(size_t(n), 0);
+    for (int k = 0; k < n; ++k)
+        m_class[size_t(k)] = k;
+    std::unique_ptr<db::Query>& q = m_queries[n];
+    if (!q) {
+        q = std::make_unique<db::Query>(m_run.targetConnection());
+        q->setText(m_run.targetConnection().keysHeldStatement(m_table, m_column, n));
+    }
+    // Same connection and transaction as the writes: the rows written so far are sent first and count.
+    q->close();
+    for (int k = 0; k < n; ++k)
+        q->bindText(QStringLiteral("k%1").arg(k), m_keys[size_t(k)]);
+    q->open();
+    while (q->next()) {
+        const qint64 k = db::variantInteger(q->valueAt(0));
+        const qint64 c = db::variantInteger(q->valueAt(2));
+        if (k < 0 || k >= n || c < 0 || c >= n)
+            continue;
+        m_held[size_t(k)] = db::variantInteger(q->valueAt(1)) != 0;
+        m_class[size_t(k)] = int(c);
+    }
+    q->close();
+}
+
+bool KeyWindow::contains(const QByteArray& gbkKey)
+{
+    answer();
+    if (m_trusted)
+        if (const auto it = m_slot.constFind(gbkKey); it != m_slot.constEnd())
+            return m_held[size_t(*it)] || m_written[size_t(m_class[size_t(*it)])];
+    return findOne(gbkKey);
+}
+
+void KeyWindow::add(const QByteArray& gbkKey)
+{
+    answer();
+    if (const auto it = m_slot.constFind(gbkKey); it != m_slot.constEnd())
+        m_written[size_t(m_class[size_t(*it)])] = 1;
+    else
+        m_trusted = false; // it may equal any listed key
+}
+
+bool KeyWindow::findOne(const QByteArray& gbkKey)
+{
+    db::Query& q = m_run.target(m_findOne);
+    q.close();
+    q.bindText(m_parameter, gbkKey);
+    q.open();
+    const bool found = q.next();
+    while (q.next()) // read to the end: the connection is idle again for the writes
+        ;
+    q.close();
+    return found;
+}
+
 } // namespace target

@@ -4,9 +4,13 @@
 #include "textutil/key_hashes.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace shell {
 class Run;
@@ -45,6 +49,46 @@ private:
     bool m_loaded = false;
     textutil::HashSet m_hashes;
     std::unique_ptr<db::Query> m_confirm;
+};
+
+// The checks of one target column where the server's collation decides what
+// is equal (SQL Server). The walk reads rows ahead and the conversion lists the
+// keys they will check or write; one query then answers all of them by the
+// column's own comparison: whether the column holds each, and which of them are
+// equal to each other, so a key written earlier in the window is found as the
+// server would find it. Any other key is asked of the target on its own, as is
+// every key once a key not listed has been written.
+class KeyWindow {
+public:
+    // findOne: the statement asking for one key, bound to parameter.
+    KeyWindow(shell::Run& run, QString table, QString column, const QStringList& findOne, QString parameter);
+    ~KeyWindow();
+
+    void begin();                        // the rows read ahead from here on
+    void list(const QByteArray& gbkKey); // a key one of them checks or writes, as bound
+    bool contains(const QByteArray& gbkKey);
+    void add(const QByteArray& gbkKey); // a value just written to the column
+
+    // Keys per query: under SQLite's 999 parameters and SQL Server's 2,100.
+    static constexpr int kMaxKeys = 900;
+
+private:
+    void answer(); // asks for the listed keys, once per window
+    bool findOne(const QByteArray& gbkKey);
+
+    shell::Run& m_run;
+    QString m_table;
+    QString m_column;
+    const QStringList& m_findOne;
+    QString m_parameter;
+    QHash<QByteArray, int> m_slot; // listed key -> its number
+    std::vector<QByteArray> m_keys;
+    std::vector<int> m_class;   // the smallest number of the keys equal to it
+    std::vector<char> m_held;   // the column held it when asked
+    std::vector<char> m_written; // by class: a key of it was written since
+    bool m_answered = false;
+    bool m_trusted = true;
+    std::map<int, std::unique_ptr<db::Query>> m_queries; // by key count
 };
 
 } // namespace target
