@@ -1,6 +1,6 @@
+#include "target/categories.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
-#include "target/categories.h"
 #include "textutil/gbk.h"
 
 namespace convert_v1 {
@@ -23,8 +23,7 @@ shell::Operation categories()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                target::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent,
-                                           run.stamp());
+                target::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent, run.stamp());
             });
         target::copyLevelSetting(
             run, run.lookup(QStringLiteral("select vals2 from AccountInfo where item=:p1"), {"GoodsLevel"}));
@@ -36,10 +35,9 @@ shell::Operation categories()
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
     // The parent codes come from the rows: the setting is only copied.
-    const shell::SettingRow levels =
-        target::sourceSetting(QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel",
-                                   QStringLiteral("vals2"), QStringLiteral("商品类别级别设置"),
-                                   QStringLiteral("GoodsType"), QString());
+    const shell::SettingRow levels = target::sourceSetting(
+        QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel", QStringLiteral("vals2"),
+        QStringLiteral("商品类别级别设置"), QStringLiteral("GoodsType"), QString());
     op.settings = {levels, target::targetLevelSetting()};
     op.fields = target::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
                                    QStringLiteral("GoodsTypeId>objid"), true) +

@@ -22,10 +22,11 @@ shell::Operation goodsAreas()
     };
     op.uses = {shell::sourceUse(QStringLiteral("Organise"), QStringLiteral("OrganiseId,Organise")),
                shell::insertUse(target::kInsertHqda)};
-    op.reconciliation.rows = {{QStringLiteral("Organise"),
-                               QString(),
-                               {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
-                               QStringLiteral("hqda")}};
+    op.reconciliation.rows = {
+        {QStringLiteral("Organise"),
+         QString(),
+         {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
+         QStringLiteral("hqda")}};
     return op;
 }
 

@@ -1,6 +1,6 @@
+#include "target/members.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
-#include "target/members.h"
 #include "textutil/plib.h"
 
 #include <QDate>
@@ -44,8 +44,7 @@ shell::Operation members()
         run.retakeStamp(); // the xgrq of every member row
         const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("cardid"))); };
         run.walk(
-            QStringLiteral("select * from card  "), true,
-            cardOf,
+            QStringLiteral("select * from card  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("cashbala"));
                 if (cards.present(card)) {
@@ -87,11 +86,12 @@ shell::Operation members()
     op.fields =
         target::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
     // A card already in hyda is skipped, a repeated source card included.
-    op.reconciliation.rows = {{QStringLiteral("card"),
-                               QString(),
-                               {{QStringLiteral("cardid"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
-                               QStringLiteral("hyda"),
-                               true}};
+    op.reconciliation.rows = {
+        {QStringLiteral("card"),
+         QString(),
+         {{QStringLiteral("cardid"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
+         QStringLiteral("hyda"),
+         true}};
     return op;
 }
 

@@ -1,6 +1,6 @@
+#include "target/products.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
-#include "target/products.h"
 #include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
@@ -113,8 +113,8 @@ void convertProducts(shell::Run& run)
     const QByteArray packageUnit = gbk::fromUnicode(QStringLiteral("包装单位"));
 
     ProductRow p;
-    UnitRow basic;     // scale row, single row and basic-unit rows
-    UnitRow package;   // package-unit rows
+    UnitRow basic;   // scale row, single row and basic-unit rows
+    UnitRow package; // package-unit rows
     basic.dwjlInteger = true;
 
     run.walk(
@@ -247,18 +247,17 @@ shell::Operation products()
             shell::sourceUse(QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId,GoodsBarCode,Type")),
         } +
         target::productTargetUses();
-    op.fields =
-        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                           QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
-        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                           QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
-                                         "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
-                                         "SupplierId>gysbh,SupplierName>gysmc"),
-                          false) +
-        target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"), QStringLiteral("Unit>dwmc,packUnit>dwmc"),
-                           false) +
-        target::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"), QStringLiteral("GoodsBarCode>sptm"),
-                           true);
+    op.fields = target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                                   QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
+                target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                                   QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
+                                                  "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
+                                                  "SupplierId>gysbh,SupplierName>gysmc"),
+                                   false) +
+                target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"),
+                                   QStringLiteral("Unit>dwmc,packUnit>dwmc"), false) +
+                target::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"),
+                                   QStringLiteral("GoodsBarCode>sptm"), true);
     // A product code already in spda is skipped, a repeated source code included.
     op.reconciliation.rows = {{QStringLiteral("Goods"),
                                QString(),

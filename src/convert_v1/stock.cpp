@@ -1,6 +1,6 @@
+#include "target/stock.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
-#include "target/stock.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -20,7 +20,8 @@ shell::Operation stock()
             run.walk(
                 QStringLiteral("select * from GoodsStoreBalance "), true,
                 [](const db::Query& row) {
-                    return gbk::trim(row.text(QStringLiteral("StoreId"))) + gbk::trim(row.text(QStringLiteral("GoodsId")));
+                    return gbk::trim(row.text(QStringLiteral("StoreId"))) +
+                           gbk::trim(row.text(QStringLiteral("GoodsId")));
                 },
                 [&](const db::Query& row, const QByteArray&) {
                     target::StockRow s;
@@ -54,11 +55,12 @@ shell::Operation stock()
             shell::sourceUse(QStringLiteral("goods"), QStringLiteral("goodsid,StockPrice,RetailPrice,unit")),
         } +
         target::stockTargetUses();
-    op.reconciliation.rows = {{QStringLiteral("GoodsStoreBalance"),
-                               QString(),
-                               {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
-                                {QStringLiteral("GoodsId"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
-                               QStringLiteral("spckkc")}};
+    op.reconciliation.rows = {
+        {QStringLiteral("GoodsStoreBalance"),
+         QString(),
+         {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
+          {QStringLiteral("GoodsId"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
+         QStringLiteral("spckkc")}};
     op.reconciliation.stock = shell::StockSums{QStringLiteral("GoodsStoreBalance"), QStringLiteral("GoodsId"),
                                                QStringLiteral("BalanceNum"),        QStringLiteral("goods"),
                                                QStringLiteral("goodsid"),           QStringLiteral("StockPrice"),

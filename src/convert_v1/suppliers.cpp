@@ -1,6 +1,6 @@
+#include "target/suppliers.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
-#include "target/suppliers.h"
 #include "textutil/gbk.h"
 
 namespace convert_v1 {
@@ -51,8 +51,8 @@ shell::Operation suppliers()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                target::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")),
-                                                   parent, run.stamp());
+                target::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")), parent,
+                                              run.stamp());
             });
     };
     op.uses = {

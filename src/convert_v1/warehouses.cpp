@@ -22,10 +22,11 @@ shell::Operation warehouses()
     };
     op.uses = {shell::sourceUse(QStringLiteral("Store"), QStringLiteral("StoreId,Store")),
                shell::insertUse(target::kInsertCkda)};
-    op.reconciliation.rows = {{QStringLiteral("Store"),
-                               QString(),
-                               {{QStringLiteral("StoreId"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
-                               QStringLiteral("ckda")}};
+    op.reconciliation.rows = {
+        {QStringLiteral("Store"),
+         QString(),
+         {{QStringLiteral("StoreId"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
+         QStringLiteral("ckda")}};
     return op;
 }
 

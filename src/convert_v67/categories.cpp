@@ -1,6 +1,6 @@
+#include "target/categories.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
-#include "target/categories.h"
 #include "textutil/gbk.h"
 
 namespace convert_v67 {
@@ -40,10 +40,11 @@ shell::Operation categories()
     };
     const shell::SettingRow levels =
         target::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
-                      QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
+                              QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
     op.settings = {levels, target::targetLevelSetting()};
-    op.fields = target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
-                target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
+    op.fields =
+        target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
+        target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
     op.reconciliation.setting = shell::SettingCopy{levels, target::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("splb"),
                                QString(),

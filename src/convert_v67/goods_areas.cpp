@@ -23,10 +23,11 @@ shell::Operation goodsAreas()
     };
     op.uses = {shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqbh,hqmc")),
                shell::insertUse(target::kInsertHqda)};
-    op.reconciliation.rows = {{QStringLiteral("hq"),
-                               QString(),
-                               {{QStringLiteral("hqbh"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
-                               QStringLiteral("hqda")}};
+    op.reconciliation.rows = {
+        {QStringLiteral("hq"),
+         QString(),
+         {{QStringLiteral("hqbh"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
+         QStringLiteral("hqda")}};
     return op;
 }
 

@@ -1,6 +1,6 @@
+#include "target/members.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
-#include "target/members.h"
 
 namespace convert_v67 {
 
@@ -17,8 +17,7 @@ shell::Operation members()
         run.retakeStamp(); // the xgrq of every member row
         const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("kbh"))); };
         run.walk(
-            QStringLiteral("select * from hyda  "), true,
-            cardOf,
+            QStringLiteral("select * from hyda  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
                 const db::Amount balance = row.amount(QStringLiteral("czye"));
                 if (cards.present(card)) {
@@ -54,14 +53,16 @@ shell::Operation members()
             QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
                                                    "dzk,dzbl"))} +
         target::memberTargetUses();
-    op.fields = target::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
-                                   QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
+    op.fields =
+        target::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
+                           QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
     // A card already in hyda is skipped, a repeated source card included.
-    op.reconciliation.rows = {{QStringLiteral("hyda"),
-                               QString(),
-                               {{QStringLiteral("kbh"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
-                               QStringLiteral("hyda"),
-                               true}};
+    op.reconciliation.rows = {
+        {QStringLiteral("hyda"),
+         QString(),
+         {{QStringLiteral("kbh"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
+         QStringLiteral("hyda"),
+         true}};
     return op;
 }
 

@@ -1,6 +1,6 @@
+#include "target/products.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
-#include "target/products.h"
 #include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
@@ -110,10 +110,11 @@ QList<shell::TableUse> productUses(bool withTaxRates)
 QList<shell::FieldInto> productFields()
 {
     const QString plain = QStringLiteral("zhf = '0'");
-    return target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"), true,
-                              plain) +
+    return target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"),
+                              true, plain) +
            target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"),
-                              QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false, plain) +
+                              QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false,
+                              plain) +
            target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spdw"),
                               QStringLiteral("jldw>dwmc,sptm>sptm,spdnm>sptm,sptm1>sptm,sptm2>sptm"), true, plain) +
            target::fieldsInto(QStringLiteral("splb"), QStringLiteral("spda"), QStringLiteral("lbmc>splbmc"), true) +

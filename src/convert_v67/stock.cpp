@@ -1,6 +1,6 @@
+#include "target/stock.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
-#include "target/stock.h"
 #include "textutil/gbk.h"
 
 namespace convert_v67 {
@@ -25,10 +25,10 @@ shell::Operation stock()
                     target::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                    s.purchasePrice = target::softPrice(
-                        run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
-                    s.retailPrice = target::softPrice(
-                        run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
+                    s.purchasePrice =
+                        target::softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
+                    s.retailPrice =
+                        target::softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
                     s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
                     s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
                     s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
@@ -51,7 +51,8 @@ shell::Operation stock()
     op.reconciliation.rows = {
         {QStringLiteral("spkc"),
          QString(),
-         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")}, {QStringLiteral("spbh"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
+         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
+          {QStringLiteral("spbh"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
          QStringLiteral("spckkc")}};
     op.reconciliation.stock =
         shell::StockSums{QStringLiteral("spkc"), QStringLiteral("spbh"), QStringLiteral("yesl"), QStringLiteral("spxx"),

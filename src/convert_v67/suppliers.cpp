@@ -1,7 +1,7 @@
+#include "target/suppliers.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 #include "target/categories.h"
-#include "target/suppliers.h"
 #include "textutil/gbk.h"
 
 namespace convert_v67 {
@@ -59,9 +59,12 @@ shell::Operation suppliers()
         shell::insertUse(target::kInsertGyslbda),
     };
     op.settings = {target::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "gysjc", QStringLiteral("vals1"),
-                                 QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"), QStringLiteral("jc"))};
-    op.fields = target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbbh>objid"), true) +
-                target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbmc>gyslbmc"), false);
+                                         QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"),
+                                         QStringLiteral("jc"))};
+    op.fields =
+        target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbbh>objid"), true) +
+        target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbmc>gyslbmc"),
+                           false);
     op.reconciliation.rows = {
         {QStringLiteral("gys"),
          QString(),

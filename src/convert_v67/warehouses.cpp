@@ -23,10 +23,11 @@ shell::Operation warehouses()
     };
     op.uses = {shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")),
                shell::insertUse(target::kInsertCkda)};
-    op.reconciliation.rows = {{QStringLiteral("ck"),
-                               QString(),
-                               {{QStringLiteral("ckbh"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
-                               QStringLiteral("ckda")}};
+    op.reconciliation.rows = {
+        {QStringLiteral("ck"),
+         QString(),
+         {{QStringLiteral("ckbh"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
+         QStringLiteral("ckda")}};
     return op;
 }
 

@@ -80,13 +80,14 @@ void Connection::open(const QString& udlPath)
         m_dialect = Dialect::SQLite;
         // SQLite would create a missing file; a missing database is an error here.
         if (!QFileInfo(m_spec.databaseName).isFile())
-            throw belmire::Error(QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）")
-                                     .arg(m_role, m_spec.databaseName, udlPath));
+            throw belmire::Error(
+                QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）").arg(m_role, m_spec.databaseName, udlPath));
         sqlite3* handle = nullptr;
         const int rc = sqlite3_open_v2(m_spec.databaseName.toUtf8().constData(), &handle,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            const QString text = errorText(handle ? sqliteError(handle, rc) : DriverError{QStringLiteral("out of memory"), {}});
+            const QString text =
+                errorText(handle ? sqliteError(handle, rc) : DriverError{QStringLiteral("out of memory"), {}});
             sqlite3_close_v2(handle);
             throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
         }
@@ -96,7 +97,8 @@ void Connection::open(const QString& udlPath)
     } else if (m_spec.driver == QLatin1String("PostgreSQL")) {
         m_dialect = Dialect::PostgreSQL;
         DriverError error;
-        m_pg = PgSession::connect(m_spec, [this](const DriverError& e) { return errorText(e); }, &error);
+        m_pg = PgSession::connect(
+            m_spec, [this](const DriverError& e) { return errorText(e); }, &error);
         if (!m_pg)
             throw belmire::Error(
                 QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, errorText(error)));
@@ -226,18 +228,19 @@ std::map<QString, Connection::TextWidth> Connection::declaredTextWidths(const QS
     const bool postgres = m_dialect == Dialect::PostgreSQL;
     std::map<QString, TextWidth> out;
     Query q(*this);
-    q.setText(QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
-                             "where table_schema = %1 and lower(table_name) = '%2'")
-                  .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
+    q.setText(
+        QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
+                       "where table_schema = %1 and lower(table_name) = '%2'")
+            .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
     q.open();
     while (q.next()) {
         const qint64 length = q.valueAt(2).toLongLong();
         if (length <= 0) // no limit, or SQL Server's (max)
             continue;
         const QString type = q.valueAt(1).toString().toLower();
-        const TextWidth::Unit unit = postgres                                 ? TextWidth::Unit::Characters
+        const TextWidth::Unit unit = postgres                                ? TextWidth::Unit::Characters
                                      : type == u"varchar" || type == u"char" ? TextWidth::Unit::Bytes
-                                                                              : TextWidth::Unit::Utf16;
+                                                                             : TextWidth::Unit::Utf16;
         out[q.valueAt(0).toString().toLower()] = {length, unit};
     }
     q.close();
@@ -268,10 +271,7 @@ Connection::Description Connection::describe()
     return d;
 }
 
-qsizetype Connection::deferredWrites() const
-{
-    return m_batch ? m_batch->size() : m_pg ? m_pg->pipeline().size() : 0;
-}
+qsizetype Connection::deferredWrites() const { return m_batch ? m_batch->size() : m_pg ? m_pg->pipeline().size() : 0; }
 
 void Connection::queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values,
                             const QString& table)
@@ -404,9 +404,7 @@ void Connection::exec(const QString& statement)
 {
     flushDeferred();
     const QString table = statementTable(statement);
-    const auto fail = [&](const QString& text) {
-        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text));
-    };
+    const auto fail = [&](const QString& text) { throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text)); };
     if (faults::fail(faults::Kind::Execute))
         fail(errorText(faults::error(faults::Kind::Execute)));
     const QString text = rewrite(statement, m_dialect);

@@ -65,10 +65,7 @@ bool isValidPort(const QString& text, int* port)
     return *port >= 1 && *port <= 65535;
 }
 
-QString userPart(const QString& user)
-{
-    return user.isEmpty() ? QString() : QStringLiteral(" (user %1)").arg(user);
-}
+QString userPart(const QString& user) { return user.isEmpty() ? QString() : QStringLiteral(" (user %1)").arg(user); }
 
 class Builder {
 public:
@@ -143,9 +140,9 @@ private:
             fail(fileText(m_path, QStringLiteral("中缺少 Data Source")));
 #ifndef Q_OS_WIN
         // A drive or share path names a file on some Windows machine, never one here.
-        const bool drive = source.size() >= 3 && source[0].isLetter() && source[0].unicode() < 0x80
-                           && source[1] == QLatin1Char(':')
-                           && (source[2] == QLatin1Char('\\') || source[2] == QLatin1Char('/'));
+        const bool drive = source.size() >= 3 && source[0].isLetter() && source[0].unicode() < 0x80 &&
+                           source[1] == QLatin1Char(':') &&
+                           (source[2] == QLatin1Char('\\') || source[2] == QLatin1Char('/'));
         if (drive || source.startsWith(QLatin1String("\\\\")))
             fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
 #endif
@@ -186,9 +183,9 @@ private:
     QStringList encryption(const QString& driver) const
     {
         // 0 off, 1 on, 2 strict (TDS 8: encrypted before the login, always validated).
-        const int encrypt = choice("use encryption for data", "Use Encryption for Data",
-                                   {{"false", 0}, {"no", 0}, {"optional", 0}, {"true", 1}, {"yes", 1},
-                                    {"mandatory", 1}, {"strict", 2}});
+        const int encrypt = choice(
+            "use encryption for data", "Use Encryption for Data",
+            {{"false", 0}, {"no", 0}, {"optional", 0}, {"true", 1}, {"yes", 1}, {"mandatory", 1}, {"strict", 2}});
         const bool trust = choice("trust server certificate", "Trust Server Certificate",
                                   {{"false", 0}, {"no", 0}, {"true", 1}, {"yes", 1}}) != 0;
         if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0) {
@@ -198,8 +195,9 @@ private:
                     QStringLiteral("ClientCharset=UTF-8")};
         }
         const bool strict = encrypt == 2 && driver.contains(QLatin1String("18"));
-        return {QStringLiteral("Encrypt=") + (strict ? QStringLiteral("strict")
-                                                     : encrypt ? QStringLiteral("yes") : QStringLiteral("no")),
+        return {QStringLiteral("Encrypt=") + (strict    ? QStringLiteral("strict")
+                                              : encrypt ? QStringLiteral("yes")
+                                                        : QStringLiteral("no")),
                 QStringLiteral("TrustServerCertificate=") + (trust ? QStringLiteral("yes") : QStringLiteral("no"))};
     }
 
@@ -228,8 +226,8 @@ private:
             if (!portText.isEmpty())
                 parts << QStringLiteral("PORT=") + odbcQuote(portText);
         } else {
-            parts << QStringLiteral("SERVER=")
-                         + odbcQuote(portText.isEmpty() ? server : server + QLatin1Char(',') + portText);
+            parts << QStringLiteral("SERVER=") +
+                         odbcQuote(portText.isEmpty() ? server : server + QLatin1Char(',') + portText);
         }
         if (!catalog.isEmpty())
             parts << QStringLiteral("DATABASE=") + odbcQuote(catalog);
@@ -263,8 +261,9 @@ private:
             m_password = pwdAttr->second;
 
         QString connection = extended;
-        const bool names = findAttribute(attrs, QLatin1String("DSN")) || findAttribute(attrs, QLatin1String("DRIVER"))
-                           || findAttribute(attrs, QLatin1String("FILEDSN"));
+        const bool names = findAttribute(attrs, QLatin1String("DSN")) ||
+                           findAttribute(attrs, QLatin1String("DRIVER")) ||
+                           findAttribute(attrs, QLatin1String("FILEDSN"));
         if (!names) {
             const QString source = value("data source").trimmed();
             if (source.isEmpty())
@@ -291,15 +290,15 @@ private:
         add(QLatin1String("PWD"), password, "Password");
         // FreeTDS reads the server's text in the client character set; without one it follows the locale.
         const auto* driverAttr = findAttribute(attrs, QLatin1String("DRIVER"));
-        if (driverAttr && driverAttr->second.trimmed().compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0
-            && !findAttribute(attrs, QLatin1String("ClientCharset")))
+        if (driverAttr && driverAttr->second.trimmed().compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0 &&
+            !findAttribute(attrs, QLatin1String("ClientCharset")))
             connection += QLatin1String(";ClientCharset=UTF-8");
 
         QStringList shown;
         for (const auto& a : attrs) {
             const QString key = a.first.toUpper();
-            if (key == QLatin1String("DSN") || key == QLatin1String("FILEDSN") || key == QLatin1String("DRIVER")
-                || key == QLatin1String("SERVER") || key == QLatin1String("DATABASE"))
+            if (key == QLatin1String("DSN") || key == QLatin1String("FILEDSN") || key == QLatin1String("DRIVER") ||
+                key == QLatin1String("SERVER") || key == QLatin1String("DATABASE"))
                 shown << key + QLatin1Char('=') + a.second;
         }
         const auto* uidAttr = findAttribute(attrs, QLatin1String("UID"));
@@ -346,8 +345,9 @@ private:
         link.connectOptions = QStringLiteral(
             "connect_timeout=10;keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3");
         const QString database = link.databaseName.isEmpty() ? QString() : QLatin1Char('/') + link.databaseName;
-        link.description = QStringLiteral("PostgreSQL %1%2%3")
-                               .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(link.user));
+        link.description =
+            QStringLiteral("PostgreSQL %1%2%3")
+                .arg(source.isEmpty() ? QStringLiteral("(local)") : source, database, userPart(link.user));
         return link;
     }
 

@@ -8,10 +8,10 @@ namespace db {
 
 // What a data-link (.udl) file describes.
 struct ConnectionSpec {
-    QString driver;         // "SQLite", "PostgreSQL" or "ODBC": the client library that reaches it
-    QString databaseName;   // SQLite: absolute file path; PostgreSQL: database name; ODBC: the full connection string
-    QString host;           // PostgreSQL only
-    int port = -1;          // PostgreSQL only; -1 = default
+    QString driver;       // "SQLite", "PostgreSQL" or "ODBC": the client library that reaches it
+    QString databaseName; // SQLite: absolute file path; PostgreSQL: database name; ODBC: the full connection string
+    QString host;         // PostgreSQL only
+    int port = -1;        // PostgreSQL only; -1 = default
     QString user;
     QString password;       // never put this into any message
     QString connectOptions; // PostgreSQL: libpq connection keywords, "key=value" separated by ";"
@@ -39,6 +39,5 @@ QStringList installedOdbcDrivers();
 // An ODBC connection string attribute value, in {...} quoting ("}" doubled) where it holds ";", braces or
 // outer blanks, so a value can never add attributes.
 QString odbcQuote(const QString& value);
-
 
 } // namespace db

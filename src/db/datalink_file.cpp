@@ -34,8 +34,8 @@ bool oledbTrue(const QString& value)
 
 QString oledbQuote(const QString& value)
 {
-    const bool plain = !value.contains(u';') && !value.contains(u'"') && !value.contains(u'\'') &&
-                       value.trimmed() == value;
+    const bool plain =
+        !value.contains(u';') && !value.contains(u'"') && !value.contains(u'\'') && value.trimmed() == value;
     if (plain)
         return value;
     if (!value.contains(u'"'))
@@ -52,10 +52,7 @@ DataLinkFile::DataLinkFile()
 {
 }
 
-DataLinkFile DataLinkFile::read(const QString& path)
-{
-    return parse(readDataLinkBytes(path), path);
-}
+DataLinkFile DataLinkFile::read(const QString& path) { return parse(readDataLinkBytes(path), path); }
 
 DataLinkFile DataLinkFile::parse(const QByteArray& bytes, const QString& pathForMessages)
 {

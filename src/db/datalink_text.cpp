@@ -137,8 +137,8 @@ QString findInitString(const QString& text, bool utf16, const QString& path)
         if (i == n || text[i] == QLatin1Char('\r') || text[i] == QLatin1Char('\n')) {
             if (!found) {
                 const QString line = text.mid(start, i - start).trimmed();
-                if (!line.isEmpty() && !line.startsWith(QLatin1Char(';'))
-                    && line.compare(QLatin1String("[oledb]"), Qt::CaseInsensitive) != 0) {
+                if (!line.isEmpty() && !line.startsWith(QLatin1Char(';')) &&
+                    line.compare(QLatin1String("[oledb]"), Qt::CaseInsensitive) != 0) {
                     init = line;
                     found = true;
                 }

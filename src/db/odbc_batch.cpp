@@ -33,8 +33,8 @@ OdbcBatch::OdbcBatch(OdbcLink& link) : m_link(link) {}
 
 OdbcBatch::~OdbcBatch() = default;
 
-void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values,
-                      const QString& table, int tag, int position)
+void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values, const QString& table,
+                      int tag, int position)
 {
     if (!m_last || m_last->marked.text != statement.text) {
         auto [it, added] = m_statements.try_emplace(statement.text);

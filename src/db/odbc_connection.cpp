@@ -39,8 +39,8 @@ Failure diagnostics(SQLSMALLINT type, SQLHANDLE handle)
         if (!SQL_SUCCEEDED(rc))
             break;
         std::vector<SQLWCHAR> message(size_t(length) + 1);
-        rc = SQLGetDiagRecW(type, handle, record, sqlState, &code, message.data(), SQLSMALLINT(message.size()),
-                            &length);
+        rc =
+            SQLGetDiagRecW(type, handle, record, sqlState, &code, message.data(), SQLSMALLINT(message.size()), &length);
         if (!SQL_SUCCEEDED(rc))
             break;
         if (record == 1) {
@@ -77,8 +77,8 @@ QStringList drivers()
     for (;;) {
         SQLSMALLINT nameLength = 0;
         SQLSMALLINT attributesLength = 0;
-        const SQLRETURN rc = SQLDriversW(env, direction, name.data(), SQLSMALLINT(name.size()), &nameLength, nullptr,
-                                         0, &attributesLength);
+        const SQLRETURN rc = SQLDriversW(env, direction, name.data(), SQLSMALLINT(name.size()), &nameLength, nullptr, 0,
+                                         &attributesLength);
         if (rc == SQL_NO_DATA || !SQL_SUCCEEDED(rc))
             break;
         if (size_t(nameLength) >= name.size()) {
@@ -88,8 +88,8 @@ QStringList drivers()
         }
         const QString driver = fromWide(name.data(), qMin<qsizetype>(nameLength, qsizetype(name.size()) - 1));
         // unixODBC also lists the "[ODBC Drivers]" index section of odbcinst.ini, which is no driver.
-        if (!driver.isEmpty() && driver.compare(QLatin1String("ODBC Drivers"), Qt::CaseInsensitive) != 0
-            && !names.contains(driver, Qt::CaseInsensitive))
+        if (!driver.isEmpty() && driver.compare(QLatin1String("ODBC Drivers"), Qt::CaseInsensitive) != 0 &&
+            !names.contains(driver, Qt::CaseInsensitive))
             names << driver;
         direction = SQL_FETCH_NEXT;
     }
@@ -112,8 +112,9 @@ void Connection::open(const QString& connectionString)
     // one byte per character, which breaks a path with Chinese characters in it; those drivers take UTF-8.
     // FreeTDS, though, reads a narrow connection string as ISO-8859-1 (it has no character set before it
     // connects), which garbles a Chinese database, user or password: it gets the wide form.
-    if (!connectionString.contains(QRegularExpression(QStringLiteral("(^|;)\\s*DRIVER\\s*=\\s*\\{?FreeTDS\\}?\\s*(;|$)"),
-                                                     QRegularExpression::CaseInsensitiveOption))) {
+    if (!connectionString.contains(
+            QRegularExpression(QStringLiteral("(^|;)\\s*DRIVER\\s*=\\s*\\{?FreeTDS\\}?\\s*(;|$)"),
+                               QRegularExpression::CaseInsensitiveOption))) {
         QByteArray in = connectionString.toUtf8();
         SQLCHAR out[1024];
         SQLSMALLINT outLength = 0;

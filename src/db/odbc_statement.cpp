@@ -79,9 +79,9 @@ Markers markers(const QString& text)
 
 Markers insertRows(const Markers& single, int rows)
 {
-    static const QRegularExpression re(QStringLiteral(R"(^(\s*insert\s+into\s+[\w.]+\s*\([^()]*\)\s*values\s*)(\(.*\))\s*$)"),
-                                       QRegularExpression::CaseInsensitiveOption |
-                                           QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression re(
+        QStringLiteral(R"(^(\s*insert\s+into\s+[\w.]+\s*\([^()]*\)\s*values\s*)(\(.*\))\s*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     const auto m = re.match(single.text);
     if (!m.hasMatch())
         return {};
@@ -255,8 +255,8 @@ void Statement::bindAll()
         if (b == m_bound[m])
             continue;
         m_bound[m] = Binding();
-        check(SQLBindParameter(m_stmt, SQLUSMALLINT(m + 1), SQL_PARAM_INPUT, v.cType, v.sqlType, v.columnSize,
-                               v.digits, v.data.data(), SQLLEN(v.data.capacity()), indicator));
+        check(SQLBindParameter(m_stmt, SQLUSMALLINT(m + 1), SQL_PARAM_INPUT, v.cType, v.sqlType, v.columnSize, v.digits,
+                               v.data.data(), SQLLEN(v.data.capacity()), indicator));
         m_bound[m] = b;
     }
 }
@@ -395,8 +395,7 @@ QVariant Statement::readColumn(int column, const Column& c)
         check(SQLGetData(m_stmt, col, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &indicator));
         if (indicator == SQL_NULL_DATA)
             return {};
-        return QDateTime(QDate(v.year, v.month, v.day),
-                         QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)));
+        return QDateTime(QDate(v.year, v.month, v.day), QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)));
     }
     default:
         break;

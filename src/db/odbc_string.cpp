@@ -53,8 +53,8 @@ QStringList installedOdbcDrivers() { return odbc::drivers(); }
 QString odbcQuote(const QString& value)
 {
     // Only where needed: psqlODBC, for one, takes the braces of a quoted user name as part of the name.
-    const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{'))
-                       && !value.contains(QLatin1Char('}')) && value.trimmed() == value;
+    const bool plain = !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
+                       !value.contains(QLatin1Char('}')) && value.trimmed() == value;
     if (plain)
         return value;
     QString quoted = value;

@@ -73,8 +73,7 @@ PgStatement pgStatement(const QString& text)
     return s;
 }
 
-PgPipeline::PgPipeline(pg_conn* connection, ErrorText errorText)
-    : m_conn(connection), m_errorText(std::move(errorText))
+PgPipeline::PgPipeline(pg_conn* connection, ErrorText errorText) : m_conn(connection), m_errorText(std::move(errorText))
 {
 }
 
@@ -106,8 +105,7 @@ std::optional<DriverError> PgPipeline::prepare(const PgStatement& statement)
         while (PGresult* r = PQgetResult(m_conn))
             PQclear(r);
     const QByteArray name = "belmire_" + QByteArray::number(++m_named);
-    PGresult* r =
-        PQprepare(m_conn, name.constData(), statement.text.constData(), int(statement.names.size()), nullptr);
+    PGresult* r = PQprepare(m_conn, name.constData(), statement.text.constData(), int(statement.names.size()), nullptr);
     if (!r)
         return connectionError();
     std::optional<DriverError> error;
@@ -170,8 +168,8 @@ void PgPipeline::flush()
     size_t sent = 0;
     for (; sent < m_entries.size(); ++sent) {
         const Entry& e = m_entries[sent];
-        if (e.prepareFirst && PQsendPrepare(m_conn, e.name.constData(), e.text.constData(), e.parameterCount,
-                                            nullptr) != 1)
+        if (e.prepareFirst &&
+            PQsendPrepare(m_conn, e.name.constData(), e.text.constData(), e.parameterCount, nullptr) != 1)
             break;
         int ok;
         if (e.name.isEmpty()) {

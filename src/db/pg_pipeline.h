@@ -24,8 +24,8 @@ DriverError pgConnectionError(const pg_conn* connection);
 // A write statement in the form the server takes: ":name" placeholders as $1,
 // $2, ... (a name used twice is one parameter), outside quotes, "::" casts kept.
 struct PgStatement {
-    QByteArray text;         // UTF-8
-    QList<QString> names;    // parameter names, index k is $k+1
+    QByteArray text;      // UTF-8
+    QList<QString> names; // parameter names, index k is $k+1
     int parameter(const QString& name) const;
 };
 PgStatement pgStatement(const QString& text);
@@ -78,8 +78,8 @@ public:
 
 private:
     struct Entry {
-        QByteArray name;       // prepared statement, empty for a simple statement
-        QByteArray text;       // its text (to prepare first, or the simple statement)
+        QByteArray name; // prepared statement, empty for a simple statement
+        QByteArray text; // its text (to prepare first, or the simple statement)
         bool prepareFirst = false;
         int parameterCount = 0;
         std::vector<std::optional<QByteArray>> values;

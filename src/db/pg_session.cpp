@@ -217,8 +217,8 @@ QVariant pgValue(const pg_result* result, int row, int column)
         return QVariant(QDate::fromString(QString::fromLatin1(data, size), Qt::ISODate));
     case 1114: // timestamp
     case 1184: // timestamptz
-        return QVariant(QDateTime::fromString(QString::fromLatin1(data, size).left(19).replace(u' ', u'T'),
-                                              Qt::ISODate));
+        return QVariant(
+            QDateTime::fromString(QString::fromLatin1(data, size).left(19).replace(u' ', u'T'), Qt::ISODate));
     case 17: { // bytea
         size_t length = 0;
         unsigned char* bytes = PQunescapeBytea(reinterpret_cast<const unsigned char*>(data), &length);
@@ -234,10 +234,10 @@ QVariant pgValue(const pg_result* result, int row, int column)
 QByteArray pgText(const pg_result* result, int row, int column)
 {
     switch (PQftype(result, column)) {
-    case 18:   // char
-    case 19:   // name
-    case 25:   // text
-    case 1042: // bpchar
+    case 18:     // char
+    case 19:     // name
+    case 25:     // text
+    case 1042:   // bpchar
     case 1043: { // varchar
         if (PQgetisnull(result, row, column))
             return {};

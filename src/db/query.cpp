@@ -236,8 +236,8 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
     } else if (m_pg) {
         // PostgreSQL keeps no NUL in a text; the value would end there unseen.
         if (gbkText.contains('\0'))
-            throw belmire::Error(QStringLiteral("表 %1 参数 %2：文本中有 NUL 字符（0x00），PostgreSQL 不能保存")
-                                     .arg(m_table, name));
+            throw belmire::Error(
+                QStringLiteral("表 %1 参数 %2：文本中有 NUL 字符（0x00），PostgreSQL 不能保存").arg(m_table, name));
         bindPg(name, gbk::toUtf8(gbkText));
     } else if (const int k = m_odbc->parameter(name); k >= 0) {
         m_odbc->bindText(k, gbkText);
@@ -648,10 +648,7 @@ auto readField(const QVariant& v, const QString& table, const QString& name, Con
 
 } // namespace
 
-qint64 Query::integer(const QString& name) const
-{
-    return readField(value(name), m_table, name, variantInteger);
-}
+qint64 Query::integer(const QString& name) const { return readField(value(name), m_table, name, variantInteger); }
 
 Amount Query::amount(const QString& name) const
 {
@@ -683,9 +680,6 @@ bool Query::truth(const QString& name) const
     return readField(valueAt(i), m_table, name, variantTruth);
 }
 
-QDate Query::date(const QString& name) const
-{
-    return readField(value(name), m_table, name, variantDate);
-}
+QDate Query::date(const QString& name) const { return readField(value(name), m_table, name, variantDate); }
 
 } // namespace db

@@ -71,12 +71,12 @@ public:
 
     QVariant value(const QString& name) const;
     bool isNull(const QString& name) const;
-    QByteArray text(const QString& name) const;         // NULL -> ""
-    qint64 integer(const QString& name) const;          // NULL -> 0
-    Amount amount(const QString& name) const;           // NULL -> 0
-    double number(const QString& name) const;           // NULL -> 0
-    bool truth(const QString& name) const;              // NULL -> false
-    QDate date(const QString& name) const;              // NULL -> invalid date
+    QByteArray text(const QString& name) const; // NULL -> ""
+    qint64 integer(const QString& name) const;  // NULL -> 0
+    Amount amount(const QString& name) const;   // NULL -> 0
+    double number(const QString& name) const;   // NULL -> 0
+    bool truth(const QString& name) const;      // NULL -> false
+    QDate date(const QString& name) const;      // NULL -> invalid date
 
     // The connection is closing: the statement goes, to be prepared again when used.
     void dropStatement();
@@ -105,9 +105,9 @@ private:
     bool m_pgWrite = false;
     std::vector<std::optional<QByteArray>> m_pgValues;
     NameIndex m_pgIndex;
-    PgResult m_pgResult;     // the last result, or the chunk of rows being read
-    int m_pgRow = -1;        // the current row in it
-    QByteArray m_pgCursor;   // the cursor with rows still to fetch, empty when none
+    PgResult m_pgResult;   // the last result, or the chunk of rows being read
+    int m_pgRow = -1;      // the current row in it
+    QByteArray m_pgCursor; // the cursor with rows still to fetch, empty when none
     int m_pgAffected = -1;
     void bindPg(const QString& name, QByteArray value);
     QString m_text;

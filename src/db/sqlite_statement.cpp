@@ -161,10 +161,7 @@ int SqliteStatement::changes() const { return sqlite3_changes(m_handle); }
 
 int SqliteStatement::columnCount() const { return sqlite3_column_count(m_stmt); }
 
-QString SqliteStatement::columnName(int column) const
-{
-    return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
-}
+QString SqliteStatement::columnName(int column) const { return QString::fromUtf8(sqlite3_column_name(m_stmt, column)); }
 
 bool SqliteStatement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 

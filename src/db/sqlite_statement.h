@@ -3,11 +3,10 @@
 #include "db/amount.h"
 #include "db/name_index.h"
 
-#include <QByteArray>
 #include "db/driver_error.h"
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
-
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -222,9 +222,9 @@ DataLinkPage::DataLinkPage(QString path, QWidget* parent) : QWidget(parent), m_p
     connect(saveButton, &QPushButton::clicked, this, [this] {
         try {
             const QString written = save();
-            setResult(written == m_path ? QStringLiteral("已保存")
-                                        : QStringLiteral("程序文件夹不可写，已保存到 %1")
-                                              .arg(QDir::toNativeSeparators(written)));
+            setResult(written == m_path
+                          ? QStringLiteral("已保存")
+                          : QStringLiteral("程序文件夹不可写，已保存到 %1").arg(QDir::toNativeSeparators(written)));
         } catch (const belmire::Error& e) {
             setResult(e.message());
         }
@@ -244,8 +244,8 @@ void DataLinkPage::setResult(const QString& text) { m_result->setText(text); }
 void DataLinkPage::chooseFile()
 {
     const QString start = m_sqliteFile->text().isEmpty()
-                               ? QFileInfo(m_path).absolutePath()
-                               : QFileInfo(QFileInfo(m_path).dir(), m_sqliteFile->text()).absoluteFilePath();
+                              ? QFileInfo(m_path).absolutePath()
+                              : QFileInfo(QFileInfo(m_path).dir(), m_sqliteFile->text()).absoluteFilePath();
     const QString chosen =
         QFileDialog::getOpenFileName(this, QStringLiteral("SQLite 数据库文件"), start,
                                      QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3);;所有文件 (*)"));

@@ -1,8 +1,8 @@
 #include "gui/mainform.h"
 
+#include "db/datalink_file.h"
 #include "gui/datalinkdialog.h"
 #include "gui/sourcerows.h"
-#include "db/datalink_file.h"
 #include "shell/check.h"
 #include "shell/summary.h"
 
@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QSaveFile>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -20,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
@@ -58,9 +58,8 @@ const ButtonPlace kButtons[] = {
 
 // Keyboard order of the button strip; buttons the program lacks are left out.
 const char* const kButtonTabOrder[] = {
-    "spdaBitBtnV6", "gysBitBtn4", "splbBitBtn5", "BitBtn6", "hydaBitBtn7", "BitBtn1",
-    "BitBtn3", "BitBtn4", "BitBtn5", "BitBtn7", "BitBtn8", "BitBtn9",
-    "spdaBitBtnV7", "spdaBitBtnV1", "CkdaBitBtn", "CkBitBtn",
+    "spdaBitBtnV6", "gysBitBtn4", "splbBitBtn5", "BitBtn6", "hydaBitBtn7",  "BitBtn1",      "BitBtn3",    "BitBtn4",
+    "BitBtn5",      "BitBtn7",    "BitBtn8",     "BitBtn9", "spdaBitBtnV7", "spdaBitBtnV1", "CkdaBitBtn", "CkBitBtn",
 };
 
 QFrame* panel(const char* name, QWidget* parent)
@@ -83,8 +82,8 @@ TmainForm::TmainForm(const shell::Catalog& catalog, shell::Family family, QStrin
 
 TmainForm::TmainForm(const shell::Catalog& catalog, shell::Family family, const shell::LinkFolder& links,
                      QWidget* parent)
-    : QWidget(parent), m_catalog(catalog), m_family(family), m_sourceUdl(links.sourceUdl()), m_targetUdl(links.targetUdl()),
-      m_frame(*this, m_sourceUdl, m_targetUdl)
+    : QWidget(parent), m_catalog(catalog), m_family(family), m_sourceUdl(links.sourceUdl()),
+      m_targetUdl(links.targetUdl()), m_frame(*this, m_sourceUdl, m_targetUdl)
 {
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(family == shell::Family::V67 ? QStringLiteral("BelmireV6 V7系统数据导入“Quorvan” V9")
@@ -123,8 +122,8 @@ QFont TmainForm::programFont()
     // "宋体" where it exists; otherwise the first installed Chinese font, so that every caption shows.
     QStringList families{QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun")};
     const QStringList fallbacks{QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("WenQuanYi Micro Hei"),
-                                QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
-                                QStringLiteral("AR PL UMing CN"), QStringLiteral("Droid Sans Fallback")};
+                                QStringLiteral("Noto Sans CJK SC"),  QStringLiteral("Noto Serif CJK SC"),
+                                QStringLiteral("AR PL UMing CN"),    QStringLiteral("Droid Sans Fallback")};
     const QStringList installed = QFontDatabase::families();
     for (const QString& f : fallbacks)
         if (installed.contains(f, Qt::CaseInsensitive))
@@ -228,8 +227,8 @@ void TmainForm::buildButtonStrip()
     const QList<shell::Operation>& operations = m_catalog.operations(m_family);
     for (const ButtonPlace& b : kButtons) {
         const QString id = QString::fromLatin1(b.operationId);
-        const auto op = std::find_if(operations.begin(), operations.end(),
-                                     [&](const shell::Operation& o) { return o.id == id; });
+        const auto op =
+            std::find_if(operations.begin(), operations.end(), [&](const shell::Operation& o) { return o.id == id; });
         if (op == operations.end())
             continue;
         auto* button = new QPushButton(op->title, m_panel1);
@@ -269,10 +268,11 @@ void TmainForm::runOperation(const QString& id)
         std::optional<shell::RejectReport> rejects;
         if (operation->needsSource) {
             reconciliation.emplace(*operation, m_sourceUdl, m_targetUdl);
-            rejects.emplace(QFileInfo(m_targetUdl).dir().filePath(
-                QStringLiteral("拒绝行-%1-%2.csv")
-                    .arg(operation->title,
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))));
+            rejects.emplace(QFileInfo(m_targetUdl)
+                                .dir()
+                                .filePath(QStringLiteral("拒绝行-%1-%2.csv")
+                                              .arg(operation->title, QDateTime::currentDateTime().toString(
+                                                                         QStringLiteral("yyyyMMdd-hhmmss")))));
             m_frame.setRejectReport(&*rejects);
         }
         const shell::RunResult result = m_frame.run(*operation);
@@ -475,8 +475,11 @@ bool TmainForm::saveLog(const QString& path, QString* error) const
 
 void TmainForm::SaveLogBtnClick()
 {
-    const QString suggested = QFileInfo(m_targetUdl).dir().filePath(
-        QStringLiteral("日志-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString suggested =
+        QFileInfo(m_targetUdl)
+            .dir()
+            .filePath(QStringLiteral("日志-%1.txt")
+                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存日志"), suggested,
                                                       QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
     if (path.isEmpty())

@@ -112,8 +112,8 @@ private:
     QSplitter* m_splitter1 = nullptr;
     QTableView* m_grid = nullptr;
     gui::SourceRowsModel* m_rows = nullptr;
-    QElapsedTimer m_gridShown;  // when the grid last moved to the walk's row
-    int m_gridPending = -1;     // the walk's row not shown yet
+    QElapsedTimer m_gridShown; // when the grid last moved to the walk's row
+    int m_gridPending = -1;    // the walk's row not shown yet
     QFrame* m_panel3 = nullptr;
     QPlainTextEdit* m_memo1 = nullptr;
     QToolButton* m_saveLogBtn = nullptr;

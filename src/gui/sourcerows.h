@@ -10,7 +10,7 @@
 namespace db {
 class Connection;
 class Query;
-}
+} // namespace db
 
 namespace gui {
 

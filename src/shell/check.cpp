@@ -119,9 +119,9 @@ void checkTable(db::Connection& connection, Side side, const QString& table, con
     } catch (const belmire::Error& e) {
         // A table another session holds is there: say so, not that it may be missing.
         const QString text = databaseText(e);
-        report.problems << (db::isLockWait(text) ? QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text)
-                                                 : QStringLiteral("%1表 %2 不存在或无法读取：%3")
-                                                       .arg(sideName(side), p.table, text));
+        report.problems << (db::isLockWait(text)
+                                ? QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text)
+                                : QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, text));
         return;
     }
     int missing = 0;
@@ -208,7 +208,8 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
     if (products > stock)
         report.problems << later.arg(operations[products]->title, QStringLiteral("商品名称和单位"));
     else if (products < 0 && countOf(target, QStringLiteral("select count(*) from spda")) == 0)
-        report.notes << QStringLiteral("目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品");
+        report.notes << QStringLiteral(
+            "目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品");
 }
 
 // The deepest level of a table's rows, 0 when it has none or cannot be read.
@@ -237,8 +238,10 @@ void checkSettings(const QList<const Operation*>& operations, db::Connection& so
             }
             if (setting.side == Side::Target) {
                 if (!value)
-                    report.problems << QStringLiteral("目标 %1 没有 %2 行（%3）：%4只更新这一行，不会新建，%3会丢失；请先在目标 %1 中加上 %5 为 %2 的行")
-                                           .arg(setting.table, setting.key, setting.name, op->title, setting.keyColumn);
+                    report.problems
+                        << QStringLiteral(
+                               "目标 %1 没有 %2 行（%3）：%4只更新这一行，不会新建，%3会丢失；请先在目标 %1 中加上 %5 为 %2 的行")
+                               .arg(setting.table, setting.key, setting.name, op->title, setting.keyColumn);
                 continue;
             }
             const QString row = QStringLiteral("源 %1 的 %2 行（%3）").arg(setting.table, setting.key, setting.name);
@@ -249,15 +252,16 @@ void checkSettings(const QList<const Operation*>& operations, db::Connection& so
             for (int i = 0; enough && i < digits; ++i)
                 enough = v[i] >= '0' && v[i] <= '9';
             if (!enough)
-                report.problems << QStringLiteral("%1%2；%3 有第 %4 级的行，要用它的前 %5 位数字：%6会在第一个用到它的行停下；请先在源 %7 中补上或改正这一行")
-                                       .arg(row,
-                                            value ? QStringLiteral("是“%1”").arg(gbk::toUnicode(v))
-                                                  : QStringLiteral("不存在"),
-                                            setting.levelTable)
-                                       .arg(level)
-                                       .arg(digits)
-                                       .arg(op->title, setting.table);
-            else if (!value && countOf(connection, QStringLiteral("select count(*) from %1").arg(setting.levelTable)) > 0)
+                report.problems
+                    << QStringLiteral(
+                           "%1%2；%3 有第 %4 级的行，要用它的前 %5 位数字：%6会在第一个用到它的行停下；请先在源 %7 中补上或改正这一行")
+                           .arg(row, value ? QStringLiteral("是“%1”").arg(gbk::toUnicode(v)) : QStringLiteral("不存在"),
+                                setting.levelTable)
+                           .arg(level)
+                           .arg(digits)
+                           .arg(op->title, setting.table);
+            else if (!value &&
+                     countOf(connection, QStringLiteral("select count(*) from %1").arg(setting.levelTable)) > 0)
                 report.notes << QStringLiteral("%1不存在，%2按空设置转换").arg(row, op->title);
         }
 }
@@ -303,8 +307,9 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
     QStringList seen;
     for (const Operation* op : operations)
         for (const FieldInto& f : op->fields) {
-            const QString id =
-                QStringLiteral("%1.%2>%3.%4").arg(f.sourceTable, f.sourceField, f.targetTable, f.targetColumn).toLower();
+            const QString id = QStringLiteral("%1.%2>%3.%4")
+                                   .arg(f.sourceTable, f.sourceField, f.targetTable, f.targetColumn)
+                                   .toLower();
             if (seen.contains(id))
                 continue;
             seen << id;
@@ -356,8 +361,7 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
                     f.longest = std::max(f.longest, length);
                     if (f.shown.size() < 3)
                         f.shown << (key.isEmpty() ? gbk::toUnicode(gbk::cut(value, 40)) + QStringLiteral("…")
-                                                  : QStringLiteral("编号 ") +
-                                                        gbk::toUnicode(gbk::trim(q.text(key))));
+                                                  : QStringLiteral("编号 ") + gbk::toUnicode(gbk::trim(q.text(key))));
                 }
             q.close();
         } catch (const belmire::Error&) {

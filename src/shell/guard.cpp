@@ -79,8 +79,8 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
     // A table held by another session has the right shape; only the wait ran out.
     if (db::isLockWait(first))
         throw belmire::Error(QStringLiteral("%1；没有写入任何数据（%2）").arg(first, links(sourceUdl, targetUdl)));
-    throw belmire::Error(
-        QStringLiteral("目标数据库与转换的目标不符（%1），没有写入任何数据：%2").arg(links(sourceUdl, targetUdl), first));
+    throw belmire::Error(QStringLiteral("目标数据库与转换的目标不符（%1），没有写入任何数据：%2")
+                             .arg(links(sourceUdl, targetUdl), first));
 }
 
 void guardWrites(const QList<const Operation*>& operations, const QString& sourceUdl, const QString& targetUdl)

@@ -4,7 +4,6 @@
 
 #include <QRegularExpression>
 
-
 namespace shell {
 
 QByteArray LookupCache::answer(const QString& statement, std::initializer_list<QByteArray> values)

@@ -53,7 +53,7 @@ private:
     db::Connection& m_source;
     std::deque<Lookup> m_lookups;
     std::map<QString, std::unique_ptr<textutil::KeyNumbers>> m_keys; // "table.key" in lower case
-    db::NameIndex m_lookupIndex; // statement -> position in m_lookups
+    db::NameIndex m_lookupIndex;                                     // statement -> position in m_lookups
 };
 
 } // namespace shell

@@ -95,12 +95,12 @@ struct Reconciliation {
 
 // One button of the window, one operation of the command line.
 struct Operation {
-    QString id;            // command-line name: "warehouses", "clear-stock", ...
-    QString title;         // button caption, names the operation in messages
-    QString completion;    // text of the completion box
+    QString id;         // command-line name: "warehouses", "clear-stock", ...
+    QString title;      // button caption, names the operation in messages
+    QString completion; // text of the completion box
     bool needsSource = true;
     std::function<void(Run&)> body;
-    QList<TableUse> uses;  // what the pre-flight check probes
+    QList<TableUse> uses;       // what the pre-flight check probes
     QList<SettingRow> settings; // settings rows read or updated, which the check looks for
     QList<FieldInto> fields;    // source values that go into target columns, for the width check
     Reconciliation reconciliation;

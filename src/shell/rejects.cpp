@@ -43,7 +43,7 @@ void RejectReport::add(const Reject& r)
 {
     if (!make())
         return;
-    const QStringList fields{csvField(r.operation), csvField(r.table), QString::number(r.row),
+    const QStringList fields{csvField(r.operation), csvField(r.table),  QString::number(r.row),
                              csvField(r.key),       csvField(r.reason), csvField(r.log)};
     const QByteArray line = (fields.join(u',') + QStringLiteral("\r\n")).toUtf8();
     // Each row goes out at once: a run that ends in an error keeps what it found.

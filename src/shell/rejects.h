@@ -13,7 +13,7 @@ struct Reject {
     int row = 0;       // position in the walk, from 1
     QString key;       // the row's code as the progress line shows it
     QString reason;
-    QString log;       // the log-pane line of the row, or the error text
+    QString log; // the log-pane line of the row, or the error text
 };
 
 // The rejected rows of one or more runs as a CSV file in UTF-8 with a BOM, so

@@ -125,8 +125,8 @@ private:
     } m_committed;
     bool m_deferred = false;
     std::vector<PendingRow> m_unconfirmed;
-    PendingRow m_row;          // the row being converted, while deferred
-    bool m_rowOpen = false;    // whether m_row takes the row's logs
+    PendingRow m_row;       // the row being converted, while deferred
+    bool m_rowOpen = false; // whether m_row takes the row's logs
 };
 
 } // namespace shell

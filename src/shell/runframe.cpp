@@ -112,10 +112,7 @@ Run::Run(RunFrame& frame, const Operation& operation)
 
 Run::~Run() = default;
 
-void Run::retakeStamp()
-{
-    m_stamp = m_frame.m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm ss")).toLatin1();
-}
+void Run::retakeStamp() { m_stamp = m_frame.m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm ss")).toLatin1(); }
 
 QByteArray Run::today() const { return m_frame.m_clock().date().toString(QStringLiteral("yyyy-MM-dd")).toLatin1(); }
 

@@ -21,7 +21,7 @@ namespace shell {
 struct RunResult {
     bool ok = false;
     bool aborted = false;
-    QString message;        // the error text when !ok
+    QString message; // the error text when !ok
     qint64 rowsRead = 0;
     qint64 rowsWritten = 0;
     qint64 rowsSkipped = 0;
@@ -101,8 +101,7 @@ public:
     // stops before the next row when the abort box is ticked. Where the target's
     // collation decides what is equal, the rows are read kAheadRows at a time and
     // ahead lists their keys first, so their duplicate checks take one query.
-    void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row,
-              const AheadFn& ahead = {});
+    void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row, const AheadFn& ahead = {});
     static constexpr int kAheadRows = 200;
     bool aborted() const { return m_aborted; }
 
@@ -137,9 +136,9 @@ private:
     bool m_abortNoted = false; // the front end was told the walk runs to its end
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
-    int m_walkRow = 0;       // the row being converted, from 1
-    QByteArray m_walkCode;   // and its code
-    QString m_walkTable;     // the walk's source table
+    int m_walkRow = 0;     // the row being converted, from 1
+    QByteArray m_walkCode; // and its code
+    QString m_walkTable;   // the walk's source table
 };
 
 // A database's message on one line: its own lines joined, without the

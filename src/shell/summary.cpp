@@ -7,7 +7,10 @@ namespace shell {
 QString summaryLine(const Operation& operation, const RunResult& result)
 {
     if (!operation.needsSource) // a clear operation
-        return QStringLiteral("%1：删除 %2 行，%3 秒").arg(operation.title).arg(result.rowsDeleted).arg(result.seconds, 0, 'f', 2);
+        return QStringLiteral("%1：删除 %2 行，%3 秒")
+            .arg(operation.title)
+            .arg(result.rowsDeleted)
+            .arg(result.seconds, 0, 'f', 2);
     return QStringLiteral("%1：读取 %2 行，写入 %3 行，跳过 %4 行，%5 秒")
         .arg(operation.title)
         .arg(result.rowsRead)
@@ -68,7 +71,8 @@ Reconciled RunReconciliation::finish(RunFrame& frame)
     if (!m_facts.valid())
         return {};
     return reconciled(
-        m_operation, [&] { return verify(m_operation, *m_facts.get(), frame.source(), frame.target(), m_before.get()); },
+        m_operation,
+        [&] { return verify(m_operation, *m_facts.get(), frame.source(), frame.target(), m_before.get()); },
         QStringLiteral("核对："));
 }
 

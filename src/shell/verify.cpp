@@ -9,10 +9,10 @@
 #include "textutil/plib.h"
 
 #include <algorithm>
-#include <functional>
-#include <map>
-#include <iterator>
 #include <cstdint>
+#include <functional>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -100,8 +100,8 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
     return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
 }
 
-void matchRows(const RowMatch& m, const KeyCount& from, const textutil::SortedHashes* before,
-               db::Connection& source, db::Connection& target, VerifyReport& report)
+void matchRows(const RowMatch& m, const KeyCount& from, const textutil::SortedHashes* before, db::Connection& source,
+               db::Connection& target, VerifyReport& report)
 {
     const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
     const qint64 repeated = from.rows - qint64(from.hashes.size());
@@ -177,7 +177,8 @@ QStringList mergedByCut(const RowMatch& m, db::Connection& source)
                 continue;
             if (out.size() >= kCodesShown)
                 break;
-            out << QStringLiteral("源 %1 的 %2 %3 截为 %4 字节后同为 %5，在目标中合为一个编号：请先把源编号改为不同的前 %4 字节")
+            out << QStringLiteral(
+                       "源 %1 的 %2 %3 截为 %4 字节后同为 %5，在目标中合为一个编号：请先把源编号改为不同的前 %4 字节")
                        .arg(m.sourceTable, part.sourceField, codeList(codes, codes.size()))
                        .arg(part.cut)
                        .arg(gbk::toUnicode(kept));
@@ -331,27 +332,37 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
                             .arg(s.stockTable);
     // What the sums cannot see: store stock built before the warehouses or the products were there.
     const qint64 homeless = count(
-        target, QStringLiteral("select count(*) from spckkc a where not exists (select 1 from ckda b where b.objid=a.ckbh)"));
+        target,
+        QStringLiteral("select count(*) from spckkc a where not exists (select 1 from ckda b where b.objid=a.ckbh)"));
     if (homeless > 0)
-        report.problems << QStringLiteral("spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc：请先转换仓库（源仓库表没有的先在源中补上），再清空库存并重新转换库存")
-                               .arg(homeless);
+        report.problems
+            << QStringLiteral(
+                   "spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc：请先转换仓库（源仓库表没有的先在源中补上），再清空库存并重新转换库存")
+                   .arg(homeless);
     const qint64 expected = count(target, QStringLiteral("select count(*) from (select distinct b.Ownermdbh, a.spbh "
                                                          "from spckkc a, ckda b where a.ckbh=b.objid) x"));
     if (stores.rows < expected)
-        report.problems << QStringLiteral("mdspkc 只有 %1 行，spckkc 中仓库在 ckda 的行应得 %2 行：请先转换仓库，再清空库存并重新转换库存")
-                               .arg(stores.rows)
-                               .arg(expected);
-    const qint64 unnamed = count(
-        target, QStringLiteral("select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
-                               "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
+        report.problems
+            << QStringLiteral(
+                   "mdspkc 只有 %1 行，spckkc 中仓库在 ckda 的行应得 %2 行：请先转换仓库，再清空库存并重新转换库存")
+                   .arg(stores.rows)
+                   .arg(expected);
+    const qint64 unnamed =
+        count(target, QStringLiteral(
+                          "select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
+                          "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
     // With products converted, the rest are stock rows of products the source does not hold (or that were
     // refused): facts of the source, shown but not a fault of the run.
     if (unnamed > 0 && count(target, QStringLiteral("select count(*) from spda")) == 0)
-        report.problems << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
-                               .arg(unnamed);
+        report.problems
+            << QStringLiteral(
+                   "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
+                   .arg(unnamed);
     else if (unnamed > 0)
-        report.lines << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")
-                            .arg(unnamed);
+        report.lines
+            << QStringLiteral(
+                   "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")
+                   .arg(unnamed);
 }
 
 } // namespace
@@ -386,9 +397,10 @@ void compareSetting(const SettingCopy& copy, const QByteArray& sourceValue, db::
                         .arg(copy.to.name, copy.from.table, copy.from.key, gbk::toUnicode(sourceValue), to,
                              held ? gbk::toUnicode(*held) : QStringLiteral("（没有这一行）"));
     if (!held)
-        report.problems << QStringLiteral("目标 %1 没有 %2 行，%3“%4”没有写入：请在目标 %1 中加上 %5 为 %2、%6 为 %4 的行")
-                               .arg(copy.to.table, copy.to.key, copy.to.name, gbk::toUnicode(wanted),
-                                    copy.to.keyColumn, copy.to.valueColumn);
+        report.problems << QStringLiteral(
+                               "目标 %1 没有 %2 行，%3“%4”没有写入：请在目标 %1 中加上 %5 为 %2、%6 为 %4 的行")
+                               .arg(copy.to.table, copy.to.key, copy.to.name, gbk::toUnicode(wanted), copy.to.keyColumn,
+                                    copy.to.valueColumn);
     else if (*held != wanted)
         report.problems << QStringLiteral("目标 %1是“%2”，源 %3 的 %4 行应写为“%5”：请再运行类别转换，或把它改为“%5”")
                                .arg(to, gbk::toUnicode(*held), copy.from.table, copy.from.key, gbk::toUnicode(wanted));
@@ -400,7 +412,7 @@ struct SourceFacts {
     std::vector<KeyCount> keys; // one per row match
     QStringList merged;         // codes a cut merges
     std::optional<Sums> stock;
-    QByteArray setting;         // the copied setting, empty when the source has no such row
+    QByteArray setting; // the copied setting, empty when the source has no such row
 };
 
 struct TargetBefore {

@@ -40,9 +40,10 @@ void copyLevelSetting(shell::Run& run, const QByteArray& levelSetting)
 
 shell::SettingRow targetLevelSetting()
 {
-    return {shell::Side::Target,        QStringLiteral("xx"),     QStringLiteral("objid"),
-            QStringLiteral("01splbjc"), QStringLiteral("fvalue"), QStringLiteral("商品类别级别设置"),
-            QStringLiteral("splbda"),   QString()};
+    return {shell::Side::Target,      QStringLiteral("xx"),
+            QStringLiteral("objid"),  QStringLiteral("01splbjc"),
+            QStringLiteral("fvalue"), QStringLiteral("商品类别级别设置"),
+            QStringLiteral("splbda"), QString()};
 }
 
 shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, const char* key,

@@ -14,10 +14,9 @@ namespace target {
 std::span<const Table> tables()
 {
     static constexpr Table all[] = {
-        {"ckda", kCkda},     {"hqda", kHqda},     {"splbda", kSplbda}, {"xx", kXx},
-        {"gysda", kGysda},   {"gyslbda", kGyslbda}, {"spda", kSpda},   {"spdw", kSpdw},
-        {"ryblda", kRyblda}, {"spckkc", kSpckkc}, {"mdspkc", kMdspkc}, {"hyda", kHyda},
-        {"hylbda", kHylbda},
+        {"ckda", kCkda},       {"hqda", kHqda}, {"splbda", kSplbda}, {"xx", kXx},         {"gysda", kGysda},
+        {"gyslbda", kGyslbda}, {"spda", kSpda}, {"spdw", kSpdw},     {"ryblda", kRyblda}, {"spckkc", kSpckkc},
+        {"mdspkc", kMdspkc},   {"hyda", kHyda}, {"hylbda", kHylbda},
     };
     return all;
 }
@@ -40,8 +39,8 @@ QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& ta
 {
     QList<shell::FieldInto> out;
     for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts)) {
-        shell::FieldInto f{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1),
-                           trimmed, filter};
+        shell::FieldInto f{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1), trimmed,
+                           filter};
         const Column* column = find(f.targetTable, f.targetColumn);
         f.cut = column ? column->cut : 0;
         out << f;

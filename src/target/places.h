@@ -9,13 +9,7 @@
 namespace target {
 
 inline constexpr Column kCkda[] = {
-    {"objid", 15},
-    {"ckmc", 20},
-    {"xgrq", 20},
-    {"jyf"},
-    {"zt"},
-    {"ownermdbh"},
-    {"ownermdmc"},
+    {"objid", 15}, {"ckmc", 20}, {"xgrq", 20}, {"jyf"}, {"zt"}, {"ownermdbh"}, {"ownermdmc"},
 };
 
 inline constexpr Column kHqda[] = {

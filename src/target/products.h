@@ -114,10 +114,10 @@ struct UnitRow {
 };
 
 // The log-pane notices, GBK bytes; the code follows directly.
-const QByteArray& noticeProductCode();       // 商品编号重复：
-const QByteArray& noticeBarCode();           // 商品条码重复：
-const QByteArray& noticeBarCodeIsProduct();  // 商品编号与条码重复：
-const QByteArray& noticeScaleCode();         // 商品称码重复：
+const QByteArray& noticeProductCode();        // 商品编号重复：
+const QByteArray& noticeBarCode();            // 商品条码重复：
+const QByteArray& noticeBarCodeIsProduct();   // 商品编号与条码重复：
+const QByteArray& noticeScaleCode();          // 商品称码重复：
 const QByteArray& noticeScaleCodeIsProduct(); // 商品编号与称码重复：
 
 // The target tables a product conversion writes and reads: ryblda, spda, spdw.
@@ -148,7 +148,7 @@ public:
 
     void writeProduct(const ProductRow& p);
     void writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u); // fid bound as text
-    void writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u);           // fid bound as integer
+    void writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u);            // fid bound as integer
 
 private:
     static shell::Run& resetDepartments(shell::Run& run);
@@ -157,7 +157,7 @@ private:
 
     shell::Run& m_run;
     const bool m_inMemory;
-    KeyWindow m_barCodeWindow;     // where the server's collation decides
+    KeyWindow m_barCodeWindow; // where the server's collation decides
     KeyWindow m_productCodeWindow;
     db::Query& m_spda;
     db::Query& m_spdw;

@@ -39,7 +39,10 @@ void WarehouseCuts::rethrow(const belmire::Error& error) const
         QStringList shown;
         for (const QByteArray& c : codes)
             shown << gbk::toUnicode(c);
-        groups << QStringLiteral("%1 截为 %2 字节后同为 %3").arg(shown.join(QStringLiteral("、"))).arg(kWarehouseCut).arg(gbk::toUnicode(kept));
+        groups << QStringLiteral("%1 截为 %2 字节后同为 %3")
+                      .arg(shown.join(QStringLiteral("、")))
+                      .arg(kWarehouseCut)
+                      .arg(gbk::toUnicode(kept));
     }
     if (groups.isEmpty())
         throw; // the exception being handled, as it is
@@ -86,8 +89,8 @@ void buildStoreStock(shell::Run& run)
         QStringLiteral("insert into mdspkc (mdbh,spbh,yesl,yecbje,yesjje) ") + crlf +
         QStringLiteral("select mdbh,spbh,sum(yesl),sum(yecbje),sum(yesjje) from ") + crlf +
         QStringLiteral("(select b.Ownermdbh mdbh ,a.ckbh,a.spbh,a.yesl,a.yecbje,a.yesjje from spckkc a, ckda b "
-                       "where a.ckbh=b.objid) aa ") + crlf +
-        QStringLiteral(" group by mdbh,spbh ") + crlf;
+                       "where a.ckbh=b.objid) aa ") +
+        crlf + QStringLiteral(" group by mdbh,spbh ") + crlf;
     run.once({
         sums,
         QStringLiteral("update mdspkc set mdmc=b.mdmc from mdspkc a,mdda b where a.mdbh=b.objid "),

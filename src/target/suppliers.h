@@ -10,28 +10,10 @@
 namespace target {
 
 inline constexpr Column kGysda[] = {
-    {"objid", 15},
-    {"gysmc", 20},
-    {"gyslbbh", 15},
-    {"gyslbmc", 20},
-    {"xsfsbh"},
-    {"xsfs"},
-    {"jyf"},
-    {"xgrq", 20},
-    {"zt"},
-    {"chuanzhen", 20},
-    {"dianhua", 20},
-    {"dizhi", 50},
-    {"faren", 10},
-    {"khh", 20},
-    {"shuihao", 20},
-    {"zhanghao", 20},
-    {"lxr", 10},
-    {"youbian", 10},
-    {"bz", 20},
-    {"sxksrq"},
-    {"sxjsrq"},
-    {"ghfw", 50},
+    {"objid", 15}, {"gysmc", 20}, {"gyslbbh", 15}, {"gyslbmc", 20},   {"xsfsbh"},      {"xsfs"},
+    {"jyf"},       {"xgrq", 20},  {"zt"},          {"chuanzhen", 20}, {"dianhua", 20}, {"dizhi", 50},
+    {"faren", 10}, {"khh", 20},   {"shuihao", 20}, {"zhanghao", 20},  {"lxr", 10},     {"youbian", 10},
+    {"bz", 20},    {"sxksrq"},    {"sxjsrq"},      {"ghfw", 50},
 };
 
 inline constexpr Column kGyslbda[] = {
@@ -72,18 +54,18 @@ struct Supplier {
     QByteArray code;
     QByteArray name;
     QByteArray categoryCode;
-    QByteArray categoryName;  // looked up by the category code
-    QByteArray saleModeName;  // the sale mode of the supplier's first product
+    QByteArray categoryName; // looked up by the category code
+    QByteArray saleModeName; // the sale mode of the supplier's first product
     QByteArray fax;
     QByteArray phone;
     QByteArray address;
-    QByteArray manager;       // empty where the source has none
+    QByteArray manager; // empty where the source has none
     QByteArray bank;
     QByteArray taxNumber;
     QByteArray account;
     QByteArray contact;
     QByteArray postcode;
-    QByteArray remark;        // empty where the source has none
+    QByteArray remark;                    // empty where the source has none
     std::optional<QByteArray> goodsScope; // bound only by the statement with ghfw
 };
 

@@ -83,8 +83,8 @@ private:
     QString m_parameter;
     QHash<QByteArray, int> m_slot; // listed key -> its number
     std::vector<QByteArray> m_keys;
-    std::vector<int> m_class;   // the smallest number of the keys equal to it
-    std::vector<char> m_held;   // the column held it when asked
+    std::vector<int> m_class;    // the smallest number of the keys equal to it
+    std::vector<char> m_held;    // the column held it when asked
     std::vector<char> m_written; // by class: a key of it was written since
     bool m_answered = false;
     bool m_trusted = true;

@@ -59,7 +59,7 @@ private:
     QByteArrayView keyAt(std::uint64_t offset) const;
     void grow();
 
-    std::vector<char> m_bytes;         // per entry: key length, key, value length, value
+    std::vector<char> m_bytes;          // per entry: key length, key, value length, value
     std::vector<std::uint32_t> m_slots; // offset + 1 into m_bytes, or kEmpty
     size_t m_count = 0;
 };

@@ -117,7 +117,8 @@ private:
             const QByteArray out = gbToUtf8().convert(in, 2, &clean);
             const QString text = QString::fromUtf8(out);
             m_decode[row][trail - 0x40] =
-                clean && text.size() == 1 && !text[0].isSurrogate() && text[0].unicode() >= 0x80 ? text[0].unicode() : 0;
+                clean && text.size() == 1 && !text[0].isSurrogate() && text[0].unicode() >= 0x80 ? text[0].unicode()
+                                                                                                 : 0;
         }
         m_rowFilled[row] = true;
     }
@@ -305,7 +306,9 @@ bool isUtf8(const char* data, qsizetype size)
 
 int charLength(const QByteArray& bytes, qsizetype pos)
 {
-    const auto at = [&](qsizetype i) -> unsigned { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u; };
+    const auto at = [&](qsizetype i) -> unsigned {
+        return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
+    };
     const unsigned c = at(pos);
     if (c < 0x81 || c == 0xFF)
         return 1;

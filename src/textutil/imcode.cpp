@@ -38,27 +38,27 @@ constexpr ShortText<Capacity> shortText(std::string_view text)
 // The toneless Mandarin syllables, numbered from 1 in this order ("-" is the empty entry 394; "v" stands
 // for u-umlaut). Gei and fo are missing, so characters read that way have no reading.
 constexpr std::string_view kSyllableList =
-    "a ai an ang ao ba bai ban bang bao bei ben beng bi bian biao bie bin bing bo "                    // 1-20
-    "bu ca cai can cang cao ce ceng cha chai chan chang chao che chen cheng chi chong chou chu "        // 21-40
+    "a ai an ang ao ba bai ban bang bao bei ben beng bi bian biao bie bin bing bo "                   // 1-20
+    "bu ca cai can cang cao ce ceng cha chai chan chang chao che chen cheng chi chong chou chu "      // 21-40
     "chuai chuan chuang chui chun chuo ci cong cou cu cuan cui cun cuo da dai dan dang dao de "       // 41-60
-    "deng di dian diao die ding diu dong dou du duan dui dun duo e en er fa fan fang "               // 61-80
-    "fei fen feng fu fou ga gai gan gang gao ge ji gen geng gong gou gu gua guai guan "              // 81-100
+    "deng di dian diao die ding diu dong dou du duan dui dun duo e en er fa fan fang "                // 61-80
+    "fei fen feng fu fou ga gai gan gang gao ge ji gen geng gong gou gu gua guai guan "               // 81-100
     "guang gui gun guo ha hai han hang hao he hei hen heng hong hou hu hua huai huan huang "          // 101-120
     "hui hun huo jia jian jiang qiao jiao jie jin jing jiong jiu ju juan jue jun ka kai kan "         // 121-140
-    "kang kao ke ken keng kong kou ku kua kuai kuan kuang kui kun kuo la lai lan lang lao "          // 141-160
+    "kang kao ke ken keng kong kou ku kua kuai kuan kuang kui kun kuo la lai lan lang lao "           // 141-160
     "le lei leng li lia lian liang liao lie lin ling liu long lou lu luan lue lun luo ma "            // 161-180
-    "mai man mang mao me mei men meng mi mian miao mie min ming miu mo mou mu na nai "               // 181-200
-    "nan nang nao ne nei nen neng ni nian niang niao nie nin ning niu nong nu nuan nue yao "         // 201-220
-    "nuo o ou pa pai pan pang pao pei pen peng pi pian piao pie pin ping po pou pu "                 // 221-240
-    "qi qia qian qiang qie qin qing qiong qiu qu quan que qun ran rang rao re ren reng ri "          // 241-260
-    "rong rou ru ruan rui run ruo sa sai san sang sao se sen seng sha shai shan shang shao "         // 261-280
+    "mai man mang mao me mei men meng mi mian miao mie min ming miu mo mou mu na nai "                // 181-200
+    "nan nang nao ne nei nen neng ni nian niang niao nie nin ning niu nong nu nuan nue yao "          // 201-220
+    "nuo o ou pa pai pan pang pao pei pen peng pi pian piao pie pin ping po pou pu "                  // 221-240
+    "qi qia qian qiang qie qin qing qiong qiu qu quan que qun ran rang rao re ren reng ri "           // 241-260
+    "rong rou ru ruan rui run ruo sa sai san sang sao se sen seng sha shai shan shang shao "          // 261-280
     "she shen sheng shi shou shu shua shuai shuan shuang shui shun shuo si song sou su suan sui sun " // 281-300
-    "suo ta tai tan tang tao te teng ti tian tiao tie ting tong tou tu tuan tui tun tuo "            // 301-320
-    "wa wai wan wang wei wen weng wo wu xi xia xian xiang xiao xie xin xing xiong xiu xu "           // 321-340
-    "xuan xue xun ya yan yang ye yi yin ying yo yong you yu yuan yue yun za zai zan "                // 341-360
+    "suo ta tai tan tang tao te teng ti tian tiao tie ting tong tou tu tuan tui tun tuo "             // 301-320
+    "wa wai wan wang wei wen weng wo wu xi xia xian xiang xiao xie xin xing xiong xiu xu "            // 321-340
+    "xuan xue xun ya yan yang ye yi yin ying yo yong you yu yuan yue yun za zai zan "                 // 341-360
     "zang zao ze zei zen zeng zha zhai zhan zhang zhao zhe zhen zheng zhi zhong zhou zhu zhua zhuai " // 361-380
-    "zhuan zhuang zhui zhun zhuo zi zong zou zu zuan zui zun zuo - ei m n dia cen nou "              // 381-400
-    "jv qv xv lv nv";                                                                               // 401-405
+    "zhuan zhuang zhui zhun zhuo zi zong zou zu zuan zui zun zuo - ei m n dia cen nou "               // 381-400
+    "jv qv xv lv nv";                                                                                 // 401-405
 
 constexpr int kSyllableCount = 405;
 
@@ -91,7 +91,7 @@ constexpr int kNumberFirstTrail = 0xA1;
 constexpr std::array<NumberText, 94> kNumberTexts = [] {
     std::array<NumberText, 94> table{};
     const auto run = [&table](int firstTrail, int count) {
-        constexpr std::string_view digits[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10",
+        constexpr std::string_view digits[] = {"1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9",  "10",
                                                "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"};
         for (int i = 0; i < count; ++i)
             table[firstTrail - kNumberFirstTrail + i] = shortText<2>(digits[i]);
@@ -107,10 +107,10 @@ constexpr std::array<NumberText, 94> kNumberTexts = [] {
 
 // Row 0xA6: the Greek alphabet from alpha to omega, capitals at 0xA1-0xB8 and small letters at 0xC1-0xD8.
 constexpr GreekText kGreekTexts[24] = {
-    shortText<2>("a"), shortText<2>("b"), shortText<2>("g"), shortText<2>("d"), shortText<2>("e"),
-    shortText<2>("z"), shortText<2>("e"), shortText<2>("th"), shortText<2>("i"), shortText<2>("k"),
-    shortText<2>("l"), shortText<2>("m"), shortText<2>("n"), shortText<2>("x"), shortText<2>("o"),
-    shortText<2>("p"), shortText<2>("r"), shortText<2>("s"), shortText<2>("t"), shortText<2>("u"),
+    shortText<2>("a"),  shortText<2>("b"),  shortText<2>("g"),  shortText<2>("d"), shortText<2>("e"),
+    shortText<2>("z"),  shortText<2>("e"),  shortText<2>("th"), shortText<2>("i"), shortText<2>("k"),
+    shortText<2>("l"),  shortText<2>("m"),  shortText<2>("n"),  shortText<2>("x"), shortText<2>("o"),
+    shortText<2>("p"),  shortText<2>("r"),  shortText<2>("s"),  shortText<2>("t"), shortText<2>("u"),
     shortText<2>("ph"), shortText<2>("kh"), shortText<2>("ps"), shortText<2>("o"),
 };
 
@@ -119,20 +119,11 @@ constexpr bool isAsciiLetterOrDigit(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-constexpr char asciiUpper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+constexpr char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-constexpr bool isLeadByte(unsigned char c)
-{
-    return c >= 0x81 && c <= 0xFE;
-}
+constexpr bool isLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
-constexpr bool isDigitByte(unsigned char c)
-{
-    return c >= 0x30 && c <= 0x39;
-}
+constexpr bool isDigitByte(unsigned char c) { return c >= 0x30 && c <= 0x39; }
 
 template <std::size_t Capacity>
 void appendUpper(QByteArray& result, const ShortText<Capacity>& text, std::size_t count)
@@ -215,9 +206,10 @@ QByteArray MnemonicCode(const QByteArray& text, int options, int maxLength)
         } else if (c == 0xA6 && d >= 0xC1 && d <= 0xD8) {
             appendUpper(result, kGreekTexts[d - 0xC1], 2);
         } else {
-            const std::uint16_t number = (c == 0xFF || d == 0xFF)
-                ? 0
-                : kImReadings[(c - kImReadingFirstLead) * kImReadingColumns + (d - kImReadingFirstTrail)];
+            const std::uint16_t number =
+                (c == 0xFF || d == 0xFF)
+                    ? 0
+                    : kImReadings[(c - kImReadingFirstLead) * kImReadingColumns + (d - kImReadingFirstTrail)];
             if (number == 0 || number > kSyllableCount)
                 appendUnknown();
             else

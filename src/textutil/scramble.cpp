@@ -38,10 +38,7 @@ void appendHex(QByteArray& out, unsigned value)
 
 } // namespace
 
-QByteArray Scramble(const QByteArray& data, const QByteArray& key)
-{
-    return Scramble(data, key, randomFirstValue());
-}
+QByteArray Scramble(const QByteArray& data, const QByteArray& key) { return Scramble(data, key, randomFirstValue()); }
 
 QByteArray Scramble(const QByteArray& data, const QByteArray& key, std::uint8_t first)
 {
@@ -91,9 +88,6 @@ QByteArray ScrambleBalance(const QByteArray& cardNumber, qint64 balanceTenThousa
     return Scramble(balanceText(balanceTenThousandths), key);
 }
 
-void setScrambleRandomSource(std::function<std::uint8_t()> source)
-{
-    randomSourceOverride() = std::move(source);
-}
+void setScrambleRandomSource(std::function<std::uint8_t()> source) { randomSourceOverride() = std::move(source); }
 
 } // namespace textutil
