@@ -51,16 +51,7 @@ TEST_P(Members, V67RowsSkipsAndCheckTexts)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into hyda values (' 1234567890123456 ', 12.5, '1', '正常', 'IC', '1', 'a张三丰一二',"
-        " '北京市海淀区中关村大街一号院二号楼三单元', '110101199001011234X', '010-12345678-9999', '1', 100.25, 7, 3.5,"
-        " '1', '1', 0.85);\n"
-        "insert into hyda (kbh, czye) values ('12345678901239', 1);\n"
-        "insert into hyda (kbh) values ('N1');\n"
-        "insert into hyda (kbh, czye, czk, zt, dzbl) values ('S1', -3, '0', '正常 ', 1.5);\n"
-        "insert into hyda (kbh, czye, zt) values ('S2', 0, '挂失一二三四五六七八九十');\n"
-        "insert into hyda (kbh, xm) values ('OLD1', '新');\n"
-        "insert into hyda (kbh, xm) values (' N1', '重复');"));
+    shop.source().load(QStringLiteral("members_source_v67"));
     shop.target().exec(QStringLiteral(
         "insert into hyda (objid, xingming) values ('OLD1', '旧');\n"
         "insert into hylbda (objid, lbmc, xgrq) values ('99', 'x', 'y');"));
@@ -126,14 +117,7 @@ TEST_P(Members, V1FlagsDatesAndNulls)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into card values ('1234567890123456', 8.5, 1, '正常', 'IC', 0, '李四', '男', '上海', '3101', '021',"
-        " '1980-05-17 00:00:00', 0, 10, 2, 1, 0, 1);\n"
-        "insert into card (cardid, cashbala) values ('1234567890123X', 1);\n"
-        "insert into card (cardid) values ('C2');\n"
-        "insert into card values ('C3', 0.005, 0, '冻结', 'M', 1, '王五', 'abc', '', '', '', '2001-02-03', 1, 0, 0, 0,"
-        " 1, 0);\n"
-        "insert into card (cardid, sex, ifcash) values ('C4', '男女', 1);"));
+    shop.source().load(QStringLiteral("members_source_v1"));
     RecordingFrontend fe;
     const auto r = runOperation(shop, Family::V1, QStringLiteral("members"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();

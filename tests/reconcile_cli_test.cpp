@@ -14,12 +14,7 @@ namespace {
 
 void fillSource(Shop& shop)
 {
-    shop.source().exec(
-        QStringLiteral("insert into ck (ckbh, ckmc) values ('W1', '总仓');\n"
-                       "insert into ck (ckbh, ckmc) values ('W2', '二仓');\n"
-                       "insert into spxx (Spbh, Spmc, jhjj, lsj, zhf) values ('P1', '可乐', 1.5, 2, '0');\n"
-                       "insert into spkc (ckbh, spbh, yesl) values ('W1', 'P1', 3);\n"
-                       "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P1', 1);"));
+    shop.source().load(QStringLiteral("reconcile_source_v67"));
 }
 
 } // namespace

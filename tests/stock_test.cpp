@@ -51,41 +51,12 @@ QString mdspkc(const QString& mdbh, const QString& spbh, const char* yesl, const
 // The warehouses, products and units the store-stock stage joins with (store 001 comes with the schema).
 void prepareTarget(TestDb& target)
 {
-    target.exec(QStringLiteral(
-        "insert into ckda (objid, ownermdbh) values ('W01', '001');\n"
-        "insert into ckda (objid, ownermdbh) values ('W02', '001');\n"
-        "insert into ckda (objid, ownermdbh) values ('W1234', '001');\n"
-        "insert into ckda (objid, ownermdbh) values ('S2', '002');\n"
-        "insert into spda (objid, spmc, ggxh) values ('P1', '可乐', '500ml');\n"
-        "insert into spda (objid, spmc, ggxh) values ('P2', '雪碧', '');\n"
-        "insert into spda (objid, spmc, ggxh) values ('G1', '可乐', '');\n"
-        "insert into spdw (objid, fid, dwmc, ifjbdw) values ('P1', 0, '瓶', '1');\n"
-        "insert into spdw (objid, fid, dwmc, ifjbdw) values ('P1', 1, '箱', '0');\n"
-        "insert into spdw (objid, fid, dwmc, ifjbdw) values ('P2', 0, '听', '0');\n"
-        "insert into spdw (objid, fid, dwmc, ifjbdw) values ('P''Q', 0, '个', '1');\n"
-        "insert into spdw (objid, fid, dwmc, ifjbdw) values ('G1', 0, '瓶', '1');"));
+    target.load(QStringLiteral("stock_target"));
 }
 
 void fillV67Source(TestDb& source)
 {
-    source.exec(QStringLiteral(
-        "insert into ck (ckbh, ckmc) values ('W01', '一号仓');\n"
-        "insert into ck (ckbh, ckmc) values ('W02', '二号仓');\n"
-        "insert into ck (ckbh, ckmc) values ('W1234', '长码仓');\n"
-        "insert into ck (ckbh, ckmc) values ('甲乙', '甲乙仓');\n"
-        "insert into ck (ckbh, ckmc) values ('S2', '二店仓');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw) values ('P1', '可乐', 1.5, 2.25, '瓶');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw) values ('P2', '雪碧', NULL, 3, '听装一二');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw) values ('P3', '口香糖', 0.0001, 'abc', '盒');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw) values ('P''Q', '引号', 2, 4, '个');\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W01', 'P1', 3);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W02', 'P1', 2);\n"
-        "insert into spkc (ckbh, spbh, yesl) values (' W01 ', 'P2', 2);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W01', 'P3', 0.3333);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W01', 'PX', 5);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W1234', 'P1', 1);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('甲乙', 'P1', 1);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('S2', 'P''Q', 4);"));
+    source.load(QStringLiteral("stock_source_v67"));
 }
 
 // Ticks the abort box once the walk has asked a given number of times.

@@ -37,21 +37,7 @@ std::string text(const shell::VerifyReport& r) { return (r.lines + r.problems).j
 // the source, P3 not a plain product; K1 twice.
 void fillV67(Shop& shop)
 {
-    shop.source().exec(QStringLiteral(
-        "insert into ck (ckbh, ckmc) values ('W1', '一号仓');\n"
-        "insert into ck (ckbh, ckmc) values (' W2 ', '二号仓');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P1', '可乐', 1.5, 2.5, '瓶', '690001', "
-        "'0');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P1 ', '可乐二', 9, 9, '瓶', '', '0');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P2', '雪碧', NULL, 0.3333, '', '', '0');\n"
-        "insert into spxx (Spbh, Spmc, jhjj, lsj, jldw, sptm, zhf) values ('P3', '组合', 1, 1, '', '', '1');\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W1', 'P1', 3);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P1', 0.5);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W2', 'P2', 7);\n"
-        "insert into spkc (ckbh, spbh, yesl) values ('W9', 'P2', 1.25);\n"
-        "insert into hyda (kbh, czye, zt) values ('K1', 10, '正常');\n"
-        "insert into hyda (kbh, czye, zt) values (' K1', 20, '正常');\n"
-        "insert into hyda (kbh, czye, zt) values ('K2', NULL, '挂失');"));
+    shop.source().load(QStringLiteral("verify_source_v67"));
 }
 
 // W9 is in no ckda row: its stock cannot reach the store stock.

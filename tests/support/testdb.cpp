@@ -167,6 +167,11 @@ QString TestDb::scalar(const QString& sql) const
 
 void TestDb::exec(const QString& sql) const { applySql(db(), sql); }
 
+void TestDb::load(const QString& fixture) const
+{
+    applySqlFile(db(), sourceRoot() + QStringLiteral("/tests/fixtures/") + fixture + QStringLiteral(".sql"));
+}
+
 SqliteDb::SqliteDb(const QString& folder, const QString& fileName, const QString& schemaFile)
 {
     m_path = QDir(folder).filePath(fileName);

@@ -47,6 +47,8 @@ public:
     QStringList rows(const QString& sql) const;
     QString scalar(const QString& sql) const;
     void exec(const QString& sql) const;
+    // Runs the statements of tests/fixtures/<name>.sql.
+    void load(const QString& fixture) const;
 
 protected:
     QString m_connection;
