@@ -322,7 +322,8 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
 
 // Where SQL Server's collation decides what is equal, the duplicate checks of
 // a batch of rows read ahead are one request: the keys as wide parameters, the
-// comparison among them under the column's own collation, read from sys.columns once.
+// comparison among them under the column's own collation, read from sys.columns
+// once. Their lookups are one request too.
 TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
 {
     testing_support::registerOdbcDrivers();
@@ -332,6 +333,9 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
         QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
                                {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
                                {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}}}},
+                   QJsonObject{{QStringLiteral("match"), QStringLiteral("(select top 1 t.jhjj from spxx t where t.spbh = v.k)")},
+                               {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("jhjj", "varchar", 20)}},
+                               {QStringLiteral("rows"), QJsonArray{QJsonArray{0, QStringLiteral("1.5")}, QJsonArray{1, QJsonValue()}}}},
                    QJsonObject{{QStringLiteral("match"), QStringLiteral("from (values")},
                                {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
                                {QStringLiteral("rows"), QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}}});
@@ -353,12 +357,22 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
                 ++rows;
             EXPECT_EQ(rows, 3);
         }
+        db::Query prices(c);
+        prices.setText(c.lookupsStatement(QStringLiteral("jhjj"), QStringLiteral("spxx"), QStringLiteral("spbh"), 2));
+        prices.bindText(QStringLiteral("k0"), "P1");
+        prices.bindText(QStringLiteral("k1"), "P2");
+        prices.open();
+        ASSERT_TRUE(prices.next());
+        EXPECT_EQ(prices.text(QStringLiteral("jhjj")), QByteArray("1.5"));
+        ASSERT_TRUE(prices.next());
+        EXPECT_TRUE(prices.isNull(QStringLiteral("jhjj")));
+        prices.close();
     }
     QStringList sent;
     QJsonArray keyParams;
     for (const QJsonObject& e : server.events()) {
         const QString text = e.value(QStringLiteral("text")).toString().simplified();
-        if (text.contains(QStringLiteral("sys.columns")) || text.contains(QStringLiteral("from (values"))) {
+        if (text.contains(QStringLiteral("sys.columns")) || text.contains(QStringLiteral("partition by"))) {
             sent << text;
             keyParams = e.value(QStringLiteral("params")).toArray();
         }

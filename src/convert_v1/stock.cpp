@@ -13,6 +13,9 @@ shell::Operation stock()
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
     op.body = [](shell::Run& run) {
+        static const QString kPurchasePrice = QStringLiteral("select StockPrice from goods where goodsid=:p1");
+        static const QString kRetailPrice = QStringLiteral("select RetailPrice from goods where goodsid=:p1");
+        static const QString kUnit = QStringLiteral("select unit from goods where goodsid=:p1");
         db::Query& insert = run.target(target::kInsertSpckkc);
         // An abort ends the walk; the store stock is then built from the rows written so far.
         target::WarehouseCuts cuts;
@@ -27,13 +30,11 @@ shell::Operation stock()
                     target::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                    s.purchasePrice = target::softPrice(
-                        run, QStringLiteral("select StockPrice from goods where goodsid=:p1"), s.spbh);
-                    s.retailPrice = target::softPrice(
-                        run, QStringLiteral("select RetailPrice from goods where goodsid=:p1"), s.spbh);
+                    s.purchasePrice = target::softPrice(run, kPurchasePrice, s.spbh);
+                    s.retailPrice = target::softPrice(run, kRetailPrice, s.spbh);
                     s.ckmc = row.text(QStringLiteral("Store"));
                     s.spmc = row.text(QStringLiteral("Goods"));
-                    s.dwmc = run.lookup(QStringLiteral("select unit from goods where goodsid=:p1"), {s.spbh});
+                    s.dwmc = run.lookup(kUnit, {s.spbh});
                     // The quantity is read softly, like the prices.
                     try {
                         s.yesl = row.amount(QStringLiteral("BalanceNum"));
@@ -42,6 +43,11 @@ shell::Operation stock()
                     }
                     cuts.see(s.ckbh);
                     target::writeStock(insert, s, run.stamp());
+                },
+                [&](const db::Query& row, int) {
+                    const QByteArray spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
+                    for (const QString* statement : {&kPurchasePrice, &kRetailPrice, &kUnit})
+                        run.listLookup(*statement, spbh);
                 });
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);

@@ -8,6 +8,10 @@
 namespace convert_v67 {
 namespace {
 
+const QString kCategoryName = QStringLiteral("select lbmc from splb where lbbh=:p1");
+const QString kSupplierName = QStringLiteral("select gysmc from gys where gysbh=:p1");
+const QString kAreaName = QStringLiteral("select hqmc from hq where hqbh=:p1");
+
 // The product conversion of spxx; V6 sources have no tax rates and write both as 0.
 void convertProducts(shell::Run& run, bool withTaxRates)
 {
@@ -34,7 +38,7 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             p.spmc = row.text(QStringLiteral("Spmc"));
             p.ggxh = row.text(QStringLiteral("ggxh"));
             p.splbbh = row.text(QStringLiteral("lbbh"));
-            p.splbmc = run.lookup(QStringLiteral("select lbmc from splb where lbbh=:p1"), {p.splbbh});
+            p.splbmc = run.lookup(kCategoryName, {p.splbbh});
             p.zjm = textutil::MnemonicCode(p.spmc, textutil::kMnemonicKeepSigns, 255);
             p.chandi = row.text(QStringLiteral("cd"));
             p.jxtax = withTaxRates ? row.amount(QStringLiteral("buytaxrate")) : db::Amount();
@@ -43,7 +47,7 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             p.scspf = ownCode ? "1" : "0";
             p.bjkcf = row.text(QStringLiteral("jkc")) == "1" ? "0" : "1";
             p.gysbh = row.text(QStringLiteral("gysbh"));
-            p.gysmc = run.lookup(QStringLiteral("select gysmc from gys where gysbh=:p1"), {p.gysbh});
+            p.gysmc = run.lookup(kSupplierName, {p.gysbh});
             p.lykdl = row.amount(QStringLiteral("lykd"));
             // xsfs keeps the text as read; a name outside the four sale modes is coded "0".
             p.xsfs = row.text(QStringLiteral("fs"));
@@ -51,7 +55,7 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             unit.jj = row.amount(QStringLiteral("jhjj"));
             const QByteArray area = row.text(QStringLiteral("hqbh"));
             p.hqbh = gbk::trim(area);
-            p.hqmc = run.lookup(QStringLiteral("select hqmc from hq where hqbh=:p1"), {area});
+            p.hqmc = run.lookup(kAreaName, {area});
             unit.lsj = row.amount(QStringLiteral("lsj"));
             unit.hyj = row.amount(QStringLiteral("hyj"));
             unit.pfj = row.amount(QStringLiteral("pfj"));
@@ -81,8 +85,11 @@ void convertProducts(shell::Run& run, bool withTaxRates)
                 target.writeUnit(code, 2, unit);
             }
         },
-        [&](const db::Query& row, int k) { // the codes a row checks and writes
+        [&](const db::Query& row, int k) { // the names a row looks up, the codes it checks and writes
             target.aheadRow(k);
+            run.listLookup(kCategoryName, row.text(QStringLiteral("lbbh")));
+            run.listLookup(kSupplierName, row.text(QStringLiteral("gysbh")));
+            run.listLookup(kAreaName, row.text(QStringLiteral("hqbh")));
             target.listCode(gbk::trim(row.text(QStringLiteral("Spbh"))));
             const bool ownCode = row.text(QStringLiteral("hjtm")) == "1";
             target.listCode(gbk::trim(row.text(ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm"))));

@@ -12,6 +12,11 @@ shell::Operation stock()
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
     op.body = [](shell::Run& run) {
+        static const QString kPurchasePrice = QStringLiteral("select jhjj from spxx where spbh=:p1");
+        static const QString kRetailPrice = QStringLiteral("select lsj from spxx where spbh=:p1");
+        static const QString kWarehouseName = QStringLiteral("select ckmc from ck where ckbh=:p1");
+        static const QString kProductName = QStringLiteral("select spmc from spxx where spbh=:p1");
+        static const QString kUnit = QStringLiteral("select jldw from spxx where spbh=:p1");
         db::Query& insert = run.target(target::kInsertSpckkc);
         // The abort box is not consulted: the stock of every row is converted.
         target::WarehouseCuts cuts;
@@ -25,16 +30,20 @@ shell::Operation stock()
                     target::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                    s.purchasePrice =
-                        target::softPrice(run, QStringLiteral("select jhjj from spxx where spbh=:p1"), s.spbh);
-                    s.retailPrice =
-                        target::softPrice(run, QStringLiteral("select lsj from spxx where spbh=:p1"), s.spbh);
-                    s.ckmc = run.lookup(QStringLiteral("select ckmc from ck where ckbh=:p1"), {s.ckbh});
-                    s.spmc = run.lookup(QStringLiteral("select spmc from spxx where spbh=:p1"), {s.spbh});
-                    s.dwmc = run.lookup(QStringLiteral("select jldw from spxx where spbh=:p1"), {s.spbh});
+                    s.purchasePrice = target::softPrice(run, kPurchasePrice, s.spbh);
+                    s.retailPrice = target::softPrice(run, kRetailPrice, s.spbh);
+                    s.ckmc = run.lookup(kWarehouseName, {s.ckbh});
+                    s.spmc = run.lookup(kProductName, {s.spbh});
+                    s.dwmc = run.lookup(kUnit, {s.spbh});
                     s.yesl = row.amount(QStringLiteral("yesl"));
                     cuts.see(s.ckbh);
                     target::writeStock(insert, s, run.stamp());
+                },
+                [&](const db::Query& row, int) {
+                    const QByteArray spbh = gbk::trim(row.text(QStringLiteral("spbh")));
+                    for (const QString* statement : {&kPurchasePrice, &kRetailPrice, &kProductName, &kUnit})
+                        run.listLookup(*statement, spbh);
+                    run.listLookup(kWarehouseName, gbk::trim(row.text(QStringLiteral("ckbh"))));
                 });
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);

@@ -143,11 +143,38 @@ void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
 
 bool Connection::comparesKeysExactly() const { return m_dialect != Dialect::SqlServer && !g_keysByCollation; }
 
-QString Connection::keysHeldStatement(const QString& table, const QString& column, int keys)
+namespace {
+
+// "(0,:k0),(1,:k1),..."
+QString numberedKeys(int keys)
 {
     QString values;
     for (int k = 0; k < keys; ++k)
         values += (k ? QStringLiteral(",(%1,:k%1)") : QStringLiteral("(%1,:k%1)")).arg(k);
+    return values;
+}
+
+} // namespace
+
+QString Connection::lookupsStatement(const QString& field, const QString& table, const QString& key, int keys) const
+{
+    const QString values = numberedKeys(keys);
+    switch (m_dialect) {
+    case Dialect::SqlServer:
+        return QStringLiteral("select v.i, (select top 1 t.%1 from %2 t where t.%3 = v.k) from (values %4) as v(i, k)")
+            .arg(field, table, key, values);
+    case Dialect::SQLite: // a VALUES list names its columns column1, column2
+        return QStringLiteral("select v.column1, (select t.%1 from %2 t where t.%3 = v.column2 limit 1) from (values %4) v")
+            .arg(field, table, key, values);
+    default:
+        return QStringLiteral("select v.i, (select t.%1 from %2 t where t.%3 = v.k limit 1) from (values %4) as v(i, k)")
+            .arg(field, table, key, values);
+    }
+}
+
+QString Connection::keysHeldStatement(const QString& table, const QString& column, int keys)
+{
+    const QString values = numberedKeys(keys);
     if (m_dialect == Dialect::SQLite) // a VALUES list names its columns column1, column2
         return QStringLiteral("select v.column1, case when exists (select 1 from %1 t where t.%2 = v.column2) then 1 "
                               "else 0 end, min(v.column1) over (partition by v.column2) from (values %3) v")

@@ -49,6 +49,10 @@ public:
     // column holds a value equal to it, and the smallest number of the keys
     // equal to it, all by the column's own comparison.
     QString keysHeldStatement(const QString& table, const QString& column, int keys);
+    // A SELECT answering "select top 1 <field> from <table> where <key>=:p1" for
+    // the values bound as :k0 ... :k<keys-1> at once: each value's number and
+    // the field of the first row its key matches (NULL when none does).
+    QString lookupsStatement(const QString& field, const QString& table, const QString& key, int keys) const;
     // A test seam: every connection answers comparesKeysExactly() with false,
     // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
     static void setKeysCompareByCollation(bool on);

@@ -1,12 +1,35 @@
 #include "shell/lookup_cache.h"
 
+#include "textutil/error.h"
 #include "textutil/gbk.h"
+
+#include <algorithm>
 
 #include <QRegularExpression>
 
 namespace shell {
 
-QByteArray LookupCache::answer(const QString& statement, std::initializer_list<QByteArray> values)
+namespace {
+
+// "select [top 1] F from T where K=:p1": F, T and K.
+struct KeyedSelect {
+    QString field, table, key;
+};
+
+std::optional<KeyedSelect> keyedSelect(const QString& statement)
+{
+    static const QRegularExpression re(
+        QStringLiteral(R"(^\s*select\s+(?:top\s+1\s+)?(\w+)\s+from\s+(\w+)\s+where\s+(\w+)\s*=\s*:p1\s*$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = re.match(statement);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return KeyedSelect{m.captured(1), m.captured(2), m.captured(3)};
+}
+
+} // namespace
+
+LookupCache::Lookup& LookupCache::lookupOf(const QString& statement)
 {
     int slot = m_lookupIndex.find(statement);
     if (slot == db::NameIndex::kUnknown) {
@@ -14,7 +37,54 @@ QByteArray LookupCache::answer(const QString& statement, std::initializer_list<Q
         m_lookups.emplace_back();
         m_lookupIndex.add(statement, slot);
     }
-    Lookup& l = m_lookups[size_t(slot)];
+    return m_lookups[size_t(slot)];
+}
+
+void LookupCache::list(const QString& statement, const QByteArray& value)
+{
+    if (m_source.comparesKeysExactly()) // one scan of the table answers them all
+        return;
+    Lookup& l = lookupOf(statement);
+    if (l.listed.size() < size_t(kListedKeys) && !l.answers.value(value))
+        l.listed.push_back(value);
+}
+
+// The keys listed, in one query of the source that answers each as the keyed
+// statement would. Should it fail, the keys are asked one by one as before.
+void LookupCache::askListed(const QString& statement, Lookup& l)
+{
+    std::vector<QByteArray> keys;
+    keys.swap(l.listed);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    const auto parts = keyedSelect(statement);
+    if (!parts || keys.empty())
+        return;
+    try {
+        std::unique_ptr<db::Query>& q = l.together[int(keys.size())];
+        if (!q) {
+            q = std::make_unique<db::Query>(m_source);
+            q->setText(m_source.lookupsStatement(parts->field, parts->table, parts->key, int(keys.size())));
+        }
+        q->close();
+        for (size_t k = 0; k < keys.size(); ++k)
+            q->bindText(QStringLiteral("k%1").arg(k), keys[k]);
+        q->open();
+        while (q->next()) {
+            const qint64 k = db::variantInteger(q->valueAt(0));
+            if (k >= 0 && k < qint64(keys.size()))
+                l.answers.insert(keys[size_t(k)], gbk::trim(db::variantText(q->valueAt(1))));
+        }
+        q->close();
+    } catch (const belmire::Error&) {
+    }
+}
+
+QByteArray LookupCache::answer(const QString& statement, std::initializer_list<QByteArray> values)
+{
+    Lookup& l = lookupOf(statement);
+    if (!l.listed.empty())
+        askListed(statement, l);
     // One value is its own key; several are joined by a byte no code holds.
     QByteArray key;
     if (values.size() == 1) {
@@ -76,17 +146,14 @@ bool LookupCache::preload(const QString& statement, Lookup& l)
     // (SQL Server), the query per key stays.
     if (!m_source.comparesKeysExactly())
         return false;
-    static const QRegularExpression re(
-        QStringLiteral(R"(^\s*select\s+(?:top\s+1\s+)?(\w+)\s+from\s+(\w+)\s+where\s+(\w+)\s*=\s*:p1\s*$)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const auto m = re.match(statement);
-    if (!m.hasMatch())
+    const auto parts = keyedSelect(statement);
+    if (!parts)
         return false;
     db::Query all(m_source);
-    all.setText(QStringLiteral("select %1, %2 from %3").arg(m.captured(3), m.captured(1), m.captured(2)));
+    all.setText(QStringLiteral("select %1, %2 from %3").arg(parts->key, parts->field, parts->table));
     all.open();
-    const QString keyField = m.captured(3), valueField = m.captured(1);
-    auto& keys = m_keys[(m.captured(2) + u'.' + keyField).toLower()];
+    const QString keyField = parts->key, valueField = parts->field;
+    auto& keys = m_keys[(parts->table + u'.' + keyField).toLower()];
     if (!keys)
         keys = std::make_unique<textutil::KeyNumbers>();
     l.keys = keys.get();

@@ -22,7 +22,8 @@ namespace shell {
 // The answers of a run's source lookups ("select F from T where K=:p1"), kept
 // for the run. Where the source compares text exactly, the first lookup of a
 // statement with one value reads the whole table once and answers every key
-// from memory; otherwise each new key is asked once.
+// from memory; otherwise each new key is asked once, and the keys listed in
+// advance for rows read ahead are asked together, in one query.
 class LookupCache {
 public:
     explicit LookupCache(db::Connection& source) : m_source(source) {}
@@ -30,6 +31,11 @@ public:
     // First field of the first row, trimmed; empty when there is none. The
     // values are bound to :p1, :p2, ... in order.
     QByteArray answer(const QString& statement, std::initializer_list<QByteArray> values);
+    // A key a row read ahead will look up with a one-value statement; asked,
+    // with the others listed, when the statement is next answered.
+    void list(const QString& statement, const QByteArray& value);
+    // Keys per query: under SQLite's 999 parameters and SQL Server's 2,100.
+    static constexpr int kListedKeys = 900;
 
 private:
     struct Lookup {
@@ -47,8 +53,12 @@ private:
         bool hasLast = false;
         bool tried = false;    // whether loading the whole table was considered
         bool complete = false; // answers holds every key of the table
+        std::vector<QByteArray> listed; // keys to ask together
+        std::map<int, std::unique_ptr<db::Query>> together; // by key count
     };
+    Lookup& lookupOf(const QString& statement);
     bool preload(const QString& statement, Lookup& lookup);
+    void askListed(const QString& statement, Lookup& lookup);
 
     db::Connection& m_source;
     std::deque<Lookup> m_lookups;

@@ -96,11 +96,16 @@ public:
     // First field of the first row, trimmed; empty when there is none. The
     // values are bound to :p1, :p2, ... in order; answers are kept for the run.
     QByteArray lookup(const QString& statement, std::initializer_list<QByteArray> values);
+    // From a walk's ahead function: a lookup with one value that a row read
+    // ahead will make; where the source compares by collation, the lookups
+    // listed are asked together.
+    void listLookup(const QString& statement, const QByteArray& value) { m_lookups.list(statement, value); }
 
     // Walks every row of a source SELECT with the progress line; honourAbort
-    // stops before the next row when the abort box is ticked. Where the target's
-    // collation decides what is equal, the rows are read kAheadRows at a time and
-    // ahead lists their keys first, so their duplicate checks take one query.
+    // stops before the next row when the abort box is ticked. Where the source's
+    // or the target's collation decides what is equal, the rows are read
+    // kAheadRows at a time and ahead lists their keys first, so their lookups
+    // and duplicate checks take one query.
     void walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row, const AheadFn& ahead = {});
     static constexpr int kAheadRows = 200;
     bool aborted() const { return m_aborted; }
