@@ -33,8 +33,8 @@ void insert(TestDb& db, const QString& table, std::initializer_list<std::pair<QS
         marks << QStringLiteral("?");
     }
     QSqlQuery q(db.db());
-    ASSERT_TRUE(q.prepare(QStringLiteral("insert into %1 (%2) values (%3)")
-                              .arg(table, columns.join(u','), marks.join(u','))));
+    ASSERT_TRUE(
+        q.prepare(QStringLiteral("insert into %1 (%2) values (%3)").arg(table, columns.join(u','), marks.join(u','))));
     for (const auto& v : values)
         q.addBindValue(v.second);
     ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
@@ -147,8 +147,8 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
     EXPECT_EQ(fe.progress, QStringLiteral("信息:5/5  (编号EFGHIJKLMNOP") + emoji + u')');
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,ckmc from ckda order by objid")),
               (QStringList{row({"A" + ext, "一二三四五六七八九"}), row({"B" + emoji, "一二三四五六七八" + emoji}),
-                           row({"C" + euro, "一二三四五六七八九" + euro}), row({"DEFGHIJKLMN" + emoji, euro + ext + emoji}),
-                           row({"EFGHIJKLMNOP", "e"})}));
+                           row({"C" + euro, "一二三四五六七八九" + euro}),
+                           row({"DEFGHIJKLMN" + emoji, euro + ext + emoji}), row({"EFGHIJKLMNOP", "e"})}));
     EXPECT_TRUE(shop.target().scalar(QStringLiteral("select count(*) from ckda where objid like '%?%' or ckmc like "
                                                     "'%?%'")) == u"0");
 
@@ -168,7 +168,8 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
     // Text an older program stored as GBK bytes, not UTF-8, is taken as the GBK it is.
     shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K3', cast(X'D5C5C8FD' as text))"));
     runOk(shop, Family::V67, QStringLiteral("members"));
-    EXPECT_EQ(shop.target().scalar(QStringLiteral("select xingming from hyda where objid='K3'")), QStringLiteral("张三"));
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select xingming from hyda where objid='K3'")),
+              QStringLiteral("张三"));
     // PostgreSQL keeps no NUL: the row is refused by name instead of its text cut short.
     shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K4', 'a' || char(0) || 'b')"));
     RecordingFrontend nul;
@@ -178,7 +179,8 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
         EXPECT_TRUE(withNul.message.contains(QStringLiteral("第 4/4 行（编号K4）")) &&
                     withNul.message.contains(QStringLiteral("NUL")))
             << withNul.message.toStdString();
-        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hyda where objid='K4'")), QStringLiteral("0"));
+        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hyda where objid='K4'")),
+                  QStringLiteral("0"));
     } else {
         EXPECT_TRUE(withNul.ok) << withNul.message.toStdString();
     }
@@ -194,8 +196,16 @@ TEST_P(BadSource, QuotesBackslashesAndGbkLeadBytesNeitherFailNorChangeAStatement
     insert(shop.source(), "gys", {{"gysbh", b}, {"gysmc", "供" + c}});
     insert(shop.source(), "hq", {{"hqbh", c}, {"hqmc", "区" + a}});
     insert(shop.source(), "ck", {{"ckbh", a}, {"ckmc", "仓" + c}});
-    insert(shop.source(), "spxx", {{"Spbh", b + "1"}, {"Spmc", "品" + a}, {"lbbh", a}, {"gysbh", b}, {"hqbh", c},
-                                   {"jldw", c}, {"jhjj", "1.5"}, {"lsj", "2"}, {"zhf", "0"}});
+    insert(shop.source(), "spxx",
+           {{"Spbh", b + "1"},
+            {"Spmc", "品" + a},
+            {"lbbh", a},
+            {"gysbh", b},
+            {"hqbh", c},
+            {"jldw", c},
+            {"jhjj", "1.5"},
+            {"lsj", "2"},
+            {"zhf", "0"}});
     insert(shop.source(), "spkc", {{"ckbh", a}, {"spbh", b + "1"}, {"yesl", "2"}});
     // The level setting is written into the target inside a statement text.
     insert(shop.source(), "xx", {{"xm", "spjc"}, {"vals1", "1'\\縗'" + a}});
@@ -276,7 +286,8 @@ TEST_P(BadSource, MegabyteTextsAreCutToTheirColumns)
         EXPECT_EQ(named.target().scalar(QStringLiteral("select length(spmc) from spda")), QString::number(huge.size()));
         EXPECT_EQ(named.target().scalar(QStringLiteral("select length(zjm) from spda")), QStringLiteral("255"));
     } else {
-        EXPECT_TRUE(msg.startsWith(QStringLiteral("V7商品转换：第 1/1 行（编号P1），表 spda："))) << msg.left(200).toStdString();
+        EXPECT_TRUE(msg.startsWith(QStringLiteral("V7商品转换：第 1/1 行（编号P1），表 spda：")))
+            << msg.left(200).toStdString();
         EXPECT_TRUE(msg.contains(QStringLiteral("too long"))) << msg.left(200).toStdString();
     }
 }

@@ -32,7 +32,8 @@ void fill(Shop& shop, int failAt, int badPriceAt)
     }
     applySql(shop.source().db(), sql + QStringLiteral("commit;\n"));
     if (failAt > 0)
-        shop.target().exec(QStringLiteral("insert into spdw (objid, fid, sptm) values ('%1', 1, 'stray');").arg(code(failAt)));
+        shop.target().exec(
+            QStringLiteral("insert into spdw (objid, fid, sptm) values ('%1', 1, 'stray');").arg(code(failAt)));
 }
 
 struct Outcome {
@@ -102,10 +103,8 @@ TEST_P(BatchedRows, PostgreSQLEndsAsSQLiteDoes)
     } else {
         EXPECT_FALSE(lite.ok);
         EXPECT_EQ(lite.spda.size(), failing - 1);
-        EXPECT_TRUE(lite.error.startsWith(QStringLiteral("V7商品转换：第 %1/%2 行（编号%3），")
-                                              .arg(failing)
-                                              .arg(kProducts)
-                                              .arg(code(failing))))
+        EXPECT_TRUE(lite.error.startsWith(
+            QStringLiteral("V7商品转换：第 %1/%2 行（编号%3），").arg(failing).arg(kProducts).arg(code(failing))))
             << lite.error.toStdString();
         EXPECT_EQ(lite.progress, QStringLiteral("信息:%1/%2  (编号%3)").arg(failing).arg(kProducts).arg(code(failing)));
     }
@@ -118,8 +117,7 @@ TEST_P(BatchedRows, PostgreSQLEndsAsSQLiteDoes)
 // the last row; a row failing before it writes; none.
 INSTANTIATE_TEST_SUITE_P(Positions, BatchedRows,
                          ::testing::Values(std::pair{1, 0}, std::pair{250, 0}, std::pair{251, 0}, std::pair{370, 0},
-                                           std::pair{600, 0}, std::pair{0, 259}, std::pair{444, 259},
-                                           std::pair{0, 0}),
+                                           std::pair{600, 0}, std::pair{0, 259}, std::pair{444, 259}, std::pair{0, 0}),
                          [](const auto& info) {
                              return "fail" + std::to_string(info.param.first) + "_badPrice" +
                                     std::to_string(info.param.second);

@@ -68,13 +68,14 @@ TEST_P(Categories, V67MissingLevelSettingAndRepeatedRunEndTheRun)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
     shop.target().exec(QStringLiteral("update xx set fvalue='old' where objid='01splbjc';"));
-    shop.source().exec(QStringLiteral(
-        "insert into splb values ('A', 'a', 1);\n insert into splb values ('B', 'b', NULL);\n"
-        "insert into splb values ('A1', 'a1', 2);\n insert into splb values ('C', 'c', 1);"));
+    shop.source().exec(
+        QStringLiteral("insert into splb values ('A', 'a', 1);\n insert into splb values ('B', 'b', NULL);\n"
+                       "insert into splb values ('A1', 'a1', 2);\n insert into splb values ('C', 'c', 1);"));
     RecordingFrontend fe;
     ASSERT_FALSE(runOperation(shop, Family::V67, QStringLiteral("categories"), fe).ok);
     EXPECT_TRUE(fe.completions.isEmpty());
-    EXPECT_EQ(fe.errors, QStringList{QStringLiteral("商品类别转换：第 3/4 行（编号A1），'' is not a valid integer value")});
+    EXPECT_EQ(fe.errors,
+              QStringList{QStringLiteral("商品类别转换：第 3/4 行（编号A1），'' is not a valid integer value")});
     EXPECT_EQ(fe.progress, QStringLiteral("信息:3/4  (编号A1)"));
     EXPECT_EQ(shop.target().rows(kCategories), (QStringList{row({"A", "a", ""}), row({"B", "b", ""})}));
     EXPECT_EQ(shop.target().scalar(kLevelSetting), QStringLiteral("old"));

@@ -5,8 +5,8 @@
 #include "db/datalink_file.h"
 #include "gui/datalinkdialog.h"
 #include "gui/mainform.h"
-#include "support/testdb.h"
 #include "programs/programs.h"
+#include "support/testdb.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,7 +33,8 @@ void ensureApp()
 }
 
 struct Window {
-    explicit Window(shell::Family family, const QString& folder) : form(programs::catalog(), (ensureApp(), family), folder)
+    explicit Window(shell::Family family, const QString& folder)
+        : form(programs::catalog(), (ensureApp(), family), folder)
     {
         form.setMessageSink(
             [this](const QString& kind, const QString&, const QString& text) { boxes << kind + u'/' + text; });
@@ -96,7 +97,11 @@ TEST(CheckButton, ShowsTheResultInTheLogPane)
 
 namespace {
 
-template <typename T> T* on(QWidget* page, const char* name) { return page->findChild<T*>(QString::fromLatin1(name)); }
+template <typename T>
+T* on(QWidget* page, const char* name)
+{
+    return page->findChild<T*>(QString::fromLatin1(name));
+}
 
 QByteArray fileBytes(const QString& path)
 {

@@ -1,8 +1,8 @@
 // The pre-flight check: every table and column the operations use is probed on
 // both databases, every problem is reported at once and nothing is written.
+#include "programs/programs.h"
 #include "shell/check.h"
 #include "support/testdb.h"
-#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -109,8 +109,8 @@ TEST_P(Check, SettingsRowsAndValuesWiderThanTheTarget)
         return shell::checkOperations(ops(Family::V67, ids), shop.sourceUdl(), shop.targetUdl());
     };
     shell::CheckReport report = check({"suppliers", "categories"});
-    EXPECT_EQ(report.notes, QStringList{QStringLiteral(
-                                "源 xx 的 gysjc 行（供应商类别级别设置）不存在，供应商转换按空设置转换")});
+    EXPECT_EQ(report.notes,
+              QStringList{QStringLiteral("源 xx 的 gysjc 行（供应商类别级别设置）不存在，供应商转换按空设置转换")});
     EXPECT_EQ(report.problems,
               (QStringList{
                   QStringLiteral("源 xx 的 spjc 行（商品类别级别设置）不存在；splb 有第 3 级的行，要用它的前 2 "
@@ -147,8 +147,9 @@ TEST_P(Check, SettingsRowsAndValuesWiderThanTheTarget)
     const shell::CheckReport copied =
         shell::checkOperations(ops(Family::V1, {"categories"}), v1.sourceUdl(), v1.targetUdl());
     EXPECT_TRUE(copied.ok());
-    EXPECT_EQ(copied.notes, QStringList{QStringLiteral(
-                                "源 AccountInfo 的 GoodsLevel 行（商品类别级别设置）不存在，商品类别转换按空设置转换")});
+    EXPECT_EQ(copied.notes,
+              QStringList{QStringLiteral(
+                  "源 AccountInfo 的 GoodsLevel 行（商品类别级别设置）不存在，商品类别转换按空设置转换")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Check, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

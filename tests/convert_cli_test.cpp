@@ -7,10 +7,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -20,10 +20,9 @@ namespace {
 
 void fillSource(Shop& shop)
 {
-    shop.source().exec(QStringLiteral(
-        "insert into ck (ckbh, ckmc) values ('C1', '总仓');\n"
-        "insert into hq (hqbh, hqmc) values ('H1', '食品区');\n"
-        "insert into hq (hqbh, hqmc) values ('H2', '日用区');"));
+    shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values ('C1', '总仓');\n"
+                                      "insert into hq (hqbh, hqmc) values ('H1', '食品区');\n"
+                                      "insert into hq (hqbh, hqmc) values ('H2', '日用区');"));
 }
 
 } // namespace
@@ -71,7 +70,8 @@ TEST(Cli, RunsOperationsInOrderAndPrintsCompletionTexts)
     // Without --quiet each operation gets its summary on stderr; a clear operation counts the rows it deleted.
     const Captured again = runCli({"goods-areas", "clear-goods-areas"}, shop.folder());
     EXPECT_EQ(again.status, 0);
-    EXPECT_TRUE(again.err.contains(QStringLiteral("货区档案转换：读取 2 行，写入 2 行，跳过 0 行"))) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains(QStringLiteral("货区档案转换：读取 2 行，写入 2 行，跳过 0 行")))
+        << again.err.toStdString();
     EXPECT_TRUE(again.err.contains(QStringLiteral("清空货区：删除 2 行，"))) << again.err.toStdString();
 }
 
@@ -84,7 +84,8 @@ TEST(Cli, AnErrorStopsTheLaterOperations)
                               QStringLiteral("/nonexistent"));
     EXPECT_EQ(c.status, 1);
     EXPECT_TRUE(c.out.isEmpty());
-    EXPECT_TRUE(c.err.contains(QStringLiteral("错误：仓库档案转换：第 1/1 行（编号C1），表 ckda："))) << c.err.toStdString();
+    EXPECT_TRUE(c.err.contains(QStringLiteral("错误：仓库档案转换：第 1/1 行（编号C1），表 ckda：")))
+        << c.err.toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
 }
 
@@ -100,7 +101,8 @@ TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_TRUE(QString::fromUtf8(p.readAllStandardOutput()).startsWith(QStringLiteral("档案转换完毕！\n")));
-    EXPECT_EQ(shop.target().rows(QStringLiteral("select objid, ckmc from ckda")), QStringList{QStringLiteral("S1|门店仓")});
+    EXPECT_EQ(shop.target().rows(QStringLiteral("select objid, ckmc from ckda")),
+              QStringList{QStringLiteral("S1|门店仓")});
 
     // Installed: a program folder without the files; they are read from $XDG_CONFIG_HOME/belmire-convert.
     QTemporaryDir installed;
@@ -111,7 +113,8 @@ TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), installed.filePath(QStringLiteral("config")));
     p.setProcessEnvironment(env);
-    p.start(bin + QStringLiteral("/belmire-convert"), {QStringLiteral("--from"), QStringLiteral("v1"), QStringLiteral("clear-warehouses")});
+    p.start(bin + QStringLiteral("/belmire-convert"),
+            {QStringLiteral("--from"), QStringLiteral("v1"), QStringLiteral("clear-warehouses")});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
@@ -142,14 +145,16 @@ TEST(Cli, ManualCompletionAndReadmeFollowTheOperations)
     ids.sort();
     completed.sort();
     EXPECT_EQ(completed, ids);
-    const QString manual = read(QStringLiteral("packaging/belmire-convert.1")).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString manual =
+        read(QStringLiteral("packaging/belmire-convert.1")).replace(QStringLiteral("\\-"), QStringLiteral("-"));
     for (const QString& id : std::as_const(ids))
         EXPECT_TRUE(manual.contains(id)) << id.toStdString();
     QStringList all;
     for (const shell::Operation* op : programs::catalog().all(shell::Family::V1, QStringLiteral("products")))
         all << op->id;
     EXPECT_EQ(all.size(), 7);
-    EXPECT_TRUE(read(QStringLiteral("README.md")).contains(u'(' + all.join(u' ') + u')')) << all.join(u' ').toStdString();
+    EXPECT_TRUE(read(QStringLiteral("README.md")).contains(u'(' + all.join(u' ') + u')'))
+        << all.join(u' ').toStdString();
 }
 
 TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
@@ -158,20 +163,20 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
         SCOPED_TRACE(backendName(backend).toStdString());
         REQUIRE_BACKEND(backend);
         Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
-        shop.source().exec(QStringLiteral(
-            "insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '可乐', '0');\n"
-            "insert into spxx (Spbh, Spmc, zhf) values ('P2', '雪碧', '0');\n"
-            "insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '大可乐', '0');\n"
-            "insert into hyda (kbh) values ('K1');\n"
-            "insert into hyda (kbh) values (' K1 ');\n"
-            "insert into ck (ckbh, ckmc) values ('C1', '总仓');"));
+        shop.source().exec(QStringLiteral("insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '可乐', '0');\n"
+                                          "insert into spxx (Spbh, Spmc, zhf) values ('P2', '雪碧', '0');\n"
+                                          "insert into spxx (Spbh, Spmc, zhf) values ('P,\"1', '大可乐', '0');\n"
+                                          "insert into hyda (kbh) values ('K1');\n"
+                                          "insert into hyda (kbh) values (' K1 ');\n"
+                                          "insert into ck (ckbh, ckmc) values ('C1', '总仓');"));
         shop.target().exec(QStringLiteral("insert into ckda (objid) values ('C1');"));
         const QString report = shop.folder() + QStringLiteral("/拒绝行.csv");
         const Captured c = runCli({"--quiet", "--report", report, "products", "members", "warehouses"}, shop.folder());
         EXPECT_EQ(c.status, 1);
         // The database's refusal on one line, without a code after it.
         EXPECT_EQ(c.err.count(u'\n'), 1) << c.err.toStdString();
-        EXPECT_FALSE(c.err.contains(QStringLiteral("(23505)")) || c.err.contains(QStringLiteral("LINE 1"))) << c.err.toStdString();
+        EXPECT_FALSE(c.err.contains(QStringLiteral("(23505)")) || c.err.contains(QStringLiteral("LINE 1")))
+            << c.err.toStdString();
         QFile f(report);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
@@ -181,7 +186,8 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
         EXPECT_EQ(lines[0], QStringLiteral("操作,表,行,编号,原因,日志"));
         EXPECT_EQ(lines[1], QStringLiteral("V7商品转换,spxx,3,\"P,\"\"1\",商品编号已存在,\"商品编号重复：P,\"\"1\""));
         EXPECT_EQ(lines[2], QStringLiteral("会员信息转换,hyda,2,K1,会员卡号已存在,"));
-        EXPECT_TRUE(lines[3].startsWith(QStringLiteral("仓库档案转换,ck,1,C1,出错，运行停止,"))) << lines[3].toStdString();
+        EXPECT_TRUE(lines[3].startsWith(QStringLiteral("仓库档案转换,ck,1,C1,出错，运行停止,")))
+            << lines[3].toStdString();
         EXPECT_EQ(lines[4], QString());
     }
     // A report that cannot be made stops the command before anything runs.
@@ -206,13 +212,15 @@ TEST(Cli, RefusesToWriteIntoTheSourceOrIntoWhatIsNoTarget)
         // The same database under another data-link file (and another path to the file).
         const QString alias = shop.folder() + QStringLiteral("/alias.udl");
         if (backend == Backend::SQLite) {
-            ASSERT_TRUE(QFile::link(shop.folder() + QStringLiteral("/source.db"), shop.folder() + QStringLiteral("/s.db")));
+            ASSERT_TRUE(
+                QFile::link(shop.folder() + QStringLiteral("/source.db"), shop.folder() + QStringLiteral("/s.db")));
             writeUdl(alias, QStringLiteral("Provider=SQLite;Data Source=s.db"));
         } else {
-            writeUdl(alias, QStringLiteral("Provider=PostgreSQL;Data Source=%5:%1;Initial Catalog=%2;User ID=%3;Password=%4")
-                                .arg(qEnvironmentVariable("BELMIRE_PG_PORT"), static_cast<PostgresDb&>(shop.target()).name(),
-                                     qEnvironmentVariable("BELMIRE_PG_USER"), qEnvironmentVariable("BELMIRE_PG_PASSWORD"))
-                                .replace(QStringLiteral("%5"), qEnvironmentVariable("BELMIRE_PG_HOST")));
+            writeUdl(alias,
+                     QStringLiteral("Provider=PostgreSQL;Data Source=%5:%1;Initial Catalog=%2;User ID=%3;Password=%4")
+                         .arg(qEnvironmentVariable("BELMIRE_PG_PORT"), static_cast<PostgresDb&>(shop.target()).name(),
+                              qEnvironmentVariable("BELMIRE_PG_USER"), qEnvironmentVariable("BELMIRE_PG_PASSWORD"))
+                         .replace(QStringLiteral("%5"), qEnvironmentVariable("BELMIRE_PG_HOST")));
         }
         const QString sameAsTarget = backend == Backend::SQLite ? s : t;
         struct Case {

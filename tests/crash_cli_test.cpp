@@ -61,7 +61,8 @@ bool converted(const Finished& f)
 void start(QProcess& p, const QString& sourceUdl, const QString& targetUdl, const QStringList& operations)
 {
     p.start(exe(), QStringList{QStringLiteral("--quiet"), QStringLiteral("--source"), sourceUdl,
-                               QStringLiteral("--target"), targetUdl} + operations);
+                               QStringLiteral("--target"), targetUdl} +
+                       operations);
     ASSERT_TRUE(p.waitForStarted());
 }
 
@@ -110,7 +111,8 @@ public:
     {
         QMap<QString, QStringList> tables;
         for (const QString& t : rows(QStringLiteral("select name from sqlite_master where type='table'"))) {
-            QStringList r = rows(QStringLiteral("select * from ") + t, {QStringLiteral("xgrq"), QStringLiteral("czjxm")});
+            QStringList r =
+                rows(QStringLiteral("select * from ") + t, {QStringLiteral("xgrq"), QStringLiteral("czjxm")});
             r.sort();
             tables.insert(t, r);
         }
@@ -122,7 +124,10 @@ private:
     QString m_name;
 };
 
-void writeLink(const QString& path, const QString& init) { writeUdl(path, init + QStringLiteral(";Password=") + kPassword); }
+void writeLink(const QString& path, const QString& init)
+{
+    writeUdl(path, init + QStringLiteral(";Password=") + kPassword);
+}
 
 // A generated shop: source, and the reference targets of an undisturbed run
 // after warehouses, products, stock and members, in that order.
@@ -188,7 +193,10 @@ private:
     bool m_ok = false;
 };
 
-QString integrity(const QString& path) { return SqliteFile(path).rows(QStringLiteral("PRAGMA integrity_check")).join(u'\n'); }
+QString integrity(const QString& path)
+{
+    return SqliteFile(path).rows(QStringLiteral("PRAGMA integrity_check")).join(u'\n');
+}
 
 QSet<QString> column(const SqliteFile& f, const QString& sql)
 {
@@ -315,7 +323,8 @@ TEST(CtrlC, StopsTheRunSaysWhatWasWrittenAndRunsNothingLater)
         QFile::remove(db);
         ASSERT_TRUE(QFile::copy(sample.state(0), db));
         QProcess p;
-        start(p, sample.sourceUdl(), udl, {QStringLiteral("products"), QStringLiteral("stock"), QStringLiteral("members")});
+        start(p, sample.sourceUdl(), udl,
+              {QStringLiteral("products"), QStringLiteral("stock"), QStringLiteral("members")});
         if (p.waitForFinished(int(random.bounded(span))))
             continue; // ended before the interruption
         ::kill(pid_t(p.processId()), SIGINT);
@@ -350,7 +359,8 @@ public:
     OwnServer()
     {
         QProcess p;
-        p.start(QStringLiteral("bash"), {sourceRoot() + QStringLiteral("/tests/pg_server.sh"), QStringLiteral("start")});
+        p.start(QStringLiteral("bash"),
+                {sourceRoot() + QStringLiteral("/tests/pg_server.sh"), QStringLiteral("start")});
         if (!p.waitForFinished(120000) || p.exitCode() != 0) {
             m_problem = QString::fromUtf8(p.readAllStandardError());
             return;
@@ -375,9 +385,13 @@ public:
         const QString bindir = QDir(QStringLiteral("/usr/lib/postgresql"))
                                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)
                                    .value(0);
-        QStringList command = {QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(bindir), QStringLiteral("-D"),
-                               dir() + QStringLiteral("/data"), QStringLiteral("-m"), QStringLiteral("immediate"),
-                               QStringLiteral("-w"), QStringLiteral("stop")};
+        QStringList command = {QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(bindir),
+                               QStringLiteral("-D"),
+                               dir() + QStringLiteral("/data"),
+                               QStringLiteral("-m"),
+                               QStringLiteral("immediate"),
+                               QStringLiteral("-w"),
+                               QStringLiteral("stop")};
         if (geteuid() == 0)
             command = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
         const QString program = geteuid() == 0 ? QStringLiteral("runuser") : command.takeFirst();
@@ -469,10 +483,10 @@ TEST(DiskFull, SqliteTargetOnAFullDiskStaysSoundAndARerunConverges)
     QTemporaryDir dir;
     const QString mount = dir.filePath(QStringLiteral("small"));
     ASSERT_TRUE(QDir().mkpath(mount));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"),
-                                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                 QStringLiteral("size=300k"), QStringLiteral("tmpfs"), mount}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                    QStringLiteral("size=300k"), QStringLiteral("tmpfs"), mount}),
+        0);
     struct Unmount {
         QString path;
         ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
@@ -490,9 +504,9 @@ TEST(DiskFull, SqliteTargetOnAFullDiskStaysSoundAndARerunConverges)
     EXPECT_EQ(integrity(db), QStringLiteral("ok"));
     checkPartial(db, 1);
 
-    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"),
-                                {QStringLiteral("-o"), QStringLiteral("remount,size=64m"), mount}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,size=64m"), mount}),
+        0);
     const Finished again = convert(sample.sourceUdl(), udl, {QStringLiteral("products")});
     ASSERT_TRUE(converted(again)) << again.err.toStdString();
     expectSameAsUndisturbed(db, 1);

@@ -23,8 +23,8 @@ const QStringList kFreeTds = {QStringLiteral("FreeTDS")};
 
 QByteArray windowsForm(const QString& init)
 {
-    const QString text = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n") + init
-                         + QStringLiteral("\r\n");
+    const QString text = QStringLiteral("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n") + init +
+                         QStringLiteral("\r\n");
     QByteArray bytes("\xFF\xFE", 2);
     for (const QChar c : text) {
         bytes.append(char(c.unicode() & 0xFF));
@@ -48,10 +48,7 @@ QString errorOf(const QByteArray& bytes, const QStringList& drivers = kDriver18)
     return QStringLiteral("<no error>");
 }
 
-QString errorOf(const QString& init, const QStringList& drivers = kDriver18)
-{
-    return errorOf(init.toUtf8(), drivers);
-}
+QString errorOf(const QString& init, const QStringList& drivers = kDriver18) { return errorOf(init.toUtf8(), drivers); }
 
 // An ODBC connection string split the way the driver manager splits it ({...} with "}}" for "}").
 QMap<QString, QString> odbcAttributes(const QString& s)
@@ -196,14 +193,15 @@ TEST(DataLink, SqlitePaths)
 
 TEST(DataLink, SqlServerProviders)
 {
-    for (const char* provider : {"SQLOLEDB", "SQLOLEDB.1", "sqlncli", "SQLNCLI10", "SQLNCLI11.1", "MSOLEDBSQL",
-                                 "MSOLEDBSQL19"}) {
+    for (const char* provider :
+         {"SQLOLEDB", "SQLOLEDB.1", "sqlncli", "SQLNCLI10", "SQLNCLI11.1", "MSOLEDBSQL", "MSOLEDBSQL19"}) {
         const ConnectionSpec link = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
                                                          "Initial Catalog=shop;User ID=sa;Password=pw")
                                               .arg(QLatin1String(provider)));
         EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
-        EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
-                                                    "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no"));
+        EXPECT_EQ(link.databaseName,
+                  QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
+                                 "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no"));
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
@@ -324,9 +322,9 @@ TEST(DataLink, BadFiles)
     EXPECT_EQ(db::parseDataLink(gb, QStringLiteral("/shop"), kUdl, kDriver18).databaseName,
               QStringLiteral("/shop/张三.db"));
     for (const QByteArray& bytes : {QByteArray("Provider=SQLite;Data Source=\xC3(.db"), // neither UTF-8 nor GB18030
-                                    QByteArray("\xFF\xFEP\x00r", 5),                        // odd UTF-16 length
-                                    QByteArray("\xFF\xFE\x00\xD8P\x00", 6),                 // lone surrogate
-                                    QByteArray("P\x00r\x00o\x00", 6)}) {                    // UTF-16 without BOM
+                                    QByteArray("\xFF\xFEP\x00r", 5),                    // odd UTF-16 length
+                                    QByteArray("\xFF\xFE\x00\xD8P\x00", 6),             // lone surrogate
+                                    QByteArray("P\x00r\x00o\x00", 6)}) {                // UTF-16 without BOM
         const QString message = errorOf(bytes);
         EXPECT_TRUE(message.contains(kUdl) && message.contains("UTF-16")) << message.toStdString();
     }
@@ -421,7 +419,6 @@ TEST(DataLink, NoMessageHoldsThePassword)
     EXPECT_FALSE(shortPw.description.contains(QStringLiteral("***")));
 }
 
-
 TEST(DataLink, FuzzedFilesOnlyParseOrFail)
 {
     const QList<QByteArray> seeds = {
@@ -432,8 +429,8 @@ TEST(DataLink, FuzzedFilesOnlyParseOrFail)
         QByteArray("Provider=PostgreSQL;Data Source=[::1]:5432;Initial Catalog=门店;User ID=u;Password=p"),
         QByteArray("Provider=SQLite;Data Source=../x.db"),
     };
-    const char interesting[] = {';', '=', '"', '\'', '{', '}', '\\', ',', ':', '[', ']', '\r', '\n', '\0',
-                                char(0xFF), char(0xFE), char(0xC3), char(0xD8)};
+    const char interesting[] = {';', '=', '"',  '\'', '{',  '}',        '\\',       ',',        ':',
+                                '[', ']', '\r', '\n', '\0', char(0xFF), char(0xFE), char(0xC3), char(0xD8)};
     std::mt19937 rng(20240611);
     int parsed = 0;
     for (int iteration = 0; iteration < 20000; ++iteration) {

@@ -74,7 +74,8 @@ TEST(Dialect, SqlServerGetsTheTextUnchanged)
 
 TEST(Dialect, RewritesTheTransactSqlForms)
 {
-    EXPECT_EQ(db::rewrite(QStringLiteral("TRUNCATE TABLE ckda "), Dialect::SQLite), QStringLiteral("DELETE FROM ckda "));
+    EXPECT_EQ(db::rewrite(QStringLiteral("TRUNCATE TABLE ckda "), Dialect::SQLite),
+              QStringLiteral("DELETE FROM ckda "));
     EXPECT_EQ(db::rewrite(QStringLiteral("TRUNCATE TABLE ckda "), Dialect::PostgreSQL),
               QStringLiteral("TRUNCATE TABLE ckda "));
     EXPECT_EQ(db::rewrite(QStringLiteral("select top 1 fs from spxx where gysbh=:p1"), Dialect::PostgreSQL),
@@ -82,9 +83,10 @@ TEST(Dialect, RewritesTheTransactSqlForms)
     EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set mdmc=b.mdmc from mdspkc a,mdda b where a.mdbh=b.objid "),
                           Dialect::SQLite),
               QStringLiteral("update mdspkc as a set mdmc=b.mdmc from mdda b where a.mdbh=b.objid "));
-    EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
-                          Dialect::PostgreSQL),
-              QStringLiteral("update mdspkc as a set spmc=b.spmc||b.ggxh from spda b where a.spbh=b.objid "));
+    EXPECT_EQ(
+        db::rewrite(QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
+                    Dialect::PostgreSQL),
+        QStringLiteral("update mdspkc as a set spmc=b.spmc||b.ggxh from spda b where a.spbh=b.objid "));
     EXPECT_EQ(db::rewrite(QStringLiteral("update mdspkc set xgrq='2026-12-08 09:05 07' from mdspkc "), Dialect::SQLite),
               QStringLiteral("update mdspkc set xgrq='2026-12-08 09:05 07'"));
     // Plain statements and inserts pass through.
@@ -104,9 +106,9 @@ TEST(Dialect, UpdateFromStatementsRunOnSqlite)
     ASSERT_TRUE(q.exec(QStringLiteral("create table spda (objid text, spmc text, ggxh text)")));
     ASSERT_TRUE(q.exec(QStringLiteral("insert into mdspkc (spbh) values ('1'),('2')")));
     ASSERT_TRUE(q.exec(QStringLiteral("insert into spda values ('1','水','500ml')")));
-    ASSERT_TRUE(q.exec(db::rewrite(
-        QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
-        Dialect::SQLite)))
+    ASSERT_TRUE(q.exec(
+        db::rewrite(QStringLiteral("update mdspkc set spmc=b.spmc+b.ggxh from mdspkc a,spda b where a.spbh=b.objid "),
+                    Dialect::SQLite)))
         << q.lastError().text().toStdString();
     ASSERT_TRUE(q.exec(QStringLiteral("select spbh, spmc from mdspkc order by spbh")));
     ASSERT_TRUE(q.next());
@@ -185,8 +187,9 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         db::odbcDialect(QStringLiteral("Oracle"), QStringLiteral("目标数据库 ODBC DSN=erp"));
         ADD_FAILURE() << "no error";
     } catch (const belmire::Error& e) {
-        EXPECT_EQ(e.message(), QStringLiteral("目标数据库 ODBC DSN=erp 是 Oracle，不受支持（ODBC 连接只能连到 SQL Server、"
-                                              "PostgreSQL 或 SQLite）"));
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("目标数据库 ODBC DSN=erp 是 Oracle，不受支持（ODBC 连接只能连到 SQL Server、"
+                                 "PostgreSQL 或 SQLite）"));
     }
 }
 

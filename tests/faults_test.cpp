@@ -6,8 +6,8 @@
 #include "support/testdb.h"
 
 #include "db/faults.h"
-#include "textutil/scramble.h"
 #include "programs/programs.h"
+#include "textutil/scramble.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +22,9 @@ namespace {
 
 struct Case {
     const char* op;
-    QString fill;                 // source rows
-    QStringList codes;            // walked source codes, in walk order
-    QStringList tables;           // target queries whose first field is the source code
+    QString fill;       // source rows
+    QStringList codes;  // walked source codes, in walk order
+    QStringList tables; // target queries whose first field is the source code
 };
 
 const QString kPassword = QStringLiteral("Fz7-Secr3t-Pw");
@@ -210,7 +210,8 @@ TEST(Faults, TargetHeldByAnotherSession)
         Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
         shop.source().exec(QStringLiteral("insert into ck values ('A1', '一号仓');"));
         QSqlQuery other(shop.target().db());
-        ASSERT_TRUE(other.exec(backend == Backend::SQLite ? QStringLiteral("BEGIN EXCLUSIVE") : QStringLiteral("BEGIN")));
+        ASSERT_TRUE(
+            other.exec(backend == Backend::SQLite ? QStringLiteral("BEGIN EXCLUSIVE") : QStringLiteral("BEGIN")));
         if (backend == Backend::PostgreSQL)
             ASSERT_TRUE(other.exec(QStringLiteral("LOCK TABLE ckda IN ACCESS EXCLUSIVE MODE")));
         RecordingFrontend fe;

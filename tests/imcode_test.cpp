@@ -12,22 +12,16 @@ using textutil::MnemonicCode;
 namespace {
 
 // GBK bytes of the characters used below.
-const QByteArray kZhongGuo("\xD6\xD0\xB9\xFA");   // 中国
-const QByteArray kGei("\xB8\xF8");                 // 给
-const QByteArray kFo("\xB7\xF0");                  // 佛
-const QByteArray kChuang("\xB4\xB2");              // 床 chuang
+const QByteArray kZhongGuo("\xD6\xD0\xB9\xFA"); // 中国
+const QByteArray kGei("\xB8\xF8");              // 给
+const QByteArray kFo("\xB7\xF0");               // 佛
+const QByteArray kChuang("\xB4\xB2");           // 床 chuang
 // U+1F600, outside GBK, as GB18030 four bytes.
 const QByteArray kFourByte("\x94\x39\xFC\x36");
 
-QByteArray code4(const QByteArray& text)
-{
-    return MnemonicCode(text, 4, 255);
-}
+QByteArray code4(const QByteArray& text) { return MnemonicCode(text, 4, 255); }
 
-int reading(unsigned lead, unsigned trail)
-{
-    return kImReadings[(lead - 0x81) * 191 + (trail - 0x40)];
-}
+int reading(unsigned lead, unsigned trail) { return kImReadings[(lead - 0x81) * 191 + (trail - 0x40)]; }
 
 } // namespace
 
@@ -35,17 +29,17 @@ TEST(MnemonicCodeTest, ProductConversionOptions)
 {
     EXPECT_EQ(code4(kZhongGuo), "ZG");
     EXPECT_EQ(code4(kZhongGuo + " abc"), "ZG ABC");
-    EXPECT_EQ(code4("\xA3\xE1\xA3\xE2"), "ab");   // full-width ａｂ
-    EXPECT_EQ(code4("\xA3\xC1\xA3\xC2"), "AB");   // full-width ＡＢ
-    EXPECT_EQ(code4("\xA3\xAB"), "+");            // full-width plus sign
+    EXPECT_EQ(code4("\xA3\xE1\xA3\xE2"), "ab"); // full-width ａｂ
+    EXPECT_EQ(code4("\xA3\xC1\xA3\xC2"), "AB"); // full-width ＡＢ
+    EXPECT_EQ(code4("\xA3\xAB"), "+");          // full-width plus sign
     EXPECT_EQ(code4(kGei + kFo), "");
-    EXPECT_EQ(code4("\xA2\xB1"), "1");            // ⒈
-    EXPECT_EQ(code4("\xA2\xE2"), "10");           // ⑩
-    EXPECT_EQ(code4("\xA2\xFC"), "12");           // capital roman numeral twelve
-    EXPECT_EQ(code4("\xA2\xAB"), "");             // unassigned
-    EXPECT_EQ(code4("\xA6\xA1"), "A");            // Α
-    EXPECT_EQ(code4("\xA6\xC8"), "TH");           // θ
-    EXPECT_EQ(code4("\xA6\xB8\xA6\xD8"), "OO");   // Ω ω
+    EXPECT_EQ(code4("\xA2\xB1"), "1");          // ⒈
+    EXPECT_EQ(code4("\xA2\xE2"), "10");         // ⑩
+    EXPECT_EQ(code4("\xA2\xFC"), "12");         // capital roman numeral twelve
+    EXPECT_EQ(code4("\xA2\xAB"), "");           // unassigned
+    EXPECT_EQ(code4("\xA6\xA1"), "A");          // Α
+    EXPECT_EQ(code4("\xA6\xC8"), "TH");         // θ
+    EXPECT_EQ(code4("\xA6\xB8\xA6\xD8"), "OO"); // Ω ω
     EXPECT_EQ(code4("a1-b"), "A1-B");
 }
 
@@ -66,12 +60,15 @@ TEST(MnemonicCodeTest, OptionBits)
     EXPECT_EQ(MnemonicCode(kChuang, 1, 255), "CHUANG");
     EXPECT_EQ(MnemonicCode(kGei, 2, 255), "?");
     EXPECT_EQ(MnemonicCode(kGei + kZhongGuo, 3, 255), "?ZHONGGUO");
-    EXPECT_EQ(MnemonicCode("\xA3\xAB", 0, 255), "");          // full-width sign dropped without bit 2
-    EXPECT_EQ(MnemonicCode("\xA6\xC8", 0, 255), "TH");        // Greek always whole
-    EXPECT_EQ(MnemonicCode("\xA2\x50", 2, 255), "?");         // row 0xA2 below 0xA1
-    EXPECT_EQ(MnemonicCode("\xA6\xE0", 2, 255), "?");         // row 0xA6 outside the letters
+    EXPECT_EQ(MnemonicCode("\xA3\xAB", 0, 255), "");           // full-width sign dropped without bit 2
+    EXPECT_EQ(MnemonicCode("\xA6\xC8", 0, 255), "TH");         // Greek always whole
+    EXPECT_EQ(MnemonicCode("\xA2\x50", 2, 255), "?");          // row 0xA2 below 0xA1
+    EXPECT_EQ(MnemonicCode("\xA6\xE0", 2, 255), "?");          // row 0xA6 outside the letters
     EXPECT_EQ(MnemonicCode("\xFF\x41\xB0\xFF", 2, 255), "??"); // outside the reading table
-    EXPECT_EQ(MnemonicCode("\xFF\x41" "a", 0, 255), "A");
+    EXPECT_EQ(MnemonicCode("\xFF\x41"
+                           "a",
+                           0, 255),
+              "A");
     for (const int negative : {-1, -4, INT32_MIN})
         EXPECT_EQ(MnemonicCode(name, negative, 255), "") << negative;
 }
@@ -139,8 +136,8 @@ TEST(ImReadingsTableTest, Invariants)
             zeros += number == 0;
             EXPECT_LE(number, 405) << std::hex << lead << trail;
             EXPECT_NE(number, 394) << std::hex << lead << trail;
-            const bool symbol = (lead >= 0xA1 && lead <= 0xA9) || lead == 0xFE || trail == 0x7F
-                || (lead >= 0xAA && lead <= 0xAF && trail >= 0xA1);
+            const bool symbol = (lead >= 0xA1 && lead <= 0xA9) || lead == 0xFE || trail == 0x7F ||
+                                (lead >= 0xAA && lead <= 0xAF && trail >= 0xA1);
             if (symbol) {
                 EXPECT_EQ(number, 0) << std::hex << lead << trail;
             }
@@ -149,8 +146,8 @@ TEST(ImReadingsTableTest, Invariants)
     // Every GB2312 hanzi (rows 0xB0-0xF7) has a reading, bar the gaps of row 0xD7 and the gei/fo syllables.
     for (unsigned lead = 0xB0; lead <= 0xF7; ++lead) {
         for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
-            const bool gap = (lead == 0xD7 && trail >= 0xFA) || (lead == 0xB8 && trail == 0xF8)
-                || (lead == 0xB7 && trail == 0xF0);
+            const bool gap =
+                (lead == 0xD7 && trail >= 0xFA) || (lead == 0xB8 && trail == 0xF8) || (lead == 0xB7 && trail == 0xF0);
             if (!gap && reading(lead, trail) == 0)
                 ADD_FAILURE() << "no reading for GB2312 " << std::hex << lead << trail;
         }

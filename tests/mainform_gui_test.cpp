@@ -1,7 +1,7 @@
 #include "gui/mainform.h"
 #include "gui/sourcerows.h"
-#include "support/testdb.h"
 #include "programs/programs.h"
+#include "support/testdb.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,12 +43,12 @@ struct ExpectedButton {
 };
 
 const ExpectedButton kCommonButtons[] = {
-    {"CkdaBitBtn", u"仓库档案转换", "warehouses"},       {"CkBitBtn", u"清空仓库", "clear-warehouses"},
-    {"BitBtn5", u"货区档案转换", "goods-areas"},         {"BitBtn7", u"清空货区", "clear-goods-areas"},
-    {"gysBitBtn4", u"供应商转换", "suppliers"},          {"BitBtn6", u"清空供应商", "clear-suppliers"},
-    {"splbBitBtn5", u"商品类别转换", "categories"},      {"BitBtn1", u"清空类别", "clear-categories"},
-    {"BitBtn3", u"清空商品档案", "clear-products"},      {"BitBtn8", u"库存转换", "stock"},
-    {"BitBtn9", u"清空库存", "clear-stock"},             {"hydaBitBtn7", u"会员信息转换", "members"},
+    {"CkdaBitBtn", u"仓库档案转换", "warehouses"},  {"CkBitBtn", u"清空仓库", "clear-warehouses"},
+    {"BitBtn5", u"货区档案转换", "goods-areas"},    {"BitBtn7", u"清空货区", "clear-goods-areas"},
+    {"gysBitBtn4", u"供应商转换", "suppliers"},     {"BitBtn6", u"清空供应商", "clear-suppliers"},
+    {"splbBitBtn5", u"商品类别转换", "categories"}, {"BitBtn1", u"清空类别", "clear-categories"},
+    {"BitBtn3", u"清空商品档案", "clear-products"}, {"BitBtn8", u"库存转换", "stock"},
+    {"BitBtn9", u"清空库存", "clear-stock"},        {"hydaBitBtn7", u"会员信息转换", "members"},
     {"BitBtn4", u"清空会员", "clear-members"},
 };
 
@@ -117,7 +117,8 @@ private:
 
 // The window over a program folder, with its message boxes recorded instead of shown.
 struct Window {
-    explicit Window(shell::Family family, const QString& folder) : form(programs::catalog(), (ensureApp(), family), folder)
+    explicit Window(shell::Family family, const QString& folder)
+        : form(programs::catalog(), (ensureApp(), family), folder)
     {
         form.setMessageSink([this](const QString& kind, const QString& caption, const QString& text) {
             boxes.push_back({kind, caption, text});
@@ -125,7 +126,8 @@ struct Window {
         form.show();
     }
 
-    template <typename T = QWidget> T* child(const char* name)
+    template <typename T = QWidget>
+    T* child(const char* name)
     {
         return form.findChild<T*>(QString::fromLatin1(name));
     }
@@ -186,7 +188,8 @@ TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
             EXPECT_EQ(button->parentWidget(), w.child("Panel1"));
             EXPECT_EQ(button->text(), QString::fromUtf16(b.caption));
             // A button whose operation is not built yet cannot be pressed.
-            EXPECT_EQ(button->isEnabled(), programs::catalog().find(family, QString::fromLatin1(b.operationId)) != nullptr);
+            EXPECT_EQ(button->isEnabled(),
+                      programs::catalog().find(family, QString::fromLatin1(b.operationId)) != nullptr);
         }
 
         // Keyboard order: the button strip, the grid, the abort box and exit button, the log pane.
@@ -194,7 +197,8 @@ TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
         const QStringList expected =
             QString::fromLatin1(std::string(v67 ? "spdaBitBtnV6 " : "") +
                                 "gysBitBtn4 splbBitBtn5 BitBtn6 hydaBitBtn7 BitBtn1 BitBtn3 BitBtn4 BitBtn5 BitBtn7 "
-                                "BitBtn8 BitBtn9 " + (v67 ? "spdaBitBtnV7" : "spdaBitBtnV1") +
+                                "BitBtn8 BitBtn9 " +
+                                (v67 ? "spdaBitBtnV7" : "spdaBitBtnV1") +
                                 " CkdaBitBtn CkBitBtn DBGridEh1 CheckBox1 BitBtn2 Memo1")
                 .split(u' ');
         QStringList chain;
@@ -219,9 +223,9 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
     EXPECT_EQ(w.boxes[0].kind, QStringLiteral("warning"));
     EXPECT_EQ(w.boxes[0].caption, QStringLiteral("提示"));
     EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
-    EXPECT_EQ(folder.warehouses(), (QStringList{QStringLiteral("01|总仓|0|0|001|超市门店"),
-                                                QStringLiteral("02|二号仓|0|0|001|超市门店"),
-                                                QStringLiteral("03|门店仓|0|0|001|超市门店")}));
+    EXPECT_EQ(folder.warehouses(),
+              (QStringList{QStringLiteral("01|总仓|0|0|001|超市门店"), QStringLiteral("02|二号仓|0|0|001|超市门店"),
+                           QStringLiteral("03|门店仓|0|0|001|超市门店")}));
     EXPECT_EQ(w.progress(), QStringLiteral("信息:3/3  (编号03)"));
     // The run emptied the log pane; it ends with the command line's summary and reconciliation lines.
     const QStringList log = w.log().split(u'\n');
@@ -308,7 +312,6 @@ TEST(MainForm, FailedRunShowsTheErrorBoxOnly)
     EXPECT_EQ(folder.warehouses().size(), 3); // the two rows before the duplicate stay
     for (const char* name : {"CkdaBitBtn", "CkBitBtn", "BitBtn2"})
         EXPECT_TRUE(w.button(name)->isEnabled()) << name;
-
 }
 
 TEST(MainForm, ClearNeedsOnlyTheTargetAndLeavesTheWindowAsItIs)
@@ -417,8 +420,8 @@ TEST(SourceRowsModel, PagesThroughAMillionRowsWithFlatMemory)
     if (testing_support::PostgresDb::available()) {
         testing_support::PostgresDb pg(dir.filePath(QStringLiteral("pg.udl")), QString());
         pg.exec(QStringLiteral("create table ck (ckbh varchar(10), ckmc varchar(40))"));
-        pg.exec(QStringLiteral(
-            "insert into ck select lpad(i::text, 5, '0'), '仓' || i from generate_series(0, 4999) i"));
+        pg.exec(
+            QStringLiteral("insert into ck select lpad(i::text, 5, '0'), '仓' || i from generate_series(0, 4999) i"));
         gui::SourceRowsModel pgRows(dir.filePath(QStringLiteral("pg.udl")));
         pgRows.reset(QStringLiteral("select * from ck"), {QStringLiteral("ckbh"), QStringLiteral("ckmc")}, 5000);
         for (const int row : {4999, 17, 2500, 0, 4998})

@@ -2,10 +2,10 @@
 // SQLite to PostgreSQL, for both programs; whole shops through ODBC links.
 #include "db/connection.h"
 #include "db/query.h"
+#include "programs/programs.h"
 #include "support/testdb.h"
 #include "textutil/gbk.h"
 #include "textutil/scramble.h"
-#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +31,10 @@ TEST_P(MasterData, WarehousesV67)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into ck (ckbh, ckmc) values (' \tA01\r\n', '  一号仓库');\n"
-        "insert into ck (ckbh, ckmc) values ('A02', NULL);\n"
-        "insert into ck (ckbh, ckmc) values ('A03', '一二三四五六七八九十甲乙');\n"
-        "insert into ck (ckbh, ckmc) values ('B''4', 'x一二三四五六七八九十');"));
+    shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values (' \tA01\r\n', '  一号仓库');\n"
+                                      "insert into ck (ckbh, ckmc) values ('A02', NULL);\n"
+                                      "insert into ck (ckbh, ckmc) values ('A03', '一二三四五六七八九十甲乙');\n"
+                                      "insert into ck (ckbh, ckmc) values ('B''4', 'x一二三四五六七八九十');"));
     RecordingFrontend fe;
     fe.abort = true; // not honoured by this conversion
     const auto r = runOperation(shop, Family::V67, QStringLiteral("warehouses"), fe);
@@ -43,7 +42,8 @@ TEST_P(MasterData, WarehousesV67)
     EXPECT_EQ(r.rowsRead, 4);
     EXPECT_EQ(fe.completions, QStringList{QStringLiteral("提示/档案转换完毕！")});
     EXPECT_EQ(fe.progress, QStringLiteral("信息:4/4  (编号B'4)"));
-    EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,ckmc,xgrq,jyf,zt,ownermdbh,ownermdmc from ckda order by objid")),
+    EXPECT_EQ(shop.target().rows(
+                  QStringLiteral("select objid,ckmc,xgrq,jyf,zt,ownermdbh,ownermdmc from ckda order by objid")),
               (QStringList{
                   row({"A01", "  一号仓库", kStamp, "0", "0", "001", "超市门店"}),
                   row({"A02", "", kStamp, "0", "0", "001", "超市门店"}),
@@ -56,19 +56,19 @@ TEST_P(MasterData, DuplicateKeyEndsTheRunAndKeepsEarlierRows)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into hq (hqbh, hqmc) values ('H1', 'a');\n"
-        "insert into hq (hqbh, hqmc) values ('H2', 'b');\n"
-        "insert into hq (hqbh, hqmc) values ('0123456789ABCDEFX', 'c');\n"
-        "insert into hq (hqbh, hqmc) values ('0123456789ABCDEFY', 'd');\n"
-        "insert into hq (hqbh, hqmc) values ('H5', 'e');"));
+    shop.source().exec(QStringLiteral("insert into hq (hqbh, hqmc) values ('H1', 'a');\n"
+                                      "insert into hq (hqbh, hqmc) values ('H2', 'b');\n"
+                                      "insert into hq (hqbh, hqmc) values ('0123456789ABCDEFX', 'c');\n"
+                                      "insert into hq (hqbh, hqmc) values ('0123456789ABCDEFY', 'd');\n"
+                                      "insert into hq (hqbh, hqmc) values ('H5', 'e');"));
     RecordingFrontend fe;
     const auto r = runOperation(shop, Family::V67, QStringLiteral("goods-areas"), fe);
     ASSERT_FALSE(r.ok);
     EXPECT_TRUE(fe.completions.isEmpty());
     ASSERT_EQ(fe.errors.size(), 1);
     const QString& msg = fe.errors.first();
-    EXPECT_TRUE(msg.startsWith(QStringLiteral("货区档案转换：第 4/5 行（编号0123456789ABCDEFY），表 hqda："))) << msg.toStdString();
+    EXPECT_TRUE(msg.startsWith(QStringLiteral("货区档案转换：第 4/5 行（编号0123456789ABCDEFY），表 hqda：")))
+        << msg.toStdString();
     EXPECT_EQ(fe.progress, QStringLiteral("信息:4/5  (编号0123456789ABCDEFY)"));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,hqmc from hqda order by objid")),
               (QStringList{row({"0123456789ABCDE", "c"}), row({"H1", "a"}), row({"H2", "b"})}));
@@ -78,9 +78,8 @@ TEST_P(MasterData, V1WarehousesAndGoodsAreas)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into Store (StoreId, Store) values ('  A01  ', ' 总仓');\n"
-        "insert into Organise (OrganiseId, Organise) values ('O1', '生鲜区');"));
+    shop.source().exec(QStringLiteral("insert into Store (StoreId, Store) values ('  A01  ', ' 总仓');\n"
+                                      "insert into Organise (OrganiseId, Organise) values ('O1', '生鲜区');"));
     RecordingFrontend fe;
     auto r = runOperation(shop, Family::V1, QStringLiteral("warehouses"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();
@@ -108,19 +107,18 @@ TEST_P(MasterData, ClearOperationsEmptyTheirTablesWithoutTheSource)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.target().exec(QStringLiteral(
-        "insert into ckda (objid) values ('A');\n"
-        "insert into gysda (objid) values ('G');\n"
-        "insert into gyslbda (objid) values ('L');\n"
-        "insert into spckkc (ckbh, spbh) values ('1', '2');\n"
-        "insert into mdspkc (mdbh, spbh) values ('1', '2');"));
+    shop.target().exec(QStringLiteral("insert into ckda (objid) values ('A');\n"
+                                      "insert into gysda (objid) values ('G');\n"
+                                      "insert into gyslbda (objid) values ('L');\n"
+                                      "insert into spckkc (ckbh, spbh) values ('1', '2');\n"
+                                      "insert into mdspkc (mdbh, spbh) values ('1', '2');"));
     QFile::remove(shop.sourceUdl());
     RecordingFrontend fe;
     fe.log << QStringLiteral("kept");
-    for (const QString& id : {QStringLiteral("clear-warehouses"), QStringLiteral("clear-suppliers"),
-                              QStringLiteral("clear-stock"), QStringLiteral("clear-members"),
-                              QStringLiteral("clear-goods-areas"), QStringLiteral("clear-categories"),
-                              QStringLiteral("clear-products")}) {
+    for (const QString& id :
+         {QStringLiteral("clear-warehouses"), QStringLiteral("clear-suppliers"), QStringLiteral("clear-stock"),
+          QStringLiteral("clear-members"), QStringLiteral("clear-goods-areas"), QStringLiteral("clear-categories"),
+          QStringLiteral("clear-products")}) {
         const auto r = runOperation(shop, Family::V67, id, fe);
         ASSERT_TRUE(r.ok) << id.toStdString() << ": " << r.message.toStdString();
     }
@@ -128,7 +126,9 @@ TEST_P(MasterData, ClearOperationsEmptyTheirTablesWithoutTheSource)
     EXPECT_EQ(fe.completions.last(), QStringLiteral("提示/档案删除完毕！"));
     EXPECT_EQ(fe.log, QStringList{QStringLiteral("kept")});
     for (const char* t : {"ckda", "gysda", "gyslbda", "spckkc", "mdspkc"})
-        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(t))), QStringLiteral("0")) << t;
+        EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(t))),
+                  QStringLiteral("0"))
+            << t;
     // The V1 program names the warehouse clear differently.
     const auto r = runOperation(shop, Family::V1, QStringLiteral("clear-warehouses"), fe);
     ASSERT_TRUE(r.ok);
@@ -152,10 +152,11 @@ namespace {
 // Every row of every target table, each table sorted.
 QStringList dump(TestDb& db)
 {
-    const QStringList tables = db.rows(db.isPostgres() ? QStringLiteral("select table_name from information_schema.tables "
-                                                                         "where table_schema='public' order by 1")
-                                                       : QStringLiteral("select name from sqlite_master where type='table' "
-                                                                        "order by 1"));
+    const QStringList tables =
+        db.rows(db.isPostgres() ? QStringLiteral("select table_name from information_schema.tables "
+                                                 "where table_schema='public' order by 1")
+                                : QStringLiteral("select name from sqlite_master where type='table' "
+                                                 "order by 1"));
     QStringList out;
     for (const QString& t : tables) {
         QStringList rows = db.rows(QStringLiteral("select * from %1").arg(t));
@@ -174,10 +175,13 @@ struct ShopRun {
 
 ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targetUdl, TestDb* target)
 {
-    const QStringList ids = {QStringLiteral("warehouses"), QStringLiteral("goods-areas"),
-                             QStringLiteral("categories"), QStringLiteral("suppliers"),
+    const QStringList ids = {QStringLiteral("warehouses"),
+                             QStringLiteral("goods-areas"),
+                             QStringLiteral("categories"),
+                             QStringLiteral("suppliers"),
                              family == Family::V67 ? QStringLiteral("products-v7") : QStringLiteral("products"),
-                             QStringLiteral("stock"), QStringLiteral("members")};
+                             QStringLiteral("stock"),
+                             QStringLiteral("members")};
     RecordingFrontend fe;
     ShopRun out;
     textutil::setScrambleRandomSource([] { return std::uint8_t(7); }); // check texts comparable

@@ -41,7 +41,10 @@ QStringList members(TestDb& db)
 
 class Members : public ::testing::TestWithParam<Backend> {
 protected:
-    void SetUp() override { textutil::setScrambleRandomSource([] { return kFirst; }); }
+    void SetUp() override
+    {
+        textutil::setScrambleRandomSource([] { return kFirst; });
+    }
     void TearDown() override { textutil::setScrambleRandomSource({}); }
 };
 
@@ -52,9 +55,8 @@ TEST_P(Members, V67RowsSkipsAndCheckTexts)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
     shop.source().load(QStringLiteral("members_source_v67"));
-    shop.target().exec(QStringLiteral(
-        "insert into hyda (objid, xingming) values ('OLD1', '旧');\n"
-        "insert into hylbda (objid, lbmc, xgrq) values ('99', 'x', 'y');"));
+    shop.target().exec(QStringLiteral("insert into hyda (objid, xingming) values ('OLD1', '旧');\n"
+                                      "insert into hylbda (objid, lbmc, xgrq) values ('99', 'x', 'y');"));
     RecordingFrontend fe;
     auto r = runOperation(shop, Family::V67, QStringLiteral("members"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();
@@ -70,17 +72,48 @@ TEST_P(Members, V67RowsSkipsAndCheckTexts)
     const QString date = QStringLiteral("2010-12-31");
     EXPECT_EQ(members(shop.target()),
               (QStringList{
-                  row({"1234567890123", "01", "会员卡", "a张三丰一", "", "北京市海淀区中关村大街一号院二",
-                       "110101199001011234", "010-12345678-99", "", date, "1", "1", "IC", "0", "", kStamp, "1",
-                       check("12.50", "890123"), "1", "12.5000", "100.2500", "7.0000", "3.5000", "1", "0.85"}),
-                  row({"N1", "01", "会员卡", "", "", "", "", "", "", date, "", "", "", "1", "", kStamp, "",
-                       check("0.00", "N1"), "", "0.0000", "0.0000", "0.0000", "0.0000", "", "0"}),
-                  row({"OLD1", "", "", "旧", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "0.0000",
-                       "0.0000", "0.0000", "0.0000", "", "0"}),
-                  row({"S1", "01", "会员卡", "", "", "", "", "", "", date, "", "", "", "1", "正常 ", kStamp, "",
-                       check("-3.00", "S1"), "0", "-3.0000", "0.0000", "0.0000", "0.0000", "", "1.5"}),
-                  row({"S2", "01", "会员卡", "", "", "", "", "", "", date, "", "", "", "1", "挂失一二三四五六七八",
-                       kStamp, "", check("0.00", "S2"), "", "0.0000", "0.0000", "0.0000", "0.0000", "", "0"}),
+                  row({"1234567890123",
+                       "01",
+                       "会员卡",
+                       "a张三丰一",
+                       "",
+                       "北京市海淀区中关村大街一号院二",
+                       "110101199001011234",
+                       "010-12345678-99",
+                       "",
+                       date,
+                       "1",
+                       "1",
+                       "IC",
+                       "0",
+                       "",
+                       kStamp,
+                       "1",
+                       check("12.50", "890123"),
+                       "1",
+                       "12.5000",
+                       "100.2500",
+                       "7.0000",
+                       "3.5000",
+                       "1",
+                       "0.85"}),
+                  row({"N1", "01",     "会员卡", "",       "",       "", "",     "", "",
+                       date, "",       "",       "",       "1",      "", kStamp, "", check("0.00", "N1"),
+                       "",   "0.0000", "0.0000", "0.0000", "0.0000", "", "0"}),
+                  row({"OLD1", "", "", "旧", "", "", "",       "",       "",       "",       "", "", "",
+                       "",     "", "", "",   "", "", "0.0000", "0.0000", "0.0000", "0.0000", "", "0"}),
+                  row({"S1", "01",      "会员卡", "",       "",       "",      "",     "", "",
+                       date, "",        "",       "",       "1",      "正常 ", kStamp, "", check("-3.00", "S1"),
+                       "0",  "-3.0000", "0.0000", "0.0000", "0.0000", "",      "1.5"}),
+                  row({"S2",     "01",     "会员卡",
+                       "",       "",       "",
+                       "",       "",       "",
+                       date,     "",       "",
+                       "",       "1",      "挂失一二三四五六七八",
+                       kStamp,   "",       check("0.00", "S2"),
+                       "",       "0.0000", "0.0000",
+                       "0.0000", "0.0000", "",
+                       "0"}),
               }));
 
     // A second run writes nothing and shows every card without its code.
@@ -127,15 +160,40 @@ TEST_P(Members, V1FlagsDatesAndNulls)
     // Booleans become "1"/"0" (NULL is "0"), a missing birthday is 1899-12-30, dazhezk is always 0.
     EXPECT_EQ(members(shop.target()),
               (QStringList{
-                  row({"1234567890123", "01", "会员卡", "李四", "男", "上海", "3101", "021", "1980-05-17", date, "0",
-                       "0", "IC", "0", "", kStamp, "0", check("8.50", "890123"), "1", "8.5000", "10.0000", "2.0000",
-                       "1.0000", "1", "0"}),
-                  row({"C2", "01", "会员卡", "", "", "", "", "", "1899-12-30", date, "0", "0", "", "1", "", kStamp, "0",
-                       check("0.00", "C2"), "0", "0.0000", "0.0000", "0.0000", "0.0000", "0", "0"}),
-                  row({"C3", "01", "会员卡", "王五", "ab", "", "", "", "2001-02-03", date, "1", "1", "M", "1", "冻结",
-                       kStamp, "1", check("0.01", "C3"), "0", "0.0050", "0.0000", "0.0000", "0.0000", "0", "0"}),
-                  row({"C4", "01", "会员卡", "", "男", "", "", "", "1899-12-30", date, "0", "0", "", "1", "", kStamp, "0",
-                       check("0.00", "C4"), "1", "0.0000", "0.0000", "0.0000", "0.0000", "0", "0"}),
+                  row({"1234567890123",
+                       "01",
+                       "会员卡",
+                       "李四",
+                       "男",
+                       "上海",
+                       "3101",
+                       "021",
+                       "1980-05-17",
+                       date,
+                       "0",
+                       "0",
+                       "IC",
+                       "0",
+                       "",
+                       kStamp,
+                       "0",
+                       check("8.50", "890123"),
+                       "1",
+                       "8.5000",
+                       "10.0000",
+                       "2.0000",
+                       "1.0000",
+                       "1",
+                       "0"}),
+                  row({"C2", "01",     "会员卡", "",       "",       "",  "",     "",  "1899-12-30",
+                       date, "0",      "0",      "",       "1",      "",  kStamp, "0", check("0.00", "C2"),
+                       "0",  "0.0000", "0.0000", "0.0000", "0.0000", "0", "0"}),
+                  row({"C3", "01",     "会员卡", "王五",   "ab",     "",     "",     "",  "2001-02-03",
+                       date, "1",      "1",      "M",      "1",      "冻结", kStamp, "1", check("0.01", "C3"),
+                       "0",  "0.0050", "0.0000", "0.0000", "0.0000", "0",    "0"}),
+                  row({"C4", "01",     "会员卡", "",       "男",     "",  "",     "",  "1899-12-30",
+                       date, "0",      "0",      "",       "1",      "",  kStamp, "0", check("0.00", "C4"),
+                       "1",  "0.0000", "0.0000", "0.0000", "0.0000", "0", "0"}),
               }));
 }
 

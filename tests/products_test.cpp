@@ -19,8 +19,8 @@ class Products : public ::testing::TestWithParam<Backend> {};
 // with scspf, bjkcf, xsfsbh and xsfs given.
 QString middle(const QString& scspf, const QString& bjkcf, const QString& xsfsbh, const QString& xsfs)
 {
-    return row({"0", "", kStamp, "0", "0", scspf, bjkcf, xsfsbh, xsfs, "0", "门店控制", "", "01", "无部类", "0",
-                "直配品"});
+    return row(
+        {"0", "", kStamp, "0", "0", scspf, bjkcf, xsfsbh, xsfs, "0", "门店控制", "", "01", "无部类", "0", "直配品"});
 }
 
 void addProduct(TestDb& source, const QString& values)
@@ -37,14 +37,14 @@ TEST_P(Products, V7WritesEveryColumn)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
     TestDb& src = shop.source();
-    src.exec(QStringLiteral(
-        "insert into splb (lbbh, lbmc) values ('L''1', ' 饮料\t');\n"
-        "insert into gys (gysbh, gysmc) values ('G''1', 'A供应商名称一二三四五六');\n"
-        "insert into hq (hqbh, hqmc) values (' H1 ', '一号货区');\n"
-        "insert into hq (hqbh, hqmc) values ('H1', '不是这个');"));
-    addProduct(src, QStringLiteral("' \tP1\r\n', '中国 abc', '规格型号ABCDEF', 'L''1', '山东', 13, 9.5, '1', '1', 'G''1', "
-                                   "5, '代销', 8.1234, ' H1 ', 12.5, 11, 10.25, 'A公斤袋', ' 2000001 ', '6900000000001', "
-                                   "' 6900000000002\t', NULL, '0'"));
+    src.exec(QStringLiteral("insert into splb (lbbh, lbmc) values ('L''1', ' 饮料\t');\n"
+                            "insert into gys (gysbh, gysmc) values ('G''1', 'A供应商名称一二三四五六');\n"
+                            "insert into hq (hqbh, hqmc) values (' H1 ', '一号货区');\n"
+                            "insert into hq (hqbh, hqmc) values ('H1', '不是这个');"));
+    addProduct(src,
+               QStringLiteral("' \tP1\r\n', '中国 abc', '规格型号ABCDEF', 'L''1', '山东', 13, 9.5, '1', '1', 'G''1', "
+                              "5, '代销', 8.1234, ' H1 ', 12.5, 11, 10.25, 'A公斤袋', ' 2000001 ', '6900000000001', "
+                              "' 6900000000002\t', NULL, '0'"));
     addProduct(src, QStringLiteral("NULL, ").repeated(22) + QStringLiteral("'0'"));
     // An unknown sale mode is coded "0", not as the previous product's mode.
     addProduct(src, QStringLiteral("'P''3', '可口可乐 330ml', '', 'L9', '', 0, 0, '1 ', '0', 'G9', 0, '批发', 0, '', "
@@ -62,29 +62,29 @@ TEST_P(Products, V7WritesEveryColumn)
     EXPECT_TRUE(fe.log.isEmpty()) << fe.log.join(u'\n').toStdString();
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,blmc,xgrq from ryblda")),
               QStringList{row({"01", "无部类", kStamp})});
-    EXPECT_EQ(rows(shop.target(), kSpda, 31, 33),
-              (QStringList{
-                  row({"", "", "", "", "", "", "", "", "", "", "合格品", "", "", middle("0", "1", "0", ""), "", "",
-                       "0.0000", "0.0000", "0.0000"}),
-                  row({"P'3", "可口可乐 330ml", "", "G9", "", "L9", "", "KKKL 330ML", "", "", "合格品", "", "",
-                       middle("0", "1", "0", "批发"), "", "", "0.0000", "0.0000", "0.0000"}),
-                  row({"P1", "中国 abc", "规格型号AB", "G'1", "A供应商名称一二三四", "L'1", "饮料", "ZG ABC", "", "山东",
-                       "合格品", "", "", middle("1", "0", "1", "代销"), "H1", "一号货区", "13.0000", "9.5000",
-                       "5.0000"}),
-              }));
-    EXPECT_EQ(rows(shop.target(), kSpdw, 5, 12),
-              (QStringList{
-                  row({"", "0", "", "", "1", "1.0000", "0.0000", "0.0000", "0.0000", "0.0000", "0.0000", "0.0000",
-                       "0.0000"}),
-                  row({"P'3", "0", "瓶", "B0", "1", "1.0000", "0.0000", "1.0000", "1.0000", "1.0000", "0.0000",
-                       "0.0000", "0.0000"}),
-                  row({"P'3", "2", "瓶", "B2", "0", "1.0000", "0.0000", "1.0000", "1.0000", "1.0000", "0.0000",
-                       "0.0000", "0.0000"}),
-                  row({"P1", "0", "A公斤", "2000001", "1", "1.0000", "8.1234", "12.5000", "11.0000", "10.2500",
-                       "0.0000", "0.0000", "0.0000"}),
-                  row({"P1", "1", "A公斤", "6900000000002", "0", "1.0000", "8.1234", "12.5000", "11.0000", "10.2500",
-                       "0.0000", "0.0000", "0.0000"}),
-              }));
+    EXPECT_EQ(
+        rows(shop.target(), kSpda, 31, 33),
+        (QStringList{
+            row({"", "", "", "", "", "", "", "", "", "", "合格品", "", "", middle("0", "1", "0", ""), "", "", "0.0000",
+                 "0.0000", "0.0000"}),
+            row({"P'3", "可口可乐 330ml", "", "G9", "", "L9", "", "KKKL 330ML", "", "", "合格品", "", "",
+                 middle("0", "1", "0", "批发"), "", "", "0.0000", "0.0000", "0.0000"}),
+            row({"P1", "中国 abc", "规格型号AB", "G'1", "A供应商名称一二三四", "L'1", "饮料", "ZG ABC", "", "山东",
+                 "合格品", "", "", middle("1", "0", "1", "代销"), "H1", "一号货区", "13.0000", "9.5000", "5.0000"}),
+        }));
+    EXPECT_EQ(
+        rows(shop.target(), kSpdw, 5, 12),
+        (QStringList{
+            row({"", "0", "", "", "1", "1.0000", "0.0000", "0.0000", "0.0000", "0.0000", "0.0000", "0.0000", "0.0000"}),
+            row({"P'3", "0", "瓶", "B0", "1", "1.0000", "0.0000", "1.0000", "1.0000", "1.0000", "0.0000", "0.0000",
+                 "0.0000"}),
+            row({"P'3", "2", "瓶", "B2", "0", "1.0000", "0.0000", "1.0000", "1.0000", "1.0000", "0.0000", "0.0000",
+                 "0.0000"}),
+            row({"P1", "0", "A公斤", "2000001", "1", "1.0000", "8.1234", "12.5000", "11.0000", "10.2500", "0.0000",
+                 "0.0000", "0.0000"}),
+            row({"P1", "1", "A公斤", "6900000000002", "0", "1.0000", "8.1234", "12.5000", "11.0000", "10.2500",
+                 "0.0000", "0.0000", "0.0000"}),
+        }));
 }
 
 TEST_P(Products, V6WritesZeroTaxRatesWithoutReadingThem)
@@ -92,8 +92,9 @@ TEST_P(Products, V6WritesZeroTaxRatesWithoutReadingThem)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
     TestDb& src = shop.source();
-    addProduct(src, QStringLiteral("'P1', '中国', '', '', '', 13, 9.5, '0', '1', '', 2.5, '租赁', 1, '', 2, 2, 2, '个', "
-                                   "'', '690', '', '', '0'"));
+    addProduct(src,
+               QStringLiteral("'P1', '中国', '', '', '', 13, 9.5, '0', '1', '', 2.5, '租赁', 1, '', 2, 2, 2, '个', "
+                              "'', '690', '', '', '0'"));
     src.exec(QStringLiteral("alter table spxx drop column buytaxrate;\nalter table spxx drop column saletaxrate;"));
     RecordingFrontend fe;
     const auto r = runOperation(shop, Family::V67, QStringLiteral("products-v6"), fe);
@@ -113,12 +114,11 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.target().exec(QStringLiteral(
-        "insert into spda (objid, spmc) values ('OLD', 'old');\n"
-        "insert into spdw (objid, fid, sptm) values ('OLD', 0, '690OLD');\n"
-        "insert into spda (objid, spmc) values ('X', 'x');\n"
-        "insert into spdw (objid, fid, sptm) values ('X', 0, 'X');\n"
-        "insert into ryblda (objid, blmc, xgrq) values ('02', 'old', 'x');"));
+    shop.target().exec(QStringLiteral("insert into spda (objid, spmc) values ('OLD', 'old');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('OLD', 0, '690OLD');\n"
+                                      "insert into spda (objid, spmc) values ('X', 'x');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('X', 0, 'X');\n"
+                                      "insert into ryblda (objid, blmc, xgrq) values ('02', 'old', 'x');"));
     TestDb& src = shop.source();
     const auto add = [&](const QString& code, const QString& barCode, const QString& barCode1) {
         addProduct(src, QStringLiteral("'%1', 'n', '', '', '', 0, 0, '0', '0', '', 0, '经销', 0, '', 0, 0, 0, '', '', "
@@ -126,12 +126,12 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
                             .arg(code, barCode, barCode1));
     };
     add(QStringLiteral("N1"), QStringLiteral("690OLD"), QStringLiteral("690OLD")); // bar code in spdw
-    add(QStringLiteral("N2"), QStringLiteral("OLD"), QString());                // bar code is a product code
-    add(QStringLiteral("N3"), QStringLiteral("X"), QString());                  // both
-    add(QStringLiteral(" OLD "), QStringLiteral("690OLD"), QString());          // code taken: skipped
-    add(QStringLiteral("N1\t"), QString(), QString());                          // code repeats in the source
-    add(QStringLiteral("N6"), QStringLiteral(" N1 "), QString());               // a code written by this run
-    add(QStringLiteral("N7"), QStringLiteral("OLD"), QString());                // a bar code written by this run
+    add(QStringLiteral("N2"), QStringLiteral("OLD"), QString());                   // bar code is a product code
+    add(QStringLiteral("N3"), QStringLiteral("X"), QString());                     // both
+    add(QStringLiteral(" OLD "), QStringLiteral("690OLD"), QString());             // code taken: skipped
+    add(QStringLiteral("N1\t"), QString(), QString());                             // code repeats in the source
+    add(QStringLiteral("N6"), QStringLiteral(" N1 "), QString());                  // a code written by this run
+    add(QStringLiteral("N7"), QStringLiteral("OLD"), QString());                   // a bar code written by this run
 
     RecordingFrontend fe;
     fe.abort = true; // ticked before the run: no product, but the departments are reset
@@ -149,9 +149,10 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.rowsRead, 7);
     EXPECT_EQ(r.rowsSkipped, 2);
-    EXPECT_EQ(fe.log, (QStringList{"商品条码重复：690OLD", "商品编号与条码重复：OLD", "商品条码重复：X", "商品编号与条码重复：X",
-                                   "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1", "商品编号与条码重复：N1",
-                                   "商品条码重复：OLD", "商品编号与条码重复：OLD"}));
+    EXPECT_EQ(fe.log,
+              (QStringList{"商品条码重复：690OLD", "商品编号与条码重复：OLD", "商品条码重复：X",
+                           "商品编号与条码重复：X", "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1",
+                           "商品编号与条码重复：N1", "商品条码重复：OLD", "商品编号与条码重复：OLD"}));
     EXPECT_EQ(fe.progress, QStringLiteral("信息:7/7  (编号N7)"));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,fid,sptm from spdw order by objid,fid")),
               (QStringList{row({"N1", "0", "690OLD"}), row({"N1", "1", "690OLD"}), row({"N2", "0", "OLD"}),
@@ -162,11 +163,12 @@ TEST_P(Products, DuplicatesAreLoggedAndRunsRepeat)
     r = runOperation(shop, Family::V67, QStringLiteral("products-v7"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.rowsSkipped, 7);
-    EXPECT_EQ(fe.log, (QStringList{"商品条码重复：690OLD", "商品编号重复：N1", "商品条码重复：OLD", "商品编号与条码重复：OLD",
-                                   "商品编号重复：N2", "商品条码重复：X", "商品编号与条码重复：X", "商品编号重复：N3",
-                                   "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1", "商品条码重复：N1",
-                                   "商品编号与条码重复：N1", "商品编号重复：N6", "商品条码重复：OLD", "商品编号与条码重复：OLD",
-                                   "商品编号重复：N7"}));
+    EXPECT_EQ(fe.log,
+              (QStringList{"商品条码重复：690OLD", "商品编号重复：N1", "商品条码重复：OLD", "商品编号与条码重复：OLD",
+                           "商品编号重复：N2", "商品条码重复：X", "商品编号与条码重复：X", "商品编号重复：N3",
+                           "商品条码重复：690OLD", "商品编号重复：OLD", "商品编号重复：N1", "商品条码重复：N1",
+                           "商品编号与条码重复：N1", "商品编号重复：N6", "商品条码重复：OLD", "商品编号与条码重复：OLD",
+                           "商品编号重复：N7"}));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from spdw")), QStringLiteral("8"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ryblda")), QStringLiteral("1"));
 }
@@ -178,9 +180,10 @@ TEST_P(Products, FailingUnitRowLeavesNoHalfProduct)
     // A stray unit row takes the key of N2's second bar code.
     shop.target().exec(QStringLiteral("insert into spdw (objid, fid, sptm) values ('N2', 1, 'stray');"));
     for (const char* code : {"N1", "N2", "N3"})
-        addProduct(shop.source(), QStringLiteral("'%1', 'n', '', '', '', 0, 0, '0', '0', '', 0, '经销', 0, '', 0, 0, 0, "
-                                                 "'', '', 'B%1', 'C%1', '', '0'")
-                                      .arg(QLatin1String(code)));
+        addProduct(shop.source(),
+                   QStringLiteral("'%1', 'n', '', '', '', 0, 0, '0', '0', '', 0, '经销', 0, '', 0, 0, 0, "
+                                  "'', '', 'B%1', 'C%1', '', '0'")
+                       .arg(QLatin1String(code)));
     RecordingFrontend fe;
     const auto r = runOperation(shop, Family::V67, QStringLiteral("products-v7"), fe);
     ASSERT_FALSE(r.ok);

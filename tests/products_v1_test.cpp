@@ -52,18 +52,21 @@ TEST_P(ProductsV1, WritesEveryShapeOfUnitRows)
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
     TestDb& src = shop.source();
     const QString basic = QStringLiteral("基本单位"), package = QStringLiteral("包装单位");
-    addGoods(src, kAllColumns,
-             QStringLiteral("' G''1\r\n', '中国 abc', '规格型号ABCDEF', 'T1', '饮料', '12个月', '山东', '一级', '牌子', "
-                            "13, 9.5, 0, 1, 'S1', 'A供应商名称一二三四五六', 5, '代销', 1, '统配品', ' O1 ', ' 生鲜区 ', "
-                            "12, 1, 2, 3, 4, 'A公斤袋', 10, 20, 30, 40, '箱', 'W-ignored', ' 690G1 '"));
+    addGoods(
+        src, kAllColumns,
+        QStringLiteral("' G''1\r\n', '中国 abc', '规格型号ABCDEF', 'T1', '饮料', '12个月', '山东', '一级', '牌子', "
+                       "13, 9.5, 0, 1, 'S1', 'A供应商名称一二三四五六', 5, '代销', 1, '统配品', ' O1 ', ' 生鲜区 ', "
+                       "12, 1, 2, 3, 4, 'A公斤袋', 10, 20, 30, 40, '箱', 'W-ignored', ' 690G1 '"));
     addGoods(src, QStringLiteral("IfWeigh"), QStringLiteral("NULL")); // every field NULL
-    addGoods(src, QStringLiteral("goodsid,IfWeigh,WeighId,Salemode,ProvideType,StockPrice,RetailPrice,NumberPrice,"
-                                 "TradePrice,Unit"),
+    addGoods(src,
+             QStringLiteral("goodsid,IfWeigh,WeighId,Salemode,ProvideType,StockPrice,RetailPrice,NumberPrice,"
+                            "TradePrice,Unit"),
              QStringLiteral("'G3', 1, ' 2001 ', '批发', '统配品 ', 1, 2, 3, 4, '千克'"));
     addGoods(src, QStringLiteral("goodsid,IfWeigh,Unit"), QStringLiteral("'G4', 1, '千克'"));
     addGoods(src, QStringLiteral("goodsid,IfWeigh,GoodsBarCode,Conversion"), QStringLiteral("'G5', 0, ' 690G5 ', -1"));
-    addGoods(src, QStringLiteral("goodsid,Conversion,packUnit,PackStockPrice,PackRetailPrice,PackNumberPrice,"
-                                 "PackTradePrice"),
+    addGoods(src,
+             QStringLiteral("goodsid,Conversion,packUnit,PackStockPrice,PackRetailPrice,PackNumberPrice,"
+                            "PackTradePrice"),
              QStringLiteral("'G6', 0, '箱', 10, 20, 30, 40"));
     // Bar-code rows in mixed order; the rows of products sold by weight are never read.
     addBarCode(src, QStringLiteral("G''1"), QStringLiteral(" B1 "), basic);
@@ -86,54 +89,57 @@ TEST_P(ProductsV1, WritesEveryShapeOfUnitRows)
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,blmc,xgrq from ryblda")),
               QStringList{row({"01", "无部类", kStamp})});
     const auto plain = [](const QString& code, const QString& scspf, const QString& amounts) {
-        return row({code, "", "", "", "", "", "", "", "", "", "", "", "", "0", "", kStamp, "0", "0", scspf, "1", "0",
-                    "经销", "1", "总部控制", "", "01", "无部类", "0", "直配品", "", "", amounts});
+        return row({code, "",         "",  "",   "",       "",  "",       "",    "",  "",     "",
+                    "",   "",         "0", "",   kStamp,   "0", "0",      scspf, "1", "0",    "经销",
+                    "1",  "总部控制", "",  "01", "无部类", "0", "直配品", "",    "",  amounts});
     };
     EXPECT_EQ(rows(shop.target(), kSpda, 31, 33),
               (QStringList{
                   plain("", "0", "0.0000|0.0000|0.0000"),
-                  row({"G'1", "中国 abc", "规格型号AB", "S1", "A供应商名称一二三四", "T1", "饮料", "ZG ABC", "12个月",
-                       "山东", "一级", "牌子", "", "0", "", kStamp, "0", "0", "0", "0", "1", "代销", "0", "门店控制", "",
-                       "01", "无部类", "1", "统配品", "O1", "生鲜区", "13.0000", "9.5000", "5.0000"}),
+                  row({"G'1",    "中国 abc", "规格型号AB", "S1",       "A供应商名称一二三四",
+                       "T1",     "饮料",     "ZG ABC",     "12个月",   "山东",
+                       "一级",   "牌子",     "",           "0",        "",
+                       kStamp,   "0",        "0",          "0",        "0",
+                       "1",      "代销",     "0",          "门店控制", "",
+                       "01",     "无部类",   "1",          "统配品",   "O1",
+                       "生鲜区", "13.0000",  "9.5000",     "5.0000"}),
                   plain("G3", "1", "0.0000|0.0000|0.0000"),
                   plain("G4", "1", "0.0000|0.0000|0.0000"),
                   plain("G5", "0", "0.0000|0.0000|0.0000"),
                   plain("G6", "0", "0.0000|0.0000|0.0000"),
               }));
-    EXPECT_EQ(rows(shop.target(), kSpdw, 5, 12),
-              (QStringList{
-                  unit("", "0", "", "", "1", "1.0000", kNoPrices),
-                  unit("G'1", "0", "A公斤", " B1 ", "1", "1.0000", kBasicPrices),
-                  unit("G'1", "2", "箱", "P1", "0", "12.0000", kPackPrices),
-                  unit("G'1", "3", "A公斤", "B2", "0", "1.0000", kBasicPrices),
-                  unit("G3", "0", "千克", " 2001 ", "1", "1.0000", kBasicPrices),
-                  unit("G4", "0", "千克", "", "1", "1.0000", kNoPrices),
-                  unit("G5", "0", "", " 690G5 ", "1", "1.0000", kNoPrices),
-                  unit("G6", "0", "箱", "P6a", "0", "1.0000", kPackPrices),
-                  unit("G6", "1", "箱", "P6b", "0", "1.0000", kPackPrices),
-              }));
+    EXPECT_EQ(rows(shop.target(), kSpdw, 5, 12), (QStringList{
+                                                     unit("", "0", "", "", "1", "1.0000", kNoPrices),
+                                                     unit("G'1", "0", "A公斤", " B1 ", "1", "1.0000", kBasicPrices),
+                                                     unit("G'1", "2", "箱", "P1", "0", "12.0000", kPackPrices),
+                                                     unit("G'1", "3", "A公斤", "B2", "0", "1.0000", kBasicPrices),
+                                                     unit("G3", "0", "千克", " 2001 ", "1", "1.0000", kBasicPrices),
+                                                     unit("G4", "0", "千克", "", "1", "1.0000", kNoPrices),
+                                                     unit("G5", "0", "", " 690G5 ", "1", "1.0000", kNoPrices),
+                                                     unit("G6", "0", "箱", "P6a", "0", "1.0000", kPackPrices),
+                                                     unit("G6", "1", "箱", "P6b", "0", "1.0000", kPackPrices),
+                                                 }));
 }
 
 TEST_P(ProductsV1, DuplicatesAreLoggedAndRunsRepeat)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
-    shop.target().exec(QStringLiteral(
-        "insert into spda (objid, spmc) values ('OLD', 'old');\n"
-        "insert into spdw (objid, fid, sptm) values ('OLD', 0, '690OLD');\n"
-        "insert into spda (objid, spmc) values ('X', 'x');\n"
-        "insert into spdw (objid, fid, sptm) values ('X', 0, 'X');"));
+    shop.target().exec(QStringLiteral("insert into spda (objid, spmc) values ('OLD', 'old');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('OLD', 0, '690OLD');\n"
+                                      "insert into spda (objid, spmc) values ('X', 'x');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('X', 0, 'X');"));
     TestDb& src = shop.source();
     const QString cols = QStringLiteral("goodsid,IfWeigh,WeighId,GoodsBarCode");
     const QString basic = QStringLiteral("基本单位"), package = QStringLiteral("包装单位");
-    addGoods(src, cols, QStringLiteral("'OLD ', 0, NULL, '690OLD'"));  // code taken: no bar-code notices
-    addGoods(src, cols, QStringLiteral("'N2', 1, '690OLD', NULL"));    // scale code in spdw
-    addGoods(src, cols, QStringLiteral("'N3', 1, ' X ', 'ignored'"));  // scale code in both
-    addGoods(src, cols, QStringLiteral("'N4', 0, NULL, 'OLD'"));       // bar code is a product code
-    addGoods(src, cols, QStringLiteral("'N5', 0, NULL, '690OLD'"));    // own and row bar codes
-    addGoods(src, cols, QStringLiteral("'N6', 1, 'N5', NULL"));        // scale code written by this run
-    addGoods(src, cols, QStringLiteral("'N2', 0, NULL, NULL"));        // code repeats in the source
-    addGoods(src, cols, QStringLiteral("'N''8', 0, NULL, 'N''8'"));    // its own code, checked after spda
+    addGoods(src, cols, QStringLiteral("'OLD ', 0, NULL, '690OLD'")); // code taken: no bar-code notices
+    addGoods(src, cols, QStringLiteral("'N2', 1, '690OLD', NULL"));   // scale code in spdw
+    addGoods(src, cols, QStringLiteral("'N3', 1, ' X ', 'ignored'")); // scale code in both
+    addGoods(src, cols, QStringLiteral("'N4', 0, NULL, 'OLD'"));      // bar code is a product code
+    addGoods(src, cols, QStringLiteral("'N5', 0, NULL, '690OLD'"));   // own and row bar codes
+    addGoods(src, cols, QStringLiteral("'N6', 1, 'N5', NULL"));       // scale code written by this run
+    addGoods(src, cols, QStringLiteral("'N2', 0, NULL, NULL"));       // code repeats in the source
+    addGoods(src, cols, QStringLiteral("'N''8', 0, NULL, 'N''8'"));   // its own code, checked after spda
     addBarCode(src, QStringLiteral("OLD"), QStringLiteral("OLDROW"), basic);
     addBarCode(src, QStringLiteral("N5"), QStringLiteral(" OLD "), basic);
     addBarCode(src, QStringLiteral("N5"), QStringLiteral("D5X"), package);
@@ -153,10 +159,10 @@ TEST_P(ProductsV1, DuplicatesAreLoggedAndRunsRepeat)
     r = runOperation(shop, Family::V1, QStringLiteral("products"), fe);
     ASSERT_TRUE(r.ok) << r.message.toStdString();
     EXPECT_EQ(r.rowsSkipped, 2);
-    EXPECT_EQ(fe.log, (QStringList{"商品编号重复：OLD", "商品称码重复：690OLD", "商品称码重复：X", "商品编号与称码重复：X",
-                                   "商品编号与条码重复：OLD", "商品条码重复：690OLD", "商品条码重复：OLD",
-                                   "商品编号与条码重复：OLD", "商品条码重复：D5X", "商品编号与称码重复：N5",
-                                   "商品编号重复：N2", "商品编号与条码重复：N'8"}));
+    EXPECT_EQ(fe.log, (QStringList{"商品编号重复：OLD", "商品称码重复：690OLD", "商品称码重复：X",
+                                   "商品编号与称码重复：X", "商品编号与条码重复：OLD", "商品条码重复：690OLD",
+                                   "商品条码重复：OLD", "商品编号与条码重复：OLD", "商品条码重复：D5X",
+                                   "商品编号与称码重复：N5", "商品编号重复：N2", "商品编号与条码重复：N'8"}));
     EXPECT_EQ(shop.target().rows(QStringLiteral("select objid,fid,sptm,ifjbdw from spdw order by objid,fid")),
               (QStringList{row({"N'8", "0", "Q'1", "1"}), row({"N2", "0", "690OLD", "1"}), row({"N3", "0", " X ", "1"}),
                            row({"N4", "0", "OLD", "1"}), row({"N5", "0", " OLD ", "1"}), row({"N5", "1", "D5X", "0"}),

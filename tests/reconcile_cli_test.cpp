@@ -12,10 +12,7 @@ using namespace testing_support;
 
 namespace {
 
-void fillSource(Shop& shop)
-{
-    shop.source().load(QStringLiteral("reconcile_source_v67"));
-}
+void fillSource(Shop& shop) { shop.source().load(QStringLiteral("reconcile_source_v67")); }
 
 } // namespace
 
@@ -53,8 +50,9 @@ TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
     dry.target().exec(QStringLiteral("insert into spda (objid) values ('Z9');"));
     const Captured c = runCli({"check", "stock", "warehouses", "products"}, dry.folder());
     EXPECT_EQ(c.status, 1);
-    for (const QString& line : {QStringLiteral("目标表 spda 已有 1 行\n"), QStringLiteral("截为 3 字节后同为 WH0"),
-                                QStringLiteral("库存转换排在仓库档案转换之前"), QStringLiteral("库存转换排在V7商品转换之前")})
+    for (const QString& line :
+         {QStringLiteral("目标表 spda 已有 1 行\n"), QStringLiteral("截为 3 字节后同为 WH0"),
+          QStringLiteral("库存转换排在仓库档案转换之前"), QStringLiteral("库存转换排在V7商品转换之前")})
         EXPECT_TRUE(c.out.contains(line)) << c.out.toStdString();
     EXPECT_EQ(dry.target().scalar(QStringLiteral("select count(*) from spckkc")), QStringLiteral("0"));
 }
@@ -63,7 +61,8 @@ TEST(CheckCommand, AV6SourceIsCheckedAndConvertedWithTheV6Products)
 {
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
     fillSource(shop);
-    shop.source().exec(QStringLiteral("alter table spxx drop column buytaxrate;\nalter table spxx drop column saletaxrate;"));
+    shop.source().exec(
+        QStringLiteral("alter table spxx drop column buytaxrate;\nalter table spxx drop column saletaxrate;"));
     const Captured check = runCli({"check"}, shop.folder());
     EXPECT_EQ(check.status, 0) << check.out.toStdString();
     const Captured all = runCli({"all"}, shop.folder());
@@ -113,7 +112,8 @@ TEST(VerifyCommand, RowsHeldBeforeAreExplainedAndWhatTheSumsCannotSeeIsAProblem)
                                       "insert into spckkc (ckbh, spbh, yesl) values ('W1', 'Z9', 8);"));
     const Captured run = runCli({"products", "warehouses"}, shop.folder());
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QStringLiteral("V7商品转换核对：目标 spda 转换前已有 1 行，其中 1 个编号不在源 spxx 中\n")))
+    EXPECT_TRUE(
+        run.err.contains(QStringLiteral("V7商品转换核对：目标 spda 转换前已有 1 行，其中 1 个编号不在源 spxx 中\n")))
         << run.err.toStdString();
 
     // Stock of a product the source lacks (P8) is shown but, with products converted, is no problem; the spckkc row held before

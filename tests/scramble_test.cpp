@@ -104,12 +104,12 @@ TEST(ScrambleBalanceTest, BalanceTextRounding)
     EXPECT_EQ(balanceText(125000), "12.50");
     EXPECT_EQ(balanceText(0), "0.00");
     EXPECT_EQ(balanceText(-30000), "-3.00");
-    EXPECT_EQ(balanceText(10050), "1.01");   // 1.005 rounds away from zero
+    EXPECT_EQ(balanceText(10050), "1.01"); // 1.005 rounds away from zero
     EXPECT_EQ(balanceText(10049), "1.00");
     EXPECT_EQ(balanceText(-10050), "-1.01");
     EXPECT_EQ(balanceText(49), "0.00");
     EXPECT_EQ(balanceText(50), "0.01");
-    EXPECT_EQ(balanceText(-40), "0.00");     // rounds to zero: no minus sign
+    EXPECT_EQ(balanceText(-40), "0.00"); // rounds to zero: no minus sign
     EXPECT_EQ(balanceText(-50), "-0.01");
     EXPECT_EQ(balanceText(9999950), "1000.00");
     EXPECT_EQ(balanceText(123456789012), "12345678.90");

@@ -55,17 +55,17 @@ protected:
 };
 
 const QByteArray kChinese = gbk::fromUnicode(QStringLiteral("矿泉水 500ml"));
-const QByteArray kOutsideGbk = gbk::fromUnicode(QStringLiteral("😀𠀀"));  // four-byte GB18030
+const QByteArray kOutsideGbk = gbk::fromUnicode(QStringLiteral("😀𠀀"));     // four-byte GB18030
 const QByteArray kBrokenGbk = QByteArray("ab\x81") + QByteArray("\xff", 1); // no GBK character
 
 } // namespace
 
 TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
 {
-    m_db->exec(QStringLiteral(
-        "insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
-        "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x''), "
-        "(0, 'true', 0, 0.0, 'F'), (3, ' 1 ', -0.5, 2.5, '0')"));
+    m_db->exec(
+        QStringLiteral("insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
+                       "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x''), "
+                       "(0, 'true', 0, 0.0, 'F'), (3, ' 1 ', -0.5, 2.5, '0')"));
     const QList<QVariantList> expected = qtRows(QStringLiteral("select * from t"));
     db::Query q(m_connection);
     q.setText(QStringLiteral("select * from t"));
@@ -123,8 +123,9 @@ TEST_F(NativeSqlite, WritesTheBytesQtsDriverWrites)
         native.exec();
         EXPECT_EQ(native.rowsAffected(), 1);
     }
-    EXPECT_EQ(m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id < 100 order by id")),
-              m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id > 100 order by id")));
+    EXPECT_EQ(
+        m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id < 100 order by id")),
+        m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id > 100 order by id")));
 }
 
 TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)

@@ -44,20 +44,14 @@ QString spckkc(const QString& ckbh, const QString& ckmc, const QString& spbh, co
 QString mdspkc(const QString& mdbh, const QString& spbh, const char* yesl, const char* yecbje, const char* yesjje,
                const QString& mdmc, const QString& spmc, const QString& dwmc)
 {
-    return row({mdbh, spbh, QLatin1String(yesl), QLatin1String(yecbje), QLatin1String(yesjje), mdmc, spmc, dwmc,
-                kStamp});
+    return row(
+        {mdbh, spbh, QLatin1String(yesl), QLatin1String(yecbje), QLatin1String(yesjje), mdmc, spmc, dwmc, kStamp});
 }
 
 // The warehouses, products and units the store-stock stage joins with (store 001 comes with the schema).
-void prepareTarget(TestDb& target)
-{
-    target.load(QStringLiteral("stock_target"));
-}
+void prepareTarget(TestDb& target) { target.load(QStringLiteral("stock_target")); }
 
-void fillV67Source(TestDb& source)
-{
-    source.load(QStringLiteral("stock_source_v67"));
-}
+void fillV67Source(TestDb& source) { source.load(QStringLiteral("stock_source_v67")); }
 
 // Ticks the abort box once the walk has asked a given number of times.
 class AbortAfter : public RecordingFrontend {
@@ -141,9 +135,11 @@ TEST_P(Stock, V67RowsStoreStockAndRepeatedRuns)
                                       "insert into spkc (ckbh, spbh, yesl) values ('WH02', 'P1', 1);"));
     r = runOperation(shop, Family::V67, QStringLiteral("stock"), fe);
     ASSERT_FALSE(r.ok);
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("库存转换：第 3/3 行（编号WH02P1），表 spckkc："))) << r.message.toStdString();
-    EXPECT_TRUE(r.message.endsWith(QStringLiteral("；仓库编号 WH01、WH02 截为 3 字节后同为 WH0，在 spckkc 中合为一个编号："
-                                                  "请先把源仓库编号改为不同的前 3 字节")))
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("库存转换：第 3/3 行（编号WH02P1），表 spckkc：")))
+        << r.message.toStdString();
+    EXPECT_TRUE(
+        r.message.endsWith(QStringLiteral("；仓库编号 WH01、WH02 截为 3 字节后同为 WH0，在 spckkc 中合为一个编号："
+                                          "请先把源仓库编号改为不同的前 3 字节")))
         << r.message.toStdString();
 }
 
@@ -152,14 +148,15 @@ TEST_P(Stock, V1RowsStoreStockAndAbort)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
     const QString longName = QStringLiteral("一二三四五六七八九十一二三四五六七八九十一二三四五");
-    shop.source().exec(QStringLiteral(
-        "insert into Goods (goodsid, StockPrice, RetailPrice, Unit) values ('G1', 1.5, 2, '瓶');\n"
-        "insert into Goods (goodsid, StockPrice, RetailPrice, Unit) values ('G2', NULL, 'x', '袋');\n"
-        "insert into GoodsStoreBalance values (' W01 ', ' G1 ', ' 一号仓', '可乐 ', 3);\n"
-        "insert into GoodsStoreBalance values ('W02', 'G1', '二号仓', '可乐', NULL);\n"
-        "insert into GoodsStoreBalance values ('W01', 'G2', '一号仓', '薯片', 'abc');\n"
-        "insert into GoodsStoreBalance values ('W01', 'GX', '一号仓', '%1', 2);\n"
-        "insert into GoodsStoreBalance values ('X1234', 'G1', '长仓', '可乐', 1);").arg(longName));
+    shop.source().exec(
+        QStringLiteral("insert into Goods (goodsid, StockPrice, RetailPrice, Unit) values ('G1', 1.5, 2, '瓶');\n"
+                       "insert into Goods (goodsid, StockPrice, RetailPrice, Unit) values ('G2', NULL, 'x', '袋');\n"
+                       "insert into GoodsStoreBalance values (' W01 ', ' G1 ', ' 一号仓', '可乐 ', 3);\n"
+                       "insert into GoodsStoreBalance values ('W02', 'G1', '二号仓', '可乐', NULL);\n"
+                       "insert into GoodsStoreBalance values ('W01', 'G2', '一号仓', '薯片', 'abc');\n"
+                       "insert into GoodsStoreBalance values ('W01', 'GX', '一号仓', '%1', 2);\n"
+                       "insert into GoodsStoreBalance values ('X1234', 'G1', '长仓', '可乐', 1);")
+            .arg(longName));
     prepareTarget(shop.target());
     RecordingFrontend fe;
     auto r = runOperation(shop, Family::V1, QStringLiteral("stock"), fe);
@@ -184,9 +181,9 @@ TEST_P(Stock, V1RowsStoreStockAndAbort)
               }));
 
     // An abort stops before the next row; the stage then sums what is there, a row of an earlier run too.
-    shop.target().exec(QStringLiteral(
-        "delete from spckkc;\ndelete from mdspkc;\n"
-        "insert into spckkc (ckbh, spbh, yesl, yecbje, yesjje) values ('W02', 'G9', 7, 1, 2);"));
+    shop.target().exec(
+        QStringLiteral("delete from spckkc;\ndelete from mdspkc;\n"
+                       "insert into spckkc (ckbh, spbh, yesl, yecbje, yesjje) values ('W02', 'G9', 7, 1, 2);"));
     AbortAfter aborting(1);
     r = runOperation(shop, Family::V1, QStringLiteral("stock"), aborting);
     ASSERT_TRUE(r.ok) << r.message.toStdString();

@@ -30,7 +30,8 @@ struct ProgressFrontend : RecordingFrontend {
 QString supplier(QStringList head, const QString& mode, QStringList contact = QStringList(10, {}), QString scope = {})
 {
     const QString code = mode == u"代销" ? "1" : mode == u"联营" ? "2" : mode == u"租赁" ? "3" : "0";
-    head << code << mode << "0" << kStamp << "0" << contact << "2026-12-08" << "2008-12-31" << scope;
+    head << code << mode << "0" << kStamp << "0" << contact << "2026-12-08"
+         << "2008-12-31" << scope;
     return head.join(u'|');
 }
 QString category(std::initializer_list<QString> fields) { return QStringList(fields).join(u'|') + u'|' + kStamp; }
@@ -64,10 +65,11 @@ TEST_P(Suppliers, V67SuppliersThenCategories)
     QStringList g5(10, {});
     g5[2] = QStringLiteral("一二三四五六七八九十一二三四五六七八九十一二三四五");
     EXPECT_EQ(shop.target().rows(kSuppliers),
-              (QStringList{supplier({"", "", "", ""}, "经销"), supplier({"G'2", "x一二三四五六七八九", " L2 ", "百货"}, "代销"),
-                           supplier({"G1", "一二三四五六七八九十", "L1", "食品类"}, "联营",
-                                    {"fax1", "tel1", "  地址", "", "银行", "tax", "acc", "联系人名字", "1000000000", ""}),
-                           supplier({"G4", "", "L'9", ""}, "经销"), supplier({"G5", "", "", ""}, "租赁", g5)}));
+              (QStringList{
+                  supplier({"", "", "", ""}, "经销"), supplier({"G'2", "x一二三四五六七八九", " L2 ", "百货"}, "代销"),
+                  supplier({"G1", "一二三四五六七八九十", "L1", "食品类"}, "联营",
+                           {"fax1", "tel1", "  地址", "", "银行", "tax", "acc", "联系人名字", "1000000000", ""}),
+                  supplier({"G4", "", "L'9", ""}, "经销"), supplier({"G5", "", "", ""}, "租赁", g5)}));
     EXPECT_EQ(shop.target().rows(kCategories),
               (QStringList{category({"", "", ""}), category({"L1", "食品类  ", ""}), category({"L101", "", "L1"}),
                            category({"L10101", "末级", "L101"}), category({"L2", "百货", ""})}));
@@ -79,14 +81,15 @@ TEST_P(Suppliers, V67MissingLevelSettingAndRepeatedRunEndTheRun)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.source().exec(QStringLiteral(
-        "insert into gys (gysbh) values ('G1');\n insert into gys (gysbh) values ('G2');\n"
-        "insert into gyslb values ('A', 'a', 1);\n insert into gyslb values ('B', 'b', 0);\n"
-        "insert into gyslb values ('A1', 'a1', 2);\n insert into gyslb values ('C', 'c', 1);"));
+    shop.source().exec(
+        QStringLiteral("insert into gys (gysbh) values ('G1');\n insert into gys (gysbh) values ('G2');\n"
+                       "insert into gyslb values ('A', 'a', 1);\n insert into gyslb values ('B', 'b', 0);\n"
+                       "insert into gyslb values ('A1', 'a1', 2);\n insert into gyslb values ('C', 'c', 1);"));
     RecordingFrontend fe;
     ASSERT_FALSE(runOperation(shop, Family::V67, QStringLiteral("suppliers"), fe).ok);
     EXPECT_TRUE(fe.completions.isEmpty());
-    EXPECT_EQ(fe.errors, QStringList{QStringLiteral("供应商转换：第 3/4 行（编号A1），'' is not a valid integer value")});
+    EXPECT_EQ(fe.errors,
+              QStringList{QStringLiteral("供应商转换：第 3/4 行（编号A1），'' is not a valid integer value")});
     EXPECT_EQ(fe.progress, QStringLiteral("信息:3/4  (编号A1)"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from gysda")), QStringLiteral("2"));
     EXPECT_EQ(shop.target().rows(kCategories), (QStringList{category({"A", "a", ""}), category({"B", "b", ""})}));
@@ -104,36 +107,39 @@ TEST_P(Suppliers, V1SuppliersThenCategories)
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), GetParam());
     const QString scope = QStringLiteral("甲乙丙丁戊己庚辛壬癸").repeated(3);
-    shop.source().exec(QStringLiteral(
-        "insert into Supplier values (' S1\t', '供应商一', 'T1', 'fax', 'tel', 'addr', 'x张三李四王五', 'bank', 'tax',"
-        " 'acc', 'lk', 'zip', '%1', '一二三四五六七八九十一');\n"
-        "insert into Supplier (SupplierId, Supplier, SupplierTypeid, manager, memo1)"
-        " values ('S''2', 'b', ' T1 ', 'mgr', 'memo');\n"
-        "insert into Supplier values (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
-        " NULL);\n"
-        "insert into Goods (goodsid, SupplierId, Salemode) values ('P1', 'S1', '租赁');\n"
-        "insert into Goods (goodsid, SupplierId, Salemode) values ('P2', 'S''2', '联营');\n"
-        "insert into SupplierType values (' T1 ', '-1', '食品  ');\n"
-        "insert into SupplierType values ('\tT2\r\n', ' -1', 'b');\n"
-        "insert into SupplierType values ('T3', '-1 ', 'c');\n"
-        "insert into SupplierType values ('T101', ' T1 ', NULL);\n"
-        "insert into SupplierType values ('T''4', 'NOPE', 'd');\n insert into SupplierType values (NULL, NULL, NULL);")
-                           .arg(scope));
+    shop.source().exec(
+        QStringLiteral(
+            "insert into Supplier values (' S1\t', '供应商一', 'T1', 'fax', 'tel', 'addr', 'x张三李四王五', 'bank', 'tax',"
+            " 'acc', 'lk', 'zip', '%1', '一二三四五六七八九十一');\n"
+            "insert into Supplier (SupplierId, Supplier, SupplierTypeid, manager, memo1)"
+            " values ('S''2', 'b', ' T1 ', 'mgr', 'memo');\n"
+            "insert into Supplier values (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
+            " NULL);\n"
+            "insert into Goods (goodsid, SupplierId, Salemode) values ('P1', 'S1', '租赁');\n"
+            "insert into Goods (goodsid, SupplierId, Salemode) values ('P2', 'S''2', '联营');\n"
+            "insert into SupplierType values (' T1 ', '-1', '食品  ');\n"
+            "insert into SupplierType values ('\tT2\r\n', ' -1', 'b');\n"
+            "insert into SupplierType values ('T3', '-1 ', 'c');\n"
+            "insert into SupplierType values ('T101', ' T1 ', NULL);\n"
+            "insert into SupplierType values ('T''4', 'NOPE', 'd');\n insert into SupplierType values (NULL, NULL, NULL);")
+            .arg(scope));
     ProgressFrontend fe;
     fe.abort = true;
     ASSERT_TRUE(runOperation(shop, Family::V1, QStringLiteral("suppliers"), fe).ok) << fe.errors.value(0).toStdString();
     EXPECT_EQ(fe.completions, QStringList{QStringLiteral("提示/档案转换完毕！")});
     // The category name is looked up with the code as read: only " T1 " matches.
-    EXPECT_EQ(shop.target().rows(kSuppliers),
-              (QStringList{supplier({"", "", "", ""}, "经销"),
-                           supplier({"S'2", "b", " T1 ", "食品"}, "联营", {"", "", "", "mgr", "", "", "", "", "", "memo"}),
-                           supplier({"S1", "供应商一", "T1", ""}, "租赁",
-                                    {"fax", "tel", "addr", "x张三李四", "bank", "tax", "acc", "lk", "zip", "一二三四五六七八九十"},
-                                    scope.left(25))}));
-    EXPECT_EQ(shop.target().rows(kCategories),
-              (QStringList{category({"", "", ""}), category({"T'4", "d", "NOPE"}), category({"T1", "食品  ", ""}),
-                           category({"T101", "", " T1 "}), category({"T2", "b", " -1"}),
-                           category({"T3", "c", "-1 "})}));
+    EXPECT_EQ(
+        shop.target().rows(kSuppliers),
+        (QStringList{
+            supplier({"", "", "", ""}, "经销"),
+            supplier({"S'2", "b", " T1 ", "食品"}, "联营", {"", "", "", "mgr", "", "", "", "", "", "memo"}),
+            supplier({"S1", "供应商一", "T1", ""}, "租赁",
+                     {"fax", "tel", "addr", "x张三李四", "bank", "tax", "acc", "lk", "zip", "一二三四五六七八九十"},
+                     scope.left(25))}));
+    EXPECT_EQ(
+        shop.target().rows(kCategories),
+        (QStringList{category({"", "", ""}), category({"T'4", "d", "NOPE"}), category({"T1", "食品  ", ""}),
+                     category({"T101", "", " T1 "}), category({"T2", "b", " -1"}), category({"T3", "c", "-1 "})}));
     EXPECT_TRUE(fe.lines.contains(QStringLiteral("信息:1/3  (编号S1)")));
     EXPECT_TRUE(fe.lines.contains(QStringLiteral("信息:1/6  (编号T1)")));
 }

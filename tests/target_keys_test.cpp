@@ -73,7 +73,14 @@ TEST(PreparedQuery, AmountsAreBoundAsFourDecimalText)
     db::Query q(target);
     q.setText(QStringLiteral("select :a as a"));
     q.prepare();
-    const std::int64_t raws[] = {0, 1, -1, 9999, 10000, -125000, 123456789, std::numeric_limits<std::int64_t>::max(),
+    const std::int64_t raws[] = {0,
+                                 1,
+                                 -1,
+                                 9999,
+                                 10000,
+                                 -125000,
+                                 123456789,
+                                 std::numeric_limits<std::int64_t>::max(),
                                  std::numeric_limits<std::int64_t>::min()};
     for (const std::int64_t raw : raws) {
         const db::Amount a = db::Amount::fromRaw(raw);
@@ -91,22 +98,21 @@ TEST_P(TargetKeys, ProductChecksCompareTextExactly)
 {
     REQUIRE_BACKEND(GetParam());
     Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
-    shop.target().exec(QStringLiteral(
-        "insert into spda (objid, spmc) values ('ab ', 'old');\n"
-        "insert into spda (objid, spmc) values ('CD', 'old');\n"
-        "insert into spda (objid, spmc) values ('旧品', 'old');\n"
-        "insert into spdw (objid, fid, sptm) values ('CD', 0, '69 ');\n"
-        "insert into spdw (objid, fid, sptm) values ('CD', 1, '条码旧');\n"
-        "insert into spdw (objid, fid, sptm) values ('CD', 2, NULL);"));
+    shop.target().exec(QStringLiteral("insert into spda (objid, spmc) values ('ab ', 'old');\n"
+                                      "insert into spda (objid, spmc) values ('CD', 'old');\n"
+                                      "insert into spda (objid, spmc) values ('旧品', 'old');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('CD', 0, '69 ');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('CD', 1, '条码旧');\n"
+                                      "insert into spdw (objid, fid, sptm) values ('CD', 2, NULL);"));
     const auto add = [&](const QString& code, const QString& barCode, const QString& barCode1) {
         shop.source().exec(
             QStringLiteral("insert into spxx (Spbh,Spmc,hjtm,jkc,fs,sptm,sptm1,zhf) values ('%1','n','0','0','经销',"
                            "'%2','%3','0');")
                 .arg(code, barCode, barCode1));
     };
-    add(QStringLiteral("ab"), QStringLiteral("69"), QString());                 // neither 'ab ' nor '69 '
+    add(QStringLiteral("ab"), QStringLiteral("69"), QString());                  // neither 'ab ' nor '69 '
     add(QStringLiteral("cd"), QStringLiteral("条码旧"), QStringLiteral("新码")); // not 'CD'; bar code taken
-    add(QStringLiteral("旧品"), QString(), QString());                          // taken: skipped
+    add(QStringLiteral("旧品"), QString(), QString());                           // taken: skipped
     add(QStringLiteral("新品"), QStringLiteral("新码"), QStringLiteral("cd"));   // written by this run
     add(QStringLiteral("新品"), QStringLiteral("cd"), QString()); // repeated; bar and product code of this run
 

@@ -24,8 +24,7 @@ namespace {
 // The responder, started on a free loopback port with a script of results.
 class Responder {
 public:
-    Responder(const QString& dir, const QJsonArray& results)
-        : m_record(dir + QStringLiteral("/record.jsonl"))
+    Responder(const QString& dir, const QJsonArray& results) : m_record(dir + QStringLiteral("/record.jsonl"))
     {
         const QString script = dir + QStringLiteral("/script.json");
         QFile f(script);
@@ -34,9 +33,10 @@ public:
         f.write(QJsonDocument(QJsonObject{{QStringLiteral("results"), results}}).toJson());
         f.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("python3"), {testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
-                                                    QStringLiteral("--script"), script, QStringLiteral("--record"),
-                                                    m_record, QStringLiteral("--timeout"), QStringLiteral("120")});
+        m_process.start(QStringLiteral("python3"),
+                        {testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
+                         QStringLiteral("--script"), script, QStringLiteral("--record"), m_record,
+                         QStringLiteral("--timeout"), QStringLiteral("120")});
         if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
             throw std::runtime_error("the TDS responder did not start");
         m_port = m_process.readLine().trimmed().toInt();
@@ -81,7 +81,8 @@ QList<QJsonObject> ofKind(const QList<QJsonObject>& events, const QString& kind)
 
 QJsonObject column(const char* name, const char* type, int size = 0)
 {
-    QJsonObject c{{QStringLiteral("name"), QString::fromLatin1(name)}, {QStringLiteral("type"), QString::fromLatin1(type)}};
+    QJsonObject c{{QStringLiteral("name"), QString::fromLatin1(name)},
+                  {QStringLiteral("type"), QString::fromLatin1(type)}};
     if (size)
         c.insert(QStringLiteral("size"), size);
     return c;
@@ -108,8 +109,8 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
     QTemporaryDir dir;
     const QJsonArray results{
         QJsonObject{{QStringLiteral("match"), QStringLiteral("select k, n, i from t")},
-                    {QStringLiteral("columns"), QJsonArray{column("k", "varchar", 6), column("n", "nvarchar", 4),
-                                                           column("i", "int")}},
+                    {QStringLiteral("columns"),
+                     QJsonArray{column("k", "varchar", 6), column("n", "nvarchar", 4), column("i", "int")}},
                     {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("张三丰"), QStringLiteral("李四"), 7},
                                                         QJsonArray{QStringLiteral("ab"), QJsonValue(), QJsonValue()}}}},
         QJsonObject{{QStringLiteral("match"), QStringLiteral("select i from t where k =")},
@@ -243,11 +244,12 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     testing_support::registerOdbcDrivers();
     QTemporaryDir dir;
     // Only the many-row forms of the inserts into u and w are refused.
-    Responder server(dir.path(),
-                     QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
-                                            {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}},
-                                QJsonObject{{QStringLiteral("match"), QStringLiteral("w (k) values (@P1),(")},
-                                            {QStringLiteral("error"), QJsonArray{1205, QStringLiteral("deadlocked")}}}});
+    Responder server(
+        dir.path(),
+        QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
+                               {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}},
+                   QJsonObject{{QStringLiteral("match"), QStringLiteral("w (k) values (@P1),(")},
+                               {QStringLiteral("error"), QJsonArray{1205, QStringLiteral("deadlocked")}}}});
     const QString udl = dir.filePath(QStringLiteral("tds.udl"));
     testing_support::writeUdl(udl, udlText(server.port(), QString()));
     {
@@ -297,22 +299,21 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
             params << e.value(QStringLiteral("params")).toArray();
         }
     }
-    const QStringList expected{
-        QStringLiteral("BEGIN TRANSACTION"),
-        QStringLiteral("SAVE TRANSACTION belmire_batch"),
-        QStringLiteral("insert into t (k, i) values (@P1, @P2),(@P3, @P4),(@P5, @P6)"),
-        QStringLiteral("SAVE TRANSACTION belmire_batch"),
-        QStringLiteral("insert into u (k) values (@P1),(@P2),(@P3)"),
-        QStringLiteral("ROLLBACK TRANSACTION belmire_batch"),
-        QStringLiteral("SAVE TRANSACTION belmire_row"),
-        QStringLiteral("insert into u (k) values (@P1)"),
-        QStringLiteral("SAVE TRANSACTION belmire_row"),
-        QStringLiteral("insert into u (k) values (@P1)"),
-        QStringLiteral("SAVE TRANSACTION belmire_row"),
-        QStringLiteral("insert into u (k) values (@P1)"),
-        QStringLiteral("SAVE TRANSACTION belmire_batch"),
-        QStringLiteral("insert into w (k) values (@P1),(@P2),(@P3)"),
-        QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")};
+    const QStringList expected{QStringLiteral("BEGIN TRANSACTION"),
+                               QStringLiteral("SAVE TRANSACTION belmire_batch"),
+                               QStringLiteral("insert into t (k, i) values (@P1, @P2),(@P3, @P4),(@P5, @P6)"),
+                               QStringLiteral("SAVE TRANSACTION belmire_batch"),
+                               QStringLiteral("insert into u (k) values (@P1),(@P2),(@P3)"),
+                               QStringLiteral("ROLLBACK TRANSACTION belmire_batch"),
+                               QStringLiteral("SAVE TRANSACTION belmire_row"),
+                               QStringLiteral("insert into u (k) values (@P1)"),
+                               QStringLiteral("SAVE TRANSACTION belmire_row"),
+                               QStringLiteral("insert into u (k) values (@P1)"),
+                               QStringLiteral("SAVE TRANSACTION belmire_row"),
+                               QStringLiteral("insert into u (k) values (@P1)"),
+                               QStringLiteral("SAVE TRANSACTION belmire_batch"),
+                               QStringLiteral("insert into w (k) values (@P1),(@P2),(@P3)"),
+                               QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")};
     ASSERT_EQ(sent, expected) << sent.join(u'\n').toStdString();
     ASSERT_EQ(params[2].size(), 6);
     EXPECT_EQ(params[2][4].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
@@ -330,15 +331,19 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
     QTemporaryDir dir;
     Responder server(
         dir.path(),
-        QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
-                               {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
-                               {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}}}},
-                   QJsonObject{{QStringLiteral("match"), QStringLiteral("(select top 1 t.jhjj from spxx t where t.spbh = v.k)")},
-                               {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("jhjj", "varchar", 20)}},
-                               {QStringLiteral("rows"), QJsonArray{QJsonArray{0, QStringLiteral("1.5")}, QJsonArray{1, QJsonValue()}}}},
-                   QJsonObject{{QStringLiteral("match"), QStringLiteral("from (values")},
-                               {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
-                               {QStringLiteral("rows"), QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}}});
+        QJsonArray{
+            QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
+                        {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
+                        {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}}}},
+            QJsonObject{
+                {QStringLiteral("match"), QStringLiteral("(select top 1 t.jhjj from spxx t where t.spbh = v.k)")},
+                {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("jhjj", "varchar", 20)}},
+                {QStringLiteral("rows"),
+                 QJsonArray{QJsonArray{0, QStringLiteral("1.5")}, QJsonArray{1, QJsonValue()}}}},
+            QJsonObject{
+                {QStringLiteral("match"), QStringLiteral("from (values")},
+                {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
+                {QStringLiteral("rows"), QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}}});
     const QString udl = dir.filePath(QStringLiteral("tds.udl"));
     testing_support::writeUdl(udl, udlText(server.port(), QString()));
     {
@@ -378,7 +383,8 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
         }
     }
     ASSERT_EQ(sent.size(), 3) << sent.join(u'\n').toStdString(); // the collation asked for once
-    EXPECT_TRUE(sent[1].contains(QStringLiteral("partition by v.k collate Chinese_PRC_CI_AS"))) << sent[1].toStdString();
+    EXPECT_TRUE(sent[1].contains(QStringLiteral("partition by v.k collate Chinese_PRC_CI_AS")))
+        << sent[1].toStdString();
     EXPECT_TRUE(sent[1].contains(QStringLiteral("exists (select 1 from hyda t where t.objid = v.k)")));
     ASSERT_EQ(keyParams.size(), 3);
     EXPECT_EQ(keyParams[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("卡1"));

@@ -1,5 +1,5 @@
-#include "textutil/error.h"
 #include "textutil/byte_table.h"
+#include "textutil/error.h"
 #include "textutil/gbk.h"
 #include "textutil/key_hashes.h"
 #include "textutil/packed_rows.h"
@@ -24,7 +24,8 @@ const QByteArray kZhong("\xD6\xD0", 2); // 中
 
 TEST(Gbk, RoundTripsGbkAndCharactersOutsideIt)
 {
-    EXPECT_EQ(gbk::fromUnicode(QStringLiteral("中国A")), QByteArray("\xD6\xD0\xB9\xFA" "A"));
+    EXPECT_EQ(gbk::fromUnicode(QStringLiteral("中国A")), QByteArray("\xD6\xD0\xB9\xFA"
+                                                                    "A"));
     // U+20000 (outside GBK) and the euro sign survive as GB18030 bytes, never "?".
     const QString rare = QString::fromUcs4(U"\U00020000€x");
     const QByteArray bytes = gbk::fromUnicode(rare);
@@ -193,7 +194,7 @@ TEST(KeyHashes, SetsOfHashesAnswerForTheirKeys)
     }
     EXPECT_FALSE(set.contains(keyHash("5000")));
     EXPECT_FALSE(set.contains(keyHash(QByteArray("1\0", 2)))); // bytes, not C strings
-    const SortedHashes odd = sorted.minus(other); // the odd keys below 3000
+    const SortedHashes odd = sorted.minus(other);              // the odd keys below 3000
     EXPECT_EQ(odd.size(), 1500u);
     EXPECT_TRUE(odd.contains(keyHash("2999")));
     EXPECT_FALSE(odd.contains(keyHash("2998")));

@@ -1,8 +1,8 @@
 // Reconciliation after a load: row keys of each source table against the
 // target table, and the stock sums of the source against spckkc and mdspkc.
+#include "programs/programs.h"
 #include "shell/verify.h"
 #include "support/testdb.h"
-#include "programs/programs.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +35,7 @@ std::string text(const shell::VerifyReport& r) { return (r.lines + r.problems).j
 
 // Warehouses W1 and W2 of store 001 and W9 that is not converted; P1 twice in
 // the source, P3 not a plain product; K1 twice.
-void fillV67(Shop& shop)
-{
-    shop.source().load(QStringLiteral("verify_source_v67"));
-}
+void fillV67(Shop& shop) { shop.source().load(QStringLiteral("verify_source_v67")); }
 
 // W9 is in no ckda row: its stock cannot reach the store stock.
 const QString kHomeless = QStringLiteral(
@@ -96,9 +93,10 @@ TEST_P(Verify, ATargetRowLostAfterTheRunIsAProblem)
         << text(categories);
     // The level setting changed or gone: the update the run made is not there.
     shop.target().exec(QStringLiteral("update xx set fvalue = '22' where objid = '01splbjc';"));
-    EXPECT_EQ(verifyOperation(shop, Family::V67, QStringLiteral("categories")).problems,
-              QStringList{QStringLiteral("目标 xx 的 01splbjc 行是“22”，源 xx 的 spjc 行应写为“2222”：请再运行类别转换，"
-                                         "或把它改为“2222”")});
+    EXPECT_EQ(
+        verifyOperation(shop, Family::V67, QStringLiteral("categories")).problems,
+        QStringList{QStringLiteral("目标 xx 的 01splbjc 行是“22”，源 xx 的 spjc 行应写为“2222”：请再运行类别转换，"
+                                   "或把它改为“2222”")});
     shop.target().exec(QStringLiteral("delete from xx where objid = '01splbjc';"));
     EXPECT_EQ(verifyOperation(shop, Family::V67, QStringLiteral("categories")).problems,
               QStringList{QStringLiteral("目标 xx 没有 01splbjc 行，商品类别级别设置“2222”没有写入：请在目标 xx 中加上 "
@@ -115,7 +113,8 @@ TEST_P(Verify, ATargetRowLostAfterTheRunIsAProblem)
     const shell::VerifyReport warehouses = verifyOperation(shop, Family::V67, QStringLiteral("warehouses"));
     // On its own the reconciliation cannot tell a row added later from one held before: information.
     EXPECT_TRUE(warehouses.ok()) << text(warehouses);
-    EXPECT_TRUE(warehouses.lines.contains(QStringLiteral("目标 ckda 另有 1 个编号不在源 ck 中（不是这次转换写入的）：X9")));
+    EXPECT_TRUE(
+        warehouses.lines.contains(QStringLiteral("目标 ckda 另有 1 个编号不在源 ck 中（不是这次转换写入的）：X9")));
 
     // The lost spckkc row shows in the keys and in the sums; mdspkc still holds its stock.
     const shell::VerifyReport stock = verifyOperation(shop, Family::V67, QStringLiteral("stock"));
@@ -130,8 +129,8 @@ TEST_P(Verify, ATargetRowLostAfterTheRunIsAProblem)
               }))
         << text(stock);
     // With products in spda, a store row without its product is shown; the products' own check names P2.
-    EXPECT_TRUE(stock.lines.contains(
-        QStringLiteral("mdspkc 有 1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")))
+    EXPECT_TRUE(stock.lines.contains(QStringLiteral(
+        "mdspkc 有 1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")))
         << text(stock);
 }
 
@@ -142,7 +141,8 @@ TEST_P(Verify, ManyDifferencesNameTheFirstCodesInByteOrder)
     // Cards M01..M12 written, then seven of them lost and five strangers added: more missing than shown.
     QString cards;
     for (int i = 12; i >= 1; --i)
-        cards += QStringLiteral("insert into hyda (kbh, czye, zt) values ('M%1', 1, '正常');\n").arg(i, 2, 10, QLatin1Char('0'));
+        cards += QStringLiteral("insert into hyda (kbh, czye, zt) values ('M%1', 1, '正常');\n")
+                     .arg(i, 2, 10, QLatin1Char('0'));
     shop.source().exec(cards.trimmed());
     runAll(shop, Family::V67, {"members"});
     shop.target().exec(QStringLiteral("delete from hyda where objid in ('M11','M03','M09','M05','M12','M07','M01');\n"
@@ -152,9 +152,11 @@ TEST_P(Verify, ManyDifferencesNameTheFirstCodesInByteOrder)
                                       "insert into hyda (objid) values ('Y');\n"
                                       "insert into hyda (objid) values ('B');"));
     const shell::VerifyReport members = verifyOperation(shop, Family::V67, QStringLiteral("members"));
-    EXPECT_EQ(members.problems, QStringList{QStringLiteral("目标 hyda 缺少源 hyda 的 7 个编号：M01、M03、M05、M07、M09…")})
+    EXPECT_EQ(members.problems,
+              QStringList{QStringLiteral("目标 hyda 缺少源 hyda 的 7 个编号：M01、M03、M05、M07、M09…")})
         << text(members);
-    EXPECT_TRUE(members.lines.contains(QStringLiteral("目标 hyda 另有 5 个编号不在源 hyda 中（不是这次转换写入的）：A1、A9、B、Y、Z1")));
+    EXPECT_TRUE(members.lines.contains(
+        QStringLiteral("目标 hyda 另有 5 个编号不在源 hyda 中（不是这次转换写入的）：A1、A9、B、Y、Z1")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Verify, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
@@ -182,7 +184,10 @@ TEST(VerifyV1, StockQuantitiesThatAreNoNumbersCountAsZeroOnBothSides)
     runAll(shop, Family::V1, {"clear-stock", "stock"});
     // The products were not converted: the store stock has neither names nor units.
     const shell::VerifyReport stock = verifyOperation(shop, Family::V1, QStringLiteral("stock"));
-    EXPECT_EQ(stock.problems, QStringList{QStringLiteral("mdspkc 有 2 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")})
+    EXPECT_EQ(
+        stock.problems,
+        QStringList{QStringLiteral(
+            "mdspkc 有 2 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")})
         << text(stock);
     EXPECT_EQ(stock.lines.value(1),
               QStringLiteral("数量合计：源 GoodsStoreBalance 4.0000，spckkc 4.0000，mdspkc 4.0000"));

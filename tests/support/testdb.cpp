@@ -23,7 +23,10 @@ QAtomicInt g_counter;
 
 QString nextName(const QString& prefix)
 {
-    return QStringLiteral("%1_%2_%3").arg(prefix).arg(QCoreApplication::applicationPid()).arg(g_counter.fetchAndAddRelaxed(1));
+    return QStringLiteral("%1_%2_%3")
+        .arg(prefix)
+        .arg(QCoreApplication::applicationPid())
+        .arg(g_counter.fetchAndAddRelaxed(1));
 }
 
 void check(bool ok, const QSqlQuery& q, const QString& sql)
@@ -106,10 +109,11 @@ void registerOdbcDrivers()
         QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
         if (!ini.open(QIODevice::WriteOnly))
             throw std::runtime_error("cannot write odbcinst.ini");
-        ini.write(QStringLiteral("[SQLite3]\nDriver=%1/libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver=%1/psqlodbcw.so\n\n"
+        ini.write(
+            QStringLiteral("[SQLite3]\nDriver=%1/libsqlite3odbc.so\n\n[PostgreSQL Unicode]\nDriver=%1/psqlodbcw.so\n\n"
                            "[FreeTDS]\nDriver=%1/libtdsodbc.so\n")
-                      .arg(lib)
-                      .toUtf8());
+                .arg(lib)
+                .toUtf8());
         ini.close();
         qputenv("ODBCSYSINI", dir.path().toUtf8());
         qunsetenv("ODBCINSTINI");
@@ -234,7 +238,10 @@ PostgresDb::~PostgresDb()
     }
 }
 
-QString backendName(Backend b) { return b == Backend::SQLite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL"); }
+QString backendName(Backend b)
+{
+    return b == Backend::SQLite ? QStringLiteral("SQLite") : QStringLiteral("PostgreSQL");
+}
 
 Shop::Shop(const QString& sourceSchema, Backend target)
 {
@@ -243,7 +250,8 @@ Shop::Shop(const QString& sourceSchema, Backend target)
     m_source.reset(src);
     writeUdl(sourceUdl(), QStringLiteral("Provider=SQLite;Data Source=source.db"));
     if (target == Backend::SQLite) {
-        m_target = std::make_unique<SqliteDb>(m_folder, QStringLiteral("target.db"), QStringLiteral("target_sqlite.sql"));
+        m_target =
+            std::make_unique<SqliteDb>(m_folder, QStringLiteral("target.db"), QStringLiteral("target_sqlite.sql"));
         writeUdl(targetUdl(), QStringLiteral("Provider=SQLite;Data Source=target.db"), false);
     } else {
         m_target = std::make_unique<PostgresDb>(targetUdl(), QStringLiteral("target_postgresql.sql"));

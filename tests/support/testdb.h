@@ -106,13 +106,14 @@ class RecordingFrontend : public shell::Frontend {
 public:
     void clearLog() override { log.clear(); }
     void appendLog(const QString& line) override { log << line; }
-    void showProgress(const QString& line) override { progress = line; ++progressCalls; }
+    void showProgress(const QString& line) override
+    {
+        progress = line;
+        ++progressCalls;
+    }
     void processEvents() override {}
     bool abortTicked() override { return abort; }
-    void completed(const QString& caption, const QString& text) override
-    {
-        completions << caption + u'/' + text;
-    }
+    void completed(const QString& caption, const QString& text) override { completions << caption + u'/' + text; }
     void failed(const QString& message) override { errors << message; }
 
     QStringList log;
@@ -129,11 +130,11 @@ shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& i
 } // namespace testing_support
 
 // Skips a PostgreSQL case when no test server runs; fails instead under CI.
-#define REQUIRE_BACKEND(backend)                                                                          \
-    do {                                                                                                  \
-        if ((backend) == testing_support::Backend::PostgreSQL && !testing_support::PostgresDb::available()) { \
-            if (qEnvironmentVariableIsSet("CI"))                                                          \
-                FAIL() << "PostgreSQL test server not running under CI";                                  \
-            GTEST_SKIP() << testing_support::PostgresDb::unavailableReason().toStdString();               \
-        }                                                                                                 \
+#define REQUIRE_BACKEND(backend)                                                                                       \
+    do {                                                                                                               \
+        if ((backend) == testing_support::Backend::PostgreSQL && !testing_support::PostgresDb::available()) {          \
+            if (qEnvironmentVariableIsSet("CI"))                                                                       \
+                FAIL() << "PostgreSQL test server not running under CI";                                               \
+            GTEST_SKIP() << testing_support::PostgresDb::unavailableReason().toStdString();                            \
+        }                                                                                                              \
     } while (0)
