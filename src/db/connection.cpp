@@ -164,10 +164,12 @@ QString Connection::lookupsStatement(const QString& field, const QString& table,
         return QStringLiteral("select v.i, (select top 1 t.%1 from %2 t where t.%3 = v.k) from (values %4) as v(i, k)")
             .arg(field, table, key, values);
     case Dialect::SQLite: // a VALUES list names its columns column1, column2
-        return QStringLiteral("select v.column1, (select t.%1 from %2 t where t.%3 = v.column2 limit 1) from (values %4) v")
+        return QStringLiteral(
+                   "select v.column1, (select t.%1 from %2 t where t.%3 = v.column2 limit 1) from (values %4) v")
             .arg(field, table, key, values);
     default:
-        return QStringLiteral("select v.i, (select t.%1 from %2 t where t.%3 = v.k limit 1) from (values %4) as v(i, k)")
+        return QStringLiteral(
+                   "select v.i, (select t.%1 from %2 t where t.%3 = v.k limit 1) from (values %4) as v(i, k)")
             .arg(field, table, key, values);
     }
 }

@@ -51,9 +51,9 @@ private:
         QByteArray lastKey;
         QByteArray lastAnswer;
         bool hasLast = false;
-        bool tried = false;    // whether loading the whole table was considered
-        bool complete = false; // answers holds every key of the table
-        std::vector<QByteArray> listed; // keys to ask together
+        bool tried = false;                                 // whether loading the whole table was considered
+        bool complete = false;                              // answers holds every key of the table
+        std::vector<QByteArray> listed;                     // keys to ask together
         std::map<int, std::unique_ptr<db::Query>> together; // by key count
     };
     Lookup& lookupOf(const QString& statement);
