@@ -3,6 +3,8 @@
 #include "db/dialect.h"
 #include "db/odbc_link.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 namespace db {
@@ -48,18 +50,35 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
         }
         m_last = &s;
     }
-    m_entries.push_back(Entry{m_last, QString(), values, table, tag, position});
+    const size_t first = m_held.values.size();
+    for (const odbc::Parameter& p : values) {
+        m_held.values.push_back(Value{p, m_held.bytes.size(), p.data.size()});
+        m_held.bytes.append(p.data);
+    }
+    m_held.entries.push_back(Entry{m_last, QString(), first, values.size(), table, tag, position});
 }
 
 void OdbcBatch::queueControl(const QString& text, int tag, int position)
 {
-    m_entries.push_back(Entry{nullptr, text, {}, QString(), tag, position});
+    m_held.entries.push_back(Entry{nullptr, text, m_held.values.size(), 0, QString(), tag, position});
 }
 
 void OdbcBatch::dropTag(int tag)
 {
-    while (!m_entries.empty() && m_entries.back().tag == tag)
-        m_entries.pop_back();
+    while (!m_held.entries.empty() && m_held.entries.back().tag == tag) {
+        const Entry& e = m_held.entries.back();
+        m_held.values.resize(e.firstValue);
+        m_held.bytes.truncate(m_held.values.empty() ? 0 : m_held.values.back().at + m_held.values.back().size);
+        m_held.entries.pop_back();
+    }
+}
+
+void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entry& e)
+{
+    for (size_t k = 0; k < e.valueCount; ++k) {
+        const Value& v = held.values[e.firstValue + k];
+        s.bindValue(first + int(k), v.shape, held.bytes.constData() + v.at, v.size);
+    }
 }
 
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows)
@@ -71,7 +90,8 @@ odbc::Statement& OdbcBatch::statement(Statements& s, int rows)
     auto& slot = s.rows[rows];
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
-        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows));
+        // A remainder runs once: directly, with no server-side statement to set up and drop.
+        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows), odbc::Statement::Prepare::Later);
         slot = std::move(statement);
     }
     return *slot;
@@ -89,31 +109,31 @@ void OdbcBatch::control(const QString& text)
         m_link.main().execute(text);
 }
 
-void OdbcBatch::run(const Entry& e)
+void OdbcBatch::run(const Held& held, const Entry& e)
 {
     if (!e.write) {
         control(e.text);
         return;
     }
     odbc::Statement& s = statement(*e.write, 1);
-    for (size_t k = 0; k < e.values.size(); ++k)
-        s.bindValue(int(k), e.values[k]);
+    bind(s, 0, held, e);
     s.execute();
 }
 
-void OdbcBatch::replay(const std::vector<Entry>& entries, size_t from, size_t to)
+void OdbcBatch::replay(const Held& held, size_t from, size_t to)
 {
     for (size_t i = from; i < to; ++i) {
         try {
-            run(entries[i]);
+            run(held, held.entries[i]);
         } catch (const odbc::Failure& f) {
-            fail(entries[i], f);
+            fail(held.entries[i], f);
         }
     }
 }
 
-bool OdbcBatch::grouped(const std::vector<Entry>& entries, size_t from, size_t to)
+bool OdbcBatch::grouped(const Held& held, size_t from, size_t to)
 {
+    const std::vector<Entry>& entries = held.entries;
     // The writes by statement, in the order each statement first came; a
     // statement's rows keep their order.
     std::vector<std::pair<Statements*, std::vector<const Entry*>>> groups;
@@ -143,11 +163,8 @@ bool OdbcBatch::grouped(const std::vector<Entry>& entries, size_t from, size_t t
             for (size_t at = 0; at < rows.size();) {
                 const int n = int(qMin(size_t(s->rowsPerStatement), rows.size() - at));
                 odbc::Statement& q = statement(*s, n);
-                for (int r = 0; r < n; ++r) {
-                    const std::vector<odbc::Parameter>& values = rows[at + size_t(r)]->values;
-                    for (int k = 0; k < names; ++k)
-                        q.bindValue(r * names + k, values[size_t(k)]);
-                }
+                for (int r = 0; r < n; ++r)
+                    bind(q, r * names, held, *rows[at + size_t(r)]);
                 q.execute();
                 at += size_t(n);
             }
@@ -173,10 +190,20 @@ bool OdbcBatch::grouped(const std::vector<Entry>& entries, size_t from, size_t t
 
 void OdbcBatch::flush()
 {
-    if (m_entries.empty())
+    if (m_held.entries.empty())
         return;
-    std::vector<Entry> entries;
-    entries.swap(m_entries);
+    Held held;
+    std::swap(held, m_held);
+    // The arrays go back empty with their room, for the next batch.
+    const auto keepRoom = qScopeGuard([&] {
+        if (m_held.entries.empty()) {
+            held.entries.clear();
+            held.values.clear();
+            held.bytes.resize(0);
+            std::swap(held, m_held);
+        }
+    });
+    const std::vector<Entry>& entries = held.entries;
     const size_t n = entries.size();
     const auto opens = [](const Entry& e) { return !e.write && e.position == 0; };
     const auto closes = [](const Entry& e) { return !e.write && e.position > 0; };
@@ -190,7 +217,7 @@ void OdbcBatch::flush()
     if (!closes(entries.back()))
         while (to > from && entries[to - 1].tag == entries.back().tag)
             --to;
-    replay(entries, 0, from);
+    replay(held, 0, from);
     // Grouping reorders writes of different statements; only INSERTs of one
     // VALUES row each may go so.
     bool together = true;
@@ -200,9 +227,9 @@ void OdbcBatch::flush()
             ++writes;
             together = together && entries[i].write->groupable;
         }
-    if (!(together && writes >= 2 && grouped(entries, from, to)))
-        replay(entries, from, to);
-    replay(entries, to, n);
+    if (!(together && writes >= 2 && grouped(held, from, to)))
+        replay(held, from, to);
+    replay(held, to, n);
 }
 
 } // namespace db

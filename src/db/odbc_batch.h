@@ -35,11 +35,11 @@ public:
     // Queues a row's savepoint (position 0) or release; an empty text only
     // marks the row's end (SQL Server releases no savepoint).
     void queueControl(const QString& text, int tag, int position);
-    qsizetype size() const { return qsizetype(m_entries.size()); }
-    bool empty() const { return m_entries.empty(); }
-    int lastTag() const { return m_entries.empty() ? -1 : m_entries.back().tag; }
+    qsizetype size() const { return qsizetype(m_held.entries.size()); }
+    bool empty() const { return m_held.entries.empty(); }
+    int lastTag() const { return m_held.entries.empty() ? -1 : m_held.entries.back().tag; }
     void dropTag(int tag);
-    void discard() { m_entries.clear(); }
+    void discard() { m_held = Held(); }
 
     // Sends every queued write. Throws DeferredError for the first write that
     // failed: the writes before it are applied, none after it.
@@ -50,10 +50,24 @@ private:
     struct Entry {
         Statements* write = nullptr; // null for a savepoint or release
         QString text;                // the savepoint or release
-        std::vector<odbc::Parameter> values;
+        size_t firstValue = 0;       // its values in Held::values
+        size_t valueCount = 0;
         QString table;
         int tag = 0;
         int position = 0;
+    };
+    // A value held: its binding without data, and where its bytes lie in Held::bytes.
+    struct Value {
+        odbc::Shape shape;
+        qsizetype at = 0;
+        qsizetype size = 0;
+    };
+    // What is queued. The values of all writes share two arrays, so holding a
+    // row costs no allocation of its own.
+    struct Held {
+        std::vector<Entry> entries;
+        std::vector<Value> values;
+        QByteArray bytes;
     };
     // The statements of one write: for one row and for many at once, by row count.
     struct Statements {
@@ -63,15 +77,16 @@ private:
         std::map<int, std::unique_ptr<odbc::Statement>> rows;
     };
     odbc::Statement& statement(Statements& s, int rows);
-    void replay(const std::vector<Entry>& entries, size_t from, size_t to);
-    void run(const Entry& e);
+    static void bind(odbc::Statement& s, int first, const Held& held, const Entry& e);
+    void replay(const Held& held, size_t from, size_t to);
+    void run(const Held& held, const Entry& e);
     // Sends the writes of [from, to) grouped; false when the server refused them.
-    bool grouped(const std::vector<Entry>& entries, size_t from, size_t to);
+    bool grouped(const Held& held, size_t from, size_t to);
     [[noreturn]] void fail(const Entry& e, const odbc::Failure& f);
     void control(const QString& text);
 
     OdbcLink& m_link;
-    std::vector<Entry> m_entries;
+    Held m_held;
     std::map<QString, Statements> m_statements; // by one row's text in marker form
     Statements* m_last = nullptr;               // the statement queued last
 };

@@ -3,7 +3,15 @@
 #include "db/lock_wait.h"
 #include "textutil/error.h"
 
+#include <QRegularExpression>
+
 namespace db {
+namespace {
+
+// psqlODBC's protocol setting with its own savepoint per statement switched off.
+const QString kPsqlodbcProtocol = QStringLiteral(";Protocol=7.4-0");
+
+} // namespace
 
 Dialect odbcDialect(const QString& dbmsName, const QString& where)
 {
@@ -23,8 +31,16 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
     close();
     m_connectionString = connectionString;
     m_where = where;
+    // A link naming psqlODBC's driver gets its protocol setting (below) from
+    // the start, sparing a second connection; one through a DSN learns the
+    // driver only once connected.
+    const bool hasProtocol = connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive);
+    static const QRegularExpression psqlodbc(QStringLiteral("(^|;)\\s*DRIVER\\s*=\\s*\\{?PostgreSQL (Unicode|ANSI)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    if (!hasProtocol && connectionString.contains(psqlodbc))
+        m_connectionString += kPsqlodbcProtocol;
     try {
-        m_main.open(connectionString);
+        m_main.open(m_connectionString);
         m_dbms = m_main.dbmsName();
     } catch (const odbc::Failure& f) {
         m_main.close();
@@ -37,8 +53,8 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
         // statement. The run sets its own savepoints for each row and batch and
         // rolls back itself, as on the native link, so the link asks for none.
         if (m_dialect == Dialect::PostgreSQL && m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive) &&
-            !connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive)) {
-            m_connectionString += QStringLiteral(";Protocol=7.4-0");
+            !m_connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive)) {
+            m_connectionString += kPsqlodbcProtocol;
             m_main.close();
             m_main.open(m_connectionString);
         }

@@ -130,10 +130,18 @@ void Statement::moveTo(Connection& connection)
     allocate();
     m_bound.clear();
     m_columns.clear();
-    if (!m_text.isEmpty()) {
-        std::vector<SQLWCHAR> wide = toWide(m_markers.text);
-        check(SQLPrepareW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1)));
+    if (m_driverPrepared) {
+        m_driverPrepared = false;
+        prepareOnDriver();
     }
+}
+
+void Statement::prepareOnDriver()
+{
+    std::vector<SQLWCHAR> wide = toWide(m_markers.text);
+    check(SQLPrepareW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1)));
+    m_driverPrepared = true;
+    m_bound.clear(); // bound again on the prepared statement, whatever the driver keeps
 }
 
 void Statement::setCursor(bool open)
@@ -151,13 +159,13 @@ void Statement::check(short rc) const
         fail();
 }
 
-void Statement::prepare(const QString& text)
+void Statement::prepare(const QString& text, Prepare when)
 {
-    prepare(markers(text));
+    prepare(markers(text), when);
     m_text = text;
 }
 
-void Statement::prepare(const Markers& marked)
+void Statement::prepare(const Markers& marked, Prepare when)
 {
     closeCursor();
     m_text = marked.text;
@@ -166,8 +174,10 @@ void Statement::prepare(const Markers& marked)
     for (int k = 0; k < int(m_values.size()); ++k)
         bindNull(k);
     m_columns.clear();
-    std::vector<SQLWCHAR> wide = toWide(m_markers.text);
-    check(SQLPrepareW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1)));
+    m_driverPrepared = false;
+    m_runs = 0;
+    if (when == Prepare::Now)
+        prepareOnDriver();
 }
 
 void Statement::bindText(int index, const QByteArray& gbkText)
@@ -230,13 +240,14 @@ void Statement::bindNull(int index)
 
 void Statement::bindValue(int index, const Parameter& value)
 {
+    bindValue(index, value, value.data.constData(), value.data.size());
+}
+
+void Statement::bindValue(int index, const Shape& shape, const char* data, qsizetype size)
+{
     Value& v = m_values[size_t(index)];
-    v.cType = value.cType;
-    v.sqlType = value.sqlType;
-    v.columnSize = value.columnSize;
-    v.digits = value.digits;
-    v.indicator = value.indicator;
-    store(v.data, value.data.constData(), value.data.size());
+    static_cast<Shape&>(v) = shape;
+    store(v.data, data, size);
 }
 
 void Statement::bindAll()
@@ -245,11 +256,15 @@ void Statement::bindAll()
     // unprepares and prepares again on the server for every execution. So a
     // parameter is bound again only when its type, size or buffer changed.
     m_bound.resize(m_markers.markers.size());
-    for (size_t m = 0; m < m_markers.markers.size(); ++m) {
+    // From the last marker down: a driver that grows its parameter list to the
+    // marker bound (psqlODBC, FreeTDS) then grows it once, not once a marker.
+    for (size_t m = m_markers.markers.size(); m-- > 0;) {
         Value& v = m_values[size_t(m_markers.markers[m])];
-        // Room for most values from the start, so the buffer rarely moves; never a null pointer.
-        if (v.data.capacity() < kInitialBuffer)
-            v.data.reserve(kInitialBuffer);
+        // A prepared statement gets room for most values, so its buffers
+        // rarely move; one run directly only what it holds. Never a null pointer.
+        const qsizetype room = m_driverPrepared ? kInitialBuffer : qMax<qsizetype>(1, v.data.size());
+        if (v.data.capacity() < room)
+            v.data.reserve(room);
         auto* indicator = reinterpret_cast<SQLLEN*>(&v.indicator);
         const Binding b{v.data.data(), indicator, v.cType, v.sqlType, v.columnSize, v.digits, v.data.capacity()};
         if (b == m_bound[m])
@@ -264,8 +279,17 @@ void Statement::bindAll()
 void Statement::execute()
 {
     closeCursor();
+    const bool direct = !m_driverPrepared && m_runs == 0;
+    if (!direct && !m_driverPrepared)
+        prepareOnDriver();
+    ++m_runs;
     bindAll();
-    const SQLRETURN rc = SQLExecute(m_stmt);
+    SQLRETURN rc;
+    if (direct) {
+        std::vector<SQLWCHAR> wide = toWide(m_markers.text);
+        rc = SQLExecDirectW(m_stmt, wide.data(), SQLINTEGER(wide.size() - 1));
+    } else
+        rc = SQLExecute(m_stmt);
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
         fail();
     describe();
@@ -275,6 +299,8 @@ void Statement::executeDirect(const QString& text)
 {
     closeCursor();
     m_text.clear();
+    m_driverPrepared = false;
+    m_runs = 0;
     m_markers = Markers();
     m_values.clear();
     m_columns.clear();

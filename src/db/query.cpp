@@ -198,10 +198,12 @@ void Query::prepare()
     const QString text = m_connection.dialectText(m_text);
     if (OdbcLink* link = m_connection.odbc()) {
         try {
+            // A write is prepared on the server now, so a bad statement fails
+            // before any row; a read is often run once, and runs directly then.
             auto statement = std::make_unique<odbc::Statement>(link->main());
-            statement->prepare(text);
-            m_odbc = std::move(statement);
             m_odbcWrite = isWrite(text);
+            statement->prepare(text, m_odbcWrite ? odbc::Statement::Prepare::Now : odbc::Statement::Prepare::Later);
+            m_odbc = std::move(statement);
         } catch (const odbc::Failure& f) {
             fail(f);
         }

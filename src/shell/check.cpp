@@ -329,7 +329,7 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
             if (cut > 0 && cut <= width->second.length)
                 continue; // a cut value always fits
             bySource[f.sourceTable + (f.filter.isEmpty() ? QString() : QStringLiteral(" where ") + f.filter)].push_back(
-                {&f, op, width->second, cut});
+                {&f, op, width->second, cut, 0, 0, {}});
         }
     for (auto& [from, fields] : bySource) {
         QStringList names;

@@ -29,19 +29,6 @@ bool hasTable(db::Connection& connection, const QString& table)
     }
 }
 
-QStringList firstRow(db::Connection& connection, const QString& select)
-{
-    db::Query q(connection);
-    q.setText(select);
-    q.open();
-    QStringList values;
-    if (q.next())
-        for (int i = 0; i < q.fieldCount(); ++i)
-            values << gbk::toUnicode(db::variantText(q.valueAt(i))).trimmed();
-    q.close();
-    return values;
-}
-
 } // namespace
 
 LinkProbe probeLink(const QString& udlPath)
