@@ -6,6 +6,9 @@
 #include "textutil/imcode.h"
 #include "textutil/packed_rows.h"
 
+#include <map>
+#include <memory>
+
 namespace convert_v1 {
 namespace {
 
@@ -25,7 +28,8 @@ struct BarCodeRow {
 // weight needs them (so a source without them converts products sold by
 // weight). On SQLite and PostgreSQL one scan serves every product, in the order
 // the keyed query returns them; SQL Server compares codes by its collation, so
-// there the keyed query runs per product.
+// there the products read ahead are asked together, each by the server's own
+// comparison, and a product not answered so runs the keyed query.
 class BarCodes {
 public:
     explicit BarCodes(shell::Run& run) : m_run(run) {}
@@ -45,16 +49,65 @@ public:
         return keyed(code);
     }
 
+    // A batch read ahead begins: the products in it not sold by weight are asked together.
+    void newBatch(db::Query& rows)
+    {
+        m_ahead.clear();
+        if (m_run.sourceConnection().comparesKeysExactly())
+            return;
+        QList<QByteArray> codes;
+        rows.forEachReadAhead([&](int) {
+            try {
+                if (!rows.truth(QStringLiteral("IfWeigh")))
+                    if (const QByteArray code = gbk::trim(rows.text(QStringLiteral("goodsid"))); !codes.contains(code))
+                        codes << code;
+            } catch (const belmire::Error&) { // the row fails at its own turn
+            }
+        });
+        if (!codes.isEmpty())
+            together(codes);
+    }
     // The rows of a product read ahead, kept for its turn.
-    void newBatch() { m_ahead.clear(); }
     QList<BarCodeRow> ahead(const QByteArray& code)
     {
         if (m_run.sourceConnection().comparesKeysExactly())
             return of(code);
+        if (const auto it = m_ahead.constFind(code); it != m_ahead.constEnd())
+            return *it;
         return *m_ahead.insert(code, keyed(code));
     }
 
 private:
+    // The rows of many products in one query; when it fails, each product asks on its own.
+    void together(const QList<QByteArray>& codes)
+    {
+        QHash<QByteArray, QList<BarCodeRow>> found;
+        try {
+            std::unique_ptr<db::Query>& q = m_together[int(codes.size())];
+            if (!q) {
+                q = std::make_unique<db::Query>(m_run.sourceConnection());
+                q->setText(m_run.sourceConnection().rowsOfKeysStatement(
+                    {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")}, QStringLiteral("GoodsBarCode"),
+                    QStringLiteral("GoodsId"), int(codes.size())));
+            }
+            q->close();
+            for (int k = 0; k < codes.size(); ++k)
+                q->bindText(QStringLiteral("k%1").arg(k), codes[k]);
+            q->open();
+            for (const QByteArray& code : codes)
+                found.insert(code, {});
+            while (q->next()) {
+                const qint64 k = db::variantInteger(q->valueAt(0));
+                if (k >= 0 && k < codes.size())
+                    found[codes[int(k)]].append({db::variantText(q->valueAt(1)), db::variantText(q->valueAt(2))});
+            }
+            q->close();
+        } catch (const belmire::Error&) {
+            return;
+        }
+        m_ahead = std::move(found);
+    }
+
     QList<BarCodeRow> keyed(const QByteArray& code)
     {
         if (!m_keyed)
@@ -94,7 +147,8 @@ private:
 
     shell::Run& m_run;
     db::Query* m_keyed = nullptr;
-    QHash<QByteArray, QList<BarCodeRow>> m_ahead; // keyed rows read ahead, by product
+    QHash<QByteArray, QList<BarCodeRow>> m_ahead;         // keyed rows read ahead, by product
+    std::map<int, std::unique_ptr<db::Query>> m_together; // by the number of products asked
     bool m_loaded = false;
     textutil::GroupedRows m_rows; // product, bar code and type, by product
 };
@@ -205,10 +259,10 @@ void convertProducts(shell::Run& run)
                 target.writeUnit(code, QByteArray("0"), basic);
             }
         },
-        [&](const db::Query& row, int k) { // the codes a row checks and writes, trimmed and as written
+        [&](db::Query& row, int k) { // the codes a row checks and writes, trimmed and as written
             target.aheadRow(k);
             if (k == 0)
-                barCodes.newBatch();
+                barCodes.newBatch(row);
             const QByteArray code = gbk::trim(row.text(QStringLiteral("goodsid")));
             target.listCode(code);
             QList<QByteArray> codes;

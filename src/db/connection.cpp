@@ -174,6 +174,29 @@ QString Connection::lookupsStatement(const QString& field, const QString& table,
     }
 }
 
+QString Connection::rowsOfKeysStatement(const QStringList& fields, const QString& table, const QString& key,
+                                        int keys) const
+{
+    const QString values = numberedKeys(keys);
+    const QString columns = QStringLiteral("t.") + fields.join(QStringLiteral(", t."));
+    // Each value's rows come from a query of their own beside it (APPLY,
+    // LATERAL), so they keep the order that query gives.
+    switch (m_dialect) {
+    case Dialect::SqlServer:
+        return QStringLiteral("select v.i, x.* from (values %4) as v(i, k) cross apply (select %1 from %2 t where t.%3 "
+                              "= v.k) x")
+            .arg(columns, table, key, values);
+    case Dialect::SQLite: // no LATERAL; each key's rows in the table's order, as its own query reads them
+        return QStringLiteral("select v.column1, %1 from (values %4) v join %2 t on t.%3 = v.column2 order by "
+                              "v.column1, t.rowid")
+            .arg(columns, table, key, values);
+    default:
+        return QStringLiteral("select v.i, x.* from (values %4) as v(i, k) cross join lateral (select %1 from %2 t "
+                              "where t.%3 = v.k) x")
+            .arg(columns, table, key, values);
+    }
+}
+
 QString Connection::keysHeldStatement(const QString& table, const QString& column, int keys)
 {
     const QString values = numberedKeys(keys);

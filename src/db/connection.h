@@ -53,6 +53,11 @@ public:
     // the values bound as :k0 ... :k<keys-1> at once: each value's number and
     // the field of the first row its key matches (NULL when none does).
     QString lookupsStatement(const QString& field, const QString& table, const QString& key, int keys) const;
+    // A SELECT answering "select <fields> from <table> where <key>=:p1" for the
+    // values bound as :k0 ... :k<keys-1> at once: a row for each row a value's
+    // key matches, its number first, then the fields. A value's rows come in the
+    // order its own query would give them; the values' rows may interleave.
+    QString rowsOfKeysStatement(const QStringList& fields, const QString& table, const QString& key, int keys) const;
     // A test seam: every connection answers comparesKeysExactly() with false,
     // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
     static void setKeysCompareByCollation(bool on);

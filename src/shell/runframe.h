@@ -71,8 +71,9 @@ public:
     using CodeFn = std::function<QByteArray(const db::Query& row)>;
     using RowFn = std::function<void(const db::Query& row, const QByteArray& code)>;
     // Lists the target keys a row read ahead will check or write; k is 0 for the
-    // first row of each batch read ahead.
-    using AheadFn = std::function<void(const db::Query& row, int k)>;
+    // first row of each batch read ahead, which may visit the whole batch
+    // (Query::forEachReadAhead) to ask something of all its rows at once.
+    using AheadFn = std::function<void(db::Query& row, int k)>;
 
     Run(RunFrame& frame, const Operation& operation);
     ~Run();
