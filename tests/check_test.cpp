@@ -66,8 +66,9 @@ TEST_P(Check, ListsEveryProblemOfBothSidesAndWritesNothing)
     for (const QString& p : report.problems) {
         // The database's own text follows the colon.
         EXPECT_GT(p.size(), p.indexOf(u'：') + 1) << p.toStdString();
-        if (shop.target().isPostgres())
+        if (shop.target().isPostgres()) {
             EXPECT_FALSE(p.contains(qEnvironmentVariable("BELMIRE_PG_PASSWORD"))) << p.toStdString();
+        }
     }
     EXPECT_EQ(report.lines().last(), QStringLiteral("检查完毕：发现 5 个问题"));
     EXPECT_EQ(targetContent(shop.target()), before);

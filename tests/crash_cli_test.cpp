@@ -42,8 +42,9 @@ struct Finished {
 Finished finish(QProcess& p)
 {
     // Ends on its own within seconds; the bound only keeps a hang from stalling the suite.
-    if (p.state() != QProcess::NotRunning)
+    if (p.state() != QProcess::NotRunning) {
         EXPECT_TRUE(p.waitForFinished(120000)) << "belmire-convert did not end";
+    }
     Finished f;
     f.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     f.out = QString::fromUtf8(p.readAllStandardOutput());

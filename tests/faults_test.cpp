@@ -141,8 +141,9 @@ void checkEveryFault(const Case& c, bool odbc = false)
                     EXPECT_EQ(kept, before) << r.message.toStdString();
                 // The counts are those of the rows kept; rows lost with the batch are named.
                 EXPECT_EQ(r.rowsWritten, kept) << r.message.toStdString();
-                if (kept < before)
+                if (kept < before) {
                     EXPECT_TRUE(r.message.contains(QStringLiteral("已随未提交的事务回滚"))) << r.message.toStdString();
+                }
             }
         }
     }
@@ -212,8 +213,9 @@ TEST(Faults, TargetHeldByAnotherSession)
         QSqlQuery other(shop.target().db());
         ASSERT_TRUE(
             other.exec(backend == Backend::SQLite ? QStringLiteral("BEGIN EXCLUSIVE") : QStringLiteral("BEGIN")));
-        if (backend == Backend::PostgreSQL)
+        if (backend == Backend::PostgreSQL) {
             ASSERT_TRUE(other.exec(QStringLiteral("LOCK TABLE ckda IN ACCESS EXCLUSIVE MODE")));
+        }
         RecordingFrontend fe;
         const auto r = runOperation(shop, shell::Family::V67, QStringLiteral("warehouses"), fe);
         other.exec(QStringLiteral("ROLLBACK"));
