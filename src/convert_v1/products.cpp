@@ -64,7 +64,7 @@ public:
             } catch (const belmire::Error&) { // the row fails at its own turn
             }
         });
-        if (!codes.isEmpty())
+        if (!codes.isEmpty() && !m_togetherFailed)
             together(codes);
     }
     // The rows of a product read ahead, kept for its turn.
@@ -78,7 +78,7 @@ public:
     }
 
 private:
-    // The rows of many products in one query; when it fails, each product asks on its own.
+    // The rows of many products in one query; once it fails, each product asks on its own.
     void together(const QList<QByteArray>& codes)
     {
         QHash<QByteArray, QList<BarCodeRow>> found;
@@ -103,6 +103,7 @@ private:
             }
             q->close();
         } catch (const belmire::Error&) {
+            m_togetherFailed = true;
             return;
         }
         m_ahead = std::move(found);
@@ -149,6 +150,7 @@ private:
     db::Query* m_keyed = nullptr;
     QHash<QByteArray, QList<BarCodeRow>> m_ahead;         // keyed rows read ahead, by product
     std::map<int, std::unique_ptr<db::Query>> m_together; // by the number of products asked
+    bool m_togetherFailed = false;
     bool m_loaded = false;
     textutil::GroupedRows m_rows; // product, bar code and type, by product
 };
