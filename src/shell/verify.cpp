@@ -393,9 +393,16 @@ void compareSetting(const SettingCopy& copy, const QByteArray& sourceValue, db::
     const QByteArray wanted = copiedSetting(sourceValue);
     const std::optional<QByteArray> held = readSetting(target, copy.to);
     const QString to = QStringLiteral("%1 的 %2 行").arg(copy.to.table, copy.to.key);
-    report.lines << QStringLiteral("%1：源 %2 的 %3 行“%4”，目标 %5“%6”")
-                        .arg(copy.to.name, copy.from.table, copy.from.key, gbk::toUnicode(sourceValue), to,
-                             held ? gbk::toUnicode(*held) : QStringLiteral("（没有这一行）"));
+    // A healthy run says that the setting was carried over, and how, so that "2220" beside "2222" is no puzzle.
+    const QString from = QStringLiteral("%1：源 %2 的 %3 行“%4”")
+                             .arg(copy.to.name, copy.from.table, copy.from.key, gbk::toUnicode(sourceValue));
+    if (held && *held == wanted && wanted == sourceValue)
+        report.lines << from + QStringLiteral("已照原样写入目标 %1").arg(to);
+    else if (held && *held == wanted)
+        report.lines << from + QStringLiteral("已写入目标 %1，其中的 0 写为 2：“%2”").arg(to, gbk::toUnicode(wanted));
+    else
+        report.lines << from + QStringLiteral("，目标 %1“%2”")
+                                   .arg(to, held ? gbk::toUnicode(*held) : QStringLiteral("（没有这一行）"));
     if (!held)
         report.problems << QStringLiteral(
                                "目标 %1 没有 %2 行，%3“%4”没有写入：请在目标 %1 中加上 %5 为 %2、%6 为 %4 的行")
