@@ -89,8 +89,18 @@ QMap<QString, QString> odbcAttributes(const QString& s)
 TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
 {
     const QString init = QStringLiteral("Provider=SQLite;Data Source=shop.db");
+    // The same text in UTF-16 big-endian with its byte-order mark, and little-endian without one.
+    const auto bigEndian = [](const QByteArray& little) {
+        QByteArray big = little;
+        for (qsizetype i = 0; i + 1 < big.size(); i += 2)
+            std::swap(big[i], big[i + 1]);
+        return big;
+    };
     const QList<QByteArray> files = {
         windowsForm(init),
+        bigEndian(windowsForm(init)),
+        windowsForm(init).mid(2),
+        bigEndian(windowsForm(init).mid(2)),
         init.toUtf8(),
         QByteArray("\xEF\xBB\xBF[oledb]\r\n; comment\r\n\r\n") + init.toUtf8() + "\r\n",
         QByteArray("\n  ; comment\n") + init.toUtf8() + "\n; later comment\nProvider=nonsense\n",
@@ -101,10 +111,10 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
         EXPECT_EQ(link.databaseName, QStringLiteral("/shop/shop.db"));
         EXPECT_EQ(link.description, QStringLiteral("SQLite /shop/shop.db"));
     }
-    // Chinese text survives both encodings.
-    EXPECT_EQ(db::parseDataLink(windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db")), "/d", kUdl, {})
-                  .databaseName,
-              QStringLiteral("/d/门店.db"));
+    // Chinese text survives every encoding.
+    const QByteArray chinese = windowsForm(QStringLiteral("Provider=SQLite;Data Source=门店.db"));
+    for (const QByteArray& bytes : {chinese, bigEndian(chinese), chinese.mid(2)})
+        EXPECT_EQ(db::parseDataLink(bytes, "/d", kUdl, {}).databaseName, QStringLiteral("/d/门店.db"));
 }
 
 TEST(DataLinkFile, EditsKeyByKeyAndWritesTheWindowsForm)
@@ -324,7 +334,8 @@ TEST(DataLink, BadFiles)
     for (const QByteArray& bytes : {QByteArray("Provider=SQLite;Data Source=\xC3(.db"), // neither UTF-8 nor GB18030
                                     QByteArray("\xFF\xFEP\x00r", 5),                    // odd UTF-16 length
                                     QByteArray("\xFF\xFE\x00\xD8P\x00", 6),             // lone surrogate
-                                    QByteArray("P\x00r\x00o\x00", 6)}) {                // UTF-16 without BOM
+                                    QByteArray("\xFE\xFF\xD8\x00\x00P", 6),             // lone surrogate, big-endian
+                                    QByteArray("P\x00r\x00o", 5)}) {                    // odd UTF-16 length, no BOM
         const QString message = errorOf(bytes);
         EXPECT_TRUE(message.contains(kUdl) && message.contains("UTF-16")) << message.toStdString();
     }

@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 
 #include <cstdint>
+#include <optional>
 
 namespace db {
 namespace udl {
@@ -54,16 +55,17 @@ bool isValidUtf8(const unsigned char* s, qsizetype n)
     return true;
 }
 
-// UTF-16LE with every surrogate paired; false on an odd byte count or a lone surrogate.
-bool decodeUtf16Le(const unsigned char* s, qsizetype n, QString* out)
+// UTF-16 in the given byte order with every surrogate paired; false on an odd byte count or a lone surrogate.
+bool decodeUtf16(const unsigned char* s, qsizetype n, bool bigEndian, QString* out)
 {
     if (n % 2 != 0)
         return false;
     const qsizetype units = n / 2;
+    const int hi = bigEndian ? 0 : 1;
     QString text(units, Qt::Uninitialized);
     QChar* d = text.data();
     for (qsizetype i = 0; i < units; ++i)
-        d[i] = QChar(char16_t(s[2 * i] | (s[2 * i + 1] << 8)));
+        d[i] = QChar(char16_t(s[2 * i + 1 - hi] | (s[2 * i + hi] << 8)));
     for (qsizetype i = 0; i < units; ++i) {
         if (d[i].isHighSurrogate()) {
             if (i + 1 == units || !d[i + 1].isLowSurrogate())
@@ -75,6 +77,19 @@ bool decodeUtf16Le(const unsigned char* s, qsizetype n, QString* out)
     }
     *out = std::move(text);
     return true;
+}
+
+// UTF-16 without a byte-order mark, as some editors save it: a data-link file begins with an ASCII character
+// ("[oledb]", a comment or the init string), so one of its first two bytes is zero, and which one gives the order.
+std::optional<bool> bareUtf16BigEndian(const unsigned char* s, qsizetype n)
+{
+    if (n < 2 || n % 2 != 0)
+        return std::nullopt;
+    if (s[0] != 0 && s[0] < 0x80 && s[1] == 0)
+        return false;
+    if (s[0] == 0 && s[1] != 0 && s[1] < 0x80)
+        return true;
+    return std::nullopt;
 }
 
 } // namespace
@@ -95,10 +110,16 @@ QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
     qsizetype size = bytes.size();
     QString text;
     bool ok;
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+    const bool littleMark = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+    const bool bigMark = size >= 2 && data[0] == 0xFE && data[1] == 0xFF;
+    const std::optional<bool> bare = bareUtf16BigEndian(data, size);
+    if (littleMark || bigMark) {
         *utf16 = true;
-        ok = decodeUtf16Le(data + 2, size - 2, &text);
+        ok = decodeUtf16(data + 2, size - 2, bigMark, &text);
         size -= 2;
+    } else if (bare) {
+        *utf16 = true;
+        ok = decodeUtf16(data, size, *bare, &text);
     } else {
         *utf16 = false;
         if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
@@ -117,7 +138,7 @@ QString decodeFile(const QByteArray& bytes, const QString& path, bool* utf16)
             }
         }
     }
-    // A zero character would cut the value short in every C interface further down (and marks UTF-16 without BOM).
+    // A zero character would cut the value short in every C interface further down.
     if (!ok || text.contains(QChar(0)))
         fail(fileText(path, QStringLiteral("不是数据连接文件（既不是 UTF-16、UTF-8 也不是 GB18030 文本）")));
     if (size == 0)
