@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <random>
+#include <unistd.h>
 
 using testing_support::SqliteDb;
 
@@ -245,4 +246,50 @@ TEST_F(NativeSqlite, ReadsStoredDoublesAsTheGeneralWayDoes)
     }
     EXPECT_EQ(rows, 30000);
     EXPECT_EQ(differing, 0);
+}
+
+TEST_F(NativeSqlite, SourcesOpenReadOnlyAndSayWhatTheyLack)
+{
+    const auto openError = [](db::Connection& c, const QString& udl) {
+        try {
+            c.open(udl);
+        } catch (const belmire::Error& e) {
+            return e.message();
+        }
+        return QStringLiteral("<no error>");
+    };
+    // The source is only read: a write through it is refused and the file keeps its rows.
+    db::Connection source(QStringLiteral("源"));
+    source.open(m_udl);
+    db::Query insert(source);
+    insert.setText(QStringLiteral("insert into t (id) values (1)"));
+    EXPECT_THROW(insert.exec(), belmire::Error);
+    EXPECT_TRUE(qtRows(QStringLiteral("select id from t")).isEmpty());
+    source.close();
+
+    // A Data Source that names a folder is called a folder, not a missing file.
+    const QString folderUdl = m_dir.filePath(QStringLiteral("folder.udl"));
+    testing_support::writeUdl(folderUdl, QStringLiteral("Provider=SQLite;Data Source=") + m_dir.path());
+    EXPECT_EQ(openError(source, folderUdl),
+              QStringLiteral("源数据库 %1 是一个文件夹，不是数据库文件（数据连接文件 %2 的 Data Source "
+                             "要指向数据库文件本身）")
+                  .arg(m_dir.path(), folderUdl));
+
+    // A WAL-mode source in a folder the user cannot write: SQLite cannot make its -shm file, even to read.
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "run as root, which writes every folder: the WAL case needs an ordinary user";
+    QTemporaryDir walDir;
+    SqliteDb wal(walDir.path(), QStringLiteral("wal.db"), QString());
+    for (const char* sql : {"pragma journal_mode=wal", "create table k (a integer)", "insert into k values (1)"})
+        wal.exec(QString::fromLatin1(sql));
+    wal.db().close();
+    const QString walUdl = m_dir.filePath(QStringLiteral("wal.udl"));
+    testing_support::writeUdl(walUdl, QStringLiteral("Provider=SQLite;Data Source=") + wal.path());
+    QFile::setPermissions(walDir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString message = openError(source, walUdl);
+    QFile::setPermissions(walDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_TRUE(message.startsWith(QStringLiteral("无法读取源数据库 ")) &&
+                message.contains(QStringLiteral("WAL 模式")) && message.contains(QStringLiteral("wal.db-shm")) &&
+                message.contains(QStringLiteral("这个文件夹不可写")))
+        << message.toStdString();
 }

@@ -31,6 +31,8 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // The role of a source connection; it only reads, and opens a SQLite file read-only.
+    static constexpr const char* kSourceRole = "源";
     // Reads the data-link file and connects. Throws belmire::Error.
     void open(const QString& udlPath);
     void close();
@@ -146,6 +148,8 @@ public:
     QString errorText(const odbc::Failure& failure) const;
 
 private:
+    // After a read-only open: reads the schema, and says what a WAL-mode file needs when that fails.
+    void checkReadable(sqlite3* handle);
     // Runs a statement of the connection's own (transaction control); the error when it fails.
     std::optional<DriverError> run(const QByteArray& sql);
     QString where() const;
