@@ -7,6 +7,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     app.setFont(TmainForm::programFont());
+    TmainForm::installQtTranslations(app);
     // The data-link files lie beside the program.
     TmainForm mainForm(programs::catalog(), shell::Family::V1, QCoreApplication::applicationDirPath());
     mainForm.show();

@@ -72,11 +72,14 @@ TEST(CheckButton, ShowsTheResultInTheLogPane)
     Window w(shell::Family::V67, shop.folder());
     w.form.appendLog(QStringLiteral("earlier line"));
 
+    // The pane keeps the session: the check's lines come after its own line.
     w.checkButton()->click();
-    const QStringList healthy = w.log();
-    ASSERT_EQ(healthy.size(), 1) << healthy.join(u'\n').toStdString();
-    EXPECT_TRUE(healthy[0].startsWith(QStringLiteral("检查完毕："))) << healthy[0].toStdString();
-    EXPECT_TRUE(healthy[0].endsWith(QStringLiteral("都可以使用"))) << healthy[0].toStdString();
+    const QStringList log = w.log();
+    ASSERT_EQ(log.size(), 3) << log.join(u'\n').toStdString();
+    EXPECT_EQ(log[0], QStringLiteral("earlier line"));
+    EXPECT_TRUE(log[1].startsWith(QStringLiteral("———— 检查  "))) << log[1].toStdString();
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("检查完毕："))) << log[2].toStdString();
+    EXPECT_TRUE(log[2].endsWith(QStringLiteral("都可以使用"))) << log[2].toStdString();
     EXPECT_TRUE(w.boxes.isEmpty());
 
     // Every conversion of the program is checked: a table only the stock and
@@ -84,11 +87,13 @@ TEST(CheckButton, ShowsTheResultInTheLogPane)
     shop.source().exec(QStringLiteral("alter table spxx drop column jhjj"));
     shop.target().exec(QStringLiteral("alter table mdspkc drop column mdmc"));
     w.checkButton()->click();
-    EXPECT_EQ(w.log(), (QStringList{w.log().value(0), w.log().value(1), QStringLiteral("检查完毕：发现 2 个问题")}));
-    EXPECT_TRUE(w.log().value(0).startsWith(QStringLiteral("源表 spxx 缺少字段 jhjj：")))
-        << w.log().value(0).toStdString();
-    EXPECT_TRUE(w.log().value(1).startsWith(QStringLiteral("目标表 mdspkc 缺少字段 mdmc：")))
-        << w.log().value(1).toStdString();
+    const QStringList second = w.log().mid(4);
+    EXPECT_TRUE(w.log().value(3).startsWith(QStringLiteral("———— 检查  "))) << w.log().value(3).toStdString();
+    EXPECT_EQ(second, (QStringList{second.value(0), second.value(1), QStringLiteral("检查完毕：发现 2 个问题")}));
+    EXPECT_TRUE(second.value(0).startsWith(QStringLiteral("源表 spxx 缺少字段 jhjj：")))
+        << second.value(0).toStdString();
+    EXPECT_TRUE(second.value(1).startsWith(QStringLiteral("目标表 mdspkc 缺少字段 mdmc：")))
+        << second.value(1).toStdString();
     EXPECT_TRUE(w.boxes.isEmpty());
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
     EXPECT_TRUE(w.checkButton()->isEnabled());
@@ -195,7 +200,7 @@ TEST(LinkSettings, TestConnectionSaysWhatAnswered)
         });
         w.checkButton()->click();
         EXPECT_EQ(asked, QStringList{shop.targetUdl()});
-        EXPECT_TRUE(w.log().value(0).startsWith(QStringLiteral("检查完毕："))) << w.log().join(u'\n').toStdString();
+        EXPECT_TRUE(w.log().value(1).startsWith(QStringLiteral("检查完毕："))) << w.log().join(u'\n').toStdString();
         w.checkButton()->click();
         EXPECT_EQ(asked.size(), 1); // asked once a session
     }

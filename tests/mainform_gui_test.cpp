@@ -1,3 +1,4 @@
+#include "gui/filedialog.h"
 #include "gui/mainform.h"
 #include "gui/sourcerows.h"
 #include "programs/programs.h"
@@ -7,7 +8,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -18,6 +21,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +153,7 @@ TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
                                             ? QStringLiteral("BelmireV6 V7系统数据导入“Quorvan” V9")
                                             : QStringLiteral("BelmireV1系统数据导入“Quorvan” V9"));
         EXPECT_EQ(w.form.size(), QSize(714, 391));
+        EXPECT_EQ(w.form.minimumSize(), QSize(714, 391));
         EXPECT_EQ(w.form.pos(), QPoint(57, 187));
 
         // Top strip, middle band 281 high with the grid left of the log region, button strip.
@@ -207,7 +212,19 @@ TEST(MainForm, RegionsCaptionsAndButtonsOfEachProgram)
             if (expected.contains(c->objectName()))
                 chain << c->objectName();
         EXPECT_EQ(chain, expected);
+
+        // A larger window: the strips keep their heights, the grid and the log region grow both ways.
+        w.form.resize(1014, 591);
+        EXPECT_EQ(w.child("Panel2")->geometry(), QRect(0, 0, 1014, 41));
+        EXPECT_EQ(w.child("Panel1")->geometry(), QRect(0, 522, 1014, 69));
+        EXPECT_EQ(splitter->geometry(), QRect(0, 41, 1014, 481));
+        EXPECT_GT(w.child("DBGridEh1")->width(), 529 + 50);
+        EXPECT_GT(w.child("Panel3")->width(), 180 + 50);
+        EXPECT_EQ(w.child("Panel3")->height(), 481);
     }
+    // Qt's own dialogs and buttons speak Chinese.
+    ASSERT_TRUE(TmainForm::installQtTranslations(*qApp));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 }
 
 TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
@@ -227,19 +244,46 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
               (QStringList{QStringLiteral("01|总仓|0|0|001|超市门店"), QStringLiteral("02|二号仓|0|0|001|超市门店"),
                            QStringLiteral("03|门店仓|0|0|001|超市门店")}));
     EXPECT_EQ(w.progress(), QStringLiteral("信息:3/3  (编号03)"));
-    // The run emptied the log pane; it ends with the command line's summary and reconciliation lines.
-    const QStringList log = w.log().split(u'\n');
-    ASSERT_EQ(log.size(), 2) << w.log().toStdString();
-    EXPECT_TRUE(log[0].startsWith(QStringLiteral("仓库档案转换：读取 3 行，写入 3 行，跳过 0 行，")))
-        << log[0].toStdString();
-    EXPECT_EQ(log[1], QStringLiteral("仓库档案转换核对：源 ck 3 行（编号重复 0 行），目标 ckda 3 行"));
-    // 保存日志 writes the pane as UTF-8 text.
-    const QString saved = folder.path() + QStringLiteral("/日志.txt");
-    ASSERT_TRUE(w.form.saveLog(saved));
-    QFile file(saved);
+    // The pane keeps what was there; the run adds its own line, the command line's summary and reconciliation.
+    QStringList log = w.log().split(u'\n');
+    ASSERT_EQ(log.size(), 4) << w.log().toStdString();
+    EXPECT_EQ(log[0], QStringLiteral("上次的记录"));
+    EXPECT_TRUE(log[1].startsWith(QStringLiteral("———— 仓库档案转换  "))) << log[1].toStdString();
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("仓库档案转换：读取 3 行，写入 3 行，跳过 0 行，")))
+        << log[2].toStdString();
+    EXPECT_EQ(log[3], QStringLiteral("仓库档案转换核对：源 ck 3 行（编号重复 0 行），目标 ckda 3 行"));
+
+    // A clear adds its line and the rows it deleted, as the command line does.
+    w.button("CkBitBtn")->click();
+    log = w.log().split(u'\n');
+    ASSERT_EQ(log.size(), 6) << w.log().toStdString();
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("———— 清空仓库  "))) << log[4].toStdString();
+    EXPECT_TRUE(log[5].startsWith(QStringLiteral("清空仓库：删除 3 行，"))) << log[5].toStdString();
+    EXPECT_TRUE(folder.warehouses().isEmpty());
+    w.boxes.clear();
+
+    // 保存日志 saves the whole session as UTF-8 text; a name typed without an extension gets ".txt".
+    QString dialogTitle;
+    QTimer::singleShot(0, &w.form, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialogTitle = dialog->windowTitle();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("会话"));
+        static_cast<QDialog*>(dialog)->accept(); // as the save button does
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    w.child<QToolButton>("SaveLogBtn")->click();
+    EXPECT_EQ(dialogTitle, QStringLiteral("保存日志"));
+    EXPECT_TRUE(w.boxes.empty());
+    QFile file(folder.path() + QStringLiteral("/会话.txt"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()), w.log() + u'\n');
     EXPECT_FALSE(w.form.saveLog(folder.path() + QStringLiteral("/no-such-folder/日志.txt")));
+    EXPECT_EQ(gui::filterSuffix(QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3)")), QStringLiteral("db"));
+    EXPECT_EQ(gui::filterSuffix(QStringLiteral("所有文件 (*)")), QString());
     EXPECT_TRUE(w.button("CkdaBitBtn")->isEnabled());
 
     // The grid has the source fields as columns; its current row is the newest row it was given.
@@ -263,16 +307,29 @@ TEST(MainForm, AbortedWalkEndsWithTheAbortLineInsteadOfTheReconciliation)
     shop.source().exec(QStringLiteral("insert into hyda (kbh, czye) values ('0001', 5)"));
     Window w(shell::Family::V67, shop.folder());
     w.child<QCheckBox>("CheckBox1")->setChecked(true);
+    w.form.showProgress(QStringLiteral("信息:7/9  (编号07)"));
 
     w.button("hydaBitBtn7")->click();
 
+    // Ticked before the run: the pane says so first, the status line no longer shows the last run's row, and the
+    // box stays ticked.
     const QStringList log = w.log().split(u'\n');
-    ASSERT_EQ(log.size(), 2) << w.log().toStdString();
-    EXPECT_TRUE(log[0].startsWith(QStringLiteral("会员信息转换：读取 0 行，写入 0 行，跳过 0 行，")))
-        << log[0].toStdString();
-    EXPECT_EQ(log[1], QStringLiteral("会员信息转换：已中断（写入 0 行）"));
+    ASSERT_EQ(log.size(), 4) << w.log().toStdString();
+    EXPECT_TRUE(log[0].startsWith(QStringLiteral("———— 会员信息转换  "))) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("中断已勾选：本次转换不处理任何行（取消勾选后重新运行）"));
+    EXPECT_TRUE(log[2].startsWith(QStringLiteral("会员信息转换：读取 0 行，写入 0 行，跳过 0 行，")))
+        << log[2].toStdString();
+    EXPECT_EQ(log[3], QStringLiteral("会员信息转换：已中断（写入 0 行）"));
+    EXPECT_EQ(w.progress(), QStringLiteral("信息"));
+    EXPECT_TRUE(w.child<QCheckBox>("CheckBox1")->isChecked());
     ASSERT_EQ(w.boxes.size(), 1u);
     EXPECT_EQ(w.boxes[0].text, QStringLiteral("档案转换完毕！"));
+
+    // Ticked during a run that ignores it: no such line; the box is untouched by the window.
+    w.button("CkdaBitBtn")->click();
+    EXPECT_FALSE(
+        w.log().split(u'\n').mid(4).contains(QStringLiteral("中断已勾选：本次转换不处理任何行（取消勾选后重新运行）")))
+        << w.log().toStdString();
 }
 
 TEST(MainForm, SkippedRowsGoToAReportBesideTheTargetDataLink)
@@ -333,7 +390,10 @@ TEST(MainForm, ClearNeedsOnlyTheTargetAndLeavesTheWindowAsItIs)
         EXPECT_EQ(w.boxes[0].text, family == shell::Family::V67 ? QStringLiteral("仓库档案删除完毕！")
                                                                 : QStringLiteral("档案删除完毕！"));
         EXPECT_TRUE(folder.warehouses().isEmpty());
-        EXPECT_EQ(w.log(), QStringLiteral("不良条码 123"));
+        const QStringList log = w.log().split(u'\n');
+        ASSERT_EQ(log.size(), 3) << w.log().toStdString();
+        EXPECT_EQ(log[0], QStringLiteral("不良条码 123"));
+        EXPECT_TRUE(log[2].startsWith(QStringLiteral("清空仓库：删除 1 行，"))) << log[2].toStdString();
         EXPECT_EQ(w.progress(), QStringLiteral("信息:7/9  (编号07)"));
     }
 }

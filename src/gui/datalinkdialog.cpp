@@ -1,6 +1,7 @@
 #include "gui/datalinkdialog.h"
 
 #include "db/datalink.h"
+#include "gui/filedialog.h"
 #include "shell/linkfolder.h"
 #include "shell/linkprobe.h"
 #include "textutil/error.h"
@@ -9,7 +10,6 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -246,9 +246,9 @@ void DataLinkPage::chooseFile()
     const QString start = m_sqliteFile->text().isEmpty()
                               ? QFileInfo(m_path).absolutePath()
                               : QFileInfo(QFileInfo(m_path).dir(), m_sqliteFile->text()).absoluteFilePath();
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, QStringLiteral("SQLite 数据库文件"), start,
-                                     QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3);;所有文件 (*)"));
+    const QString chosen = gui::chooseFile(this, QStringLiteral("SQLite 数据库文件"), start,
+                                           QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3);;所有文件 (*)"),
+                                           QFileDialog::AcceptOpen);
     if (!chosen.isEmpty())
         m_sqliteFile->setText(chosen);
 }

@@ -2,6 +2,7 @@
 
 #include "db/datalink_file.h"
 #include "gui/datalinkdialog.h"
+#include "gui/filedialog.h"
 #include "gui/sourcerows.h"
 #include "shell/check.h"
 #include "shell/summary.h"
@@ -11,11 +12,11 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -106,9 +108,11 @@ TmainForm::TmainForm(const shell::Catalog& catalog, shell::Family family, const 
     layout->addWidget(m_panel1);
     arrangeTabOrder();
 
-    // Client area 714 x 391: with the usual frame and title bar the window is 722 x 418.
+    // Client area 714 x 391: with the usual frame and title bar the window is 722 x 418. It may grow, not shrink:
+    // the button rows have fixed places.
     move(57, 187);
     resize(714, 391);
+    setMinimumSize(714, 391);
 
     // An installed program reads its data-link files from the user's configuration folder: say which.
     if (!links.inProgramFolder)
@@ -133,6 +137,18 @@ QFont TmainForm::programFont()
     font.setPixelSize(12);
     font.setWeight(QFont::Normal);
     return font;
+}
+
+bool TmainForm::installQtTranslations(QCoreApplication& app)
+{
+    // Qt's own dialogs (file dialog, standard buttons) speak the program's language.
+    auto* qtbase = new QTranslator(&app);
+    if (!qtbase->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qtbase;
+        return false;
+    }
+    app.installTranslator(qtbase);
+    return true;
 }
 
 void TmainForm::buildTopStrip()
@@ -214,8 +230,8 @@ void TmainForm::buildMiddleBand()
 
     m_splitter1->addWidget(m_grid);
     m_splitter1->addWidget(m_panel3);
-    // The grid keeps its width when the window grows; the log region takes the rest.
-    m_splitter1->setStretchFactor(0, 0);
+    // A larger window widens the grid and the log region alike; both grow taller.
+    m_splitter1->setStretchFactor(0, 1);
     m_splitter1->setStretchFactor(1, 1);
     m_splitter1->setSizes({529, 180});
 }
@@ -262,6 +278,10 @@ void TmainForm::runOperation(const QString& id)
     m_busy = true;
     enableOperationButtons(false);
     m_runBox.reset();
+    beginOperation(operation->title);
+    // A conversion starts from a clean status line; a clear leaves it as the last conversion left it.
+    if (operation->needsSource)
+        m_xxLabel->setText(QStringLiteral("信息"));
     {
         std::optional<shell::RunReconciliation> reconciliation;
         // The rows skipped or refused go to a file beside the target's data-link file, made at the first one.
@@ -280,6 +300,8 @@ void TmainForm::runOperation(const QString& id)
         if (m_gridPending >= 0)
             showSourceRow(m_gridPending);
         // The summary and reconciliation lines the command line prints, before the box.
+        if (!operation->needsSource && result.ok)
+            appendLog(shell::summaryLine(*operation, result));
         if (operation->needsSource && result.ok) {
             appendLog(shell::summaryLine(*operation, result));
             if (result.aborted) {
@@ -329,7 +351,7 @@ void TmainForm::CheckBitBtnClick()
         return;
     m_busy = true;
     enableOperationButtons(false);
-    clearLog();
+    beginOperation(m_checkBitBtn->text());
     const shell::CheckReport report =
         shell::checkOperations(m_catalog.built(m_family, m_sourceUdl), m_sourceUdl, m_targetUdl);
     for (const QString& line : report.lines())
@@ -391,7 +413,20 @@ void TmainForm::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
-void TmainForm::clearLog() { m_memo1->clear(); }
+// The pane keeps the whole session, so that 保存日志 saves every operation: each begins with its own line.
+void TmainForm::clearLog() {}
+
+void TmainForm::beginOperation(const QString& title)
+{
+    appendLog(QStringLiteral("———— %1  %2 ————")
+                  .arg(title, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+}
+
+void TmainForm::abortedBeforeFirstRow(const QString& title)
+{
+    Q_UNUSED(title);
+    appendLog(QStringLiteral("中断已勾选：本次转换不处理任何行（取消勾选后重新运行）"));
+}
 
 void TmainForm::appendLog(const QString& line) { m_memo1->appendPlainText(line); }
 
@@ -480,8 +515,8 @@ void TmainForm::SaveLogBtnClick()
             .dir()
             .filePath(QStringLiteral("日志-%1.txt")
                           .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("保存日志"), suggested,
-                                                      QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    const QString path = gui::chooseFile(this, QStringLiteral("保存日志"), suggested,
+                                         QStringLiteral("文本文件 (*.txt);;所有文件 (*)"), QFileDialog::AcceptSave);
     if (path.isEmpty())
         return;
     QString error;

@@ -15,6 +15,7 @@
 #include <optional>
 
 class QCheckBox;
+class QCoreApplication;
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
@@ -47,6 +48,8 @@ public:
 
     // "宋体" 12 pixels, falling back to an installed Chinese font.
     static QFont programFont();
+    // Loads Qt's Chinese texts (qtbase_zh_CN) into app; false when they are not installed.
+    static bool installQtTranslations(QCoreApplication& app);
 
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
     // Asks the password of a data-link file that keeps none; nullopt when the
@@ -69,6 +72,7 @@ public:
     bool abortTicked() override;
     void sourceOpened(const QString& select, const QStringList& fields, int total) override;
     void sourceRow(int index) override;
+    void abortedBeforeFirstRow(const QString& title) override;
     void completed(const QString& caption, const QString& text) override;
     void failed(const QString& message) override;
 
@@ -90,6 +94,7 @@ private:
     void buildTopStrip();
     void buildMiddleBand();
     void buildButtonStrip();
+    void beginOperation(const QString& title);
     void arrangeTabOrder();
     void runOperation(const QString& id);
     void enableOperationButtons(bool enable);

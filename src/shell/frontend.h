@@ -27,6 +27,9 @@ public:
         Q_UNUSED(total);
     }
     virtual void sourceRow(int index) { Q_UNUSED(index); }
+    // The abort box was ticked before the run's first walk, which honours it, converted a row: the run converts
+    // nothing.
+    virtual void abortedBeforeFirstRow(const QString& title) { Q_UNUSED(title); }
     // The abort was asked for while a walk that does not honour it runs; said once a run.
     virtual void abortNotHonoured(const QString& title) { Q_UNUSED(title); }
     // Completion box: caption "提示" and the operation's completion text.

@@ -188,6 +188,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     db::Query rows(m_frame.m_source);
     rows.setLines({select});
     m_walkTable = db::statementTable(select);
+    ++m_walks;
     const int n = rows.countRows();
     rows.open();
     fe.sourceOpened(select, rows.fieldNames(), n);
@@ -231,6 +232,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
 
     while (true) {
         if (honourAbort && fe.abortTicked()) {
+            if (i == 0 && m_walks == 1)
+                fe.abortedBeforeFirstRow(m_operation.title);
             m_aborted = true;
             m_result.aborted = true;
             break;

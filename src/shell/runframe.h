@@ -142,6 +142,7 @@ private:
     bool m_abortNoted = false; // the front end was told the walk runs to its end
     bool m_skipThisRow = false;
     bool m_dropProgressCode = false;
+    int m_walks = 0;       // walks started in this run
     int m_walkRow = 0;     // the row being converted, from 1
     QByteArray m_walkCode; // and its code
     QString m_walkTable;   // the walk's source table
