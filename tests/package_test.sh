@@ -15,7 +15,7 @@ expected=(
   usr/bin/v67convert usr/bin/v1convert usr/bin/belmire-convert
   usr/share/applications/v67convert.desktop usr/share/applications/v1convert.desktop
   usr/share/icons/hicolor/scalable/apps/belmire-convert.svg
-  usr/share/man/man1/belmire-convert.1
+  usr/share/man/man1/belmire-convert.1 usr/share/man/man1/v67convert.1 usr/share/man/man1/v1convert.1
   usr/share/bash-completion/completions/belmire-convert
 )
 for s in 16 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${s}x${s}/apps/belmire-convert.png"); done
@@ -25,12 +25,23 @@ done
 if grep -E '(_test|bench|gtest|\.a$|\.h$)' "$tmp/list"; then echo "the package ships build leftovers"; exit 1; fi
 depends=$(dpkg-deb -f "$deb" Depends)
 recommends=$(dpkg-deb -f "$deb" Recommends)
-for d in libqt6core6 libpq5 libsqlite3-0 libodbc2; do
+for d in libqt6core6 libpq5 libsqlite3-0 libodbc2 qt6-qpa-plugins qt6-translations-l10n; do
   [[ $depends == *"$d"* ]] || { echo "Depends lacks $d: $depends"; exit 1; }
 done
 [[ $recommends == "tdsodbc, odbc-postgresql, libsqliteodbc" ]] || { echo "Recommends: $recommends"; exit 1; }
 
 dpkg-deb -x "$deb" "$tmp/root"
+# The menu entries validate without a hint (one main category each), and every manual page the others name
+# is there.
+validation=$(desktop-file-validate "$tmp"/root/usr/share/applications/*.desktop 2>&1) \
+  || { echo "desktop-file-validate: $validation"; exit 1; }
+[[ -z $validation ]] || { echo "desktop-file-validate: $validation"; exit 1; }
+for page in "$tmp"/root/usr/share/man/man1/*.1*; do
+  for named in $(zcat -f "$page" | sed -n 's/^\.BR \([a-z0-9-]*\) (1).*/\1/p'); do
+    ls "$tmp"/root/usr/share/man/man1/"$named".1* >/dev/null 2>&1 \
+      || { echo "$(basename "$page") names $named(1), which the package lacks"; exit 1; }
+  done
+done
 prog=$tmp/root/usr/bin/belmire-convert
 config=$tmp/config/belmire-convert
 mkdir -p "$config"
