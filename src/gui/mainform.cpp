@@ -299,11 +299,10 @@ void TmainForm::runOperation(const QString& id)
         m_frame.setRejectReport(nullptr);
         if (m_gridPending >= 0)
             showSourceRow(m_gridPending);
-        // The summary and reconciliation lines the command line prints, before the box.
-        if (!operation->needsSource && result.ok)
+        // The summary (a clear's rows deleted) and reconciliation lines the command line prints, before the box.
+        if (result.ok)
             appendLog(shell::summaryLine(*operation, result));
         if (operation->needsSource && result.ok) {
-            appendLog(shell::summaryLine(*operation, result));
             if (result.aborted) {
                 appendLog(shell::abortedLine(*operation, result));
             } else {
