@@ -566,11 +566,13 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
                          QJsonArray{4712, QStringLiteral("Cannot truncate table 'spda' because it is being "
                                                          "referenced by a FOREIGN KEY constraint.")}}}});
     testing_support::SqliteDb source(dir.path(), QStringLiteral("source.db"), QStringLiteral("source_v67_sqlite.sql"));
+    const QString sourceUdl = dir.filePath(QStringLiteral("source.udl"));
+    testing_support::writeUdl(sourceUdl, QStringLiteral("Provider=SQLite;Data Source=source.db"));
     const QString target = dir.filePath(QStringLiteral("target.udl"));
     testing_support::writeUdl(target, udlText(server.port(), QString()));
 
     const shell::CheckReport report = shell::checkOperations(
-        {programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses"))}, source.udl(), target);
+        {programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses"))}, sourceUdl, target);
     const QString problems = report.problems.join(u'\n');
     EXPECT_TRUE(problems.contains(QStringLiteral("目标表 ckda 的字段 ckmc 的排序规则 Latin1_General_CI_AS 使用代码页 "
                                                  "1252，不是 GBK（936）")))
@@ -600,6 +602,18 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
         ASSERT_NO_THROW(c.flushDeferred());
         c.setDeferring(false);
         c.commit();
+    }
+
+    // A run is refused before it writes anything.
+    {
+        testing_support::RecordingFrontend fe;
+        shell::RunFrame frame(fe, sourceUdl, target);
+        const shell::RunResult refused =
+            frame.run(*programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses")));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_TRUE(refused.message.contains(QStringLiteral("没有写入任何数据")) &&
+                    refused.message.contains(QStringLiteral("字段 ckmc 的排序规则")))
+            << refused.message.toStdString();
     }
 
     testing_support::RecordingFrontend fe;

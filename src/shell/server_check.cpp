@@ -90,8 +90,9 @@ void checkServerTarget(const QList<const Operation*>& operations, db::Connection
             auto [it, added] = tables.try_emplace(use.table.toLower(), use.table, QStringList());
             if (added)
                 order << use.table.toLower();
+            // A clear operation names the columns the conversions write, but writes none of them.
             for (const QString& c : use.columns)
-                if (!it->second.second.contains(c, Qt::CaseInsensitive))
+                if (op->needsSource && !it->second.second.contains(c, Qt::CaseInsensitive))
                     it->second.second << c;
         }
     for (const QString& key : std::as_const(order)) {
