@@ -31,16 +31,18 @@ namespace {
 
 // A failure before the server could look at the login: the driver would not
 // load, or the connection or its TLS handshake broke off. A refused login
-// (28000, 18456) or a login time-out is not one: another driver fares no better.
+// (28000, 18456) is not one, nor a login time-out other than in the TLS
+// handshake: another driver would wait as long again for an unreachable server.
 bool handshakeFailed(const odbc::Failure& f)
 {
-    if (f.native() == 18456 || f.state() == u"28000" || f.state() == u"HYT00")
+    if (f.native() == 18456 || f.state() == u"28000")
         return false;
     static const QRegularExpression tls(QStringLiteral("SSL|TLS|handshake|protocol"),
                                         QRegularExpression::CaseInsensitiveOption);
+    if (f.message().contains(tls))
+        return true;
     // unixODBC tells of a driver library it cannot load with 01000 ("Can't open lib").
-    return f.state().startsWith(u"08") || f.state().startsWith(u"IM") || f.state() == u"01000" ||
-           f.message().contains(tls);
+    return f.state().startsWith(u"08") || f.state().startsWith(u"IM") || f.state() == u"01000";
 }
 
 QString connectText(const QString& where, const odbc::Failure& f)
