@@ -143,12 +143,14 @@ TEST(LinkSettings, EditsAFileWrittenTheWindowsWayKeepingWhatWasNotChanged)
 
     on<QLineEdit>(page, "Catalog")->setText(QStringLiteral("总店"));
     on<QComboBox>(page, "Encryption")->setCurrentIndex(1);
+    on<QComboBox>(page, "Driver")->setCurrentIndex(1);
+    on<QComboBox>(page, "TdsVersion")->setCurrentIndex(3);
     EXPECT_EQ(page->save(), udl);
     db::DataLinkFile saved = db::DataLinkFile::read(udl);
     EXPECT_EQ(saved.initString(),
               QStringLiteral("Provider=SQLOLEDB.1;Password=pw;Persist Security Info=True;User ID=sa;"
                              "Initial Catalog=总店;Data Source=srv,1433;Workstation ID=TILL1;"
-                             "Use Encryption for Data=True"));
+                             "Use Encryption for Data=True;ODBC Driver=FreeTDS;TDS Version=7.4"));
     EXPECT_TRUE(fileBytes(udl).startsWith("\xFF\xFE[\0o\0l\0e\0d\0b\0]\0\r\0\n\0"));
 
     // Without Persist Security Info the password leaves the file and is asked when connecting.

@@ -211,21 +211,29 @@ TEST(DataLink, SqlServerProviders)
         EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
         EXPECT_EQ(link.databaseName,
                   QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
-                                 "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=no"));
+                                 "DATABASE=shop;UID=sa;PWD=pw;Encrypt=no;TrustServerCertificate=yes"));
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
     const ConnectionSpec tds =
         parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
-    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=1500;UID=sa;"
-                                               "Encryption=off;ClientCharset=UTF-8"));
+    EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=1500;UID=sa;TDS_Version=7.1;"
+                                               "Encryption=request;ClientCharset=UTF-8"));
+    EXPECT_TRUE(tds.fallback.isEmpty());
 
-    // Encryption only when the file asks for it; the certificate trusted only when it says so.
+    // Encryption only when the file asks for it. As with the older providers, a certificate the server encrypts
+    // with unasked (Force Encryption) is not checked; one asked for is, unless trusted; Validate Server
+    // Certificate checks it always. FreeTDS says it can encrypt, so a server that forces encryption gets it.
     const auto connection = [](const QString& keys, const QStringList& drivers) {
         const QMap<QString, QString> a =
             odbcAttributes(parse(QStringLiteral("Provider=MSOLEDBSQL;Data Source=srv;") + keys, drivers).databaseName);
         return a.value("ENCRYPT", a.value("ENCRYPTION")) + u'/' + a.value("TRUSTSERVERCERTIFICATE");
     };
+    EXPECT_EQ(connection(QString(), kDriver18), QStringLiteral("no/yes"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=False;Trust Server Certificate=False"), kDriver18),
+              QStringLiteral("no/yes"));
+    EXPECT_EQ(connection(QStringLiteral("Validate Server Certificate=True"), kDriver18), QStringLiteral("no/no"));
+    EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=False"), kFreeTds), QStringLiteral("request/"));
     const QStringList kDriver17 = {QStringLiteral("ODBC Driver 17 for SQL Server")};
     EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=True;Trust Server Certificate=True"), kDriver18),
               QStringLiteral("yes/yes"));
@@ -237,6 +245,34 @@ TEST(DataLink, SqlServerProviders)
     EXPECT_EQ(connection(QStringLiteral("Use Encryption for Data=True"), kFreeTds), QStringLiteral("require/"));
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Use Encryption for Data=maybe"))
                     .contains(QStringLiteral("Use Encryption for Data \"maybe\" 无效")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Validate Server Certificate=True"), kFreeTds)
+                    .contains(QStringLiteral("Validate Server Certificate")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Validate Server Certificate=True;"
+                                       "Trust Server Certificate=True"))
+                    .contains(QStringLiteral("只能选一个")));
+
+    // Microsoft's driver first, with FreeTDS (TDS 7.1 unless the file says) behind it for an old server; a
+    // driver the file names is the only one tried; FreeTDS cannot stand in where a certificate must be checked.
+    const QStringList both = {QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server"),
+                              QStringLiteral("ODBC Driver 18 for SQL Server")};
+    const ConnectionSpec chosen = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv,1433;TDS Version=7.4"), both);
+    EXPECT_TRUE(chosen.databaseName.startsWith(QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;")));
+    EXPECT_EQ(chosen.fallback, QStringLiteral("DRIVER=FreeTDS;SERVER=srv;PORT=1433;TDS_Version=7.4;"
+                                              "Encryption=request;ClientCharset=UTF-8"));
+    EXPECT_TRUE(parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Validate Server Certificate=yes"), both)
+                    .fallback.isEmpty());
+    EXPECT_TRUE(parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Use Encryption for Data=Strict"), both)
+                    .fallback.isEmpty());
+    const ConnectionSpec named = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;ODBC Driver=freetds"), both);
+    EXPECT_TRUE(named.databaseName.startsWith(QStringLiteral("DRIVER=FreeTDS;SERVER=srv;TDS_Version=7.1;")));
+    EXPECT_TRUE(named.fallback.isEmpty());
+    EXPECT_TRUE(
+        parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;ODBC Driver=ODBC Driver 17 for SQL Server"), both)
+            .databaseName.startsWith(QStringLiteral("DRIVER=ODBC Driver 17 for SQL Server;")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;ODBC Driver=ODBC Driver 19 for SQL Server"))
+                    .contains(QStringLiteral("ODBC Driver 19 for SQL Server\" 没有安装")));
+    EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;TDS Version=8.0"), kFreeTds)
+                    .contains(QStringLiteral("TDS Version \"8.0\" 无效")));
 
     EXPECT_TRUE(errorOf(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Integrated Security=SSPI"))
                     .contains(QStringLiteral("User ID 和 Password")));
@@ -274,7 +310,8 @@ TEST(DataLink, Msdasql)
     EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
 
     link = parse(QStringLiteral("Provider=MSDASQL;Extended Properties=\"DRIVER={FreeTDS};SERVER=h;PWD={s;1}\""));
-    EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1};ClientCharset=UTF-8"));
+    EXPECT_EQ(link.databaseName,
+              QStringLiteral("DRIVER={FreeTDS};SERVER=h;PWD={s;1};ClientCharset=UTF-8;TDS_Version=7.1"));
     EXPECT_EQ(link.password, QStringLiteral("s;1"));
     EXPECT_EQ(link.description, QStringLiteral("ODBC DRIVER=FreeTDS;SERVER=h"));
 
@@ -402,7 +439,7 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("HOME", oldHome);
     EXPECT_EQ(drivers, QStringList({QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server")}));
     EXPECT_EQ(link.databaseName, QStringLiteral("DRIVER=ODBC Driver 17 for SQL Server;SERVER=srv;Encrypt=no;"
-                                                "TrustServerCertificate=no"));
+                                                "TrustServerCertificate=yes"));
 }
 
 TEST(DataLink, NoMessageHoldsThePassword)

@@ -112,6 +112,10 @@ TEST_P(MasterData, ClearOperationsEmptyTheirTablesWithoutTheSource)
                                       "insert into gyslbda (objid) values ('L');\n"
                                       "insert into spckkc (ckbh, spbh) values ('1', '2');\n"
                                       "insert into mdspkc (mdbh, spbh) values ('1', '2');"));
+    // PostgreSQL refuses to truncate a table another table's foreign key references: DELETE empties it instead.
+    const bool postgres = GetParam() == Backend::PostgreSQL;
+    if (postgres)
+        shop.target().exec(QStringLiteral("create table gysref (g varchar(15) references gysda (objid))"));
     QFile::remove(shop.sourceUdl());
     RecordingFrontend fe;
     fe.log << QStringLiteral("kept");
@@ -124,7 +128,14 @@ TEST_P(MasterData, ClearOperationsEmptyTheirTablesWithoutTheSource)
     }
     EXPECT_EQ(fe.completions.first(), QStringLiteral("提示/仓库档案删除完毕！"));
     EXPECT_EQ(fe.completions.last(), QStringLiteral("提示/档案删除完毕！"));
-    EXPECT_EQ(fe.log, QStringList{QStringLiteral("kept")});
+    if (postgres) {
+        ASSERT_EQ(fe.log.size(), 2) << fe.log.join(u'\n').toStdString();
+        EXPECT_TRUE(fe.log[1].startsWith(QStringLiteral("表 gysda 不能 TRUNCATE（")) &&
+                    fe.log[1].endsWith(QStringLiteral("），已改用 DELETE 清空")))
+            << fe.log[1].toStdString();
+    } else {
+        EXPECT_EQ(fe.log, QStringList{QStringLiteral("kept")});
+    }
     for (const char* t : {"ckda", "gysda", "gyslbda", "spckkc", "mdspkc"})
         EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(t))),
                   QStringLiteral("0"))

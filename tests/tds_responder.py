@@ -5,12 +5,23 @@ Listens on 127.0.0.1 (a free port unless --port), prints the port on the first
 line of stdout, and serves each connection:
 
   PRELOGIN  answered "encryption not supported" and MARS off; the client's
-            encryption byte, MARS byte and instance name are recorded.
+            encryption byte, MARS byte and instance name are recorded. With
+            --tls (a self-signed certificate made at start with openssl) it
+            answers as MS-TDS 2.2.6.5 has a server with a certificate:
+            "available" encrypts the login alone for a client that can
+            encrypt (ENCRYPT_OFF), everything for one that asks (ENCRYPT_ON);
+            "required" (Force Encryption) encrypts everything and ends the
+            connection of a client that cannot (ENCRYPT_NOT_SUP). The TLS
+            handshake travels inside PRELOGIN packets, then TLS records go on
+            the socket bare, each holding TDS packets.
   LOGIN7    recorded (TDS version, packet size, host, user, database, app,
             server name; the password only by its length) and answered with
             LOGINACK "Microsoft SQL Server", ENVCHANGE database, SQL collation
             (Chinese_PRC_CI_AS: varchar data is GBK, code page 936), packet size
-            and character set, then DONE.
+            and character set, then DONE. The TDS version answered is the
+            client's, at most 7.4, or at most 7.1 with --tds 7.1 (SQL Server
+            2000); tokens then take their 7.1 forms. --refuse-login answers
+            error 18456 and DONE, with no LOGINACK.
   SQL batch and RPC (sp_executesql, sp_prepexec, sp_execute, sp_prepare,
             sp_unprepare)  recorded (statement text, each parameter's type,
             declared size, length and value) and answered with the first
@@ -34,9 +45,13 @@ after --timeout seconds in all. Python 3 standard library only.
 
 import argparse
 import json
+import os
 import socket
+import ssl
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -44,6 +59,45 @@ PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
 COLLATION = bytes([0x04, 0x08, 0xD0, 0x00, 0x00])
 TDS74 = 0x74000004
+TDS71 = 0x71000001
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+# The TDS version of the session the current thread serves: before 7.2 a DONE
+# counts rows in 4 bytes, and user types and an error's line number take 2.
+WIRE = threading.local()
+
+
+def tds72():
+    return getattr(WIRE, "version", TDS74) >= 0x72000000
+
+
+def user_type():
+    return struct.pack("<I" if tds72() else "<H", 0)
+
+
+# What the server is (main sets it from the arguments): TLS mode and context, the highest TDS version it
+# answers, whether it refuses every login.
+SERVER = {"tls": None, "context": None, "tds": TDS74, "refuse_login": False}
+
+
+def make_tls_context(directory):
+    """A server context with a self-signed certificate made now. TLS 1.2 at most: SQL Server speaks no
+    later TLS inside TDS 7.x (TLS 1.3 comes with TDS 8)."""
+    cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "1", "-subj", "/CN=localhost"], check=True, capture_output=True)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.maximum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(cert, key)
+    return context
+
+
+class Tls:
+    """The server end of a TLS session over memory buffers: the session moves the bytes."""
+
+    def __init__(self, context):
+        self.incoming, self.outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        self.obj = context.wrap_bio(self.incoming, self.outgoing, server_side=True)
+        self.plain = b""
 PROCS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
          5: "sp_cursorprepexec", 6: "sp_cursorunprepare", 7: "sp_cursorfetch", 8: "sp_cursoroption",
          9: "sp_cursorclose", 10: "sp_executesql", 11: "sp_prepare", 12: "sp_execute",
@@ -85,7 +139,7 @@ def envchange(kind, new, old=""):
 def done(status=0, count=None, token=0xFD):
     if count is not None:
         status |= 0x10
-    return bytes([token]) + struct.pack("<HHQ", status, 0xC1, count or 0)
+    return bytes([token]) + struct.pack("<HHQ" if tds72() else "<HHI", status, 0xC1, count or 0)
 
 
 class Reader:
@@ -244,7 +298,7 @@ def column_metadata(columns):
     out = b"\x81" + struct.pack("<H", len(columns))
     for c in columns:
         kind = c["type"]
-        out += struct.pack("<IH", 0, 0x0009)  # user type; flags: nullable, updatable unknown
+        out += user_type() + struct.pack("<H", 0x0009)  # flags: nullable, updatable unknown
         if kind == "varchar":
             out += b"\xA7" + struct.pack("<H", c["size"]) + COLLATION
         elif kind == "nvarchar":
@@ -276,7 +330,7 @@ def row(columns, values):
 
 def error_token(number, message):
     body = struct.pack("<IBB", number, 1, 16) + us_varchar(message) + b_varchar("tds_responder") + \
-        b_varchar("") + struct.pack("<I", 1)
+        b_varchar("") + struct.pack("<I" if tds72() else "<H", 1)
     return b"\xAA" + struct.pack("<H", len(body)) + body
 
 
@@ -304,6 +358,7 @@ class Session:
         self.packet_size = 4096
         self.next_handle = 1
         self.handles = {}
+        self.tls, self.tls_scope = None, None  # once negotiated: the TLS session, "login" or "all"
 
     def read_message(self):
         """One whole request: (type, payload), or None when the client has gone."""
@@ -322,6 +377,17 @@ class Session:
                 return kind, payload
 
     def recv_exact(self, n):
+        if self.tls:
+            while len(self.tls.plain) < n:
+                try:
+                    self.tls.plain += self.tls.obj.read(65536)
+                except ssl.SSLWantReadError:
+                    chunk = self.sock.recv(65536)
+                    if not chunk:
+                        return None
+                    self.tls.incoming.write(chunk)
+            data, self.tls.plain = self.tls.plain[:n], self.tls.plain[n:]
+            return data
         data = b""
         while len(data) < n:
             chunk = self.sock.recv(n - len(data))
@@ -330,12 +396,34 @@ class Session:
             data += chunk
         return data
 
-    def send(self, tokens):
+    def send(self, tokens, kind=REPLY):
         size = self.packet_size - 8
         chunks = [tokens[i:i + size] for i in range(0, len(tokens), size)] or [b""]
         for i, chunk in enumerate(chunks):
             last = 0x01 if i == len(chunks) - 1 else 0x00
-            self.sock.sendall(struct.pack(">BBHHBB", REPLY, last, len(chunk) + 8, 0, i + 1, 0) + chunk)
+            packet = struct.pack(">BBHHBB", kind, last, len(chunk) + 8, 0, i + 1, 0) + chunk
+            if self.tls:
+                self.tls.obj.write(packet)
+                packet = self.tls.outgoing.read()
+            self.sock.sendall(packet)
+
+    def handshake(self, tls):
+        """The TLS handshake, its records inside PRELOGIN packets both ways."""
+        while True:
+            try:
+                tls.obj.do_handshake()
+                finished = True
+            except ssl.SSLWantReadError:
+                finished = False
+            out = tls.outgoing.read()
+            if out:
+                self.send(out, kind=PRELOGIN)
+            if finished:
+                return True
+            message = self.read_message()
+            if message is None:
+                return False
+            tls.incoming.write(message[1])
 
     def prelogin(self, payload):
         options, i = {}, 0
@@ -347,14 +435,33 @@ class Session:
         self.record(event="prelogin", connection=self.number,
                     encryption=options[1][0] if options.get(1) else None,
                     mars=options[4][0] if options.get(4) else None, instance=instance)
-        # version 15.0, encryption not supported, no instance check, MARS off
-        values = [(0, bytes([15, 0, 0x07, 0xD0, 0, 0])), (1, b"\x02"), (2, b"\x00"), (4, b"\x00")]
+        # The server's answer and what gets encrypted (MS-TDS 2.2.6.5): without a certificate nothing; with one,
+        # the login alone for a client that can encrypt, everything for one that asks or where the server
+        # forces it, and a client that cannot meets a forcing server's end of the connection.
+        client = options[1][0] if options.get(1) else ENCRYPT_NOT_SUP
+        encryption, scope = ENCRYPT_NOT_SUP, None
+        if SERVER["tls"] == "available" and client != ENCRYPT_NOT_SUP:
+            encryption, scope = (ENCRYPT_ON, "all") if client == ENCRYPT_ON else (ENCRYPT_OFF, "login")
+        elif SERVER["tls"] == "required":
+            encryption, scope = (ENCRYPT_ON if client == ENCRYPT_ON else ENCRYPT_REQ), "all"
+        # version 15.0, no instance check, MARS off
+        values = [(0, bytes([15, 0, 0x07, 0xD0, 0, 0])), (1, bytes([encryption])), (2, b"\x00"), (4, b"\x00")]
         offset = 5 * len(values) + 1
         head, body = b"", b""
         for kind, value in values:
             head += struct.pack(">BHH", kind, offset + len(body), len(value))
             body += value
         self.send(head + b"\xFF" + body)
+        if SERVER["tls"] == "required" and client == ENCRYPT_NOT_SUP:
+            self.record(event="terminated", connection=self.number, reason="encryption required")
+            return False
+        if scope:
+            tls = Tls(SERVER["context"])
+            if not self.handshake(tls):
+                return False
+            self.tls, self.tls_scope = tls, scope
+            self.record(event="tls", connection=self.number, scope=scope, protocol=tls.obj.version())
+        return True
 
     def login(self, payload):
         version, packet_size = struct.unpack("<II", payload[4:12])
@@ -366,7 +473,14 @@ class Session:
         password_chars = len(fields.pop("password"))
         self.record(event="login", connection=self.number, tds_version="%#x" % version,
                     packet_size=packet_size, password_chars=password_chars, **fields)
-        answer_version = min(version, TDS74) if version >= 0x70000000 else TDS74
+        answer_version = min(version, SERVER["tds"]) if version >= 0x70000000 else SERVER["tds"]
+        WIRE.version = answer_version
+        if self.tls_scope == "login":  # the answer and everything after it go unencrypted
+            self.tls = None
+        if SERVER["refuse_login"]:
+            self.record(event="refused", connection=self.number)
+            self.send(error_token(18456, "Login failed for user '%s'." % fields["user"]) + done(status=0x02))
+            return False
         self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
         database = fields["database"] or "master"
         ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
@@ -378,6 +492,7 @@ class Session:
         tokens += envchange(4, str(self.packet_size), "4096")
         tokens += done()
         self.send(tokens)
+        return True
 
     def batch(self, payload):
         r = Reader(payload)
@@ -413,7 +528,8 @@ class Session:
             tokens = answer(self.script.find(text), text, 0xFF)
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
-            tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + struct.pack("<IH", 0, 0x0009) + \
+            tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + user_type() + \
+                struct.pack("<H", 0x0009) + \
                 b"\x26\x04" + b"\x04" + struct.pack("<i", handle_out)
         tokens += done(token=0xFE)
         self.send(tokens)
@@ -426,9 +542,11 @@ class Session:
                     break
                 kind, payload = message
                 if kind == PRELOGIN:
-                    self.prelogin(payload)
+                    if not self.prelogin(payload):
+                        break
                 elif kind == LOGIN7:
-                    self.login(payload)
+                    if not self.login(payload):
+                        break
                 elif kind == BATCH:
                     self.batch(payload)
                 elif kind == RPC:
@@ -455,7 +573,14 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--idle", type=float, default=1.0)
     parser.add_argument("--timeout", type=float, default=60.0)
+    parser.add_argument("--tls", choices=("available", "required"),
+                        help="a certificate; required: Force Encryption")
+    parser.add_argument("--tds", choices=("7.1", "7.4"), default="7.4", help="the highest TDS version answered")
+    parser.add_argument("--refuse-login", action="store_true", help="answer every login with error 18456")
     args = parser.parse_args()
+    certificates = tempfile.TemporaryDirectory()
+    SERVER.update(tls=args.tls, tds=TDS71 if args.tds == "7.1" else TDS74, refuse_login=args.refuse_login,
+                  context=make_tls_context(certificates.name) if args.tls else None)
 
     script, record = Script(args.script), Recorder(args.record)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

@@ -1,6 +1,11 @@
 #include "db/connection.h"
+#include "db/datalink.h"
 #include "db/dialect.h"
 #include "db/query.h"
+#include "programs/programs.h"
+#include "shell/check.h"
+#include "shell/linkprobe.h"
+#include "shell/runframe.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -24,7 +29,9 @@ namespace {
 // The responder, started on a free loopback port with a script of results.
 class Responder {
 public:
-    Responder(const QString& dir, const QJsonArray& results) : m_record(dir + QStringLiteral("/record.jsonl"))
+    // options: the responder's own (--tls required, --tds 7.1, --refuse-login).
+    Responder(const QString& dir, const QJsonArray& results, const QStringList& options = {})
+        : m_record(dir + QStringLiteral("/record.jsonl"))
     {
         const QString script = dir + QStringLiteral("/script.json");
         QFile f(script);
@@ -34,9 +41,10 @@ public:
         f.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral("python3"),
-                        {testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
-                         QStringLiteral("--script"), script, QStringLiteral("--record"), m_record,
-                         QStringLiteral("--timeout"), QStringLiteral("120")});
+                        QStringList{testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
+                                    QStringLiteral("--script"), script, QStringLiteral("--record"), m_record,
+                                    QStringLiteral("--timeout"), QStringLiteral("120")} +
+                            options);
         if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
             throw std::runtime_error("the TDS responder did not start");
         m_port = m_process.readLine().trimmed().toInt();
@@ -164,7 +172,8 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
 
         const QList<QJsonObject> prelogin = ofKind(events, QStringLiteral("prelogin"));
         ASSERT_FALSE(prelogin.isEmpty());
-        EXPECT_EQ(prelogin[0].value(QStringLiteral("encryption")).toInt(), 2) << "encryption not asked for";
+        // ENCRYPT_OFF: able to encrypt, not asking for it (ENCRYPT_NOT_SUP would be refused by Force Encryption).
+        EXPECT_EQ(prelogin[0].value(QStringLiteral("encryption")).toInt(), 0) << "encryption not asked for";
         EXPECT_EQ(prelogin[0].value(QStringLiteral("instance")).toString(), QStringLiteral("SHOP"));
         const QList<QJsonObject> logins = ofKind(events, QStringLiteral("login"));
         ASSERT_EQ(logins.size(), 2) << "the main connection and the lookups' own";
@@ -175,7 +184,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
             EXPECT_EQ(login.value(QStringLiteral("server")).toString().replace(QChar(0), u'\\'),
                       QStringLiteral("127.0.0.1\\SHOP"));
             EXPECT_EQ(login.value(QStringLiteral("password_chars")).toInt(), 6);
-            EXPECT_EQ(login.value(QStringLiteral("tds_version")).toString().left(4), QStringLiteral("0x74"));
+            EXPECT_EQ(login.value(QStringLiteral("tds_version")).toString(), QStringLiteral("0x71000001"));
         }
         for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
             ADD_FAILURE() << "responder: " << e.value(QStringLiteral("reason")).toString().toStdString();
@@ -301,7 +310,9 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     QList<QJsonArray> params;
     for (const QJsonObject& e : server.events()) {
         const QString text = e.value(QStringLiteral("text")).toString();
-        if (e.value(QStringLiteral("connection")).toInt() == 1 && !text.isEmpty() && !text.startsWith(u"SET ")) {
+        // Leaving out the session's settings and the look for triggers that precedes a table's first write.
+        if (e.value(QStringLiteral("connection")).toInt() == 1 && !text.isEmpty() && !text.startsWith(u"SET ") &&
+            !text.contains(u"from sysobjects")) {
             sent << text.simplified();
             params << e.value(QStringLiteral("params")).toArray();
         }
@@ -396,4 +407,244 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
     ASSERT_EQ(keyParams.size(), 3);
     EXPECT_EQ(keyParams[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("卡1"));
     EXPECT_EQ(keyParams[2].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("AB "));
+}
+
+// A server with a certificate, as MS-TDS describes it: FreeTDS asked for no
+// encryption still says it can encrypt, so a server forcing encryption
+// encrypts everything, and one that does not encrypts the login alone; asked
+// for, everything is encrypted. The TLS handshake travels inside PRELOGIN
+// packets; texts come back whole through it.
+TEST(TdsWire, EncryptionAsTheServerWantsIt)
+{
+    testing_support::registerOdbcDrivers();
+    struct Case {
+        const char* server;
+        const char* udl;
+        int clientByte;
+        const char* scope;
+    };
+    for (const Case& k :
+         {Case{"required", "Use Encryption for Data=False", 0, "all"},
+          Case{"required", "Use Encryption for Data=True", 1, "all"}, Case{"available", "", 0, "login"}}) {
+        SCOPED_TRACE(std::string(k.server) + " / " + k.udl);
+        QTemporaryDir dir;
+        Responder server(
+            dir.path(),
+            QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("select k from t")},
+                                   {QStringLiteral("columns"), QJsonArray{column("k", "varchar", 6)}},
+                                   {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("张三丰")}}}}},
+            {QStringLiteral("--tls"), QString::fromLatin1(k.server)});
+        const QString udl = dir.filePath(QStringLiteral("tls.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QString::fromLatin1(k.udl)));
+        {
+            db::Connection c(QStringLiteral("目标"));
+            ASSERT_NO_THROW(c.open(udl));
+            db::Query q(c);
+            q.setText(QStringLiteral("select k from t"));
+            q.open();
+            ASSERT_TRUE(q.next());
+            EXPECT_EQ(gbk::toUnicode(q.text(QStringLiteral("k"))), QStringLiteral("张三丰"));
+            q.close();
+        }
+        const QList<QJsonObject> events = server.events();
+        const QList<QJsonObject> prelogin = ofKind(events, QStringLiteral("prelogin"));
+        const QList<QJsonObject> tls = ofKind(events, QStringLiteral("tls"));
+        ASSERT_FALSE(prelogin.isEmpty());
+        ASSERT_FALSE(tls.isEmpty());
+        EXPECT_EQ(prelogin[0].value(QStringLiteral("encryption")).toInt(), k.clientByte);
+        EXPECT_EQ(tls[0].value(QStringLiteral("scope")).toString(), QString::fromLatin1(k.scope));
+        EXPECT_EQ(ofKind(events, QStringLiteral("login")).value(0).value(QStringLiteral("user")).toString(),
+                  QStringLiteral("店长"));
+        EXPECT_TRUE(ofKind(events, QStringLiteral("failed")).isEmpty());
+    }
+}
+
+// SQL Server 2000 speaks TDS 7.1: FreeTDS states it, or is answered with it
+// when it offers 7.4, and says so; a refused login comes back at once with the
+// server's message (FreeTDS 1.3 offering 7.4 would wait for a longer DONE
+// until the login time-out). Where Microsoft's driver cannot connect, FreeTDS
+// does, and what answered says both.
+TEST(TdsWire, OldServersTds71RefusedLoginsAndTheDriverStandingIn)
+{
+    testing_support::registerOdbcDrivers();
+    const QJsonArray results{
+        QJsonObject{{QStringLiteral("match"), QStringLiteral("select k, i from t")},
+                    {QStringLiteral("columns"), QJsonArray{column("k", "varchar", 6), column("i", "int")}},
+                    {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("李四"), 7}}}}};
+    for (const char* stated : {"", "TDS Version=7.4"}) {
+        QTemporaryDir dir;
+        Responder server(dir.path(), results, {QStringLiteral("--tds"), QStringLiteral("7.1")});
+        const QString udl = dir.filePath(QStringLiteral("old.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QString::fromLatin1(stated)));
+        {
+            db::Connection c(QStringLiteral("源"));
+            ASSERT_NO_THROW(c.open(udl)) << stated;
+            EXPECT_TRUE(c.answeredBy().startsWith(QStringLiteral("FreeTDS 01.03.")));
+            EXPECT_TRUE(c.answeredBy().contains(QStringLiteral("，TDS 7.1，SQL Server 2019（15.00.2000）")))
+                << c.answeredBy().toStdString();
+            db::Query q(c);
+            q.setText(QStringLiteral("select k, i from t"));
+            q.open();
+            ASSERT_TRUE(q.next());
+            EXPECT_EQ(gbk::toUnicode(q.text(QStringLiteral("k"))), QStringLiteral("李四"));
+            EXPECT_EQ(q.integer(QStringLiteral("i")), 7);
+            q.close();
+        }
+        // 测试连接 says the same.
+        const QString probed = shell::describe(shell::probeLink(udl));
+        EXPECT_TRUE(probed.contains(QStringLiteral("\n驱动：FreeTDS 01.03."))) << probed.toStdString();
+        const QList<QJsonObject> events = server.events();
+        EXPECT_EQ(ofKind(events, QStringLiteral("login")).value(0).value(QStringLiteral("tds_version")).toString(),
+                  QLatin1String(*stated ? "0x74000004" : "0x71000001"));
+        EXPECT_TRUE(ofKind(events, QStringLiteral("failed")).isEmpty());
+    }
+    {
+        QTemporaryDir dir;
+        Responder server(dir.path(), results,
+                         {QStringLiteral("--tds"), QStringLiteral("7.1"), QStringLiteral("--refuse-login")});
+        const QString udl = dir.filePath(QStringLiteral("refused.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QString()));
+        db::Connection c(QStringLiteral("源"));
+        try {
+            c.open(udl);
+            ADD_FAILURE() << "a refused login connected";
+        } catch (const belmire::Error& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("Login failed for user '店长'")))
+                << e.message().toStdString();
+            EXPECT_TRUE(e.message().contains(QStringLiteral("用户名或密码不对"))) << e.message().toStdString();
+        }
+        EXPECT_EQ(ofKind(server.events(), QStringLiteral("refused")).size(), 1);
+    }
+    {
+        QTemporaryDir dir;
+        Responder server(dir.path(), results);
+        const db::ConnectionSpec spec =
+            db::parseDataLink(udlText(server.port(), QString()).toUtf8(), dir.path(), QStringLiteral("x.udl"),
+                              {QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("FreeTDS")});
+        db::OdbcLink link;
+        ASSERT_NO_THROW(link.open(spec.databaseName, QStringLiteral("源数据库"), spec.fallback));
+        EXPECT_TRUE(link.answeredBy().startsWith(QStringLiteral("FreeTDS "))) << link.answeredBy().toStdString();
+        EXPECT_TRUE(link.answeredBy().contains(QStringLiteral("；ODBC Driver 18 for SQL Server 无法连接：")))
+            << link.answeredBy().toStdString();
+        link.close();
+        EXPECT_EQ(ofKind(server.events(), QStringLiteral("login")).size(), 1);
+    }
+}
+
+// A SQL Server target as the check and the writes meet it: a written varchar
+// column whose collation stores another code page than GBK is refused by name
+// (a UTF-8 one too: its characters take 3 bytes); the tables' triggers are
+// listed, and rows for a table with an INSERT trigger go one per INSERT. A
+// TRUNCATE the server refuses becomes DELETE, undone to a savepoint first, and
+// the clear counts the rows and says so.
+TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    Responder server(
+        dir.path(),
+        QJsonArray{
+            QJsonObject{
+                {QStringLiteral("match"), QStringLiteral("from syscolumns")},
+                {QStringLiteral("columns"), QJsonArray{column("name", "nvarchar", 128),
+                                                       column("collation", "nvarchar", 128), column("cp", "int")}},
+                {QStringLiteral("rows"),
+                 QJsonArray{
+                     QJsonArray{QStringLiteral("objid"), QStringLiteral("Chinese_PRC_CI_AS"), 936},
+                     QJsonArray{QStringLiteral("ckmc"), QStringLiteral("Latin1_General_CI_AS"), 1252},
+                     QJsonArray{QStringLiteral("xgrq"), QStringLiteral("Latin1_General_100_CI_AS_SC_UTF8"), 65001},
+                     QJsonArray{QStringLiteral("unwritten"), QStringLiteral("Latin1_General_CI_AS"), 1252}}}},
+            QJsonObject{{QStringLiteral("match"), QStringLiteral("object_id('ckda')")},
+                        {QStringLiteral("columns"), QJsonArray{column("name", "nvarchar", 128), column("i", "int"),
+                                                               column("u", "int"), column("d", "int")}},
+                        {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("ckda_log"), 1, 1, 0}}}},
+            QJsonObject{{QStringLiteral("match"), QStringLiteral("select count(*) from sp")},
+                        {QStringLiteral("columns"), QJsonArray{column("n", "int")}},
+                        {QStringLiteral("rows"), QJsonArray{QJsonArray{4}}}},
+            QJsonObject{{QStringLiteral("match"), QStringLiteral("TRUNCATE TABLE spda")},
+                        {QStringLiteral("error"),
+                         QJsonArray{4712, QStringLiteral("Cannot truncate table 'spda' because it is being "
+                                                         "referenced by a FOREIGN KEY constraint.")}}}});
+    testing_support::SqliteDb source(dir.path(), QStringLiteral("source.db"), QStringLiteral("source_v67_sqlite.sql"));
+    const QString sourceUdl = dir.filePath(QStringLiteral("source.udl"));
+    testing_support::writeUdl(sourceUdl, QStringLiteral("Provider=SQLite;Data Source=source.db"));
+    const QString target = dir.filePath(QStringLiteral("target.udl"));
+    testing_support::writeUdl(target, udlText(server.port(), QString()));
+
+    const shell::CheckReport report = shell::checkOperations(
+        {programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses"))}, sourceUdl, target);
+    const QString problems = report.problems.join(u'\n');
+    EXPECT_TRUE(problems.contains(QStringLiteral("目标表 ckda 的字段 ckmc 的排序规则 Latin1_General_CI_AS 使用代码页 "
+                                                 "1252，不是 GBK（936）")))
+        << problems.toStdString();
+    EXPECT_TRUE(problems.contains(QStringLiteral("目标表 ckda 的字段 xgrq 用 UTF-8 排序规则")))
+        << problems.toStdString();
+    EXPECT_FALSE(problems.contains(QStringLiteral("objid")) || problems.contains(QStringLiteral("unwritten")));
+    EXPECT_TRUE(report.notes.contains(QStringLiteral(
+        "目标表 ckda 有触发器 ckda_log（INSERT, UPDATE）：转换时这个表每条 INSERT 只写一行，触发器逐行执行")))
+        << report.notes.join(u'\n').toStdString();
+
+    {
+        db::Connection c(QStringLiteral("目标"));
+        ASSERT_NO_THROW(c.open(target));
+        db::Query insert(c);
+        insert.setText(QStringLiteral("insert into ckda (objid) values (:k)"));
+        insert.prepare();
+        c.begin();
+        c.setDeferring(true);
+        for (int row = 1; row <= 3; ++row) {
+            c.setRowTag(row);
+            c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+            insert.bindText(QStringLiteral("k"), QByteArray::number(row));
+            insert.exec();
+            c.queueControl(QString());
+        }
+        ASSERT_NO_THROW(c.flushDeferred());
+        c.setDeferring(false);
+        c.commit();
+    }
+
+    // A run is refused before it writes anything.
+    {
+        testing_support::RecordingFrontend fe;
+        shell::RunFrame frame(fe, sourceUdl, target);
+        const shell::RunResult refused =
+            frame.run(*programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses")));
+        EXPECT_FALSE(refused.ok);
+        EXPECT_TRUE(refused.message.contains(QStringLiteral("没有写入任何数据")) &&
+                    refused.message.contains(QStringLiteral("字段 ckmc 的排序规则")))
+            << refused.message.toStdString();
+    }
+
+    testing_support::RecordingFrontend fe;
+    shell::RunFrame frame(fe, dir.filePath(QStringLiteral("none.udl")), target);
+    const shell::RunResult result =
+        frame.run(*programs::catalog().find(shell::Family::V67, QStringLiteral("clear-products")));
+    frame.disconnect();
+    EXPECT_TRUE(result.ok) << result.message.toStdString();
+    EXPECT_EQ(result.rowsDeleted, 8);
+    ASSERT_EQ(fe.log.size(), 2) << fe.log.join(u'\n').toStdString();
+    EXPECT_TRUE(fe.log[0].startsWith(QStringLiteral("目标数据库：FreeTDS "))) << fe.log[0].toStdString();
+    EXPECT_TRUE(fe.log[1].startsWith(QStringLiteral("表 spda 不能 TRUNCATE（")) &&
+                fe.log[1].endsWith(QStringLiteral("FOREIGN KEY constraint.），已改用 DELETE 清空")))
+        << fe.log[1].toStdString();
+
+    QStringList inserts, clear;
+    bool cleared = false;
+    for (const QJsonObject& e : server.events()) {
+        const QString text = e.value(QStringLiteral("text")).toString().simplified();
+        if (text.startsWith(QStringLiteral("insert into ckda")))
+            inserts << text;
+        cleared = cleared || text.startsWith(QStringLiteral("select count(*) from spda"));
+        if (cleared && (text.contains(QStringLiteral("TRANSACTION")) || text.contains(QStringLiteral("spd"))) &&
+            !text.startsWith(QStringLiteral("select")))
+            clear << text;
+    }
+    EXPECT_EQ(inserts, QStringList(3, QStringLiteral("insert into ckda (objid) values (@P1)")));
+    const QStringList expected{
+        QStringLiteral("BEGIN TRANSACTION"),   QStringLiteral("SAVE TRANSACTION belmire_clear"),
+        QStringLiteral("TRUNCATE TABLE spda"), QStringLiteral("ROLLBACK TRANSACTION belmire_clear"),
+        QStringLiteral("DELETE FROM spda"),    QStringLiteral("SAVE TRANSACTION belmire_clear"),
+        QStringLiteral("TRUNCATE TABLE spdw"), QStringLiteral("COMMIT TRANSACTION")};
+    EXPECT_EQ(clear, expected) << clear.join(u'\n').toStdString();
 }

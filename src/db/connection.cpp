@@ -150,7 +150,7 @@ void Connection::open(const QString& udlPath)
     } else {
         // ODBC: the database behind the link decides the dialect.
         auto link = std::make_unique<OdbcLink>();
-        link->open(m_spec.databaseName, where());
+        link->open(m_spec.databaseName, where(), m_spec.fallback);
         m_dialect = link->dialect();
         m_odbc = std::move(link);
         m_batch = std::make_unique<OdbcBatch>(*m_odbc);

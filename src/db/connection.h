@@ -94,6 +94,14 @@ public:
     // The declared widths of a table's text columns, lower-case names as keys
     // (read from information_schema; columns without a limit are left out).
     std::map<QString, TextWidth> declaredTextWidths(const QString& table);
+    // What answered a SQL Server link: driver, TDS and server versions (empty for other databases).
+    QString answeredBy() const { return m_odbc ? m_odbc->answeredBy() : QString(); }
+    // A table's enabled triggers where the database fires them once per
+    // statement (SQL Server; empty elsewhere); nullopt when it would not say.
+    std::optional<QList<OdbcLink::Trigger>> triggers(const QString& table)
+    {
+        return m_odbc ? m_odbc->triggers(table) : QList<OdbcLink::Trigger>();
+    }
     // The server's name and version, and the database's name.
     struct Description {
         QString server;

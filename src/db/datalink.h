@@ -16,6 +16,9 @@ struct ConnectionSpec {
     QString password;       // never put this into any message
     QString connectOptions; // PostgreSQL: libpq connection keywords, "key=value" separated by ";"
     QString description;    // for messages, never holds the password
+    // SQL Server through one of Microsoft's drivers chosen by default: the same link through FreeTDS, tried when
+    // that driver cannot load or fails the handshake (a server older than it supports). Empty otherwise.
+    QString fallback;
 };
 
 // The bytes of a data-link file, and their text (UTF-16LE with BOM, or UTF-8). Throw belmire::Error naming the path.

@@ -44,7 +44,8 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
         if (added) {
             s.marked = statement;
             const int markers = int(statement.markers.size());
-            s.groupable = !odbc::insertRows(statement, 2).text.isEmpty();
+            // A table with an INSERT trigger gets one row per statement: such triggers are often written for one.
+            s.groupable = !odbc::insertRows(statement, 2).text.isEmpty() && !m_link.oneRowPerInsert(table);
             s.rowsPerStatement =
                 qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
         }

@@ -159,6 +159,23 @@ QString Connection::dbmsName() const { return info(SQL_DBMS_NAME); }
 
 QString Connection::driverName() const { return info(SQL_DRIVER_NAME); }
 
+QString Connection::dbmsVersion() const { return info(SQL_DBMS_VER); }
+
+QString Connection::driverVersion() const { return info(SQL_DRIVER_VER); }
+
+QString Connection::freeTdsProtocol() const
+{
+    // FreeTDS's own SQLGetInfo type (SQL_INFO_FREETDS_TDS_VERSION in its odbcss.h): major << 16 | minor.
+    constexpr SQLUSMALLINT kFreeTdsTdsVersion = 1300;
+    if (!driverName().contains(QLatin1String("tdsodbc"), Qt::CaseInsensitive))
+        return {};
+    SQLUINTEGER version = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(m_dbc, kFreeTdsTdsVersion, &version, sizeof version, &length)))
+        return {};
+    return QStringLiteral("%1.%2").arg(version >> 16).arg(version & 0xFFFF);
+}
+
 void Connection::execute(const QString& statement)
 {
     SQLHSTMT stmt = SQL_NULL_HSTMT;

@@ -52,6 +52,11 @@ public:
     // SQL_DBMS_NAME of the connected database.
     QString dbmsName() const;
     QString driverName() const;
+    // SQL_DBMS_VER ("08.00.2039") and SQL_DRIVER_VER.
+    QString dbmsVersion() const;
+    QString driverVersion() const;
+    // The TDS version FreeTDS speaks on this connection ("7.1"); empty from any other driver.
+    QString freeTdsProtocol() const;
 
     // Row sets open on this connection. Without multiple active result sets a
     // SQL Server session serves nothing else while one is open.

@@ -1,6 +1,7 @@
 #include "db/odbc_link.h"
 
 #include "db/lock_wait.h"
+#include "db/odbc_statement.h"
 #include "textutil/error.h"
 
 #include <QRegularExpression>
@@ -26,7 +27,58 @@ Dialect odbcDialect(const QString& dbmsName, const QString& where)
                              .arg(where, name.isEmpty() ? QStringLiteral("未知的数据库") : name));
 }
 
-void OdbcLink::open(const QString& connectionString, const QString& where)
+namespace {
+
+// A failure before the server could look at the login: the driver would not
+// load, or the connection or its TLS handshake broke off. A refused login
+// (28000, 18456) is not one, nor a login time-out other than in the TLS
+// handshake: another driver would wait as long again for an unreachable server.
+bool handshakeFailed(const odbc::Failure& f)
+{
+    if (f.native() == 18456 || f.state() == u"28000")
+        return false;
+    static const QRegularExpression tls(QStringLiteral("SSL|TLS|handshake|protocol"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (f.message().contains(tls))
+        return true;
+    // unixODBC tells of a driver library it cannot load with 01000 ("Can't open lib").
+    return f.state().startsWith(u"08") || f.state().startsWith(u"IM") || f.state() == u"01000";
+}
+
+QString connectText(const QString& where, const odbc::Failure& f)
+{
+    QString text = QStringLiteral("无法连接%1：%2").arg(where, f.message());
+    if (f.native() == 18456)
+        text += QStringLiteral("（用户名或密码不对，或这个用户不能打开这个数据库）");
+    return text;
+}
+
+QString driverOf(const QString& connectionString)
+{
+    static const QRegularExpression driver(QStringLiteral("(?:^|;)\\s*DRIVER\\s*=\\s*\\{?([^;}]*)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return driver.match(connectionString).captured(1).trimmed();
+}
+
+// "SQL Server 2008 R2（10.50.1600）" from SQL_DBMS_VER.
+QString serverProduct(const QString& version, int* major)
+{
+    const QStringList parts = version.split(u'.');
+    *major = parts.value(0).toInt();
+    const int minor = parts.value(1).toInt();
+    static const std::map<int, const char*> names = {{8, "2000"},  {9, "2005"},  {10, "2008"}, {11, "2012"},
+                                                     {12, "2014"}, {13, "2016"}, {14, "2017"}, {15, "2019"},
+                                                     {16, "2022"}, {17, "2025"}};
+    const auto it = names.find(*major);
+    if (it == names.end())
+        return QStringLiteral("SQL Server %1").arg(version);
+    return QStringLiteral("SQL Server %1%2（%3）")
+        .arg(QLatin1String(it->second), *major == 10 && minor >= 50 ? QStringLiteral(" R2") : QString(), version);
+}
+
+} // namespace
+
+void OdbcLink::open(const QString& connectionString, const QString& where, const QString& fallback)
 {
     close();
     m_connectionString = connectionString;
@@ -39,14 +91,25 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
                                              QRegularExpression::CaseInsensitiveOption);
     if (!hasProtocol && connectionString.contains(psqlodbc))
         m_connectionString += kPsqlodbcProtocol;
+    QString givenUp;
     try {
         m_main.open(m_connectionString);
-        m_dbms = m_main.dbmsName();
     } catch (const odbc::Failure& f) {
         m_main.close();
-        throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(where, f.message()));
+        if (fallback.isEmpty() || !handshakeFailed(f))
+            throw belmire::Error(connectText(where, f));
+        try {
+            m_main.open(fallback);
+        } catch (const odbc::Failure& again) {
+            m_main.close();
+            throw belmire::Error(QStringLiteral("%1\n改用 %2 也无法连接：%3")
+                                     .arg(connectText(where, f), driverOf(fallback), again.message()));
+        }
+        givenUp = QStringLiteral("%1 无法连接：%2").arg(driverOf(m_connectionString), f.message().simplified());
+        m_connectionString = fallback;
     }
     try {
+        m_dbms = m_main.dbmsName();
         m_dialect = odbcDialect(m_dbms, where);
         // psqlODBC puts each statement inside a transaction under a savepoint of
         // its own ("rollback on errors: statement"), a round trip more for every
@@ -58,6 +121,7 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
             m_main.close();
             m_main.open(m_connectionString);
         }
+        describeAnswer(givenUp);
     } catch (const odbc::Failure& f) {
         m_main.close();
         throw belmire::Error(QStringLiteral("无法连接%1：%2").arg(where, f.message()));
@@ -66,6 +130,81 @@ void OdbcLink::open(const QString& connectionString, const QString& where)
         throw;
     }
     setUp(m_main);
+}
+
+void OdbcLink::describeAnswer(const QString& givenUp)
+{
+    m_answered.clear();
+    if (m_dialect != Dialect::SqlServer)
+        return;
+    int major = 0;
+    const QString server = serverProduct(m_main.dbmsVersion(), &major);
+    QString tds = m_main.freeTdsProtocol();
+    if (tds.isEmpty()) // Microsoft's drivers speak the newest TDS the server knows
+        tds = m_connectionString.contains(QLatin1String("Encrypt=strict"), Qt::CaseInsensitive) ? QStringLiteral("8.0")
+              : major >= 11                                                                     ? QStringLiteral("7.4")
+              : major == 10                                                                     ? QStringLiteral("7.3")
+              : major == 9                                                                      ? QStringLiteral("7.2")
+                                                                                                : QStringLiteral("7.1");
+    QString driver = driverOf(m_connectionString);
+    if (driver.isEmpty())
+        driver = m_main.driverName();
+    m_answered = QStringLiteral("%1 %2，TDS %3，%4").arg(driver, m_main.driverVersion(), tds, server);
+    if (!givenUp.isEmpty())
+        m_answered += QStringLiteral("；%1").arg(givenUp);
+}
+
+std::optional<QList<OdbcLink::Trigger>> OdbcLink::triggers(const QString& table)
+{
+    if (m_dialect != Dialect::SqlServer)
+        return QList<Trigger>();
+    const QString key = table.toLower();
+    if (const auto it = m_triggers.find(key); it != m_triggers.end())
+        return it->second;
+    static const QRegularExpression name(QStringLiteral("^\\w+$"));
+    std::optional<QList<Trigger>> found;
+    if (name.match(table).hasMatch()) {
+        // sysobjects and OBJECTPROPERTY answer on SQL Server 2000 as on every later server; CLR triggers are 'TA'.
+        try {
+            odbc::Statement q(reader());
+            q.executeDirect(
+                QStringLiteral(
+                    "select o.name, objectproperty(o.id, 'ExecIsInsertTrigger'), "
+                    "objectproperty(o.id, 'ExecIsUpdateTrigger'), objectproperty(o.id, 'ExecIsDeleteTrigger') "
+                    "from sysobjects o where o.type in ('TR', 'TA') and o.parent_obj = object_id('%1') and "
+                    "objectproperty(o.id, 'ExecIsTriggerDisabled') = 0 order by o.name")
+                    .arg(table));
+            QList<Trigger> list;
+            while (q.next()) {
+                Trigger t;
+                t.name = q.value(0).toString();
+                QStringList events;
+                const char* const kinds[] = {"INSERT", "UPDATE", "DELETE"};
+                for (int i = 0; i < 3; ++i)
+                    if (q.value(i + 1).toInt() == 1)
+                        events << QLatin1String(kinds[i]);
+                t.onInsert = q.value(1).toInt() == 1;
+                t.events = events.join(QStringLiteral(", "));
+                list << t;
+            }
+            q.closeCursor();
+            found = list;
+        } catch (const odbc::Failure&) {
+        }
+    }
+    m_triggers.emplace(key, found);
+    return found;
+}
+
+bool OdbcLink::oneRowPerInsert(const QString& table)
+{
+    const auto list = triggers(table);
+    if (!list)
+        return true;
+    for (const Trigger& t : *list)
+        if (t.onInsert)
+            return true;
+    return false;
 }
 
 void OdbcLink::setUp(odbc::Connection& connection)
@@ -91,6 +230,7 @@ void OdbcLink::setUp(odbc::Connection& connection)
 
 void OdbcLink::close()
 {
+    m_triggers.clear();
     m_reader.reset();
     m_main.close();
 }

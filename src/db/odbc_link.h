@@ -3,9 +3,12 @@
 #include "db/dialect.h"
 #include "db/odbc_connection.h"
 
+#include <QList>
 #include <QString>
 
+#include <map>
 #include <memory>
+#include <optional>
 
 namespace db {
 
@@ -21,12 +24,33 @@ Dialect odbcDialect(const QString& dbmsName, const QString& where);
 class OdbcLink {
 public:
     // Connects with the link's connection string. where names the database in
-    // messages ("源数据库 SQL Server srv/shop (user sa)"). Throws belmire::Error.
-    void open(const QString& connectionString, const QString& where);
+    // messages ("源数据库 SQL Server srv/shop (user sa)"). Where the driver
+    // cannot be loaded or fails the handshake, connects with fallback instead
+    // (when there is one). Throws belmire::Error.
+    void open(const QString& connectionString, const QString& where, const QString& fallback = QString());
     void close();
     bool isOpen() const { return m_main.isOpen(); }
     Dialect dialect() const { return m_dialect; }
     const QString& dbmsName() const { return m_dbms; }
+    // What answered a SQL Server link: driver and its version, TDS version,
+    // server product and version, and the driver given up for it, if any
+    // ("FreeTDS 01.03.0017，TDS 7.1，SQL Server 2000（08.00.2039）"). Empty for
+    // other databases.
+    const QString& answeredBy() const { return m_answered; }
+
+    // A table's enabled triggers (SQL Server): name and the statements they
+    // fire on ("INSERT, DELETE"), read once per table. Empty elsewhere;
+    // nullopt when the server would not say.
+    struct Trigger {
+        QString name;
+        QString events;
+        bool onInsert = false;
+    };
+    std::optional<QList<Trigger>> triggers(const QString& table);
+    // Whether an INSERT into the table must write one row: a trigger written
+    // for one row per statement then sees every row. True where it cannot be
+    // told.
+    bool oneRowPerInsert(const QString& table);
 
     odbc::Connection& main() { return m_main; }
     // The connection for a statement about to read rows. SQL Server without
@@ -52,7 +76,11 @@ public:
 private:
     void setUp(odbc::Connection& connection);
 
+    void describeAnswer(const QString& givenUp);
+
     QString m_connectionString;
+    QString m_answered;
+    std::map<QString, std::optional<QList<Trigger>>> m_triggers; // by lower-case table
     QString m_where;
     QString m_dbms;
     Dialect m_dialect = Dialect::SqlServer;

@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace gui {
 namespace {
 
@@ -35,6 +37,9 @@ const QString kPersist = QStringLiteral("Persist Security Info");
 const QString kEncryption = QStringLiteral("Use Encryption for Data");
 const QString kTrust = QStringLiteral("Trust Server Certificate");
 const QString kExtended = QStringLiteral("Extended Properties");
+const QString kValidate = QStringLiteral("Validate Server Certificate");
+const QString kDriver = QStringLiteral("ODBC Driver");
+const QString kTds = QStringLiteral("TDS Version");
 
 // The provider names written for a new link of each kind.
 const char* const kProviderNames[] = {"SQLite", "MSOLEDBSQL", "PostgreSQL", "MSDASQL.1"};
@@ -158,12 +163,28 @@ DataLinkPage::DataLinkPage(QString path, QWidget* parent) : QWidget(parent), m_p
     m_encryption->addItems({QStringLiteral("不加密"), QStringLiteral("加密"), QStringLiteral("严格加密（TDS 8）")});
     m_trust = new QCheckBox(QStringLiteral("信任服务器证书"), mssql);
     m_trust->setObjectName(QStringLiteral("Trust"));
+    m_validate = new QCheckBox(QStringLiteral("总是校验服务器证书"), mssql);
+    m_validate->setObjectName(QStringLiteral("Validate"));
+    // The first entry leaves the choice to the program: Microsoft's driver, FreeTDS where it cannot connect.
+    m_driver = new QComboBox(mssql);
+    m_driver->setObjectName(QStringLiteral("Driver"));
+    m_driver->setEditable(true);
+    m_driver->addItems({QStringLiteral("自动"), QStringLiteral("FreeTDS"),
+                        QStringLiteral("ODBC Driver 18 for SQL Server"),
+                        QStringLiteral("ODBC Driver 17 for SQL Server")});
+    m_tds = new QComboBox(mssql);
+    m_tds->setObjectName(QStringLiteral("TdsVersion"));
+    m_tds->addItems({QStringLiteral("7.1（SQL Server 2000 起都能用）"), QStringLiteral("7.2"), QStringLiteral("7.3"),
+                     QStringLiteral("7.4")});
     mssqlForm->addRow(QStringLiteral("服务器"), m_server);
     mssqlForm->addRow(QStringLiteral("实例"), m_instance);
     mssqlForm->addRow(QStringLiteral("端口"), m_port);
     mssqlForm->addRow(QStringLiteral("数据库"), m_catalog);
     mssqlForm->addRow(QStringLiteral("加密"), m_encryption);
     mssqlForm->addRow(QString(), m_trust);
+    mssqlForm->addRow(QString(), m_validate);
+    mssqlForm->addRow(QStringLiteral("ODBC 驱动"), m_driver);
+    mssqlForm->addRow(QStringLiteral("TDS 版本（FreeTDS）"), m_tds);
     // PostgreSQL.
     auto* pg = new QWidget(m_stack);
     auto* pgForm = new QFormLayout(pg);
@@ -280,6 +301,13 @@ void DataLinkPage::load()
     m_catalog->setText(kind == SqlServer ? f.value(kCatalog) : QString());
     m_encryption->setCurrentIndex(encryptionIndex(f.value(kEncryption)));
     m_trust->setChecked(db::oledbTrue(f.value(kTrust)));
+    m_validate->setChecked(db::oledbTrue(f.value(kValidate)));
+    m_driver->setCurrentIndex(0);
+    if (kind == SqlServer && !f.value(kDriver).trimmed().isEmpty())
+        m_driver->setCurrentText(f.value(kDriver).trimmed());
+    m_tds->setCurrentIndex(std::max(
+        0, int(QStringList{QString(), QStringLiteral("7.2"), QStringLiteral("7.3"), QStringLiteral("7.4")}.indexOf(
+               kind == SqlServer ? f.value(kTds).trimmed() : QString()))));
     const auto [host, port] = splitHostPort(kind == PostgreSQL ? source : QString());
     m_pgHost->setText(host);
     m_pgPort->setText(port);
@@ -302,7 +330,7 @@ db::DataLinkFile DataLinkPage::edited() const
     if (kind != was) {
         f.set(kProvider, QString::fromLatin1(kProviderNames[kind]));
         // What belonged to the other provider goes; Data Source is set again below.
-        for (const QString& key : {kDataSource, kCatalog, kEncryption, kTrust, kExtended})
+        for (const QString& key : {kDataSource, kCatalog, kEncryption, kTrust, kExtended, kValidate, kDriver, kTds})
             f.remove(key);
         if (kind == SQLite)
             for (const QString& key : {kUser, kPassword, kPersist})
@@ -325,6 +353,18 @@ db::DataLinkFile DataLinkPage::edited() const
             f.set(kEncryption, QString::fromLatin1(kEncryptionValues[encryption]));
         if (m_trust->isChecked() != (kind == was && db::oledbTrue(old.value(kTrust))) || kind != was)
             f.set(kTrust, m_trust->isChecked() ? QStringLiteral("True") : QStringLiteral("False"));
+        if (m_validate->isChecked() != (kind == was && db::oledbTrue(old.value(kValidate))))
+            f.set(kValidate, m_validate->isChecked() ? QStringLiteral("True") : QStringLiteral("False"));
+        QString driver = m_driver->currentText().trimmed();
+        if (driver == m_driver->itemText(0))
+            driver.clear();
+        apply(f, kDriver, driver, kind == was ? old.value(kDriver).trimmed() : QString());
+        const QString tds = m_tds->currentIndex() == 0 ? QString() : m_tds->currentText();
+        // A version the editor does not list (auto) stays as the file has it.
+        const QString shownTds = kind == was ? old.value(kTds).trimmed() : QString();
+        if (m_tds->currentIndex() != 0 ||
+            QStringList{QStringLiteral("7.2"), QStringLiteral("7.3"), QStringLiteral("7.4")}.contains(shownTds))
+            apply(f, kTds, tds, shownTds);
         break;
     }
     case PostgreSQL: {

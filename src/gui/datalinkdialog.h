@@ -51,6 +51,9 @@ private:
     QLineEdit* m_catalog = nullptr;
     QComboBox* m_encryption = nullptr;
     QCheckBox* m_trust = nullptr;
+    QCheckBox* m_validate = nullptr;
+    QComboBox* m_driver = nullptr;
+    QComboBox* m_tds = nullptr;
     QLineEdit* m_pgHost = nullptr;
     QLineEdit* m_pgPort = nullptr;
     QLineEdit* m_pgDatabase = nullptr;

@@ -5,6 +5,7 @@
 #include "db/query.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
+#include "shell/server_check.h"
 #include "shell/verify.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -436,6 +437,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
         checkWidths(operations, source, target, report);
     if (source.isOpen() && target.isOpen())
         dryRun(operations, source, target, report);
+    checkServerTarget(operations, target, report);
     source.close();
     target.close();
     return report;

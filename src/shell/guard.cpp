@@ -4,6 +4,7 @@
 #include "db/lock_wait.h"
 #include "db/query.h"
 #include "shell/check.h"
+#include "shell/server_check.h"
 #include "textutil/error.h"
 
 #include <QFileInfo>
@@ -71,6 +72,9 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
                 report.problems << e.message();
         }
     }
+    // A SQL Server column of another code page than GBK would store Chinese as "?" without an error.
+    if (report.ok())
+        checkServerTarget(operations, target, report);
     if (report.ok())
         return;
     QString first = report.problems.first().simplified();

@@ -39,6 +39,7 @@ LinkProbe probeLink(const QString& udlPath)
     const db::Connection::Description described = connection.describe();
     probe.server = described.server;
     probe.database = described.database;
+    probe.answered = connection.answeredBy();
     static const Kind kinds[] = {
         {u"Belmire V6/V7 源数据库", {QStringLiteral("spxx"), QStringLiteral("ck"), QStringLiteral("xx")}},
         {u"Belmire V1 源数据库", {QStringLiteral("Goods"), QStringLiteral("Store"), QStringLiteral("card")}},
@@ -59,8 +60,9 @@ LinkProbe probeLink(const QString& udlPath)
 
 QString describe(const LinkProbe& probe)
 {
-    return QStringLiteral("连接成功：%1，数据库 %2\n%3")
+    return QStringLiteral("连接成功：%1，数据库 %2\n%3%4")
         .arg(probe.server, probe.database,
+             probe.answered.isEmpty() ? QString() : QStringLiteral("驱动：%1\n").arg(probe.answered),
              probe.kind.isEmpty() ? QStringLiteral("看起来不是 Belmire 源数据库，也不是 Quorvan V9 目标数据库")
                                   : QStringLiteral("看起来是 ") + probe.kind);
 }

@@ -10,13 +10,15 @@ struct LinkProbe {
     QString server;   // "SQLite 3.40.1", "PostgreSQL 15.5 ...", "Microsoft SQL Server 2019 ..."
     QString database; // file path or database name
     QString kind;     // "Belmire V6/V7 源数据库", "Belmire V1 源数据库", "Quorvan V9 目标数据库" or empty
+    QString answered; // SQL Server: the driver, TDS and server versions that answered
 };
 
 // Connects with the file, asks, and disconnects; reads only. Throws
 // belmire::Error with the connection's own text (which never holds the password).
 LinkProbe probeLink(const QString& udlPath);
 
-// "连接成功：<server>，数据库 <database>" and the kind, or that it looks like none.
+// "连接成功：<server>，数据库 <database>", what answered a SQL Server link, and
+// the kind, or that it looks like none.
 QString describe(const LinkProbe& probe);
 
 } // namespace shell

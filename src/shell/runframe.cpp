@@ -2,6 +2,8 @@
 
 #include "shell/guard.h"
 
+#include "db/lock_wait.h"
+
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -72,6 +74,10 @@ RunResult RunFrame::run(const Operation& operation)
                 m_target.close();
             }
             m_target.open(m_targetUdl);
+            // The driver, TDS version and server that answered each SQL Server link.
+            for (db::Connection* c : {operation.needsSource ? &m_source : nullptr, &m_target})
+                if (c && !c->answeredBy().isEmpty())
+                    m_frontend.appendLog(QStringLiteral("%1数据库：%2").arg(c->role(), c->answeredBy()));
             if (operation.needsSource) {
                 guardWrites({&operation}, m_source, m_target, m_sourceUdl, m_targetUdl);
             } else {
@@ -140,13 +146,62 @@ db::Query& Run::source(const QStringList& lines)
     return *slot;
 }
 
+namespace {
+
+// Runs one of the once-only statements. A TRUNCATE TABLE the database refuses
+// (the table is referenced by a foreign key, or the login may delete but not
+// alter it) is undone to a savepoint and the table emptied with DELETE FROM
+// instead. Returns the log line that says so, empty otherwise.
+QString runOnce(db::Connection& target, const QString& statement)
+{
+    static const QRegularExpression truncate(QStringLiteral(R"(^\s*truncate\s+table\s+(\w+)\s*$)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const auto m = truncate.match(statement);
+    // SQLite has no TRUNCATE: its dialect runs a DELETE already.
+    if (!m.hasMatch() || !target.dialectText(statement).trimmed().startsWith(u"truncate", Qt::CaseInsensitive)) {
+        target.exec(statement);
+        return {};
+    }
+    const QString mark = QStringLiteral("belmire_clear");
+    target.exec(target.savepointSql(mark));
+    try {
+        target.exec(statement);
+    } catch (const belmire::Error& e) {
+        if (db::isLockWait(e.message()))
+            throw;
+        try {
+            target.exec(target.rollbackToSql(mark));
+        } catch (const belmire::Error&) {
+            throw e;
+        }
+        const QString table = m.captured(1);
+        try {
+            target.exec(QStringLiteral("DELETE FROM %1").arg(table));
+        } catch (const belmire::Error& again) {
+            throw belmire::Error(QStringLiteral("%1\n改用 DELETE 也不行：%2").arg(e.message(), again.message()));
+        }
+        QString why = oneLine(e.message());
+        why.remove(QRegularExpression(QStringLiteral("^表 \\w+：")));
+        return QStringLiteral("表 %1 不能 TRUNCATE（%2），已改用 DELETE 清空").arg(table, why);
+    }
+    if (const QString release = target.releaseSql(mark); !release.isEmpty())
+        target.exec(release);
+    return {};
+}
+
+} // namespace
+
 void Run::once(const QStringList& statements)
 {
     db::Connection& target = m_frame.m_target;
     target.begin();
+    QStringList notes;
     for (const QString& s : statements)
-        target.exec(s);
+        if (const QString note = runOnce(target, s); !note.isEmpty())
+            notes << note;
     target.commit();
+    for (const QString& note : std::as_const(notes))
+        log(note);
 }
 
 void Run::execute(const QString& statement) { m_frame.m_target.exec(statement); }
