@@ -12,6 +12,9 @@ namespace cli {
 
 // Set by the first Ctrl-C: ticks the abort box for the rest of the command.
 extern std::atomic<bool> g_abort;
+// Set by the second: a walk that does not honour the abort box stops as well,
+// and its run ends as interrupted, saying what it left in the target.
+extern std::atomic<bool> g_stop;
 
 // belmire-convert [--from v67|v1] [--source FILE.udl] [--target FILE.udl] [--quiet] [--report FILE.csv] OPERATION...
 // stdout gets the log-pane lines and the completion texts, stderr progress,

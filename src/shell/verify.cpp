@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace shell {
@@ -187,6 +188,58 @@ QStringList mergedByCut(const RowMatch& m, db::Connection& source)
     return out;
 }
 
+HeldKeys keysHeld(const RowMatch& m, db::Connection& source, db::Connection& target)
+{
+    const KeyCount from = sourceKeys(m, source);
+    const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
+    const textutil::SortedHashes held = from.hashes.minus(from.hashes.minus(to.hashes));
+    HeldKeys out;
+    out.count = qint64(held.size());
+    if (!held.empty())
+        out.shown = codeList(codesAmong(source, m.sourceTable, m.sourceFilter, m.key, true, held), out.count);
+    return out;
+}
+
+QString stockCodesCut(const Operation& operation, db::Connection& source)
+{
+    const std::optional<StockSums>& s = operation.reconciliation.stock;
+    if (!s)
+        return {};
+    int cut = 0;
+    for (const RowMatch& m : operation.reconciliation.rows)
+        for (const KeyPart& part : m.key)
+            if (m.sourceTable.compare(s->stockTable, Qt::CaseInsensitive) == 0 &&
+                part.sourceField.compare(s->productField, Qt::CaseInsensitive) == 0)
+                cut = part.cut;
+    if (cut <= 0)
+        return {};
+    qint64 rows = 0;
+    std::set<QByteArray> codes;
+    db::Query q(source);
+    q.setText(QStringLiteral("select %1 from %2").arg(s->productField, s->stockTable));
+    q.open();
+    while (q.next()) {
+        const QByteArray code = gbk::trim(q.text(s->productField));
+        if (code.size() <= cut)
+            continue;
+        ++rows;
+        codes.insert(code);
+    }
+    q.close();
+    if (rows == 0)
+        return {};
+    QList<QByteArray> smallest;
+    for (auto it = codes.begin(); it != codes.end() && smallest.size() < kCodesShown; ++it)
+        smallest << *it;
+    return QStringLiteral("源 %1 有 %2 行的商品编号长于 %3 字节（%4）：spckkc 和 mdspkc 的 spbh 只保留前 %3 字节，"
+                          "这些库存对不上 spda 中完整的商品编号；请先在源中把这些商品编号改为不超过 %3 字节，"
+                          "再转换商品和库存")
+        .arg(s->stockTable)
+        .arg(rows)
+        .arg(cut)
+        .arg(codeList(smallest, qsizetype(codes.size())));
+}
+
 namespace {
 
 struct Sums {
@@ -291,7 +344,7 @@ qint64 count(db::Connection& target, const QString& select)
     return n;
 }
 
-void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys,
+void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
                   db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
@@ -359,10 +412,12 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
                    "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
                    .arg(unnamed);
     else if (unnamed > 0)
-        report.lines
-            << QStringLiteral(
-                   "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")
-                   .arg(unnamed);
+        report.lines << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（%2）")
+                            .arg(unnamed)
+                            .arg(codesCut
+                                     ? QStringLiteral("有的是截短了的商品编号，见下面的问题；其余是源中没有的商品，"
+                                                      "或被拒绝的商品")
+                                     : QStringLiteral("源中没有这些商品，或它们被拒绝"));
 }
 
 } // namespace
@@ -412,7 +467,8 @@ struct SourceFacts {
     std::vector<KeyCount> keys; // one per row match
     QStringList merged;         // codes a cut merges
     std::optional<Sums> stock;
-    QByteArray setting; // the copied setting, empty when the source has no such row
+    QString stockCodesCut; // product codes the stock tables keep shorter than spda
+    QByteArray setting;    // the copied setting, empty when the source has no such row
 };
 
 struct TargetBefore {
@@ -434,8 +490,10 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
         facts->keys.push_back(sourceKeys(m, source));
         facts->merged << mergedByCut(m, source);
     }
-    if (operation.reconciliation.stock)
+    if (operation.reconciliation.stock) {
         facts->stock = sourceSums(*operation.reconciliation.stock, source);
+        facts->stockCodesCut = stockCodesCut(operation, source);
+    }
     if (operation.reconciliation.setting)
         facts->setting = readSetting(source, operation.reconciliation.setting->from).value_or(QByteArray());
     return facts;
@@ -453,8 +511,12 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
             stockKeys = &facts.keys[size_t(i)].hashes;
     }
     report.problems << facts.merged;
-    if (operation.reconciliation.stock)
-        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, target, report);
+    if (operation.reconciliation.stock) {
+        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, !facts.stockCodesCut.isEmpty(), target,
+                     report);
+        if (!facts.stockCodesCut.isEmpty())
+            report.problems << facts.stockCodesCut;
+    }
     if (operation.reconciliation.setting)
         compareSetting(*operation.reconciliation.setting, facts.setting, target, report);
     return report;
