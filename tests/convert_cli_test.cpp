@@ -88,6 +88,18 @@ TEST(Cli, AnErrorStopsTheLaterOperations)
     EXPECT_TRUE(c.err.contains(QStringLiteral("错误：仓库档案转换：第 1/1 行（编号C1），表 ckda：")))
         << c.err.toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
+    // The row an earlier run left is named with the clear to run first; a code the source
+    // repeats is no such row, and no clear would help.
+    EXPECT_TRUE(c.err.contains(QStringLiteral("；目标 ckda 已有这一行（objid=C1），是之前的转换写入的：请先运行清空仓库"
+                                              "（clear-warehouses），再重新转换\n")))
+        << c.err.toStdString();
+    shop.target().exec(QStringLiteral("delete from ckda;"));
+    shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values ('C2', '二仓');\n"
+                                      "insert into ck (ckbh, ckmc) values (' C2', '又一个二仓');"));
+    const Captured repeated = runCli({"warehouses"}, shop.folder());
+    EXPECT_EQ(repeated.status, 1);
+    EXPECT_TRUE(repeated.err.contains(QStringLiteral("第 3/3 行（编号C2）"))) << repeated.err.toStdString();
+    EXPECT_FALSE(repeated.err.contains(QStringLiteral("清空仓库"))) << repeated.err.toStdString();
 }
 
 TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
