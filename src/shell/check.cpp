@@ -248,8 +248,11 @@ void probeWrites(const QList<const Operation*>& operations, const QStringList& w
             } catch (const belmire::Error&) {
             }
             const QString text = databaseText(e);
-            if (db::isLockWait(text))
-                continue; // the table probe says who holds it
+            // Another session may let the table be read but not written.
+            if (db::isLockWait(text)) {
+                report.problems << QStringLiteral("目标表 %1 %2").arg(table, text);
+                continue;
+            }
             if (!refused.count(text))
                 order << text;
             refused[text] << table;
