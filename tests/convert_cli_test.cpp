@@ -252,6 +252,15 @@ TEST(Cli, ReportNeverReplacesADatabaseALinkOrAForeignFile)
             << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
     }
+    // A target database the run would make is not there yet: still refused.
+    const QString fresh = folder.filePath(QStringLiteral("fresh.udl"));
+    writeUdl(fresh, QStringLiteral("Provider=SQLite;Data Source=fresh.db"));
+    const Captured notYet = runCli(
+        {"--target", fresh, "--report", folder.filePath(QStringLiteral("fresh.db")), "warehouses"}, shop.folder());
+    EXPECT_EQ(notYet.status, 2);
+    EXPECT_TRUE(notYet.err.contains(QStringLiteral("是目标数据库"))) << notYet.err.toStdString();
+    QFile::remove(fresh);
+
     // Nothing ran and every file is as it was, with none left beside them.
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
     for (const QString& f : folder.entryList(QDir::Files))

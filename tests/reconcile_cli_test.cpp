@@ -45,12 +45,13 @@ TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
     // A source of the other program: its tables are named as missing, and the hint comes first.
     const Captured v1 = runCli({"--from", "v1", "check"}, shop.folder());
     EXPECT_EQ(v1.status, 1);
-    EXPECT_TRUE(v1.out.contains(QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请去掉 --from v1 再运行\n源表 ")))
+    EXPECT_TRUE(v1.out.contains(
+        QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请用 --from v67（或去掉 --from v1）再运行\n源表 ")))
         << v1.out.toStdString();
     Shop v1Shop(QStringLiteral("source_v1_sqlite.sql"), Backend::SQLite);
     const Captured v67 = runCli({"check"}, v1Shop.folder());
     EXPECT_EQ(v67.status, 1);
-    EXPECT_TRUE(v67.out.contains(QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请加上 --from v1 再运行\n源表 ")))
+    EXPECT_TRUE(v67.out.contains(QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行\n源表 ")))
         << v67.out.toStdString();
 
     // A dry run: rows already there, codes the cut merges, store stock built too early; nothing written.

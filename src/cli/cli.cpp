@@ -260,9 +260,10 @@ int CheckCommand::run(const shell::Catalog& catalog, const Invocation& call) con
     shell::CheckReport report = shell::checkOperations(ops, call.source, call.target);
     // A source of the other program: every table missing, said first with what to give instead.
     if (const std::optional<shell::Family> family = catalog.familyOf(call.source); family && *family != call.family)
-        report.problems.prepend(*family == shell::Family::V1
-                                    ? QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请加上 --from v1 再运行")
-                                    : QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请去掉 --from v1 再运行"));
+        report.problems.prepend(
+            *family == shell::Family::V1
+                ? QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行")
+                : QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请用 --from v67（或去掉 --from v1）再运行"));
     for (const QString& line : report.lines())
         writeLine(call.out, line);
     return report.ok() ? 0 : 1;
