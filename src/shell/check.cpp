@@ -146,8 +146,8 @@ void checkTable(db::Connection& connection, Side side, const QString& table, con
 
 namespace {
 
-// First field of the first row, 0 when the statement fails (the probes report why).
-qint64 countOf(db::Connection& connection, const QString& select)
+// First field of the first row, nothing when the statement fails (the probes report why).
+std::optional<qint64> firstNumber(db::Connection& connection, const QString& select)
 {
     try {
         db::Query q(connection);
@@ -157,24 +157,13 @@ qint64 countOf(db::Connection& connection, const QString& select)
         q.close();
         return n;
     } catch (const belmire::Error&) {
-        return 0;
+        return std::nullopt;
     }
 }
 
-// The row count of a table, nothing when it cannot be read (the probes say why).
-std::optional<qint64> rowsOf(db::Connection& connection, const QString& table, const QString& filter = {})
+qint64 countOf(db::Connection& connection, const QString& select)
 {
-    try {
-        db::Query q(connection);
-        q.setText(QStringLiteral("select count(*) from %1").arg(table) +
-                  (filter.isEmpty() ? QString() : QStringLiteral(" where ") + filter));
-        q.open();
-        const qint64 n = q.next() ? q.valueAt(0).toLongLong() : 0;
-        q.close();
-        return n;
-    } catch (const belmire::Error&) {
-        return std::nullopt;
-    }
+    return firstNumber(connection, select).value_or(0);
 }
 
 // The rows each conversion walks. A source whose tables are all empty gives a
@@ -200,7 +189,9 @@ void checkSourceRows(const QList<const Operation*>& operations, db::Connection& 
         if (table.isEmpty() || walked.contains(table, Qt::CaseInsensitive))
             continue;
         walked << table;
-        const std::optional<qint64> n = rowsOf(source, table, filter);
+        const std::optional<qint64> n =
+            firstNumber(source, QStringLiteral("select count(*) from %1").arg(table) +
+                                    (filter.isEmpty() ? QString() : QStringLiteral(" where ") + filter));
         if (!n)
             return; // a table the probes report: the run stops there anyway
         if (*n == 0)
