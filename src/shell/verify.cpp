@@ -14,7 +14,6 @@
 #include <iterator>
 #include <map>
 #include <optional>
-#include <set>
 #include <vector>
 
 namespace shell {
@@ -200,44 +199,78 @@ HeldKeys keysHeld(const RowMatch& m, db::Connection& source, db::Connection& tar
     return out;
 }
 
-QString stockCodesCut(const Operation& operation, db::Connection& source)
+namespace {
+
+// The bytes spckkc.spbh keeps of a stock conversion's product codes, 0 for all.
+int stockProductCut(const Operation& operation)
 {
     const std::optional<StockSums>& s = operation.reconciliation.stock;
-    if (!s)
-        return {};
     int cut = 0;
     for (const RowMatch& m : operation.reconciliation.rows)
         for (const KeyPart& part : m.key)
-            if (m.sourceTable.compare(s->stockTable, Qt::CaseInsensitive) == 0 &&
+            if (s && m.sourceTable.compare(s->stockTable, Qt::CaseInsensitive) == 0 &&
                 part.sourceField.compare(s->productField, Qt::CaseInsensitive) == 0)
                 cut = part.cut;
+    return cut;
+}
+
+// The stock rows whose trimmed product code is longer than the cut, met one
+// by one: their number, the distinct codes (as hashes) and the smallest few.
+class CodesCut {
+public:
+    CodesCut(QString table, int cut) : m_table(std::move(table)), m_cut(cut) {}
+    void see(const QByteArray& code)
+    {
+        if (m_cut <= 0 || code.size() <= m_cut)
+            return;
+        ++m_rows;
+        m_hashes.add(textutil::keyHash(code));
+        const auto at = std::lower_bound(m_smallest.begin(), m_smallest.end(), code);
+        if ((at != m_smallest.end() && *at == code) || (m_smallest.size() >= kCodesShown && at == m_smallest.end()))
+            return;
+        m_smallest.insert(at, code);
+        if (m_smallest.size() > kCodesShown)
+            m_smallest.removeLast();
+    }
+    // One problem line, empty when no code is cut.
+    QString line()
+    {
+        if (m_rows == 0)
+            return {};
+        m_hashes.seal();
+        return QStringLiteral("源 %1 有 %2 行的商品编号长于 %3 字节（%4）：spckkc 和 mdspkc 的 spbh 只保留前 %3 字节，"
+                              "这些库存对不上 spda 中完整的商品编号；请先在源中把这些商品编号改为不超过 %3 字节，"
+                              "再转换商品和库存")
+            .arg(m_table)
+            .arg(m_rows)
+            .arg(m_cut)
+            .arg(codeList(m_smallest, qsizetype(m_hashes.size())));
+    }
+
+private:
+    QString m_table;
+    int m_cut;
+    qint64 m_rows = 0;
+    textutil::SortedHashes m_hashes;
+    QList<QByteArray> m_smallest;
+};
+
+} // namespace
+
+QString stockCodesCut(const Operation& operation, db::Connection& source)
+{
+    const int cut = stockProductCut(operation);
     if (cut <= 0)
         return {};
-    qint64 rows = 0;
-    std::set<QByteArray> codes;
+    const StockSums& s = *operation.reconciliation.stock;
+    CodesCut codes(s.stockTable, cut);
     db::Query q(source);
-    q.setText(QStringLiteral("select %1 from %2").arg(s->productField, s->stockTable));
+    q.setText(QStringLiteral("select %1 from %2").arg(s.productField, s.stockTable));
     q.open();
-    while (q.next()) {
-        const QByteArray code = gbk::trim(q.text(s->productField));
-        if (code.size() <= cut)
-            continue;
-        ++rows;
-        codes.insert(code);
-    }
+    while (q.next())
+        codes.see(gbk::trim(q.text(s.productField)));
     q.close();
-    if (rows == 0)
-        return {};
-    QList<QByteArray> smallest;
-    for (auto it = codes.begin(); it != codes.end() && smallest.size() < kCodesShown; ++it)
-        smallest << *it;
-    return QStringLiteral("源 %1 有 %2 行的商品编号长于 %3 字节（%4）：spckkc 和 mdspkc 的 spbh 只保留前 %3 字节，"
-                          "这些库存对不上 spda 中完整的商品编号；请先在源中把这些商品编号改为不超过 %3 字节，"
-                          "再转换商品和库存")
-        .arg(s->stockTable)
-        .arg(rows)
-        .arg(cut)
-        .arg(codeList(smallest, qsizetype(codes.size())));
+    return codes.line();
 }
 
 namespace {
@@ -267,7 +300,8 @@ db::Amount quantityOf(const db::Query& q, const QString& field)
     }
 }
 
-Sums sourceSums(const StockSums& s, db::Connection& source)
+// Each stock row's product code is also shown to cuts.
+Sums sourceSums(const StockSums& s, db::Connection& source, CodesCut& cuts)
 {
     // Code -> the two prices.
     struct Prices {
@@ -293,7 +327,9 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     Sums sums;
     while (q.next()) {
         const db::Amount quantity = quantityOf(q, s.quantityField);
-        const Prices price = prices.valueAs<Prices>(gbk::trim(q.text(s.productField))).value_or(Prices());
+        const QByteArray code = gbk::trim(q.text(s.productField));
+        cuts.see(code);
+        const Prices price = prices.valueAs<Prices>(code).value_or(Prices());
         sums.quantity = sums.quantity + quantity;
         sums.purchaseValue = sums.purchaseValue + quantity * price.purchase;
         sums.retailValue = sums.retailValue + quantity * price.retail;
@@ -491,8 +527,9 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
         facts->merged << mergedByCut(m, source);
     }
     if (operation.reconciliation.stock) {
-        facts->stock = sourceSums(*operation.reconciliation.stock, source);
-        facts->stockCodesCut = stockCodesCut(operation, source);
+        CodesCut cuts(operation.reconciliation.stock->stockTable, stockProductCut(operation));
+        facts->stock = sourceSums(*operation.reconciliation.stock, source, cuts);
+        facts->stockCodesCut = cuts.line();
     }
     if (operation.reconciliation.setting)
         facts->setting = readSetting(source, operation.reconciliation.setting->from).value_or(QByteArray());
