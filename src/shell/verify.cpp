@@ -77,20 +77,25 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
     return out;
 }
 
+// Keeps k among the smallest codes (sorted, each once, at most kCodesShown).
+void keepSmallest(QList<QByteArray>& smallest, const QByteArray& k)
+{
+    const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
+    if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
+        return;
+    smallest.insert(at, k);
+    if (smallest.size() > kCodesShown)
+        smallest.removeLast();
+}
+
 // The smallest codes of a table whose hashes are among wanted (sorted), each once.
 QList<QByteArray> codesAmong(db::Connection& connection, const QString& table, const QString& filter,
                              const QList<KeyPart>& key, bool sourceSide, const textutil::SortedHashes& wanted)
 {
-    QList<QByteArray> smallest; // sorted, at most kCodesShown
+    QList<QByteArray> smallest;
     forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
-        if (!wanted.contains(textutil::keyHash(k)))
-            return;
-        const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
-        if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
-            return;
-        smallest.insert(at, k);
-        if (smallest.size() > kCodesShown)
-            smallest.removeLast();
+        if (wanted.contains(textutil::keyHash(k)))
+            keepSmallest(smallest, k);
     });
     return smallest;
 }
@@ -225,12 +230,7 @@ public:
             return;
         ++m_rows;
         m_hashes.add(textutil::keyHash(code));
-        const auto at = std::lower_bound(m_smallest.begin(), m_smallest.end(), code);
-        if ((at != m_smallest.end() && *at == code) || (m_smallest.size() >= kCodesShown && at == m_smallest.end()))
-            return;
-        m_smallest.insert(at, code);
-        if (m_smallest.size() > kCodesShown)
-            m_smallest.removeLast();
+        keepSmallest(m_smallest, code);
     }
     // One problem line, empty when no code is cut.
     QString line()
