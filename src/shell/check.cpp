@@ -293,7 +293,9 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
                     cleared = cleared || (!operations[j]->needsSource &&
                                           use.table.compare(m.targetTable, Qt::CaseInsensitive) == 0);
             const Operation* clear = clearing(m.targetTable);
-            if (m.skipsPresent || cleared || !clear)
+            // The source keys are read only where the target holds rows.
+            if (m.skipsPresent || cleared || !clear ||
+                countOf(target, QStringLiteral("select count(*) from %1").arg(m.targetTable)) == 0)
                 continue;
             try {
                 if (const HeldKeys held = keysHeld(m, source, target); held.count > 0)
