@@ -335,8 +335,8 @@ int ConvertCommand::convertAll(const QList<const shell::Operation*>& ops, const 
                                shell::RunFrame& frame, const std::function<bool()>& reportFailed)
 {
     std::FILE* const err = call.err;
-    // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end;
-    // no later operation runs and the exit status says so.
+    // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end
+    // unless a second Ctrl-C stops it too; no later operation runs and the exit status says so.
     const auto notRun = [&](qsizetype from) {
         QStringList titles;
         for (qsizetype j = from; j < ops.size(); ++j)
