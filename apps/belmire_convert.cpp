@@ -9,10 +9,16 @@
 
 namespace {
 
+// The first Ctrl-C ticks the abort box, the second stops even a walk that does
+// not honour it, a third ends the program.
 void onInterrupt(int)
 {
-    cli::g_abort.store(true);
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program
+    if (!cli::g_abort.exchange(true)) {
+        std::signal(SIGINT, onInterrupt);
+        return;
+    }
+    cli::g_stop.store(true);
+    std::signal(SIGINT, SIG_DFL);
 }
 
 } // namespace

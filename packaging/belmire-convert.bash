@@ -12,7 +12,8 @@ _belmire_convert()
             COMPREPLY=($(compgen -f -X '!*.udl' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
         --report)
-            COMPREPLY=($(compgen -f -- "$cur"))
+            # a report, never a database or a data-link file: CSV files and folders only
+            COMPREPLY=($(compgen -f -X '!*.csv' -- "$cur") $(compgen -d -- "$cur"))
             return ;;
     esac
     if [[ $cur == -* ]]; then

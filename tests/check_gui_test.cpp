@@ -194,6 +194,8 @@ TEST(LinkSettings, TestConnectionSaysWhatAnswered)
         const QString failed = page->testConnection();
         EXPECT_TRUE(failed.startsWith(QStringLiteral("连接失败："))) << failed.toStdString();
         EXPECT_FALSE(failed.contains(QStringLiteral("wrong-"))) << failed.toStdString();
+        // A source without a row to convert is a problem of its own.
+        shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values ('C1', '总仓');"));
         Window w(shell::Family::V67, shop.folder());
         QStringList asked;
         w.form.setPasswordPrompt([&](const QString& udl) {

@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <functional>
+
+#include <unistd.h>
 
 using namespace testing_support;
 using shell::Family;
@@ -81,6 +88,10 @@ TEST_P(Check, AHealthyShopPassesForEveryOperationOfBothPrograms)
         Shop shop(family == Family::V67 ? QStringLiteral("source_v67_sqlite.sql")
                                         : QStringLiteral("source_v1_sqlite.sql"),
                   GetParam());
+        // One warehouse: a source without any row to convert is not healthy.
+        shop.source().exec(family == Family::V67
+                               ? QStringLiteral("insert into ck (ckbh, ckmc) values ('C1', '总仓');")
+                               : QStringLiteral("insert into Store (StoreId, Store) values ('C1', '总仓');"));
         const QList<const shell::Operation*> all = programs::catalog().built(family);
         ASSERT_FALSE(all.isEmpty());
         for (const shell::Operation* op : all)
@@ -92,6 +103,90 @@ TEST_P(Check, AHealthyShopPassesForEveryOperationOfBothPrograms)
                   QStringList{
                       QStringLiteral("检查完毕：%1 个表、%2 个字段都可以使用").arg(report.tables).arg(report.columns)});
     }
+}
+
+// What a run would stop at, or do without a word, once the tables are sound: a
+// source with nothing to convert, keys the target holds where the conversion
+// cannot skip them, stock of product codes spckkc keeps shorter than spda, and
+// a target that takes no write.
+TEST_P(Check, PredictsWhatTheRunWouldStopAtOrDoWithoutAWord)
+{
+    REQUIRE_BACKEND(GetParam());
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), GetParam());
+    const auto problems = [&](const QStringList& ids, const QString& targetUdl) {
+        return shell::checkOperations(ops(Family::V67, ids), shop.sourceUdl(), targetUdl).problems;
+    };
+    EXPECT_EQ(problems({"warehouses", "stock"}, shop.targetUdl()),
+              QStringList{QStringLiteral("源的表都没有要转换的行（ck、spkc）：转换不会写入任何数据；"
+                                         "请确认源数据连接文件指向有数据的数据库")});
+
+    shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values ('C1', '总仓');\n"
+                                      "insert into ck (ckbh, ckmc) values ('C2', '二仓');\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('C1', 'P1', 1);\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('C1', '6901234567890123', 1);\n"
+                                      "insert into spkc (ckbh, spbh, yesl) values ('C2', '6901234567890123', 2);"));
+    shop.target().exec(QStringLiteral("insert into ckda (objid) values ('C2');\n"
+                                      "insert into spckkc (ckbh, spbh) values ('C1', 'P1');"));
+    const QString longCodes = QStringLiteral(
+        "源 spkc 有 2 行的商品编号长于 15 字节（6901234567890123）：spckkc 和 mdspkc 的 spbh 只保留前 15 字节，"
+        "这些库存对不上 spda 中完整的商品编号；请先在源中把这些商品编号改为不超过 15 字节，再转换商品和库存");
+    EXPECT_EQ(problems({"warehouses", "stock"}, shop.targetUdl()),
+              (QStringList{QStringLiteral("目标 ckda 已有源 ck 的 1 个编号（C2）：仓库档案转换不能跳过已有的行，"
+                                          "会在第一个这样的行停下；请先运行清空仓库（clear-warehouses）"),
+                           QStringLiteral("目标 spckkc 已有源 spkc 的 1 个编号（C1/P1）：库存转换不能跳过已有的行，"
+                                          "会在第一个这样的行停下；请先运行清空库存（clear-stock）"),
+                           longCodes}));
+    // Cleared first in the same command, the rows held are no obstacle.
+    EXPECT_EQ(problems({"clear-warehouses", "clear-stock", "warehouses", "stock"}, shop.targetUdl()),
+              QStringList{longCodes});
+
+    // A target that takes no write: a read-only file, a database whose sessions are read-only.
+    QTemporaryDir dir;
+    const QString readOnlyUdl = dir.filePath(QStringLiteral("ro.udl"));
+    struct Undo {
+        std::function<void()> fn;
+        ~Undo()
+        {
+            if (fn)
+                fn();
+        }
+    } undo;
+    if (shop.target().isPostgres()) {
+        const QString name = static_cast<PostgresDb&>(shop.target()).name();
+        shop.target().exec(QStringLiteral("alter database %1 set default_transaction_read_only = on").arg(name));
+        undo.fn = [&shop, name] {
+            shop.target().exec(QStringLiteral("alter database %1 reset default_transaction_read_only").arg(name));
+        };
+        QFile::copy(shop.targetUdl(), readOnlyUdl);
+    } else {
+        const QString folder = dir.filePath(QStringLiteral("ro"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        if (geteuid() == 0) {
+            // root writes into any file: a file system mounted read-only.
+            ASSERT_EQ(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                  QStringLiteral("tmpfs"), folder}),
+                      0);
+            undo.fn = [folder] { QProcess::execute(QStringLiteral("umount"), {folder}); };
+        }
+        ASSERT_TRUE(QFile::copy(shop.folder() + QStringLiteral("/target.db"), folder + QStringLiteral("/t.db")));
+        if (geteuid() == 0) {
+            ASSERT_EQ(QProcess::execute(QStringLiteral("mount"),
+                                        {QStringLiteral("-o"), QStringLiteral("remount,ro"), folder}),
+                      0);
+        } else {
+            ASSERT_TRUE(QFile::setPermissions(folder + QStringLiteral("/t.db"), QFile::ReadOwner));
+        }
+        writeUdl(readOnlyUdl, QStringLiteral("Provider=SQLite;Data Source=ro/t.db"), false);
+    }
+    const QStringList readOnly = problems({"clear-warehouses", "warehouses"}, readOnlyUdl);
+    ASSERT_EQ(readOnly.size(), 1) << readOnly.join(u'\n').toStdString();
+    EXPECT_TRUE(readOnly[0].startsWith(QStringLiteral("目标表 ckda 不能写入：")) &&
+                readOnly[0].contains(shop.target().isPostgres()
+                                         ? QStringLiteral("read-only transaction")
+                                         : QStringLiteral("attempt to write a readonly database")) &&
+                readOnly[0].endsWith(QStringLiteral("；转换会在第一次写入时停下：请让目标数据库可以写入（数据库文件和它"
+                                                    "所在的文件夹要可写，数据库用户要有写入的权限）")))
+        << readOnly[0].toStdString();
 }
 
 // Settings rows the conversions read or update: a target row an update would

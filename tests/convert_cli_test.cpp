@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -87,6 +88,18 @@ TEST(Cli, AnErrorStopsTheLaterOperations)
     EXPECT_TRUE(c.err.contains(QStringLiteral("错误：仓库档案转换：第 1/1 行（编号C1），表 ckda：")))
         << c.err.toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hqda")), QStringLiteral("0"));
+    // The row an earlier run left is named with the clear to run first; a code the source
+    // repeats is no such row, and no clear would help.
+    EXPECT_TRUE(c.err.contains(QStringLiteral("；目标 ckda 已有这一行（objid=C1），是之前的转换写入的：请先运行清空仓库"
+                                              "（clear-warehouses），再重新转换\n")))
+        << c.err.toStdString();
+    shop.target().exec(QStringLiteral("delete from ckda;"));
+    shop.source().exec(QStringLiteral("insert into ck (ckbh, ckmc) values ('C2', '二仓');\n"
+                                      "insert into ck (ckbh, ckmc) values (' C2', '又一个二仓');"));
+    const Captured repeated = runCli({"warehouses"}, shop.folder());
+    EXPECT_EQ(repeated.status, 1);
+    EXPECT_TRUE(repeated.err.contains(QStringLiteral("第 3/3 行（编号C2）"))) << repeated.err.toStdString();
+    EXPECT_FALSE(repeated.err.contains(QStringLiteral("清空仓库"))) << repeated.err.toStdString();
 }
 
 TEST(Cli, TheProgramUsesTheDataLinkFilesBesideIt)
@@ -197,6 +210,72 @@ TEST(Cli, ReportListsTheRowsSkippedAndTheRowRefused)
     EXPECT_EQ(c.status, 1);
     EXPECT_TRUE(c.err.startsWith(QStringLiteral("错误：无法写入拒绝行报告"))) << c.err.toStdString();
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+}
+
+TEST(Cli, ReportNeverReplacesADatabaseALinkOrAForeignFile)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    fillSource(shop);
+    const QDir folder(shop.folder());
+    const auto bytesOf = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QString notes = folder.filePath(QStringLiteral("notes.csv"));
+    {
+        QFile f(notes);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("kept,as,it,is\n");
+    }
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("source.db")), folder.filePath(QStringLiteral("s.csv"))));
+    ASSERT_TRUE(folder.mkdir(QStringLiteral("reports")));
+    const struct {
+        QString path;
+        QString says;
+    } cases[] = {
+        {folder.filePath(QStringLiteral("source.db")), QStringLiteral("是源数据库（源数据连接文件 ")},
+        {folder.filePath(QStringLiteral("s.csv")), QStringLiteral("是源数据库（源数据连接文件 ")},
+        {folder.filePath(QStringLiteral("target.db")), QStringLiteral("是目标数据库（目标数据连接文件 ")},
+        {shop.sourceUdl(), QStringLiteral("是源数据连接文件：不会覆盖它；请另给一个 .csv 文件")},
+        {shop.targetUdl(), QStringLiteral("是目标数据连接文件：不会覆盖它；请另给一个 .csv 文件")},
+        {notes, QStringLiteral("已存在，不是拒绝行报告：不会覆盖它；请另给一个 .csv 文件，或先移走这个文件")},
+        {folder.filePath(QStringLiteral("reports")), QStringLiteral("是一个文件夹：请给一个 .csv 文件名")},
+    };
+    QMap<QString, QByteArray> before;
+    for (const QString& f : folder.entryList(QDir::Files))
+        before.insert(f, bytesOf(folder.filePath(f)));
+    for (const auto& c : cases) {
+        const Captured r = runCli({"--report", c.path, "warehouses"}, shop.folder());
+        EXPECT_EQ(r.status, 2) << c.path.toStdString();
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("错误：拒绝行报告 %1 %2").arg(c.path, c.says)) &&
+                    r.err.count(u'\n') == 1)
+            << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    // A target database the run would make is not there yet: still refused.
+    const QString fresh = folder.filePath(QStringLiteral("fresh.udl"));
+    writeUdl(fresh, QStringLiteral("Provider=SQLite;Data Source=fresh.db"));
+    const Captured notYet = runCli(
+        {"--target", fresh, "--report", folder.filePath(QStringLiteral("fresh.db")), "warehouses"}, shop.folder());
+    EXPECT_EQ(notYet.status, 2);
+    EXPECT_TRUE(notYet.err.contains(QStringLiteral("是目标数据库"))) << notYet.err.toStdString();
+    QFile::remove(fresh);
+
+    // Nothing ran and every file is as it was, with none left beside them.
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from ckda")), QStringLiteral("0"));
+    for (const QString& f : folder.entryList(QDir::Files))
+        EXPECT_EQ(bytesOf(folder.filePath(f)), before.value(f)) << f.toStdString();
+
+    // An earlier report of ours is replaced whole, through a file beside it.
+    const QString report = folder.filePath(QStringLiteral("r.csv"));
+    shop.target().exec(QStringLiteral("insert into ckda (objid) values ('C1');"));
+    EXPECT_EQ(runCli({"--quiet", "--report", report, "warehouses"}, shop.folder()).status, 1);
+    const QByteArray first = bytesOf(report);
+    EXPECT_TRUE(first.contains("C1")) << first.toStdString();
+    shop.target().exec(QStringLiteral("delete from ckda;"));
+    EXPECT_EQ(runCli({"--quiet", "--report", report, "warehouses"}, shop.folder()).status, 0);
+    EXPECT_EQ(bytesOf(report), "\xEF\xBB\xBF" + QStringLiteral("操作,表,行,编号,原因,日志\r\n").toUtf8());
+    EXPECT_EQ(folder.entryList({QStringLiteral("r.csv*")}, QDir::Files), QStringList{QStringLiteral("r.csv")});
 }
 
 TEST(Cli, RefusesToWriteIntoTheSourceOrIntoWhatIsNoTarget)

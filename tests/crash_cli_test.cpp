@@ -253,16 +253,23 @@ void expectSameAsUndisturbed(const QString& path, int step)
             << it.key().toStdString() << ": " << got.value(it.key()).size() << " rows, want " << it.value().size();
 }
 
+// A SQLite target of its own, reached through target.udl beside it.
+struct TargetFolder {
+    QTemporaryDir dir;
+    QString db = dir.filePath(QStringLiteral("target.db"));
+    QString udl = dir.filePath(QStringLiteral("target.udl"));
+    TargetFolder() { writeLink(udl, QStringLiteral("Provider=SQLite;Data Source=target.db")); }
+};
+
 } // namespace
 
 TEST(CrashAndRerun, KillNineAtRandomRowsThenRerun)
 {
     const Sample& sample = Sample::get();
     ASSERT_TRUE(sample.ok());
-    QTemporaryDir dir;
-    const QString db = dir.filePath(QStringLiteral("target.db"));
-    const QString udl = dir.filePath(QStringLiteral("target.udl"));
-    writeLink(udl, QStringLiteral("Provider=SQLite;Data Source=target.db"));
+    const TargetFolder folder;
+    const QString& db = folder.db;
+    const QString& udl = folder.udl;
 
     const quint32 seed = qEnvironmentVariableIsSet("BELMIRE_CRASH_SEED")
                              ? quint32(qEnvironmentVariableIntValue("BELMIRE_CRASH_SEED"))
@@ -313,10 +320,9 @@ TEST(CtrlC, StopsTheRunSaysWhatWasWrittenAndRunsNothingLater)
     // status is 130, stderr says so even with --quiet and no later operation runs.
     const Sample& sample = Sample::get();
     ASSERT_TRUE(sample.ok());
-    QTemporaryDir dir;
-    const QString db = dir.filePath(QStringLiteral("target.db"));
-    const QString udl = dir.filePath(QStringLiteral("target.udl"));
-    writeLink(udl, QStringLiteral("Provider=SQLite;Data Source=target.db"));
+    const TargetFolder folder;
+    const QString& db = folder.db;
+    const QString& udl = folder.udl;
     const int span = qMax(20, int(sample.seconds(1) * 1000));
     QRandomGenerator random(QRandomGenerator::system()->generate());
     int stoppedProducts = 0, interrupted = 0;
@@ -352,6 +358,73 @@ TEST(CtrlC, StopsTheRunSaysWhatWasWrittenAndRunsNothingLater)
     }
     EXPECT_GE(interrupted, 3);
     EXPECT_GE(stoppedProducts, 1);
+}
+
+TEST(CtrlC, TwiceDuringStockEndsHonestlyAndTheRerunSaysToClearFirst)
+{
+    // Stock runs on after the first Ctrl-C; the second ends it with 130, spckkc
+    // part-written and mdspkc not built. check then calls that a problem, the
+    // rerun names the row it met and the clear to run, and clearing converges.
+    const Sample& sample = Sample::get();
+    ASSERT_TRUE(sample.ok());
+    const TargetFolder folder;
+    const QString& db = folder.db;
+    const QString& udl = folder.udl;
+    const QString full = SqliteFile(sample.state(2)).rows(QStringLiteral("select count(*) from spckkc")).value(0);
+    const int span = qMax(20, int(sample.seconds(2) * 1000));
+    QRandomGenerator random(QRandomGenerator::system()->generate());
+    bool stopped = false;
+    for (int attempt = 0; attempt < 30 && !stopped; ++attempt) {
+        QFile::remove(db);
+        ASSERT_TRUE(QFile::copy(sample.state(1), db));
+        QProcess p;
+        start(p, sample.sourceUdl(), udl, {QStringLiteral("stock")});
+        if (p.waitForFinished(int(random.bounded(span / 10, span / 2 + 1))))
+            continue;
+        ::kill(pid_t(p.processId()), SIGINT);
+        // The second comes once the run has said it goes on.
+        p.setReadChannel(QProcess::StandardError);
+        QString said;
+        while (!said.contains(QStringLiteral("收到中断")) && p.waitForReadyRead(10000))
+            said += QString::fromUtf8(p.readAllStandardError());
+        if (p.state() != QProcess::Running)
+            continue;
+        ::kill(pid_t(p.processId()), SIGINT);
+        Finished f = finish(p);
+        f.err = said + f.err;
+        const SqliteFile target(db);
+        const QString written = target.rows(QStringLiteral("select count(*) from spckkc")).value(0);
+        if (f.exitCode != 130 || f.out.contains(QStringLiteral("库存转换完毕！")) || written == u"0")
+            continue; // ended before either Ctrl-C, or the walk was over, or stopped before its first batch
+        stopped = true;
+        SCOPED_TRACE(f.err.toStdString());
+        EXPECT_TRUE(
+            f.err.endsWith(QStringLiteral("\n库存转换：已中断，spckkc 不完整，mdspkc 未生成：请清空库存后重新转换\n")));
+        EXPECT_LT(written.toInt(), full.toInt());
+        EXPECT_EQ(target.rows(QStringLiteral("select count(*) from mdspkc")), QStringList{QStringLiteral("0")});
+        EXPECT_EQ(integrity(db), QStringLiteral("ok"));
+
+        QProcess check;
+        start(check, sample.sourceUdl(), udl, {QStringLiteral("check"), QStringLiteral("stock")});
+        const Finished checked = finish(check);
+        EXPECT_EQ(checked.exitCode, 1);
+        EXPECT_TRUE(checked.out.contains(QStringLiteral("请先运行清空库存（clear-stock）")))
+            << checked.out.toStdString();
+
+        const Finished again = convert(sample.sourceUdl(), udl, {QStringLiteral("stock")});
+        EXPECT_EQ(again.exitCode, 1);
+        EXPECT_TRUE(
+            again.err.contains(QStringLiteral("UNIQUE constraint failed: spckkc.ckbh, spckkc.spbh；目标 spckkc "
+                                              "已有这一行（ckbh=")) &&
+            again.err.contains(QStringLiteral("是之前的转换写入的：请先运行清空库存（clear-stock），再重新转换")))
+            << again.err.toStdString();
+
+        const Finished cleared =
+            convert(sample.sourceUdl(), udl, {QStringLiteral("clear-stock"), QStringLiteral("stock")});
+        ASSERT_TRUE(converted(cleared)) << cleared.err.toStdString();
+        expectSameAsUndisturbed(db, 2);
+    }
+    EXPECT_TRUE(stopped) << "no attempt stopped the stock walk";
 }
 
 // A throwaway PostgreSQL server of this test alone.

@@ -5,6 +5,7 @@
 #include "shell/check.h"
 #include "shell/guard.h"
 #include "shell/linkfolder.h"
+#include "shell/rejects.h"
 #include "shell/runframe.h"
 #include "shell/summary.h"
 #include "shell/verify.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +31,7 @@
 namespace cli {
 
 std::atomic<bool> g_abort{false};
+std::atomic<bool> g_stop{false};
 
 namespace {
 
@@ -81,6 +84,7 @@ public:
     }
     void processEvents() override {}
     bool abortTicked() override { return g_abort.load(); }
+    bool stopNow() override { return g_stop.load(); }
     void completed(const QString&, const QString& text) override
     {
         endProgress();
@@ -95,6 +99,11 @@ public:
     {
         endProgress();
         writeLine(m_err, QStringLiteral("错误：") + message);
+    }
+    void interrupted(const QString& message) override
+    {
+        endProgress();
+        writeLine(m_err, message);
     }
     void endProgress()
     {
@@ -218,6 +227,10 @@ class ConvertCommand : public Command {
 public:
     QString word() const override { return {}; }
     int run(const shell::Catalog& catalog, const Invocation& call) const override;
+
+private:
+    static int convertAll(const QList<const shell::Operation*>& ops, const Invocation& call, shell::RunFrame& frame,
+                          const std::function<bool()>& reportFailed);
 };
 
 // Probes the tables and columns the operations use, every built one when none is named; writes nothing.
@@ -244,7 +257,13 @@ int CheckCommand::run(const shell::Catalog& catalog, const Invocation& call) con
 {
     const QList<const shell::Operation*> ops =
         call.operations.isEmpty() ? catalog.built(call.family, call.source) : call.operations;
-    const shell::CheckReport report = shell::checkOperations(ops, call.source, call.target);
+    shell::CheckReport report = shell::checkOperations(ops, call.source, call.target);
+    // A source of the other program: every table missing, said first with what to give instead.
+    if (const std::optional<shell::Family> family = catalog.familyOf(call.source); family && *family != call.family)
+        report.problems.prepend(
+            *family == shell::Family::V1
+                ? QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行")
+                : QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请用 --from v67（或去掉 --from v1）再运行"));
     for (const QString& line : report.lines())
         writeLine(call.out, line);
     return report.ok() ? 0 : 1;
@@ -302,8 +321,22 @@ int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
         writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
         return true;
     };
-    // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end;
-    // no later operation runs and the exit status says so.
+    // The report goes into place however the command ends.
+    const int status = convertAll(ops, call, frame, reportFailed);
+    const bool told = report && !report->error().isEmpty();
+    if (report && !report->finish() && !told) {
+        writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+int ConvertCommand::convertAll(const QList<const shell::Operation*>& ops, const Invocation& call,
+                               shell::RunFrame& frame, const std::function<bool()>& reportFailed)
+{
+    std::FILE* const err = call.err;
+    // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end
+    // unless a second Ctrl-C stops it too; no later operation runs and the exit status says so.
     const auto notRun = [&](qsizetype from) {
         QStringList titles;
         for (qsizetype j = from; j < ops.size(); ++j)
@@ -323,6 +356,8 @@ int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
             writeLine(err, shell::summaryLine(*op, r));
         if (r.ok && r.aborted)
             writeLine(err, shell::abortedLine(*op, r));
+        if (r.interrupted)
+            return reportFailed() ? 1 : notRun(i + 1);
         if (reportFailed() || !r.ok)
             return 1;
         if (r.aborted)
@@ -396,6 +431,13 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
     call.reportPath = parser.value(reportOption);
     call.source = parser.isSet(sourceOption) ? parser.value(sourceOption) : links.sourceUdl();
     call.target = parser.isSet(targetOption) ? parser.value(targetOption) : links.targetUdl();
+    // The report never takes the place of a database, a data-link file or any file not a report of ours.
+    if (!call.reportPath.isEmpty())
+        if (const QString refused = shell::reportRefusal(call.reportPath, call.source, call.target);
+            !refused.isEmpty()) {
+            writeLine(err, QStringLiteral("错误：") + refused);
+            return 2;
+        }
     if (parser.isSet(fromOption)) {
         const QString f = parser.value(fromOption);
         if (f == u"v67")

@@ -12,6 +12,7 @@ shell::Operation stock()
     op.id = QStringLiteral("stock");
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
+    op.interruptedNote = target::kStockInterrupted;
     op.body = [](shell::Run& run) {
         static const QString kPurchasePrice = QStringLiteral("select StockPrice from goods where goodsid=:p1");
         static const QString kRetailPrice = QStringLiteral("select RetailPrice from goods where goodsid=:p1");

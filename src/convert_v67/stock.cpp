@@ -11,6 +11,7 @@ shell::Operation stock()
     op.id = QStringLiteral("stock");
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
+    op.interruptedNote = target::kStockInterrupted;
     op.body = [](shell::Run& run) {
         static const QString kPurchasePrice = QStringLiteral("select jhjj from spxx where spbh=:p1");
         static const QString kRetailPrice = QStringLiteral("select lsj from spxx where spbh=:p1");

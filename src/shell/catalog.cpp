@@ -3,6 +3,9 @@
 #include "shell/check.h"
 #include "shell/clear.h"
 
+#include "db/connection.h"
+#include "textutil/error.h"
+
 namespace shell {
 namespace {
 
@@ -78,6 +81,37 @@ QList<const Operation*> Catalog::all(Family family, const QString& products) con
         if (const Operation* op = find(family, id))
             out << op;
     return out;
+}
+
+std::optional<Family> Catalog::familyOf(const QString& sourceUdl) const
+{
+    db::Connection source(QStringLiteral("源"));
+    try {
+        source.open(sourceUdl);
+    } catch (const belmire::Error&) {
+        return std::nullopt;
+    }
+    const auto present = [&](Family family) {
+        QStringList seen;
+        int found = 0;
+        for (const Operation* op : built(family))
+            for (const TableUse& use : op->uses)
+                if (use.side == Side::Source && !seen.contains(use.table, Qt::CaseInsensitive)) {
+                    seen << use.table;
+                    try {
+                        probe(source, use.table, {});
+                        ++found;
+                    } catch (const belmire::Error&) {
+                    }
+                }
+        return found;
+    };
+    const int v67 = present(Family::V67), v1 = present(Family::V1);
+    if (v67 > 0 && v1 == 0)
+        return Family::V67;
+    if (v1 > 0 && v67 == 0)
+        return Family::V1;
+    return std::nullopt;
 }
 
 } // namespace shell

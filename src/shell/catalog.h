@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace shell {
 
 // Every operation of both programs: each family's conversions in button order,
@@ -26,6 +28,9 @@ public:
     // The operations of `all`, in their order: warehouses, goods areas,
     // categories, suppliers, products (the conversion named by products), stock, members.
     QList<const Operation*> all(Family family, const QString& products) const;
+    // The program whose source tables the source holds, when only one
+    // program's are there; nothing when the source cannot be opened.
+    std::optional<Family> familyOf(const QString& sourceUdl) const;
 
 private:
     QList<Operation> m_v67;

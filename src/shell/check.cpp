@@ -3,6 +3,7 @@
 #include "db/connection.h"
 #include "db/lock_wait.h"
 #include "db/query.h"
+#include "shell/clear.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/server_check.h"
@@ -146,8 +147,8 @@ void checkTable(db::Connection& connection, Side side, const QString& table, con
 
 namespace {
 
-// First field of the first row, 0 when the statement fails (the probes report why).
-qint64 countOf(db::Connection& connection, const QString& select)
+// First field of the first row, nothing when the statement fails (the probes report why).
+std::optional<qint64> firstNumber(db::Connection& connection, const QString& select)
 {
     try {
         db::Query q(connection);
@@ -157,13 +158,109 @@ qint64 countOf(db::Connection& connection, const QString& select)
         q.close();
         return n;
     } catch (const belmire::Error&) {
-        return 0;
+        return std::nullopt;
     }
 }
 
+qint64 countOf(db::Connection& connection, const QString& select)
+{
+    return firstNumber(connection, select).value_or(0);
+}
+
+// The rows each conversion walks. A source whose tables are all empty gives a
+// run that writes nothing and says it is done; one empty table among others is
+// an ordinary shop.
+void checkSourceRows(const QList<const Operation*>& operations, db::Connection& source, CheckReport& report)
+{
+    QStringList empty, walked;
+    for (const Operation* op : operations) {
+        if (!op->needsSource)
+            continue;
+        QString table, filter;
+        if (!op->reconciliation.rows.isEmpty()) {
+            table = op->reconciliation.rows.first().sourceTable;
+            filter = op->reconciliation.rows.first().sourceFilter;
+        } else if (op->reconciliation.stock) {
+            table = op->reconciliation.stock->stockTable;
+        } else {
+            for (const TableUse& use : op->uses)
+                if (table.isEmpty() && use.side == Side::Source)
+                    table = use.table;
+        }
+        if (table.isEmpty() || walked.contains(table, Qt::CaseInsensitive))
+            continue;
+        walked << table;
+        const std::optional<qint64> n =
+            firstNumber(source, QStringLiteral("select count(*) from %1").arg(table) +
+                                    (filter.isEmpty() ? QString() : QStringLiteral(" where ") + filter));
+        if (!n)
+            return; // a table the probes report: the run stops there anyway
+        if (*n == 0)
+            empty << table;
+    }
+    if (!walked.isEmpty() && empty.size() == walked.size())
+        report.problems << QStringLiteral("源的表都没有要转换的行（%1）：转换不会写入任何数据；请确认源数据连接文件指向"
+                                          "有数据的数据库")
+                               .arg(empty.join(QStringLiteral("、")));
+}
+
+// Each table the operations write takes a write: an insert of no row (a delete
+// of none for a clear operation), rolled back. A read-only database file, a
+// user without the right to write, say so here rather than at the first row.
+void probeWrites(const QList<const Operation*>& operations, const QStringList& written, db::Connection& target,
+                 CheckReport& report)
+{
+    std::map<QString, QStringList> refused; // the database's text -> the tables
+    QStringList order;
+    for (const QString& table : written) {
+        QStringList columns;
+        for (const Operation* op : operations)
+            if (op->needsSource)
+                for (const TableUse& use : op->uses)
+                    if (use.side == Side::Target && use.table.compare(table, Qt::CaseInsensitive) == 0)
+                        for (const QString& c : use.columns)
+                            if (!columns.contains(c, Qt::CaseInsensitive))
+                                columns << c;
+        try {
+            probe(target, table, columns);
+        } catch (const belmire::Error&) {
+            continue; // the table probe says what is wrong with it
+        }
+        const QString write =
+            columns.isEmpty()
+                ? QStringLiteral("delete from %1 where 1=0").arg(table)
+                : QStringLiteral("insert into %1 (%2) select %2 from %1 where 1=0").arg(table, columns.join(u','));
+        try {
+            target.begin();
+            target.exec(write);
+            target.rollback();
+        } catch (const belmire::Error& e) {
+            try {
+                target.rollback();
+            } catch (const belmire::Error&) {
+            }
+            const QString text = databaseText(e);
+            // Another session may let the table be read but not written.
+            if (db::isLockWait(text)) {
+                report.problems << QStringLiteral("目标表 %1 %2").arg(table, text);
+                continue;
+            }
+            if (!refused.count(text))
+                order << text;
+            refused[text] << table;
+        }
+    }
+    for (const QString& text : std::as_const(order))
+        report.problems << QStringLiteral("目标表 %1 不能写入：%2；转换会在第一次写入时停下：请让目标数据库可以写入"
+                                          "（数据库文件和它所在的文件夹要可写，数据库用户要有写入的权限）")
+                               .arg(refused[text].join(QStringLiteral("、")), text);
+}
+
 // What else can be known before anything is written: rows the target holds
-// already, codes a cut would merge, and a stock conversion that would build
-// its store stock before the warehouses or products it needs are there.
+// already (and keys of the source among them, where a conversion cannot skip
+// them), codes a cut would merge, whether the target takes a write, source
+// tables without rows, and a stock conversion that would build its store
+// stock before the warehouses or products it needs are there.
 void dryRun(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
             CheckReport& report)
 {
@@ -188,6 +285,37 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
     for (const QString& t : std::as_const(written))
         if (const qint64 n = countOf(target, QStringLiteral("select count(*) from %1").arg(t)); n > 0)
             report.notes << QStringLiteral("目标表 %1 已有 %2 行").arg(t).arg(n);
+    for (qsizetype k = 0; k < operations.size(); ++k)
+        for (const RowMatch& m : operations[k]->reconciliation.rows) {
+            // A clear operation named before the conversion empties the table first.
+            bool cleared = false;
+            for (qsizetype j = 0; j < k; ++j)
+                for (const TableUse& use : operations[j]->uses)
+                    cleared = cleared || (!operations[j]->needsSource &&
+                                          use.table.compare(m.targetTable, Qt::CaseInsensitive) == 0);
+            const Operation* clear = clearing(m.targetTable);
+            // The source keys are read only where the target holds rows.
+            if (m.skipsPresent || cleared || !clear ||
+                countOf(target, QStringLiteral("select count(*) from %1").arg(m.targetTable)) == 0)
+                continue;
+            try {
+                if (const HeldKeys held = keysHeld(m, source, target); held.count > 0)
+                    report.problems << QStringLiteral("目标 %1 已有源 %2 的 %3 个编号（%4）：%5不能跳过已有的行，"
+                                                      "会在第一个这样的行停下；请先运行%6（%7）")
+                                           .arg(m.targetTable, m.sourceTable)
+                                           .arg(held.count)
+                                           .arg(held.shown, operations[k]->title, clear->title, clear->id);
+            } catch (const belmire::Error&) {
+            }
+        }
+    for (const Operation* op : operations)
+        try {
+            if (const QString cut = stockCodesCut(*op, source); !cut.isEmpty())
+                report.problems << cut;
+        } catch (const belmire::Error&) {
+        }
+    probeWrites(operations, written, target, report);
+    checkSourceRows(operations, source, report);
 
     const auto position = [&](const QStringList& ids) {
         for (qsizetype i = 0; i < operations.size(); ++i)

@@ -51,4 +51,14 @@ QList<Operation> clearOperations(Family family)
     };
 }
 
+const Operation* clearing(const QString& table)
+{
+    static const QList<Operation> operations = clearOperations(Family::V67);
+    for (const Operation& op : operations)
+        for (const TableUse& use : op.uses)
+            if (use.table.compare(table, Qt::CaseInsensitive) == 0)
+                return &op;
+    return nullptr;
+}
+
 } // namespace shell

@@ -8,4 +8,8 @@ namespace shell {
 // of them or none, and touches only the target connection.
 QList<Operation> clearOperations(Family family);
 
+// The clear operation that empties table (its title and id are those of both
+// programs), null when none does.
+const Operation* clearing(const QString& table);
+
 } // namespace shell

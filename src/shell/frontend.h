@@ -36,6 +36,11 @@ public:
     virtual void completed(const QString& caption, const QString& text) = 0;
     // Error box with the frame's message.
     virtual void failed(const QString& message) = 0;
+    // Asked for a second time: even a walk that does not honour the abort box
+    // stops before its next row.
+    virtual bool stopNow() { return false; }
+    // Such a run ended: the message says what it left in the target.
+    virtual void interrupted(const QString& message) { failed(message); }
 };
 
 } // namespace shell

@@ -104,6 +104,9 @@ struct Operation {
     QList<SettingRow> settings; // settings rows read or updated, which the check looks for
     QList<FieldInto> fields;    // source values that go into target columns, for the width check
     Reconciliation reconciliation;
+    // What a run stopped in the middle of its walk leaves in the target and
+    // what to do, where the tables it writes row by row do not say it all.
+    QString interruptedNote;
 };
 
 // Helpers for declaring uses: a source table with the fields read, a target

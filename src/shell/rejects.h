@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QFile>
+#include <QSaveFile>
 #include <QString>
+#include <QStringList>
 
 namespace shell {
 
@@ -19,11 +20,19 @@ struct Reject {
 // The rejected rows of one or more runs as a CSV file in UTF-8 with a BOM, so
 // that spreadsheet programs read the Chinese texts. The file is made at the
 // first row unless made at once; add never throws: a file that cannot be
-// written is reported by error().
+// written is reported by error(). It is written beside its path and renamed
+// into place by finish() (or at destruction), so a file already there is
+// replaced whole or not at all.
 class RejectReport {
 public:
     enum class Create { Now, AtFirstRow };
     explicit RejectReport(QString path, Create when = Create::AtFirstRow);
+    ~RejectReport();
+    RejectReport(const RejectReport&) = delete;
+    RejectReport& operator=(const RejectReport&) = delete;
+
+    // Puts the file in place; false (error() says why) when it could not be written.
+    bool finish();
 
     void add(const Reject& reject);
     const QString& path() const { return m_path; }
@@ -36,10 +45,16 @@ private:
     bool make();
 
     QString m_path;
-    QFile m_file;
+    QSaveFile m_file;
     int m_count = 0;
     QString m_error;
 };
+
+// Why a report may not be written at path, empty when it may: it never
+// replaces the source or the target (their data-link files and the SQLite
+// files these name), a folder, or any file that is not an earlier report (its
+// first line is the report's header).
+QString reportRefusal(const QString& path, const QString& sourceUdl, const QString& targetUdl);
 
 // One CSV field: quoted when it holds a comma, a quote or a line break.
 QString csvField(const QString& value);

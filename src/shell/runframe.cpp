@@ -1,5 +1,6 @@
 #include "shell/runframe.h"
 
+#include "shell/clear.h"
 #include "shell/guard.h"
 
 #include "db/lock_wait.h"
@@ -37,6 +38,31 @@ QString oneLine(const QString& message)
     out.remove(trailingState);
     return out;
 }
+
+namespace {
+
+// What a run stopped in the middle of its walk leaves: its own words, else the
+// tables it writes row by row and the clear operation a rerun needs first.
+QString interruptedMessage(const Operation& operation)
+{
+    const QString lead = operation.title + QStringLiteral("：已中断，");
+    if (!operation.interruptedNote.isEmpty())
+        return lead + operation.interruptedNote;
+    QStringList tables;
+    QString clear;
+    for (const RowMatch& m : operation.reconciliation.rows) {
+        tables << m.targetTable;
+        if (const Operation* op = clearing(m.targetTable); clear.isEmpty() && !m.skipsPresent && op)
+            clear = op->title;
+    }
+    if (tables.isEmpty())
+        return lead + QStringLiteral("写入的行留在目标中");
+    return lead + tables.join(QStringLiteral("、")) + QStringLiteral(" 不完整") +
+           (clear.isEmpty() ? QStringLiteral("：重新转换会补上其余的行")
+                            : QStringLiteral("：请%1后重新转换").arg(clear));
+}
+
+} // namespace
 
 RunFrame::RunFrame(Frontend& frontend, QString sourceUdl, QString targetUdl)
     : m_frontend(frontend), m_sourceUdl(std::move(sourceUdl)), m_targetUdl(std::move(targetUdl)),
@@ -89,6 +115,10 @@ RunResult RunFrame::run(const Operation& operation)
             operation.body(run);
             m_target.commit();
             run.result().ok = true;
+        } catch (const Interrupted&) {
+            m_target.rollback();
+            run.result().interrupted = true;
+            run.result().message = interruptedMessage(operation);
         } catch (const belmire::Error& e) {
             m_target.rollback();
             run.result().message = operation.title + QStringLiteral("：") + oneLine(e.message());
@@ -102,6 +132,8 @@ RunResult RunFrame::run(const Operation& operation)
     m_running = false;
     if (result.ok)
         m_frontend.completed(QStringLiteral("提示"), operation.completion);
+    else if (result.interrupted)
+        m_frontend.interrupted(result.message);
     else
         m_frontend.failed(result.message);
     return result;
@@ -237,6 +269,66 @@ void Run::reject(int row, const QByteArray& code, const QString& reason, const Q
         report->add({m_operation.title, m_walkTable, row, gbk::toUnicode(code), reason, log});
 }
 
+QString Run::heldBefore(const QString& select, int r)
+{
+    const RowMatch* match = nullptr;
+    for (const RowMatch& m : m_operation.reconciliation.rows)
+        if (!m.skipsPresent && m.sourceTable.compare(m_walkTable, Qt::CaseInsensitive) == 0)
+            match = &m;
+    const Operation* clear = match ? clearing(match->targetTable) : nullptr;
+    if (!clear)
+        return {};
+    try {
+        // The key of row r as the conversion writes it, then of the rows before
+        // it: one of them with the same key means the source repeats it, and no
+        // clear helps.
+        db::Query rows(m_frame.m_source);
+        rows.setLines({select});
+        const auto keyOf = [&] {
+            QList<QByteArray> key;
+            for (const KeyPart& part : match->key) {
+                const QByteArray value = gbk::trim(rows.text(part.sourceField));
+                key << (part.cut > 0 ? gbk::cut(value, part.cut) : value);
+            }
+            return key;
+        };
+        rows.open();
+        for (int k = 1; k < r; ++k)
+            rows.next();
+        if (!rows.next())
+            return {};
+        const QList<QByteArray> key = keyOf();
+        rows.close();
+        rows.open();
+        for (int k = 1; k < r && rows.next(); ++k)
+            if (keyOf() == key)
+                return {};
+        rows.close();
+        QStringList where, shown;
+        for (qsizetype k = 0; k < key.size(); ++k) {
+            where << QStringLiteral("%1=:p%2").arg(match->key[k].targetColumn).arg(k + 1);
+            shown << match->key[k].targetColumn + u'=' + gbk::toUnicode(key[k]);
+        }
+        db::Query held(m_frame.m_target);
+        held.setText(QStringLiteral("select xgrq from %1 where %2")
+                         .arg(match->targetTable, where.join(QStringLiteral(" and "))));
+        held.prepare();
+        for (qsizetype k = 0; k < key.size(); ++k)
+            held.bindText(QStringLiteral("p%1").arg(k + 1), key[k]);
+        held.open();
+        if (!held.next())
+            return {};
+        const QByteArray written = gbk::trim(held.text(QStringLiteral("xgrq")));
+        held.close();
+        return QStringLiteral("；目标 %1 已有这一行（%2%3），是之前的转换写入的：请先运行%4（%5），再重新转换")
+            .arg(match->targetTable, shown.join(QStringLiteral("、")),
+                 written.isEmpty() ? QString() : QStringLiteral("，写入时间 ") + QString::fromLatin1(written),
+                 clear->title, clear->id);
+    } catch (const belmire::Error&) {
+        return {};
+    }
+}
+
 void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, const RowFn& row, const AheadFn& ahead)
 {
     Frontend& fe = m_frame.m_frontend;
@@ -275,7 +367,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
         const RowWriter::Failure f = m_writer.failedWrite(e);
         fe.showProgress(progressLine(f.row, n, f.code));
         reject(f.row, f.code, kRefused, e.message());
-        throw belmire::Error(rowContext(f.row, f.code) + e.message() + f.lost);
+        throw belmire::Error(rowContext(f.row, f.code) + oneLine(e.message()) + f.lost + heldBefore(select, f.row));
     };
     auto flushOrFail = [&] {
         try {
@@ -292,6 +384,15 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
             m_aborted = true;
             m_result.aborted = true;
             break;
+        }
+        if (fe.stopNow()) {
+            // The rows converted so far stay, whole.
+            if (m_writer.deferred())
+                flushOrFail();
+            m_writer.commitBatch(i);
+            m_aborted = true;
+            m_result.aborted = true;
+            throw Interrupted();
         }
         QByteArray c;
         bool fetched = false;
@@ -352,7 +453,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 fe.sourceRow(i - 1);
             const QString lost = m_writer.endAfterError(undone);
             reject(i, c, kRefused, e.message());
-            throw belmire::Error(rowContext(i, c) + e.message() + lost);
+            throw belmire::Error(rowContext(i, c) + oneLine(e.message()) + lost + heldBefore(select, i));
         }
         if (m_dropProgressCode) {
             // Replaces the row's line where it was shown, else the one waiting to be shown.

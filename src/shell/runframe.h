@@ -21,7 +21,8 @@ namespace shell {
 struct RunResult {
     bool ok = false;
     bool aborted = false;
-    QString message; // the error text when !ok
+    QString message;          // the error text when !ok
+    bool interrupted = false; // stopped in a walk that does not honour the abort box; message says what it left
     qint64 rowsRead = 0;
     qint64 rowsWritten = 0;
     qint64 rowsSkipped = 0;
@@ -129,6 +130,10 @@ public:
 
 private:
     void reject(int row, const QByteArray& code, const QString& reason, const QString& log);
+    // After a write of walk row r was refused: the target row an earlier run
+    // left with that row's key, and the clear operation to run first, where the
+    // conversion cannot skip such rows; empty otherwise.
+    QString heldBefore(const QString& select, int r);
 
     RunFrame& m_frame;
     const Operation& m_operation;
@@ -146,6 +151,12 @@ private:
     int m_walkRow = 0;     // the row being converted, from 1
     QByteArray m_walkCode; // and its code
     QString m_walkTable;   // the walk's source table
+};
+
+// Thrown by a walk stopped where it does not honour the abort box (Frontend::stopNow).
+class Interrupted : public belmire::Error {
+public:
+    Interrupted() : belmire::Error(QString()) {}
 };
 
 // A database's message on one line: its own lines joined, without the

@@ -77,20 +77,25 @@ KeyCount readKeys(db::Connection& connection, const QString& table, const QStrin
     return out;
 }
 
+// Keeps k among the smallest codes (sorted, each once, at most kCodesShown).
+void keepSmallest(QList<QByteArray>& smallest, const QByteArray& k)
+{
+    const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
+    if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
+        return;
+    smallest.insert(at, k);
+    if (smallest.size() > kCodesShown)
+        smallest.removeLast();
+}
+
 // The smallest codes of a table whose hashes are among wanted (sorted), each once.
 QList<QByteArray> codesAmong(db::Connection& connection, const QString& table, const QString& filter,
                              const QList<KeyPart>& key, bool sourceSide, const textutil::SortedHashes& wanted)
 {
-    QList<QByteArray> smallest; // sorted, at most kCodesShown
+    QList<QByteArray> smallest;
     forEachKey(connection, table, filter, key, sourceSide, [&](const QByteArray& k) {
-        if (!wanted.contains(textutil::keyHash(k)))
-            return;
-        const auto at = std::lower_bound(smallest.begin(), smallest.end(), k);
-        if ((at != smallest.end() && *at == k) || (smallest.size() >= kCodesShown && at == smallest.end()))
-            return;
-        smallest.insert(at, k);
-        if (smallest.size() > kCodesShown)
-            smallest.removeLast();
+        if (wanted.contains(textutil::keyHash(k)))
+            keepSmallest(smallest, k);
     });
     return smallest;
 }
@@ -187,6 +192,87 @@ QStringList mergedByCut(const RowMatch& m, db::Connection& source)
     return out;
 }
 
+HeldKeys keysHeld(const RowMatch& m, db::Connection& source, db::Connection& target)
+{
+    const KeyCount from = sourceKeys(m, source);
+    const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
+    const textutil::SortedHashes held = from.hashes.minus(from.hashes.minus(to.hashes));
+    HeldKeys out;
+    out.count = qint64(held.size());
+    if (!held.empty())
+        out.shown = codeList(codesAmong(source, m.sourceTable, m.sourceFilter, m.key, true, held), out.count);
+    return out;
+}
+
+namespace {
+
+// The bytes spckkc.spbh keeps of a stock conversion's product codes, 0 for all.
+int stockProductCut(const Operation& operation)
+{
+    const std::optional<StockSums>& s = operation.reconciliation.stock;
+    int cut = 0;
+    for (const RowMatch& m : operation.reconciliation.rows)
+        for (const KeyPart& part : m.key)
+            if (s && m.sourceTable.compare(s->stockTable, Qt::CaseInsensitive) == 0 &&
+                part.sourceField.compare(s->productField, Qt::CaseInsensitive) == 0)
+                cut = part.cut;
+    return cut;
+}
+
+// The stock rows whose trimmed product code is longer than the cut, met one
+// by one: their number, the distinct codes (as hashes) and the smallest few.
+class CodesCut {
+public:
+    CodesCut(QString table, int cut) : m_table(std::move(table)), m_cut(cut) {}
+    void see(const QByteArray& code)
+    {
+        if (m_cut <= 0 || code.size() <= m_cut)
+            return;
+        ++m_rows;
+        m_hashes.add(textutil::keyHash(code));
+        keepSmallest(m_smallest, code);
+    }
+    // One problem line, empty when no code is cut.
+    QString line()
+    {
+        if (m_rows == 0)
+            return {};
+        m_hashes.seal();
+        return QStringLiteral("源 %1 有 %2 行的商品编号长于 %3 字节（%4）：spckkc 和 mdspkc 的 spbh 只保留前 %3 字节，"
+                              "这些库存对不上 spda 中完整的商品编号；请先在源中把这些商品编号改为不超过 %3 字节，"
+                              "再转换商品和库存")
+            .arg(m_table)
+            .arg(m_rows)
+            .arg(m_cut)
+            .arg(codeList(m_smallest, qsizetype(m_hashes.size())));
+    }
+
+private:
+    QString m_table;
+    int m_cut;
+    qint64 m_rows = 0;
+    textutil::SortedHashes m_hashes;
+    QList<QByteArray> m_smallest;
+};
+
+} // namespace
+
+QString stockCodesCut(const Operation& operation, db::Connection& source)
+{
+    const int cut = stockProductCut(operation);
+    if (cut <= 0)
+        return {};
+    const StockSums& s = *operation.reconciliation.stock;
+    CodesCut codes(s.stockTable, cut);
+    db::Query q(source);
+    q.setText(QStringLiteral("select %1 from %2").arg(s.productField, s.stockTable));
+    q.open();
+    while (q.next())
+        codes.see(gbk::trim(q.text(s.productField)));
+    q.close();
+    return codes.line();
+}
+
 namespace {
 
 struct Sums {
@@ -214,7 +300,8 @@ db::Amount quantityOf(const db::Query& q, const QString& field)
     }
 }
 
-Sums sourceSums(const StockSums& s, db::Connection& source)
+// Each stock row's product code is also shown to cuts.
+Sums sourceSums(const StockSums& s, db::Connection& source, CodesCut& cuts)
 {
     // Code -> the two prices.
     struct Prices {
@@ -240,7 +327,9 @@ Sums sourceSums(const StockSums& s, db::Connection& source)
     Sums sums;
     while (q.next()) {
         const db::Amount quantity = quantityOf(q, s.quantityField);
-        const Prices price = prices.valueAs<Prices>(gbk::trim(q.text(s.productField))).value_or(Prices());
+        const QByteArray code = gbk::trim(q.text(s.productField));
+        cuts.see(code);
+        const Prices price = prices.valueAs<Prices>(code).value_or(Prices());
         sums.quantity = sums.quantity + quantity;
         sums.purchaseValue = sums.purchaseValue + quantity * price.purchase;
         sums.retailValue = sums.retailValue + quantity * price.retail;
@@ -291,7 +380,7 @@ qint64 count(db::Connection& target, const QString& select)
     return n;
 }
 
-void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys,
+void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
                   db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
@@ -359,10 +448,12 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
                    "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
                    .arg(unnamed);
     else if (unnamed > 0)
-        report.lines
-            << QStringLiteral(
-                   "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（源中没有这些商品，或它们被拒绝）")
-                   .arg(unnamed);
+        report.lines << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（%2）")
+                            .arg(unnamed)
+                            .arg(codesCut
+                                     ? QStringLiteral("有的是截短了的商品编号，见下面的问题；其余是源中没有的商品，"
+                                                      "或被拒绝的商品")
+                                     : QStringLiteral("源中没有这些商品，或它们被拒绝"));
 }
 
 } // namespace
@@ -419,7 +510,8 @@ struct SourceFacts {
     std::vector<KeyCount> keys; // one per row match
     QStringList merged;         // codes a cut merges
     std::optional<Sums> stock;
-    QByteArray setting; // the copied setting, empty when the source has no such row
+    QString stockCodesCut; // product codes the stock tables keep shorter than spda
+    QByteArray setting;    // the copied setting, empty when the source has no such row
 };
 
 struct TargetBefore {
@@ -441,8 +533,11 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
         facts->keys.push_back(sourceKeys(m, source));
         facts->merged << mergedByCut(m, source);
     }
-    if (operation.reconciliation.stock)
-        facts->stock = sourceSums(*operation.reconciliation.stock, source);
+    if (operation.reconciliation.stock) {
+        CodesCut cuts(operation.reconciliation.stock->stockTable, stockProductCut(operation));
+        facts->stock = sourceSums(*operation.reconciliation.stock, source, cuts);
+        facts->stockCodesCut = cuts.line();
+    }
     if (operation.reconciliation.setting)
         facts->setting = readSetting(source, operation.reconciliation.setting->from).value_or(QByteArray());
     return facts;
@@ -460,8 +555,12 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
             stockKeys = &facts.keys[size_t(i)].hashes;
     }
     report.problems << facts.merged;
-    if (operation.reconciliation.stock)
-        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, target, report);
+    if (operation.reconciliation.stock) {
+        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, !facts.stockCodesCut.isEmpty(), target,
+                     report);
+        if (!facts.stockCodesCut.isEmpty())
+            report.problems << facts.stockCodesCut;
+    }
     if (operation.reconciliation.setting)
         compareSetting(*operation.reconciliation.setting, facts.setting, target, report);
     return report;

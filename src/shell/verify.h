@@ -31,6 +31,20 @@ std::shared_ptr<const SourceFacts> readSourceFacts(const Operation& operation, d
 // trimmed codes that keep the same bytes, the first few groups.
 QStringList mergedByCut(const RowMatch& match, db::Connection& source);
 
+// The source keys of a match that the target already holds, as the conversion
+// writes them: their number and the first few. A conversion that cannot skip
+// them stops at the first.
+struct HeldKeys {
+    qint64 count = 0;
+    QString shown;
+};
+HeldKeys keysHeld(const RowMatch& match, db::Connection& source, db::Connection& target);
+
+// The product codes of a stock conversion's source longer than spckkc keeps
+// them: spckkc and mdspkc then name a product spda does not hold. One problem
+// line, empty when there are none.
+QString stockCodesCut(const Operation& operation, db::Connection& source);
+
 // The value of a settings row as a lookup reads it (first row, trimmed);
 // nothing when the table has no such row.
 std::optional<QByteArray> readSetting(db::Connection& connection, const SettingRow& setting);

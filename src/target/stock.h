@@ -53,6 +53,9 @@ inline const QStringList kInsertSpckkc = {
     QStringLiteral(":ckbh,:ckmc,:spbh,:spmc,:dwmc,:yesl,:yecbje,:yesjje,:bz,:qccbje,:qcsjje,:qcsl,:xgrq)"),
 };
 
+// A stock run stopped in the middle of its walk: the store stock is built only after it.
+inline const QString kStockInterrupted = QStringLiteral("spckkc 不完整，mdspkc 未生成：请清空库存后重新转换");
+
 // One product in one warehouse, as the source gives it.
 struct StockRow {
     QByteArray ckbh; // warehouse code, trimmed
