@@ -165,8 +165,8 @@ void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByte
     row.text<"ifjbdw">(u.ifjbdw);
     if (u.dwjlInteger)
         row.integer<"dwjl">(1);
-    else
-        row.amount<"dwjl">(u.dwjl);
+    else if (u.dwjl)
+        row.amount<"dwjl">(*u.dwjl);
     row.amount<"jj">(u.jj);
     row.amount<"lsj">(u.lsj);
     row.amount<"hyj">(u.hyj);

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 namespace shell {
@@ -62,7 +63,7 @@ inline constexpr Column kSpdw[] = {
     text("dwmc", 6).keepWidth(),
     text("sptm", 30),
     text("ifjbdw", 1),
-    amount("dwjl"), // an integer where the source gives none
+    amount("dwjl").byDefault("1"), // one base unit where a row gives no other; some bind the integer 1
     amount("jj"),
     amount("lsj"),
     amount("hyj"),
@@ -96,10 +97,11 @@ struct ProductRow {
     db::Amount jxtax, xxtax, lykdl;
 };
 
-// One spdw row of a product. dwjl is bound as the integer 1 when dwjlInteger is set.
+// One spdw row of a product. dwjl is bound as the integer 1 when dwjlInteger is
+// set, else as the amount given or the column's default.
 struct UnitRow {
     QByteArray dwmc, sptm, ifjbdw;
-    db::Amount dwjl = db::Amount::fromRaw(10000);
+    std::optional<db::Amount> dwjl;
     bool dwjlInteger = false;
     db::Amount jj, lsj, hyj, pfj;
 };
