@@ -22,7 +22,7 @@ namespace target {
 // width), amount (NUMERIC(18,4)), integer (INTEGER) or number (a double).
 enum class Form { Text, Amount, Integer, Number };
 
-// The cut of a column whose values are kept whole. A cut is never a width of 0.
+// The cut of a column whose values are kept whole: every byte, never none.
 inline constexpr int kWhole = 0;
 
 struct Column {
@@ -34,9 +34,11 @@ struct Column {
     std::string_view defaultValue; // bound where a row gives no value (UTF-8 text or a number); empty: '' or 0
     std::string_view spelling;     // the name as the INSERT spells it, when not as `name`
 
-    // Keeps the first `bytes` bytes of a value (not more than the width).
+    // Keeps the first `bytes` bytes of a value (at least one, not more than the width).
     constexpr Column keep(int bytes) const
     {
+        if (bytes < 1)
+            throw "a cut keeps at least one byte";
         Column c = *this;
         c.cut = bytes;
         return c;
