@@ -4,6 +4,9 @@
 #include "db/query.h"
 #include "programs/programs.h"
 #include "support/testdb.h"
+#include "target/column.h"
+#include "target/products.h"
+#include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/scramble.h"
 
@@ -296,6 +299,16 @@ QStringList schemaStatements(const QString& file)
     return statements;
 }
 
+// Two lists of lines alike, or the first line where they part.
+::testing::AssertionResult sameLines(const QStringList& got, const QStringList& want)
+{
+    for (qsizetype k = 0; k < qMax(got.size(), want.size()); ++k)
+        if (got.value(k) != want.value(k))
+            return ::testing::AssertionFailure() << "line " << k << ": \"" << got.value(k).toStdString()
+                                                 << "\", described \"" << want.value(k).toStdString() << '"';
+    return ::testing::AssertionSuccess();
+}
+
 // The target tables as SQL Server statements, each table dropped first.
 QStringList sqlServerTargetSchema()
 {
@@ -343,7 +356,9 @@ QStringList dumpThrough(const QString& udl, const QStringList& tables)
 
 // The three target DDL files describe the same tables: every column with its
 // type, width, default and nullness, the keys, indexes and rows, in the same
-// order; only the name of a double and SQL Server's N'' texts differ.
+// order; only the name of a double and SQL Server's N'' texts differ. They and
+// docs/schema.md declare the tables as target/column.h describes them, and the
+// INSERTs derived from the description are the statements as always written.
 TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
 {
     const auto described = [](const QString& file) {
@@ -369,6 +384,73 @@ TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
     EXPECT_TRUE(postgresql.contains(QStringLiteral("spdw PRIMARY KEY (objid, fid)")));
     EXPECT_EQ(described(QStringLiteral("target_sqlite.sql")), postgresql);
     EXPECT_EQ(described(QStringLiteral("target_sqlserver.sql")), postgresql);
+
+    // The description, declared as the DDL files (a table's lines) and the document (its heading and rows) have it.
+    const auto latin1 = [](std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); };
+    QStringList ddl, docs;
+    for (const target::Table& t : target::tables()) {
+        const QString table = latin1(t.name);
+        QStringList key;
+        for (const target::Column& c : t.columns) {
+            const QString name = table + u' ' + latin1(c.name) + u' ';
+            const QString type = c.form == target::Form::Text      ? QStringLiteral("VARCHAR(%1)").arg(c.width)
+                                 : c.form == target::Form::Amount  ? QStringLiteral("NUMERIC(18,4)")
+                                 : c.form == target::Form::Integer ? QStringLiteral("INTEGER")
+                                                                   : QString();
+            const QString byDefault = c.form == target::Form::Text ? QStringLiteral(" DEFAULT ''") : " DEFAULT 0";
+            ddl << name + (type.isEmpty() ? QStringLiteral("DOUBLE") : type) +
+                       (c.key ? QStringLiteral(" NOT NULL") : byDefault);
+            docs << name + (type.isEmpty() ? QStringLiteral("REAL / DOUBLE PRECISION") : type);
+            if (c.key)
+                key << latin1(c.name);
+            const QString value = QString::fromUtf8(c.defaultValue.data(), qsizetype(c.defaultValue.size()));
+            if (c.form == target::Form::Text) {
+                EXPECT_LE(gbk::fromUnicode(value).size(), c.width) << name.toStdString() << "default";
+            }
+        }
+        ddl << table + QStringLiteral(" PRIMARY KEY (%1)").arg(key.join(QStringLiteral(", ")));
+        docs.insert(docs.size() - t.columns.size(), table + QStringLiteral(" key ") + key.join(QStringLiteral(", ")));
+    }
+    QStringList tableLines;
+    for (const QString& line : postgresql)
+        if (!line.startsWith(QStringLiteral("CREATE ")) && !line.startsWith(QStringLiteral("INSERT ")) &&
+            line.section(u' ', 1) != u')')
+            tableLines << line;
+    EXPECT_TRUE(sameLines(tableLines, ddl));
+    QFile doc(sourceRoot() + QStringLiteral("/docs/schema.md"));
+    ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+    const QRegularExpression heading(QStringLiteral("^### (\\w+): .*\\(key ([^)]*)\\)"));
+    const QRegularExpression columnRow(QStringLiteral("^\\| (\\w+) \\| ([^|]+) \\|"));
+    QString table;
+    QStringList documented;
+    for (const QString& line : QString::fromUtf8(doc.readAll()).split(u'\n')) {
+        if (const auto h = heading.match(line); h.hasMatch()) {
+            table = h.captured(1);
+            documented << table + QStringLiteral(" key ") + h.captured(2).remove(u'`');
+        } else if (const auto r = columnRow.match(line);
+                   r.hasMatch() && !table.isEmpty() && r.captured(1) != "Column") {
+            documented << table + u' ' + r.captured(1) + u' ' + r.captured(2).trimmed();
+        }
+    }
+    EXPECT_TRUE(sameLines(documented, docs));
+
+    EXPECT_EQ(
+        target::kInsertSpda.join(u'|'),
+        "insert into spda (objid,spmc,ggxh,Gysbh,Gysmc,splbbh,splbmc,zjm,bzq,chandi,dengji,pinpai,bz,jyf,pinzhong,"
+        "xgrq,zt,yjspf,scspf,|bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,"
+        "lykdl ) values (|:objid,:spmc,:ggxh,:Gysbh,:Gysmc,:splbbh,:splbmc,:zjm,:bzq,:chandi,:dengji,:pinpai,:bz,"
+        ":jyf,:pinzhong,:xgrq,:zt,:yjspf,:scspf,|:bjkcf,:xsfsbh,:xsfs,:jgkzfsbh,:jgkzfs,:mdbh,:blbh,:blmc,:ghfsbh,"
+        ":ghfsmc,:hqbh,:hqmc,:jxtax,:xxtax,:lykdl)");
+    EXPECT_EQ(
+        target::kInsertSpdw.join(u'|'),
+        "insert into spdw (objid,fid,dwmc,sptm,ifjbdw,dwjl,jj,lsj,hyj,pfj,jj_notax,lsj_notax,pfj_notax | ) values "
+        "(| :objid,:fid,:dwmc,:sptm,:ifjbdw,:dwjl,:jj,:lsj,:hyj,:pfj,:jj_notax,:lsj_notax,:pfj_notax )");
+    const QString gysda = QStringLiteral(
+        "insert into gysda (objid,Gysmc,gyslbbh,gyslbmc, xsfsbh,xsfs,jyf,xgrq,zt,chuanzhen,dianhua,dizhi,faren,khh,"
+        "shuihao,zhanghao,lxr,youbian,bz,sxksrq,sxjsrq%1|) values (|:objid,:Gysmc,:gyslbbh,:gyslbmc,:xsfsbh,:xsfs,:jyf,"
+        ":xgrq,:zt,:chuanzhen,:dianhua,:dizhi,:faren,:khh,:shuihao,:zhanghao,:lxr,:youbian,:bz,:sxksrq,:sxjsrq%2)");
+    EXPECT_EQ(target::kInsertGysda.join(u'|'), gysda.arg(QString(), QString()));
+    EXPECT_EQ(target::kInsertGysdaWithScope.join(u'|'), gysda.arg(QStringLiteral(",ghfw"), QStringLiteral(",:ghfw")));
 }
 
 // Opt-in, against a real SQL Server through FreeTDS: BELMIRE_MSSQL_UDL names a

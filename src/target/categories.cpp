@@ -1,6 +1,7 @@
 #include "target/categories.h"
 
 #include "shell/runframe.h"
+#include "target/row.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 
@@ -9,11 +10,12 @@ namespace target {
 void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                    const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("objid"), code);
-    insert.bindText(QStringLiteral("splbmc"), name);
-    insert.bindText(QStringLiteral("fbbh"), parent);
-    insert.bindText(QStringLiteral("xgrq"), stamp);
-    insert.exec();
+    Row<kSplbdaTable> row;
+    row.text<"objid">(code);
+    row.text<"splbmc">(name);
+    row.text<"fbbh">(parent);
+    row.text<"xgrq">(stamp);
+    row.insert(insert);
 }
 
 QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray& levelSetting)

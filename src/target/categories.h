@@ -14,25 +14,23 @@ class Run;
 namespace target {
 
 inline constexpr Column kSplbda[] = {
-    {"objid"},
-    {"splbmc"},
-    {"fbbh"},
-    {"xgrq"},
+    text("objid", 20).inKey(),
+    text("splbmc", 40),
+    text("fbbh", 20), // the parent code, empty at the top level
+    text("xgrq", 20),
 };
+inline constexpr Table kSplbdaTable = describe("splbda", kSplbda);
 
 // Only fvalue of the row "01splbjc" is written, by an update.
 inline constexpr Column kXx[] = {
-    {"objid"},
-    {"fvalue"},
+    text("objid", 20).inKey(),
+    text("fvalue", 50),
 };
+inline constexpr Table kXxTable = describe("xx", kXx);
 
 // The product category row of splbda and the level-setting row "01splbjc" of xx;
 // both families write them.
-inline const QStringList kInsertSplbda = {
-    QStringLiteral("insert into splbda (objid,splbmc,fbbh,xgrq"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:splbmc,:fbbh,:xgrq)"),
-};
+inline const QStringList kInsertSplbda = insertLines(kSplbdaTable);
 
 void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                    const QByteArray& stamp);

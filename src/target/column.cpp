@@ -10,14 +10,17 @@
 #include <QString>
 
 namespace target {
+namespace {
+
+QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
+
+} // namespace
 
 std::span<const Table> tables()
 {
-    static constexpr Table all[] = {
-        {"ckda", kCkda},       {"hqda", kHqda}, {"splbda", kSplbda}, {"xx", kXx},         {"gysda", kGysda},
-        {"gyslbda", kGyslbda}, {"spda", kSpda}, {"spdw", kSpdw},     {"ryblda", kRyblda}, {"spckkc", kSpckkc},
-        {"mdspkc", kMdspkc},   {"hyda", kHyda}, {"hylbda", kHylbda},
-    };
+    static constexpr Table all[] = {kCkdaTable,    kHqdaTable, kSplbdaTable, kXxTable,     kGysdaTable,
+                                    kGyslbdaTable, kSpdaTable, kSpdwTable,   kRybldaTable, kSpckkcTable,
+                                    kMdspkcTable,  kMddaTable, kHydaTable,   kHylbdaTable};
     return all;
 }
 
@@ -34,6 +37,39 @@ const Column* find(QStringView table, QStringView column)
     return nullptr;
 }
 
+QString parameterName(const Column& column)
+{
+    return column.spelling.empty() ? latin1(column.name) : latin1(column.spelling).trimmed();
+}
+
+QStringList insertLines(const Table& table, qsizetype columns)
+{
+    const std::span<const Column> listed = columns < 0 ? table.columns : table.columns.first(std::size_t(columns));
+    QStringList names;
+    QStringList parameters;
+    qsizetype breakAt = 0;
+    for (const Column& c : listed) {
+        if (c.name == table.breakBefore)
+            breakAt = names.size();
+        names << (c.spelling.empty() ? latin1(c.name) : latin1(c.spelling));
+        parameters << u':' + parameterName(c);
+    }
+    const QString head = QStringLiteral("insert into ") + latin1(table.name) + QStringLiteral(" (");
+    const QString comma = QStringLiteral(",");
+    switch (table.layout) {
+    case Layout::Spaced:
+        return {head + names.join(comma) + u' ', QStringLiteral(" ) values ("),
+                u' ' + parameters.join(comma) + QStringLiteral(" )")};
+    case Layout::Broken:
+        return {head + names.first(breakAt).join(comma) + comma,
+                names.sliced(breakAt).join(comma) + QStringLiteral(" ) values ("),
+                parameters.first(breakAt).join(comma) + comma, parameters.sliced(breakAt).join(comma) + u')'};
+    case Layout::Plain:
+        break;
+    }
+    return {head + names.join(comma), QStringLiteral(") values ("), parameters.join(comma) + u')'};
+}
+
 QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
                                    bool trimmed, const QString& filter)
 {
@@ -42,7 +78,7 @@ QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& ta
         shell::FieldInto f{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1), trimmed,
                            filter};
         const Column* column = find(f.targetTable, f.targetColumn);
-        f.cut = column ? column->cut : 0;
+        f.cut = column ? column->cut : kWhole;
         out << f;
     }
     return out;

@@ -1,13 +1,14 @@
 #include "target/members.h"
 
 #include "shell/runframe.h"
+#include "target/row.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 #include "textutil/scramble.h"
 
 namespace target {
 
-QByteArray cardNumber(const QByteArray& field) { return gbk::cut(gbk::trim(field), 13); }
+QByteArray cardNumber(const QByteArray& field) { return gbk::cut(gbk::trim(field), cutOf(kHyda, "objid")); }
 
 void resetMemberCategories(shell::Run& run)
 {
@@ -38,7 +39,7 @@ bool MemberCards::present(const QByteArray& objid)
 
 void MemberCards::written(const QByteArray& objid)
 {
-    const QByteArray bound = gbk::cut(objid, 13);
+    const QByteArray bound = gbk::cut(objid, cutOf(kHyda, "objid"));
     if (m_inMemory)
         m_keys.add(bound);
     else
@@ -56,35 +57,33 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
 {
     static const QByteArray normal = gbk::fromUnicode(QStringLiteral("正常"));
     const bool isNormal = row.zt == normal;
-    insert.bindText(QStringLiteral("objid"), row.objid, cutOf(kHyda, "objid"));
-    insert.bindText(QStringLiteral("czf"), row.czf);
-    insert.bindAmount(QStringLiteral("czye"), row.czye);
-    insert.bindText(QStringLiteral("czjxm"), textutil::ScrambleBalance(row.objid, row.czye.raw()));
-    insert.bindText(QStringLiteral("lbbh"), "01");
-    insert.bindText(QStringLiteral("lbmc"), gbk::fromUnicode(QStringLiteral("会员卡")));
-    insert.bindText(QStringLiteral("jyf"), textutil::ChooseValue<QByteArray>(isNormal, "0", "1"));
-    insert.bindText(QStringLiteral("bz"), isNormal ? QByteArray() : row.zt, cutOf(kHyda, "bz"));
-    insert.bindText(QStringLiteral("xgrq"), stamp);
-    insert.bindText(QStringLiteral("jiezhi"), row.jiezhi);
-    insert.bindText(QStringLiteral("zhongzhirq"), "2010-12-31");
-    insert.bindText(QStringLiteral("sskhf"), row.sskhf);
-    insert.bindText(QStringLiteral("xingming"), row.xingming, cutOf(kHyda, "xingming"));
-    insert.bindText(QStringLiteral("xingbie"), row.xingbie, cutOf(kHyda, "xingbie"));
-    insert.bindText(QStringLiteral("dizhi"), row.dizhi, cutOf(kHyda, "dizhi"));
-    insert.bindText(QStringLiteral("shenfenzheng"), row.shenfenzheng, cutOf(kHyda, "shenfenzheng"));
-    insert.bindText(QStringLiteral("dianhua"), row.dianhua, cutOf(kHyda, "dianhua"));
-    insert.bindText(QStringLiteral("shengri"), row.shengri);
-    insert.bindText(QStringLiteral("jifenf"), row.jifenf);
-    insert.bindAmount(QStringLiteral("ljxfje"), row.ljxfje);
-    insert.bindAmount(QStringLiteral("ljjf"), row.ljjf);
-    insert.bindAmount(QStringLiteral("jfye"), row.jfye);
-    insert.bindText(QStringLiteral("huiyuanf"), row.huiyuanf);
-    insert.bindText(QStringLiteral("dazhef"), row.dazhef);
+    Row<kHydaTable> r;
+    r.text<"objid">(row.objid);
+    r.text<"xingming">(row.xingming);
+    r.text<"xingbie">(row.xingbie);
+    r.text<"dizhi">(row.dizhi);
+    r.text<"shenfenzheng">(row.shenfenzheng);
+    r.text<"dianhua">(row.dianhua);
+    r.text<"shengri">(row.shengri);
+    r.text<"jifenf">(row.jifenf);
+    r.text<"huiyuanf">(row.huiyuanf);
+    r.text<"jiezhi">(row.jiezhi);
+    r.text<"jyf">(textutil::ChooseValue<QByteArray>(isNormal, "0", "1"));
+    r.text<"bz">(isNormal ? QByteArray() : row.zt);
+    r.text<"xgrq">(stamp);
+    r.text<"sskhf">(row.sskhf);
+    r.text<"czjxm">(textutil::ScrambleBalance(row.objid, row.czye.raw()));
+    r.text<"czf">(row.czf);
+    r.amount<"czye">(row.czye);
+    r.amount<"ljxfje">(row.ljxfje);
+    r.amount<"ljjf">(row.ljjf);
+    r.amount<"jfye">(row.jfye);
+    r.text<"dazhef">(row.dazhef);
     if (const double* rate = std::get_if<double>(&row.dazhezk))
-        insert.bindNumber(QStringLiteral("dazhezk"), *rate);
+        r.number<"dazhezk">(*rate);
     else
-        insert.bindInteger(QStringLiteral("dazhezk"), std::get<qint64>(row.dazhezk));
-    insert.exec();
+        r.integer<"dazhezk">(std::get<qint64>(row.dazhezk));
+    r.insert(insert);
 }
 
 } // namespace target

@@ -17,57 +17,52 @@ class Run;
 namespace target {
 
 inline constexpr Column kHyda[] = {
-    {"objid", 13},
-    {"lbbh"},
-    {"lbmc"},
-    {"xingming", 10},
-    {"xingbie", 2},
-    {"dizhi", 30},
-    {"shenfenzheng", 18},
-    {"dianhua", 15},
-    {"shengri"},
-    {"zhongzhirq"},
-    {"jifenf"},
-    {"huiyuanf"},
-    {"jiezhi"},
-    {"jyf"},
-    {"bz", 20},
-    {"xgrq"},
-    {"sskhf"},
-    {"czjxm"},
-    {"czf"},
-    {"czye", 0, Form::Amount},
-    {"ljxfje", 0, Form::Amount},
-    {"ljjf", 0, Form::Amount},
-    {"jfye", 0, Form::Amount},
-    {"dazhef"},
-    {"dazhezk", 0, Form::Number}, // an integer where the source gives one
+    text("objid", 13).keepWidth().inKey(),
+    text("lbbh", 15).byDefault("01"), // the one member category, which hylbda holds
+    text("lbmc", 20).byDefault("会员卡"),
+    text("xingming", 10).keepWidth(),
+    text("xingbie", 2).keepWidth(),
+    text("dizhi", 30).keepWidth(),
+    text("shenfenzheng", 18).keepWidth(),
+    text("dianhua", 15).keepWidth(),
+    text("shengri", 20),
+    text("zhongzhirq", 20).byDefault("2010-12-31"),
+    text("jifenf", 1),
+    text("huiyuanf", 1),
+    text("jiezhi", 20),
+    text("jyf", 1),
+    text("bz", 20).keepWidth(),
+    text("xgrq", 20),
+    text("sskhf", 1),
+    text("czjxm", 64),
+    text("czf", 1),
+    amount("czye"),
+    amount("ljxfje"),
+    amount("ljjf"),
+    amount("jfye"),
+    text("dazhef", 1),
+    number("dazhezk"), // an integer where the source gives one
 };
+inline constexpr Table kHydaTable = describe("hyda", kHyda);
 
 // Written by a fixed statement: the category "01".
 inline constexpr Column kHylbda[] = {
-    {"objid"},
-    {"lbmc"},
-    {"xgrq"},
+    text("objid", 15).inKey(),
+    text("lbmc", 20),
+    text("xgrq", 20),
 };
+inline constexpr Table kHylbdaTable = describe("hylbda", kHylbda);
 
 // The member row of hyda, its card-number check and the member category of
 // hylbda; both families write them.
-inline const QStringList kInsertHyda = {
-    QStringLiteral("insert into hyda (objid,lbbh,lbmc,xingming,xingbie,dizhi,shenfenzheng,dianhua,shengri,zhongzhirq,"
-                   "jifenf,huiyuanf,jiezhi,jyf,bz,xgrq,sskhf,czjxm,czf,czye,ljxfje,ljjf,jfye,dazhef,dazhezk"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:lbbh,:lbmc,:xingming,:xingbie,:dizhi,:shenfenzheng,:dianhua,:shengri,:zhongzhirq,"
-                   ":jifenf,:huiyuanf,:jiezhi,:jyf,:bz,:xgrq,:sskhf,:czjxm,:czf,:czye,:ljxfje,:ljjf,:jfye,:dazhef,"
-                   ":dazhezk)"),
-};
+inline const QStringList kInsertHyda = insertLines(kHydaTable);
 
 inline const QStringList kCheckHyda = {QStringLiteral("select objid from hyda  where objid=:objid ")};
 
 // One card as the source gives it, by target column. lbbh, lbmc, zhongzhirq,
 // jyf, bz, xgrq and czjxm are derived when it is written.
 struct MemberRow {
-    QByteArray objid; // card number, trimmed and cut to 13 bytes
+    QByteArray objid; // card number, trimmed and cut as objid keeps it
     QByteArray czf;
     db::Amount czye;
     QByteArray zt; // status; exactly "正常" means normal
@@ -88,7 +83,7 @@ struct MemberRow {
     std::variant<double, qint64> dazhezk; // a rate (number) or a fixed integer
 };
 
-// The card number of a source field: trimmed, cut to the 13 bytes of objid.
+// The card number of a source field: trimmed, cut as objid keeps it.
 QByteArray cardNumber(const QByteArray& field);
 
 // Empties hylbda and writes its one category "01" with the run time stamp.
@@ -100,7 +95,7 @@ class MemberCards {
 public:
     explicit MemberCards(shell::Run& run);
     bool present(const QByteArray& objid);
-    // The card of a hyda row just written (cut to 13 bytes as it is bound).
+    // The card of a hyda row just written (cut as it is bound).
     void written(const QByteArray& objid);
     // Where the server's collation decides (the walk reads rows ahead): the
     // card of a row read ahead, the k-th of its batch.

@@ -9,29 +9,29 @@
 namespace target {
 
 inline constexpr Column kCkda[] = {
-    {"objid", 15}, {"ckmc", 20}, {"xgrq", 20}, {"jyf"}, {"zt"}, {"ownermdbh"}, {"ownermdmc"},
+    text("objid", 15).keepWidth().inKey(),
+    text("ckmc", 20).keepWidth(),
+    text("xgrq", 20).keepWidth(),
+    text("jyf", 1).byDefault("0"),
+    text("zt", 1).byDefault("0"),
+    text("ownermdbh", 15).byDefault("001"), // the one store of every warehouse
+    text("ownermdmc", 20).byDefault("超市门店"),
 };
+inline constexpr Table kCkdaTable = describe("ckda", kCkda);
 
 inline constexpr Column kHqda[] = {
-    {"objid", 15},
-    {"hqmc", 20},
-    {"xgrq", 20},
+    text("objid", 15).keepWidth().inKey(),
+    text("hqmc", 20).keepWidth(),
+    text("xgrq", 20).keepWidth(),
 };
+inline constexpr Table kHqdaTable = describe("hqda", kHqda);
 
 // The warehouse row of ckda and the goods-area row of hqda; both families write them.
-inline const QStringList kInsertCkda = {
-    QStringLiteral("insert into ckda (objid,ckmc,xgrq,jyf,zt,ownermdbh,ownermdmc"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:ckmc,:xgrq,:jyf,:zt,:ownermdbh,:ownermdmc)"),
-};
+inline const QStringList kInsertCkda = insertLines(kCkdaTable);
 
 void writeWarehouse(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp);
 
-inline const QStringList kInsertHqda = {
-    QStringLiteral("insert into hqda (objid,hqmc,xgrq"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:hqmc,:xgrq)"),
-};
+inline const QStringList kInsertHqda = insertLines(kHqdaTable);
 
 void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp);
 

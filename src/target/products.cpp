@@ -1,14 +1,16 @@
 #include "target/products.h"
 
 #include "shell/runframe.h"
+#include "target/row.h"
 #include "textutil/gbk.h"
 
 namespace target {
 namespace {
 
+// The name of the default department, as every product row carries it.
 const QByteArray& departmentName()
 {
-    static const QByteArray name = gbk::fromUnicode(QStringLiteral("无部类"));
+    static const QByteArray name = gbk::fromUnicode(QString::fromUtf8(kSpda[indexOf(kSpda, "blmc")].defaultValue));
     return name;
 }
 
@@ -106,43 +108,35 @@ void ProductTarget::checkCode(const QByteArray& code, const QByteArray& inUnits,
 
 void ProductTarget::writeProduct(const ProductRow& p)
 {
-    db::Query& q = m_spda;
-    q.close();
-    q.bindText(QStringLiteral("objid"), p.objid);
-    q.bindText(QStringLiteral("spmc"), p.spmc);
-    q.bindText(QStringLiteral("ggxh"), p.ggxh, cutOf(kSpda, "ggxh"));
-    q.bindText(QStringLiteral("Gysbh"), p.gysbh);
-    q.bindText(QStringLiteral("Gysmc"), p.gysmc, cutOf(kSpda, "gysmc"));
-    q.bindText(QStringLiteral("splbbh"), p.splbbh);
-    q.bindText(QStringLiteral("splbmc"), p.splbmc);
-    q.bindText(QStringLiteral("zjm"), p.zjm);
-    q.bindText(QStringLiteral("bzq"), p.bzq);
-    q.bindText(QStringLiteral("chandi"), p.chandi);
-    q.bindText(QStringLiteral("dengji"), p.dengji);
-    q.bindText(QStringLiteral("pinpai"), p.pinpai);
-    q.bindText(QStringLiteral("bz"), QByteArray());
-    q.bindText(QStringLiteral("jyf"), "0");
-    q.bindText(QStringLiteral("pinzhong"), QByteArray());
-    q.bindText(QStringLiteral("xgrq"), m_run.stamp(), cutOf(kSpda, "xgrq"));
-    q.bindText(QStringLiteral("zt"), "0");
-    q.bindText(QStringLiteral("yjspf"), "0");
-    q.bindText(QStringLiteral("scspf"), p.scspf);
-    q.bindText(QStringLiteral("bjkcf"), p.bjkcf);
-    q.bindText(QStringLiteral("xsfsbh"), p.xsfsbh);
-    q.bindText(QStringLiteral("xsfs"), p.xsfs);
-    q.bindText(QStringLiteral("jgkzfsbh"), p.jgkzfsbh);
-    q.bindText(QStringLiteral("jgkzfs"), p.jgkzfs);
-    q.bindText(QStringLiteral("mdbh"), QByteArray());
-    q.bindText(QStringLiteral("blbh"), "01");
-    q.bindText(QStringLiteral("blmc"), departmentName());
-    q.bindText(QStringLiteral("ghfsbh"), p.ghfsbh);
-    q.bindText(QStringLiteral("ghfsmc"), p.ghfsmc);
-    q.bindText(QStringLiteral("hqbh"), p.hqbh);
-    q.bindText(QStringLiteral("hqmc"), p.hqmc);
-    q.bindAmount(QStringLiteral("jxtax"), p.jxtax);
-    q.bindAmount(QStringLiteral("xxtax"), p.xxtax);
-    q.bindAmount(QStringLiteral("lykdl"), p.lykdl);
-    q.exec();
+    m_spda.close();
+    Row<kSpdaTable> row;
+    row.text<"objid">(p.objid);
+    row.text<"spmc">(p.spmc);
+    row.text<"ggxh">(p.ggxh);
+    row.text<"gysbh">(p.gysbh);
+    row.text<"gysmc">(p.gysmc);
+    row.text<"splbbh">(p.splbbh);
+    row.text<"splbmc">(p.splbmc);
+    row.text<"zjm">(p.zjm);
+    row.text<"bzq">(p.bzq);
+    row.text<"chandi">(p.chandi);
+    row.text<"dengji">(p.dengji);
+    row.text<"pinpai">(p.pinpai);
+    row.text<"xgrq">(m_run.stamp());
+    row.text<"scspf">(p.scspf);
+    row.text<"bjkcf">(p.bjkcf);
+    row.text<"xsfsbh">(p.xsfsbh);
+    row.text<"xsfs">(p.xsfs);
+    row.text<"jgkzfsbh">(p.jgkzfsbh);
+    row.text<"jgkzfs">(p.jgkzfs);
+    row.text<"ghfsbh">(p.ghfsbh);
+    row.text<"ghfsmc">(p.ghfsmc);
+    row.text<"hqbh">(p.hqbh);
+    row.text<"hqmc">(p.hqmc);
+    row.amount<"jxtax">(p.jxtax);
+    row.amount<"xxtax">(p.xxtax);
+    row.amount<"lykdl">(p.lykdl);
+    row.insert(m_spda);
     if (m_inMemory)
         m_productCodes.add(p.objid);
     else
@@ -157,42 +151,35 @@ void ProductTarget::unitWritten(const QByteArray& sptm)
         m_barCodeWindow.add(sptm);
 }
 
-void ProductTarget::bindUnit(const QByteArray& objid, const UnitRow& u)
+void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u)
 {
-    db::Query& q = m_spdw;
-    q.bindText(QStringLiteral("objid"), objid);
-    q.bindText(QStringLiteral("dwmc"), u.dwmc, cutOf(kSpdw, "dwmc"));
-    q.bindText(QStringLiteral("sptm"), u.sptm);
-    q.bindText(QStringLiteral("ifjbdw"), u.ifjbdw);
-    if (u.dwjlInteger)
-        q.bindInteger(QStringLiteral("dwjl"), 1);
+    m_spdw.close();
+    Row<kSpdwTable> row;
+    row.text<"objid">(objid);
+    if (const QByteArray* text = std::get_if<QByteArray>(&fid))
+        row.verbatim<"fid">(*text);
     else
-        q.bindAmount(QStringLiteral("dwjl"), u.dwjl);
-    q.bindAmount(QStringLiteral("jj"), u.jj);
-    q.bindAmount(QStringLiteral("lsj"), u.lsj);
-    q.bindAmount(QStringLiteral("hyj"), u.hyj);
-    q.bindAmount(QStringLiteral("pfj"), u.pfj);
-    q.bindAmount(QStringLiteral("jj_notax"), db::Amount());
-    q.bindAmount(QStringLiteral("lsj_notax"), db::Amount());
-    q.bindAmount(QStringLiteral("pfj_notax"), db::Amount());
+        row.integer<"fid">(std::get<qint64>(fid));
+    row.text<"dwmc">(u.dwmc);
+    row.text<"sptm">(u.sptm);
+    row.text<"ifjbdw">(u.ifjbdw);
+    if (u.dwjlInteger)
+        row.integer<"dwjl">(1);
+    else if (u.dwjl)
+        row.amount<"dwjl">(*u.dwjl);
+    row.amount<"jj">(u.jj);
+    row.amount<"lsj">(u.lsj);
+    row.amount<"hyj">(u.hyj);
+    row.amount<"pfj">(u.pfj);
+    row.insert(m_spdw);
+    unitWritten(u.sptm);
 }
 
 void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u)
 {
-    m_spdw.close();
-    m_spdw.bindText(QStringLiteral("fid"), fid);
-    bindUnit(objid, u);
-    m_spdw.exec();
-    unitWritten(u.sptm);
+    insertUnit(objid, fid, u);
 }
 
-void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u)
-{
-    m_spdw.close();
-    m_spdw.bindInteger(QStringLiteral("fid"), fid);
-    bindUnit(objid, u);
-    m_spdw.exec();
-    unitWritten(u.sptm);
-}
+void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u) { insertUnit(objid, fid, u); }
 
 } // namespace target

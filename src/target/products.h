@@ -9,6 +9,9 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <optional>
+#include <variant>
+
 namespace shell {
 class Run;
 }
@@ -17,83 +20,72 @@ class Run;
 namespace target {
 
 inline constexpr Column kSpda[] = {
-    {"objid"},
-    {"spmc"},
-    {"ggxh", 10},
-    {"gysbh"},
-    {"gysmc", 20},
-    {"splbbh"},
-    {"splbmc"},
-    {"zjm"},
-    {"bzq"},
-    {"chandi"},
-    {"dengji"},
-    {"pinpai"},
-    {"bz"},
-    {"jyf"},
-    {"pinzhong"},
-    {"xgrq", 20},
-    {"zt"},
-    {"yjspf"},
-    {"scspf"},
-    {"bjkcf"},
-    {"xsfsbh"},
-    {"xsfs"},
-    {"jgkzfsbh"},
-    {"jgkzfs"},
-    {"mdbh"},
-    {"blbh"},
-    {"blmc"},
-    {"ghfsbh"},
-    {"ghfsmc"},
-    {"hqbh"},
-    {"hqmc"},
-    {"jxtax", 0, Form::Amount},
-    {"xxtax", 0, Form::Amount},
-    {"lykdl", 0, Form::Amount},
+    text("objid", 20).inKey(),
+    text("spmc", 80),
+    text("ggxh", 10).keepWidth(),
+    text("gysbh", 20).spelled("Gysbh"),
+    text("gysmc", 20).keepWidth().spelled("Gysmc"),
+    text("splbbh", 20),
+    text("splbmc", 40),
+    text("zjm", 255),
+    text("bzq", 20),
+    text("chandi", 40),
+    text("dengji", 20),
+    text("pinpai", 40),
+    text("bz", 50),
+    text("jyf", 1).byDefault("0"),
+    text("pinzhong", 20),
+    text("xgrq", 20).keepWidth(),
+    text("zt", 1).byDefault("0"),
+    text("yjspf", 1).byDefault("0"),
+    text("scspf", 1),
+    text("bjkcf", 1),
+    text("xsfsbh", 2),
+    text("xsfs", 20),
+    text("jgkzfsbh", 2),
+    text("jgkzfs", 20),
+    text("mdbh", 15),
+    text("blbh", 15).byDefault("01"), // the default department, which ryblda holds
+    text("blmc", 20).byDefault("无部类"),
+    text("ghfsbh", 2),
+    text("ghfsmc", 20),
+    text("hqbh", 20),
+    text("hqmc", 40),
+    amount("jxtax"),
+    amount("xxtax"),
+    amount("lykdl"),
 };
+inline constexpr Table kSpdaTable = describe("spda", kSpda, Layout::Broken, "bjkcf");
 
 inline constexpr Column kSpdw[] = {
-    {"objid"},
-    {"fid", 0, Form::Integer}, // the first row of a product binds it as the text "0"
-    {"dwmc", 6},
-    {"sptm"},
-    {"ifjbdw"},
-    {"dwjl", 0, Form::Amount}, // an integer where the source gives none
-    {"jj", 0, Form::Amount},
-    {"lsj", 0, Form::Amount},
-    {"hyj", 0, Form::Amount},
-    {"pfj", 0, Form::Amount},
-    {"jj_notax", 0, Form::Amount},
-    {"lsj_notax", 0, Form::Amount},
-    {"pfj_notax", 0, Form::Amount},
+    text("objid", 20).inKey(),
+    integer("fid").inKey(), // the first row of a product binds it as the text "0"
+    text("dwmc", 6).keepWidth(),
+    text("sptm", 30),
+    text("ifjbdw", 1),
+    amount("dwjl").byDefault("1"), // one base unit where a row gives no other; some bind the integer 1
+    amount("jj"),
+    amount("lsj"),
+    amount("hyj"),
+    amount("pfj"),
+    amount("jj_notax"),
+    amount("lsj_notax"),
+    amount("pfj_notax"),
 };
+inline constexpr Table kSpdwTable = describe("spdw", kSpdw, Layout::Spaced);
 
 // Written by a fixed statement: the default department "01".
 inline constexpr Column kRyblda[] = {
-    {"objid"},
-    {"blmc"},
-    {"xgrq"},
+    text("objid", 15).inKey(),
+    text("blmc", 20),
+    text("xgrq", 20),
 };
+inline constexpr Table kRybldaTable = describe("ryblda", kRyblda);
 
 // The product rows of spda and spdw, the default department of ryblda and the
 // duplicate checks on the target; both families write them.
-inline const QStringList kInsertSpda = {
-    QStringLiteral("insert into spda (objid,spmc,ggxh,Gysbh,Gysmc,splbbh,splbmc,zjm,bzq,chandi,dengji,pinpai,bz,jyf,"
-                   "pinzhong,xgrq,zt,yjspf,scspf,"),
-    QStringLiteral("bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,lykdl ) "
-                   "values ("),
-    QStringLiteral(":objid,:spmc,:ggxh,:Gysbh,:Gysmc,:splbbh,:splbmc,:zjm,:bzq,:chandi,:dengji,:pinpai,:bz,:jyf,"
-                   ":pinzhong,:xgrq,:zt,:yjspf,:scspf,"),
-    QStringLiteral(":bjkcf,:xsfsbh,:xsfs,:jgkzfsbh,:jgkzfs,:mdbh,:blbh,:blmc,:ghfsbh,:ghfsmc,:hqbh,:hqmc,:jxtax,:xxtax,"
-                   ":lykdl)"),
-};
-
-inline const QStringList kInsertSpdw = {
-    QStringLiteral("insert into spdw (objid,fid,dwmc,sptm,ifjbdw,dwjl,jj,lsj,hyj,pfj,jj_notax,lsj_notax,pfj_notax "),
-    QStringLiteral(" ) values ("),
-    QStringLiteral(" :objid,:fid,:dwmc,:sptm,:ifjbdw,:dwjl,:jj,:lsj,:hyj,:pfj,:jj_notax,:lsj_notax,:pfj_notax )"),
-};
+inline const QStringList kInsertSpda = insertLines(kSpdaTable);
+inline const QStringList kInsertSpdw = insertLines(kSpdwTable);
 
 inline const QStringList kFindBarCode = {QStringLiteral("select objid from spdw  where sptm =:sptm ")};
 inline const QStringList kFindProductCode = {QStringLiteral("select objid from spda  where objid=:objid ")};
@@ -105,10 +97,11 @@ struct ProductRow {
     db::Amount jxtax, xxtax, lykdl;
 };
 
-// One spdw row of a product. dwjl is bound as the integer 1 when dwjlInteger is set.
+// One spdw row of a product. dwjl is bound as the integer 1 when dwjlInteger is
+// set, else as the amount given or the column's default.
 struct UnitRow {
     QByteArray dwmc, sptm, ifjbdw;
-    db::Amount dwjl = db::Amount::fromRaw(10000);
+    std::optional<db::Amount> dwjl;
     bool dwjlInteger = false;
     db::Amount jj, lsj, hyj, pfj;
 };
@@ -152,7 +145,7 @@ public:
 
 private:
     static shell::Run& resetDepartments(shell::Run& run);
-    void bindUnit(const QByteArray& objid, const UnitRow& u);
+    void insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u);
     void unitWritten(const QByteArray& sptm);
 
     shell::Run& m_run;

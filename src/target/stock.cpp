@@ -1,6 +1,7 @@
 #include "target/stock.h"
 
 #include "shell/runframe.h"
+#include "target/row.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -54,20 +55,17 @@ void WarehouseCuts::rethrow(const belmire::Error& error) const
 
 void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("ckbh"), row.ckbh, kWarehouseCut);
-    insert.bindText(QStringLiteral("ckmc"), row.ckmc, cutOf(kSpckkc, "ckmc"));
-    insert.bindText(QStringLiteral("spbh"), row.spbh, cutOf(kSpckkc, "spbh"));
-    insert.bindText(QStringLiteral("spmc"), row.spmc, cutOf(kSpckkc, "spmc"));
-    insert.bindText(QStringLiteral("dwmc"), row.dwmc, cutOf(kSpckkc, "dwmc"));
-    insert.bindAmount(QStringLiteral("yesl"), row.yesl);
-    insert.bindAmount(QStringLiteral("yecbje"), row.yesl * row.purchasePrice);
-    insert.bindAmount(QStringLiteral("yesjje"), row.yesl * row.retailPrice);
-    insert.bindText(QStringLiteral("bz"), QByteArray());
-    insert.bindInteger(QStringLiteral("qccbje"), 0);
-    insert.bindInteger(QStringLiteral("qcsjje"), 0);
-    insert.bindInteger(QStringLiteral("qcsl"), 0);
-    insert.bindText(QStringLiteral("xgrq"), stamp, cutOf(kSpckkc, "xgrq"));
-    insert.exec();
+    Row<kSpckkcTable> r;
+    r.text<"ckbh">(row.ckbh);
+    r.text<"ckmc">(row.ckmc);
+    r.text<"spbh">(row.spbh);
+    r.text<"spmc">(row.spmc);
+    r.text<"dwmc">(row.dwmc);
+    r.amount<"yesl">(row.yesl);
+    r.amount<"yecbje">(row.yesl * row.purchasePrice);
+    r.amount<"yesjje">(row.yesl * row.retailPrice);
+    r.text<"xgrq">(stamp);
+    r.insert(insert);
 }
 
 QList<shell::TableUse> stockTargetUses()

@@ -17,41 +17,44 @@ class Run;
 namespace target {
 
 inline constexpr Column kSpckkc[] = {
-    {"ckbh", 3}, // not the 15 bytes a warehouse code keeps in ckda
-    {"ckmc", 20},
-    {"spbh", 15},
-    {"spmc", 40},
-    {"dwmc", 6},
-    {"yesl", 0, Form::Amount},
-    {"yecbje", 0, Form::Amount},
-    {"yesjje", 0, Form::Amount},
-    {"bz"},
-    {"qccbje", 0, Form::Integer},
-    {"qcsjje", 0, Form::Integer},
-    {"qcsl", 0, Form::Integer},
-    {"xgrq", 20},
+    text("ckbh", 15).keep(3).inKey(), // not the 15 bytes a warehouse code keeps in ckda
+    text("ckmc", 20).keepWidth(),
+    text("spbh", 15).keepWidth().inKey(),
+    text("spmc", 40).keepWidth(),
+    text("dwmc", 6).keepWidth(),
+    amount("yesl"),
+    amount("yecbje"),
+    amount("yesjje"),
+    text("bz", 50),
+    integer("qccbje"),
+    integer("qcsjje"),
+    integer("qcsl"),
+    text("xgrq", 20).keepWidth(),
 };
+inline constexpr Table kSpckkcTable = describe("spckkc", kSpckkc);
 
 // Filled by set-based statements from spckkc and the target's own tables.
-inline constexpr Column kMdspkc[] = {
-    {"mdbh"},
-    {"spbh"},
-    {"yesl", 0, Form::Amount},
-    {"yecbje", 0, Form::Amount},
-    {"yesjje", 0, Form::Amount},
-    {"mdmc"},
-    {"spmc"},
-    {"dwmc"},
-    {"xgrq"},
+inline constexpr Column
+    kMdspkc
+        [] =
+            {
+                text("mdbh", 15).inKey(), text("mdmc", 40), text("spbh", 15).inKey(),
+                text("spmc", 90), // the product name followed by its model or size
+                text("dwmc", 6),          amount("yesl"),   amount("yecbje"),
+                amount("yesjje"),         text("xgrq", 20),
 };
+inline constexpr Table kMdspkcTable = describe("mdspkc", kMdspkc);
+
+// The stores; only read, for the name of the store a warehouse belongs to.
+inline constexpr Column kMdda[] = {
+    text("objid", 15).inKey(),
+    text("mdmc", 40),
+};
+inline constexpr Table kMddaTable = describe("mdda", kMdda);
 
 // The warehouse-stock row of spckkc and the store-stock stage that sums it into
 // mdspkc; both families write them.
-inline const QStringList kInsertSpckkc = {
-    QStringLiteral("insert into spckkc (ckbh,ckmc,spbh,spmc,dwmc,yesl,yecbje,yesjje,bz,qccbje,qcsjje,qcsl,xgrq"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":ckbh,:ckmc,:spbh,:spmc,:dwmc,:yesl,:yecbje,:yesjje,:bz,:qccbje,:qcsjje,:qcsl,:xgrq)"),
-};
+inline const QStringList kInsertSpckkc = insertLines(kSpckkcTable);
 
 // A stock run stopped in the middle of its walk: the store stock is built only after it.
 inline const QString kStockInterrupted = QStringLiteral("spckkc 不完整，mdspkc 未生成：请清空库存后重新转换");

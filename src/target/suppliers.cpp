@@ -1,5 +1,6 @@
 #include "target/suppliers.h"
 
+#include "target/row.h"
 #include "textutil/gbk.h"
 
 #include <array>
@@ -23,40 +24,42 @@ SaleMode saleMode(const QByteArray& name)
 void writeSupplier(db::Query& insert, const Supplier& s, const QByteArray& stamp, const QByteArray& today)
 {
     const SaleMode mode = saleMode(s.saleModeName);
-    insert.bindText(QStringLiteral("objid"), s.code, target::cutOf(target::kGysda, "objid"));
-    insert.bindText(QStringLiteral("Gysmc"), s.name, target::cutOf(target::kGysda, "gysmc"));
-    insert.bindText(QStringLiteral("gyslbbh"), s.categoryCode, target::cutOf(target::kGysda, "gyslbbh"));
-    insert.bindText(QStringLiteral("gyslbmc"), s.categoryName, target::cutOf(target::kGysda, "gyslbmc"));
-    insert.bindText(QStringLiteral("xsfsbh"), mode.code);
-    insert.bindText(QStringLiteral("xsfs"), mode.name);
-    insert.bindText(QStringLiteral("jyf"), "0");
-    insert.bindText(QStringLiteral("xgrq"), stamp, target::cutOf(target::kGysda, "xgrq"));
-    insert.bindText(QStringLiteral("zt"), "0");
-    insert.bindText(QStringLiteral("chuanzhen"), s.fax, target::cutOf(target::kGysda, "chuanzhen"));
-    insert.bindText(QStringLiteral("dianhua"), s.phone, target::cutOf(target::kGysda, "dianhua"));
-    insert.bindText(QStringLiteral("dizhi"), s.address, target::cutOf(target::kGysda, "dizhi"));
-    insert.bindText(QStringLiteral("faren"), s.manager, target::cutOf(target::kGysda, "faren"));
-    insert.bindText(QStringLiteral("khh"), s.bank, target::cutOf(target::kGysda, "khh"));
-    insert.bindText(QStringLiteral("shuihao"), s.taxNumber, target::cutOf(target::kGysda, "shuihao"));
-    insert.bindText(QStringLiteral("zhanghao"), s.account, target::cutOf(target::kGysda, "zhanghao"));
-    insert.bindText(QStringLiteral("lxr"), s.contact, target::cutOf(target::kGysda, "lxr"));
-    insert.bindText(QStringLiteral("youbian"), s.postcode, target::cutOf(target::kGysda, "youbian"));
-    insert.bindText(QStringLiteral("bz"), s.remark, target::cutOf(target::kGysda, "bz"));
-    insert.bindText(QStringLiteral("sxksrq"), today);
-    insert.bindText(QStringLiteral("sxjsrq"), "2008-12-31");
-    if (s.goodsScope)
-        insert.bindText(QStringLiteral("ghfw"), *s.goodsScope, target::cutOf(target::kGysda, "ghfw"));
-    insert.exec();
+    Row<kGysdaTable> row;
+    row.text<"objid">(s.code);
+    row.text<"gysmc">(s.name);
+    row.text<"gyslbbh">(s.categoryCode);
+    row.text<"gyslbmc">(s.categoryName);
+    row.text<"xsfsbh">(mode.code);
+    row.text<"xsfs">(mode.name);
+    row.text<"xgrq">(stamp);
+    row.text<"chuanzhen">(s.fax);
+    row.text<"dianhua">(s.phone);
+    row.text<"dizhi">(s.address);
+    row.text<"faren">(s.manager);
+    row.text<"khh">(s.bank);
+    row.text<"shuihao">(s.taxNumber);
+    row.text<"zhanghao">(s.account);
+    row.text<"lxr">(s.contact);
+    row.text<"youbian">(s.postcode);
+    row.text<"bz">(s.remark);
+    row.text<"sxksrq">(today);
+    if (s.goodsScope) {
+        row.text<"ghfw">(*s.goodsScope);
+        row.insert(insert);
+    } else {
+        row.insert(insert, kGysdaWithoutScope);
+    }
 }
 
 void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                            const QByteArray& stamp)
 {
-    insert.bindText(QStringLiteral("objid"), code);
-    insert.bindText(QStringLiteral("gyslbmc"), name);
-    insert.bindText(QStringLiteral("fbbh"), parent);
-    insert.bindText(QStringLiteral("xgrq"), stamp);
-    insert.exec();
+    Row<kGyslbdaTable> row;
+    row.text<"objid">(code);
+    row.text<"gyslbmc">(name);
+    row.text<"fbbh">(parent);
+    row.text<"xgrq">(stamp);
+    row.insert(insert);
 }
 
 } // namespace target

@@ -10,43 +10,50 @@
 namespace target {
 
 inline constexpr Column kGysda[] = {
-    {"objid", 15}, {"gysmc", 20}, {"gyslbbh", 15}, {"gyslbmc", 20},   {"xsfsbh"},      {"xsfs"},
-    {"jyf"},       {"xgrq", 20},  {"zt"},          {"chuanzhen", 20}, {"dianhua", 20}, {"dizhi", 50},
-    {"faren", 10}, {"khh", 20},   {"shuihao", 20}, {"zhanghao", 20},  {"lxr", 10},     {"youbian", 10},
-    {"bz", 20},    {"sxksrq"},    {"sxjsrq"},      {"ghfw", 50},
+    text("objid", 15).keepWidth().inKey(),
+    text("gysmc", 20).keepWidth().spelled("Gysmc"),
+    text("gyslbbh", 15).keepWidth(),
+    text("gyslbmc", 20).keepWidth(),
+    text("xsfsbh", 2).spelled(" xsfsbh"), // the INSERT has a blank before it
+    text("xsfs", 20),
+    text("jyf", 1).byDefault("0"),
+    text("xgrq", 20).keepWidth(),
+    text("zt", 1).byDefault("0"),
+    text("chuanzhen", 20).keepWidth(),
+    text("dianhua", 20).keepWidth(),
+    text("dizhi", 50).keepWidth(),
+    text("faren", 10).keepWidth(),
+    text("khh", 20).keepWidth(),
+    text("shuihao", 20).keepWidth(),
+    text("zhanghao", 20).keepWidth(),
+    text("lxr", 10).keepWidth(),
+    text("youbian", 10).keepWidth(),
+    text("bz", 20).keepWidth(),
+    text("sxksrq", 20), // the day of the conversion
+    text("sxjsrq", 20).byDefault("2008-12-31"),
+    text("ghfw", 50).keepWidth(), // the goods scope, which only the V1 source has
 };
+inline constexpr Table kGysdaTable = describe("gysda", kGysda);
 
 inline constexpr Column kGyslbda[] = {
-    {"objid"},
-    {"gyslbmc"},
-    {"fbbh"},
-    {"xgrq"},
+    text("objid", 20).inKey(),
+    text("gyslbmc", 40),
+    text("fbbh", 20), // the parent code, empty at the top level
+    text("xgrq", 20),
 };
+inline constexpr Table kGyslbdaTable = describe("gyslbda", kGyslbda);
+
+// The columns of gysda before ghfw.
+inline constexpr int kGysdaWithoutScope = indexOf(kGysda, "ghfw");
 
 // The supplier row of gysda and the supplier category row of gyslbda;
 // both families write them.
-inline const QStringList kInsertGysda = {
-    QStringLiteral("insert into gysda (objid,Gysmc,gyslbbh,gyslbmc, xsfsbh,xsfs,jyf,xgrq,zt,chuanzhen,dianhua,dizhi,"
-                   "faren,khh,shuihao,zhanghao,lxr,youbian,bz,sxksrq,sxjsrq"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:Gysmc,:gyslbbh,:gyslbmc,:xsfsbh,:xsfs,:jyf,:xgrq,:zt,:chuanzhen,:dianhua,:dizhi,:faren,"
-                   ":khh,:shuihao,:zhanghao,:lxr,:youbian,:bz,:sxksrq,:sxjsrq)"),
-};
+inline const QStringList kInsertGysda = insertLines(kGysdaTable, kGysdaWithoutScope);
 
 // The same row with the goods scope ghfw, which only the V1 source has.
-inline const QStringList kInsertGysdaWithScope = {
-    QStringLiteral("insert into gysda (objid,Gysmc,gyslbbh,gyslbmc, xsfsbh,xsfs,jyf,xgrq,zt,chuanzhen,dianhua,dizhi,"
-                   "faren,khh,shuihao,zhanghao,lxr,youbian,bz,sxksrq,sxjsrq,ghfw"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:Gysmc,:gyslbbh,:gyslbmc,:xsfsbh,:xsfs,:jyf,:xgrq,:zt,:chuanzhen,:dianhua,:dizhi,:faren,"
-                   ":khh,:shuihao,:zhanghao,:lxr,:youbian,:bz,:sxksrq,:sxjsrq,:ghfw)"),
-};
+inline const QStringList kInsertGysdaWithScope = insertLines(kGysdaTable);
 
-inline const QStringList kInsertGyslbda = {
-    QStringLiteral("insert into gyslbda (objid,gyslbmc,fbbh,xgrq"),
-    QStringLiteral(") values ("),
-    QStringLiteral(":objid,:gyslbmc,:fbbh,:xgrq)"),
-};
+inline const QStringList kInsertGyslbda = insertLines(kGyslbdaTable);
 
 // One supplier as read from the source; texts are GBK bytes as the source holds
 // them, the code trimmed.
