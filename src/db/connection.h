@@ -79,6 +79,8 @@ public:
     // What makes this database itself: the same text for two connections to one
     // database (one file, one database of one server), another text otherwise.
     QString identity();
+    // Another session's lock holds the whole database, not one table (SQLite).
+    bool locksWholeDatabase() const { return m_dialect == Dialect::SQLite; }
     // The database refuses a text longer than its column's declared width (SQLite does not).
     bool enforcesTextWidths() const { return m_dialect != Dialect::SQLite; }
     // A declared text width of a column and how the database counts it:
@@ -144,11 +146,12 @@ public:
     // wait given up and a lost server connection say so and name the database.
     QString errorText(const DriverError& error) const;
     QString errorText(const odbc::Failure& failure) const;
+    // The database as messages name it: the role and the data link's description.
+    QString where() const;
 
 private:
     // Runs a statement of the connection's own (transaction control); the error when it fails.
     std::optional<DriverError> run(const QByteArray& sql);
-    QString where() const;
 
     QString m_role;
     ConnectionSpec m_spec;

@@ -1,6 +1,7 @@
 #include "gui/mainform.h"
 
 #include "db/datalink_file.h"
+#include "db/lock_wait.h"
 #include "gui/datalinkdialog.h"
 #include "gui/sourcerows.h"
 #include "shell/check.h"
@@ -263,6 +264,8 @@ void TmainForm::runOperation(const QString& id)
     enableOperationButtons(false);
     m_runBox.reset();
     {
+        // Each table another session holds is waited for once: by the reconciliation's first read or the run.
+        const db::LockWaitMemory oneWaitPerTable;
         std::optional<shell::RunReconciliation> reconciliation;
         // The rows skipped or refused go to a file beside the target's data-link file, made at the first one.
         std::optional<shell::RejectReport> rejects;

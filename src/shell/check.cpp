@@ -103,25 +103,39 @@ struct Probe {
 } // namespace
 
 void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
-                CheckReport& report)
+                CheckReport& report, const belmire::Error* probed)
 {
     const Probe p{table, columns};
     ++report.tables;
     report.columns += int(p.columns.size());
-    try {
-        probe(connection, p.table, p.columns);
-        return;
-    } catch (const belmire::Error&) {
+    // A table another session holds is there: say so, not that it may be missing,
+    // and do not wait for it again column by column.
+    const auto held = [&](const belmire::Error& e) {
+        const QString text = databaseText(e);
+        if (!db::isLockWait(text))
+            return false;
+        report.problems << QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text);
+        return true;
+    };
+    if (probed) {
+        if (held(*probed))
+            return;
+    } else {
+        try {
+            probe(connection, p.table, p.columns);
+            return;
+        } catch (const belmire::Error& e) {
+            if (held(e))
+                return;
+        }
     }
     // Tell a missing table from a missing column, one column at a time.
     try {
         probe(connection, p.table, {});
     } catch (const belmire::Error& e) {
-        // A table another session holds is there: say so, not that it may be missing.
-        const QString text = databaseText(e);
-        report.problems << (db::isLockWait(text)
-                                ? QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text)
-                                : QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, text));
+        if (!held(e))
+            report.problems
+                << QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, databaseText(e));
         return;
     }
     int missing = 0;
@@ -402,6 +416,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
                     it->second.columns << c;
         }
 
+    const db::LockWaitMemory oneWaitPerTable;
     CheckReport report;
     db::Connection source(QStringLiteral("源"));
     db::Connection target(QStringLiteral("目标"));

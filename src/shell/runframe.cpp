@@ -1,5 +1,6 @@
 #include "shell/runframe.h"
 
+#include "db/lock_wait.h"
 #include "shell/guard.h"
 
 #include "textutil/error.h"
@@ -58,6 +59,7 @@ RunResult RunFrame::run(const Operation& operation)
         return result;
     }
     m_running = true;
+    const db::LockWaitMemory oneWaitPerTable;
     QElapsedTimer timer;
     timer.start();
     {
