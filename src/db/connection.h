@@ -79,6 +79,11 @@ public:
     // What makes this database itself: the same text for two connections to one
     // database (one file, one database of one server), another text otherwise.
     QString identity();
+    // A text may hold NUL characters (PostgreSQL keeps none).
+    bool keepsNul() const { return m_dialect != Dialect::PostgreSQL; }
+    // A text may hold bytes a program stored as they were, UTF-8 or not
+    // (SQLite read through its own library): reading may refuse them.
+    bool keepsAnyTextBytes() const { return m_sqlite != nullptr; }
     // Another session's lock holds the whole database, not one table (SQLite).
     bool locksWholeDatabase() const { return m_dialect == Dialect::SQLite; }
     // The database refuses a text longer than its column's declared width (SQLite does not).

@@ -624,8 +624,13 @@ QVariant Query::valueAt(int index) const
 {
     if (m_aheadActive)
         return index < int(m_ahead[m_aheadPos].size()) ? m_ahead[m_aheadPos][size_t(index)] : QVariant();
-    if (m_native)
-        return m_native->value(index);
+    if (m_native) {
+        try {
+            return m_native->value(index);
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, fields().value(index), e.message()));
+        }
+    }
     if (m_odbc)
         return m_odbc->value(index);
     if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()) && index < PQnfields(m_pgResult.get()))
@@ -646,8 +651,13 @@ QByteArray Query::text(const QString& name) const
     const int i = requiredField(name);
     if (m_aheadActive)
         return variantText(valueAt(i));
-    if (m_native)
-        return m_native->text(i);
+    if (m_native) {
+        try {
+            return m_native->text(i);
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+        }
+    }
     if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()))
         return pgText(m_pgResult.get(), m_pgRow, i);
     return variantText(valueAt(i));
