@@ -4,6 +4,8 @@
 #include "support/testdb.h"
 
 #include "db/amount.h"
+#include "programs/programs.h"
+#include "shell/check.h"
 
 #include <gtest/gtest.h>
 
@@ -170,8 +172,15 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
     runOk(shop, Family::V67, QStringLiteral("members"));
     EXPECT_EQ(shop.target().scalar(QStringLiteral("select xingming from hyda where objid='K3'")),
               QStringLiteral("张三"));
-    // PostgreSQL keeps no NUL: the row is refused by name instead of its text cut short.
+    // PostgreSQL keeps no NUL: the check names the row, the run refuses it by name instead of its text cut short.
     shop.source().exec(QStringLiteral("insert into hyda (kbh, xm) values ('K4', 'a' || char(0) || 'b')"));
+    const auto checkMembers = [&] {
+        return shell::checkOperations({programs::catalog().find(Family::V67, QStringLiteral("members"))},
+                                      shop.sourceUdl(), shop.targetUdl())
+            .problems.join(u'\n');
+    };
+    const QString nulProblem = QStringLiteral("源 hyda 有 1 行的 xm 含 NUL 字符（0x00）：编号 K4；");
+    EXPECT_EQ(checkMembers().contains(nulProblem), GetParam() == Backend::PostgreSQL) << checkMembers().toStdString();
     RecordingFrontend nul;
     const auto withNul = runOperation(shop, Family::V67, QStringLiteral("members"), nul);
     if (GetParam() == Backend::PostgreSQL) {
@@ -184,6 +193,21 @@ TEST_P(BadSource, TextOutsideGbkIsKeptAndNeverSplitByACut)
     } else {
         EXPECT_TRUE(withNul.ok) << withNul.message.toStdString();
     }
+
+    // UTF-8 with a broken byte is not re-read as GBK: the check names the row, the run stops at it.
+    shop.source().exec(
+        QStringLiteral("delete from hyda where kbh='K4';\n"
+                       "insert into hyda (kbh, xm) values ('K5', cast(X'E5A5BDEDA080E5908378' as text))"));
+    EXPECT_TRUE(checkMembers().contains(QStringLiteral(
+        "源 hyda 有 1 行的 xm 既不是有效的 UTF-8，也不是有效的 GBK：编号 K5；会员信息转换会在第一行停下")))
+        << checkMembers().toStdString();
+    RecordingFrontend broken;
+    const auto withBroken = runOperation(shop, Family::V67, QStringLiteral("members"), broken);
+    EXPECT_FALSE(withBroken.ok);
+    EXPECT_TRUE(withBroken.message.contains(QStringLiteral(
+        "第 4/4 行（编号K5），表 hyda 字段 xm：文本既不是有效的 UTF-8，也不是有效的 GBK：“好\\xED\\xA0\\x80吃x”")))
+        << withBroken.message.toStdString();
+    EXPECT_EQ(shop.target().scalar(QStringLiteral("select count(*) from hyda where objid='K5'")), QStringLiteral("0"));
 }
 
 TEST_P(BadSource, QuotesBackslashesAndGbkLeadBytesNeitherFailNorChangeAStatement)

@@ -6,7 +6,10 @@
 #include "support/testdb.h"
 
 #include "db/faults.h"
+#include "db/lock_wait.h"
+#include "db/query.h"
 #include "programs/programs.h"
+#include "shell/check.h"
 #include "textutil/scramble.h"
 
 #include <gtest/gtest.h>
@@ -217,7 +220,24 @@ TEST(Faults, TargetHeldByAnotherSession)
             ASSERT_TRUE(other.exec(QStringLiteral("LOCK TABLE ckda IN ACCESS EXCLUSIVE MODE")));
         }
         RecordingFrontend fe;
+        const int waits = db::lockWaitsGivenUp();
         const auto r = runOperation(shop, shell::Family::V67, QStringLiteral("warehouses"), fe);
+        // One wait per table: the guard's column-by-column look does not wait for ckda again.
+        EXPECT_EQ(db::lockWaitsGivenUp() - waits, 1);
+        // The check of warehouses and stock probes ckda, reads its rows and counts them: one wait.
+        const int checkWaits = db::lockWaitsGivenUp();
+        const shell::CheckReport check =
+            shell::checkOperations({programs::catalog().find(shell::Family::V67, QStringLiteral("warehouses")),
+                                    programs::catalog().find(shell::Family::V67, QStringLiteral("stock"))},
+                                   shop.sourceUdl(), shop.targetUdl());
+        EXPECT_EQ(db::lockWaitsGivenUp() - checkWaits, 1) << check.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(
+            check.problems.join(u'\n').contains(QStringLiteral("目标表 ckda 被另一个会话锁定，等待 1 秒后放弃")))
+            << check.lines().join(u'\n').toStdString();
+        // A new run waits again.
+        const int againWaits = db::lockWaitsGivenUp();
+        runOperation(shop, shell::Family::V67, QStringLiteral("warehouses"), fe);
+        EXPECT_EQ(db::lockWaitsGivenUp() - againWaits, 1);
         other.exec(QStringLiteral("ROLLBACK"));
         qunsetenv("BELMIRE_LOCK_WAIT_MS");
         EXPECT_FALSE(r.ok);
@@ -226,5 +246,57 @@ TEST(Faults, TargetHeldByAnotherSession)
             << r.message.toStdString();
         EXPECT_FALSE(r.message.contains(QStringLiteral("不存在"))) << r.message.toStdString();
         EXPECT_FALSE(r.message.contains(QStringLiteral("不符"))) << r.message.toStdString();
+        EXPECT_FALSE(r.message.contains(QStringLiteral("LINE 1")) || r.message.contains(u'^'))
+            << r.message.toStdString();
     }
+}
+
+// The database layer on its own: a statement naming a table given up on fails
+// at once, the excerpt points at the held table of a join, and outside a run
+// every statement waits.
+TEST(Faults, OneLockWaitPerTableAndRun)
+{
+    REQUIRE_BACKEND(Backend::PostgreSQL);
+    qputenv("BELMIRE_LOCK_WAIT_MS", "300");
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::PostgreSQL);
+    QSqlQuery other(shop.target().db());
+    ASSERT_TRUE(other.exec(QStringLiteral("BEGIN")));
+    ASSERT_TRUE(other.exec(QStringLiteral("LOCK TABLE ckda IN ACCESS EXCLUSIVE MODE")));
+    db::Connection target(QStringLiteral("目标"));
+    target.open(shop.targetUdl());
+    const auto fails = [&](const QString& statement) {
+        try {
+            db::Query q(target);
+            q.setText(statement);
+            q.open();
+        } catch (const belmire::Error& e) {
+            return e.message();
+        }
+        return QString();
+    };
+    const QString join = QStringLiteral("select count(*) from spckkc a, ckda b where a.ckbh=b.objid");
+    const int waits = db::lockWaitsGivenUp();
+    {
+        const db::LockWaitMemory run;
+        const QString first = fails(join);
+        EXPECT_TRUE(first.startsWith(QStringLiteral("表 spckkc：被另一个会话锁定，等待 1 秒后放弃（目标数据库 ")))
+            << first.toStdString();
+        EXPECT_FALSE(first.contains(QStringLiteral("LINE")) || first.contains(u'^')) << first.toStdString();
+        EXPECT_EQ(
+            fails(QStringLiteral("select objid from ckda")),
+            QStringLiteral("表 ckda：被另一个会话锁定，等待 1 秒后已放弃，本次运行不再等待（%1）").arg(target.where()));
+        EXPECT_TRUE(fails(QStringLiteral("select count(*) from spckkc")).isEmpty()); // the join's other table is free
+        EXPECT_TRUE(fails(QStringLiteral("select 'ckda' from spckkc")).isEmpty());   // a text is no table
+        try {
+            target.exec(QStringLiteral("delete from ckda"));
+            ADD_FAILURE() << "delete from a held table ran";
+        } catch (const belmire::Error& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("本次运行不再等待"))) << e.message().toStdString();
+        }
+    }
+    EXPECT_EQ(db::lockWaitsGivenUp() - waits, 1);
+    EXPECT_TRUE(fails(QStringLiteral("select objid from ckda")).contains(QStringLiteral("等待 1 秒后放弃")));
+    EXPECT_EQ(db::lockWaitsGivenUp() - waits, 2);
+    other.exec(QStringLiteral("ROLLBACK"));
+    qunsetenv("BELMIRE_LOCK_WAIT_MS");
 }

@@ -63,10 +63,9 @@ const QByteArray kBrokenGbk = QByteArray("ab\x81") + QByteArray("\xff", 1); // n
 
 TEST_F(NativeSqlite, ReadsValuesInTheFormsOfQtsDriver)
 {
-    m_db->exec(
-        QStringLiteral("insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
-                       "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, cast(x'61ff62' as text), 7, -0.0, x''), "
-                       "(0, 'true', 0, 0.0, 'F'), (3, ' 1 ', -0.5, 2.5, '0')"));
+    m_db->exec(QStringLiteral("insert into t values (1, '矿泉水', 12.5, 0.1, x'00ff'), (null, null, null, null, null), "
+                              "(9007199254740993, '😀', '3.0000', 1e300, 'text'), (-2, 'x', 7, -0.0, x''), "
+                              "(0, 'true', 0, 0.0, 'F'), (3, ' 1 ', -0.5, 2.5, '0')"));
     const QList<QVariantList> expected = qtRows(QStringLiteral("select * from t"));
     db::Query q(m_connection);
     q.setText(QStringLiteral("select * from t"));
@@ -170,6 +169,41 @@ TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)
     while (rows.next())
         ++n;
     EXPECT_EQ(n, 2);
+}
+
+// Stored bytes that are not UTF-8: GBK an older program stored is GBK; UTF-8
+// with broken bytes, whether or not its bytes happen to pair up as GBK, and
+// bytes that are no GBK either are refused with the field, never re-read.
+TEST_F(NativeSqlite, TakesGbkBytesAsGbkAndRefusesBrokenText)
+{
+    m_db->exec(QStringLiteral("insert into t (id, a) values (1, cast(x'D5C5C8FD' as text)), "
+                              "(2, cast(x'E5A5BDEDA080E5908378' as text)), (3, cast(x'E5A5BDFFE59083' as text)), "
+                              "(4, cast(x'61FF62' as text))"));
+    db::Query q(m_connection);
+    q.setText(QStringLiteral("select id, a from t order by id"));
+    q.open();
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.text(QStringLiteral("a")), gbk::fromUnicode(QStringLiteral("张三")));
+    EXPECT_EQ(q.valueAt(1), QVariant(QStringLiteral("张三")));
+    for (const QString& shown :
+         {QStringLiteral("好\\xED\\xA0\\x80吃x"), QStringLiteral("好\\xFF吃"), QStringLiteral("a\\xFFb")}) {
+        SCOPED_TRACE(shown.toStdString());
+        ASSERT_TRUE(q.next());
+        const QString message =
+            QStringLiteral("表 t 字段 a：文本既不是有效的 UTF-8，也不是有效的 GBK：“%1”；请先在源中改正").arg(shown);
+        try {
+            q.text(QStringLiteral("a"));
+            ADD_FAILURE() << "read as text";
+        } catch (const belmire::Error& e) {
+            EXPECT_EQ(e.message(), message);
+        }
+        try {
+            q.valueAt(1);
+            ADD_FAILURE() << "read as a value";
+        } catch (const belmire::Error& e) {
+            EXPECT_EQ(e.message(), message);
+        }
+    }
 }
 
 TEST_F(NativeSqlite, ReadsAmountsAsTheGeneralWayDoes)

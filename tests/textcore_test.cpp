@@ -81,6 +81,24 @@ TEST(Gbk, EveryTwoByteCodeAndEveryBmpCharacterConvertsAsIconvDoes)
     }
 }
 
+// UTF-8 with a broken byte is told from GBK, even where its bytes pair up as
+// GBK characters, and shown byte by byte.
+TEST(Gbk, BrokenUtf8IsToldFromGbk)
+{
+    const QByteArray surrogate("\xE5\xA5\xBD\xED\xA0\x80\xE5\x90\x83x"); // 好, a lone surrogate, 吃, x
+    const QByteArray stray("\xE5\xA5\xBD\xFF\xE5\x90\x83");              // 好, 0xFF, 吃
+    const QByteArray zhangsan("\xD5\xC5\xC8\xFD");                       // 张三 in GBK
+    EXPECT_TRUE(gbk::isGbk(surrogate.constData(), surrogate.size()));
+    EXPECT_TRUE(gbk::mostlyUtf8(surrogate.constData(), surrogate.size()));
+    EXPECT_FALSE(gbk::isGbk(stray.constData(), stray.size()));
+    EXPECT_TRUE(gbk::mostlyUtf8(stray.constData(), stray.size()));
+    EXPECT_TRUE(gbk::isGbk(zhangsan.constData(), zhangsan.size()));
+    EXPECT_FALSE(gbk::mostlyUtf8(zhangsan.constData(), zhangsan.size()));
+    EXPECT_FALSE(gbk::isGbk("ab\x81", 3)); // a lead byte without its trail
+    EXPECT_EQ(gbk::showBytes(surrogate.constData(), surrogate.size()), QStringLiteral("好\\xED\\xA0\\x80吃x"));
+    EXPECT_EQ(gbk::showBytes(stray.constData(), stray.size()), QStringLiteral("好\\xFF吃"));
+}
+
 TEST(Gbk, TrimRemovesControlBytesAtBothEndsOnly)
 {
     EXPECT_EQ(gbk::trim(" \t\r\nA B\x01\x20"), QByteArray("A B"));

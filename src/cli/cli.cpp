@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "db/datalink_file.h"
+#include "db/lock_wait.h"
 #include "shell/catalog.h"
 #include "shell/check.h"
 #include "shell/guard.h"
@@ -489,6 +490,8 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
             return usage(err, refused);
         call.operations << op;
     }
+    // Each table another session holds is waited for once in the whole command.
+    const db::LockWaitMemory oneWaitPerTable;
     return command->run(catalog, call);
 }
 

@@ -32,6 +32,7 @@ public:
     // Product rounded half to even to 0.0001, through a 128-bit intermediate.
     Amount operator*(Amount other) const;
     Amount operator+(Amount other) const { return Amount(m_raw + other.m_raw); }
+    Amount operator-(Amount other) const { return Amount(m_raw - other.m_raw); }
     bool operator==(const Amount&) const = default;
 
     // Decimal text with four decimals: "12.5000", "-0.0001".

@@ -500,25 +500,35 @@ void Connection::rollback()
 void Connection::exec(const QString& statement)
 {
     flushDeferred();
-    const QString table = statementTable(statement);
+    QString table = statementTable(statement);
     const auto fail = [&](const QString& text) { throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text)); };
+    if (const QString held = lockWaitGivenUp(where(), statement, &table); !held.isEmpty())
+        fail(held);
     if (faults::fail(faults::Kind::Execute))
         fail(errorText(faults::error(faults::Kind::Execute)));
+    const auto failWith = [&](const DriverError& error) {
+        const QString message = errorText(error);
+        if (isLockWait(message))
+            noteLockWaitGivenUp(where(), error.text, locksWholeDatabase() ? QStringLiteral("*") : table);
+        fail(message);
+    };
     const QString text = rewrite(statement, m_dialect);
     if (m_odbc) {
         try {
             m_odbc->execute(text);
         } catch (const belmire::Error& e) {
+            if (isLockWait(e.message()))
+                noteLockWaitGivenUp(where(), e.message(), locksWholeDatabase() ? QStringLiteral("*") : table);
             fail(e.message());
         }
     } else if (m_sqlite) {
         SqliteStatement s(m_sqlite, text);
         if (!s.ok() || !s.execute())
-            fail(errorText(s.error()));
+            failWith(s.error());
     } else {
         DriverError error;
         if (!m_pg->execText(text.toUtf8(), &error))
-            fail(errorText(error));
+            failWith(error);
     }
 }
 
@@ -536,7 +546,7 @@ QString Connection::errorText(const DriverError& error) const
     const bool locked = m_dialect == Dialect::SQLite ? (code.toInt() & 0xff) == SQLITE_BUSY
                                                      : m_dialect == Dialect::PostgreSQL && code == u"55P03";
     if (locked)
-        return lockWaitText(where(), text.simplified());
+        return lockWaitText(where(), text);
     if (diskFull || lost) {
         text = text.simplified();
         text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(where(), text)

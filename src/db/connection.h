@@ -81,6 +81,13 @@ public:
     // What makes this database itself: the same text for two connections to one
     // database (one file, one database of one server), another text otherwise.
     QString identity();
+    // A text may hold NUL characters (PostgreSQL keeps none).
+    bool keepsNul() const { return m_dialect != Dialect::PostgreSQL; }
+    // A text may hold bytes a program stored as they were, UTF-8 or not
+    // (SQLite read through its own library): reading may refuse them.
+    bool keepsAnyTextBytes() const { return m_sqlite != nullptr; }
+    // Another session's lock holds the whole database, not one table (SQLite).
+    bool locksWholeDatabase() const { return m_dialect == Dialect::SQLite; }
     // The database refuses a text longer than its column's declared width (SQLite does not).
     bool enforcesTextWidths() const { return m_dialect != Dialect::SQLite; }
     // A declared text width of a column and how the database counts it:
@@ -154,13 +161,14 @@ public:
     // wait given up and a lost server connection say so and name the database.
     QString errorText(const DriverError& error) const;
     QString errorText(const odbc::Failure& failure) const;
+    // The database as messages name it: the role and the data link's description.
+    QString where() const;
 
 private:
     // After a read-only open: reads the schema, and says what a WAL-mode file needs when that fails.
     void checkReadable(sqlite3* handle);
     // Runs a statement of the connection's own (transaction control); the error when it fails.
     std::optional<DriverError> run(const QByteArray& sql);
-    QString where() const;
 
     QString m_role;
     ConnectionSpec m_spec;

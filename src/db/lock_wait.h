@@ -9,10 +9,38 @@ namespace db {
 int lockWaitMs();
 
 // The text of a statement that gave up waiting for another session's lock;
-// where names the database, driverText is the driver's own message.
+// where names the database, driverText is the driver's own message (without
+// PostgreSQL's statement excerpt and caret).
 QString lockWaitText(const QString& where, const QString& driverText);
 
 // Whether a message is, or ends with, such a text.
 bool isLockWait(const QString& message);
+
+// One wait per table in a run: while a LockWaitMemory lives, a table whose
+// lock wait ran out is remembered, and a later statement naming it fails at
+// once (lockWaitGivenUp) instead of waiting again. Nested ones share the
+// outermost's memory, which is forgotten when it ends; without one every
+// statement waits. Safe to use from several threads.
+class LockWaitMemory {
+public:
+    LockWaitMemory();
+    ~LockWaitMemory();
+    LockWaitMemory(const LockWaitMemory&) = delete;
+    LockWaitMemory& operator=(const LockWaitMemory&) = delete;
+};
+
+// A lock wait on a table of the database named by where ran out: remembered.
+// The table is the one the driver's excerpt points at, else fallbackTable;
+// "*" where the lock holds the whole database (SQLite).
+void noteLockWaitGivenUp(const QString& where, const QString& driverText, const QString& fallbackTable);
+// The text a statement naming a table already given up on fails with, and in
+// *table that table (left as it is where the whole database is held); empty
+// when it names none (the usual case costs one test of a flag).
+QString lockWaitGivenUp(const QString& where, const QString& statement, QString* table);
+// Lock waits that ran out since the process started (for tests).
+int lockWaitsGivenUp();
+
+// A driver's message without PostgreSQL's "LINE n: ..." excerpt and its caret line.
+QString withoutExcerpt(const QString& driverText);
 
 } // namespace db

@@ -1,6 +1,7 @@
 #include "db/query.h"
 
 #include "db/faults.h"
+#include "db/lock_wait.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -167,13 +168,27 @@ void Query::dropStatement()
 void Query::fail(const DriverError& error) const
 {
     const QString text = m_connection.errorText(error);
+    if (isLockWait(text))
+        noteLockWaitGivenUp(m_connection.where(), error.text,
+                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
     throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
 }
 
 void Query::fail(const odbc::Failure& failure) const
 {
     const QString text = m_connection.errorText(failure);
+    if (isLockWait(text))
+        noteLockWaitGivenUp(m_connection.where(), failure.message(),
+                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
     throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
+}
+
+void Query::refuseWhereGivenUp() const
+{
+    QString table = m_table;
+    const QString text = lockWaitGivenUp(m_connection.where(), m_text, &table);
+    if (!text.isEmpty())
+        throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text));
 }
 
 void Query::odbcReader()
@@ -193,6 +208,7 @@ void Query::prepare()
 {
     if (m_prepared)
         return;
+    refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Prepare))
         fail(faults::error(faults::Kind::Prepare));
     const QString text = m_connection.dialectText(m_text);
@@ -352,6 +368,7 @@ void Query::exec()
 {
     if (!m_prepared)
         prepare();
+    refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
     if (m_native) {
@@ -381,6 +398,7 @@ void Query::execDirect()
         exec();
         return;
     }
+    refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
     const QString text = m_connection.dialectText(m_text);
@@ -419,6 +437,7 @@ void Query::open()
 {
     close();
     prepare();
+    refuseWhereGivenUp();
     if (m_pg) {
         if (faults::fail(faults::Kind::Execute))
             fail(faults::error(faults::Kind::Execute));
@@ -605,8 +624,13 @@ QVariant Query::valueAt(int index) const
 {
     if (m_aheadActive)
         return index < int(m_ahead[m_aheadPos].size()) ? m_ahead[m_aheadPos][size_t(index)] : QVariant();
-    if (m_native)
-        return m_native->value(index);
+    if (m_native) {
+        try {
+            return m_native->value(index);
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, fields().value(index), e.message()));
+        }
+    }
     if (m_odbc)
         return m_odbc->value(index);
     if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()) && index < PQnfields(m_pgResult.get()))
@@ -627,8 +651,13 @@ QByteArray Query::text(const QString& name) const
     const int i = requiredField(name);
     if (m_aheadActive)
         return variantText(valueAt(i));
-    if (m_native)
-        return m_native->text(i);
+    if (m_native) {
+        try {
+            return m_native->text(i);
+        } catch (const belmire::Error& e) {
+            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
+        }
+    }
     if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()))
         return pgText(m_pgResult.get(), m_pgRow, i);
     return variantText(valueAt(i));

@@ -87,6 +87,8 @@ private:
     int requiredField(const QString& name) const;
     [[noreturn]] void fail(const DriverError& error) const;
     [[noreturn]] void fail(const odbc::Failure& failure) const;
+    // A statement naming a table whose lock wait already ran out in this run fails at once.
+    void refuseWhereGivenUp() const;
     // ODBC: a statement about to read rows moves off a connection whose row set is in use.
     void odbcReader();
     const QStringList& fields() const;

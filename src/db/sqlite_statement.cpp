@@ -1,6 +1,7 @@
 #include "db/sqlite_statement.h"
 
 #include "db/query.h"
+#include "textutil/error.h"
 #include "textutil/gbk.h"
 
 #include <sqlite3.h>
@@ -11,6 +12,17 @@
 
 namespace db {
 namespace {
+
+// A stored text that is not UTF-8: the GBK bytes an older program stored, or a
+// broken text that no reading would give back unchanged.
+QByteArray storedGbk(const char* data, int size)
+{
+    // GBK rarely forms UTF-8 sequences by chance: mostly UTF-8 means UTF-8 with a few broken bytes.
+    if (!gbk::mostlyUtf8(data, size) && gbk::isGbk(data, size))
+        return QByteArray(data, size);
+    throw belmire::Error(QStringLiteral("文本既不是有效的 UTF-8，也不是有效的 GBK：“%1”；请先在源中改正")
+                             .arg(gbk::showBytes(data, size)));
+}
 
 } // namespace
 
@@ -183,8 +195,7 @@ QByteArray SqliteStatement::text(int column) const
             return QByteArray(data, size);
         if (gbk::isUtf8(data, size))
             return gbk::fromUtf8(data, size);
-        // Not UTF-8: bytes an older program stored as they were, GBK, the core's own form.
-        return QByteArray(data, size);
+        return storedGbk(data, size);
     }
     case SQLITE_INTEGER:
         return QByteArray::number(qint64(sqlite3_column_int64(m_stmt, column)));
@@ -205,9 +216,14 @@ QVariant SqliteStatement::value(int column) const
                           sqlite3_column_bytes(m_stmt, column));
     case SQLITE_FLOAT:
         return QVariant(sqlite3_column_double(m_stmt, column));
-    default:
-        return QString(reinterpret_cast<const QChar*>(sqlite3_column_text16(m_stmt, column)),
-                       sqlite3_column_bytes16(m_stmt, column) / qsizetype(sizeof(QChar)));
+    default: {
+        // Read as text() reads it: the library's own UTF-16 would turn GBK and broken bytes into other characters.
+        const char* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        if (gbk::isUtf8(data, size))
+            return QString::fromUtf8(data, size);
+        return gbk::toUnicode(storedGbk(data, size));
+    }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "gui/mainform.h"
 
 #include "db/datalink_file.h"
+#include "db/lock_wait.h"
 #include "gui/datalinkdialog.h"
 #include "gui/filedialog.h"
 #include "gui/sourcerows.h"
@@ -283,6 +284,8 @@ void TmainForm::runOperation(const QString& id)
     if (operation->needsSource)
         m_xxLabel->setText(QStringLiteral("信息"));
     {
+        // Each table another session holds is waited for once: by the reconciliation's first read or the run.
+        const db::LockWaitMemory oneWaitPerTable;
         std::optional<shell::RunReconciliation> reconciliation;
         // The rows skipped or refused go to a file beside the target's data-link file, made at the first one.
         std::optional<shell::RejectReport> rejects;

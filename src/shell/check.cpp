@@ -105,25 +105,39 @@ struct Probe {
 } // namespace
 
 void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
-                CheckReport& report)
+                CheckReport& report, const belmire::Error* probed)
 {
     const Probe p{table, columns};
     ++report.tables;
     report.columns += int(p.columns.size());
-    try {
-        probe(connection, p.table, p.columns);
-        return;
-    } catch (const belmire::Error&) {
+    // A table another session holds is there: say so, not that it may be missing,
+    // and do not wait for it again column by column.
+    const auto held = [&](const belmire::Error& e) {
+        const QString text = databaseText(e);
+        if (!db::isLockWait(text))
+            return false;
+        report.problems << QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text);
+        return true;
+    };
+    if (probed) {
+        if (held(*probed))
+            return;
+    } else {
+        try {
+            probe(connection, p.table, p.columns);
+            return;
+        } catch (const belmire::Error& e) {
+            if (held(e))
+                return;
+        }
     }
     // Tell a missing table from a missing column, one column at a time.
     try {
         probe(connection, p.table, {});
     } catch (const belmire::Error& e) {
-        // A table another session holds is there: say so, not that it may be missing.
-        const QString text = databaseText(e);
-        report.problems << (db::isLockWait(text)
-                                ? QStringLiteral("%1表 %2 %3").arg(sideName(side), p.table, text)
-                                : QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, text));
+        if (!held(e))
+            report.problems
+                << QStringLiteral("%1表 %2 不存在或无法读取：%3").arg(sideName(side), p.table, databaseText(e));
         return;
     }
     int missing = 0;
@@ -512,6 +526,98 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
     }
 }
 
+// Source texts a run would stop at: NUL characters where the target keeps none,
+// and bytes that are neither UTF-8 nor GBK. Each source table is read once for
+// every field the operations read from it.
+void checkSourceTexts(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
+                      CheckReport& report)
+{
+    const bool nul = !target.keepsNul();
+    if (!nul && !source.keepsAnyTextBytes())
+        return;
+    struct Table {
+        QString name;
+        QStringList fields;
+        const Operation* op = nullptr;
+    };
+    std::map<QString, Table> tables; // lower-case name -> the table
+    QStringList order;
+    for (const Operation* op : operations)
+        for (const TableUse& use : op->uses) {
+            if (use.side != Side::Source || use.columns.isEmpty())
+                continue;
+            auto [it, added] = tables.try_emplace(use.table.toLower(), Table{use.table, {}, op});
+            if (added)
+                order << use.table.toLower();
+            for (const QString& c : use.columns)
+                if (!it->second.fields.contains(c, Qt::CaseInsensitive))
+                    it->second.fields << c;
+        }
+    struct Found {
+        qint64 rows = 0;
+        QStringList shown;
+    };
+    for (const QString& t : std::as_const(order)) {
+        const Table& table = tables.at(t);
+        // The rows are named by the code the conversion shows, where it has one for this table.
+        QString key;
+        for (const RowMatch& m : table.op->reconciliation.rows)
+            if (key.isEmpty() && m.sourceTable.compare(table.name, Qt::CaseInsensitive) == 0)
+                key = m.key.value(0).sourceField;
+        std::map<QString, Found> withNul, broken; // field -> rows
+        try {
+            db::Query q(source);
+            q.setText(QStringLiteral("select %1 from %2")
+                          .arg((key.isEmpty() || table.fields.contains(key, Qt::CaseInsensitive)
+                                    ? table.fields
+                                    : table.fields + QStringList{key})
+                                   .join(u','),
+                               table.name));
+            q.open();
+            for (qint64 row = 1; q.next(); ++row) {
+                const auto name = [&] {
+                    try {
+                        if (!key.isEmpty())
+                            return QStringLiteral("编号 ") + gbk::toUnicode(gbk::trim(q.text(key)));
+                    } catch (const belmire::Error&) {
+                    }
+                    return QStringLiteral("第 %1 行").arg(row);
+                };
+                const auto note = [&](Found& f) {
+                    if (++f.rows <= 3)
+                        f.shown << name();
+                };
+                for (const QString& field : table.fields) {
+                    try {
+                        const QByteArray text = q.text(field);
+                        if (nul && text.contains('\0'))
+                            note(withNul[field]);
+                    } catch (const belmire::Error&) {
+                        note(broken[field]);
+                    }
+                }
+            }
+            q.close();
+        } catch (const belmire::Error&) {
+            continue; // the table probes report it
+        }
+        // pattern: table, rows, field, the rows named, the operation.
+        const auto list = [&](const std::map<QString, Found>& found, const QString& pattern) {
+            for (const auto& [field, f] : found)
+                report.problems << pattern.arg(table.name)
+                                       .arg(f.rows)
+                                       .arg(field,
+                                            f.shown.join(QStringLiteral("、")) +
+                                                (f.rows > f.shown.size() ? QStringLiteral("…") : QString()),
+                                            table.op->title);
+        };
+        list(withNul, QStringLiteral("源 %1 有 %2 行的 %3 含 NUL 字符（0x00）：%4；目标数据库不能保存，"
+                                     "%5会在第一行停下；请先在源中去掉"));
+        list(broken, QStringLiteral("源 %1 有 %2 行的 %3 既不是有效的 UTF-8，也不是有效的 GBK：%4；"
+                                    "%5会在第一行停下；请先在源中改正"));
+    }
+}
+
 } // namespace
 
 CheckReport checkOperations(const QList<const Operation*>& operations, const QString& sourceUdl,
@@ -531,6 +637,7 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
                     it->second.columns << c;
         }
 
+    const db::LockWaitMemory oneWaitPerTable;
     CheckReport report;
     db::Connection source(QStringLiteral("源"));
     db::Connection target(QStringLiteral("目标"));
@@ -563,6 +670,8 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
     checkSettings(operations, source, target, report);
     if (source.isOpen() && target.isOpen())
         checkWidths(operations, source, target, report);
+    if (source.isOpen() && target.isOpen())
+        checkSourceTexts(operations, source, target, report);
     if (source.isOpen() && target.isOpen())
         dryRun(operations, source, target, report);
     checkServerTarget(operations, target, report);

@@ -10,6 +10,10 @@ namespace db {
 class Connection;
 }
 
+namespace belmire {
+class Error;
+}
+
 namespace shell {
 
 // The outcome of a pre-flight check: one line per problem, then a last line
@@ -36,9 +40,11 @@ CheckReport checkOperations(const QList<const Operation*>& operations, const QSt
 // the database's own text when the database rejects it.
 void probe(db::Connection& connection, const QString& table, const QStringList& columns);
 
-// Probes one table and its columns on an open connection; each problem found is added to the report.
+// Probes one table and its columns on an open connection; each problem found is
+// added to the report. probed: how a probe of the table with all the columns
+// just failed, so that it is not made again.
 void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
-                CheckReport& report);
+                CheckReport& report, const belmire::Error* probed = nullptr);
 
 // The product conversion of a V6 or V7 source: "products-v7" when its spxx has
 // the tax-rate fields (or cannot be read), else "products-v6".

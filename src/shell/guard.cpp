@@ -67,7 +67,7 @@ void guardWrites(const QList<const Operation*>& operations, db::Connection& sour
             probe(target, table, columns);
         } catch (const belmire::Error& e) {
             const qsizetype known = report.problems.size();
-            checkTable(target, Side::Target, table, columns, report);
+            checkTable(target, Side::Target, table, columns, report, &e);
             if (report.problems.size() == known)
                 report.problems << e.message();
         }

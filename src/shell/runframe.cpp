@@ -86,6 +86,7 @@ RunResult RunFrame::run(const Operation& operation)
         return result;
     }
     m_running = true;
+    const db::LockWaitMemory oneWaitPerTable;
     QElapsedTimer timer;
     timer.start();
     {

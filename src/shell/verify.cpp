@@ -380,8 +380,11 @@ qint64 count(db::Connection& target, const QString& select)
     return n;
 }
 
+const QString kStoreSums = QStringLiteral("select yesl,yecbje,yesjje from mdspkc");
+
+// storesBefore: the sums mdspkc held before the run, which the store-stock stage leaves beside its own rows.
 void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
-                  db::Connection& target, VerifyReport& report)
+                  const Sums* storesBefore, db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
     Sums owned;
@@ -389,7 +392,16 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
         "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a");
     const Sums warehouses = targetSums(target, spckkc, nullptr, sourceKeys);
     const Sums all = targetSums(target, spckkc, &owned);
-    const Sums stores = targetSums(target, QStringLiteral("select yesl,yecbje,yesjje from mdspkc"));
+    Sums stores = targetSums(target, kStoreSums);
+    if (storesBefore && storesBefore->rows > 0) {
+        report.lines << QStringLiteral("mdspkc 转换前已有 %1 行（数量合计 %2），不计入合计")
+                            .arg(storesBefore->rows)
+                            .arg(storesBefore->quantity.toString());
+        stores.quantity = stores.quantity - storesBefore->quantity;
+        stores.purchaseValue = stores.purchaseValue - storesBefore->purchaseValue;
+        stores.retailValue = stores.retailValue - storesBefore->retailValue;
+        stores.rows -= storesBefore->rows;
+    }
 
     struct Measure {
         QString name;
@@ -516,6 +528,7 @@ struct SourceFacts {
 
 struct TargetBefore {
     std::vector<textutil::SortedHashes> keys; // one per row match
+    std::optional<Sums> stores;               // mdspkc, where the operation builds store stock
 };
 
 std::shared_ptr<const TargetBefore> readTargetBefore(const Operation& operation, db::Connection& target)
@@ -523,6 +536,8 @@ std::shared_ptr<const TargetBefore> readTargetBefore(const Operation& operation,
     auto before = std::make_shared<TargetBefore>();
     for (const RowMatch& m : operation.reconciliation.rows)
         before->keys.push_back(readKeys(target, m.targetTable, QString(), m.key, false).hashes);
+    if (operation.reconciliation.stock)
+        before->stores = targetSums(target, kStoreSums);
     return before;
 }
 
@@ -556,8 +571,8 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
     }
     report.problems << facts.merged;
     if (operation.reconciliation.stock) {
-        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, !facts.stockCodesCut.isEmpty(), target,
-                     report);
+        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, !facts.stockCodesCut.isEmpty(),
+                     before && before->stores ? &*before->stores : nullptr, target, report);
         if (!facts.stockCodesCut.isEmpty())
             report.problems << facts.stockCodesCut;
     }

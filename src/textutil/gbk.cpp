@@ -304,6 +304,74 @@ bool isUtf8(const char* data, qsizetype size)
     return true;
 }
 
+namespace {
+
+// Bytes of the UTF-8-shaped sequence at p (a lead byte and its continuation
+// bytes, however the code point comes out), 0 when there is none.
+int utf8Shaped(const unsigned char* p, const unsigned char* end)
+{
+    const unsigned char c = *p;
+    const int n = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : -1;
+    if (n < 0 || end - p <= n)
+        return 0;
+    for (int k = 1; k <= n; ++k)
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+    return n + 1;
+}
+
+} // namespace
+
+bool isGbk(const char* data, qsizetype size)
+{
+    if (isAscii(data, size))
+        return true;
+    QByteArray out;
+    if (tableToUtf8(QByteArray::fromRawData(data, size), out))
+        return true;
+    bool clean = true;
+    gbToUtf8().convert(data, size, &clean);
+    return clean;
+}
+
+bool mostlyUtf8(const char* data, qsizetype size)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    qsizetype shaped = 0, other = 0;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+        } else if (const int n = utf8Shaped(p, end)) {
+            shaped += n;
+            p += n;
+        } else {
+            ++other;
+            ++p;
+        }
+    }
+    return shaped > other;
+}
+
+QString showBytes(const char* data, qsizetype size)
+{
+    QString out;
+    for (qsizetype i = 0; i < size;) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        const int n = c < 0x80 ? 1
+                               : utf8Shaped(reinterpret_cast<const unsigned char*>(data) + i,
+                                            reinterpret_cast<const unsigned char*>(data) + size);
+        if (n > 0 && isUtf8(data + i, n)) {
+            out += QString::fromUtf8(data + i, n);
+            i += n;
+        } else {
+            out += QStringLiteral("\\x") + QString::number(c, 16).toUpper().rightJustified(2, u'0');
+            ++i;
+        }
+    }
+    return out;
+}
+
 int charLength(const QByteArray& bytes, qsizetype pos)
 {
     const auto at = [&](qsizetype i) -> unsigned {

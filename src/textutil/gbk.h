@@ -17,6 +17,14 @@ QString toUnicode(const QByteArray& bytes);
 QByteArray fromUtf8(const char* data, qsizetype size);
 QByteArray toUtf8(const QByteArray& bytes);
 bool isUtf8(const char* data, qsizetype size);
+// Whether every character of the bytes is a GBK (GB18030) character.
+bool isGbk(const char* data, qsizetype size);
+// Whether most bytes above ASCII stand in sequences shaped as UTF-8 (encoded
+// surrogates too): UTF-8 with a few broken bytes, not GBK.
+bool mostlyUtf8(const char* data, qsizetype size);
+// Bytes that are neither UTF-8 nor GBK, as a reader can tell them apart: the
+// UTF-8 characters as they are, every other byte above ASCII as \xHH.
+QString showBytes(const char* data, qsizetype size);
 
 // Length in bytes of the character that starts at bytes[pos]: 1, 2 or 4.
 int charLength(const QByteArray& bytes, qsizetype pos);
