@@ -24,8 +24,20 @@ The script (--script, JSON):
                             {"name": "n", "type": "nvarchar", "size": 20},
                             {"name": "i", "type": "int"}],
                 "rows": [["张三丰", "张三丰", 7]]},
-               {"match": "bad", "error": [2627, "Violation of PRIMARY KEY"]}]}
+               {"match": "bad", "error": [2627, "Violation of PRIMARY KEY"]},
+               {"match": "conv", "error": [245, "Conversion failed"], "ends_transaction": true}]}
 varchar values go out as GBK under Chinese_PRC_CI_AS, nvarchar as UTF-16.
+An error ends the session's transaction where the entry says so (by default
+for 1205, 245 and 8114), or for any run-time error under XACT_ABORT ON.
+Without a scripted result, BEGIN/COMMIT/SAVE/ROLLBACK TRANSACTION keep the
+session's transaction count as the server does (a ROLLBACK with no transaction
+gets 3903) and "select @@trancount" answers it.
+
+--server-version 8.0|9.0|10.50|16.0 puts that version into LOGINACK and
+refuses, before any script, the statement forms the version lacks (see
+tds_sqlite.refusal): VALUES lists of several rows below 10.0; APPLY, OVER,
+sys.* and schema_name() below 9.0. --xact-abort starts sessions with
+XACT_ABORT ON, as a server whose 'user options' set it.
 
 Every event is one JSON line in --record. The responder exits when every
 connection has closed and none came for --idle seconds after the last one, or
@@ -39,6 +51,8 @@ import struct
 import sys
 import threading
 import time
+
+from tds_sqlite import VERSIONS, SqlError, Transactions, refusal
 
 PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
@@ -274,10 +288,21 @@ def row(columns, values):
     return out
 
 
-def error_token(number, message):
-    body = struct.pack("<IBB", number, 1, 16) + us_varchar(message) + b_varchar("tds_responder") + \
-        b_varchar("") + struct.pack("<I", 1)
+def error_token(number, message, severity=16, line=1):
+    body = struct.pack("<IBB", number, 1, severity) + us_varchar(message) + b_varchar("tds_responder") + \
+        b_varchar("") + struct.pack("<I", line)
     return b"\xAA" + struct.pack("<H", len(body)) + body
+
+
+# Errors after which the server has rolled the transaction back: a deadlock victim, conversion failures.
+ENDS_TRANSACTION = {1205, 245, 8114}
+
+
+def scripted_error(result):
+    """The SqlError of a scripted error entry: "error": [number, message], optionally
+    "ends_transaction": true or false (by default only 1205, 245 and 8114 end it)."""
+    number, message = result["error"][:2]
+    return SqlError(number, message, ends_transaction=result.get("ends_transaction", number in ENDS_TRANSACTION))
 
 
 def answer(result, text, final_token):
@@ -288,9 +313,6 @@ def answer(result, text, final_token):
         words = text.strip().split(None, 1)
         writes = words and words[0].lower() in ("insert", "update", "delete", "merge")
         return done(status=more, count=1 if writes else None, token=final_token)
-    if "error" in result:
-        number, message = result["error"]
-        return error_token(number, message) + done(status=0x02 | more, token=final_token)
     columns = result["columns"]
     out = column_metadata(columns)
     for values in result.get("rows", []):
@@ -298,12 +320,48 @@ def answer(result, text, final_token):
     return out + done(status=more, count=len(result.get("rows", [])), token=final_token)
 
 
+class Settings:
+    """What kind of server the responder plays: its version (None: the LOGINACK
+    of old and every statement form accepted) and whether sessions start with
+    XACT_ABORT ON (the server's 'user options')."""
+
+    def __init__(self, version=None, xact_abort=False):
+        self.version, self.xact_abort = version, xact_abort
+
+
 class Session:
-    def __init__(self, sock, script, record, number):
+    def __init__(self, sock, script, record, number, settings=None):
         self.sock, self.script, self.record, self.number = sock, script, record, number
+        self.settings = settings or Settings()
+        self.transactions = Transactions(self.settings.xact_abort)
         self.packet_size = 4096
         self.next_handle = 1
         self.handles = {}
+
+    def respond(self, text, final_token):
+        """The tokens that answer one statement text: refused if the server's
+        version does not take its form; else the scripted result; else the
+        transaction statements and @@TRANCOUNT as the server keeps them."""
+        more = 0x01 if final_token == 0xFF else 0
+        try:
+            error = refusal(text, self.settings.version)
+            if error is not None:
+                raise error
+            result = self.script.find(text)
+            if result is not None and "error" in result:
+                raise scripted_error(result)
+            if result is None:
+                self.transactions.control(text)
+                if Transactions.asks_count(text):
+                    columns = [{"name": "", "type": "int"}]
+                    return column_metadata(columns) + row(columns, [self.transactions.count]) + \
+                        done(status=more, count=1, token=final_token)
+            return answer(result, text, final_token)
+        except SqlError as e:
+            ended = self.transactions.failed(e)
+            self.record(event="error", connection=self.number, number=e.number, ended_transaction=ended)
+            return error_token(e.number, e.message, e.severity, e.line) + \
+                done(status=0x02 | more, token=final_token)
 
     def read_message(self):
         """One whole request: (type, payload), or None when the client has gone."""
@@ -369,8 +427,9 @@ class Session:
         answer_version = min(version, TDS74) if version >= 0x70000000 else TDS74
         self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
         database = fields["database"] or "master"
+        major, minor, build = VERSIONS[self.settings.version][0] if self.settings.version else (15, 0, 2000)
         ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
-            bytes([15, 0, 0x07, 0xD0])
+            bytes([major, minor]) + struct.pack(">H", build)
         tokens = envchange(1, database, "master")
         tokens += b"\xE3" + struct.pack("<H", 3 + len(COLLATION)) + bytes([7, len(COLLATION)]) + COLLATION + b"\x00"
         tokens += envchange(3, "cp936", "iso_1")
@@ -384,7 +443,7 @@ class Session:
         skip_all_headers(r)
         text = r.data[r.pos:].decode("utf-16-le", "replace")
         self.record(event="batch", connection=self.number, text=text)
-        self.send(answer(self.script.find(text), text, 0xFD))
+        self.send(self.respond(text, 0xFD))
 
     def rpc(self, payload):
         proc, params = parse_rpc(Reader(payload))
@@ -410,7 +469,7 @@ class Session:
         if proc in ("sp_prepare", "sp_unprepare") or not text:
             tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
-            tokens = answer(self.script.find(text), text, 0xFF)
+            tokens = self.respond(text, 0xFF)
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
             tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + struct.pack("<IH", 0, 0x0009) + \
@@ -455,7 +514,12 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--idle", type=float, default=1.0)
     parser.add_argument("--timeout", type=float, default=60.0)
+    parser.add_argument("--server-version", choices=sorted(VERSIONS),
+                        help="the SQL Server version in LOGINACK; statement forms it lacks are refused")
+    parser.add_argument("--xact-abort", action="store_true",
+                        help="sessions start with XACT_ABORT ON: any run-time error ends the transaction")
     args = parser.parse_args()
+    settings = Settings(args.server_version, args.xact_abort)
 
     script, record = Script(args.script), Recorder(args.record)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -480,7 +544,7 @@ def main():
         sock.settimeout(args.timeout)
         served += 1
         last_close = time.monotonic()
-        thread = threading.Thread(target=Session(sock, script, record, served).serve, daemon=True)
+        thread = threading.Thread(target=Session(sock, script, record, served, settings).serve, daemon=True)
         thread.start()
         open_sessions.append(thread)
     record(event="timeout")

@@ -24,7 +24,8 @@ namespace {
 // The responder, started on a free loopback port with a script of results.
 class Responder {
 public:
-    Responder(const QString& dir, const QJsonArray& results) : m_record(dir + QStringLiteral("/record.jsonl"))
+    Responder(const QString& dir, const QJsonArray& results, const QStringList& options = {})
+        : m_record(dir + QStringLiteral("/record.jsonl"))
     {
         const QString script = dir + QStringLiteral("/script.json");
         QFile f(script);
@@ -33,10 +34,14 @@ public:
         f.write(QJsonDocument(QJsonObject{{QStringLiteral("results"), results}}).toJson());
         f.close();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("python3"),
-                        {testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
-                         QStringLiteral("--script"), script, QStringLiteral("--record"), m_record,
-                         QStringLiteral("--timeout"), QStringLiteral("120")});
+        const QStringList arguments{testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
+                                    QStringLiteral("--script"),
+                                    script,
+                                    QStringLiteral("--record"),
+                                    m_record,
+                                    QStringLiteral("--timeout"),
+                                    QStringLiteral("120")};
+        m_process.start(QStringLiteral("python3"), arguments + options);
         if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
             throw std::runtime_error("the TDS responder did not start");
         m_port = m_process.readLine().trimmed().toInt();
@@ -396,4 +401,77 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
     ASSERT_EQ(keyParams.size(), 3);
     EXPECT_EQ(keyParams[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("卡1"));
     EXPECT_EQ(keyParams[2].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("AB "));
+}
+
+// The responder as SQL Server 2000, 2005, 2008 R2 and 2022: each refuses the
+// statement forms its version lacks with the error that version gives. A
+// conversion error ends the transaction: the rollback to a savepoint is then
+// refused and @@TRANCOUNT is 0.
+TEST(TdsWire, ServerVersionsRefuseTheFormsTheyLackAndEndedTransactionsAreGone)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+    struct Form {
+        const char* text;
+        const char* refusedBelow; // the first version that takes it
+        const char* error;        // as the oldest version words it
+    };
+    const Form forms[] = {
+        {"select v.i from (values (0, 'a'), (1, 'b')) as v(i, k)", "10.50",
+         "Incorrect syntax near the keyword 'values'."},
+        {"insert into t (k) values ('a'), ('b')", "10.50", "Line 1: Incorrect syntax near ','."},
+        {"select x.* from t cross apply (select 1 as a) x", "9.0", "Line 1: Incorrect syntax near 'apply'."},
+        {"select min(i) over (partition by k) from t", "9.0", "Incorrect syntax near the keyword 'over'."},
+        {"select collation_name from sys.columns", "9.0", "Invalid object name 'sys.columns'."},
+        {"insert into t (k) values ('a')", nullptr, nullptr},
+    };
+    const QStringList versions{QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("10.50"),
+                               QStringLiteral("16.0")};
+    for (const QString& version : versions) {
+        Responder server(
+            dir.path(),
+            QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("convert(int")},
+                                   {QStringLiteral("error"), QJsonArray{245, QStringLiteral("Conversion failed")}},
+                                   {QStringLiteral("ends_transaction"), true}}},
+            {QStringLiteral("--server-version"), version});
+        testing_support::writeUdl(udl, udlText(server.port(), QString()));
+        db::Connection c(QStringLiteral("目标"));
+        ASSERT_NO_THROW(c.open(udl));
+        for (const Form& form : forms) {
+            const bool refused = form.refusedBelow &&
+                                 versions.indexOf(version) < versions.indexOf(QString::fromLatin1(form.refusedBelow));
+            db::Query q(c);
+            q.setText(QString::fromLatin1(form.text));
+            try {
+                q.exec();
+                EXPECT_FALSE(refused) << version.toStdString() << ": " << form.text;
+            } catch (const belmire::Error& e) {
+                EXPECT_TRUE(refused) << version.toStdString() << ": " << e.message().toStdString();
+                if (version == versions[0]) {
+                    EXPECT_TRUE(e.message().contains(QLatin1String(form.error))) << e.message().toStdString();
+                }
+            }
+        }
+        const auto run = [&](const QString& text) {
+            db::Query q(c);
+            q.setText(text);
+            try {
+                q.exec();
+                return QString();
+            } catch (const belmire::Error& e) {
+                return e.message();
+            }
+        };
+        EXPECT_EQ(run(QStringLiteral("BEGIN TRANSACTION")), QString());
+        EXPECT_EQ(run(QStringLiteral("SAVE TRANSACTION belmire_batch")), QString());
+        EXPECT_TRUE(run(QStringLiteral("update t set i = convert(int, k)")).contains(u"Conversion failed"));
+        EXPECT_TRUE(run(QStringLiteral("ROLLBACK TRANSACTION belmire_batch"))
+                        .contains(u"has no corresponding BEGIN TRANSACTION"));
+        db::Query count(c);
+        count.setText(QStringLiteral("select @@trancount"));
+        count.open();
+        ASSERT_TRUE(count.next());
+        EXPECT_EQ(count.valueAt(0).toInt(), 0) << version.toStdString();
+    }
 }
