@@ -45,6 +45,8 @@ after --timeout seconds in all. Python 3 standard library only.
 """
 
 import argparse
+import datetime
+import decimal
 import json
 import socket
 import struct
@@ -52,7 +54,7 @@ import sys
 import threading
 import time
 
-from tds_sqlite import VERSIONS, SqlError, Transactions, refusal
+from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, refusal
 
 PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
@@ -255,6 +257,9 @@ class Script:
 
 
 def column_metadata(columns):
+    """COLMETADATA for columns {"name", "type", ...}: varchar and nvarchar with
+    "size" in characters (varchar: GBK bytes), int, bigint, smallint, bit,
+    float, decimal with "precision" and "scale", datetime, sql_variant."""
     out = b"\x81" + struct.pack("<H", len(columns))
     for c in columns:
         kind = c["type"]
@@ -263,29 +268,91 @@ def column_metadata(columns):
             out += b"\xA7" + struct.pack("<H", c["size"]) + COLLATION
         elif kind == "nvarchar":
             out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + COLLATION
-        elif kind == "int":
-            out += b"\x26\x04"
+        elif kind in INT_SIZES:
+            out += b"\x26" + bytes([INT_SIZES[kind]])
+        elif kind == "bit":
+            out += b"\x68\x01"
+        elif kind == "float":
+            out += b"\x6D\x08"
+        elif kind == "decimal":
+            out += b"\x6A" + bytes([decimal_size(c["precision"]), c["precision"], c["scale"]])
+        elif kind == "datetime":
+            out += b"\x6F\x08"
+        elif kind == "sql_variant":
+            out += b"\x62" + struct.pack("<I", 8016)
         else:
             raise ValueError("column type %s not modelled" % kind)
         out += b_varchar(c["name"])
     return out
 
 
-def row(columns, values):
-    out = b"\xD1"
-    for c, v in zip(columns, values):
-        if c["type"] == "int":
-            out += b"\x00" if v is None else b"\x04" + struct.pack("<i", v)
+INT_SIZES = {"int": 4, "bigint": 8, "smallint": 2}
+
+
+def decimal_size(precision):
+    return 5 if precision <= 9 else 9 if precision <= 19 else 13 if precision <= 28 else 17
+
+
+def datetime_value(v):
+    """DATETIME's 8 bytes (days since 1900-01-01, 1/300 s since midnight) of a stored text, or None."""
+    text = str(v).strip().replace("T", " ")
+    for form in ("%Y-%m-%d %H:%M:%S.%f", "%Y-%m-%d %H:%M:%S", "%Y-%m-%d %H:%M", "%Y-%m-%d"):
+        try:
+            when = datetime.datetime.strptime(text, form)
+            break
+        except ValueError:
             continue
+    else:
+        return None
+    days = (when.date() - datetime.date(1900, 1, 1)).days
+    seconds = when.hour * 3600 + when.minute * 60 + when.second + when.microsecond / 1e6
+    return struct.pack("<iI", days, round(seconds * 300))
+
+
+def value(c, v):
+    """One column's value in a row."""
+    kind = c["type"]
+    if kind in ("varchar", "nvarchar"):
         if v is None:
-            out += b"\xFF\xFF"
-            continue
-        data = v.encode("gbk") if c["type"] == "varchar" else v.encode("utf-16-le")
-        limit = c["size"] * (1 if c["type"] == "varchar" else 2)
+            return b"\xFF\xFF"
+        if isinstance(v, bytes):
+            v = v.decode("utf-8", "replace")
+        data = str(v).encode("gbk", "replace") if kind == "varchar" else str(v).encode("utf-16-le")
+        limit = c["size"] * (1 if kind == "varchar" else 2)
         if len(data) > limit:
             raise ValueError("value %r wider than its column" % v)
-        out += struct.pack("<H", len(data)) + data
-    return out
+        return struct.pack("<H", len(data)) + data
+    if v is None:
+        return b"\x00\x00\x00\x00" if kind == "sql_variant" else b"\x00"
+    if kind in INT_SIZES:
+        size = INT_SIZES[kind]
+        return bytes([size]) + int(float(v)).to_bytes(size, "little", signed=True)
+    if kind == "bit":
+        return b"\x01" + (b"\x01" if float(v) else b"\x00")
+    if kind == "float":
+        return b"\x08" + struct.pack("<d", float(v))
+    if kind == "decimal":
+        number = decimal.Decimal(str(v)).quantize(decimal.Decimal(1).scaleb(-c["scale"]), decimal.ROUND_HALF_UP)
+        size = decimal_size(c["precision"])
+        magnitude = int(abs(number).scaleb(c["scale"]))
+        return bytes([size, 0 if number < 0 else 1]) + magnitude.to_bytes(size - 1, "little")
+    if kind == "datetime":
+        data = datetime_value(v)
+        return b"\x00" if data is None else b"\x08" + data
+    if kind == "sql_variant":
+        if isinstance(v, int):
+            body = b"\x38\x00" + struct.pack("<i", v)
+        elif isinstance(v, float):
+            body = b"\x3E\x00" + struct.pack("<d", v)
+        else:
+            text = str(v).encode("utf-16-le")
+            body = b"\xE7\x07" + struct.pack("<H", max(2, len(text))) + COLLATION + text
+        return struct.pack("<I", len(body)) + body
+    raise ValueError("column type %s not modelled" % kind)
+
+
+def row(columns, values):
+    return b"\xD1" + b"".join(value(c, v) for c, v in zip(columns, values))
 
 
 def error_token(number, message, severity=16, line=1):
@@ -325,8 +392,9 @@ class Settings:
     of old and every statement form accepted) and whether sessions start with
     XACT_ABORT ON (the server's 'user options')."""
 
-    def __init__(self, version=None, xact_abort=False):
-        self.version, self.xact_abort = version, xact_abort
+    def __init__(self, version=None, xact_abort=False, sqlite=None):
+        self.version, self.xact_abort, self.sqlite = version, xact_abort, sqlite
+        self.server_name = "RESPONDER"
 
 
 class Session:
@@ -337,8 +405,9 @@ class Session:
         self.packet_size = 4096
         self.next_handle = 1
         self.handles = {}
+        self.database, self.engine = "master", None
 
-    def respond(self, text, final_token):
+    def respond(self, text, final_token, params=None):
         """The tokens that answer one statement text: refused if the server's
         version does not take its form; else the scripted result; else the
         transaction statements and @@TRANCOUNT as the server keeps them."""
@@ -347,6 +416,8 @@ class Session:
             error = refusal(text, self.settings.version)
             if error is not None:
                 raise error
+            if self.settings.sqlite:
+                return self.executed(text, params or {}, final_token)
             result = self.script.find(text)
             if result is not None and "error" in result:
                 raise scripted_error(result)
@@ -362,6 +433,30 @@ class Session:
             self.record(event="error", connection=self.number, number=e.number, ended_transaction=ended)
             return error_token(e.number, e.message, e.severity, e.line) + \
                 done(status=0x02 | more, token=final_token)
+
+    def executed(self, text, params, final_token):
+        """The answer of the SQLite database to a batch or RPC statement."""
+        if self.engine is None:
+            self.engine = Engine(self.settings.sqlite, self.settings.version, self.database, session=self.number,
+                                 xact_abort=self.settings.xact_abort, server_name=self.settings.server_name)
+            self.transactions = self.engine.transactions
+        results = self.engine.run(text, params)
+        tokens = b""
+        for k, result in enumerate(results or [{}]):
+            more = 0x01 if final_token == 0xFF or k + 1 < len(results) else 0
+            if "error" in result:
+                e = result["error"]
+                self.record(event="error", connection=self.number, number=e.number, message=e.message,
+                            ended_transaction=result["ended"])
+                tokens += error_token(e.number, e.message, e.severity, e.line) + \
+                    done(status=0x02 | more, token=final_token)
+            elif "columns" in result:
+                columns = result["columns"]
+                tokens += column_metadata(columns) + b"".join(row(columns, r) for r in result["rows"]) + \
+                    done(status=more, count=len(result["rows"]), token=final_token)
+            else:
+                tokens += done(status=more, count=result.get("count"), token=final_token)
+        return tokens
 
     def read_message(self):
         """One whole request: (type, payload), or None when the client has gone."""
@@ -427,6 +522,7 @@ class Session:
         answer_version = min(version, TDS74) if version >= 0x70000000 else TDS74
         self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
         database = fields["database"] or "master"
+        self.database = database
         major, minor, build = VERSIONS[self.settings.version][0] if self.settings.version else (15, 0, 2000)
         ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
             bytes([major, minor]) + struct.pack(">H", build)
@@ -469,7 +565,8 @@ class Session:
         if proc in ("sp_prepare", "sp_unprepare") or not text:
             tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
-            tokens = self.respond(text, 0xFF)
+            tokens = self.respond(text, 0xFF, {(p["name"] or "@P%d" % (k + 1)).lstrip("@"): p["value"]
+                                               for k, p in enumerate(inputs)})
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
             tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + struct.pack("<IH", 0, 0x0009) + \
@@ -509,25 +606,29 @@ class Session:
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--script", required=True)
+    parser.add_argument("--script")
     parser.add_argument("--record", required=True)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--idle", type=float, default=1.0)
     parser.add_argument("--timeout", type=float, default=60.0)
     parser.add_argument("--server-version", choices=sorted(VERSIONS),
                         help="the SQL Server version in LOGINACK; statement forms it lacks are refused")
+    parser.add_argument("--sqlite", help="run what arrives on this SQLite database instead of a script")
     parser.add_argument("--xact-abort", action="store_true",
                         help="sessions start with XACT_ABORT ON: any run-time error ends the transaction")
     args = parser.parse_args()
-    settings = Settings(args.server_version, args.xact_abort)
+    settings = Settings(args.server_version, args.xact_abort, args.sqlite)
 
-    script, record = Script(args.script), Recorder(args.record)
+    if not args.script and not args.sqlite:
+        parser.error("give --script or --sqlite")
+    script, record = Script(args.script) if args.script else None, Recorder(args.record)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", args.port))
     listener.listen(8)
     listener.settimeout(0.2)
     print(listener.getsockname()[1], flush=True)
+    settings.server_name = "RESPONDER%d" % listener.getsockname()[1]  # one name per server, as machines have
 
     started = time.monotonic()
     open_sessions, served, last_close = [], 0, None

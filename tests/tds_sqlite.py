@@ -65,6 +65,27 @@ def _after_group(tokens, i):
     return len(tokens)
 
 
+def _items(tokens, stop=()):
+    """The comma-separated items of a token list at its outermost level, up to
+    a word of stop at that level."""
+    items, current, depth = [], [], 0
+    for t in tokens:
+        if t.text == "(":
+            depth += 1
+        elif t.text == ")":
+            depth -= 1
+        if depth == 0 and t.low in stop:
+            break
+        if depth == 0 and t.text == ",":
+            items.append(current)
+            current = []
+            continue
+        current.append(t)
+    if current:
+        items.append(current)
+    return items
+
+
 class SqlError(Exception):
     """A server error: its number, message and severity; ends_transaction if the
     server rolls the transaction back with it."""
@@ -206,3 +227,706 @@ class Transactions:
     @staticmethod
     def asks_count(statement):
         return bool(_TRANCOUNT.match(statement.strip()))
+
+
+# ---------------------------------------------------------------------------
+# Running what a session receives on SQLite, answering as SQL Server would.
+
+import datetime
+import decimal
+import sqlite3
+import zlib
+
+DEFAULT_COLLATION = "Chinese_PRC_CI_AS"
+VARIANT_FUNCTIONS = ("serverproperty", "collationproperty", "databasepropertyex", "sql_variant_property")
+STARTERS = {"select", "insert", "update", "delete", "truncate", "create", "drop", "alter", "begin", "commit",
+            "rollback", "save", "set", "declare", "exec", "execute", "if", "print", "use"}
+CATALOG = ("sys_columns", "sys_objects", "sys_tables", "sys_triggers", "sys_databases", "syscolumns", "sysobjects",
+           "sysdatabases", "information_schema_columns", "information_schema_tables")
+
+
+def collation_key(name):
+    """The sort key of a collation: *_CI_* folds case, every SQL Server
+    comparison of texts ignores trailing blanks, Chinese_PRC sorts by GBK bytes
+    (pinyin order for the common characters), _BIN by code points."""
+    insensitive = "_ci" in name.lower()
+
+    def key(text):
+        text = text.rstrip(" ")
+        if insensitive:
+            # width-insensitive too (CI_AS is kana- and width-insensitive): full-width ASCII as ASCII
+            text = "".join(chr(ord(c) - 0xFEE0) if 0xFF01 <= ord(c) <= 0xFF5E else c for c in text).lower()
+        return text.encode("gbk", "replace") if name.lower().startswith("chinese") else text
+    return key
+
+
+def gbk_len(value):
+    if value is None:
+        return None
+    return len(str(value).encode("gbk", "replace"))
+
+
+def object_id(name):
+    """A table's number, the same for the same name on every connection."""
+    if name is None:
+        return None
+    name = str(name).split(".")[-1].strip("[]").lower()
+    return zlib.crc32(name.encode()) & 0x3FFFFFFF
+
+
+def code_page(collation):
+    if collation is None:
+        return None
+    low = str(collation).lower()
+    if low.endswith("_utf8") or "_utf8_" in low:
+        return 65001
+    if low.startswith("chinese_prc") or low.startswith("chinese_simplified"):
+        return 936
+    if low.startswith("chinese_taiwan") or low.startswith("chinese_hong_kong"):
+        return 950
+    if low.startswith("japanese"):
+        return 932
+    if low.startswith("korean"):
+        return 949
+    if low.startswith("latin1") or low.startswith("sql_latin1"):
+        return 1252
+    return None
+
+
+def type_of(declared):
+    """A column description from a declared type ("VARCHAR(15)", "NUMERIC(18,4)")."""
+    m = re.match(r"\s*(\w+)(?:\s*\(\s*(\w+)\s*(?:,\s*(\d+)\s*)?\))?", declared or "")
+    if not m:
+        return None
+    name, size, scale = m.group(1).lower(), m.group(2), m.group(3)
+    if name in ("varchar", "char", "text", "nvarchar", "nchar", "ntext"):
+        n = 8000 if (size or "").lower() == "max" or name in ("text", "ntext") else int(size or 1)
+        if name.startswith("n"):
+            return {"type": "nvarchar", "size": min(n, 4000)}
+        return {"type": "varchar", "size": min(n, 8000)}
+    if name in ("int", "integer"):
+        return {"type": "int"}
+    if name == "bigint":
+        return {"type": "bigint"}
+    if name in ("smallint", "tinyint"):
+        return {"type": "smallint"}
+    if name == "bit":
+        return {"type": "bit"}
+    if name in ("float", "real", "double"):
+        return {"type": "float"}
+    if name in ("numeric", "decimal", "money", "smallmoney"):
+        precision = int(size) if size and size.isdigit() else (19 if "money" in name else 18)
+        return {"type": "decimal", "precision": precision, "scale": int(scale or (4 if "money" in name else 0))}
+    if name in ("datetime", "smalldatetime", "date", "datetime2"):
+        return {"type": "datetime"}
+    return None
+
+
+def inferred_type(values):
+    """A column description from the values of an expression's column."""
+    present = [v for v in values if v is not None]
+    if not present:
+        return {"type": "int"}
+    if all(isinstance(v, int) for v in present):
+        return {"type": "int"} if all(-2 ** 31 <= v < 2 ** 31 for v in present) else {"type": "bigint"}
+    if all(isinstance(v, (int, float)) for v in present):
+        return {"type": "float"}
+    texts = [str(v) for v in present]
+    return {"type": "nvarchar", "size": max(1, min(4000, max(len(t) for t in texts)))}
+
+
+class Table:
+    """What the catalog needs of one table: its columns (name, declared type,
+    nullable, default collation) in order."""
+
+    def __init__(self, name, columns):
+        self.name, self.columns = name, columns
+
+
+class Engine:
+    """One session's SQLite connection, run as a SQL Server of the given version
+    whose database default collation is Chinese_PRC_CI_AS."""
+
+    def __init__(self, path, version, database, server_name="RESPONDER", session=1, xact_abort=False):
+        self.version, self.database, self.server_name, self.session = version, database, server_name, session
+        self.transactions = Transactions(xact_abort)
+        self.textsize, self.rowcount = 4096, 0
+        self.db = sqlite3.connect(path, isolation_level=None, timeout=30, check_same_thread=False)
+        self.db.execute("PRAGMA journal_mode=WAL")
+        self.collations = set()
+        self.collation(DEFAULT_COLLATION)
+        self.types, self.cache = {}, {}
+        f = self.db.create_function
+        f("gbk_len", 1, gbk_len, deterministic=True)
+        f("object_id", 1, self.object_id)
+        f("object_id", 2, lambda name, kind: self.object_id(name))
+        f("db_name", 0, lambda: self.database)
+        f("db_name", 1, lambda n: self.database)
+        f("schema_name", 0, lambda: "dbo")
+        f("user_name", 0, lambda: "dbo")
+        f("serverproperty", 1, self.server_property)
+        f("databasepropertyex", 2, self.database_property)
+        f("collationproperty", 2, lambda c, p: code_page(c) if str(p).lower() == "codepage" else None)
+        f("tsql_version", 0, self.version_text)
+        f("tsql_len", 1, lambda v: None if v is None else len(str(v).rstrip(" ")), deterministic=True)
+        f("datalength", 1, gbk_len, deterministic=True)
+        f("getdate", 0, lambda: datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S.%f")[:23])
+
+    # -- what the server tells about itself
+    def product_version(self):
+        (major, minor, build), _ = VERSIONS.get(self.version or "16.0")
+        return "%d.%s.%d.0" % (major, "%02d" % minor if major < 10 else str(minor), build) \
+            if major >= 9 else "8.00.%d" % build
+
+    def compatibility_level(self):
+        major, minor = VERSIONS.get(self.version or "16.0")[0][:2]
+        return 80 if major == 8 else 90 if major == 9 else 100 if major == 10 else major * 10
+
+    def version_text(self):
+        years = {8: "2000", 9: "2005", 10: "2008 R2", 16: "2022"}
+        major = VERSIONS.get(self.version or "16.0")[0][0]
+        return "Microsoft SQL Server %s - %s (X64) \n\tCopyright (c) Microsoft Corporation\n\tStandard Edition " \
+               "on tds_responder\n" % (years[major], self.product_version())
+
+    def server_property(self, name):
+        return {"productversion": self.product_version(), "servername": self.server_name,
+                "machinename": self.server_name, "collation": DEFAULT_COLLATION, "edition": "Standard Edition",
+                "productlevel": "SP4" if self.version in ("8.0", "9.0") else "RTM", "engineedition": 2,
+                "instancename": None}.get(str(name).lower())
+
+    def database_property(self, database, name):
+        return {"collation": DEFAULT_COLLATION, "status": "ONLINE", "updateability": "READ_WRITE"}.get(
+            str(name).lower())
+
+    def object_id(self, name):
+        """A table's number, or NULL where there is no such table."""
+        if name is None:
+            return None
+        table = str(name).split(".")[-1].strip("[]")
+        found = self.db.execute("select 1 from main.sqlite_master where type in ('table', 'view') and "
+                                "lower(name) = lower(?)", (table,)).fetchone()
+        return object_id(table) if found else None
+
+    def collation(self, name):
+        if name.lower() not in self.collations:
+            key = collation_key(name)
+            self.db.create_collation(name, lambda a, b: (key(a) > key(b)) - (key(a) < key(b)))
+            self.collations.add(name.lower())
+
+    # -- the catalog
+    def tables(self):
+        out = []
+        for (name,) in self.db.execute("select name from main.sqlite_master where type='table' and "
+                                       "name not like 'sqlite%' order by name"):
+            columns = [(c[1], c[2], not c[3]) for c in self.db.execute('PRAGMA main.table_info("%s")' % name)]
+            out.append(Table(name, columns))
+        return out
+
+    def refresh_catalog(self):
+        """The catalog views of SQL Server, as temporary tables filled from what SQLite knows."""
+        d = self.db
+        for t in CATALOG:
+            d.execute("DROP TABLE IF EXISTS temp.%s" % t)
+        d.execute("CREATE TEMP TABLE sys_columns (object_id INT, name NVARCHAR(128), column_id INT, "
+                  "system_type_id INT, max_length SMALLINT, precision INT, scale INT, is_nullable BIT, "
+                  "collation_name NVARCHAR(128))")
+        d.execute("CREATE TEMP TABLE sys_objects (object_id INT, name NVARCHAR(128), type CHAR(2), schema_id INT, "
+                  "parent_object_id INT)")
+        d.execute("CREATE TEMP TABLE sys_tables (object_id INT, name NVARCHAR(128), schema_id INT)")
+        d.execute("CREATE TEMP TABLE sys_triggers (object_id INT, name NVARCHAR(128), parent_id INT, "
+                  "is_disabled BIT)")
+        d.execute("CREATE TEMP TABLE sys_databases (database_id INT, name NVARCHAR(128), "
+                  "compatibility_level INT, collation_name NVARCHAR(128))")
+        d.execute("CREATE TEMP TABLE syscolumns (id INT, name NVARCHAR(128), colid SMALLINT, xtype INT, "
+                  "length SMALLINT, prec SMALLINT, scale INT, isnullable INT, collation NVARCHAR(128))")
+        d.execute("CREATE TEMP TABLE sysobjects (id INT, name NVARCHAR(128), xtype CHAR(2), type CHAR(2), "
+                  "uid SMALLINT, parent_obj INT)")
+        d.execute("CREATE TEMP TABLE sysdatabases (dbid SMALLINT, name NVARCHAR(128), cmptlevel INT)")
+        d.execute("CREATE TEMP TABLE information_schema_columns (table_catalog NVARCHAR(128), "
+                  "table_schema NVARCHAR(128), table_name NVARCHAR(128), column_name NVARCHAR(128), "
+                  "ordinal_position INT, column_default NVARCHAR(4000), is_nullable VARCHAR(3), "
+                  "data_type NVARCHAR(128), character_maximum_length INT, character_octet_length INT, "
+                  "numeric_precision INT, numeric_scale INT, collation_name NVARCHAR(128))")
+        d.execute("CREATE TEMP TABLE information_schema_tables (table_catalog NVARCHAR(128), "
+                  "table_schema NVARCHAR(128), table_name NVARCHAR(128), table_type VARCHAR(10))")
+        type_ids = {"varchar": 167, "char": 175, "nvarchar": 231, "nchar": 239, "text": 35, "ntext": 99, "int": 56,
+                    "integer": 56, "bigint": 127, "smallint": 52, "tinyint": 48, "bit": 104, "float": 62,
+                    "real": 59, "numeric": 108, "decimal": 106, "datetime": 61, "money": 60}
+        for t in self.tables():
+            oid = object_id(t.name)
+            d.execute("INSERT INTO sys_objects VALUES (?, ?, 'U', 1, 0)", (oid, t.name))
+            d.execute("INSERT INTO sys_tables VALUES (?, ?, 1)", (oid, t.name))
+            d.execute("INSERT INTO sysobjects VALUES (?, ?, 'U', 'U', 1, 0)", (oid, t.name))
+            d.execute("INSERT INTO information_schema_tables VALUES (?, 'dbo', ?, 'BASE TABLE')",
+                      (self.database, t.name))
+            for k, (name, declared, nullable) in enumerate(t.columns, 1):
+                m = re.match(r"\s*(\w+)(?:\s*\(\s*(\w+)\s*(?:,\s*(\d+))?\s*\))?", declared or "")
+                base = (m.group(1) if m else "int").lower()
+                size = m.group(2) if m else None
+                texty = base in ("varchar", "char", "text", "nvarchar", "nchar", "ntext")
+                chars = -1 if (size or "").lower() == "max" else int(size) if size and size.isdigit() else \
+                    (2147483647 if base in ("text", "ntext") else 1 if texty else None)
+                length = chars if not texty or chars in (None, -1) else (2 * chars if base.startswith("n")
+                                                                             else chars)
+                collation = DEFAULT_COLLATION if texty else None
+                precision = int(size) if base in ("numeric", "decimal") and size else None
+                scale = int(m.group(3) or 0) if base in ("numeric", "decimal") and m else None
+                d.execute("INSERT INTO sys_columns VALUES (?,?,?,?,?,?,?,?,?)",
+                          (oid, name, k, type_ids.get(base, 56), length if texty else 8, precision or 0,
+                           scale or 0, int(nullable), collation))
+                d.execute("INSERT INTO syscolumns VALUES (?,?,?,?,?,?,?,?,?)",
+                          (oid, name, k, type_ids.get(base, 56), length if texty else 8, precision or 0,
+                           scale or 0, int(nullable), collation))
+                d.execute("INSERT INTO information_schema_columns VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                          (self.database, "dbo", t.name, name, k, None, "YES" if nullable else "NO",
+                           base if base != "integer" else "int", chars if texty else None,
+                           length if texty else None, precision, scale, collation))
+        d.execute("INSERT INTO sys_databases VALUES (5, ?, ?, ?)",
+                  (self.database, self.compatibility_level(), DEFAULT_COLLATION))
+        d.execute("INSERT INTO sysdatabases VALUES (5, ?, ?)", (self.database, self.compatibility_level()))
+
+    # -- splitting a batch into statements
+    @staticmethod
+    def statements(text):
+        """The statements of a batch, each as its list of tokens: a statement
+        ends at ';' or where a word that can only begin one stands at the
+        outermost level. "IF cond statement" is one statement."""
+        out, current, depth, if_body = [], [], 0, False
+        for t in tokenize(text):
+            if t.text == "(":
+                depth += 1
+            elif t.text == ")":
+                depth -= 1
+            if depth == 0 and t.text == ";":
+                if current:
+                    out.append(current)
+                current, if_body = [], False
+                continue
+            if depth == 0 and t.kind == "word" and t.low in STARTERS and current:
+                first, prev = current[0].low, current[-1].low
+                new = True
+                if t.low == "select" and (prev in ("union", "all", "except", "intersect") or first == "insert"):
+                    new = False
+                elif t.low == "set" and first == "update":
+                    new = False
+                elif first == "if" and not if_body:
+                    new, if_body = False, True
+                elif first == "create" and t.low == "table":
+                    new = False
+                if new:
+                    out.append(current)
+                    current, if_body = [], False
+            current.append(t)
+        if current:
+            out.append(current)
+        return out
+
+    # -- translation into SQLite
+    def text_columns(self):
+        if "text_columns" not in self.types:
+            names = set()
+            for t in self.tables():
+                for name, declared, _ in t.columns:
+                    if re.match(r"\s*n?(var)?char|\s*n?text", declared or "", re.I):
+                        names.add(name.lower())
+            self.types["text_columns"] = names
+        return self.types["text_columns"]
+
+    def translate(self, tokens):
+        """SQLite text for one T-SQL statement's tokens."""
+        toks = [t for t in tokens]
+        low = [t.low for t in toks]
+        if low[:2] == ["truncate", "table"]:
+            return "DELETE FROM " + " ".join(t.text for t in toks[2:])
+        if low[:1] == ["create"]:
+            return self.translate_create(toks)
+        out = []          # one output text per token, "" to drop it
+        tail = {}         # index -> texts inserted before that token
+        i = 0
+        n = len(toks)
+        while i < n:
+            t, w = toks[i], low[i]
+            text = t.text
+            if t.kind == "string" and text[0] in "Nn":
+                text = text[1:]
+            elif t.kind == "quoted":
+                text = '"' + text[1:-1] + '"'
+            elif w == "select" and i + 1 < n and low[i + 1] == "top":
+                # "select top N ..." : the limit goes where this select ends
+                j = i + 2
+                paren = low[j] == "("
+                limit = toks[j + 1].text if paren else toks[j].text
+                skip = 4 if paren else 2
+                end, depth = i + 1 + skip, 0
+                while end < n:
+                    if low[end] == "(":
+                        depth += 1
+                    elif low[end] == ")":
+                        if depth == 0:
+                            break
+                        depth -= 1
+                    elif depth == 0 and low[end] in ("union", "except", "intersect"):
+                        break
+                    end += 1
+                tail.setdefault(end, []).append("LIMIT " + limit)
+                out.append("select")
+                out.extend([""] * skip)
+                i += 1 + skip
+                continue
+            elif w == "@@version":
+                text = "tsql_version()"
+            elif w == "@@trancount":
+                text = str(self.transactions.count)
+            elif w == "@@rowcount":
+                text = str(self.rowcount)
+            elif w == "@@spid":
+                text = str(50 + self.session)
+            elif w == "@@servername":
+                text = "'%s'" % self.server_name
+            elif w == "@@error":
+                text = "0"
+            elif w == "isnull" and i + 1 < n and low[i + 1] == "(":
+                text = "ifnull"
+            elif w == "len" and i + 1 < n and low[i + 1] == "(":
+                text = "tsql_len"
+            elif w in ("dbo", "master", self.database.lower()) and i + 1 < n and low[i + 1] == "." and \
+                    (i == 0 or low[i - 1] != "."):
+                # database and owner parts of a name ("master.dbo.sysdatabases", "db..t", "dbo.t"): the rest
+                j = i
+                while j + 1 < n and low[j + 1] == "." and j + 2 < n and (low[j] in ("dbo", "master",
+                                                                                     self.database.lower(), ".")):
+                    j += 1
+                    if low[j + 1] != ".":
+                        j += 1
+                        if low[j] not in ("dbo",):
+                            break
+                out.extend([""] * (j - i))
+                i = j
+                continue
+            elif w in ("sys", "information_schema") and i + 2 < n and low[i + 1] == ".":
+                text = w + "_" + low[i + 2]
+                out.extend([text, "", ""])
+                i += 3
+                continue
+            elif w == "collate" and i + 1 < n:
+                self.collation(toks[i + 1].text)
+            elif w == "+" and self.concatenates(toks, i):
+                text = "||"
+            elif w == "values" and i > 0 and low[i - 1] == "(":
+                # "(values (...),(...)) as v(a, b)": SQLite names the columns column1, column2...
+                close = _after_group(toks, i - 1) - 1
+                k = close + 1
+                if k < n and low[k] == "as":
+                    k += 1
+                if k + 1 < n and toks[k].kind == "word" and low[k + 1] == "(":
+                    names_end = _after_group(toks, k + 1)
+                    names = [x.text for x in toks[k + 2:names_end - 1] if x.text != ","]
+                    inner = self.translate(toks[i:close])
+                    select = "select " + ", ".join("column%d as %s" % (c + 1, name) for c, name in
+                                                   enumerate(names)) + " from (" + inner + ")"
+                    out[-1] = "(" + select + ")"
+                    out.extend([""] * (close - i + 1))
+                    out.append(toks[k].text)
+                    out.extend([""] * (names_end - k - 1))
+                    i = names_end
+                    continue
+            elif w == "convert" and i + 1 < n and low[i + 1] == "(":
+                # convert(type, expr[, style]) -> cast(expr as type)
+                close = _after_group(toks, i + 1) - 1
+                comma = next((k for k in range(i + 2, close) if low[k] == "," and
+                              sum(1 if low[x] == "(" else -1 if low[x] == ")" else 0
+                                  for x in range(i + 2, k)) == 0), None)
+                if comma is not None:
+                    type_text = " ".join(x.text for x in toks[i + 2:comma])
+                    second = next((k for k in range(comma + 1, close) if low[k] == "," and
+                                   sum(1 if low[x] == "(" else -1 if low[x] == ")" else 0
+                                       for x in range(comma + 1, k)) == 0), close)
+                    expr = self.translate(toks[comma + 1:second])
+                    out.append("cast(%s as %s)" % (expr, type_text))
+                    out.extend([""] * (close - i))
+                    i = close + 1
+                    continue
+            out.append(text)
+            i += 1
+        pieces = []
+        for k, text in enumerate(out):
+            pieces.extend(tail.get(k, []))
+            pieces.append(text)
+        pieces.extend(tail.get(len(out), []))
+        sql = ""
+        for p in pieces:
+            if not p:
+                continue
+            if sql and not (p == "." or sql.endswith(".")):
+                sql += " "
+            sql += p
+        return self.rewrite_update_from(self.rewrite_apply(sql))
+
+    def concatenates(self, toks, i):
+        """Whether the + at toks[i] joins texts: a text literal or text column beside it."""
+        def texty(k):
+            if not 0 <= k < len(toks):
+                return False
+            t = toks[k]
+            if t.kind == "string":
+                return True
+            return t.kind == "word" and t.low in self.text_columns() and not (k + 1 < len(toks) and
+                                                                            toks[k + 1].text == "(")
+        return texty(i - 1) or texty(i + 1)
+
+    @staticmethod
+    def rewrite_update_from(sql):
+        """update T set ... from T A, X B where ...  ->  update T as A set ... from X B where ..."""
+        m = re.match(r"(?is)^(\s*update\s+)(\w+)(\s+set\s+)(.*?)(\s+from\s+)(\w+)(?:\s+(?:as\s+)?(?!where\b)(\w+))?"
+                     r"\s*(,\s*.*?)?(\s+where\s+.*)?$", sql)
+        if not m or m.group(2).lower() != m.group(6).lower():
+            return sql
+        out = m.group(1) + m.group(2)
+        if m.group(7):
+            out += " as " + m.group(7)
+        out += m.group(3) + m.group(4)
+        others = (m.group(8) or "").strip()
+        if others.startswith(","):
+            out += " from " + others[1:].strip()
+        return out + (m.group(9) or "")
+
+    @staticmethod
+    def rewrite_apply(sql):
+        """A cross apply of a plain query on one table, "cross apply (select COLS
+        from T t where COND) x", as a join in the table's order per outer row."""
+        m = re.search(r"(?is)\bcross\s+apply\s*\(\s*select\s+(.*?)\s+from\s+(\w+)\s+(\w+)\s+where\s+(.*?)\)\s*"
+                      r"(?:as\s+)?(\w+)\s*$", sql)
+        if not m:
+            return sql
+        columns, table, alias, cond, x = m.groups()
+        head = sql[:m.start()]
+        names = [c.strip().split(".")[-1] for c in columns.split(",")]
+        head = re.sub(r"\b%s\.\*" % x, ", ".join("%s.%s" % (alias, c) for c in names), head)
+        head = re.sub(r"\b%s\.(\w+)" % x, r"%s.\1" % alias, head)
+        outer = re.search(r"(?is)\bfrom\s+.*?\bas\s+(\w+)\s*$", head) or re.search(r"(?is)\)\s*(\w+)\s*$", head)
+        order = ""
+        first = re.match(r"(?is)\s*select\s+(\w+\.\w+)", head)
+        if first:
+            order = " order by %s, %s.rowid" % (first.group(1), alias)
+        return head + " join %s %s on %s" % (table, alias, cond) + order
+
+    def translate_create(self, toks):
+        """CREATE TABLE with SQL Server's types: texts take the database's collation and
+        their width in GBK bytes (characters for n-types) is checked as the server does."""
+        low = [t.low for t in toks]
+        drop = {"clustered", "nonclustered"}
+        if low[:2] != ["create", "table"]:
+            return " ".join(t.text for t in toks if t.low not in drop)
+        head = " ".join(t.text for t in toks[:toks.index(next(t for t in toks if t.text == "("))])
+        open_at = low.index("(")
+        close = _after_group(toks, open_at) - 1
+        parts = _items(toks[open_at + 1:close])
+        defs = []
+        for p in parts:
+            words = [t.low for t in p]
+            text = " ".join((t.text[1:] if t.kind == "string" and t.text[0] in "Nn" else t.text)
+                            for t in p if t.low not in drop)
+            text = re.sub(r"\s*\(\s*", "(", text).replace(" )", ")").replace(" ,", ",")
+            if words[0] not in ("primary", "constraint", "unique", "foreign", "check") and len(p) > 1:
+                name, kind = p[0].text, p[1].low
+                size = p[3].text if len(p) > 3 and p[2].text == "(" else None
+                if kind in ("varchar", "char", "nvarchar", "nchar", "text", "ntext") and "collate" not in words:
+                    head_end = text.index(")") + 1 if size else len(name) + 1 + len(kind)
+                    text = text[:head_end] + " COLLATE " + DEFAULT_COLLATION + text[head_end:]
+                if size and size.isdigit() and kind in ("varchar", "char"):
+                    text += " CONSTRAINT w_%s CHECK (gbk_len(%s) <= %s)" % (name, name, size)
+                elif size and size.isdigit() and kind in ("nvarchar", "nchar"):
+                    text += " CONSTRAINT w_%s CHECK (length(%s) <= %s)" % (name, name, size)
+            defs.append(text)
+        self.types.pop("text_columns", None)
+        return head + " (\n    " + ",\n    ".join(defs) + "\n)"
+
+    # -- running
+    def run(self, text, params=None):
+        """Runs one batch (or the statement of an RPC) with its parameters
+        ({"P1": value}). Returns the results in order: {"columns": [...],
+        "rows": [...]} for a row set, {"count": n} for a write, {} for anything
+        else, {"error": SqlError} for a statement the server refused; a batch
+        goes on after an error that ends only its statement."""
+        results = []
+        split = self.cache.get(text)
+        if split is None:
+            split = self.cache[text] = self.statements(text)
+        for tokens in split:
+            try:
+                results.append(self.statement(tokens, params or {}))
+            except SqlError as e:
+                ended = self.transactions.failed(e)
+                if ended and self.db.in_transaction:
+                    self.db.execute("ROLLBACK")
+                results.append({"error": e, "ended": ended})
+                if e.severity < 16 or e.ends_transaction or self.transactions.xact_abort:
+                    break
+        return results
+
+    def statement(self, tokens, params):
+        low = [t.low for t in tokens]
+        text = " ".join(t.text for t in tokens)
+        control = self.transactions.control(text)
+        if control is not None:
+            for sql in control:
+                self.db.execute(sql)
+            return {}
+        if low[0] == "if":
+            body = next((k for k in range(2, len(tokens)) if low[k] in STARTERS and
+                         sum(1 if x == "(" else -1 if x == ")" else 0 for x in low[1:k]) == 0), None)
+            if body is None:
+                raise SqlError(102, "Incorrect syntax near '%s'." % tokens[-1].text, 15)
+            test = "select case when %s then 1 else 0 end" % self.translate(tokens[1:body])
+            if self.execute(test, params).fetchone()[0]:
+                return self.statement(tokens[body:], params)
+            return {}
+        if low[0] == "set":
+            if low[1:2] == ["textsize"]:
+                self.textsize = int(low[2]) if len(low) > 2 and low[2].isdigit() else 4096
+            return {}
+        if low[0] in ("declare", "exec", "execute", "print", "use"):
+            return {}
+        key = ("sql", text)
+        sql = self.cache.get(key)
+        if sql is None:
+            sql = self.translate(tokens)
+            if "@@" not in text:
+                self.cache[key] = sql
+        if any(name in sql for name in CATALOG):
+            self.refresh_catalog()
+        cursor = self.execute(sql, params)
+        if cursor.description is None:
+            self.rowcount = cursor.rowcount if cursor.rowcount >= 0 else 0
+            if low[0] in ("create", "drop", "alter"):
+                self.types.clear()
+                self.cache.clear()
+            return {"count": self.rowcount} if low[0] in ("insert", "update", "delete") else {}
+        rows = cursor.fetchall()
+        self.rowcount = len(rows)
+        return {"columns": self.describe(tokens, sql, cursor.description, rows), "rows": rows}
+
+    def execute(self, sql, params):
+        wanted = {m.group(1) for m in re.finditer(r"@(\w+)", sql)}
+        values = {k: v for k, v in params.items() if k in wanted}
+        try:
+            return self.db.execute(sql, values)
+        except sqlite3.Error as e:
+            raise self.server_error(str(e), sql) from None
+
+    def server_error(self, message, sql):
+        m = re.match(r"UNIQUE constraint failed: (\w+)\.", message)
+        if m:
+            return SqlError(2627, "Violation of PRIMARY KEY constraint 'PK_%s'. Cannot insert duplicate key in "
+                            "object 'dbo.%s'." % (m.group(1), m.group(1)), 14)
+        m = re.match(r"NOT NULL constraint failed: (\w+)\.(\w+)", message)
+        if m:
+            return SqlError(515, "Cannot insert the value NULL into column '%s', table '%s.dbo.%s'; column does "
+                            "not allow nulls. %s fails." % (m.group(2), self.database, m.group(1),
+                                                           sql.split()[0].upper()))
+        m = re.match(r"CHECK constraint failed: w_(\w+)", message)
+        if m:
+            if self.version in (None, "16.0"):
+                table = re.search(r"(?i)^\s*(?:insert\s+into|update)\s+(\w+)", sql)
+                return SqlError(2628, "String or binary data would be truncated in table '%s.dbo.%s', column "
+                                "'%s'." % (self.database, table.group(1) if table else "?", m.group(1)))
+            return SqlError(8152, "String or binary data would be truncated.")
+        m = re.match(r"no such table: (?:\w+\.)?(\w+)", message)
+        if m:
+            return SqlError(208, "Invalid object name '%s'." % m.group(1))
+        m = re.match(r"no such column: (?:\w+\.)?(\w+)", message)
+        if m:
+            return SqlError(207, "Invalid column name '%s'." % m.group(1))
+        m = re.match(r"table (\w+) already exists", message)
+        if m:
+            return SqlError(2714, "There is already an object named '%s' in the database." % m.group(1))
+        m = re.match(r'near "(.*?)": syntax error', message)
+        if m:
+            return SqlError(102, "Incorrect syntax near '%s'." % m.group(1), 15)
+        if "locked" in message or "busy" in message:
+            return SqlError(1222, "Lock request time out period exceeded.")
+        return SqlError(50000, "%s [%s]" % (message, sql))
+
+    # -- typing the columns of a row set
+    @staticmethod
+    def select_list(tokens):
+        """The items of a statement's outermost select list, each as its tokens."""
+        depth = 0
+        for k, t in enumerate(tokens):
+            if t.low == "select" and depth == 0:
+                break
+            depth += 1 if t.text == "(" else -1 if t.text == ")" else 0
+        else:
+            return []
+        rest = tokens[k + 1:]
+        if rest and rest[0].low == "distinct":
+            rest = rest[1:]
+        if len(rest) >= 2 and rest[0].low == "top":
+            rest = rest[4:] if rest[1].text == "(" else rest[2:]
+        return _items(rest, ("from", "into", "where", "union", "group", "order", "having"))
+
+    def declared_types(self, sql):
+        key = ("view", sql)
+        if key not in self.types:
+            parts = []
+            for t in tokenize(sql):
+                parts.append("NULL" if t.text.startswith("@") and not t.text.startswith("@@") else t.text)
+            try:
+                self.db.execute("CREATE TEMP VIEW tds_types AS " + " ".join(parts))
+                try:
+                    self.types[key] = [c[2] for c in self.db.execute("PRAGMA temp.table_info(tds_types)")]
+                finally:
+                    self.db.execute("DROP VIEW temp.tds_types")
+            except sqlite3.Error:
+                self.types[key] = None
+        return self.types[key]
+
+    def describe(self, tokens, sql, description, rows):
+        items = self.select_list(tokens)
+        if any(item[-1].text == "*" and (len(item) == 1 or item[-2].text == ".") for item in items):
+            items = None
+        declared = self.declared_types(sql) or []
+        columns = []
+        for k, d in enumerate(description):
+            item = items[k] if items and k < len(items) else None
+            name = d[0]
+            column = None
+            if item is not None:
+                words = [t.low for t in item]
+                if len(item) >= 2 and words[-2] == "as":
+                    name, expr = item[-1].text.strip('[]"'), item[:-2]
+                elif len(item) >= 2 and item[-1].kind in ("word", "quoted") and item[-2].kind in \
+                        ("word", "quoted", "string", "number") or (len(item) >= 2 and item[-2].text == ")"
+                                                                   and item[-1].kind == "word"):
+                    name, expr = item[-1].text.strip('[]"'), item[:-1]
+                elif len(item) in (1, 3) and item[-1].kind == "word" and (len(item) == 1 or item[1].text == "."):
+                    name, expr = item[-1].text, item
+                else:
+                    name, expr = "", item
+                ewords = [t.low for t in expr]
+                if ewords and ewords[0] in VARIANT_FUNCTIONS and _after_group(expr, 1) == len(expr):
+                    column = {"type": "sql_variant"}
+                elif ewords[:2] == ["cast", "("] and _after_group(expr, 1) == len(expr) and "as" in ewords:
+                    at = len(ewords) - 1 - ewords[::-1].index("as")
+                    column = type_of(" ".join(t.text for t in expr[at + 1:-1]))
+                elif ewords and (ewords[0] in ("count", "object_id", "len", "datalength", "@@trancount",
+                                               "@@rowcount", "@@spid", "@@error") or
+                                 (ewords[0] == "collationproperty")):
+                    column = {"type": "int"}
+                elif ewords in (["@@version"],):
+                    column = {"type": "nvarchar", "size": 300}
+                elif ewords[:1] in (["db_name"], ["schema_name"], ["user_name"], ["@@servername"]):
+                    column = {"type": "nvarchar", "size": 128}
+                elif len(expr) == 1 and expr[0].kind == "string":
+                    literal = expr[0].text
+                    n_type = literal[0] in "Nn"
+                    body = literal[2:-1] if n_type else literal[1:-1]
+                    column = {"type": "nvarchar" if n_type else "varchar", "size": max(1, len(body))}
+            if column is None and k < len(declared) and declared[k]:
+                column = type_of(declared[k])
+            if column is None:
+                column = inferred_type([r[k] for r in rows])
+            column = dict(column)
+            column["name"] = name if re.fullmatch(r"[^\W\d]\w*", name or "") else ""
+            columns.append(column)
+        return columns

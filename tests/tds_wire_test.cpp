@@ -1,6 +1,7 @@
 #include "db/connection.h"
 #include "db/dialect.h"
 #include "db/query.h"
+#include "support/responder.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -19,70 +20,10 @@
 // server whose default collation is Chinese_PRC_CI_AS (varchar data in GBK) and
 // records what the driver sends.
 
+using testing_support::ofKind;
+using testing_support::Responder;
+
 namespace {
-
-// The responder, started on a free loopback port with a script of results.
-class Responder {
-public:
-    Responder(const QString& dir, const QJsonArray& results, const QStringList& options = {})
-        : m_record(dir + QStringLiteral("/record.jsonl"))
-    {
-        const QString script = dir + QStringLiteral("/script.json");
-        QFile f(script);
-        if (!f.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the script");
-        f.write(QJsonDocument(QJsonObject{{QStringLiteral("results"), results}}).toJson());
-        f.close();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const QStringList arguments{testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
-                                    QStringLiteral("--script"),
-                                    script,
-                                    QStringLiteral("--record"),
-                                    m_record,
-                                    QStringLiteral("--timeout"),
-                                    QStringLiteral("120")};
-        m_process.start(QStringLiteral("python3"), arguments + options);
-        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
-            throw std::runtime_error("the TDS responder did not start");
-        m_port = m_process.readLine().trimmed().toInt();
-    }
-    ~Responder()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    int port() const { return m_port; }
-
-    // Waits for the responder to end (it does once every connection has
-    // closed) and returns its record, one object per event.
-    QList<QJsonObject> events()
-    {
-        m_process.waitForFinished(150000);
-        QList<QJsonObject> out;
-        QFile f(m_record);
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : f.readAll().split('\n'))
-                if (!line.isEmpty())
-                    out.append(QJsonDocument::fromJson(line).object());
-        return out;
-    }
-
-private:
-    QString m_record;
-    QProcess m_process;
-    int m_port = 0;
-};
-
-QList<QJsonObject> ofKind(const QList<QJsonObject>& events, const QString& kind)
-{
-    QList<QJsonObject> out;
-    for (const QJsonObject& e : events)
-        if (e.value(QStringLiteral("event")).toString() == kind)
-            out.append(e);
-    return out;
-}
 
 QJsonObject column(const char* name, const char* type, int size = 0)
 {
@@ -93,13 +34,7 @@ QJsonObject column(const char* name, const char* type, int size = 0)
     return c;
 }
 
-QString udlText(int port, const QString& extra)
-{
-    return QStringLiteral("Provider=SQLOLEDB.1;Data Source=127.0.0.1\\SHOP,%1;Initial Catalog=门店库;User ID=店长;"
-                          "Password=s3cret;Persist Security Info=True;%2")
-        .arg(port)
-        .arg(extra);
-}
+QString udlText(int port, const QString& extra) { return testing_support::responderUdl(port, extra); }
 
 } // namespace
 
