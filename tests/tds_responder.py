@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A scripted stand-in for the server side of TDS 7.x, for tests on loopback.
+"""A stand-in for the server side of TDS 7.x (SQL Server), for tests on loopback.
 
 Listens on 127.0.0.1 (a free port unless --port), prints the port on the first
 line of stdout, and serves each connection:
@@ -36,8 +36,17 @@ gets 3903) and "select @@trancount" answers it.
 --server-version 8.0|9.0|10.50|16.0 puts that version into LOGINACK and
 refuses, before any script, the statement forms the version lacks (see
 tds_sqlite.refusal): VALUES lists of several rows below 10.0; APPLY, OVER,
-sys.* and schema_name() below 9.0. --xact-abort starts sessions with
+TOP (n), sys.* and schema_name() below 9.0. --xact-abort starts sessions with
 XACT_ABORT ON, as a server whose 'user options' set it.
+
+--sqlite FILE replaces the script: each session runs what it receives on that
+SQLite database (tds_sqlite.Engine), as a SQL Server of the chosen version
+whose database collation is Chinese_PRC_CI_AS would: T-SQL translated, texts
+compared case-insensitively and without trailing blanks, VARCHAR widths
+checked in GBK bytes, transactions and savepoints kept, the catalog views
+(sys.columns, syscolumns, information_schema.columns, sys.databases...)
+answered from the SQLite schema, rows sent with the declared types.
+--compatibility-level sets the level those views report.
 
 Every event is one JSON line in --record. The responder exits when every
 connection has closed and none came for --idle seconds after the last one, or
@@ -392,8 +401,9 @@ class Settings:
     of old and every statement form accepted) and whether sessions start with
     XACT_ABORT ON (the server's 'user options')."""
 
-    def __init__(self, version=None, xact_abort=False, sqlite=None):
+    def __init__(self, version=None, xact_abort=False, sqlite=None, compatibility_level=None):
         self.version, self.xact_abort, self.sqlite = version, xact_abort, sqlite
+        self.compatibility_level = compatibility_level
         self.server_name = "RESPONDER"
 
 
@@ -438,7 +448,8 @@ class Session:
         """The answer of the SQLite database to a batch or RPC statement."""
         if self.engine is None:
             self.engine = Engine(self.settings.sqlite, self.settings.version, self.database, session=self.number,
-                                 xact_abort=self.settings.xact_abort, server_name=self.settings.server_name)
+                                 xact_abort=self.settings.xact_abort, server_name=self.settings.server_name,
+                                 compatibility_level=self.settings.compatibility_level)
             self.transactions = self.engine.transactions
         results = self.engine.run(text, params)
         tokens = b""
@@ -614,10 +625,12 @@ def main():
     parser.add_argument("--server-version", choices=sorted(VERSIONS),
                         help="the SQL Server version in LOGINACK; statement forms it lacks are refused")
     parser.add_argument("--sqlite", help="run what arrives on this SQLite database instead of a script")
+    parser.add_argument("--compatibility-level", type=int,
+                        help="the database's level in sys.databases and sysdatabases (default: the version's own)")
     parser.add_argument("--xact-abort", action="store_true",
                         help="sessions start with XACT_ABORT ON: any run-time error ends the transaction")
     args = parser.parse_args()
-    settings = Settings(args.server_version, args.xact_abort, args.sqlite)
+    settings = Settings(args.server_version, args.xact_abort, args.sqlite, args.compatibility_level)
 
     if not args.script and not args.sqlite:
         parser.error("give --script or --sqlite")

@@ -15,6 +15,11 @@ VERSIONS = {
     "16.0": ((16, 0, 1000), 0x74000004),  # SQL Server 2022
 }
 
+# Built-in functions and the major version that brought them.
+FUNCTIONS_SINCE = {"schema_name": 9, "xact_state": 9, "error_number": 9, "error_message": 9, "row_number": 9,
+                   "iif": 11, "concat": 11, "try_convert": 11, "try_cast": 11, "format": 11, "choose": 11,
+                   "string_agg": 14, "trim": 14, "concat_ws": 14}
+
 _TOKEN = re.compile(r"""
     (?P<space>\s+) | (?P<comment>--[^\n]*|/\*.*?\*/) |
     (?P<string>[Nn]?'(?:[^']|'')*') | (?P<quoted>\[[^\]]*\]|"[^"]*") |
@@ -104,7 +109,7 @@ def _syntax_error(major, text, token):
     """The error a version gives for an unexpected token: SQL Server 2000 says
     170 "Line n: ..." for a plain word, every version 156 for a reserved keyword."""
     line = _line(text, token)
-    if token.low in ("values", "over", "select", "from", "where"):
+    if token.low in ("values", "over", "select", "from", "where", "except", "intersect", "with"):
         return SqlError(156, "Incorrect syntax near the keyword '%s'." % token.low, 15, line=line)
     if major < 9:
         return SqlError(170, "Line %d: Incorrect syntax near '%s'." % (line, token.text), 15, line=line)
@@ -116,9 +121,10 @@ def refusal(text, version):
     "10.50", "16.0"; None: any form accepted) refuses the batch, or None.
 
     Table value constructors and INSERT with several VALUES rows came with 2008
-    (10.0); APPLY, OVER, the sys schema's catalog views, schema_name() and
-    varchar(max) with 2005 (9.0). A syntax error is found when the batch is
-    compiled, before a missing object."""
+    (10.0); APPLY, OVER, TOP (expression), EXCEPT/INTERSECT, common table
+    expressions, the sys schema's catalog views and varchar(max) with 2005
+    (9.0); built-in functions as FUNCTIONS_SINCE says. A syntax error is found
+    when the batch is compiled, before a missing object."""
     if version is None:
         return None
     major = VERSIONS[version][0][0]
@@ -133,17 +139,22 @@ def refusal(text, version):
                 after = _after_group(tokens, i + 1)
                 if _is(tokens, after, ","):
                     found = tokens[after]
+        if t.low in FUNCTIONS_SINCE and major < FUNCTIONS_SINCE[t.low] and _is(tokens, i + 1, "(") and \
+                not _is(tokens, i - 1, ".") and unknown_function is None:
+            unknown_function = SqlError(195, "'%s' is not a recognized %sfunction name." % (
+                t.text, "" if major < 9 else "built-in "), 15, line=_line(text, t))
         if major < 9:
             if t.low == "apply" and _is(tokens, i - 1, "cross", "outer"):
+                found = t
+            elif t.low == "top" and _is(tokens, i + 1, "("):
+                found = tokens[i + 1]
+            elif t.low in ("except", "intersect") or (t.low == "with" and i == 0):
                 found = t
             elif t.low == "over" and _is(tokens, i + 1, "("):
                 found = t
             elif t.low == "max" and _is(tokens, i - 1, "(") and _is(tokens, i - 2, "varchar", "nvarchar",
                                                                     "varbinary"):
                 found = t
-            elif t.low == "schema_name" and _is(tokens, i + 1, "(") and unknown_function is None:
-                unknown_function = SqlError(195, "'%s' is not a recognized function name." % t.text,
-                                            15, line=_line(text, t))
             elif t.low == "sys" and _is(tokens, i + 1, ".") and i + 2 < len(tokens) and missing is None \
                     and not _is(tokens, i - 1, "."):
                 missing = SqlError(208, "Invalid object name 'sys.%s'." % tokens[i + 2].text,
@@ -347,8 +358,10 @@ class Engine:
     """One session's SQLite connection, run as a SQL Server of the given version
     whose database default collation is Chinese_PRC_CI_AS."""
 
-    def __init__(self, path, version, database, server_name="RESPONDER", session=1, xact_abort=False):
+    def __init__(self, path, version, database, server_name="RESPONDER", session=1, xact_abort=False,
+                 compatibility_level=None):
         self.version, self.database, self.server_name, self.session = version, database, server_name, session
+        self.level = compatibility_level
         self.transactions = Transactions(xact_abort)
         self.textsize, self.rowcount = 4096, 0
         self.db = sqlite3.connect(path, isolation_level=None, timeout=30, check_same_thread=False)
@@ -370,6 +383,7 @@ class Engine:
         f("tsql_version", 0, self.version_text)
         f("tsql_len", 1, lambda v: None if v is None else len(str(v).rstrip(" ")), deterministic=True)
         f("datalength", 1, gbk_len, deterministic=True)
+        f("concat", -1, lambda *parts: "".join("" if p is None else str(p) for p in parts))
         f("getdate", 0, lambda: datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S.%f")[:23])
 
     # -- what the server tells about itself
@@ -379,6 +393,8 @@ class Engine:
             if major >= 9 else "8.00.%d" % build
 
     def compatibility_level(self):
+        if self.level:
+            return self.level
         major, minor = VERSIONS.get(self.version or "16.0")[0][:2]
         return 80 if major == 8 else 90 if major == 9 else 100 if major == 10 else major * 10
 

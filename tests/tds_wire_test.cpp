@@ -359,6 +359,7 @@ TEST(TdsWire, ServerVersionsRefuseTheFormsTheyLackAndEndedTransactionsAreGone)
         {"select x.* from t cross apply (select 1 as a) x", "9.0", "Line 1: Incorrect syntax near 'apply'."},
         {"select min(i) over (partition by k) from t", "9.0", "Incorrect syntax near the keyword 'over'."},
         {"select collation_name from sys.columns", "9.0", "Invalid object name 'sys.columns'."},
+        {"select top (1) k from t", "9.0", "Line 1: Incorrect syntax near '('."},
         {"insert into t (k) values ('a')", nullptr, nullptr},
     };
     const QStringList versions{QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("10.50"),
