@@ -489,12 +489,17 @@ TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
 
 // Opt-in, against a real SQL Server through FreeTDS: BELMIRE_MSSQL_UDL names a
 // data-link file of a scratch database with a Chinese collation (its target
-// tables are dropped and created). Whole generated shops of both programs, more than 1,000
-// rows and a repeated member card, converted from SQLite into that server give
-// the counts and rows of the same conversions into SQLite.
+// tables are dropped and created). Whole generated shops of both programs, more
+// than 1,000 rows and a repeated member card, converted from SQLite into that
+// server give the counts, log lines and rows of the same conversions into
+// SQLite. With BELMIRE_MSSQL_SOURCE_UDL naming a second scratch database (the
+// V6/V7 source and the target both have a table xx), the shops are loaded into
+// it and converted from there into SQLite and into the first, with the same
+// outcome.
 TEST(SqlServerLive, WholeShopsMatchSqlite)
 {
     const QString serverUdl = qEnvironmentVariable("BELMIRE_MSSQL_UDL");
+    const QString sourceUdl = qEnvironmentVariable("BELMIRE_MSSQL_SOURCE_UDL");
     if (serverUdl.isEmpty())
         GTEST_SKIP() << "BELMIRE_MSSQL_UDL not set: no SQL Server to convert into";
     registerOdbcDrivers(); // the link goes through FreeTDS (tdsodbc)
@@ -505,10 +510,28 @@ TEST(SqlServerLive, WholeShopsMatchSqlite)
     const QDir dir(tmp.path());
     for (const Family family : {Family::V67, Family::V1}) {
         const ReferenceShop shop = referenceShop(dir, family, 1100, tables);
-        SCOPED_TRACE(shop.name.toStdString());
         EXPECT_GT(shop.target.size(), 1000);
+        {
+            SCOPED_TRACE((shop.name + QStringLiteral(" SQLite to SQL Server")).toStdString());
+            createTables(serverUdl, schema);
+            expectSameConversion(shop, family, shop.sourceUdl, serverUdl, tables);
+        }
+        if (sourceUdl.isEmpty())
+            continue;
+        const QStringList sourceSchema = sqlServerSchema(QStringLiteral("source_%1_postgresql.sql").arg(shop.name));
+        createTables(sourceUdl, sourceSchema);
+        copyRows(shop.sourceUdl, sourceUdl, sourceSchema);
+        {
+            SCOPED_TRACE((shop.name + QStringLiteral(" SQL Server to SQLite")).toStdString());
+            SqliteDb local(dir.path(), shop.name + QStringLiteral("_from_server.db"),
+                           QStringLiteral("target_sqlite.sql"));
+            const QString localUdl = dir.filePath(QStringLiteral("from_server.udl"));
+            writeUdl(localUdl, QStringLiteral("Provider=SQLite;Data Source=%1_from_server.db").arg(shop.name));
+            expectSameConversion(shop, family, sourceUdl, localUdl, tables);
+        }
+        SCOPED_TRACE((shop.name + QStringLiteral(" SQL Server to SQL Server")).toStdString());
         createTables(serverUdl, schema);
-        expectSameConversion(shop, family, shop.sourceUdl, serverUdl, tables);
+        expectSameConversion(shop, family, sourceUdl, serverUdl, tables);
     }
 }
 

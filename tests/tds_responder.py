@@ -265,10 +265,11 @@ class Script:
         return None
 
 
-def column_metadata(columns):
+def column_metadata(columns, tds_version=TDS74):
     """COLMETADATA for columns {"name", "type", ...}: varchar and nvarchar with
-    "size" in characters (varchar: GBK bytes), int, bigint, smallint, bit,
-    float, decimal with "precision" and "scale", datetime, sql_variant."""
+    "size" in characters (varchar: GBK bytes), text and ntext with "textsize"
+    (the session's TEXTSIZE in bytes), int, bigint, smallint, bit, float,
+    decimal with "precision" and "scale", datetime, sql_variant."""
     out = b"\x81" + struct.pack("<H", len(columns))
     for c in columns:
         kind = c["type"]
@@ -289,6 +290,10 @@ def column_metadata(columns):
             out += b"\x6F\x08"
         elif kind == "sql_variant":
             out += b"\x62" + struct.pack("<I", 8016)
+        elif kind in ("text", "ntext"):
+            table = us_varchar(c.get("table", "t"))
+            out += (b"\x23" if kind == "text" else b"\x63") + struct.pack("<I", 0x7FFFFFFF) + COLLATION + \
+                (b"\x01" + table if tds_version >= 0x72000000 else table)
         else:
             raise ValueError("column type %s not modelled" % kind)
         out += b_varchar(c["name"])
@@ -333,6 +338,11 @@ def value(c, v):
         return struct.pack("<H", len(data)) + data
     if v is None:
         return b"\x00\x00\x00\x00" if kind == "sql_variant" else b"\x00"
+    if kind in ("text", "ntext"):
+        # text pointer, time stamp, then the value cut to the session's TEXTSIZE
+        data = str(v).encode("gbk", "replace") if kind == "text" else str(v).encode("utf-16-le")
+        data = data[:c.get("textsize", len(data)) & ~(1 if kind == "ntext" else 0)]
+        return b"\x10" + bytes(16) + bytes(8) + struct.pack("<I", len(data)) + data
     if kind in INT_SIZES:
         size = INT_SIZES[kind]
         return bytes([size]) + int(float(v)).to_bytes(size, "little", signed=True)
@@ -415,7 +425,7 @@ class Session:
         self.packet_size = 4096
         self.next_handle = 1
         self.handles = {}
-        self.database, self.engine = "master", None
+        self.database, self.engine, self.tds_version = "master", None, TDS74
 
     def respond(self, text, final_token, params=None):
         """The tokens that answer one statement text: refused if the server's
@@ -463,7 +473,7 @@ class Session:
                     done(status=0x02 | more, token=final_token)
             elif "columns" in result:
                 columns = result["columns"]
-                tokens += column_metadata(columns) + b"".join(row(columns, r) for r in result["rows"]) + \
+                tokens += column_metadata(columns, self.tds_version) + b"".join(row(columns, r) for r in result["rows"]) + \
                     done(status=more, count=len(result["rows"]), token=final_token)
             else:
                 tokens += done(status=more, count=result.get("count"), token=final_token)
@@ -537,6 +547,7 @@ class Session:
         major, minor, build = VERSIONS[self.settings.version][0] if self.settings.version else (15, 0, 2000)
         ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
             bytes([major, minor]) + struct.pack(">H", build)
+        self.tds_version = answer_version
         tokens = envchange(1, database, "master")
         tokens += b"\xE3" + struct.pack("<H", 3 + len(COLLATION)) + bytes([7, len(COLLATION)]) + COLLATION + b"\x00"
         tokens += envchange(3, "cp936", "iso_1")

@@ -310,8 +310,10 @@ def type_of(declared):
     if not m:
         return None
     name, size, scale = m.group(1).lower(), m.group(2), m.group(3)
-    if name in ("varchar", "char", "text", "nvarchar", "nchar", "ntext"):
-        n = 8000 if (size or "").lower() == "max" or name in ("text", "ntext") else int(size or 1)
+    if name in ("text", "ntext"):
+        return {"type": name}
+    if name in ("varchar", "char", "nvarchar", "nchar"):
+        n = 8000 if (size or "").lower() == "max" else int(size or 1)
         if name.startswith("n"):
             return {"type": "nvarchar", "size": min(n, 4000)}
         return {"type": "varchar", "size": min(n, 8000)}
@@ -383,6 +385,7 @@ class Engine:
         f("tsql_version", 0, self.version_text)
         f("tsql_len", 1, lambda v: None if v is None else len(str(v).rstrip(" ")), deterministic=True)
         f("datalength", 1, gbk_len, deterministic=True)
+        f("replicate", 2, lambda t, n: None if t is None or n is None else str(t) * max(0, int(n)))
         f("concat", -1, lambda *parts: "".join("" if p is None else str(p) for p in parts))
         f("getdate", 0, lambda: datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S.%f")[:23])
 
@@ -799,7 +802,9 @@ class Engine:
             return {}
         if low[0] == "set":
             if low[1:2] == ["textsize"]:
-                self.textsize = int(low[2]) if len(low) > 2 and low[2].isdigit() else 4096
+                # 0 or -1 restores the default of 4 KB
+                size = int(low[2]) if len(low) > 2 and low[2].isdigit() else 0
+                self.textsize = size if size > 0 else 4096
             return {}
         if low[0] in ("declare", "exec", "execute", "print", "use"):
             return {}
@@ -850,6 +855,9 @@ class Engine:
         m = re.match(r"no such table: (?:\w+\.)?(\w+)", message)
         if m:
             return SqlError(208, "Invalid object name '%s'." % m.group(1))
+        m = re.match(r"no such function: (\w+)", message)
+        if m:
+            return SqlError(195, "'%s' is not a recognized built-in function name." % m.group(1), 15)
         m = re.match(r"no such column: (?:\w+\.)?(\w+)", message)
         if m:
             return SqlError(207, "Invalid column name '%s'." % m.group(1))
@@ -944,5 +952,7 @@ class Engine:
                 column = inferred_type([r[k] for r in rows])
             column = dict(column)
             column["name"] = name if re.fullmatch(r"[^\W\d]\w*", name or "") else ""
+            if column["type"] in ("text", "ntext"):
+                column["textsize"] = self.textsize
             columns.append(column)
         return columns
