@@ -504,6 +504,101 @@ class Engine:
                   (self.database, self.compatibility_level(), DEFAULT_COLLATION))
         d.execute("INSERT INTO sysdatabases VALUES (5, ?, ?)", (self.database, self.compatibility_level()))
 
+    # -- what every version refuses and SQLite would take
+    def check(self, tokens):
+        """Raises the error SQL Server gives where SQLite is more lenient: a
+        derived table without a name (102), a derived table's column without a
+        name (8155), ORDER BY in a derived table or subquery without TOP (1033),
+        a selected column neither grouped nor aggregated (8120), SQLite's LIMIT
+        and || (102)."""
+        low = [t.low for t in tokens]
+        for k, t in enumerate(tokens):
+            if t.low == "limit" and k + 1 < len(tokens) and tokens[k + 1].kind in ("number", "word"):
+                raise SqlError(102, "Incorrect syntax near '%s'." % tokens[k + 1].text, 15)
+            if t.text == "||":
+                raise SqlError(102, "Incorrect syntax near '|'.", 15)
+            if t.text != "(" or k + 1 >= len(tokens) or low[k + 1] != "select":
+                continue
+            end = _after_group(tokens, k)
+            inner = tokens[k + 1:end - 1]
+            depth, ordered = 0, False
+            for x in inner:
+                depth += 1 if x.text == "(" else -1 if x.text == ")" else 0
+                ordered = ordered or (depth == 0 and x.low == "order")
+            if ordered and not (len(inner) > 1 and inner[1].low == "top"):
+                raise SqlError(1033, "The ORDER BY clause is invalid in views, inline functions, derived tables, "
+                               "subqueries, and common table expressions, unless TOP or FOR XML is also specified.")
+            if k > 0 and low[k - 1] in ("from", "join", ","):
+                after = tokens[end] if end < len(tokens) else None
+                if after is None or not (after.low == "as" or (after.kind in ("word", "quoted") and after.low not in
+                                         ("where", "group", "order", "union", "join", "inner", "left", "right",
+                                          "cross", "outer", "on", "having"))):
+                    raise SqlError(102, "Incorrect syntax near ')'.", 15)
+                alias = tokens[end + 1] if after.low == "as" else after
+                named = end + 2 < len(tokens) and tokens[end + 2].text == "(" if after.low == "as" else \
+                    end + 1 < len(tokens) and tokens[end + 1].text == "("
+                if not named:
+                    for n, item in enumerate(self.select_list(inner), 1):
+                        if self.item_name(item)[0] == "" and item[-1].text != "*":
+                            raise SqlError(8155, "No column was specified for column %d of '%s'." % (n, alias.text))
+        self.check_grouping(tokens)
+
+    AGGREGATES = ("min", "max", "sum", "count", "avg", "count_big", "stdev", "var")
+    NOT_COLUMNS = {"case", "when", "then", "else", "end", "null", "and", "or", "not", "is", "in", "like", "between",
+                   "exists", "distinct", "as", "collate", "cast", "convert"}
+
+    def check_grouping(self, tokens):
+        low = [t.low for t in tokens]
+        depth, group = 0, None
+        for k, t in enumerate(tokens):
+            depth += 1 if t.text == "(" else -1 if t.text == ")" else 0
+            if depth == 0 and t.low == "group" and k + 1 < len(tokens) and low[k + 1] == "by":
+                group = k + 2
+                break
+        if group is None:
+            return
+        groups = _items(tokens[group:], ("having", "order", "union"))
+        wanted = {self.normal(g) for g in groups}
+        for item in self.select_list(tokens):
+            name, expr = self.item_name(item)
+            if self.normal(expr) in wanted:
+                continue
+            k = 0
+            while k < len(expr):
+                t = expr[k]
+                if t.low in self.AGGREGATES and k + 1 < len(expr) and expr[k + 1].text == "(":
+                    k = _after_group(expr, k + 1)
+                    continue
+                if t.low == "collate":
+                    k += 2
+                    continue
+                if t.kind in ("word", "quoted") and not t.text.startswith("@") and t.low not in self.NOT_COLUMNS \
+                        and not (k + 1 < len(expr) and expr[k + 1].text in ("(", ".")):
+                    column = expr[k - 2:k + 1] if k >= 2 and expr[k - 1].text == "." else [t]
+                    if self.normal(column) not in wanted:
+                        raise SqlError(8120, "Column '%s' is invalid in the select list because it is not "
+                                       "contained in either an aggregate function or the GROUP BY clause." %
+                                       "".join(c.text for c in column))
+                k += 1
+
+    @staticmethod
+    def normal(tokens):
+        return " ".join(t.low for t in tokens)
+
+    @staticmethod
+    def item_name(item):
+        """A select-list item's column name ("" for an unnamed expression) and its expression."""
+        words = [t.low for t in item]
+        if len(item) >= 2 and words[-2] == "as":
+            return item[-1].text.strip('[]"'), item[:-2]
+        if len(item) >= 2 and item[-1].kind in ("word", "quoted") and (
+                item[-2].kind in ("word", "quoted", "string", "number") or item[-2].text == ")") and \
+                words[-2] not in ("collate",):
+            return item[-1].text.strip('[]"'), item[:-1]
+        if len(item) in (1, 3) and item[-1].kind == "word" and (len(item) == 1 or item[1].text == "."):
+            return item[-1].text, item
+        return "", item
+
     # -- splitting a batch into statements
     @staticmethod
     def statements(text):
@@ -811,6 +906,7 @@ class Engine:
         key = ("sql", text)
         sql = self.cache.get(key)
         if sql is None:
+            self.check(tokens)
             sql = self.translate(tokens)
             if "@@" not in text:
                 self.cache[key] = sql
@@ -916,17 +1012,7 @@ class Engine:
             name = d[0]
             column = None
             if item is not None:
-                words = [t.low for t in item]
-                if len(item) >= 2 and words[-2] == "as":
-                    name, expr = item[-1].text.strip('[]"'), item[:-2]
-                elif len(item) >= 2 and item[-1].kind in ("word", "quoted") and item[-2].kind in \
-                        ("word", "quoted", "string", "number") or (len(item) >= 2 and item[-2].text == ")"
-                                                                   and item[-1].kind == "word"):
-                    name, expr = item[-1].text.strip('[]"'), item[:-1]
-                elif len(item) in (1, 3) and item[-1].kind == "word" and (len(item) == 1 or item[1].text == "."):
-                    name, expr = item[-1].text, item
-                else:
-                    name, expr = "", item
+                name, expr = self.item_name(item)
                 ewords = [t.low for t in expr]
                 if ewords and ewords[0] in VARIANT_FUNCTIONS and _after_group(expr, 1) == len(expr):
                     column = {"type": "sql_variant"}
