@@ -345,9 +345,9 @@ def value(c, v):
         return b"\x10" + bytes(16) + bytes(8) + struct.pack("<I", len(data)) + data
     if kind in INT_SIZES:
         size = INT_SIZES[kind]
-        return bytes([size]) + int(float(v)).to_bytes(size, "little", signed=True)
+        return bytes([size]) + int(float(v or 0)).to_bytes(size, "little", signed=True)
     if kind == "bit":
-        return b"\x01" + (b"\x01" if float(v) else b"\x00")
+        return b"\x01" + (b"\x01" if float(v or 0) else b"\x00")
     if kind == "float":
         return b"\x08" + struct.pack("<d", float(v))
     if kind == "decimal":

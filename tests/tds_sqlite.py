@@ -851,6 +851,12 @@ class Engine:
                     text += " CONSTRAINT w_%s CHECK (gbk_len(%s) <= %s)" % (name, name, size)
                 elif size and size.isdigit() and kind in ("nvarchar", "nchar"):
                     text += " CONSTRAINT w_%s CHECK (length(%s) <= %s)" % (name, name, size)
+                elif kind in ("int", "integer", "bigint", "smallint", "tinyint", "bit"):
+                    # a text that is no number fails to convert; an empty or blank one is 0
+                    text += " CONSTRAINT ci_%s CHECK (typeof(%s) <> 'text' OR trim(%s) = '')" % (name, name, name)
+                elif kind in ("numeric", "decimal", "money", "float", "real"):
+                    text += " CONSTRAINT c%s_%s CHECK (typeof(%s) <> 'text')" % (
+                        "f" if kind in ("float", "real") else "n", name, name)
             defs.append(text)
         self.types.pop("text_columns", None)
         return head + " (\n    " + ",\n    ".join(defs) + "\n)"
@@ -948,6 +954,15 @@ class Engine:
                 return SqlError(2628, "String or binary data would be truncated in table '%s.dbo.%s', column "
                                 "'%s'." % (self.database, table.group(1) if table else "?", m.group(1)))
             return SqlError(8152, "String or binary data would be truncated.")
+        m = re.match(r"CHECK constraint failed: c([inf])_(\w+)", message)
+        if m:
+            if m.group(1) != "i":
+                return SqlError(8114, "Error converting data type nvarchar to %s." % (
+                    "numeric" if m.group(1) == "n" else "float"), ends_transaction=True)
+            return SqlError(245, "Syntax error converting the nvarchar value to a column of data type int."
+                            if self.version == "8.0" else
+                            "Conversion failed when converting the nvarchar value to data type int.",
+                            ends_transaction=True)
         m = re.match(r"no such table: (?:\w+\.)?(\w+)", message)
         if m:
             return SqlError(208, "Invalid object name '%s'." % m.group(1))
