@@ -33,7 +33,7 @@ Without a scripted result, BEGIN/COMMIT/SAVE/ROLLBACK TRANSACTION keep the
 session's transaction count as the server does (a ROLLBACK with no transaction
 gets 3903) and "select @@trancount" answers it.
 
---server-version 8.0|9.0|10.50|16.0 puts that version into LOGINACK and
+--server-version 8.0|9.0|10.50|13.0|16.0 puts that version into LOGINACK and
 refuses, before any script, the statement forms the version lacks (see
 tds_sqlite.refusal): VALUES lists of several rows below 10.0; APPLY, OVER,
 TOP (n), sys.* and schema_name() below 9.0. --xact-abort starts sessions with

@@ -12,6 +12,7 @@ VERSIONS = {
     "8.0": ((8, 0, 2039), 0x71000001),    # SQL Server 2000 SP4
     "9.0": ((9, 0, 5000), 0x72090002),    # SQL Server 2005 SP4
     "10.50": ((10, 50, 6000), 0x730B0003),  # SQL Server 2008 R2 SP3
+    "13.0": ((13, 0, 5026), 0x74000004),  # SQL Server 2016 SP2
     "16.0": ((16, 0, 1000), 0x74000004),  # SQL Server 2022
 }
 
@@ -118,7 +119,7 @@ def _syntax_error(major, text, token):
 
 def refusal(text, version):
     """The error with which the server of the given version ("8.0", "9.0",
-    "10.50", "16.0"; None: any form accepted) refuses the batch, or None.
+    "10.50", "13.0", "16.0"; None: any form accepted) refuses the batch, or None.
 
     Table value constructors and INSERT with several VALUES rows came with 2008
     (10.0); APPLY, OVER, TOP (expression), EXCEPT/INTERSECT, common table
@@ -402,7 +403,7 @@ class Engine:
         return 80 if major == 8 else 90 if major == 9 else 100 if major == 10 else major * 10
 
     def version_text(self):
-        years = {8: "2000", 9: "2005", 10: "2008 R2", 16: "2022"}
+        years = {8: "2000", 9: "2005", 10: "2008 R2", 13: "2016", 16: "2022"}
         major = VERSIONS.get(self.version or "16.0")[0][0]
         return "Microsoft SQL Server %s - %s (X64) \n\tCopyright (c) Microsoft Corporation\n\tStandard Edition " \
                "on tds_responder\n" % (years[major], self.product_version())
