@@ -63,11 +63,31 @@ import sys
 import threading
 import time
 
-from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, refusal
+from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, code_page, refusal
 
 PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
 COLLATION = bytes([0x04, 0x08, 0xD0, 0x00, 0x00])
+LCIDS = {"chinese_prc": 0x0804, "chinese_taiwan": 0x0404, "japanese": 0x0411, "korean": 0x0412, "latin1": 0x0409,
+         "sql_latin1": 0x0409}
+
+
+def collation_bytes(name):
+    """The 5 bytes of a collation: LCID and flags (case, accent, kana, width
+    insensitive unless the name says _CS/_AS/_KS/_WS), then the SQL sort id."""
+    if not name or name.lower() == "chinese_prc_ci_as":
+        return COLLATION
+    low = name.lower()
+    lcid = next((v for k, v in LCIDS.items() if low.startswith(k)), 0x0409)
+    flags = (1 if "_ci" in low else 0) | (0 if "_as" in low or "_bin" in low else 2) | \
+        (0 if "_ks" in low else 4) | (0 if "_ws" in low else 8)
+    sort_id = 52 if low == "sql_latin1_general_cp1_ci_as" else 0
+    return struct.pack("<I", lcid | flags << 20) + bytes([sort_id])
+
+
+def code_page_codec(column):
+    page = code_page(column.get("collation")) or 936
+    return "gbk" if page == 936 else "cp%d" % page
 TDS74 = 0x74000004
 PROCS = {1: "sp_cursor", 2: "sp_cursoropen", 3: "sp_cursorprepare", 4: "sp_cursorexecute",
          5: "sp_cursorprepexec", 6: "sp_cursorunprepare", 7: "sp_cursorfetch", 8: "sp_cursoroption",
@@ -275,9 +295,9 @@ def column_metadata(columns, tds_version=TDS74):
         kind = c["type"]
         out += struct.pack("<IH", 0, 0x0009)  # user type; flags: nullable, updatable unknown
         if kind == "varchar":
-            out += b"\xA7" + struct.pack("<H", c["size"]) + COLLATION
+            out += b"\xA7" + struct.pack("<H", c["size"]) + collation_bytes(c.get("collation"))
         elif kind == "nvarchar":
-            out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + COLLATION
+            out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + collation_bytes(c.get("collation"))
         elif kind in INT_SIZES:
             out += b"\x26" + bytes([INT_SIZES[kind]])
         elif kind == "bit":
@@ -292,7 +312,8 @@ def column_metadata(columns, tds_version=TDS74):
             out += b"\x62" + struct.pack("<I", 8016)
         elif kind in ("text", "ntext"):
             table = us_varchar(c.get("table", "t"))
-            out += (b"\x23" if kind == "text" else b"\x63") + struct.pack("<I", 0x7FFFFFFF) + COLLATION + \
+            out += (b"\x23" if kind == "text" else b"\x63") + struct.pack("<I", 0x7FFFFFFF) + \
+                collation_bytes(c.get("collation")) + \
                 (b"\x01" + table if tds_version >= 0x72000000 else table)
         else:
             raise ValueError("column type %s not modelled" % kind)
@@ -331,7 +352,7 @@ def value(c, v):
             return b"\xFF\xFF"
         if isinstance(v, bytes):
             v = v.decode("utf-8", "replace")
-        data = str(v).encode("gbk", "replace") if kind == "varchar" else str(v).encode("utf-16-le")
+        data = str(v).encode(code_page_codec(c), "replace") if kind == "varchar" else str(v).encode("utf-16-le")
         limit = c["size"] * (1 if kind == "varchar" else 2)
         if len(data) > limit:
             raise ValueError("value %r wider than its column" % v)
@@ -340,7 +361,7 @@ def value(c, v):
         return b"\x00\x00\x00\x00" if kind == "sql_variant" else b"\x00"
     if kind in ("text", "ntext"):
         # text pointer, time stamp, then the value cut to the session's TEXTSIZE
-        data = str(v).encode("gbk", "replace") if kind == "text" else str(v).encode("utf-16-le")
+        data = str(v).encode(code_page_codec(c), "replace") if kind == "text" else str(v).encode("utf-16-le")
         data = data[:c.get("textsize", len(data)) & ~(1 if kind == "ntext" else 0)]
         return b"\x10" + bytes(16) + bytes(8) + struct.pack("<I", len(data)) + data
     if kind in INT_SIZES:

@@ -305,19 +305,25 @@ def code_page(collation):
     return None
 
 
+# A declared type as SQLite keeps it: "VARCHAR(15)", "NUMERIC(18,4)", and for a
+# text column created with a collation other than the database's, that
+# collation as a second word: "VARCHAR Latin1_General_CI_AS(20)".
+DECLARED = re.compile(r"\s*(\w+)(?:\s+(\w+))?(?:\s*\(\s*(\w+)\s*(?:,\s*(\d+)\s*)?\))?")
+
+
 def type_of(declared):
-    """A column description from a declared type ("VARCHAR(15)", "NUMERIC(18,4)")."""
-    m = re.match(r"\s*(\w+)(?:\s*\(\s*(\w+)\s*(?:,\s*(\d+)\s*)?\))?", declared or "")
+    """A column description from a declared type."""
+    m = DECLARED.match(declared or "")
     if not m:
         return None
-    name, size, scale = m.group(1).lower(), m.group(2), m.group(3)
+    name, collation, size, scale = m.group(1).lower(), m.group(2), m.group(3), m.group(4)
     if name in ("text", "ntext"):
-        return {"type": name}
+        return {"type": name, "collation": collation or DEFAULT_COLLATION}
     if name in ("varchar", "char", "nvarchar", "nchar"):
         n = 8000 if (size or "").lower() == "max" else int(size or 1)
         if name.startswith("n"):
-            return {"type": "nvarchar", "size": min(n, 4000)}
-        return {"type": "varchar", "size": min(n, 8000)}
+            return {"type": "nvarchar", "size": min(n, 4000), "collation": collation or DEFAULT_COLLATION}
+        return {"type": "varchar", "size": min(n, 8000), "collation": collation or DEFAULT_COLLATION}
     if name in ("int", "integer"):
         return {"type": "int"}
     if name == "bigint":
@@ -480,17 +486,17 @@ class Engine:
             d.execute("INSERT INTO information_schema_tables VALUES (?, 'dbo', ?, 'BASE TABLE')",
                       (self.database, t.name))
             for k, (name, declared, nullable) in enumerate(t.columns, 1):
-                m = re.match(r"\s*(\w+)(?:\s*\(\s*(\w+)\s*(?:,\s*(\d+))?\s*\))?", declared or "")
+                m = DECLARED.match(declared or "")
                 base = (m.group(1) if m else "int").lower()
-                size = m.group(2) if m else None
+                size = m.group(3) if m else None
                 texty = base in ("varchar", "char", "text", "nvarchar", "nchar", "ntext")
                 chars = -1 if (size or "").lower() == "max" else int(size) if size and size.isdigit() else \
                     (2147483647 if base in ("text", "ntext") else 1 if texty else None)
                 length = chars if not texty or chars in (None, -1) else (2 * chars if base.startswith("n")
                                                                              else chars)
-                collation = DEFAULT_COLLATION if texty else None
+                collation = ((m.group(2) if m else None) or DEFAULT_COLLATION) if texty else None
                 precision = int(size) if base in ("numeric", "decimal") and size else None
-                scale = int(m.group(3) or 0) if base in ("numeric", "decimal") and m else None
+                scale = int(m.group(4) or 0) if base in ("numeric", "decimal") and m else None
                 d.execute("INSERT INTO sys_columns VALUES (?,?,?,?,?,?,?,?,?)",
                           (oid, name, k, type_ids.get(base, 56), length if texty else 8, precision or 0,
                            scale or 0, int(nullable), collation))
@@ -845,9 +851,16 @@ class Engine:
             if words[0] not in ("primary", "constraint", "unique", "foreign", "check") and len(p) > 1:
                 name, kind = p[0].text, p[1].low
                 size = p[3].text if len(p) > 3 and p[2].text == "(" else None
-                if kind in ("varchar", "char", "nvarchar", "nchar", "text", "ntext") and "collate" not in words:
-                    head_end = text.index(")") + 1 if size else len(name) + 1 + len(kind)
-                    text = text[:head_end] + " COLLATE " + DEFAULT_COLLATION + text[head_end:]
+                if kind in ("varchar", "char", "nvarchar", "nchar", "text", "ntext"):
+                    if "collate" in words:
+                        collation = p[words.index("collate") + 1].text
+                        self.collation(collation)
+                        if collation.lower() != DEFAULT_COLLATION.lower():
+                            # the catalog and the rows sent read the column's collation from its type
+                            text = text[:len(name) + 1 + len(kind)] + " " + collation + text[len(name) + 1 + len(kind):]
+                    else:
+                        head_end = text.index(")") + 1 if size else len(name) + 1 + len(kind)
+                        text = text[:head_end] + " COLLATE " + DEFAULT_COLLATION + text[head_end:]
                 if size and size.isdigit() and kind in ("varchar", "char"):
                     text += " CONSTRAINT w_%s CHECK (gbk_len(%s) <= %s)" % (name, name, size)
                 elif size and size.isdigit() and kind in ("nvarchar", "nchar"):
@@ -934,7 +947,15 @@ class Engine:
         wanted = {m.group(1) for m in re.finditer(r"@(\w+)", sql)}
         values = {k: v for k, v in params.items() if k in wanted}
         try:
-            return self.db.execute(sql, values)
+            try:
+                return self.db.execute(sql, values)
+            except sqlite3.OperationalError as e:
+                # a column's collation another session created the table with
+                m = re.match(r"no such collation sequence: (\w+)", str(e))
+                if not m:
+                    raise
+                self.collation(m.group(1))
+                return self.db.execute(sql, values)
         except sqlite3.Error as e:
             raise self.server_error(str(e), sql) from None
 
