@@ -392,6 +392,9 @@ class Engine:
         f("tsql_version", 0, self.version_text)
         f("tsql_len", 1, lambda v: None if v is None else len(str(v).rstrip(" ")), deterministic=True)
         f("datalength", 1, gbk_len, deterministic=True)
+        f("tsql_code_page", 2, lambda t, page: t if not isinstance(t, str) else
+          t.encode("gbk" if page == 936 else "cp%d" % page, "replace").decode("gbk" if page == 936 else
+                                                                             "cp%d" % page), deterministic=True)
         f("replicate", 2, lambda t, n: None if t is None or n is None else str(t) * max(0, int(n)))
         f("concat", -1, lambda *parts: "".join("" if p is None else str(p) for p in parts))
         f("getdate", 0, lambda: datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S.%f")[:23])
@@ -842,7 +845,7 @@ class Engine:
         open_at = low.index("(")
         close = _after_group(toks, open_at) - 1
         parts = _items(toks[open_at + 1:close])
-        defs = []
+        defs, stored = [], []
         for p in parts:
             words = [t.low for t in p]
             text = " ".join((t.text[1:] if t.kind == "string" and t.text[0] in "Nn" else t.text)
@@ -856,6 +859,8 @@ class Engine:
                         collation = p[words.index("collate") + 1].text
                         self.collation(collation)
                         if collation.lower() != DEFAULT_COLLATION.lower():
+                            if kind in ("varchar", "char", "text"):
+                                stored.append((name, code_page(collation) or 1252))
                             # the catalog and the rows sent read the column's collation from its type
                             text = text[:len(name) + 1 + len(kind)] + " " + collation + text[len(name) + 1 + len(kind):]
                     else:
@@ -873,7 +878,16 @@ class Engine:
                         "f" if kind in ("float", "real") else "n", name, name)
             defs.append(text)
         self.types.pop("text_columns", None)
-        return head + " (\n    " + ",\n    ".join(defs) + "\n)"
+        table = toks[2].text
+        sql = head + " (\n    " + ",\n    ".join(defs) + "\n)"
+        # A column of another code page holds what that code page can: the rest becomes '?'.
+        for name, page in stored:
+            for event in ("INSERT", "UPDATE OF %s" % name):
+                sql += ";\nCREATE TRIGGER cp_%s_%s_%s AFTER %s ON %s BEGIN UPDATE %s SET %s = " \
+                       "tsql_code_page(new.%s, %d) WHERE rowid = new.rowid AND %s IS NOT tsql_code_page(new.%s, %d); " \
+                       "END" % (table, name, event.split()[0].lower(), event, table, table, name, name, page, name,
+                                name, page)
+        return sql
 
     # -- running
     def run(self, text, params=None):
@@ -932,6 +946,9 @@ class Engine:
                 self.cache[key] = sql
         if any(name in sql for name in CATALOG):
             self.refresh_catalog()
+        *before, sql = sql.split(";\n") if low[0] == "create" else [sql]
+        for part in before:  # a table's triggers come after it
+            self.execute(part, params)
         cursor = self.execute(sql, params)
         if cursor.description is None:
             self.rowcount = cursor.rowcount if cursor.rowcount >= 0 else 0
