@@ -1,11 +1,15 @@
 """Transact-SQL as a given SQL Server version takes it, for tests/tds_responder.py.
 
 Which statement forms a version refuses, and with which error (as Microsoft's
-documentation of each version describes the syntax), and the transaction count
-a session keeps. Python 3 standard library only.
+documentation of each version describes the syntax); the transaction count a
+session keeps; and Engine, which runs what a session receives on SQLite as
+such a server would. Python 3 standard library only.
 """
 
+import datetime
 import re
+import sqlite3
+import zlib
 
 # LOGINACK program versions (major, minor, build) and the newest TDS each speaks.
 VERSIONS = {
@@ -244,10 +248,6 @@ class Transactions:
 # ---------------------------------------------------------------------------
 # Running what a session receives on SQLite, answering as SQL Server would.
 
-import datetime
-import decimal
-import sqlite3
-import zlib
 
 DEFAULT_COLLATION = "Chinese_PRC_CI_AS"
 VARIANT_FUNCTIONS = ("serverproperty", "collationproperty", "databasepropertyex", "sql_variant_property")
@@ -408,7 +408,7 @@ class Engine:
     def compatibility_level(self):
         if self.level:
             return self.level
-        major, minor = VERSIONS.get(self.version or "16.0")[0][:2]
+        major = VERSIONS.get(self.version or "16.0")[0][0]
         return 80 if major == 8 else 90 if major == 9 else 100 if major == 10 else major * 10
 
     def version_text(self):
@@ -827,7 +827,6 @@ class Engine:
         names = [c.strip().split(".")[-1] for c in columns.split(",")]
         head = re.sub(r"\b%s\.\*" % x, ", ".join("%s.%s" % (alias, c) for c in names), head)
         head = re.sub(r"\b%s\.(\w+)" % x, r"%s.\1" % alias, head)
-        outer = re.search(r"(?is)\bfrom\s+.*?\bas\s+(\w+)\s*$", head) or re.search(r"(?is)\)\s*(\w+)\s*$", head)
         order = ""
         first = re.match(r"(?is)\s*select\s+(\w+\.\w+)", head)
         if first:
