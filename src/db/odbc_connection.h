@@ -26,6 +26,10 @@ public:
     // SQL Server chose this session as a deadlock victim (1205); the server has
     // rolled the transaction back.
     bool deadlock() const;
+    // SQL Server refused the statement's own form, whatever its values: a
+    // syntax it does not know (VALUES lists before 2008, APPLY and OVER before
+    // 2005), a catalog view or function it lacks, a list longer than it takes.
+    bool refusedForm() const;
 
 private:
     QString m_state;
@@ -51,6 +55,8 @@ public:
 
     // SQL_DBMS_NAME of the connected database.
     QString dbmsName() const;
+    // SQL_DBMS_VER: "09.00.5000" and the like.
+    QString dbmsVersion() const;
     QString driverName() const;
 
     // Row sets open on this connection. Without multiple active result sets a

@@ -173,7 +173,10 @@ void Query::fail(const DriverError& error) const
 void Query::fail(const odbc::Failure& failure) const
 {
     const QString text = m_connection.errorText(failure);
-    throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
+    const QString message = m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text);
+    if (m_connection.odbc()->dialect() == Dialect::SqlServer && failure.refusedForm())
+        throw RefusedStatement(message);
+    throw belmire::Error(message);
 }
 
 void Query::odbcReader()
