@@ -15,6 +15,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <map>
+#include <set>
+
 using namespace testing_support;
 using shell::Family;
 
@@ -536,8 +539,9 @@ TEST(SqlServerLive, WholeShopsMatchSqlite)
 }
 
 // Whole generated shops of both programs through FreeTDS, from and into the
-// responder running what it receives on SQLite as SQL Server 2016 would: the
-// counts, log lines and target rows of SQLite to SQLite.
+// responder running what it receives on SQLite as SQL Server 2000, 2005 and
+// 2016 would: the counts, log lines and target rows of SQLite to SQLite, and
+// every connection begins by setting TEXTSIZE and XACT_ABORT OFF.
 TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
 {
     registerOdbcDrivers();
@@ -549,7 +553,7 @@ TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
         const ReferenceShop shop = referenceShop(dir, family, 150, tables);
         ASSERT_GT(shop.target.size(), 300);
         const QStringList sourceSchema = sqlServerSchema(QStringLiteral("source_%1_postgresql.sql").arg(shop.name));
-        for (const QString& version : {QStringLiteral("13.0")}) {
+        for (const QString& version : {QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("13.0")}) {
             SCOPED_TRACE((shop.name + u' ' + version).toStdString());
             const QString at = dir.filePath(shop.name + u'_' + version);
             ASSERT_TRUE(QDir().mkpath(at + QStringLiteral("/source")) && QDir().mkpath(at + QStringLiteral("/target")));
@@ -569,9 +573,33 @@ TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
             copyRows(shop.sourceUdl, sourceUdl, sourceSchema);
             createTables(targetUdl, targetSchema);
             expectSameConversion(shop, family, sourceUdl, targetUdl, tables);
-            for (const Responder* server : {sourceServer.get(), targetServer.get()})
-                for (const QJsonObject& e : ofKind(server->recorded(), QStringLiteral("failed")))
+            for (const Responder* server : {sourceServer.get(), targetServer.get()}) {
+                const QList<QJsonObject> events = server->recorded();
+                for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
                     ADD_FAILURE() << e.value(QStringLiteral("reason")).toString().toStdString();
+                // Each connection's statements up to its first that is not a SET.
+                std::map<int, QString> sets;
+                std::set<int> past;
+                for (const QJsonObject& e : events) {
+                    const int connection = e.value(QStringLiteral("connection")).toInt();
+                    const QString text = e.value(QStringLiteral("text")).toString().simplified().toUpper();
+                    if (e.value(QStringLiteral("event")).toString() == u"login")
+                        sets[connection];
+                    else if (!text.isEmpty() && !past.count(connection)) {
+                        if (text.startsWith(QStringLiteral("SET ")))
+                            sets[connection] += text + u' ';
+                        else
+                            past.insert(connection);
+                    }
+                }
+                QStringList without;
+                for (const auto& [connection, text] : sets)
+                    if (!text.contains(QStringLiteral("SET TEXTSIZE")) ||
+                        !text.contains(QStringLiteral("SET XACT_ABORT OFF")))
+                        without << QStringLiteral("%1: %2").arg(connection).arg(text);
+                EXPECT_FALSE(sets.empty());
+                EXPECT_TRUE(without.isEmpty()) << without.join(u'\n').toStdString();
+            }
         }
     }
 }

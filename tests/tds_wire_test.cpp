@@ -599,3 +599,34 @@ TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
         EXPECT_EQ(keyChecks, 2); // the rows read ahead at once: one request per column
     }
 }
+
+// A text column longer than the server's default TEXTSIZE (4 KB) comes whole
+// from the responder running on SQLite: each connection sets TEXTSIZE.
+TEST(TdsWire, LongTextComesWhole)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    Responder server(dir.path(), {},
+                     {QStringLiteral("--sqlite"), dir.filePath(QStringLiteral("shop.db")),
+                      QStringLiteral("--server-version"), QStringLiteral("8.0")});
+    const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+    testing_support::writeUdl(udl, udlText(server.port(), QString()));
+    const QString note = QStringLiteral("备注").repeated(1500) + QStringLiteral("尾");
+    {
+        db::Connection c(QStringLiteral("源"));
+        ASSERT_NO_THROW(c.open(udl));
+        c.exec(QStringLiteral("create table memo (k varchar(10), bz text)"));
+        db::Query insert(c);
+        insert.setText(QStringLiteral("insert into memo (k, bz) values ('a', :bz)"));
+        insert.bindText(QStringLiteral("bz"), gbk::fromUnicode(note));
+        insert.exec();
+    }
+    db::Connection c(QStringLiteral("源"));
+    ASSERT_NO_THROW(c.open(udl));
+    db::Query read(c);
+    read.setText(QStringLiteral("select bz from memo"));
+    read.open();
+    ASSERT_TRUE(read.next());
+    EXPECT_EQ(read.text(QStringLiteral("bz")).size(), 6002);
+    EXPECT_TRUE(gbk::toUnicode(read.text(QStringLiteral("bz"))) == note);
+}
