@@ -63,7 +63,7 @@ import sys
 import threading
 import time
 
-from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, code_page, refusal
+from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, code_page, limit_error, refusal
 
 PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
@@ -448,13 +448,13 @@ class Session:
         self.handles = {}
         self.database, self.engine, self.tds_version = "master", None, TDS74
 
-    def respond(self, text, final_token, params=None):
+    def respond(self, text, final_token, params=None, parameters=0):
         """The tokens that answer one statement text: refused if the server's
         version does not take its form; else the scripted result; else the
         transaction statements and @@TRANCOUNT as the server keeps them."""
         more = 0x01 if final_token == 0xFF else 0
         try:
-            error = refusal(text, self.settings.version)
+            error = refusal(text, self.settings.version) or limit_error(text, parameters)
             if error is not None:
                 raise error
             if self.settings.sqlite:
@@ -609,7 +609,7 @@ class Session:
             tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
             tokens = self.respond(text, 0xFF, {(p["name"] or "@P%d" % (k + 1)).lstrip("@"): p["value"]
-                                               for k, p in enumerate(inputs)})
+                                               for k, p in enumerate(inputs)}, len(params))
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
             tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + struct.pack("<IH", 0, 0x0009) + \

@@ -169,6 +169,27 @@ def refusal(text, version):
     return syntax or unknown_function or missing
 
 
+def limit_error(text, parameters):
+    """The error for a request beyond SQL Server's limits: more than 2,100
+    parameters in one RPC (8003); an INSERT with more than 1,000 VALUES rows
+    (10738)."""
+    if parameters > 2100:
+        return SqlError(8003, "The incoming request has too many parameters. The server supports a maximum of "
+                        "2100 parameters. Reduce the number of parameters and resend the request.")
+    tokens = tokenize(text)
+    for i, t in enumerate(tokens):
+        if t.low == "values" and not _is(tokens, i - 1, "(") and _is(tokens, i + 1, "("):
+            rows, j = 0, i + 1
+            while _is(tokens, j, "("):
+                rows += 1
+                j = _after_group(tokens, j)
+                j += 1 if _is(tokens, j, ",") else 0
+            if rows > 1000:
+                return SqlError(10738, "The number of row value expressions in the INSERT statement exceeds the "
+                                "maximum allowed number of 1000 row values.")
+    return None
+
+
 _BEGIN = re.compile(r"begin\s+tran(?:saction)?\b", re.I)
 _COMMIT = re.compile(r"commit(?:\s+tran(?:saction)?)?\b", re.I)
 _SAVE = re.compile(r"save\s+tran(?:saction)?\s+(\w+)", re.I)
