@@ -370,6 +370,11 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
             ASSERT_FALSE(c.comparesKeysExactly());
             EXPECT_EQ(c.accepts(db::Form::Windowed), !v2000);
             EXPECT_EQ(c.accepts(db::Form::RowValues), version == u"16.0");
+            // Bar codes beside each key by APPLY; 2000 has none, each product asks on its own.
+            const QString barCodes = c.rowsOfKeysStatement({QStringLiteral("GoodsBarCode")}, QStringLiteral("b"),
+                                                           QStringLiteral("GoodsId"), 2);
+            EXPECT_EQ(barCodes.isEmpty(), v2000);
+            EXPECT_FALSE(barCodes.contains(u"values")) << barCodes.toStdString();
             for (int pass = 0; pass < 2; ++pass) {
                 db::Query q(c);
                 q.setText(c.keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
