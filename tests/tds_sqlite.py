@@ -559,7 +559,7 @@ class Engine:
             if ordered and not (len(inner) > 1 and inner[1].low == "top"):
                 raise SqlError(1033, "The ORDER BY clause is invalid in views, inline functions, derived tables, "
                                "subqueries, and common table expressions, unless TOP or FOR XML is also specified.")
-            if k > 0 and low[k - 1] in ("from", "join", ","):
+            if k > 0 and (low[k - 1] in ("from", "join") or (low[k - 1] == "," and self.in_from(tokens, k))):
                 after = tokens[end] if end < len(tokens) else None
                 if after is None or not (after.low == "as" or (after.kind in ("word", "quoted") and after.low not in
                                          ("where", "group", "order", "union", "join", "inner", "left", "right",
@@ -573,6 +573,22 @@ class Engine:
                         if self.item_name(item)[0] == "" and item[-1].text != "*":
                             raise SqlError(8155, "No column was specified for column %d of '%s'." % (n, alias.text))
         self.check_grouping(tokens)
+
+    @staticmethod
+    def in_from(tokens, k):
+        """Whether tokens[k] stands in a FROM clause: the nearest clause word before it at its level is FROM."""
+        depth = 0
+        for j in range(k - 1, -1, -1):
+            t = tokens[j].low
+            if t == ")":
+                depth += 1
+            elif t == "(":
+                if depth == 0:
+                    return False
+                depth -= 1
+            elif depth == 0 and t in ("select", "from", "where", "group", "order", "having", "set", "values", "on"):
+                return t == "from"
+        return False
 
     AGGREGATES = ("min", "max", "sum", "count", "avg", "count_big", "stdev", "var")
     NOT_COLUMNS = {"case", "when", "then", "else", "end", "null", "and", "or", "not", "is", "in", "like", "between",
@@ -599,6 +615,9 @@ class Engine:
                 t = expr[k]
                 if t.low in self.AGGREGATES and k + 1 < len(expr) and expr[k + 1].text == "(":
                     k = _after_group(expr, k + 1)
+                    continue
+                if t.text == "(" and k + 1 < len(expr) and expr[k + 1].low == "select":
+                    k = _after_group(expr, k)  # a subquery's columns are its own
                     continue
                 if t.low == "collate":
                     k += 2
