@@ -527,7 +527,9 @@ TEST(TdsWire, ServerVersionsRefuseTheFormsTheyLackAndEndedTransactionsAreGone)
 // form the version takes (VALUES rows from 2008, SELECT ... UNION ALL before)
 // and the duplicate checks of the rows read ahead one request per column; nothing is
 // refused. A server that cannot plan a long VALUES list (8623) gets the UNION
-// ALL form from then on: one refusal in the whole run. A conversion error in
+// ALL form from then on: one refusal in the whole run; one that cannot plan
+// the key lists is asked key by key after refusing each form of them once
+// (the second column tries none). A conversion error in
 // a batch ends the transaction: no row is named or rejected as the failing one.
 TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
 {
@@ -540,13 +542,15 @@ TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
         {QStringLiteral("match"), QStringLiteral("@P13 ),(")}, // spdw's many-row INSERT
         {QStringLiteral("error"), QJsonArray{245, QStringLiteral("Conversion failed when converting the nvarchar "
                                                                  "value '1.5x' to data type int.")}}};
+    QJsonObject noKeyPlan = noPlan;
+    noKeyPlan.insert(QStringLiteral("match"), QStringLiteral("then 1 else 0 end"));
     struct Case {
         QString version;
         QJsonArray script;
     };
-    for (const Case& run :
-         {Case{QStringLiteral("8.0"), {}}, Case{QStringLiteral("9.0"), {}}, Case{QStringLiteral("16.0"), {}},
-          Case{QStringLiteral("16.0"), {noPlan}}, Case{QStringLiteral("16.0"), {conversion}}}) {
+    for (const Case& run : {Case{QStringLiteral("8.0"), {}}, Case{QStringLiteral("9.0"), {}},
+                            Case{QStringLiteral("16.0"), {}}, Case{QStringLiteral("16.0"), {noPlan}},
+                            Case{QStringLiteral("9.0"), {noKeyPlan}}, Case{QStringLiteral("16.0"), {conversion}}}) {
         SCOPED_TRACE((run.version + u' ' + QJsonDocument(run.script).toJson(QJsonDocument::Compact)).toStdString());
         testing_support::Shop shop(QStringLiteral("source_v67_sqlite.sql"), testing_support::Backend::SQLite);
         for (int p = 1; p <= 50; ++p)
@@ -565,13 +569,15 @@ TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
         }
         const bool old = run.version != u"16.0";
         QStringList listInserts, errors;
-        int keyChecks = 0;
+        int keyChecks = 0, keyByKey = 0;
         for (const QJsonObject& e : server.events()) {
             const QString text = e.value(QStringLiteral("text")).toString().simplified();
             if (e.value(QStringLiteral("event")).toString() == u"error")
                 errors << QString::number(e.value(QStringLiteral("number")).toInt());
             if (text.contains(u"then 1 else 0 end"))
                 ++keyChecks;
+            if (text.startsWith(u"select objid from sp") && e.value(QStringLiteral("proc")).toString() != u"sp_prepare")
+                ++keyByKey;
             const bool values = text.contains(u"),("), selects = text.contains(u"union all select");
             if (text.startsWith(u"insert into sp") && (values || selects))
                 listInserts << text.section(u' ', 0, 2) +
@@ -591,17 +597,24 @@ TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
         }
         ASSERT_TRUE(result.ok) << result.message.toStdString();
         EXPECT_EQ(result.rowsWritten, 50);
-        EXPECT_EQ(errors, run.script.isEmpty() ? QStringList() : QStringList{QStringLiteral("8623")});
+        const bool listsRefused = run.script.contains(noKeyPlan), valuesRefused = run.script.contains(noPlan);
+        EXPECT_EQ(errors, QStringList(listsRefused ? 2 : valuesRefused ? 1 : 0, QStringLiteral("8623")));
         // Three batches, each one INSERT of its rows into spda and one into spdw.
-        const QString form = old || !run.script.isEmpty() ? QStringLiteral("select") : QStringLiteral("values");
+        const QString form = old || valuesRefused ? QStringLiteral("select") : QStringLiteral("values");
         QStringList expected;
-        if (!run.script.isEmpty())
+        if (valuesRefused)
             expected << QStringLiteral("insert into spda values");
         for (int batch = 0; batch < 3; ++batch)
             for (const char* table : {"spda", "spdw"})
                 expected << QStringLiteral("insert into %1 ").arg(QLatin1String(table)) + form;
-        EXPECT_EQ(listInserts, expected) << listInserts.join(u'\n').toStdString();
+        EXPECT_EQ(listInserts, listsRefused ? QStringList() : expected) << listInserts.join(u'\n').toStdString();
         EXPECT_EQ(keyChecks, 2); // the rows read ahead at once: one request per column
+        if (listsRefused) {
+            // Each check sends the writes waiting before it: the rows go one at a time.
+            EXPECT_GE(keyByKey, 100); // each product's code and bar code
+        } else {
+            EXPECT_EQ(keyByKey, 0);
+        }
     }
 }
 

@@ -151,6 +151,9 @@ public:
     void commit();
     void rollback();
     bool inTransaction() const { return m_inTransaction; }
+    // A transaction begun here that the server ended on its own (SQL Server
+    // after certain errors); asks the server.
+    bool transactionEnded() { return m_inTransaction && m_odbc && !m_odbc->inTransaction(); }
 
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);

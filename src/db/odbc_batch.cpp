@@ -194,12 +194,13 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
     const Dialect dialect = m_link.dialect();
     Entry first = entries[from];
     // A failure that leaves no transaction to go back into takes the rows of
-    // the whole batch; which of them failed is not known.
+    // the whole batch; which of them failed is not known unless it holds one.
+    const int lastTag = entries[to - 1].tag;
     const auto ended = [&](const odbc::Failure& f) {
         const QString text = m_link.transactionEndedText(f);
         throw DeferredError::transactionEnded(
             first.table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(first.table, text), first.tag, 0,
-            entries[to - 1].tag);
+            lastTag == first.tag ? -1 : lastTag);
     };
     try {
         control(savepointSql(dialect, kBatchSavepoint));

@@ -133,6 +133,10 @@ void KeyWindow::answer()
                 q->bindText(QStringLiteral("k%1").arg(k), m_keys[size_t(k)]);
             q->open();
         } catch (const db::RefusedStatement&) {
+            // A refused form leaves the run's transaction as it was; should the
+            // server have ended it all the same, the row fails with the error.
+            if (target.transactionEnded())
+                throw;
             m_queries.clear();
             target.keysHeldFallBack();
             continue;
