@@ -3,6 +3,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "programs/programs.h"
+#include "support/responder.h"
 #include "support/testdb.h"
 #include "target/column.h"
 #include "target/products.h"
@@ -16,6 +17,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+
+#include <map>
+#include <set>
 
 using namespace testing_support;
 using shell::Family;
@@ -309,21 +313,89 @@ QStringList schemaStatements(const QString& file)
     return ::testing::AssertionSuccess();
 }
 
-// The target tables as SQL Server statements, each table dropped first.
-QStringList sqlServerTargetSchema()
+// The tables of a DDL file as SQL Server statements, each table dropped first;
+// the source files' types as a Belmire database on SQL Server has them: texts
+// VARCHAR, truth values BIT, times DATETIME.
+QStringList sqlServerSchema(const QString& file)
 {
+    const std::pair<const char*, const char*> types[] = {{"\\bTEXT\\b", "VARCHAR(255)"},
+                                                         {"\\bBOOLEAN\\b", "BIT"},
+                                                         {"\\bTIMESTAMP\\b", "DATETIME"},
+                                                         {"\\bDOUBLE PRECISION\\b", "FLOAT"}};
     QStringList statements;
     const QRegularExpression table(QStringLiteral("^CREATE TABLE (\\w+)"));
-    for (const QString& s : schemaStatements(QStringLiteral("target_sqlserver.sql"))) {
+    for (QString s : schemaStatements(file)) {
         if (const auto m = table.match(s); m.hasMatch())
             statements << QStringLiteral("IF OBJECT_ID('%1') IS NOT NULL DROP TABLE %1").arg(m.captured(1));
+        for (const auto& [from, to] : types)
+            s.replace(QRegularExpression(QString::fromLatin1(from)), QString::fromLatin1(to));
         statements << s;
     }
     return statements;
 }
 
+QStringList sqlServerTargetSchema() { return sqlServerSchema(QStringLiteral("target_sqlserver.sql")); }
+
+// The tables that statements create, in order.
+QStringList tablesOf(const QStringList& schema)
+{
+    QStringList tables;
+    for (const QString& s : schema)
+        if (s.startsWith(QStringLiteral("CREATE TABLE ")))
+            tables << s.section(u' ', 2, 2).section(u'(', 0, 0).trimmed();
+    return tables;
+}
+
+// Every row of the tables a schema creates, read through one link and written
+// through another, 100 rows to a statement as INSERT ... SELECT ... UNION ALL
+// (a form every SQL Server takes); texts as N'' literals.
+void copyRows(const QString& fromUdl, const QString& toUdl, const QStringList& schema)
+{
+    db::Connection from(QStringLiteral("源")), to(QStringLiteral("目标"));
+    from.open(fromUdl);
+    to.open(toUdl);
+    const QRegularExpression column(QStringLiteral("^\\s*(\\w+)\\s+(\\w+)"), QRegularExpression::MultilineOption);
+    for (const QString& s : schema) {
+        if (!s.startsWith(QStringLiteral("CREATE TABLE ")))
+            continue;
+        const QString table = tablesOf({s}).value(0);
+        QStringList names;
+        QList<bool> texts;
+        for (auto it = column.globalMatch(s.section(u'(', 1)); it.hasNext();) {
+            const auto m = it.next();
+            names << m.captured(1);
+            texts << (m.captured(2).startsWith(QStringLiteral("VARCHAR")) || m.captured(2) == u"DATETIME");
+        }
+        db::Query q(from);
+        q.setText(QStringLiteral("select %1 from %2").arg(names.join(u','), table));
+        q.open();
+        QStringList rows;
+        const auto flush = [&] {
+            if (!rows.isEmpty())
+                to.exec(QStringLiteral("insert into %1 (%2) %3")
+                            .arg(table, names.join(u','), rows.join(QStringLiteral(" union all "))));
+            rows.clear();
+        };
+        while (q.next()) {
+            QStringList values;
+            for (qsizetype k = 0; k < names.size(); ++k) {
+                const QByteArray text = q.text(names[k]);
+                values << (q.isNull(names[k]) ? QStringLiteral("NULL")
+                           : texts[k]
+                               ? QStringLiteral("N'%1'").arg(gbk::toUnicode(text).replace(u'\'', QStringLiteral("''")))
+                               : QString::fromLatin1(text));
+            }
+            rows << QStringLiteral("select ") + values.join(u',');
+            if (rows.size() == 100)
+                flush();
+        }
+        flush();
+    }
+}
+
 // Every row of the given tables read through the program's own connection,
-// each table sorted; decimals without trailing zeros, so engines compare.
+// each table sorted; decimals to four places without trailing zeros, so
+// engines compare.
 QStringList dumpThrough(const QString& udl, const QStringList& tables)
 {
     db::Connection c(QStringLiteral("目标"));
@@ -339,6 +411,9 @@ QStringList dumpThrough(const QString& udl, const QStringList& tables)
             QStringList fields;
             for (const QString& name : q.fieldNames()) {
                 QString v = q.isNull(name) ? QStringLiteral("<NULL>") : gbk::toUnicode(q.text(name));
+                // The target's NUMERIC(18,4) holds four places; SQLite's sums of REAL carry a binary rest.
+                if (const auto m = decimal.match(v); m.hasMatch() && m.captured(2).size() > 4)
+                    v = QString::number(v.toDouble(), 'f', 4);
                 if (const auto m = decimal.match(v); m.hasMatch())
                     v = m.captured(2).isEmpty() ? m.captured(1) : m.captured(1) + u'.' + m.captured(2);
                 fields << v;
@@ -350,6 +425,68 @@ QStringList dumpThrough(const QString& udl, const QStringList& tables)
         out += rows;
     }
     return out;
+}
+
+// A generated shop of one family in dir (name.db) and its conversion SQLite
+// to SQLite: the run and the target's rows.
+struct ReferenceShop {
+    QString name;
+    QString sourceUdl;
+    ShopRun run;
+    QStringList target;
+};
+
+ReferenceShop referenceShop(const QDir& dir, Family family, int size, const QStringList& tables)
+{
+    ReferenceShop shop;
+    shop.name = family == Family::V67 ? QStringLiteral("v67") : QStringLiteral("v1");
+    QProcess gen;
+    gen.start(QStringLiteral("python3"),
+              {sourceRoot() + QStringLiteral("/tools/gen_sample.py"), "--family", shop.name, "--size",
+               QString::number(size), "--mess", "--out", dir.filePath(shop.name + ".db")});
+    if (!gen.waitForFinished(300000) || gen.exitCode() != 0)
+        throw std::runtime_error(gen.readAllStandardError().toStdString());
+    shop.sourceUdl = dir.filePath(QStringLiteral("source.udl"));
+    writeUdl(shop.sourceUdl, QStringLiteral("Provider=SQLite;Data Source=%1.db").arg(shop.name));
+    SqliteDb reference(dir.path(), shop.name + QStringLiteral("_target.db"), QStringLiteral("target_sqlite.sql"));
+    const QString referenceUdl = dir.filePath(QStringLiteral("reference.udl"));
+    writeUdl(referenceUdl, QStringLiteral("Provider=SQLite;Data Source=%1_target.db").arg(shop.name));
+    shop.run = convertAll(family, shop.sourceUdl, referenceUdl, nullptr);
+    shop.target = dumpThrough(referenceUdl, tables);
+    return shop;
+}
+
+// Creates a schema's tables through a link.
+void createTables(const QString& udl, const QStringList& schema)
+{
+    db::Connection c(QStringLiteral("目标"));
+    c.open(udl);
+    for (const QString& s : schema)
+        c.exec(s);
+}
+
+// Converts a shop between two links and expects the results, log lines and
+// target rows of its conversion SQLite to SQLite.
+void expectSameConversion(const ReferenceShop& shop, Family family, const QString& sourceUdl, const QString& targetUdl,
+                          const QStringList& tables)
+{
+    const ShopRun run = convertAll(family, sourceUdl, targetUdl, nullptr);
+    EXPECT_EQ(run.results, shop.run.results);
+    // A SQL Server link says first what answered it; the rest of the log is the SQLite run's.
+    QStringList log;
+    for (const QString& line : run.log)
+        if (line.startsWith(QStringLiteral("源数据库：")) || line.startsWith(QStringLiteral("目标数据库：")))
+            EXPECT_TRUE(line.contains(QStringLiteral("FreeTDS "))) << line.toStdString();
+        else
+            log << line;
+    EXPECT_EQ(log, shop.run.log);
+    const QStringList got = dumpThrough(targetUdl, tables);
+    EXPECT_EQ(got.size(), shop.target.size());
+    for (qsizetype k = 0; k < qMin(got.size(), shop.target.size()); ++k)
+        if (got[k] != shop.target[k]) {
+            ADD_FAILURE() << "line " << k << ": " << got[k].toStdString() << " != " << shop.target[k].toStdString();
+            break;
+        }
 }
 
 } // namespace
@@ -455,49 +592,114 @@ TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
 
 // Opt-in, against a real SQL Server through FreeTDS: BELMIRE_MSSQL_UDL names a
 // data-link file of a scratch database with a Chinese collation (its target
-// tables are dropped and created). Whole generated shops of both programs, more than 1,000
-// rows and a repeated member card, converted from SQLite into that server give
-// the counts and rows of the same conversions into SQLite.
+// tables are dropped and created). Whole generated shops of both programs, more
+// than 1,000 rows and a repeated member card, converted from SQLite into that
+// server give the counts, log lines and rows of the same conversions into
+// SQLite. With BELMIRE_MSSQL_SOURCE_UDL naming a second scratch database (the
+// V6/V7 source and the target both have a table xx), the shops are loaded into
+// it and converted from there into SQLite and into the first, with the same
+// outcome.
 TEST(SqlServerLive, WholeShopsMatchSqlite)
 {
     const QString serverUdl = qEnvironmentVariable("BELMIRE_MSSQL_UDL");
+    const QString sourceUdl = qEnvironmentVariable("BELMIRE_MSSQL_SOURCE_UDL");
     if (serverUdl.isEmpty())
         GTEST_SKIP() << "BELMIRE_MSSQL_UDL not set: no SQL Server to convert into";
     registerOdbcDrivers(); // the link goes through FreeTDS (tdsodbc)
     const QStringList schema = sqlServerTargetSchema();
-    QStringList tables;
-    for (const QString& s : schema)
-        if (s.startsWith(QStringLiteral("CREATE TABLE ")))
-            tables << s.section(u' ', 2, 2).section(u'(', 0, 0).trimmed();
+    const QStringList tables = tablesOf(schema);
     ASSERT_FALSE(tables.isEmpty());
     QTemporaryDir tmp;
     const QDir dir(tmp.path());
     for (const Family family : {Family::V67, Family::V1}) {
-        const QString name = family == Family::V67 ? QStringLiteral("v67") : QStringLiteral("v1");
-        QProcess gen;
-        gen.start(QStringLiteral("python3"), {sourceRoot() + QStringLiteral("/tools/gen_sample.py"), "--family", name,
-                                              "--size", "1100", "--mess", "--out", dir.filePath(name + ".db")});
-        ASSERT_TRUE(gen.waitForFinished(300000) && gen.exitCode() == 0) << gen.readAllStandardError().toStdString();
-        const QString source = dir.filePath(QStringLiteral("source.udl"));
-        writeUdl(source, QStringLiteral("Provider=SQLite;Data Source=%1.db").arg(name));
-
-        SqliteDb reference(dir.path(), name + QStringLiteral("_target.db"), QStringLiteral("target_sqlite.sql"));
-        const QString referenceUdl = dir.filePath(QStringLiteral("reference.udl"));
-        writeUdl(referenceUdl, QStringLiteral("Provider=SQLite;Data Source=%1_target.db").arg(name));
+        const ReferenceShop shop = referenceShop(dir, family, 1100, tables);
+        EXPECT_GT(shop.target.size(), 1000);
         {
-            db::Connection server(QStringLiteral("目标"));
-            server.open(serverUdl);
-            for (const QString& s : schema)
-                server.exec(s);
+            SCOPED_TRACE((shop.name + QStringLiteral(" SQLite to SQL Server")).toStdString());
+            createTables(serverUdl, schema);
+            expectSameConversion(shop, family, shop.sourceUdl, serverUdl, tables);
         }
-        const ShopRun local = convertAll(family, source, referenceUdl, nullptr);
-        const ShopRun remote = convertAll(family, source, serverUdl, nullptr);
-        EXPECT_EQ(remote.results, local.results) << name.toStdString();
-        const QStringList want = dumpThrough(referenceUdl, tables);
-        const QStringList got = dumpThrough(serverUdl, tables);
-        EXPECT_GT(want.size(), 1000);
-        EXPECT_EQ(got.size(), want.size()) << name.toStdString();
-        for (qsizetype k = 0; k < qMin(got.size(), want.size()); ++k)
-            ASSERT_EQ(got[k], want[k]) << name.toStdString() << " line " << k;
+        if (sourceUdl.isEmpty())
+            continue;
+        const QStringList sourceSchema = sqlServerSchema(QStringLiteral("source_%1_postgresql.sql").arg(shop.name));
+        createTables(sourceUdl, sourceSchema);
+        copyRows(shop.sourceUdl, sourceUdl, sourceSchema);
+        {
+            SCOPED_TRACE((shop.name + QStringLiteral(" SQL Server to SQLite")).toStdString());
+            SqliteDb local(dir.path(), shop.name + QStringLiteral("_from_server.db"),
+                           QStringLiteral("target_sqlite.sql"));
+            const QString localUdl = dir.filePath(QStringLiteral("from_server.udl"));
+            writeUdl(localUdl, QStringLiteral("Provider=SQLite;Data Source=%1_from_server.db").arg(shop.name));
+            expectSameConversion(shop, family, sourceUdl, localUdl, tables);
+        }
+        SCOPED_TRACE((shop.name + QStringLiteral(" SQL Server to SQL Server")).toStdString());
+        createTables(serverUdl, schema);
+        expectSameConversion(shop, family, sourceUdl, serverUdl, tables);
+    }
+}
+
+// Whole generated shops of both programs through FreeTDS, from and into the
+// responder running what it receives on SQLite as SQL Server 2000, 2005 and
+// 2016 would: the counts, log lines and target rows of SQLite to SQLite, and
+// every connection begins by setting TEXTSIZE and XACT_ABORT OFF.
+TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
+{
+    registerOdbcDrivers();
+    const QStringList targetSchema = sqlServerTargetSchema();
+    const QStringList tables = tablesOf(targetSchema);
+    QTemporaryDir tmp;
+    const QDir dir(tmp.path());
+    for (const Family family : {Family::V67, Family::V1}) {
+        const ReferenceShop shop = referenceShop(dir, family, 150, tables);
+        ASSERT_GT(shop.target.size(), 300);
+        const QStringList sourceSchema = sqlServerSchema(QStringLiteral("source_%1_postgresql.sql").arg(shop.name));
+        for (const QString& version : {QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("13.0")}) {
+            SCOPED_TRACE((shop.name + u' ' + version).toStdString());
+            const QString at = dir.filePath(shop.name + u'_' + version);
+            ASSERT_TRUE(QDir().mkpath(at + QStringLiteral("/source")) && QDir().mkpath(at + QStringLiteral("/target")));
+            const auto serve = [&](const QString& side) {
+                return std::make_unique<Responder>(
+                    at + u'/' + side, QJsonArray(),
+                    QStringList{QStringLiteral("--sqlite"), at + u'/' + side + QStringLiteral(".db"),
+                                QStringLiteral("--server-version"), version, QStringLiteral("--idle"),
+                                QStringLiteral("3600"), QStringLiteral("--timeout"), QStringLiteral("3600")});
+            };
+            const auto sourceServer = serve(QStringLiteral("source")), targetServer = serve(QStringLiteral("target"));
+            const QString sourceUdl = at + QStringLiteral("/source.udl"),
+                          targetUdl = at + QStringLiteral("/target.udl");
+            writeUdl(sourceUdl, responderUdl(sourceServer->port(), QStringLiteral("Use Encryption for Data=False")));
+            writeUdl(targetUdl, responderUdl(targetServer->port(), QStringLiteral("Use Encryption for Data=False")));
+            createTables(sourceUdl, sourceSchema);
+            copyRows(shop.sourceUdl, sourceUdl, sourceSchema);
+            createTables(targetUdl, targetSchema);
+            expectSameConversion(shop, family, sourceUdl, targetUdl, tables);
+            for (const Responder* server : {sourceServer.get(), targetServer.get()}) {
+                const QList<QJsonObject> events = server->recorded();
+                for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
+                    ADD_FAILURE() << e.value(QStringLiteral("reason")).toString().toStdString();
+                // Each connection's statements up to its first that is not a SET.
+                std::map<int, QString> sets;
+                std::set<int> past;
+                for (const QJsonObject& e : events) {
+                    const int connection = e.value(QStringLiteral("connection")).toInt();
+                    const QString text = e.value(QStringLiteral("text")).toString().simplified().toUpper();
+                    if (e.value(QStringLiteral("event")).toString() == u"login")
+                        sets[connection];
+                    else if (!text.isEmpty() && !past.count(connection)) {
+                        if (text.startsWith(QStringLiteral("SET ")))
+                            sets[connection] += text + u' ';
+                        else
+                            past.insert(connection);
+                    }
+                }
+                QStringList without;
+                for (const auto& [connection, text] : sets)
+                    if (!text.contains(QStringLiteral("SET TEXTSIZE")) ||
+                        !text.contains(QStringLiteral("SET XACT_ABORT OFF")))
+                        without << QStringLiteral("%1: %2").arg(connection).arg(text);
+                EXPECT_FALSE(sets.empty());
+                EXPECT_TRUE(without.isEmpty()) << without.join(u'\n').toStdString();
+            }
+        }
     }
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A scripted stand-in for the server side of TDS 7.x, for tests on loopback.
+"""A stand-in for the server side of TDS 7.x (SQL Server), for tests on loopback.
 
 Listens on 127.0.0.1 (a free port unless --port), prints the port on the first
 line of stdout, and serves each connection:
@@ -35,8 +35,29 @@ The script (--script, JSON):
                             {"name": "n", "type": "nvarchar", "size": 20},
                             {"name": "i", "type": "int"}],
                 "rows": [["张三丰", "张三丰", 7]]},
-               {"match": "bad", "error": [2627, "Violation of PRIMARY KEY"]}]}
+               {"match": "bad", "error": [2627, "Violation of PRIMARY KEY"]},
+               {"match": "conv", "error": [245, "Conversion failed"], "ends_transaction": true}]}
 varchar values go out as GBK under Chinese_PRC_CI_AS, nvarchar as UTF-16.
+An error ends the session's transaction where the entry says so (by default
+for 1205, 245 and 8114), or for any run-time error under XACT_ABORT ON.
+Without a scripted result, BEGIN/COMMIT/SAVE/ROLLBACK TRANSACTION keep the
+session's transaction count as the server does (a ROLLBACK with no transaction
+gets 3903) and "select @@trancount" answers it.
+
+--server-version 8.0|9.0|10.50|13.0|16.0 puts that version into LOGINACK and
+refuses, before any script, the statement forms the version lacks (see
+tds_sqlite.refusal): VALUES lists of several rows below 10.0; APPLY, OVER,
+TOP (n), sys.* and schema_name() below 9.0. --xact-abort starts sessions with
+XACT_ABORT ON, as a server whose 'user options' set it.
+
+--sqlite FILE replaces the script: each session runs what it receives on that
+SQLite database (tds_sqlite.Engine), as a SQL Server of the chosen version
+whose database collation is Chinese_PRC_CI_AS would: T-SQL translated, texts
+compared case-insensitively and without trailing blanks, VARCHAR widths
+checked in GBK bytes, transactions and savepoints kept, the catalog views
+(sys.columns, syscolumns, information_schema.columns, sys.databases...)
+answered from the SQLite schema, rows sent with the declared types.
+--compatibility-level sets the level those views report.
 
 Every event is one JSON line in --record. The responder exits when every
 connection has closed and none came for --idle seconds after the last one, or
@@ -44,6 +65,8 @@ after --timeout seconds in all. Python 3 standard library only.
 """
 
 import argparse
+import datetime
+import decimal
 import json
 import os
 import socket
@@ -55,9 +78,33 @@ import tempfile
 import threading
 import time
 
+from tds_sqlite import VERSIONS, Engine, SqlError, Transactions, code_page, limit_error, refusal
+
 PRELOGIN, LOGIN7, BATCH, RPC, ATTENTION, REPLY = 0x12, 0x10, 0x01, 0x03, 0x06, 0x04
 # Chinese_PRC_CI_AS: LCID 0x0804, case and kana/width insensitive, sort id 0.
 COLLATION = bytes([0x04, 0x08, 0xD0, 0x00, 0x00])
+LCIDS = {"chinese_prc": 0x0804, "chinese_taiwan": 0x0404, "japanese": 0x0411, "korean": 0x0412, "latin1": 0x0409,
+         "sql_latin1": 0x0409}
+
+
+def collation_bytes(name):
+    """The 5 bytes of a collation: LCID and flags (case, accent, kana, width
+    insensitive unless the name says _CS/_AS/_KS/_WS), then the SQL sort id."""
+    if not name or name.lower() == "chinese_prc_ci_as":
+        return COLLATION
+    low = name.lower()
+    lcid = next((v for k, v in LCIDS.items() if low.startswith(k)), 0x0409)
+    flags = (1 if "_ci" in low else 0) | (0 if "_as" in low or "_bin" in low else 2) | \
+        (0 if "_ks" in low else 4) | (0 if "_ws" in low else 8)
+    sort_id = 52 if low == "sql_latin1_general_cp1_ci_as" else 0
+    return struct.pack("<I", lcid | flags << 20) + bytes([sort_id])
+
+
+def code_page_codec(column):
+    page = code_page(column.get("collation")) or 936
+    return "gbk" if page == 936 else "cp%d" % page
+
+
 TDS74 = 0x74000004
 TDS71 = 0x71000001
 ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
@@ -295,43 +342,130 @@ class Script:
 
 
 def column_metadata(columns):
+    """COLMETADATA for columns {"name", "type", ...}: varchar and nvarchar with
+    "size" in characters (varchar: GBK bytes), text and ntext with "textsize"
+    (the session's TEXTSIZE in bytes), int, bigint, smallint, bit, float,
+    decimal with "precision" and "scale", datetime, sql_variant."""
     out = b"\x81" + struct.pack("<H", len(columns))
     for c in columns:
         kind = c["type"]
         out += user_type() + struct.pack("<H", 0x0009)  # flags: nullable, updatable unknown
         if kind == "varchar":
-            out += b"\xA7" + struct.pack("<H", c["size"]) + COLLATION
+            out += b"\xA7" + struct.pack("<H", c["size"]) + collation_bytes(c.get("collation"))
         elif kind == "nvarchar":
-            out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + COLLATION
-        elif kind == "int":
-            out += b"\x26\x04"
+            out += b"\xE7" + struct.pack("<H", 2 * c["size"]) + collation_bytes(c.get("collation"))
+        elif kind in INT_SIZES:
+            out += b"\x26" + bytes([INT_SIZES[kind]])
+        elif kind == "bit":
+            out += b"\x68\x01"
+        elif kind == "float":
+            out += b"\x6D\x08"
+        elif kind == "decimal":
+            out += b"\x6A" + bytes([decimal_size(c["precision"]), c["precision"], c["scale"]])
+        elif kind == "datetime":
+            out += b"\x6F\x08"
+        elif kind == "sql_variant":
+            out += b"\x62" + struct.pack("<I", 8016)
+        elif kind in ("text", "ntext"):
+            table = us_varchar(c.get("table", "t"))
+            out += (b"\x23" if kind == "text" else b"\x63") + struct.pack("<I", 0x7FFFFFFF) + \
+                collation_bytes(c.get("collation")) + \
+                (b"\x01" + table if tds72() else table)
         else:
             raise ValueError("column type %s not modelled" % kind)
         out += b_varchar(c["name"])
     return out
 
 
-def row(columns, values):
-    out = b"\xD1"
-    for c, v in zip(columns, values):
-        if c["type"] == "int":
-            out += b"\x00" if v is None else b"\x04" + struct.pack("<i", v)
+INT_SIZES = {"int": 4, "bigint": 8, "smallint": 2}
+
+
+def decimal_size(precision):
+    return 5 if precision <= 9 else 9 if precision <= 19 else 13 if precision <= 28 else 17
+
+
+def datetime_value(v):
+    """DATETIME's 8 bytes (days since 1900-01-01, 1/300 s since midnight) of a stored text, or None."""
+    text = str(v).strip().replace("T", " ")
+    for form in ("%Y-%m-%d %H:%M:%S.%f", "%Y-%m-%d %H:%M:%S", "%Y-%m-%d %H:%M", "%Y-%m-%d"):
+        try:
+            when = datetime.datetime.strptime(text, form)
+            break
+        except ValueError:
             continue
+    else:
+        return None
+    days = (when.date() - datetime.date(1900, 1, 1)).days
+    seconds = when.hour * 3600 + when.minute * 60 + when.second + when.microsecond / 1e6
+    return struct.pack("<iI", days, round(seconds * 300))
+
+
+def value(c, v):
+    """One column's value in a row."""
+    kind = c["type"]
+    if kind in ("varchar", "nvarchar"):
         if v is None:
-            out += b"\xFF\xFF"
-            continue
-        data = v.encode("gbk") if c["type"] == "varchar" else v.encode("utf-16-le")
-        limit = c["size"] * (1 if c["type"] == "varchar" else 2)
+            return b"\xFF\xFF"
+        if isinstance(v, bytes):
+            v = v.decode("utf-8", "replace")
+        data = str(v).encode(code_page_codec(c), "replace") if kind == "varchar" else str(v).encode("utf-16-le")
+        limit = c["size"] * (1 if kind == "varchar" else 2)
         if len(data) > limit:
             raise ValueError("value %r wider than its column" % v)
-        out += struct.pack("<H", len(data)) + data
-    return out
+        return struct.pack("<H", len(data)) + data
+    if v is None:
+        return b"\x00\x00\x00\x00" if kind == "sql_variant" else b"\x00"
+    if kind in ("text", "ntext"):
+        # text pointer, time stamp, then the value cut to the session's TEXTSIZE
+        data = str(v).encode(code_page_codec(c), "replace") if kind == "text" else str(v).encode("utf-16-le")
+        data = data[:c.get("textsize", len(data)) & ~(1 if kind == "ntext" else 0)]
+        return b"\x10" + bytes(16) + bytes(8) + struct.pack("<I", len(data)) + data
+    if kind in INT_SIZES:
+        size = INT_SIZES[kind]
+        return bytes([size]) + int(float(v or 0)).to_bytes(size, "little", signed=True)
+    if kind == "bit":
+        return b"\x01" + (b"\x01" if float(v or 0) else b"\x00")
+    if kind == "float":
+        return b"\x08" + struct.pack("<d", float(v))
+    if kind == "decimal":
+        number = decimal.Decimal(str(v)).quantize(decimal.Decimal(1).scaleb(-c["scale"]), decimal.ROUND_HALF_UP)
+        size = decimal_size(c["precision"])
+        magnitude = int(abs(number).scaleb(c["scale"]))
+        return bytes([size, 0 if number < 0 else 1]) + magnitude.to_bytes(size - 1, "little")
+    if kind == "datetime":
+        data = datetime_value(v)
+        return b"\x00" if data is None else b"\x08" + data
+    if kind == "sql_variant":
+        if isinstance(v, int):
+            body = b"\x38\x00" + struct.pack("<i", v)
+        elif isinstance(v, float):
+            body = b"\x3E\x00" + struct.pack("<d", v)
+        else:
+            text = str(v).encode("utf-16-le")
+            body = b"\xE7\x07" + struct.pack("<H", max(2, len(text))) + COLLATION + text
+        return struct.pack("<I", len(body)) + body
+    raise ValueError("column type %s not modelled" % kind)
 
 
-def error_token(number, message):
-    body = struct.pack("<IBB", number, 1, 16) + us_varchar(message) + b_varchar("tds_responder") + \
-        b_varchar("") + struct.pack("<I" if tds72() else "<H", 1)
+def row(columns, values):
+    return b"\xD1" + b"".join(value(c, v) for c, v in zip(columns, values))
+
+
+def error_token(number, message, severity=16, line=1):
+    body = struct.pack("<IBB", number, 1, severity) + us_varchar(message) + b_varchar("tds_responder") + \
+        b_varchar("") + struct.pack("<I" if tds72() else "<H", line)
     return b"\xAA" + struct.pack("<H", len(body)) + body
+
+
+# Errors after which the server has rolled the transaction back: a deadlock victim, conversion failures.
+ENDS_TRANSACTION = {1205, 245, 8114}
+
+
+def scripted_error(result):
+    """The SqlError of a scripted error entry: "error": [number, message], optionally
+    "ends_transaction": true or false (by default only 1205, 245 and 8114 end it)."""
+    number, message = result["error"][:2]
+    return SqlError(number, message, ends_transaction=result.get("ends_transaction", number in ENDS_TRANSACTION))
 
 
 def answer(result, text, final_token):
@@ -342,9 +476,6 @@ def answer(result, text, final_token):
         words = text.strip().split(None, 1)
         writes = words and words[0].lower() in ("insert", "update", "delete", "merge")
         return done(status=more, count=1 if writes else None, token=final_token)
-    if "error" in result:
-        number, message = result["error"]
-        return error_token(number, message) + done(status=0x02 | more, token=final_token)
     columns = result["columns"]
     out = column_metadata(columns)
     for values in result.get("rows", []):
@@ -352,13 +483,79 @@ def answer(result, text, final_token):
     return out + done(status=more, count=len(result.get("rows", [])), token=final_token)
 
 
+class Settings:
+    """What kind of server the responder plays: its version (None: the LOGINACK
+    of old and every statement form accepted) and whether sessions start with
+    XACT_ABORT ON (the server's 'user options')."""
+
+    def __init__(self, version=None, xact_abort=False, sqlite=None, compatibility_level=None):
+        self.version, self.xact_abort, self.sqlite = version, xact_abort, sqlite
+        self.compatibility_level = compatibility_level
+        self.server_name = "RESPONDER"
+
+
 class Session:
-    def __init__(self, sock, script, record, number):
+    def __init__(self, sock, script, record, number, settings=None):
         self.sock, self.script, self.record, self.number = sock, script, record, number
+        self.settings = settings or Settings()
+        self.transactions = Transactions(self.settings.xact_abort)
         self.packet_size = 4096
         self.next_handle = 1
         self.handles = {}
         self.tls, self.tls_scope = None, None  # once negotiated: the TLS session, "login" or "all"
+        self.database, self.engine, self.tds_version = "master", None, TDS74
+
+    def respond(self, text, final_token, params=None, parameters=0):
+        """The tokens that answer one statement text: refused if the server's
+        version does not take its form; else the scripted result; else the
+        transaction statements and @@TRANCOUNT as the server keeps them."""
+        more = 0x01 if final_token == 0xFF else 0
+        try:
+            error = refusal(text, self.settings.version) or limit_error(text, parameters)
+            if error is not None:
+                raise error
+            if self.settings.sqlite:
+                return self.executed(text, params or {}, final_token)
+            result = self.script.find(text)
+            if result is not None and "error" in result:
+                raise scripted_error(result)
+            if result is None:
+                self.transactions.control(text)
+                if Transactions.asks_count(text):
+                    columns = [{"name": "", "type": "int"}]
+                    return column_metadata(columns) + row(columns, [self.transactions.count]) + \
+                        done(status=more, count=1, token=final_token)
+            return answer(result, text, final_token)
+        except SqlError as e:
+            ended = self.transactions.failed(e)
+            self.record(event="error", connection=self.number, number=e.number, ended_transaction=ended)
+            return error_token(e.number, e.message, e.severity, e.line) + \
+                done(status=0x02 | more, token=final_token)
+
+    def executed(self, text, params, final_token):
+        """The answer of the SQLite database to a batch or RPC statement."""
+        if self.engine is None:
+            self.engine = Engine(self.settings.sqlite, self.settings.version, self.database, session=self.number,
+                                 xact_abort=self.settings.xact_abort, server_name=self.settings.server_name,
+                                 compatibility_level=self.settings.compatibility_level)
+            self.transactions = self.engine.transactions
+        results = self.engine.run(text, params)
+        tokens = b""
+        for k, result in enumerate(results or [{}]):
+            more = 0x01 if final_token == 0xFF or k + 1 < len(results) else 0
+            if "error" in result:
+                e = result["error"]
+                self.record(event="error", connection=self.number, number=e.number, message=e.message,
+                            ended_transaction=result["ended"])
+                tokens += error_token(e.number, e.message, e.severity, e.line) + \
+                    done(status=0x02 | more, token=final_token)
+            elif "columns" in result:
+                columns = result["columns"]
+                tokens += column_metadata(columns) + b"".join(row(columns, r) for r in result["rows"]) + \
+                    done(status=more, count=len(result["rows"]), token=final_token)
+            else:
+                tokens += done(status=more, count=result.get("count"), token=final_token)
+        return tokens
 
     def read_message(self):
         """One whole request: (type, payload), or None when the client has gone."""
@@ -483,8 +680,11 @@ class Session:
             return False
         self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
         database = fields["database"] or "master"
+        self.database = database
+        major, minor, build = VERSIONS[self.settings.version][0] if self.settings.version else (15, 0, 2000)
         ack_body = b"\x01" + struct.pack(">I", answer_version) + b_varchar("Microsoft SQL Server") + \
-            bytes([15, 0, 0x07, 0xD0])
+            bytes([major, minor]) + struct.pack(">H", build)
+        self.tds_version = answer_version
         tokens = envchange(1, database, "master")
         tokens += b"\xE3" + struct.pack("<H", 3 + len(COLLATION)) + bytes([7, len(COLLATION)]) + COLLATION + b"\x00"
         tokens += envchange(3, "cp936", "iso_1")
@@ -499,7 +699,7 @@ class Session:
         skip_all_headers(r)
         text = r.data[r.pos:].decode("utf-16-le", "replace")
         self.record(event="batch", connection=self.number, text=text)
-        self.send(answer(self.script.find(text), text, 0xFD))
+        self.send(self.respond(text, 0xFD))
 
     def rpc(self, payload):
         proc, params = parse_rpc(Reader(payload))
@@ -525,7 +725,8 @@ class Session:
         if proc in ("sp_prepare", "sp_unprepare") or not text:
             tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
-            tokens = answer(self.script.find(text), text, 0xFF)
+            tokens = self.respond(text, 0xFF, {(p["name"] or "@P%d" % (k + 1)).lstrip("@"): p["value"]
+                                               for k, p in enumerate(inputs)}, len(params))
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
             tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + user_type() + \
@@ -568,7 +769,7 @@ class Session:
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--script", required=True)
+    parser.add_argument("--script")
     parser.add_argument("--record", required=True)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--idle", type=float, default=1.0)
@@ -577,18 +778,29 @@ def main():
                         help="a certificate; required: Force Encryption")
     parser.add_argument("--tds", choices=("7.1", "7.4"), default="7.4", help="the highest TDS version answered")
     parser.add_argument("--refuse-login", action="store_true", help="answer every login with error 18456")
+    parser.add_argument("--server-version", choices=sorted(VERSIONS),
+                        help="the SQL Server version in LOGINACK; statement forms it lacks are refused")
+    parser.add_argument("--sqlite", help="run what arrives on this SQLite database instead of a script")
+    parser.add_argument("--compatibility-level", type=int,
+                        help="the database's level in sys.databases and sysdatabases (default: the version's own)")
+    parser.add_argument("--xact-abort", action="store_true",
+                        help="sessions start with XACT_ABORT ON: any run-time error ends the transaction")
     args = parser.parse_args()
     certificates = tempfile.TemporaryDirectory()
     SERVER.update(tls=args.tls, tds=TDS71 if args.tds == "7.1" else TDS74, refuse_login=args.refuse_login,
                   context=make_tls_context(certificates.name) if args.tls else None)
+    settings = Settings(args.server_version, args.xact_abort, args.sqlite, args.compatibility_level)
 
-    script, record = Script(args.script), Recorder(args.record)
+    if not args.script and not args.sqlite:
+        parser.error("give --script or --sqlite")
+    script, record = Script(args.script) if args.script else None, Recorder(args.record)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", args.port))
     listener.listen(8)
     listener.settimeout(0.2)
     print(listener.getsockname()[1], flush=True)
+    settings.server_name = "RESPONDER%d" % listener.getsockname()[1]  # one name per server, as machines have
 
     started = time.monotonic()
     open_sessions, served, last_close = [], 0, None
@@ -605,7 +817,7 @@ def main():
         sock.settimeout(args.timeout)
         served += 1
         last_close = time.monotonic()
-        thread = threading.Thread(target=Session(sock, script, record, served).serve, daemon=True)
+        thread = threading.Thread(target=Session(sock, script, record, served, settings).serve, daemon=True)
         thread.start()
         open_sessions.append(thread)
     record(event="timeout")

@@ -5,7 +5,9 @@
 #include "programs/programs.h"
 #include "shell/check.h"
 #include "shell/linkprobe.h"
+#include "shell/lookup_cache.h"
 #include "shell/runframe.h"
+#include "support/responder.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -24,68 +26,10 @@
 // server whose default collation is Chinese_PRC_CI_AS (varchar data in GBK) and
 // records what the driver sends.
 
+using testing_support::ofKind;
+using testing_support::Responder;
+
 namespace {
-
-// The responder, started on a free loopback port with a script of results.
-class Responder {
-public:
-    // options: the responder's own (--tls required, --tds 7.1, --refuse-login).
-    Responder(const QString& dir, const QJsonArray& results, const QStringList& options = {})
-        : m_record(dir + QStringLiteral("/record.jsonl"))
-    {
-        const QString script = dir + QStringLiteral("/script.json");
-        QFile f(script);
-        if (!f.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write the script");
-        f.write(QJsonDocument(QJsonObject{{QStringLiteral("results"), results}}).toJson());
-        f.close();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("python3"),
-                        QStringList{testing_support::sourceRoot() + QStringLiteral("/tests/tds_responder.py"),
-                                    QStringLiteral("--script"), script, QStringLiteral("--record"), m_record,
-                                    QStringLiteral("--timeout"), QStringLiteral("120")} +
-                            options);
-        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(30000))
-            throw std::runtime_error("the TDS responder did not start");
-        m_port = m_process.readLine().trimmed().toInt();
-    }
-    ~Responder()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    int port() const { return m_port; }
-
-    // Waits for the responder to end (it does once every connection has
-    // closed) and returns its record, one object per event.
-    QList<QJsonObject> events()
-    {
-        m_process.waitForFinished(150000);
-        QList<QJsonObject> out;
-        QFile f(m_record);
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : f.readAll().split('\n'))
-                if (!line.isEmpty())
-                    out.append(QJsonDocument::fromJson(line).object());
-        return out;
-    }
-
-private:
-    QString m_record;
-    QProcess m_process;
-    int m_port = 0;
-};
-
-QList<QJsonObject> ofKind(const QList<QJsonObject>& events, const QString& kind)
-{
-    QList<QJsonObject> out;
-    for (const QJsonObject& e : events)
-        if (e.value(QStringLiteral("event")).toString() == kind)
-            out.append(e);
-    return out;
-}
 
 QJsonObject column(const char* name, const char* type, int size = 0)
 {
@@ -96,13 +40,7 @@ QJsonObject column(const char* name, const char* type, int size = 0)
     return c;
 }
 
-QString udlText(int port, const QString& extra)
-{
-    return QStringLiteral("Provider=SQLOLEDB.1;Data Source=127.0.0.1\\SHOP,%1;Initial Catalog=门店库;User ID=店长;"
-                          "Password=s3cret;Persist Security Info=True;%2")
-        .arg(port)
-        .arg(extra);
-}
+QString udlText(int port, const QString& extra) { return testing_support::responderUdl(port, extra); }
 
 } // namespace
 
@@ -188,6 +126,18 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         }
         for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
             ADD_FAILURE() << "responder: " << e.value(QStringLiteral("reason")).toString().toStdString();
+        // Each connection first asks for long texts whole and for errors that end only their statement.
+        for (int connection = 1; connection <= 2; ++connection) {
+            QStringList first;
+            for (const QJsonObject& e : events)
+                if (e.value(QStringLiteral("connection")).toInt() == connection &&
+                    !e.value(QStringLiteral("text")).toString().isEmpty() && first.size() < 3)
+                    first << e.value(QStringLiteral("text")).toString();
+            EXPECT_EQ(first,
+                      QStringList({QStringLiteral("SET TEXTSIZE 2147483647"), QStringLiteral("SET XACT_ABORT OFF"),
+                                   QStringLiteral("SET LOCK_TIMEOUT 30000")}))
+                << connection;
+        }
 
         // The statements, in the order sent, and the parameters of each insert.
         QStringList texts;
@@ -252,9 +202,11 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
 // A walk's rows go to SQL Server as one INSERT of many VALUES rows inside a
 // savepoint: one request for the batch. A batch the server refuses is undone
 // to that savepoint and sent again one row at a time, each under its own
-// savepoint (FreeTDS would send parameter arrays as one RPC per row). A
-// deadlock has taken the transaction: nothing is sent again and the batch's
-// first row is the one reported, its mark unset.
+// savepoint (FreeTDS would send parameter arrays as one RPC per row), once
+// @@TRANCOUNT says the transaction is still there. A deadlock has taken the
+// transaction: nothing is sent again, and no row is named as the failing one.
+// A conversion error ends the transaction too: a row sent on its own is then
+// named, its mark gone with the transaction.
 TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
 {
     testing_support::registerOdbcDrivers();
@@ -265,7 +217,11 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
         QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("u (k) values (@P1),(")},
                                {QStringLiteral("error"), QJsonArray{2627, QStringLiteral("Violation of PRIMARY KEY")}}},
                    QJsonObject{{QStringLiteral("match"), QStringLiteral("w (k) values (@P1),(")},
-                               {QStringLiteral("error"), QJsonArray{1205, QStringLiteral("deadlocked")}}}});
+                               {QStringLiteral("error"), QJsonArray{1205, QStringLiteral("deadlocked")}}},
+                   QJsonObject{{QStringLiteral("match"), QStringLiteral("insert into x")},
+                               {QStringLiteral("error"),
+                                QJsonArray{245, QStringLiteral("Conversion failed when converting the nvarchar value "
+                                                               "'x' to data type int.")}}}});
     const QString udl = dir.filePath(QStringLiteral("tds.udl"));
     testing_support::writeUdl(udl, udlText(server.port(), QString()));
     {
@@ -297,11 +253,35 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                 c.flushDeferred();
                 ADD_FAILURE() << "a deadlock went unnoticed";
             } catch (const db::DeferredError& e) {
+                EXPECT_FALSE(e.rowKnown());
+                EXPECT_TRUE(e.endedTransaction());
                 EXPECT_EQ(e.tag(), 1);
+                EXPECT_EQ(e.lastTag(), 3);
                 EXPECT_EQ(e.position(), 0);
                 EXPECT_TRUE(e.message().startsWith(QStringLiteral("表 w："))) << e.message().toStdString();
                 EXPECT_TRUE(e.message().contains(QStringLiteral("死锁"))) << e.message().toStdString();
             }
+        }
+        c.setDeferring(false);
+        c.rollback();
+        c.begin();
+        c.setDeferring(true);
+        db::Query x(c);
+        x.setText(QStringLiteral("insert into x (k) values (:k)"));
+        c.setRowTag(4);
+        c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+        x.bindText(QStringLiteral("k"), "x");
+        x.exec();
+        try {
+            c.flushDeferred();
+            ADD_FAILURE() << "a conversion error went unnoticed";
+        } catch (const db::DeferredError& e) {
+            EXPECT_TRUE(e.rowKnown());
+            EXPECT_TRUE(e.endedTransaction());
+            EXPECT_EQ(e.tag(), 4);
+            EXPECT_EQ(e.position(), 1);
+            EXPECT_TRUE(e.message().contains(QStringLiteral("结束了本会话的事务"))) << e.message().toStdString();
+            EXPECT_TRUE(e.message().contains(QStringLiteral("Conversion failed"))) << e.message().toStdString();
         }
         c.setDeferring(false);
         c.rollback();
@@ -310,9 +290,10 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     QList<QJsonArray> params;
     for (const QJsonObject& e : server.events()) {
         const QString text = e.value(QStringLiteral("text")).toString();
-        // Leaving out the session's settings and the look for triggers that precedes a table's first write.
+        // Leaving out the session's settings, its compatibility level and the look for triggers that precedes a
+        // table's first write.
         if (e.value(QStringLiteral("connection")).toInt() == 1 && !text.isEmpty() && !text.startsWith(u"SET ") &&
-            !text.contains(u"from sysobjects")) {
+            !text.contains(u"from sysobjects") && !text.contains(u"cmptlevel")) {
             sent << text.simplified();
             params << e.value(QStringLiteral("params")).toArray();
         }
@@ -322,6 +303,7 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                                QStringLiteral("insert into t (k, i) values (@P1, @P2),(@P3, @P4),(@P5, @P6)"),
                                QStringLiteral("SAVE TRANSACTION belmire_batch"),
                                QStringLiteral("insert into u (k) values (@P1),(@P2),(@P3)"),
+                               QStringLiteral("select @@trancount"),
                                QStringLiteral("ROLLBACK TRANSACTION belmire_batch"),
                                QStringLiteral("SAVE TRANSACTION belmire_row"),
                                QStringLiteral("insert into u (k) values (@P1)"),
@@ -331,82 +313,346 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                                QStringLiteral("insert into u (k) values (@P1)"),
                                QStringLiteral("SAVE TRANSACTION belmire_batch"),
                                QStringLiteral("insert into w (k) values (@P1),(@P2),(@P3)"),
+                               QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"),
+                               QStringLiteral("BEGIN TRANSACTION"),
+                               QStringLiteral("SAVE TRANSACTION belmire_row"),
+                               QStringLiteral("insert into x (k) values (@P1)"),
+                               QStringLiteral("select @@trancount"),
                                QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")};
     ASSERT_EQ(sent, expected) << sent.join(u'\n').toStdString();
     ASSERT_EQ(params[2].size(), 6);
     EXPECT_EQ(params[2][4].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
     EXPECT_EQ(params[2][5].toObject().value(QStringLiteral("value")).toInt(), 3);
-    EXPECT_EQ(params[11][0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
+    EXPECT_EQ(params[12][0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("张3"));
 }
 
 // Where SQL Server's collation decides what is equal, the duplicate checks of
-// a batch of rows read ahead are one request: the keys as wide parameters, the
-// comparison among them under the column's own collation, read from sys.columns
-// once. Their lookups are one request too.
+// a batch of rows read ahead are one request: the keys as wide parameters in a
+// derived table every version takes, the comparison among them under the
+// column's own collation, read once from sys.columns (syscolumns on 2000),
+// with OVER where the server has it and GROUP BY on 2000. Their lookups are
+// one request too; a server that cannot plan such a list (8623) is asked key
+// by key from then on, without trying the list again.
 TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
 {
     testing_support::registerOdbcDrivers();
+    for (const QString& version : {QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("16.0")}) {
+        SCOPED_TRACE(version.toStdString());
+        const bool v2000 = version == u"8.0";
+        QTemporaryDir dir;
+        const QJsonArray collation{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}};
+        Responder server(
+            dir.path(),
+            QJsonArray{
+                QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
+                            {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
+                            {QStringLiteral("rows"), collation}},
+                QJsonObject{{QStringLiteral("match"), QStringLiteral("from syscolumns")},
+                            {QStringLiteral("columns"), QJsonArray{column("collation", "nvarchar", 128)}},
+                            {QStringLiteral("rows"), collation}},
+                QJsonObject{
+                    {QStringLiteral("match"), QStringLiteral("(select top 1 t.jhjj from spxx t where t.spbh = v.k)")},
+                    {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("jhjj", "varchar", 20)}},
+                    {QStringLiteral("rows"),
+                     QJsonArray{QJsonArray{0, QStringLiteral("1.5")}, QJsonArray{1, QJsonValue()}}}},
+                QJsonObject{{QStringLiteral("match"), QStringLiteral("t.lbmc from splb t")},
+                            {QStringLiteral("error"),
+                             QJsonArray{8623, QStringLiteral("The query processor ran out of internal resources and "
+                                                             "could not produce a query plan.")}}},
+                QJsonObject{
+                    {QStringLiteral("match"), QStringLiteral("then 1 else 0 end")},
+                    {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
+                    {QStringLiteral("rows"),
+                     QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}},
+                QJsonObject{{QStringLiteral("match"), QStringLiteral("select lbmc from splb where lbbh")},
+                            {QStringLiteral("columns"), QJsonArray{column("lbmc", "varchar", 20)}},
+                            {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("饮料")}}}}},
+            {QStringLiteral("--server-version"), version});
+        const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+        testing_support::writeUdl(udl, udlText(server.port(), QString()));
+        {
+            db::Connection c(QStringLiteral("源"));
+            ASSERT_NO_THROW(c.open(udl));
+            ASSERT_FALSE(c.comparesKeysExactly());
+            EXPECT_EQ(c.accepts(db::Form::Windowed), !v2000);
+            EXPECT_EQ(c.accepts(db::Form::RowValues), version == u"16.0");
+            // Bar codes beside each key by APPLY; 2000 has none, each product asks on its own.
+            const QString barCodes = c.rowsOfKeysStatement({QStringLiteral("GoodsBarCode")}, QStringLiteral("b"),
+                                                           QStringLiteral("GoodsId"), 2);
+            EXPECT_EQ(barCodes.isEmpty(), v2000);
+            EXPECT_FALSE(barCodes.contains(u"values")) << barCodes.toStdString();
+            for (int pass = 0; pass < 2; ++pass) {
+                db::Query q(c);
+                q.setText(c.keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
+                q.bindText(QStringLiteral("k0"), gbk::fromUnicode(QStringLiteral("卡1")));
+                q.bindText(QStringLiteral("k1"), "ab");
+                q.bindText(QStringLiteral("k2"), "AB ");
+                q.open();
+                int rows = 0;
+                while (q.next())
+                    ++rows;
+                EXPECT_EQ(rows, 3);
+            }
+            db::Query prices(c);
+            prices.setText(
+                c.lookupsStatement(QStringLiteral("jhjj"), QStringLiteral("spxx"), QStringLiteral("spbh"), 2));
+            prices.bindText(QStringLiteral("k0"), "P1");
+            prices.bindText(QStringLiteral("k1"), "P2");
+            prices.open();
+            ASSERT_TRUE(prices.next());
+            EXPECT_EQ(prices.text(QStringLiteral("jhjj")), QByteArray("1.5"));
+            ASSERT_TRUE(prices.next());
+            EXPECT_TRUE(prices.isNull(QStringLiteral("jhjj")));
+            prices.close();
+
+            // Two windows of category names: the list refused once, then key by key.
+            shell::LookupCache lookups(c);
+            const QString byCode = QStringLiteral("select lbmc from splb where lbbh=:p1");
+            for (const char* window : {"L1", "L3"}) {
+                lookups.list(byCode, window);
+                lookups.list(byCode, "L2");
+                EXPECT_EQ(gbk::toUnicode(lookups.answer(byCode, {window})), QStringLiteral("饮料"));
+            }
+            EXPECT_FALSE(c.accepts(db::Form::KeyLists));
+        }
+        QStringList keys, catalog, categories;
+        for (const QJsonObject& e : server.events()) {
+            const QString text = e.value(QStringLiteral("text")).toString().simplified();
+            if (text.contains(u"columns"))
+                catalog << text;
+            if (text.contains(u"then 1 else 0 end"))
+                keys << text;
+            if (text.contains(u"from splb"))
+                categories << text;
+            EXPECT_NE(e.value(QStringLiteral("event")).toString(), QStringLiteral("failed"));
+            EXPECT_FALSE(text.contains(u"values")) << text.toStdString();
+        }
+        // The collation asked for once, from the catalog the version has.
+        ASSERT_EQ(catalog.size(), 1) << catalog.join(u'\n').toStdString();
+        EXPECT_TRUE(catalog[0].contains(v2000 ? u"from syscolumns" : u"from sys.columns"));
+        ASSERT_EQ(keys.size(), 2);
+        const QString table =
+            QStringLiteral("(select 0 as i, @P1 as k union all select 1, @P2 union all select 2, @P3)");
+        EXPECT_TRUE(keys[0].contains(QStringLiteral("from ") + table + QStringLiteral(" v"))) << keys[0].toStdString();
+        EXPECT_TRUE(keys[0].contains(u"exists (select 1 from hyda t where t.objid = v.k)"));
+        if (v2000) {
+            // The keys a second time (FreeTDS numbers each marker): compared among themselves by GROUP BY.
+            EXPECT_TRUE(keys[0].contains(
+                QStringLiteral("join (select min(w.i) as c, w.k collate Chinese_PRC_CI_AS as k from (select 0 as i, "
+                               "@P4 as k union all select 1, @P5 union all select 2, @P6) w group by w.k collate "
+                               "Chinese_PRC_CI_AS) g on g.k = v.k collate Chinese_PRC_CI_AS")))
+                << keys[0].toStdString();
+        } else {
+            EXPECT_TRUE(keys[0].contains(u"min(v.i) over (partition by v.k collate Chinese_PRC_CI_AS)"))
+                << keys[0].toStdString();
+        }
+        // One list, refused; then each key asked for on its own.
+        ASSERT_EQ(categories.size(), 3) << categories.join(u'\n').toStdString();
+        EXPECT_TRUE(categories[0].contains(u"union all select 1, @P2"));
+        for (int k = 1; k < 3; ++k)
+            EXPECT_EQ(categories[k], QStringLiteral("select lbmc from splb where lbbh=@P1"));
+    }
+}
+
+// The responder as SQL Server 2000, 2005, 2008 R2 and 2022: each refuses the
+// statement forms its version lacks with the error that version gives. A
+// conversion error ends the transaction: the rollback to a savepoint is then
+// refused and @@TRANCOUNT is 0.
+TEST(TdsWire, ServerVersionsRefuseTheFormsTheyLackAndEndedTransactionsAreGone)
+{
+    testing_support::registerOdbcDrivers();
     QTemporaryDir dir;
-    Responder server(
-        dir.path(),
-        QJsonArray{
-            QJsonObject{{QStringLiteral("match"), QStringLiteral("from sys.columns")},
-                        {QStringLiteral("columns"), QJsonArray{column("collation_name", "nvarchar", 128)}},
-                        {QStringLiteral("rows"), QJsonArray{QJsonArray{QStringLiteral("Chinese_PRC_CI_AS")}}}},
-            QJsonObject{
-                {QStringLiteral("match"), QStringLiteral("(select top 1 t.jhjj from spxx t where t.spbh = v.k)")},
-                {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("jhjj", "varchar", 20)}},
-                {QStringLiteral("rows"),
-                 QJsonArray{QJsonArray{0, QStringLiteral("1.5")}, QJsonArray{1, QJsonValue()}}}},
-            QJsonObject{
-                {QStringLiteral("match"), QStringLiteral("from (values")},
-                {QStringLiteral("columns"), QJsonArray{column("i", "int"), column("h", "int"), column("c", "int")}},
-                {QStringLiteral("rows"), QJsonArray{QJsonArray{0, 1, 0}, QJsonArray{1, 0, 1}, QJsonArray{2, 0, 1}}}}});
     const QString udl = dir.filePath(QStringLiteral("tds.udl"));
-    testing_support::writeUdl(udl, udlText(server.port(), QString()));
-    {
+    struct Form {
+        const char* text;
+        const char* refusedBelow; // the first version that takes it
+        const char* error;        // as the oldest version words it
+    };
+    const Form forms[] = {
+        {"select v.i from (values (0, 'a'), (1, 'b')) as v(i, k)", "10.50",
+         "Incorrect syntax near the keyword 'values'."},
+        {"insert into t (k) values ('a'), ('b')", "10.50", "Line 1: Incorrect syntax near ','."},
+        {"select x.* from t cross apply (select 1 as a) x", "9.0", "Line 1: Incorrect syntax near 'apply'."},
+        {"select min(i) over (partition by k) from t", "9.0", "Incorrect syntax near the keyword 'over'."},
+        {"select collation_name from sys.columns", "9.0", "Invalid object name 'sys.columns'."},
+        {"select top (1) k from t", "9.0", "Line 1: Incorrect syntax near '('."},
+        {"insert into t (k) values ('a')", nullptr, nullptr},
+    };
+    const QStringList versions{QStringLiteral("8.0"), QStringLiteral("9.0"), QStringLiteral("10.50"),
+                               QStringLiteral("16.0")};
+    for (const QString& version : versions) {
+        Responder server(
+            dir.path(),
+            QJsonArray{QJsonObject{{QStringLiteral("match"), QStringLiteral("convert(int")},
+                                   {QStringLiteral("error"), QJsonArray{245, QStringLiteral("Conversion failed")}},
+                                   {QStringLiteral("ends_transaction"), true}}},
+            {QStringLiteral("--server-version"), version});
+        testing_support::writeUdl(udl, udlText(server.port(), QString()));
         db::Connection c(QStringLiteral("目标"));
         ASSERT_NO_THROW(c.open(udl));
-        ASSERT_FALSE(c.comparesKeysExactly());
-        for (int pass = 0; pass < 2; ++pass) {
+        for (const Form& form : forms) {
+            const bool refused = form.refusedBelow &&
+                                 versions.indexOf(version) < versions.indexOf(QString::fromLatin1(form.refusedBelow));
             db::Query q(c);
-            q.setText(c.keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
-            q.bindText(QStringLiteral("k0"), gbk::fromUnicode(QStringLiteral("卡1")));
-            q.bindText(QStringLiteral("k1"), "ab");
-            q.bindText(QStringLiteral("k2"), "AB ");
-            q.open();
-            int rows = 0;
-            while (q.next())
-                ++rows;
-            EXPECT_EQ(rows, 3);
+            q.setText(QString::fromLatin1(form.text));
+            try {
+                q.exec();
+                EXPECT_FALSE(refused) << version.toStdString() << ": " << form.text;
+            } catch (const belmire::Error& e) {
+                EXPECT_TRUE(refused) << version.toStdString() << ": " << e.message().toStdString();
+                if (version == versions[0]) {
+                    EXPECT_TRUE(e.message().contains(QLatin1String(form.error))) << e.message().toStdString();
+                }
+            }
         }
-        db::Query prices(c);
-        prices.setText(c.lookupsStatement(QStringLiteral("jhjj"), QStringLiteral("spxx"), QStringLiteral("spbh"), 2));
-        prices.bindText(QStringLiteral("k0"), "P1");
-        prices.bindText(QStringLiteral("k1"), "P2");
-        prices.open();
-        ASSERT_TRUE(prices.next());
-        EXPECT_EQ(prices.text(QStringLiteral("jhjj")), QByteArray("1.5"));
-        ASSERT_TRUE(prices.next());
-        EXPECT_TRUE(prices.isNull(QStringLiteral("jhjj")));
-        prices.close();
+        const auto run = [&](const QString& text) {
+            db::Query q(c);
+            q.setText(text);
+            try {
+                q.exec();
+                return QString();
+            } catch (const belmire::Error& e) {
+                return e.message();
+            }
+        };
+        EXPECT_EQ(run(QStringLiteral("BEGIN TRANSACTION")), QString());
+        EXPECT_EQ(run(QStringLiteral("SAVE TRANSACTION belmire_batch")), QString());
+        EXPECT_TRUE(run(QStringLiteral("update t set i = convert(int, k)")).contains(u"Conversion failed"));
+        EXPECT_TRUE(run(QStringLiteral("ROLLBACK TRANSACTION belmire_batch"))
+                        .contains(u"has no corresponding BEGIN TRANSACTION"));
+        db::Query count(c);
+        count.setText(QStringLiteral("select @@trancount"));
+        count.open();
+        ASSERT_TRUE(count.next());
+        EXPECT_EQ(count.valueAt(0).toInt(), 0) << version.toStdString();
     }
-    QStringList sent;
-    QJsonArray keyParams;
-    for (const QJsonObject& e : server.events()) {
-        const QString text = e.value(QStringLiteral("text")).toString().simplified();
-        if (text.contains(QStringLiteral("sys.columns")) || text.contains(QStringLiteral("partition by"))) {
-            sent << text;
-            keyParams = e.value(QStringLiteral("params")).toArray();
+}
+
+// V7 products of a SQLite shop into the responder as SQL Server 2000, 2005 and
+// 2022, 20 rows to a transaction. Each batch is one INSERT per table in the
+// form the version takes (VALUES rows from 2008, SELECT ... UNION ALL before)
+// and the duplicate checks of the rows read ahead one request per column; nothing is
+// refused. A server that cannot plan a long VALUES list (8623) gets the UNION
+// ALL form from then on: one refusal in the whole run; one that cannot plan
+// the key lists is asked key by key after refusing each form of them once
+// (the second column tries none). A conversion error in
+// a batch ends the transaction: no row is named or rejected as the failing one.
+TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
+{
+    testing_support::registerOdbcDrivers();
+    const QJsonObject noPlan{
+        {QStringLiteral("match"), QStringLiteral("),(")},
+        {QStringLiteral("error"), QJsonArray{8623, QStringLiteral("The query processor ran out of internal resources "
+                                                                  "and could not produce a query plan.")}}};
+    const QJsonObject conversion{
+        {QStringLiteral("match"), QStringLiteral("@P13 ),(")}, // spdw's many-row INSERT
+        {QStringLiteral("error"), QJsonArray{245, QStringLiteral("Conversion failed when converting the nvarchar "
+                                                                 "value '1.5x' to data type int.")}}};
+    QJsonObject noKeyPlan = noPlan;
+    noKeyPlan.insert(QStringLiteral("match"), QStringLiteral("then 1 else 0 end"));
+    struct Case {
+        QString version;
+        QJsonArray script;
+    };
+    for (const Case& run : {Case{QStringLiteral("8.0"), {}}, Case{QStringLiteral("9.0"), {}},
+                            Case{QStringLiteral("16.0"), {}}, Case{QStringLiteral("16.0"), {noPlan}},
+                            Case{QStringLiteral("9.0"), {noKeyPlan}}, Case{QStringLiteral("16.0"), {conversion}}}) {
+        SCOPED_TRACE((run.version + u' ' + QJsonDocument(run.script).toJson(QJsonDocument::Compact)).toStdString());
+        testing_support::Shop shop(QStringLiteral("source_v67_sqlite.sql"), testing_support::Backend::SQLite);
+        for (int p = 1; p <= 50; ++p)
+            shop.source().exec(
+                QStringLiteral("insert into spxx (Spbh, Spmc, sptm, zhf) values ('P%1', '商品%1', '69%1', '0');")
+                    .arg(p));
+        QTemporaryDir dir;
+        Responder server(dir.path(), run.script, {QStringLiteral("--server-version"), run.version});
+        testing_support::writeUdl(shop.targetUdl(), udlText(server.port(), QString()));
+        testing_support::RecordingFrontend fe;
+        shell::RunResult result;
+        {
+            shell::RunFrame frame(fe, shop.sourceUdl(), shop.targetUdl());
+            frame.setBatchSize(20);
+            result = frame.run(*programs::catalog().find(shell::Family::V67, QStringLiteral("products-v7")));
+        }
+        const bool old = run.version != u"16.0";
+        QStringList listInserts, errors;
+        int keyChecks = 0, keyByKey = 0;
+        for (const QJsonObject& e : server.events()) {
+            const QString text = e.value(QStringLiteral("text")).toString().simplified();
+            if (e.value(QStringLiteral("event")).toString() == u"error")
+                errors << QString::number(e.value(QStringLiteral("number")).toInt());
+            if (text.contains(u"then 1 else 0 end"))
+                ++keyChecks;
+            if (text.startsWith(u"select objid from sp") && e.value(QStringLiteral("proc")).toString() != u"sp_prepare")
+                ++keyByKey;
+            const bool values = text.contains(u"),("), selects = text.contains(u"union all select");
+            if (text.startsWith(u"insert into sp") && (values || selects))
+                listInserts << text.section(u' ', 0, 2) +
+                                   (values ? QStringLiteral(" values") : QStringLiteral(" select"));
+        }
+        if (run.script.contains(conversion)) {
+            EXPECT_FALSE(result.ok);
+            // Row 1 went on its own (its mark had gone with the first check); rows 2 to 20 in one INSERT.
+            EXPECT_TRUE(result.message.contains(QStringLiteral("第 2 至 20/50 行中的一行（数据库没有指明是哪一行），")))
+                << result.message.toStdString();
+            EXPECT_TRUE(result.message.contains(QStringLiteral("结束了本会话的事务"))) << result.message.toStdString();
+            EXPECT_TRUE(result.message.endsWith(QStringLiteral("（第 1 行已随未提交的事务回滚，没有写入）")))
+                << result.message.toStdString();
+            EXPECT_EQ(result.rowsWritten, 0);
+            EXPECT_EQ(errors, QStringList{QStringLiteral("245")});
+            continue;
+        }
+        ASSERT_TRUE(result.ok) << result.message.toStdString();
+        EXPECT_EQ(result.rowsWritten, 50);
+        const bool listsRefused = run.script.contains(noKeyPlan), valuesRefused = run.script.contains(noPlan);
+        EXPECT_EQ(errors, QStringList(listsRefused ? 2 : valuesRefused ? 1 : 0, QStringLiteral("8623")));
+        // Three batches, each one INSERT of its rows into spda and one into spdw.
+        const QString form = old || valuesRefused ? QStringLiteral("select") : QStringLiteral("values");
+        QStringList expected;
+        if (valuesRefused)
+            expected << QStringLiteral("insert into spda values");
+        for (int batch = 0; batch < 3; ++batch)
+            for (const char* table : {"spda", "spdw"})
+                expected << QStringLiteral("insert into %1 ").arg(QLatin1String(table)) + form;
+        EXPECT_EQ(listInserts, listsRefused ? QStringList() : expected) << listInserts.join(u'\n').toStdString();
+        EXPECT_EQ(keyChecks, 2); // the rows read ahead at once: one request per column
+        if (listsRefused) {
+            // Each check sends the writes waiting before it: the rows go one at a time.
+            EXPECT_GE(keyByKey, 100); // each product's code and bar code
+        } else {
+            EXPECT_EQ(keyByKey, 0);
         }
     }
-    ASSERT_EQ(sent.size(), 3) << sent.join(u'\n').toStdString(); // the collation asked for once
-    EXPECT_TRUE(sent[1].contains(QStringLiteral("partition by v.k collate Chinese_PRC_CI_AS")))
-        << sent[1].toStdString();
-    EXPECT_TRUE(sent[1].contains(QStringLiteral("exists (select 1 from hyda t where t.objid = v.k)")));
-    ASSERT_EQ(keyParams.size(), 3);
-    EXPECT_EQ(keyParams[0].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("卡1"));
-    EXPECT_EQ(keyParams[2].toObject().value(QStringLiteral("value")).toString(), QStringLiteral("AB "));
+}
+
+// A text column longer than the server's default TEXTSIZE (4 KB) comes whole
+// from the responder running on SQLite: each connection sets TEXTSIZE.
+TEST(TdsWire, LongTextComesWhole)
+{
+    testing_support::registerOdbcDrivers();
+    QTemporaryDir dir;
+    Responder server(dir.path(), {},
+                     {QStringLiteral("--sqlite"), dir.filePath(QStringLiteral("shop.db")),
+                      QStringLiteral("--server-version"), QStringLiteral("8.0")});
+    const QString udl = dir.filePath(QStringLiteral("tds.udl"));
+    testing_support::writeUdl(udl, udlText(server.port(), QString()));
+    const QString note = QStringLiteral("备注").repeated(1500) + QStringLiteral("尾");
+    {
+        db::Connection c(QStringLiteral("源"));
+        ASSERT_NO_THROW(c.open(udl));
+        c.exec(QStringLiteral("create table memo (k varchar(10), bz text)"));
+        db::Query insert(c);
+        insert.setText(QStringLiteral("insert into memo (k, bz) values ('a', :bz)"));
+        insert.bindText(QStringLiteral("bz"), gbk::fromUnicode(note));
+        insert.exec();
+    }
+    db::Connection c(QStringLiteral("源"));
+    ASSERT_NO_THROW(c.open(udl));
+    db::Query read(c);
+    read.setText(QStringLiteral("select bz from memo"));
+    read.open();
+    ASSERT_TRUE(read.next());
+    EXPECT_EQ(read.text(QStringLiteral("bz")).size(), 6002);
+    EXPECT_TRUE(gbk::toUnicode(read.text(QStringLiteral("bz"))) == note);
 }
 
 // A server with a certificate, as MS-TDS describes it: FreeTDS asked for no
@@ -633,7 +879,8 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
     bool cleared = false;
     for (const QJsonObject& e : server.events()) {
         const QString text = e.value(QStringLiteral("text")).toString().simplified();
-        if (text.startsWith(QStringLiteral("insert into ckda")))
+        // The check's write probe inserts no rows; the run's own inserts follow it.
+        if (text.startsWith(QStringLiteral("insert into ckda")) && !text.endsWith(QStringLiteral("where 1=0")))
             inserts << text;
         cleared = cleared || text.startsWith(QStringLiteral("select count(*) from spda"));
         if (cleared && (text.contains(QStringLiteral("TRANSACTION")) || text.contains(QStringLiteral("spd"))) &&

@@ -82,13 +82,18 @@ private:
     void together(const QList<QByteArray>& codes)
     {
         QHash<QByteArray, QList<BarCodeRow>> found;
+        const QString text = m_run.sourceConnection().rowsOfKeysStatement(
+            {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")}, QStringLiteral("GoodsBarCode"),
+            QStringLiteral("GoodsId"), int(codes.size()));
+        if (text.isEmpty()) { // a server without such a query
+            m_togetherFailed = true;
+            return;
+        }
         try {
             std::unique_ptr<db::Query>& q = m_together[int(codes.size())];
             if (!q) {
                 q = std::make_unique<db::Query>(m_run.sourceConnection());
-                q->setText(m_run.sourceConnection().rowsOfKeysStatement(
-                    {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")}, QStringLiteral("GoodsBarCode"),
-                    QStringLiteral("GoodsId"), int(codes.size())));
+                q->setText(text);
             }
             q->close();
             for (int k = 0; k < codes.size(); ++k)

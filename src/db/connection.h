@@ -49,17 +49,32 @@ public:
     // Where keys compare by collation: a SELECT answering, for the keys bound
     // as :k0 ... :k<keys-1>, three integers per key: its number, whether the
     // column holds a value equal to it, and the smallest number of the keys
-    // equal to it, all by the column's own comparison.
+    // equal to it, all by the column's own comparison. Empty where the server
+    // refused every form of it.
     QString keysHeldStatement(const QString& table, const QString& column, int keys);
     // A SELECT answering "select top 1 <field> from <table> where <key>=:p1" for
     // the values bound as :k0 ... :k<keys-1> at once: each value's number and
-    // the field of the first row its key matches (NULL when none does).
+    // the field of the first row its key matches (NULL when none does). Empty
+    // where the server refused such a list before.
     QString lookupsStatement(const QString& field, const QString& table, const QString& key, int keys) const;
     // A SELECT answering "select <fields> from <table> where <key>=:p1" for the
     // values bound as :k0 ... :k<keys-1> at once: a row for each row a value's
     // key matches, its number first, then the fields. A value's rows come in the
     // order its own query would give them; the values' rows may interleave.
+    // Empty where the server offers no such form (SQL Server without APPLY).
     QString rowsOfKeysStatement(const QStringList& fields, const QString& table, const QString& key, int keys) const;
+    // Statement forms that depend on the server (SQL Server's version and
+    // compatibility level): whether it takes one, and that it refused one, which
+    // is then not tried again on this connection. Always taken elsewhere.
+    bool accepts(Form form) const { return !m_odbc || m_odbc->accepts(form); }
+    void refuse(Form form)
+    {
+        if (m_odbc)
+            m_odbc->refuse(form);
+    }
+    // After keysHeldStatement's SELECT was refused (db::RefusedStatement): a
+    // form less demanding is taken next; false when none is left.
+    bool keysHeldFallBack();
     // A test seam: every connection answers comparesKeysExactly() with false,
     // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
     static void setKeysCompareByCollation(bool on);
@@ -153,6 +168,9 @@ public:
     void commit();
     void rollback();
     bool inTransaction() const { return m_inTransaction; }
+    // A transaction begun here that the server ended on its own (SQL Server
+    // after certain errors); asks the server.
+    bool transactionEnded() { return m_inTransaction && m_odbc && !m_odbc->inTransaction(); }
 
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
@@ -169,6 +187,7 @@ private:
     void checkReadable(sqlite3* handle);
     // Runs a statement of the connection's own (transaction control); the error when it fails.
     std::optional<DriverError> run(const QByteArray& sql);
+    QString columnCollation(const QString& table, const QString& column);
 
     QString m_role;
     ConnectionSpec m_spec;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "textutil/error.h"
+
 #include <QString>
 
 namespace db {
@@ -10,6 +12,13 @@ namespace db {
 struct DriverError {
     QString text;
     QString code;
+};
+
+// SQL Server refused a statement's form (odbc::Failure::refusedForm): the same
+// statement fails whatever its values, and another form may be taken.
+class RefusedStatement : public belmire::Error {
+public:
+    using belmire::Error::Error;
 };
 
 } // namespace db

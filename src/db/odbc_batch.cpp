@@ -82,20 +82,36 @@ void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entr
     }
 }
 
-odbc::Statement& OdbcBatch::statement(Statements& s, int rows)
+odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
     // remainder kept would hold its values' buffers for the whole run.
+    // Statements of many rows in another form than asked are of no more use.
+    const bool otherForm = rows > 1 && form != s.form;
+    if (rows > 1)
+        s.form = form;
     for (auto it = s.rows.begin(); it != s.rows.end();)
-        it = it->first == 1 || it->first == s.rowsPerStatement || it->first == rows ? std::next(it) : s.rows.erase(it);
+        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || it->first == rows))
+                 ? std::next(it)
+                 : s.rows.erase(it);
     auto& slot = s.rows[rows];
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
         // A remainder runs once: directly, with no server-side statement to set up and drop.
-        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows), odbc::Statement::Prepare::Later);
+        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form),
+                           odbc::Statement::Prepare::Later);
         slot = std::move(statement);
     }
     return *slot;
+}
+
+std::optional<odbc::RowsForm> OdbcBatch::rowsForm() const
+{
+    if (m_link.accepts(Form::RowValues))
+        return odbc::RowsForm::Values;
+    if (m_link.accepts(Form::SelectRows))
+        return odbc::RowsForm::Select;
+    return std::nullopt;
 }
 
 void OdbcBatch::fail(const Entry& e, const odbc::Failure& f)
@@ -124,15 +140,42 @@ void OdbcBatch::run(const Held& held, const Entry& e)
 void OdbcBatch::replay(const Held& held, size_t from, size_t to)
 {
     for (size_t i = from; i < to; ++i) {
+        const Entry& e = held.entries[i];
         try {
-            run(held, held.entries[i]);
+            run(held, e);
         } catch (const odbc::Failure& f) {
-            fail(held.entries[i], f);
+            // A write whose error ended the server's transaction (SQL Server: a
+            // conversion error, XACT_ABORT in a trigger) took every write since
+            // the last commit, its row's mark too.
+            if (e.write && !f.lostConnection() && !f.deadlock() && !m_link.inTransaction()) {
+                const QString text = m_link.transactionEndedText(f);
+                throw DeferredError::transactionEnded(
+                    e.table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(e.table, text), e.tag, e.position);
+            }
+            fail(e, f);
         }
     }
 }
 
 bool OdbcBatch::grouped(const Held& held, size_t from, size_t to)
+{
+    for (;;) {
+        const auto form = rowsForm();
+        if (!form)
+            return false;
+        switch (groupedAs(*form, held, from, to)) {
+        case Outcome::Sent:
+            return true;
+        case Outcome::Refused:
+            return false;
+        case Outcome::FormRefused:
+            m_link.refuse(*form == odbc::RowsForm::Values ? Form::RowValues : Form::SelectRows);
+            break;
+        }
+    }
+}
+
+OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, size_t from, size_t to)
 {
     const std::vector<Entry>& entries = held.entries;
     // The writes by statement, in the order each statement first came; a
@@ -150,8 +193,16 @@ bool OdbcBatch::grouped(const Held& held, size_t from, size_t to)
         it->second.push_back(&e);
     }
     const Dialect dialect = m_link.dialect();
-    // A failure that leaves no transaction to go back into ends the batch at its first row, whose mark counts as unset.
     Entry first = entries[from];
+    // A failure that leaves no transaction to go back into takes the rows of
+    // the whole batch; which of them failed is not known unless it holds one.
+    const int lastTag = entries[to - 1].tag;
+    const auto ended = [&](const odbc::Failure& f) {
+        const QString text = m_link.transactionEndedText(f);
+        throw DeferredError::transactionEnded(
+            first.table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(first.table, text), first.tag, 0,
+            lastTag == first.tag ? -1 : lastTag);
+    };
     try {
         control(savepointSql(dialect, kBatchSavepoint));
     } catch (const odbc::Failure& f) {
@@ -163,7 +214,7 @@ bool OdbcBatch::grouped(const Held& held, size_t from, size_t to)
             const int names = int(s->marked.names.size());
             for (size_t at = 0; at < rows.size();) {
                 const int n = int(qMin(size_t(s->rowsPerStatement), rows.size() - at));
-                odbc::Statement& q = statement(*s, n);
+                odbc::Statement& q = statement(*s, n, form);
                 for (int r = 0; r < n; ++r)
                     bind(q, r * names, held, *rows[at + size_t(r)]);
                 q.execute();
@@ -171,22 +222,22 @@ bool OdbcBatch::grouped(const Held& held, size_t from, size_t to)
             }
         }
     } catch (const odbc::Failure& f) {
-        if (f.deadlock() || f.lostConnection())
-            fail(first, f);
+        if (f.deadlock() || f.lostConnection() || !m_link.inTransaction())
+            ended(f);
         try {
             control(rollbackToSql(dialect, kBatchSavepoint));
             control(releaseSql(dialect, kBatchSavepoint));
         } catch (const odbc::Failure&) {
-            fail(first, f);
+            ended(f);
         }
-        return false;
+        return dialect == Dialect::SqlServer && f.refusedForm() ? Outcome::FormRefused : Outcome::Refused;
     }
     try {
         control(releaseSql(dialect, kBatchSavepoint));
     } catch (const odbc::Failure& f) {
         fail(first, f);
     }
-    return true;
+    return Outcome::Sent;
 }
 
 void OdbcBatch::flush()

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace db {
@@ -17,12 +18,15 @@ class OdbcLink;
 // savepoint, writes and release are queued, tagged with the row. A flush sends
 // the INSERTs of the whole rows it holds grouped by statement, as INSERTs of
 // many VALUES rows (as many as the database takes parameters in one
-// statement), inside a savepoint of their own: a few round trips for hundreds of
-// rows. When that fails the batch is undone to its savepoint and sent again
-// statement by statement in the order queued, each row under its own
-// savepoint, so the failing write and everything before it end exactly as they
-// would have one row at a time. Parameter arrays are not used: FreeTDS sends
-// one RPC per parameter set.
+// statement; SELECT ... UNION ALL where SQL Server takes no VALUES list),
+// inside a savepoint of their own: a few round trips for hundreds of rows. A
+// form the server refuses gives way to the next for the rest of the run, down
+// to one row per INSERT. A batch that fails otherwise is undone to its
+// savepoint and sent again statement by statement in the order queued, each
+// row under its own savepoint, so the failing write and everything before it
+// end exactly as they would have one row at a time; where the failure ended
+// the server's transaction nothing is sent again (DeferredError::transactionEnded).
+// Parameter arrays are not used: FreeTDS sends one RPC per parameter set.
 class OdbcBatch {
 public:
     explicit OdbcBatch(OdbcLink& link);
@@ -74,14 +78,19 @@ private:
         odbc::Markers marked; // one row's
         bool groupable = false;
         int rowsPerStatement = 1;
+        odbc::RowsForm form = odbc::RowsForm::Values; // of the statements kept for many rows
         std::map<int, std::unique_ptr<odbc::Statement>> rows;
     };
-    odbc::Statement& statement(Statements& s, int rows);
+    odbc::Statement& statement(Statements& s, int rows, odbc::RowsForm form = odbc::RowsForm::Values);
+    std::optional<odbc::RowsForm> rowsForm() const; // the form the server takes; none: one row at a time
     static void bind(odbc::Statement& s, int first, const Held& held, const Entry& e);
     void replay(const Held& held, size_t from, size_t to);
     void run(const Held& held, const Entry& e);
-    // Sends the writes of [from, to) grouped; false when the server refused them.
+    // Sends the writes of [from, to) grouped; false when the server refused
+    // them. A form the server does not take gives way to the next.
     bool grouped(const Held& held, size_t from, size_t to);
+    enum class Outcome { Sent, Refused, FormRefused };
+    Outcome groupedAs(odbc::RowsForm form, const Held& held, size_t from, size_t to);
     [[noreturn]] void fail(const Entry& e, const odbc::Failure& f);
     void control(const QString& text);
 

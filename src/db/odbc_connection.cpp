@@ -66,6 +66,27 @@ bool Failure::lockTimeout() const
 
 bool Failure::deadlock() const { return m_native == 1205 || m_state == u"40001" || m_state == u"40P01"; }
 
+bool Failure::refusedForm() const
+{
+    // 102/156/170: incorrect syntax; 195: not a built-in function; 208: no such
+    // object; 10738: too many rows in a VALUES list; 8621/8623/8632: the query
+    // processor ran out of room for the statement.
+    switch (m_native) {
+    case 102:
+    case 156:
+    case 170:
+    case 195:
+    case 208:
+    case 8621:
+    case 8623:
+    case 8632:
+    case 10738:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QStringList drivers()
 {
     QStringList names;
@@ -157,9 +178,9 @@ QString Connection::info(unsigned short type) const
 
 QString Connection::dbmsName() const { return info(SQL_DBMS_NAME); }
 
-QString Connection::driverName() const { return info(SQL_DRIVER_NAME); }
-
 QString Connection::dbmsVersion() const { return info(SQL_DBMS_VER); }
+
+QString Connection::driverName() const { return info(SQL_DRIVER_NAME); }
 
 QString Connection::driverVersion() const { return info(SQL_DRIVER_VER); }
 

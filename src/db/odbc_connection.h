@@ -26,6 +26,10 @@ public:
     // SQL Server chose this session as a deadlock victim (1205); the server has
     // rolled the transaction back.
     bool deadlock() const;
+    // SQL Server refused the statement's own form, whatever its values: a
+    // syntax it does not know (VALUES lists before 2008, APPLY and OVER before
+    // 2005), a catalog view or function it lacks, a list longer than it takes.
+    bool refusedForm() const;
 
 private:
     QString m_state;
@@ -51,9 +55,10 @@ public:
 
     // SQL_DBMS_NAME of the connected database.
     QString dbmsName() const;
-    QString driverName() const;
-    // SQL_DBMS_VER ("08.00.2039") and SQL_DRIVER_VER.
+    // SQL_DBMS_VER: "09.00.5000" and the like.
     QString dbmsVersion() const;
+    QString driverName() const;
+    // SQL_DRIVER_VER.
     QString driverVersion() const;
     // The TDS version FreeTDS speaks on this connection ("7.1"); empty from any other driver.
     QString freeTdsProtocol() const;

@@ -130,6 +130,49 @@ void OdbcLink::open(const QString& connectionString, const QString& where, const
         throw;
     }
     setUp(m_main);
+    readServer();
+}
+
+void OdbcLink::readServer()
+{
+    m_major = m_level = 0;
+    m_refused = 0;
+    if (m_dialect != Dialect::SqlServer)
+        return;
+    try {
+        m_major = m_main.dbmsVersion().section(u'.', 0, 0).toInt();
+        // sysdatabases answers on every version (2005 on keeps it as a view).
+        odbc::Statement q(m_main);
+        q.executeDirect(QStringLiteral("select cmptlevel from master.dbo.sysdatabases where name = db_name()"));
+        if (q.next())
+            m_level = int(q.value(0).toLongLong());
+        while (q.next())
+            ;
+    } catch (const odbc::Failure&) {
+        // Not known: the forms are tried and fall back when refused.
+    }
+}
+
+bool OdbcLink::accepts(Form form) const
+{
+    if (m_dialect != Dialect::SqlServer)
+        return true;
+    if (m_refused & (1u << unsigned(form)))
+        return false;
+    const auto atLeast = [](int have, int need) { return have == 0 || have >= need; };
+    switch (form) {
+    case Form::RowValues:
+        return atLeast(m_major, 10);
+    case Form::Windowed:
+    case Form::Apply:
+        return atLeast(m_major, 9) && atLeast(m_level, 90);
+    case Form::CatalogViews:
+        return atLeast(m_major, 9);
+    case Form::SelectRows:
+    case Form::KeyLists:
+        break;
+    }
+    return true;
 }
 
 void OdbcLink::describeAnswer(const QString& givenUp)
@@ -212,6 +255,13 @@ void OdbcLink::setUp(odbc::Connection& connection)
     try {
         switch (m_dialect) {
         case Dialect::SqlServer:
+            // Long text and ntext values come whole (the server's own limit is
+            // 4 KB and FreeTDS asks for more only where configured), and most
+            // failing statements end only themselves, not the transaction, even
+            // where the server's user options set XACT_ABORT (a deadlock or a
+            // conversion error still ends it; the batches check).
+            connection.execute(QStringLiteral("SET TEXTSIZE 2147483647"));
+            connection.execute(QStringLiteral("SET XACT_ABORT OFF"));
             connection.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWaitMs()));
             break;
         case Dialect::PostgreSQL:
@@ -287,6 +337,30 @@ QString OdbcLink::errorText(const odbc::Failure& f) const
     if (f.lockTimeout())
         return lockWaitText(m_where, f.message());
     return f.message();
+}
+
+QString OdbcLink::transactionEndedText(const odbc::Failure& f) const
+{
+    if (f.lostConnection() || f.deadlock())
+        return errorText(f);
+    return QStringLiteral("%1 因这个错误结束了本会话的事务，撤销了未提交的写入：%2").arg(m_where, f.message());
+}
+
+bool OdbcLink::inTransaction()
+{
+    if (m_dialect != Dialect::SqlServer)
+        return true;
+    try {
+        odbc::Statement q(m_main);
+        q.executeDirect(QStringLiteral("select @@trancount"));
+        // No answer at all says nothing: the savepoint's rollback will tell.
+        const bool open = !q.next() || q.value(0).toLongLong() > 0;
+        while (q.next())
+            ;
+        return open;
+    } catch (const odbc::Failure&) {
+        return false; // a session that cannot answer holds nothing to go back into
+    }
 }
 
 } // namespace db

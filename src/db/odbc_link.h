@@ -18,6 +18,18 @@ namespace db {
 // where names the link in that message.
 Dialect odbcDialect(const QString& dbmsName, const QString& where);
 
+// Statement forms a SQL Server may not take. Each is chosen by the server's
+// version and the database's compatibility level; one the server refuses all
+// the same is not tried again on the link.
+enum class Form {
+    RowValues,    // INSERT ... VALUES (...),(...): 2008
+    SelectRows,   // INSERT ... SELECT ... UNION ALL SELECT ...
+    Windowed,     // an aggregate OVER (PARTITION BY ...): 2005 at level 90
+    Apply,        // CROSS APPLY: 2005 at level 90
+    CatalogViews, // sys.columns: 2005
+    KeyLists,     // keys as a derived table, "select 0 as i, ? as k union all ..."
+};
+
 // The session behind an ODBC data link: the database it reaches decides the
 // dialect (asked with SQL_DBMS_NAME), the transaction statements and how long
 // a statement waits for another session's locks.
@@ -52,6 +64,14 @@ public:
     // told.
     bool oneRowPerInsert(const QString& table);
 
+    // SQL Server's major version (8 for 2000, 9 for 2005, 10 for 2008) and the
+    // database's compatibility level (80, 90, ...); 0 where not known.
+    int serverMajor() const { return m_major; }
+    int compatibilityLevel() const { return m_level; }
+    // Whether the server takes a form (always true off SQL Server), and that it refused it.
+    bool accepts(Form form) const;
+    void refuse(Form form) { m_refused |= 1u << unsigned(form); }
+
     odbc::Connection& main() { return m_main; }
     // The connection for a statement about to read rows. SQL Server without
     // multiple active result sets serves one row set at a time, so while one
@@ -72,9 +92,16 @@ public:
     // The driver's text of a failure; a lost link, a lock wait given up and a
     // deadlock say so and name the database.
     QString errorText(const odbc::Failure& failure) const;
+    // The text of a failure after which the server holds no transaction of
+    // this session any more (a conversion error, XACT_ABORT in a trigger).
+    QString transactionEndedText(const odbc::Failure& failure) const;
+    // Whether the session is inside a transaction (SQL Server's @@TRANCOUNT;
+    // true elsewhere, where a failed statement leaves the transaction open).
+    bool inTransaction();
 
 private:
     void setUp(odbc::Connection& connection);
+    void readServer();
 
     void describeAnswer(const QString& givenUp);
 
@@ -84,6 +111,9 @@ private:
     QString m_where;
     QString m_dbms;
     Dialect m_dialect = Dialect::SqlServer;
+    int m_major = 0;
+    int m_level = 0;
+    unsigned m_refused = 0;
     odbc::Connection m_main;
     std::unique_ptr<odbc::Connection> m_reader;
 };

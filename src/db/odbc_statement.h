@@ -24,11 +24,13 @@ struct Markers {
 };
 Markers markers(const QString& text);
 
-// An INSERT of one VALUES row, in marker form, as the same INSERT of rows rows
-// ("values (?,?),(?,?)"): markers of row r come after those of row r - 1 and
+// An INSERT of one VALUES row, in marker form, as the same INSERT of rows rows:
+// "values (?,?),(?,?)", or "select ?,? union all select ?,?" for servers
+// without VALUES lists. Markers of row r come after those of row r - 1 and
 // feed from names r * names.size() on. Empty text when the statement is no
 // such INSERT.
-Markers insertRows(const Markers& single, int rows);
+enum class RowsForm { Values, Select };
+Markers insertRows(const Markers& single, int rows, RowsForm form = RowsForm::Values);
 
 // How a value is bound to a parameter, as the driver takes it.
 struct Shape {

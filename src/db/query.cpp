@@ -180,7 +180,10 @@ void Query::fail(const odbc::Failure& failure) const
     if (isLockWait(text))
         noteLockWaitGivenUp(m_connection.where(), failure.message(),
                             m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
-    throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
+    const QString message = m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text);
+    if (m_connection.odbc()->dialect() == Dialect::SqlServer && failure.refusedForm())
+        throw RefusedStatement(message);
+    throw belmire::Error(message);
 }
 
 void Query::refuseWhereGivenUp() const

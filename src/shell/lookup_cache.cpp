@@ -44,13 +44,16 @@ void LookupCache::list(const QString& statement, const QByteArray& value)
 {
     if (m_source.comparesKeysExactly()) // one scan of the table answers them all
         return;
+    if (!m_source.accepts(db::Form::KeyLists)) // asked one by one
+        return;
     Lookup& l = lookupOf(statement);
     if (l.listed.size() < size_t(kListedKeys) && !l.answers.value(value))
         l.listed.push_back(value);
 }
 
 // The keys listed, in one query of the source that answers each as the keyed
-// statement would. Should it fail, the keys are asked one by one as before.
+// statement would. Where the source refuses such a list, the keys are asked one
+// by one as before, and no list is made again for the rest of the run.
 void LookupCache::askListed(const QString& statement, Lookup& l)
 {
     std::vector<QByteArray> keys;
@@ -60,11 +63,14 @@ void LookupCache::askListed(const QString& statement, Lookup& l)
     const auto parts = keyedSelect(statement);
     if (!parts || keys.empty())
         return;
+    const QString text = m_source.lookupsStatement(parts->field, parts->table, parts->key, int(keys.size()));
+    if (text.isEmpty())
+        return;
     try {
         std::unique_ptr<db::Query>& q = l.together[int(keys.size())];
         if (!q) {
             q = std::make_unique<db::Query>(m_source);
-            q->setText(m_source.lookupsStatement(parts->field, parts->table, parts->key, int(keys.size())));
+            q->setText(text);
         }
         q->close();
         for (size_t k = 0; k < keys.size(); ++k)
@@ -76,6 +82,8 @@ void LookupCache::askListed(const QString& statement, Lookup& l)
                 l.answers.insert(keys[size_t(k)], gbk::trim(db::variantText(q->valueAt(1))));
         }
         q->close();
+    } catch (const db::RefusedStatement&) {
+        m_source.refuse(db::Form::KeyLists);
     } catch (const belmire::Error&) {
     }
 }

@@ -224,13 +224,15 @@ RowWriter::Failure RowWriter::failedWrite(const db::DeferredError& e)
         else if (r.row == j)
             failing = std::move(r);
     }
-    // The row's own mark was set unless the mark itself failed.
-    const bool undone = e.position() > 0 && rollbackMark();
+    // The row's own mark was set unless the mark itself failed; a transaction
+    // the server ended took it.
+    const bool undone = !e.endedTransaction() && e.position() > 0 && rollbackMark();
     m_unconfirmed = std::move(before);
     confirmRows();
-    for (const auto& [position, line] : failing.logs)
-        if (position <= e.position())
-            m_frontend.appendLog(line);
+    if (e.rowKnown())
+        for (const auto& [position, line] : failing.logs)
+            if (position <= e.position())
+                m_frontend.appendLog(line);
     return {j, failing.code, endAfterError(undone)};
 }
 

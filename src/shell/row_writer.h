@@ -74,8 +74,8 @@ public:
     // before it are refused on the way.
     bool undoRow(Mark* mark);
     // A refused waiting write: the rows before it counted and shown, the logs
-    // of its row up to the write shown, nothing of its row kept, and the
-    // transaction ended as endAfterError() does.
+    // of its row up to the write shown (where the row is known), nothing of its
+    // row kept, and the transaction ended as endAfterError() does.
     struct Failure {
         int row = 0;
         QByteArray code;

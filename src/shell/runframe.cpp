@@ -363,9 +363,17 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     } endWalk{m_writer};
 
     // A queued write of row j failed: the rows before it stay, nothing of row j
-    // does, and what row j showed before that write is shown.
+    // does, and what row j showed before that write is shown. Where one
+    // statement of many rows ended the transaction, no row is named as the
+    // failing one: the server does not say which it was.
     auto deferredFailure = [&](const db::DeferredError& e) {
         const RowWriter::Failure f = m_writer.failedWrite(e);
+        if (!e.rowKnown())
+            throw belmire::Error(QStringLiteral("第 %1 至 %2/%3 行中的一行（数据库没有指明是哪一行），")
+                                     .arg(e.tag())
+                                     .arg(e.lastTag())
+                                     .arg(n) +
+                                 e.message() + f.lost);
         fe.showProgress(progressLine(f.row, n, f.code));
         reject(f.row, f.code, kRefused, e.message());
         throw belmire::Error(rowContext(f.row, f.code) + oneLine(e.message()) + f.lost + heldBefore(select, f.row));

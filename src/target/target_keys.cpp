@@ -112,25 +112,47 @@ void KeyWindow::answer()
     m_written.assign(size_t(n), 0);
     for (int k = 0; k < n; ++k)
         m_class[size_t(k)] = k;
-    std::unique_ptr<db::Query>& q = m_queries[n];
-    if (!q) {
-        q = std::make_unique<db::Query>(m_run.targetConnection());
-        q->setText(m_run.targetConnection().keysHeldStatement(m_table, m_column, n));
+    db::Connection& target = m_run.targetConnection();
+    // A form the server refuses gives way to the next once, for the whole run;
+    // with none left every key is asked on its own.
+    for (;;) {
+        const QString text = target.keysHeldStatement(m_table, m_column, n);
+        if (text.isEmpty()) {
+            m_trusted = false;
+            return;
+        }
+        std::unique_ptr<db::Query>& q = m_queries[n];
+        if (!q || q->text() != text) {
+            q = std::make_unique<db::Query>(target);
+            q->setText(text);
+        }
+        // Same connection and transaction as the writes: the rows written so far are sent first and count.
+        try {
+            q->close();
+            for (int k = 0; k < n; ++k)
+                q->bindText(QStringLiteral("k%1").arg(k), m_keys[size_t(k)]);
+            q->open();
+        } catch (const db::RefusedStatement&) {
+            // A refused form leaves the run's transaction as it was; should the
+            // server have ended it all the same, the row fails with the error.
+            if (target.transactionEnded())
+                throw;
+            m_queries.clear();
+            target.keysHeldFallBack();
+            continue;
+        }
+        break;
     }
-    // Same connection and transaction as the writes: the rows written so far are sent first and count.
-    q->close();
-    for (int k = 0; k < n; ++k)
-        q->bindText(QStringLiteral("k%1").arg(k), m_keys[size_t(k)]);
-    q->open();
-    while (q->next()) {
-        const qint64 k = db::variantInteger(q->valueAt(0));
-        const qint64 c = db::variantInteger(q->valueAt(2));
+    db::Query& q = *m_queries[n];
+    while (q.next()) {
+        const qint64 k = db::variantInteger(q.valueAt(0));
+        const qint64 c = db::variantInteger(q.valueAt(2));
         if (k < 0 || k >= n || c < 0 || c >= n)
             continue;
-        m_held[size_t(k)] = db::variantInteger(q->valueAt(1)) != 0;
+        m_held[size_t(k)] = db::variantInteger(q.valueAt(1)) != 0;
         m_class[size_t(k)] = int(c);
     }
-    q->close();
+    q.close();
 }
 
 bool KeyWindow::contains(const QByteArray& gbkKey)

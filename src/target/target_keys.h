@@ -57,7 +57,8 @@ private:
 // column's own comparison: whether the column holds each, and which of them are
 // equal to each other, so a key written earlier in the window is found as the
 // server would find it. Any other key is asked of the target on its own, as is
-// every key once a key not listed has been written.
+// every key once a key not listed has been written, and every key of a run
+// whose server refused each form of that query.
 class KeyWindow {
 public:
     // findOne: the statement asking for one key, bound to parameter.
