@@ -1,7 +1,7 @@
 // Product categories of both programs, SQLite to SQLite and SQLite to PostgreSQL.
 #include "support/testdb.h"
 
-#include "target/categories.h"
+#include "quorvan/categories.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +32,9 @@ void expectError(const RecordingFrontend& fe, const QString& start)
 TEST(CategoryParent, OnlySixDigitsCountAndHugeLevelsDoNotWrap)
 {
     const QByteArray deep("0102030405060708");
-    EXPECT_EQ(target::parentByLevel(deep, 9, "2222222"), deep.left(12));
-    EXPECT_EQ(target::parentByLevel(deep, std::numeric_limits<qint64>::max(), "2222222"), deep.left(12));
-    EXPECT_EQ(target::parentByLevel(deep, std::numeric_limits<qint64>::min(), ""), QByteArray());
+    EXPECT_EQ(quorvan::parentByLevel(deep, 9, "2222222"), deep.left(12));
+    EXPECT_EQ(quorvan::parentByLevel(deep, std::numeric_limits<qint64>::max(), "2222222"), deep.left(12));
+    EXPECT_EQ(quorvan::parentByLevel(deep, std::numeric_limits<qint64>::min(), ""), QByteArray());
 }
 
 TEST_P(Categories, V67RowsAndLevelSetting)

@@ -3,11 +3,11 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "programs/programs.h"
+#include "quorvan/column.h"
+#include "quorvan/products.h"
+#include "quorvan/suppliers.h"
 #include "support/responder.h"
 #include "support/testdb.h"
-#include "target/column.h"
-#include "target/products.h"
-#include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/scramble.h"
 
@@ -525,23 +525,23 @@ TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
     // The description, declared as the DDL files (a table's lines) and the document (its heading and rows) have it.
     const auto latin1 = [](std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); };
     QStringList ddl, docs;
-    for (const target::Table& t : target::tables()) {
+    for (const quorvan::Table& t : quorvan::tables()) {
         const QString table = latin1(t.name);
         QStringList key;
-        for (const target::Column& c : t.columns) {
+        for (const quorvan::Column& c : t.columns) {
             const QString name = table + u' ' + latin1(c.name) + u' ';
-            const QString type = c.form == target::Form::Text      ? QStringLiteral("VARCHAR(%1)").arg(c.width)
-                                 : c.form == target::Form::Amount  ? QStringLiteral("NUMERIC(18,4)")
-                                 : c.form == target::Form::Integer ? QStringLiteral("INTEGER")
-                                                                   : QString();
-            const QString byDefault = c.form == target::Form::Text ? QStringLiteral(" DEFAULT ''") : " DEFAULT 0";
+            const QString type = c.form == quorvan::Form::Text      ? QStringLiteral("VARCHAR(%1)").arg(c.width)
+                                 : c.form == quorvan::Form::Amount  ? QStringLiteral("NUMERIC(18,4)")
+                                 : c.form == quorvan::Form::Integer ? QStringLiteral("INTEGER")
+                                                                    : QString();
+            const QString byDefault = c.form == quorvan::Form::Text ? QStringLiteral(" DEFAULT ''") : " DEFAULT 0";
             ddl << name + (type.isEmpty() ? QStringLiteral("DOUBLE") : type) +
                        (c.key ? QStringLiteral(" NOT NULL") : byDefault);
             docs << name + (type.isEmpty() ? QStringLiteral("REAL / DOUBLE PRECISION") : type);
             if (c.key)
                 key << latin1(c.name);
             const QString value = QString::fromUtf8(c.defaultValue.data(), qsizetype(c.defaultValue.size()));
-            if (c.form == target::Form::Text) {
+            if (c.form == quorvan::Form::Text) {
                 EXPECT_LE(gbk::fromUnicode(value).size(), c.width) << name.toStdString() << "default";
             }
         }
@@ -572,22 +572,22 @@ TEST(TargetSchema, SameOnSqlitePostgresqlAndSqlServer)
     EXPECT_TRUE(sameLines(documented, docs));
 
     EXPECT_EQ(
-        target::kInsertSpda.join(u'|'),
+        quorvan::kInsertSpda.join(u'|'),
         "insert into spda (objid,spmc,ggxh,Gysbh,Gysmc,splbbh,splbmc,zjm,bzq,chandi,dengji,pinpai,bz,jyf,pinzhong,"
         "xgrq,zt,yjspf,scspf,|bjkcf,xsfsbh,xsfs,jgkzfsbh,jgkzfs,mdbh,blbh,blmc,ghfsbh,ghfsmc,hqbh,hqmc,jxtax,xxtax,"
         "lykdl ) values (|:objid,:spmc,:ggxh,:Gysbh,:Gysmc,:splbbh,:splbmc,:zjm,:bzq,:chandi,:dengji,:pinpai,:bz,"
         ":jyf,:pinzhong,:xgrq,:zt,:yjspf,:scspf,|:bjkcf,:xsfsbh,:xsfs,:jgkzfsbh,:jgkzfs,:mdbh,:blbh,:blmc,:ghfsbh,"
         ":ghfsmc,:hqbh,:hqmc,:jxtax,:xxtax,:lykdl)");
     EXPECT_EQ(
-        target::kInsertSpdw.join(u'|'),
+        quorvan::kInsertSpdw.join(u'|'),
         "insert into spdw (objid,fid,dwmc,sptm,ifjbdw,dwjl,jj,lsj,hyj,pfj,jj_notax,lsj_notax,pfj_notax | ) values "
         "(| :objid,:fid,:dwmc,:sptm,:ifjbdw,:dwjl,:jj,:lsj,:hyj,:pfj,:jj_notax,:lsj_notax,:pfj_notax )");
     const QString gysda = QStringLiteral(
         "insert into gysda (objid,Gysmc,gyslbbh,gyslbmc, xsfsbh,xsfs,jyf,xgrq,zt,chuanzhen,dianhua,dizhi,faren,khh,"
         "shuihao,zhanghao,lxr,youbian,bz,sxksrq,sxjsrq%1|) values (|:objid,:Gysmc,:gyslbbh,:gyslbmc,:xsfsbh,:xsfs,:jyf,"
         ":xgrq,:zt,:chuanzhen,:dianhua,:dizhi,:faren,:khh,:shuihao,:zhanghao,:lxr,:youbian,:bz,:sxksrq,:sxjsrq%2)");
-    EXPECT_EQ(target::kInsertGysda.join(u'|'), gysda.arg(QString(), QString()));
-    EXPECT_EQ(target::kInsertGysdaWithScope.join(u'|'), gysda.arg(QStringLiteral(",ghfw"), QStringLiteral(",:ghfw")));
+    EXPECT_EQ(quorvan::kInsertGysda.join(u'|'), gysda.arg(QString(), QString()));
+    EXPECT_EQ(quorvan::kInsertGysdaWithScope.join(u'|'), gysda.arg(QStringLiteral(",ghfw"), QStringLiteral(",:ghfw")));
 }
 
 // Opt-in, against a real SQL Server through FreeTDS: BELMIRE_MSSQL_UDL names a

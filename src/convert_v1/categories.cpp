@@ -1,4 +1,4 @@
-#include "target/categories.h"
+#include "quorvan/categories.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
@@ -14,7 +14,7 @@ shell::Operation categories()
     op.title = QStringLiteral("商品类别转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(target::kInsertSplbda);
+        db::Query& insert = run.target(quorvan::kInsertSplbda);
         run.walk(
             QStringLiteral("select * from GoodsType  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("GoodsTypeId"))); },
@@ -23,27 +23,27 @@ shell::Operation categories()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                target::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent, run.stamp());
+                quorvan::writeCategory(insert, code, row.text(QStringLiteral("GoodsTypeName")), parent, run.stamp());
             });
-        target::copyLevelSetting(
+        quorvan::copyLevelSetting(
             run, run.lookup(QStringLiteral("select vals2 from AccountInfo where item=:p1"), {"GoodsLevel"}));
     };
     op.uses = {
         shell::sourceUse(QStringLiteral("GoodsType"), QStringLiteral("GoodsTypeId,GoodsTypeName,parent")),
         shell::sourceUse(QStringLiteral("AccountInfo"), QStringLiteral("vals2,item")),
-        shell::insertUse(target::kInsertSplbda),
+        shell::insertUse(quorvan::kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
     // The parent codes come from the rows: the setting is only copied.
-    const shell::SettingRow levels = target::sourceSetting(
+    const shell::SettingRow levels = quorvan::sourceSetting(
         QStringLiteral("AccountInfo"), QStringLiteral("item"), "GoodsLevel", QStringLiteral("vals2"),
         QStringLiteral("商品类别级别设置"), QStringLiteral("GoodsType"), QString());
-    op.settings = {levels, target::targetLevelSetting()};
-    op.fields = target::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
-                                   QStringLiteral("GoodsTypeId>objid"), true) +
-                target::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
-                                   QStringLiteral("GoodsTypeName>splbmc,parent>fbbh"), false);
-    op.reconciliation.setting = shell::SettingCopy{levels, target::targetLevelSetting()};
+    op.settings = {levels, quorvan::targetLevelSetting()};
+    op.fields = quorvan::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                    QStringLiteral("GoodsTypeId>objid"), true) +
+                quorvan::fieldsInto(QStringLiteral("GoodsType"), QStringLiteral("splbda"),
+                                    QStringLiteral("GoodsTypeName>splbmc,parent>fbbh"), false);
+    op.reconciliation.setting = shell::SettingCopy{levels, quorvan::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("GoodsType"),
                                QString(),
                                {{QStringLiteral("GoodsTypeId"), QStringLiteral("objid")}},

@@ -1,6 +1,6 @@
 #include "convert_v1/conversions.h"
+#include "quorvan/places.h"
 #include "shell/runframe.h"
-#include "target/places.h"
 #include "textutil/gbk.h"
 
 namespace convert_v1 {
@@ -12,20 +12,20 @@ shell::Operation goodsAreas()
     op.title = QStringLiteral("货区档案转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(target::kInsertHqda);
+        db::Query& insert = run.target(quorvan::kInsertHqda);
         run.walk(
             QStringLiteral("select * from Organise "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("OrganiseId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                target::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
+                quorvan::writeGoodsArea(insert, code, row.text(QStringLiteral("Organise")), run.stamp());
             });
     };
     op.uses = {shell::sourceUse(QStringLiteral("Organise"), QStringLiteral("OrganiseId,Organise")),
-               shell::insertUse(target::kInsertHqda)};
+               shell::insertUse(quorvan::kInsertHqda)};
     op.reconciliation.rows = {
         {QStringLiteral("Organise"),
          QString(),
-         {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), target::cutOf(target::kHqda, "objid")}},
+         {{QStringLiteral("OrganiseId"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kHqda, "objid")}},
          QStringLiteral("hqda")}};
     return op;
 }

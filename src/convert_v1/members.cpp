@@ -1,4 +1,4 @@
-#include "target/members.h"
+#include "quorvan/members.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/plib.h"
@@ -38,11 +38,13 @@ shell::Operation members()
     op.title = QStringLiteral("会员信息转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        target::resetMemberCategories(run);
-        target::MemberCards cards(run);
-        db::Query& insert = run.target(target::kInsertHyda);
+        quorvan::resetMemberCategories(run);
+        quorvan::MemberCards cards(run);
+        db::Query& insert = run.target(quorvan::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
-        const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("cardid"))); };
+        const auto cardOf = [](const db::Query& row) {
+            return quorvan::cardNumber(row.text(QStringLiteral("cardid")));
+        };
         run.walk(
             QStringLiteral("select * from card  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
@@ -52,7 +54,7 @@ shell::Operation members()
                     return;
                 }
                 // Fields are read in the order their columns are bound.
-                target::MemberRow m;
+                quorvan::MemberRow m;
                 m.objid = card;
                 m.czf = flag(row, QStringLiteral("ifcash"));
                 m.czye = balance;
@@ -72,7 +74,7 @@ shell::Operation members()
                 m.huiyuanf = flag(row, QStringLiteral("ifmembercard"));
                 m.dazhef = flag(row, QStringLiteral("ifdiscount"));
                 m.dazhezk = qint64(0);
-                target::writeMember(insert, m, run.stamp());
+                quorvan::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
             },
             [&](const db::Query& row, int k) { cards.listAhead(cardOf(row), k); });
@@ -82,14 +84,14 @@ shell::Operation members()
             QStringLiteral("card"), QStringLiteral("cardid,cashbala,ifcash,state,cardmake,ifflash,fname,sex,address,"
                                                    "idcard,tel,birthday,ifcent,moneysum,centsum,centbala,ifmembercard,"
                                                    "ifdiscount"))} +
-        target::memberTargetUses();
+        quorvan::memberTargetUses();
     op.fields =
-        target::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
+        quorvan::fieldsInto(QStringLiteral("card"), QStringLiteral("hyda"), QStringLiteral("cardmake>jiezhi"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {
         {QStringLiteral("card"),
          QString(),
-         {{QStringLiteral("cardid"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
+         {{QStringLiteral("cardid"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kHyda, "objid")}},
          QStringLiteral("hyda"),
          true}};
     return op;

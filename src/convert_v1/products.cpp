@@ -1,7 +1,7 @@
-#include "target/products.h"
+#include "quorvan/products.h"
 #include "convert_v1/conversions.h"
+#include "quorvan/suppliers.h"
 #include "shell/runframe.h"
-#include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
 #include "textutil/packed_rows.h"
@@ -12,9 +12,9 @@
 namespace convert_v1 {
 namespace {
 
-using target::ProductRow;
-using target::ProductTarget;
-using target::UnitRow;
+using quorvan::ProductRow;
+using quorvan::ProductTarget;
+using quorvan::UnitRow;
 
 // The bar codes of one product, one row each, in the order the source returns them.
 const QStringList kSelectBarCodes = {QStringLiteral("select * from GoodsBarCode where GoodsId =:goodsid")};
@@ -200,7 +200,7 @@ void convertProducts(shell::Run& run)
             p.gysbh = row.text(QStringLiteral("SupplierId"));
             p.gysmc = row.text(QStringLiteral("SupplierName"));
             p.lykdl = row.amount(QStringLiteral("SaleDisCount"));
-            const target::SaleMode mode = target::saleMode(row.text(QStringLiteral("Salemode")));
+            const quorvan::SaleMode mode = quorvan::saleMode(row.text(QStringLiteral("Salemode")));
             p.xsfsbh = mode.code;
             p.xsfs = mode.name;
             const bool shopPrices = row.truth(QStringLiteral("IfChangePrice"));
@@ -226,7 +226,7 @@ void convertProducts(shell::Run& run)
             package.ifjbdw = "0";
 
             if (target.productCodeTaken(code)) {
-                run.skipRow(QStringLiteral("商品编号已存在"), target::noticeProductCode() + code);
+                run.skipRow(QStringLiteral("商品编号已存在"), quorvan::noticeProductCode() + code);
                 return;
             }
             target.writeProduct(p);
@@ -234,7 +234,7 @@ void convertProducts(shell::Run& run)
             if (byWeight) {
                 const QByteArray scaleCode = row.text(QStringLiteral("WeighId"));
                 if (const QByteArray c = gbk::trim(scaleCode); !c.isEmpty())
-                    target.checkCode(c, target::noticeScaleCode(), target::noticeScaleCodeIsProduct());
+                    target.checkCode(c, quorvan::noticeScaleCode(), quorvan::noticeScaleCodeIsProduct());
                 basic.sptm = scaleCode;
                 basic.ifjbdw = "1";
                 target.writeUnit(code, QByteArray("0"), basic);
@@ -243,12 +243,12 @@ void convertProducts(shell::Run& run)
 
             const QByteArray ownBarCode = row.text(QStringLiteral("GoodsBarCode"));
             if (const QByteArray c = gbk::trim(ownBarCode); !c.isEmpty())
-                target.checkCode(c, target::noticeBarCode(), target::noticeBarCodeIsProduct());
+                target.checkCode(c, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
             int position = 0;
             QByteArray firstBasic = "1";
             for (const BarCodeRow& bar : barCodes.of(code)) {
                 if (const QByteArray c = gbk::trim(bar.barCode); !c.isEmpty())
-                    target.checkCode(c, target::noticeBarCode(), target::noticeBarCodeIsProduct());
+                    target.checkCode(c, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
                 const QByteArray fid = QByteArray::number(position++);
                 if (bar.type == basicUnit) {
                     basic.sptm = bar.barCode;
@@ -307,18 +307,18 @@ shell::Operation products()
                                             "PackNumberPrice,PackTradePrice,packUnit,WeighId,GoodsBarCode")),
             shell::sourceUse(QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId,GoodsBarCode,Type")),
         } +
-        target::productTargetUses();
-    op.fields = target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                                   QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
-                target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
-                                   QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
-                                                  "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
-                                                  "SupplierId>gysbh,SupplierName>gysmc"),
-                                   false) +
-                target::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"),
-                                   QStringLiteral("Unit>dwmc,packUnit>dwmc"), false) +
-                target::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"),
-                                   QStringLiteral("GoodsBarCode>sptm"), true);
+        quorvan::productTargetUses();
+    op.fields = quorvan::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                                    QStringLiteral("goodsid>objid,OrganiseId>hqbh,Organise>hqmc"), true) +
+                quorvan::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spda"),
+                                    QStringLiteral("GoodsName>spmc,Model>ggxh,GoodsTypeId>splbbh,GoodsTypeName>splbmc,"
+                                                   "Available>bzq,ProducingArea>chandi,grade>dengji,Trademark>pinpai,"
+                                                   "SupplierId>gysbh,SupplierName>gysmc"),
+                                    false) +
+                quorvan::fieldsInto(QStringLiteral("Goods"), QStringLiteral("spdw"),
+                                    QStringLiteral("Unit>dwmc,packUnit>dwmc"), false) +
+                quorvan::fieldsInto(QStringLiteral("GoodsBarCode"), QStringLiteral("spdw"),
+                                    QStringLiteral("GoodsBarCode>sptm"), true);
     // A product code already in spda is skipped, a repeated source code included.
     op.reconciliation.rows = {{QStringLiteral("Goods"),
                                QString(),

@@ -1,4 +1,4 @@
-#include "target/stock.h"
+#include "quorvan/stock.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/error.h"
@@ -12,14 +12,14 @@ shell::Operation stock()
     op.id = QStringLiteral("stock");
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
-    op.interruptedNote = target::kStockInterrupted;
+    op.interruptedNote = quorvan::kStockInterrupted;
     op.body = [](shell::Run& run) {
         static const QString kPurchasePrice = QStringLiteral("select StockPrice from goods where goodsid=:p1");
         static const QString kRetailPrice = QStringLiteral("select RetailPrice from goods where goodsid=:p1");
         static const QString kUnit = QStringLiteral("select unit from goods where goodsid=:p1");
-        db::Query& insert = run.target(target::kInsertSpckkc);
+        db::Query& insert = run.target(quorvan::kInsertSpckkc);
         // An abort ends the walk; the store stock is then built from the rows written so far.
-        target::WarehouseCuts cuts;
+        quorvan::WarehouseCuts cuts;
         try {
             run.walk(
                 QStringLiteral("select * from GoodsStoreBalance "), true,
@@ -28,11 +28,11 @@ shell::Operation stock()
                            gbk::trim(row.text(QStringLiteral("GoodsId")));
                 },
                 [&](const db::Query& row, const QByteArray&) {
-                    target::StockRow s;
+                    quorvan::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("StoreId")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                    s.purchasePrice = target::softPrice(run, kPurchasePrice, s.spbh);
-                    s.retailPrice = target::softPrice(run, kRetailPrice, s.spbh);
+                    s.purchasePrice = quorvan::softPrice(run, kPurchasePrice, s.spbh);
+                    s.retailPrice = quorvan::softPrice(run, kRetailPrice, s.spbh);
                     s.ckmc = row.text(QStringLiteral("Store"));
                     s.spmc = row.text(QStringLiteral("Goods"));
                     s.dwmc = run.lookup(kUnit, {s.spbh});
@@ -43,7 +43,7 @@ shell::Operation stock()
                         s.yesl = {};
                     }
                     cuts.see(s.ckbh);
-                    target::writeStock(insert, s, run.stamp());
+                    quorvan::writeStock(insert, s, run.stamp());
                 },
                 [&](const db::Query& row, int) {
                     const QByteArray spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
@@ -53,7 +53,7 @@ shell::Operation stock()
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);
         }
-        target::buildStoreStock(run);
+        quorvan::buildStoreStock(run);
     };
     op.uses =
         QList<shell::TableUse>{
@@ -61,12 +61,12 @@ shell::Operation stock()
                              QStringLiteral("StoreId,GoodsId,Store,Goods,BalanceNum")),
             shell::sourceUse(QStringLiteral("goods"), QStringLiteral("goodsid,StockPrice,RetailPrice,unit")),
         } +
-        target::stockTargetUses();
+        quorvan::stockTargetUses();
     op.reconciliation.rows = {
         {QStringLiteral("GoodsStoreBalance"),
          QString(),
-         {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
-          {QStringLiteral("GoodsId"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
+         {{QStringLiteral("StoreId"), QStringLiteral("ckbh"), quorvan::cutOf(quorvan::kSpckkc, "ckbh")},
+          {QStringLiteral("GoodsId"), QStringLiteral("spbh"), quorvan::cutOf(quorvan::kSpckkc, "spbh")}},
          QStringLiteral("spckkc")}};
     op.reconciliation.stock = shell::StockSums{QStringLiteral("GoodsStoreBalance"), QStringLiteral("GoodsId"),
                                                QStringLiteral("BalanceNum"),        QStringLiteral("goods"),

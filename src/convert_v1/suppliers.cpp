@@ -1,4 +1,4 @@
-#include "target/suppliers.h"
+#include "quorvan/suppliers.h"
 #include "convert_v1/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
@@ -14,12 +14,12 @@ shell::Operation suppliers()
     op.title = QStringLiteral("供应商转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insertSupplier = run.target(target::kInsertGysdaWithScope);
+        db::Query& insertSupplier = run.target(quorvan::kInsertGysdaWithScope);
         run.walk(
             QStringLiteral("select * from Supplier "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("SupplierId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                target::Supplier s;
+                quorvan::Supplier s;
                 s.code = code;
                 s.name = row.text(QStringLiteral("Supplier"));
                 s.saleModeName =
@@ -38,10 +38,10 @@ shell::Operation suppliers()
                 s.postcode = row.text(QStringLiteral("Zip"));
                 s.goodsScope = row.text(QStringLiteral("GoodsScope"));
                 s.remark = row.text(QStringLiteral("memo1"));
-                target::writeSupplier(insertSupplier, s, run.stamp(), run.today());
+                quorvan::writeSupplier(insertSupplier, s, run.stamp(), run.today());
             });
 
-        db::Query& insertCategory = run.target(target::kInsertGyslbda);
+        db::Query& insertCategory = run.target(quorvan::kInsertGyslbda);
         run.retakeStamp();
         run.walk(
             QStringLiteral("select * from SupplierType  "), false,
@@ -51,8 +51,8 @@ shell::Operation suppliers()
                 QByteArray parent = row.text(QStringLiteral("parent"));
                 if (parent == "-1")
                     parent.clear();
-                target::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")), parent,
-                                              run.stamp());
+                quorvan::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("SupplierType")), parent,
+                                               run.stamp());
             });
     };
     op.uses = {
@@ -61,17 +61,17 @@ shell::Operation suppliers()
                                         "TaxCode,Accounts,Linkman,Zip,GoodsScope,memo1")),
         shell::sourceUse(QStringLiteral("goods"), QStringLiteral("Salemode,SupplierId")),
         shell::sourceUse(QStringLiteral("SupplierType"), QStringLiteral("SupplierTypeId,SupplierType,parent")),
-        shell::insertUse(target::kInsertGysdaWithScope),
-        shell::insertUse(target::kInsertGyslbda),
+        shell::insertUse(quorvan::kInsertGysdaWithScope),
+        shell::insertUse(quorvan::kInsertGyslbda),
     };
-    op.fields = target::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
-                                   QStringLiteral("SupplierTypeId>objid"), true) +
-                target::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
-                                   QStringLiteral("SupplierType>gyslbmc,parent>fbbh"), false);
+    op.fields = quorvan::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                    QStringLiteral("SupplierTypeId>objid"), true) +
+                quorvan::fieldsInto(QStringLiteral("SupplierType"), QStringLiteral("gyslbda"),
+                                    QStringLiteral("SupplierType>gyslbmc,parent>fbbh"), false);
     op.reconciliation.rows = {
         {QStringLiteral("Supplier"),
          QString(),
-         {{QStringLiteral("SupplierId"), QStringLiteral("objid"), target::cutOf(target::kGysda, "objid")}},
+         {{QStringLiteral("SupplierId"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kGysda, "objid")}},
          QStringLiteral("gysda")},
         {QStringLiteral("SupplierType"),
          QString(),

@@ -1,6 +1,6 @@
 #include "convert_v1/conversions.h"
+#include "quorvan/places.h"
 #include "shell/runframe.h"
-#include "target/places.h"
 #include "textutil/gbk.h"
 
 namespace convert_v1 {
@@ -12,20 +12,20 @@ shell::Operation warehouses()
     op.title = QStringLiteral("仓库档案转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(target::kInsertCkda);
+        db::Query& insert = run.target(quorvan::kInsertCkda);
         run.walk(
             QStringLiteral("select * from Store "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("StoreId"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                target::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
+                quorvan::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
             });
     };
     op.uses = {shell::sourceUse(QStringLiteral("Store"), QStringLiteral("StoreId,Store")),
-               shell::insertUse(target::kInsertCkda)};
+               shell::insertUse(quorvan::kInsertCkda)};
     op.reconciliation.rows = {
         {QStringLiteral("Store"),
          QString(),
-         {{QStringLiteral("StoreId"), QStringLiteral("objid"), target::cutOf(target::kCkda, "objid")}},
+         {{QStringLiteral("StoreId"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kCkda, "objid")}},
          QStringLiteral("ckda")}};
     return op;
 }

@@ -1,4 +1,4 @@
-#include "target/categories.h"
+#include "quorvan/categories.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
@@ -21,31 +21,31 @@ shell::Operation categories()
     op.title = QStringLiteral("商品类别转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(target::kInsertSplbda);
+        db::Query& insert = run.target(quorvan::kInsertSplbda);
         const QByteArray levelSetting = run.lookup(kLevelSettingLookup, {"spjc"});
         run.walk(
             QStringLiteral("select * from splb  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("lbbh"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                const QByteArray parent = target::parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
-                target::writeCategory(insert, code, row.text(QStringLiteral("lbmc")), parent, run.stamp());
+                const QByteArray parent = quorvan::parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
+                quorvan::writeCategory(insert, code, row.text(QStringLiteral("lbmc")), parent, run.stamp());
             });
-        target::copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
+        quorvan::copyLevelSetting(run, run.lookup(kLevelSettingLookup, {"spjc"}));
     };
     op.uses = {
         shell::sourceUse(QStringLiteral("splb"), QStringLiteral("lbbh,lbmc,jc")),
         shell::sourceUse(QStringLiteral("xx"), QStringLiteral("vals1,xm")),
-        shell::insertUse(target::kInsertSplbda),
+        shell::insertUse(quorvan::kInsertSplbda),
         shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
     };
     const shell::SettingRow levels =
-        target::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
-                              QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
-    op.settings = {levels, target::targetLevelSetting()};
+        quorvan::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "spjc", QStringLiteral("vals1"),
+                               QStringLiteral("商品类别级别设置"), QStringLiteral("splb"), QStringLiteral("jc"));
+    op.settings = {levels, quorvan::targetLevelSetting()};
     op.fields =
-        target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
-        target::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
-    op.reconciliation.setting = shell::SettingCopy{levels, target::targetLevelSetting()};
+        quorvan::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbbh>objid"), true) +
+        quorvan::fieldsInto(QStringLiteral("splb"), QStringLiteral("splbda"), QStringLiteral("lbmc>splbmc"), false);
+    op.reconciliation.setting = shell::SettingCopy{levels, quorvan::targetLevelSetting()};
     op.reconciliation.rows = {{QStringLiteral("splb"),
                                QString(),
                                {{QStringLiteral("lbbh"), QStringLiteral("objid")}},

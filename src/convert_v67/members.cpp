@@ -1,4 +1,4 @@
-#include "target/members.h"
+#include "quorvan/members.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 
@@ -11,11 +11,11 @@ shell::Operation members()
     op.title = QStringLiteral("会员信息转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        target::resetMemberCategories(run);
-        target::MemberCards cards(run);
-        db::Query& insert = run.target(target::kInsertHyda);
+        quorvan::resetMemberCategories(run);
+        quorvan::MemberCards cards(run);
+        db::Query& insert = run.target(quorvan::kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
-        const auto cardOf = [](const db::Query& row) { return target::cardNumber(row.text(QStringLiteral("kbh"))); };
+        const auto cardOf = [](const db::Query& row) { return quorvan::cardNumber(row.text(QStringLiteral("kbh"))); };
         run.walk(
             QStringLiteral("select * from hyda  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
@@ -25,7 +25,7 @@ shell::Operation members()
                     return;
                 }
                 // Fields are read in the order their columns are bound.
-                target::MemberRow m;
+                quorvan::MemberRow m;
                 m.objid = card;
                 m.czf = row.text(QStringLiteral("czk"));
                 m.czye = balance;
@@ -43,7 +43,7 @@ shell::Operation members()
                 m.huiyuanf = row.text(QStringLiteral("hyk"));
                 m.dazhef = row.text(QStringLiteral("dzk"));
                 m.dazhezk = row.number(QStringLiteral("dzbl"));
-                target::writeMember(insert, m, run.stamp());
+                quorvan::writeMember(insert, m, run.stamp());
                 cards.written(m.objid);
             },
             [&](const db::Query& row, int k) { cards.listAhead(cardOf(row), k); });
@@ -52,15 +52,15 @@ shell::Operation members()
         QList<shell::TableUse>{shell::sourceUse(
             QStringLiteral("hyda"), QStringLiteral("kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,hyk,"
                                                    "dzk,dzbl"))} +
-        target::memberTargetUses();
+        quorvan::memberTargetUses();
     op.fields =
-        target::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
-                           QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
+        quorvan::fieldsInto(QStringLiteral("hyda"), QStringLiteral("hyda"),
+                            QStringLiteral("czk>czf,klx>jiezhi,skf>sskhf,jfk>jifenf,hyk>huiyuanf,dzk>dazhef"), false);
     // A card already in hyda is skipped, a repeated source card included.
     op.reconciliation.rows = {
         {QStringLiteral("hyda"),
          QString(),
-         {{QStringLiteral("kbh"), QStringLiteral("objid"), target::cutOf(target::kHyda, "objid")}},
+         {{QStringLiteral("kbh"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kHyda, "objid")}},
          QStringLiteral("hyda"),
          true}};
     return op;

@@ -1,7 +1,7 @@
-#include "target/products.h"
+#include "quorvan/products.h"
 #include "convert_v67/conversions.h"
+#include "quorvan/suppliers.h"
 #include "shell/runframe.h"
-#include "target/suppliers.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
 
@@ -15,20 +15,20 @@ const QString kAreaName = QStringLiteral("select hqmc from hq where hqbh=:p1");
 // The product conversion of spxx; V6 sources have no tax rates and write both as 0.
 void convertProducts(shell::Run& run, bool withTaxRates)
 {
-    target::ProductTarget target(run);
+    quorvan::ProductTarget target(run);
     run.retakeStamp();
 
     const QByteArray quality = gbk::fromUnicode(QStringLiteral("合格品"));
     const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
     const QByteArray directSupply = gbk::fromUnicode(QStringLiteral("直配品"));
 
-    target::ProductRow p;
+    quorvan::ProductRow p;
     p.dengji = quality;
     p.jgkzfsbh = "0";
     p.jgkzfs = shopControl;
     p.ghfsbh = "0";
     p.ghfsmc = directSupply;
-    target::UnitRow unit;
+    quorvan::UnitRow unit;
 
     run.walk(
         QStringLiteral(" SELECT * from spxx WHERE (zhf = '0')"), true,
@@ -51,7 +51,7 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             p.lykdl = row.amount(QStringLiteral("lykd"));
             // xsfs keeps the text as read; a name outside the four sale modes is coded "0".
             p.xsfs = row.text(QStringLiteral("fs"));
-            p.xsfsbh = target::saleMode(p.xsfs).code;
+            p.xsfsbh = quorvan::saleMode(p.xsfs).code;
             unit.jj = row.amount(QStringLiteral("jhjj"));
             const QByteArray area = row.text(QStringLiteral("hqbh"));
             p.hqbh = gbk::trim(area);
@@ -66,9 +66,9 @@ void convertProducts(shell::Run& run, bool withTaxRates)
             const QByteArray barCode2 = gbk::trim(row.text(QStringLiteral("sptm2")));
 
             if (!mainBarCode.isEmpty())
-                target.checkCode(mainBarCode, target::noticeBarCode(), target::noticeBarCodeIsProduct());
+                target.checkCode(mainBarCode, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
             if (target.productCodeTaken(code)) {
-                run.skipRow(QStringLiteral("商品编号已存在"), target::noticeProductCode() + code);
+                run.skipRow(QStringLiteral("商品编号已存在"), quorvan::noticeProductCode() + code);
                 return;
             }
             target.writeProduct(p);
@@ -110,22 +110,22 @@ QList<shell::TableUse> productUses(bool withTaxRates)
                shell::sourceUse(QStringLiteral("gys"), QStringLiteral("gysmc,gysbh")),
                shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqmc,hqbh")),
            } +
-           target::productTargetUses();
+           quorvan::productTargetUses();
 }
 
 // The source values that go into spda and spdw as they are.
 QList<shell::FieldInto> productFields()
 {
     const QString plain = QStringLiteral("zhf = '0'");
-    return target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"),
-                              true, plain) +
-           target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"),
-                              QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false,
-                              plain) +
-           target::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spdw"),
-                              QStringLiteral("jldw>dwmc,sptm>sptm,spdnm>sptm,sptm1>sptm,sptm2>sptm"), true, plain) +
-           target::fieldsInto(QStringLiteral("splb"), QStringLiteral("spda"), QStringLiteral("lbmc>splbmc"), true) +
-           target::fieldsInto(QStringLiteral("hq"), QStringLiteral("spda"), QStringLiteral("hqmc>hqmc"), true);
+    return quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"),
+                               true, plain) +
+           quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"),
+                               QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false,
+                               plain) +
+           quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spdw"),
+                               QStringLiteral("jldw>dwmc,sptm>sptm,spdnm>sptm,sptm1>sptm,sptm2>sptm"), true, plain) +
+           quorvan::fieldsInto(QStringLiteral("splb"), QStringLiteral("spda"), QStringLiteral("lbmc>splbmc"), true) +
+           quorvan::fieldsInto(QStringLiteral("hq"), QStringLiteral("spda"), QStringLiteral("hqmc>hqmc"), true);
 }
 
 // A product code already in spda is skipped, a repeated source code included.

@@ -1,4 +1,4 @@
-#include "target/stock.h"
+#include "quorvan/stock.h"
 #include "convert_v67/conversions.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
@@ -11,16 +11,16 @@ shell::Operation stock()
     op.id = QStringLiteral("stock");
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
-    op.interruptedNote = target::kStockInterrupted;
+    op.interruptedNote = quorvan::kStockInterrupted;
     op.body = [](shell::Run& run) {
         static const QString kPurchasePrice = QStringLiteral("select jhjj from spxx where spbh=:p1");
         static const QString kRetailPrice = QStringLiteral("select lsj from spxx where spbh=:p1");
         static const QString kWarehouseName = QStringLiteral("select ckmc from ck where ckbh=:p1");
         static const QString kProductName = QStringLiteral("select spmc from spxx where spbh=:p1");
         static const QString kUnit = QStringLiteral("select jldw from spxx where spbh=:p1");
-        db::Query& insert = run.target(target::kInsertSpckkc);
+        db::Query& insert = run.target(quorvan::kInsertSpckkc);
         // The abort box is not consulted: the stock of every row is converted.
-        target::WarehouseCuts cuts;
+        quorvan::WarehouseCuts cuts;
         try {
             run.walk(
                 QStringLiteral("select * from spkc "), false,
@@ -28,17 +28,17 @@ shell::Operation stock()
                     return gbk::trim(row.text(QStringLiteral("ckbh"))) + gbk::trim(row.text(QStringLiteral("spbh")));
                 },
                 [&](const db::Query& row, const QByteArray&) {
-                    target::StockRow s;
+                    quorvan::StockRow s;
                     s.ckbh = gbk::trim(row.text(QStringLiteral("ckbh")));
                     s.spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                    s.purchasePrice = target::softPrice(run, kPurchasePrice, s.spbh);
-                    s.retailPrice = target::softPrice(run, kRetailPrice, s.spbh);
+                    s.purchasePrice = quorvan::softPrice(run, kPurchasePrice, s.spbh);
+                    s.retailPrice = quorvan::softPrice(run, kRetailPrice, s.spbh);
                     s.ckmc = run.lookup(kWarehouseName, {s.ckbh});
                     s.spmc = run.lookup(kProductName, {s.spbh});
                     s.dwmc = run.lookup(kUnit, {s.spbh});
                     s.yesl = row.amount(QStringLiteral("yesl"));
                     cuts.see(s.ckbh);
-                    target::writeStock(insert, s, run.stamp());
+                    quorvan::writeStock(insert, s, run.stamp());
                 },
                 [&](const db::Query& row, int) {
                     const QByteArray spbh = gbk::trim(row.text(QStringLiteral("spbh")));
@@ -49,7 +49,7 @@ shell::Operation stock()
         } catch (const belmire::Error& e) {
             cuts.rethrow(e);
         }
-        target::buildStoreStock(run);
+        quorvan::buildStoreStock(run);
     };
     op.uses =
         QList<shell::TableUse>{
@@ -57,12 +57,12 @@ shell::Operation stock()
             shell::sourceUse(QStringLiteral("spxx"), QStringLiteral("spbh,jhjj,lsj,spmc,jldw")),
             shell::sourceUse(QStringLiteral("ck"), QStringLiteral("ckbh,ckmc")),
         } +
-        target::stockTargetUses();
+        quorvan::stockTargetUses();
     op.reconciliation.rows = {
         {QStringLiteral("spkc"),
          QString(),
-         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), target::cutOf(target::kSpckkc, "ckbh")},
-          {QStringLiteral("spbh"), QStringLiteral("spbh"), target::cutOf(target::kSpckkc, "spbh")}},
+         {{QStringLiteral("ckbh"), QStringLiteral("ckbh"), quorvan::cutOf(quorvan::kSpckkc, "ckbh")},
+          {QStringLiteral("spbh"), QStringLiteral("spbh"), quorvan::cutOf(quorvan::kSpckkc, "spbh")}},
          QStringLiteral("spckkc")}};
     op.reconciliation.stock =
         shell::StockSums{QStringLiteral("spkc"), QStringLiteral("spbh"), QStringLiteral("yesl"), QStringLiteral("spxx"),

@@ -1,7 +1,7 @@
-#include "target/suppliers.h"
+#include "quorvan/suppliers.h"
 #include "convert_v67/conversions.h"
+#include "quorvan/categories.h"
 #include "shell/runframe.h"
-#include "target/categories.h"
 #include "textutil/gbk.h"
 
 namespace convert_v67 {
@@ -15,12 +15,12 @@ shell::Operation suppliers()
     op.title = QStringLiteral("供应商转换");
     op.completion = QStringLiteral("档案转换完毕！");
     op.body = [](shell::Run& run) {
-        db::Query& insertSupplier = run.target(target::kInsertGysda);
+        db::Query& insertSupplier = run.target(quorvan::kInsertGysda);
         run.walk(
             QStringLiteral("select * from gys "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("gysbh"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                target::Supplier s;
+                quorvan::Supplier s;
                 s.code = code;
                 s.name = row.text(QStringLiteral("gysmc"));
                 s.saleModeName = run.lookup(QStringLiteral("select top 1 fs from spxx where gysbh=:p1"), {code});
@@ -35,19 +35,19 @@ shell::Operation suppliers()
                 s.account = row.text(QStringLiteral("zh"));
                 s.contact = row.text(QStringLiteral("lxr"));
                 s.postcode = row.text(QStringLiteral("yb"));
-                target::writeSupplier(insertSupplier, s, run.stamp(), run.today());
+                quorvan::writeSupplier(insertSupplier, s, run.stamp(), run.today());
             });
 
-        db::Query& insertCategory = run.target(target::kInsertGyslbda);
+        db::Query& insertCategory = run.target(quorvan::kInsertGyslbda);
         run.retakeStamp();
         const QByteArray levelSetting = run.lookup(QStringLiteral("select vals1 from xx where xm=:p1"), {"gysjc"});
         run.walk(
             QStringLiteral("select * from gyslb  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("gyslbbh"))); },
             [&](const db::Query& row, const QByteArray& code) {
-                const QByteArray parent = target::parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
-                target::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("gyslbmc")), parent,
-                                              run.stamp());
+                const QByteArray parent = quorvan::parentByLevel(code, row.integer(QStringLiteral("jc")), levelSetting);
+                quorvan::writeSupplierCategory(insertCategory, code, row.text(QStringLiteral("gyslbmc")), parent,
+                                               run.stamp());
             });
     };
     op.uses = {
@@ -55,20 +55,20 @@ shell::Operation suppliers()
         shell::sourceUse(QStringLiteral("spxx"), QStringLiteral("fs,gysbh")),
         shell::sourceUse(QStringLiteral("gyslb"), QStringLiteral("gyslbbh,gyslbmc,jc")),
         shell::sourceUse(QStringLiteral("xx"), QStringLiteral("vals1,xm")),
-        shell::insertUse(target::kInsertGysda),
-        shell::insertUse(target::kInsertGyslbda),
+        shell::insertUse(quorvan::kInsertGysda),
+        shell::insertUse(quorvan::kInsertGyslbda),
     };
-    op.settings = {target::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "gysjc", QStringLiteral("vals1"),
-                                         QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"),
-                                         QStringLiteral("jc"))};
+    op.settings = {quorvan::sourceSetting(QStringLiteral("xx"), QStringLiteral("xm"), "gysjc", QStringLiteral("vals1"),
+                                          QStringLiteral("供应商类别级别设置"), QStringLiteral("gyslb"),
+                                          QStringLiteral("jc"))};
     op.fields =
-        target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbbh>objid"), true) +
-        target::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbmc>gyslbmc"),
-                           false);
+        quorvan::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbbh>objid"), true) +
+        quorvan::fieldsInto(QStringLiteral("gyslb"), QStringLiteral("gyslbda"), QStringLiteral("gyslbmc>gyslbmc"),
+                            false);
     op.reconciliation.rows = {
         {QStringLiteral("gys"),
          QString(),
-         {{QStringLiteral("gysbh"), QStringLiteral("objid"), target::cutOf(target::kGysda, "objid")}},
+         {{QStringLiteral("gysbh"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kGysda, "objid")}},
          QStringLiteral("gysda")},
         {QStringLiteral("gyslb"),
          QString(),

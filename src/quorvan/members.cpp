@@ -1,12 +1,12 @@
-#include "target/members.h"
+#include "quorvan/members.h"
 
+#include "quorvan/row.h"
 #include "shell/runframe.h"
-#include "target/row.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 #include "textutil/scramble.h"
 
-namespace target {
+namespace quorvan {
 
 QByteArray cardNumber(const QByteArray& field) { return gbk::cut(gbk::trim(field), cutOf(kHyda, "objid")); }
 
@@ -86,4 +86,4 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
     r.insert(insert);
 }
 
-} // namespace target
+} // namespace quorvan

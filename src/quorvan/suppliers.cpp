@@ -1,11 +1,11 @@
-#include "target/suppliers.h"
+#include "quorvan/suppliers.h"
 
-#include "target/row.h"
+#include "quorvan/row.h"
 #include "textutil/gbk.h"
 
 #include <array>
 
-namespace target {
+namespace quorvan {
 
 SaleMode saleMode(const QByteArray& name)
 {
@@ -62,4 +62,4 @@ void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByt
     row.insert(insert);
 }
 
-} // namespace target
+} // namespace quorvan

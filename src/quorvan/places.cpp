@@ -1,8 +1,8 @@
-#include "target/places.h"
+#include "quorvan/places.h"
 
-#include "target/row.h"
+#include "quorvan/row.h"
 
-namespace target {
+namespace quorvan {
 
 void writeWarehouse(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
 {
@@ -22,4 +22,4 @@ void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray&
     row.insert(insert);
 }
 
-} // namespace target
+} // namespace quorvan

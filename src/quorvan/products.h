@@ -2,9 +2,9 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "quorvan/column.h"
+#include "quorvan/target_keys.h"
 #include "shell/operation.h"
-#include "target/column.h"
-#include "target/target_keys.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -17,7 +17,7 @@ class Run;
 }
 
 // Products, their units and bar codes, and the default department.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kSpda[] = {
     text("objid", 20).inKey(),
@@ -158,4 +158,4 @@ private:
     TargetKeys m_productCodes; // spda.objid
 };
 
-} // namespace target
+} // namespace quorvan

@@ -2,8 +2,8 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "quorvan/column.h"
 #include "shell/operation.h"
-#include "target/column.h"
 #include "textutil/error.h"
 
 #include <QStringList>
@@ -14,7 +14,7 @@ class Run;
 }
 
 // Stock per warehouse and product, and per store and product.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kSpckkc[] = {
     text("ckbh", 15).keep(3).inKey(), // not the 15 bytes a warehouse code keeps in ckda
@@ -101,4 +101,4 @@ void buildStoreStock(shell::Run& run);
 // mdda, spda and spdw read by the store-stock stage.
 QList<shell::TableUse> stockTargetUses();
 
-} // namespace target
+} // namespace quorvan

@@ -2,9 +2,9 @@
 
 #include "db/amount.h"
 #include "db/query.h"
+#include "quorvan/column.h"
+#include "quorvan/target_keys.h"
 #include "shell/operation.h"
-#include "target/column.h"
-#include "target/target_keys.h"
 
 #include <QStringList>
 #include <variant>
@@ -14,7 +14,7 @@ class Run;
 }
 
 // Members and the member category.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kHyda[] = {
     text("objid", 13).keepWidth().inKey(),
@@ -113,4 +113,4 @@ void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stam
 // The target tables of a member conversion: hylbda and hyda.
 QList<shell::TableUse> memberTargetUses();
 
-} // namespace target
+} // namespace quorvan

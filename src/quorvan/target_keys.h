@@ -16,7 +16,7 @@ namespace shell {
 class Run;
 }
 
-namespace target {
+namespace quorvan {
 
 // The values of one text column of a target table, for the duplicate checks of
 // a run: read in one scan when first asked, then kept current by adding every
@@ -92,4 +92,4 @@ private:
     std::map<int, std::unique_ptr<db::Query>> m_queries; // by key count
 };
 
-} // namespace target
+} // namespace quorvan

@@ -16,7 +16,7 @@
 // default and how the INSERT spells it. The INSERT texts and the binding of a
 // row (target/row.h) derive from the description; a test holds the DDL files
 // and docs/schema.md to it.
-namespace target {
+namespace quorvan {
 
 // How a column's values are bound, and so declared: text (VARCHAR of its
 // width), amount (NUMERIC(18,4)), integer (INTEGER) or number (a double).
@@ -147,4 +147,4 @@ QStringList insertLines(const Table& table, qsizetype columns = -1);
 QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
                                    bool trimmed, const QString& filter = QString());
 
-} // namespace target
+} // namespace quorvan

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "db/query.h"
+#include "quorvan/column.h"
 #include "shell/operation.h"
-#include "target/column.h"
 
 #include <QStringList>
 
@@ -11,7 +11,7 @@ class Run;
 }
 
 // Product categories and the settings row of their level setting.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kSplbda[] = {
     text("objid", 20).inKey(),
@@ -53,4 +53,4 @@ shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, 
 // A text as an SQL string literal: enclosed in single quotes, inner quotes doubled.
 QString quoted(const QByteArray& gbkText);
 
-} // namespace target
+} // namespace quorvan

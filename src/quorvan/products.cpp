@@ -1,10 +1,10 @@
-#include "target/products.h"
+#include "quorvan/products.h"
 
+#include "quorvan/row.h"
 #include "shell/runframe.h"
-#include "target/row.h"
 #include "textutil/gbk.h"
 
-namespace target {
+namespace quorvan {
 namespace {
 
 // The name of the default department, as every product row carries it.
@@ -182,4 +182,4 @@ void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, co
 
 void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u) { insertUnit(objid, fid, u); }
 
-} // namespace target
+} // namespace quorvan

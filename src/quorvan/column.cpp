@@ -1,15 +1,15 @@
-#include "target/column.h"
+#include "quorvan/column.h"
 
-#include "target/categories.h"
-#include "target/members.h"
-#include "target/places.h"
-#include "target/products.h"
-#include "target/stock.h"
-#include "target/suppliers.h"
+#include "quorvan/categories.h"
+#include "quorvan/members.h"
+#include "quorvan/places.h"
+#include "quorvan/products.h"
+#include "quorvan/stock.h"
+#include "quorvan/suppliers.h"
 
 #include <QString>
 
-namespace target {
+namespace quorvan {
 namespace {
 
 QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
@@ -84,4 +84,4 @@ QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& ta
     return out;
 }
 
-} // namespace target
+} // namespace quorvan

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "db/query.h"
-#include "target/column.h"
+#include "quorvan/column.h"
 
 #include <QStringList>
 #include <optional>
 
 // Suppliers and supplier categories.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kGysda[] = {
     text("objid", 15).keepWidth().inKey(),
@@ -90,4 +90,4 @@ void writeSupplier(db::Query& insert, const Supplier& supplier, const QByteArray
 void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                            const QByteArray& stamp);
 
-} // namespace target
+} // namespace quorvan

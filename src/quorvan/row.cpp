@@ -1,6 +1,6 @@
-#include "target/row.h"
+#include "quorvan/row.h"
 
-namespace target {
+namespace quorvan {
 namespace {
 
 // A described default in the form of its column: UTF-8 text as GBK, numbers parsed; empty is '' or 0.
@@ -49,4 +49,4 @@ void Binding::insert(db::Query& statement, std::span<const Value> values) const
     statement.exec();
 }
 
-} // namespace target
+} // namespace quorvan

@@ -1,11 +1,11 @@
-#include "target/categories.h"
+#include "quorvan/categories.h"
 
+#include "quorvan/row.h"
 #include "shell/runframe.h"
-#include "target/row.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 
-namespace target {
+namespace quorvan {
 
 void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
                    const QByteArray& stamp)
@@ -55,4 +55,4 @@ shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, 
     return {shell::Side::Source, table, keyColumn, QString::fromLatin1(key), valueColumn, name, levelTable, levelField};
 }
 
-} // namespace target
+} // namespace quorvan

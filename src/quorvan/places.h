@@ -1,12 +1,12 @@
 #pragma once
 
 #include "db/query.h"
-#include "target/column.h"
+#include "quorvan/column.h"
 
 #include <QStringList>
 
 // Warehouses and goods areas.
-namespace target {
+namespace quorvan {
 
 inline constexpr Column kCkda[] = {
     text("objid", 15).keepWidth().inKey(),
@@ -35,4 +35,4 @@ inline const QStringList kInsertHqda = insertLines(kHqdaTable);
 
 void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp);
 
-} // namespace target
+} // namespace quorvan

@@ -2,7 +2,7 @@
 
 #include "db/amount.h"
 #include "db/query.h"
-#include "target/column.h"
+#include "quorvan/column.h"
 #include "textutil/gbk.h"
 
 #include <QByteArray>
@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-namespace target {
+namespace quorvan {
 
 // A column name as a template argument: a row names its columns when compiling.
 template <std::size_t N>
@@ -116,4 +116,4 @@ private:
     std::array<Value, kColumns> m_values;
 };
 
-} // namespace target
+} // namespace quorvan

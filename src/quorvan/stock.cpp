@@ -1,11 +1,11 @@
-#include "target/stock.h"
+#include "quorvan/stock.h"
 
+#include "quorvan/row.h"
 #include "shell/runframe.h"
-#include "target/row.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
-namespace target {
+namespace quorvan {
 
 namespace {
 constexpr int kWarehouseCut = cutOf(kSpckkc, "ckbh");
@@ -99,4 +99,4 @@ void buildStoreStock(shell::Run& run)
     });
 }
 
-} // namespace target
+} // namespace quorvan

@@ -1,10 +1,10 @@
-#include "target/target_keys.h"
+#include "quorvan/target_keys.h"
 
 #include "db/query.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 
-namespace target {
+namespace quorvan {
 namespace {
 
 // The UTF-8 text the database holds for a bound GBK text; ASCII is the same bytes.
@@ -186,4 +186,4 @@ bool KeyWindow::findOne(const QByteArray& gbkKey)
     return found;
 }
 
-} // namespace target
+} // namespace quorvan
