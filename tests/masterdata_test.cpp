@@ -641,7 +641,8 @@ TEST(SqlServerLive, WholeShopsMatchSqlite)
 // Whole generated shops of both programs through FreeTDS, from and into the
 // responder running what it receives on SQLite as SQL Server 2000, 2005 and
 // 2016 would: the counts, log lines and target rows of SQLite to SQLite, and
-// every connection begins by setting TEXTSIZE and XACT_ABORT OFF.
+// every connection begins by setting TEXTSIZE and XACT_ABORT OFF. 2005 and 2016
+// are offered TDS 7.4 and answer 7.2 and 7.4, as those servers do.
 TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
 {
     registerOdbcDrivers();
@@ -667,8 +668,15 @@ TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
             const auto sourceServer = serve(QStringLiteral("source")), targetServer = serve(QStringLiteral("target"));
             const QString sourceUdl = at + QStringLiteral("/source.udl"),
                           targetUdl = at + QStringLiteral("/target.udl");
-            writeUdl(sourceUdl, responderUdl(sourceServer->port(), QStringLiteral("Use Encryption for Data=False")));
-            writeUdl(targetUdl, responderUdl(targetServer->port(), QStringLiteral("Use Encryption for Data=False")));
+            // 2000 is left to the links' TDS 7.1; the newer servers are offered 7.4 (auto: FreeTDS's newest)
+            // and answer the newest their version speaks.
+            const bool offered = version != u"8.0";
+            writeUdl(sourceUdl, responderUdl(sourceServer->port(),
+                                             offered ? QStringLiteral("Use Encryption for Data=False;TDS Version=auto")
+                                                     : QStringLiteral("Use Encryption for Data=False")));
+            writeUdl(targetUdl, responderUdl(targetServer->port(),
+                                             offered ? QStringLiteral("Use Encryption for Data=False;TDS Version=7.4")
+                                                     : QStringLiteral("Use Encryption for Data=False")));
             createTables(sourceUdl, sourceSchema);
             copyRows(shop.sourceUdl, sourceUdl, sourceSchema);
             createTables(targetUdl, targetSchema);
@@ -677,6 +685,11 @@ TEST(SqlServerResponder, WholeShopsFromAndIntoOldAndNewServersMatchSqlite)
                 const QList<QJsonObject> events = server->recorded();
                 for (const QJsonObject& e : ofKind(events, QStringLiteral("failed")))
                     ADD_FAILURE() << e.value(QStringLiteral("reason")).toString().toStdString();
+                const QString answered = version == u"8.0"   ? QStringLiteral("0x71000001")
+                                         : version == u"9.0" ? QStringLiteral("0x72090002")
+                                                             : QStringLiteral("0x74000004");
+                for (const QJsonObject& login : ofKind(events, QStringLiteral("login")))
+                    EXPECT_EQ(login.value(QStringLiteral("answered_tds")).toString(), answered);
                 // Each connection's statements up to its first that is not a SET.
                 std::map<int, QString> sets;
                 std::set<int> past;

@@ -53,6 +53,20 @@ TEST(CheckCommand, ExitsZeroOnAHealthyShopAndOneWithEveryProblem)
     EXPECT_EQ(v67.status, 1);
     EXPECT_TRUE(v67.out.contains(QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行\n源表 ")))
         << v67.out.toStdString();
+    // A conversion stops at the first missing table, followed by the same hint once.
+    const Captured run = runCli({"warehouses", "products"}, v1Shop.folder());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.startsWith(QStringLiteral("错误：仓库档案转换：表 ck：")) &&
+                run.err.endsWith(QStringLiteral("\n源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行\n")))
+        << run.err.toStdString();
+    EXPECT_EQ(run.err.count(QStringLiteral("--from v1")), 1);
+    // A table missing from a source of the right program gets no hint.
+    shop.target().exec(QStringLiteral("alter table ckda add column ownermdmc varchar(20)"));
+    const Captured missing = runCli({"warehouses"}, shop.folder());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.startsWith(QStringLiteral("错误：仓库档案转换：表 ck：")) &&
+                !missing.err.contains(QStringLiteral("请用")))
+        << missing.err.toStdString();
 
     // A dry run: rows already there, codes the cut merges, store stock built too early; nothing written.
     Shop dry(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);

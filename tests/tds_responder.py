@@ -14,19 +14,26 @@ line of stdout, and serves each connection:
             connection of a client that cannot (ENCRYPT_NOT_SUP). The TLS
             handshake travels inside PRELOGIN packets, then TLS records go on
             the socket bare, each holding TDS packets.
-  LOGIN7    recorded (TDS version, packet size, host, user, database, app,
-            server name; the password only by its length) and answered with
+  LOGIN7    recorded (TDS version offered and answered, packet size, host,
+            user, database, app, server name; the password only by its
+            length) and answered with
             LOGINACK "Microsoft SQL Server", ENVCHANGE database, SQL collation
             (Chinese_PRC_CI_AS: varchar data is GBK, code page 936), packet size
             and character set, then DONE. The TDS version answered is the
-            client's, at most 7.4, or at most 7.1 with --tds 7.1 (SQL Server
-            2000); tokens then take their 7.1 forms. --refuse-login answers
+            client's, at most the newest the server version speaks (7.1 for
+            8.0, 7.2 for 9.0, 7.3 for 10.50, else 7.4) and at most 7.1 with
+            --tds 7.1; tokens then take that version's forms (before 7.2: 2-byte
+            user types and line numbers, 4-byte DONE counts, a text column's
+            table name without its part count). --refuse-login answers
             error 18456 and DONE, with no LOGINACK.
   SQL batch and RPC (sp_executesql, sp_prepexec, sp_execute, sp_prepare,
             sp_unprepare)  recorded (statement text, each parameter's type,
             declared size, length and value) and answered with the first
             scripted result whose "match" the statement text contains (case
             folded), else with DONE.
+            From TDS 7.2 on, a statement that begins or ends the session's
+            transaction is answered with ENVCHANGE 8 (begin, a new 8-byte
+            descriptor), 9 (commit) or 10 (rollback) first, as MS-TDS has it.
   ATTENTION answered with DONE (attention).
 
 The script (--script, JSON):
@@ -180,6 +187,14 @@ def us_varchar(text):
 
 def envchange(kind, new, old=""):
     body = bytes([kind]) + b_varchar(new) + b_varchar(old)
+    return b"\xE3" + struct.pack("<H", len(body)) + body
+
+
+def transaction_envchange(kind, descriptor):
+    """ENVCHANGE of a transaction begun (8: the new descriptor), committed (9) or rolled back (10: the old
+    one), as servers send it from TDS 7.2 on."""
+    value = bytes([8]) + struct.pack("<Q", descriptor)
+    body = bytes([kind]) + (value + b"\x00" if kind == 8 else b"\x00" + value)
     return b"\xE3" + struct.pack("<H", len(body)) + body
 
 
@@ -504,6 +519,19 @@ class Session:
         self.handles = {}
         self.tls, self.tls_scope = None, None  # once negotiated: the TLS session, "login" or "all"
         self.database, self.engine, self.tds_version = "master", None, TDS74
+        self.descriptor, self.begun = 0, 0  # the open transaction's descriptor (0 outside one); how many began
+
+    def transaction_changes(self, before, text):
+        """From TDS 7.2 on, the ENVCHANGE that says a statement began or ended the session's transaction."""
+        after = self.transactions.count
+        if not tds72() or (before > 0) == (after > 0):
+            return b""
+        if after > 0:
+            self.begun += 1
+            self.descriptor = (self.number << 32) + self.begun
+            return transaction_envchange(8, self.descriptor)
+        ended, self.descriptor = self.descriptor, 0
+        return transaction_envchange(9 if "commit" in text.lower() else 10, ended)
 
     def respond(self, text, final_token, params=None, parameters=0):
         """The tokens that answer one statement text: refused if the server's
@@ -668,9 +696,13 @@ class Session:
             offset, chars = struct.unpack("<HH", payload[at:at + 4])
             fields[name] = payload[offset:offset + 2 * chars].decode("utf-16-le", "replace")
         password_chars = len(fields.pop("password"))
+        # The newest TDS the server's version speaks (MS-TDS LOGINACK: 2000 7.1, 2005 7.2, 2008 7.3, 2012 on 7.4),
+        # at most what --tds allows and what the client offered.
+        highest = min(SERVER["tds"], VERSIONS[self.settings.version][1]) if self.settings.version else SERVER["tds"]
+        answer_version = min(version, highest) if version >= 0x70000000 else highest
         self.record(event="login", connection=self.number, tds_version="%#x" % version,
-                    packet_size=packet_size, password_chars=password_chars, **fields)
-        answer_version = min(version, SERVER["tds"]) if version >= 0x70000000 else SERVER["tds"]
+                    answered_tds="%#x" % answer_version, packet_size=packet_size, password_chars=password_chars,
+                    **fields)
         WIRE.version = answer_version
         if self.tls_scope == "login":  # the answer and everything after it go unencrypted
             self.tls = None
@@ -699,7 +731,9 @@ class Session:
         skip_all_headers(r)
         text = r.data[r.pos:].decode("utf-16-le", "replace")
         self.record(event="batch", connection=self.number, text=text)
-        self.send(self.respond(text, 0xFD))
+        before = self.transactions.count
+        tokens = self.respond(text, 0xFD)
+        self.send(self.transaction_changes(before, text) + tokens)
 
     def rpc(self, payload):
         proc, params = parse_rpc(Reader(payload))
@@ -721,12 +755,13 @@ class Session:
                     declaration=values[1]["value"] if proc in ("sp_executesql",) and len(values) > 1
                     else (values[0]["value"] if proc in ("sp_prepexec", "sp_prepare") and values else None),
                     params=inputs)
-        tokens = b""
+        tokens, before = b"", self.transactions.count
         if proc in ("sp_prepare", "sp_unprepare") or not text:
             tokens = done(status=0x01, token=0xFF) if proc == "sp_prepare" else b""
         else:
             tokens = self.respond(text, 0xFF, {(p["name"] or "@P%d" % (k + 1)).lstrip("@"): p["value"]
                                                for k, p in enumerate(inputs)}, len(params))
+        tokens = self.transaction_changes(before, text) + tokens
         tokens += b"\x79" + struct.pack("<i", 0)  # return status
         if handle_out is not None:
             tokens += b"\xAC" + struct.pack("<H", 0) + b_varchar("") + b"\x01" + user_type() + \

@@ -519,13 +519,15 @@ class Engine:
                 length = chars if not texty or chars in (None, -1) else (2 * chars if base.startswith("n")
                                                                              else chars)
                 collation = ((m.group(2) if m else None) or DEFAULT_COLLATION) if texty else None
+                # The catalogs' byte length: a text or ntext column holds a 16-byte text pointer.
+                stored = 16 if base in ("text", "ntext") else length if texty else 8
                 precision = int(size) if base in ("numeric", "decimal") and size else None
                 scale = int(m.group(4) or 0) if base in ("numeric", "decimal") and m else None
                 d.execute("INSERT INTO sys_columns VALUES (?,?,?,?,?,?,?,?,?)",
-                          (oid, name, k, type_ids.get(base, 56), length if texty else 8, precision or 0,
+                          (oid, name, k, type_ids.get(base, 56), stored, precision or 0,
                            scale or 0, int(nullable), collation))
                 d.execute("INSERT INTO syscolumns VALUES (?,?,?,?,?,?,?,?,?)",
-                          (oid, name, k, type_ids.get(base, 56), length if texty else 8, precision or 0,
+                          (oid, name, k, type_ids.get(base, 56), stored, precision or 0,
                            scale or 0, int(nullable), collation))
                 d.execute("INSERT INTO information_schema_columns VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)",
                           (self.database, "dbo", t.name, name, k, None, "YES" if nullable else "NO",

@@ -21,6 +21,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <map>
+
 // SQL Server links through FreeTDS (tdsodbc), against tests/tds_responder.py: a
 // scripted stand-in for the server side of TDS 7.x on loopback. It answers as a
 // server whose default collation is Chinese_PRC_CI_AS (varchar data in GBK) and
@@ -625,7 +627,8 @@ TEST(TdsWire, ProductsGoToEachServerVersionInTheFormsItTakes)
 }
 
 // A text column longer than the server's default TEXTSIZE (4 KB) comes whole
-// from the responder running on SQLite: each connection sets TEXTSIZE.
+// from the responder running on SQLite as SQL Server 2000: each connection
+// sets TEXTSIZE. The column widths come from syscolumns there.
 TEST(TdsWire, LongTextComesWhole)
 {
     testing_support::registerOdbcDrivers();
@@ -639,7 +642,7 @@ TEST(TdsWire, LongTextComesWhole)
     {
         db::Connection c(QStringLiteral("源"));
         ASSERT_NO_THROW(c.open(udl));
-        c.exec(QStringLiteral("create table memo (k varchar(10), bz text)"));
+        c.exec(QStringLiteral("create table memo (k varchar(10), n nvarchar(20), bz text)"));
         db::Query insert(c);
         insert.setText(QStringLiteral("insert into memo (k, bz) values ('a', :bz)"));
         insert.bindText(QStringLiteral("bz"), gbk::fromUnicode(note));
@@ -653,6 +656,18 @@ TEST(TdsWire, LongTextComesWhole)
     ASSERT_TRUE(read.next());
     EXPECT_EQ(read.text(QStringLiteral("bz")).size(), 6002);
     EXPECT_TRUE(gbk::toUnicode(read.text(QStringLiteral("bz"))) == note);
+    read.close();
+
+    // The widths the check compares with, from a server without schema_name(): varchar in bytes, nvarchar in
+    // UTF-16 units, text without a limit.
+    using Width = db::Connection::TextWidth;
+    std::map<QString, Width> widths;
+    ASSERT_NO_THROW(widths = c.declaredTextWidths(QStringLiteral("memo")));
+    ASSERT_EQ(widths.size(), 2u);
+    EXPECT_EQ(widths[QStringLiteral("k")].length, 10);
+    EXPECT_EQ(widths[QStringLiteral("k")].unit, Width::Unit::Bytes);
+    EXPECT_EQ(widths[QStringLiteral("n")].length, 20);
+    EXPECT_EQ(widths[QStringLiteral("n")].unit, Width::Unit::Utf16);
 }
 
 // A server with a certificate, as MS-TDS describes it: FreeTDS asked for no
@@ -780,7 +795,8 @@ TEST(TdsWire, OldServersTds71RefusedLoginsAndTheDriverStandingIn)
 // A SQL Server target as the check and the writes meet it: a written varchar
 // column whose collation stores another code page than GBK is refused by name
 // (a UTF-8 one too: its characters take 3 bytes); the tables' triggers are
-// listed, and rows for a table with an INSERT trigger go one per INSERT. A
+// listed, and rows for a table with an INSERT trigger go one per INSERT;
+// column widths the server will not show are said to be unchecked. A
 // TRUNCATE the server refuses becomes DELETE, undone to a savepoint first, and
 // the clear counts the rows and says so.
 TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
@@ -807,6 +823,10 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
             QJsonObject{{QStringLiteral("match"), QStringLiteral("select count(*) from sp")},
                         {QStringLiteral("columns"), QJsonArray{column("n", "int")}},
                         {QStringLiteral("rows"), QJsonArray{QJsonArray{4}}}},
+            QJsonObject{{QStringLiteral("match"), QStringLiteral("from information_schema.columns")},
+                        {QStringLiteral("error"),
+                         QJsonArray{229, QStringLiteral("The SELECT permission was denied on the object "
+                                                        "'COLUMNS'.")}}},
             QJsonObject{{QStringLiteral("match"), QStringLiteral("TRUNCATE TABLE spda")},
                         {QStringLiteral("error"),
                          QJsonArray{4712, QStringLiteral("Cannot truncate table 'spda' because it is being "
@@ -829,6 +849,15 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
     EXPECT_TRUE(report.notes.contains(QStringLiteral(
         "目标表 ckda 有触发器 ckda_log（INSERT, UPDATE）：转换时这个表每条 INSERT 只写一行，触发器逐行执行")))
         << report.notes.join(u'\n').toStdString();
+    // Widths that cannot be read are said, not left unchecked without a word.
+    const QStringList categories =
+        shell::checkOperations({programs::catalog().find(shell::Family::V67, QStringLiteral("categories"))}, sourceUdl,
+                               target)
+            .notes;
+    EXPECT_TRUE(categories.contains(
+        QStringLiteral("目标表 splbda 的字段宽度读不出来（[FreeTDS][SQL Server]The SELECT permission was denied on "
+                       "the object 'COLUMNS'.）：没有检查源值是否长于目标字段")))
+        << categories.join(u'\n').toStdString();
 
     {
         db::Connection c(QStringLiteral("目标"));

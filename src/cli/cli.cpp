@@ -230,7 +230,7 @@ public:
     int run(const shell::Catalog& catalog, const Invocation& call) const override;
 
 private:
-    static int convertAll(const QList<const shell::Operation*>& ops, const Invocation& call, shell::RunFrame& frame,
+    static int convertAll(const shell::Catalog& catalog, const Invocation& call, shell::RunFrame& frame,
                           const std::function<bool()>& reportFailed);
 };
 
@@ -254,17 +254,25 @@ public:
     int run(const shell::Catalog& catalog, const Invocation& call) const override;
 };
 
+// What to give instead where the source holds the other program's tables, else empty.
+QString otherFamilyHint(const shell::Catalog& catalog, const Invocation& call)
+{
+    const std::optional<shell::Family> family = catalog.familyOf(call.source);
+    if (!family || *family == call.family)
+        return {};
+    return *family == shell::Family::V1
+               ? QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行")
+               : QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请用 --from v67（或去掉 --from v1）再运行");
+}
+
 int CheckCommand::run(const shell::Catalog& catalog, const Invocation& call) const
 {
     const QList<const shell::Operation*> ops =
         call.operations.isEmpty() ? catalog.built(call.family, call.source) : call.operations;
     shell::CheckReport report = shell::checkOperations(ops, call.source, call.target);
     // A source of the other program: every table missing, said first with what to give instead.
-    if (const std::optional<shell::Family> family = catalog.familyOf(call.source); family && *family != call.family)
-        report.problems.prepend(
-            *family == shell::Family::V1
-                ? QStringLiteral("源数据库的表是 V1 的，不是 V6/V7 的：请用 --from v1 再运行")
-                : QStringLiteral("源数据库的表是 V6/V7 的，不是 V1 的：请用 --from v67（或去掉 --from v1）再运行"));
+    if (const QString hint = otherFamilyHint(catalog, call); !hint.isEmpty())
+        report.problems.prepend(hint);
     for (const QString& line : report.lines())
         writeLine(call.out, line);
     return report.ok() ? 0 : 1;
@@ -291,7 +299,7 @@ int VerifyCommand::run(const shell::Catalog&, const Invocation& call) const
     return problems == 0 ? 0 : 1;
 }
 
-int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
+int ConvertCommand::run(const shell::Catalog& catalog, const Invocation& call) const
 {
     const QList<const shell::Operation*>& ops = call.operations;
     std::FILE* const err = call.err;
@@ -323,7 +331,7 @@ int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
         return true;
     };
     // The report goes into place however the command ends.
-    const int status = convertAll(ops, call, frame, reportFailed);
+    const int status = convertAll(catalog, call, frame, reportFailed);
     const bool told = report && !report->error().isEmpty();
     if (report && !report->finish() && !told) {
         writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
@@ -332,9 +340,10 @@ int ConvertCommand::run(const shell::Catalog&, const Invocation& call) const
     return status;
 }
 
-int ConvertCommand::convertAll(const QList<const shell::Operation*>& ops, const Invocation& call,
-                               shell::RunFrame& frame, const std::function<bool()>& reportFailed)
+int ConvertCommand::convertAll(const shell::Catalog& catalog, const Invocation& call, shell::RunFrame& frame,
+                               const std::function<bool()>& reportFailed)
 {
+    const QList<const shell::Operation*>& ops = call.operations;
     std::FILE* const err = call.err;
     // Ctrl-C: the operation that honours it stops before its next row, one that does not runs to its end
     // unless a second Ctrl-C stops it too; no later operation runs and the exit status says so.
@@ -359,8 +368,15 @@ int ConvertCommand::convertAll(const QList<const shell::Operation*>& ops, const 
             writeLine(err, shell::abortedLine(*op, r));
         if (r.interrupted)
             return reportFailed() ? 1 : notRun(i + 1);
-        if (reportFailed() || !r.ok)
+        if (reportFailed())
             return 1;
+        if (!r.ok) {
+            // A source of the other program fails at its first table: the error is followed by what to give.
+            if (op->needsSource)
+                if (const QString hint = otherFamilyHint(catalog, call); !hint.isEmpty())
+                    writeLine(err, hint);
+            return 1;
+        }
         if (r.aborted)
             return notRun(i + 1);
         // The reconciliation line of the summary; its problems show even when quiet.

@@ -366,12 +366,36 @@ std::map<QString, Connection::TextWidth> Connection::declaredTextWidths(const QS
 {
     const bool postgres = m_dialect == Dialect::PostgreSQL;
     std::map<QString, TextWidth> out;
+    // SQL Server 2000 has neither schema_name() nor the sys views: syscolumns
+    // there, whose length counts bytes (two to an nvarchar character) and whose
+    // text and ntext have none that limits a value.
+    if (m_dialect == Dialect::SqlServer && !accepts(Form::CatalogViews)) {
+        Query q(*this);
+        q.setText(QStringLiteral("select name, xtype, length from syscolumns where id = object_id(:t)"));
+        q.bindText(QStringLiteral("t"), table.toLatin1());
+        q.open();
+        while (q.next()) {
+            const int type = q.valueAt(1).toInt();
+            const qint64 length = q.valueAt(2).toLongLong();
+            const bool bytes = type == 167 || type == 175, utf16 = type == 231 || type == 239; // (n)varchar, (n)char
+            if ((bytes || utf16) && length > 0)
+                out[q.valueAt(0).toString().toLower()] = {utf16 ? length / 2 : length,
+                                                          utf16 ? TextWidth::Unit::Utf16 : TextWidth::Unit::Bytes};
+        }
+        q.close();
+        return out;
+    }
     Query q(*this);
     q.setText(
         QStringLiteral("select column_name, data_type, character_maximum_length from information_schema.columns "
                        "where table_schema = %1 and lower(table_name) = '%2'")
             .arg(postgres ? QStringLiteral("current_schema()") : QStringLiteral("schema_name()"), table.toLower()));
-    q.open();
+    try {
+        q.open();
+    } catch (const RefusedStatement&) {
+        refuse(Form::CatalogViews); // a server older than its version said
+        return declaredTextWidths(table);
+    }
     while (q.next()) {
         const qint64 length = q.valueAt(2).toLongLong();
         if (length <= 0) // no limit, or SQL Server's (max)

@@ -114,7 +114,9 @@ public:
         Unit unit = Unit::Characters;
     };
     // The declared widths of a table's text columns, lower-case names as keys
-    // (read from information_schema; columns without a limit are left out).
+    // (read from information_schema, or syscolumns where SQL Server takes no
+    // schema_name(); columns without a limit are left out). Throws
+    // belmire::Error when the database will not say.
     std::map<QString, TextWidth> declaredTextWidths(const QString& table);
     // What answered a SQL Server link: driver, TDS and server versions (empty for other databases).
     QString answeredBy() const { return m_odbc ? m_odbc->answeredBy() : QString(); }

@@ -461,7 +461,9 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
                 std::map<QString, Width> columns;
                 try {
                     columns = declaredWidths(target, f.targetTable);
-                } catch (const belmire::Error&) {
+                } catch (const belmire::Error& e) {
+                    report.notes << QStringLiteral("目标表 %1 的字段宽度读不出来（%2）：没有检查源值是否长于目标字段")
+                                        .arg(f.targetTable, databaseText(e));
                 }
                 table = widths.emplace(f.targetTable.toLower(), std::move(columns)).first;
             }
