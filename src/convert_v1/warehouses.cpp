@@ -3,11 +3,11 @@
 
 namespace convert_v1 {
 
-using namespace quorvan;
+using namespace quorvan::rule;
 
 shell::Operation warehouses()
 {
-    const std::initializer_list<Rule> rules = {
+    const std::initializer_list<quorvan::Rule> rules = {
         code("objid", "StoreId"),
         field("ckmc", "Store"),
         stamp("xgrq"),

@@ -3,11 +3,11 @@
 
 namespace convert_v67 {
 
-using namespace quorvan;
+using namespace quorvan::rule;
 
 shell::Operation warehouses()
 {
-    const std::initializer_list<Rule> rules = {
+    const std::initializer_list<quorvan::Rule> rules = {
         code("objid", "ckbh"),
         field("ckmc", "ckmc"),
         stamp("xgrq"),

@@ -2,6 +2,7 @@
 
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
+#include "textutil/plib.h"
 
 #include <memory>
 #include <stdexcept>
@@ -19,51 +20,86 @@ std::size_t columnIndex(const Table& table, std::string_view name)
     throw std::logic_error("a rule names a column its table does not describe");
 }
 
+// Whether a rule's value fits its column's form.
+bool fits(Rule::Kind kind, Form form)
+{
+    switch (kind) {
+    case Rule::Kind::Amount:
+        return form == Form::Amount;
+    case Rule::Kind::Number:
+        return form == Form::Number;
+    case Rule::Kind::Integer:
+        return form != Form::Text;
+    default:
+        return form == Form::Text;
+    }
+}
+
 } // namespace
 
 Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules)
     : m_target(target), m_sourceTable(std::move(sourceTable)), m_binding(target)
 {
     m_rules.reserve(rules.size());
+    bool hasCode = false;
     for (const Rule& r : rules) {
         const std::size_t column = columnIndex(target, r.column);
-        const bool isText = target.columns[column].form == Form::Text;
-        if (!isText)
-            throw std::logic_error("a rule of a text names a text column");
-        m_rules.push_back({r.kind, column, latin1(r.field)});
-    }
-    bool hasCode = false;
-    for (std::size_t k = 0; k < m_rules.size(); ++k)
-        if (m_rules[k].kind == Rule::Kind::Code) {
-            m_code = k;
+        if (!fits(r.kind, target.columns[column].form))
+            throw std::logic_error("a rule's value does not fit its column");
+        if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode) {
+            m_code = m_rules.size();
             hasCode = true;
         }
+        m_rules.push_back({r, column, latin1(r.field)});
+    }
     if (!hasCode)
-        throw std::logic_error("a row-by-row conversion has a code rule");
+        throw std::logic_error("a conversion's rules have a code rule");
 }
 
-QByteArray Rules::code(const db::Query& row) const { return gbk::trim(row.text(m_rules[m_code].field)); }
-
-void Rules::write(db::Query& insert, const db::Query& row, const QByteArray& code, const QByteArray& stamp) const
+QByteArray Rules::code(const db::Query& row) const
 {
-    std::vector<Value> values(m_target.columns.size());
+    const Compiled& r = m_rules[m_code];
+    const QByteArray trimmed = gbk::trim(row.text(r.field));
+    return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
+}
+
+void Rules::read(const db::Query& row, const QByteArray& code, const QByteArray& stamp, Values& values,
+                 Reading reading) const
+{
     for (const Compiled& r : m_rules) {
+        if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
+            continue;
         QByteArray text;
-        switch (r.kind) {
+        switch (r.rule.kind) {
         case Rule::Kind::Code:
+        case Rule::Kind::CutCode:
             text = code;
             break;
         case Rule::Kind::Field:
             text = row.text(r.field);
             break;
+        case Rule::Kind::Flag:
+            text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
+            break;
         case Rule::Kind::Stamp:
             text = stamp;
             break;
+        case Rule::Kind::Hook:
+            text = r.rule.hook(row, r.field);
+            break;
+        case Rule::Kind::Amount:
+            values[r.column] = row.amount(r.field);
+            continue;
+        case Rule::Kind::Number:
+            values[r.column] = row.number(r.field);
+            continue;
+        case Rule::Kind::Integer:
+            values[r.column] = r.rule.integer;
+            continue;
         }
         const int cut = m_target.columns[r.column].cut;
         values[r.column] = cut == kWhole ? text : gbk::cut(text, cut);
     }
-    m_binding.insert(insert, values);
 }
 
 QString Rules::fieldList() const
@@ -80,7 +116,7 @@ QList<shell::FieldInto> Rules::widthChecked() const
     QList<shell::FieldInto> out;
     for (const Compiled& r : m_rules) {
         const Column& c = m_target.columns[r.column];
-        if (r.kind == Rule::Kind::Field && c.cut == kWhole)
+        if (r.rule.kind == Rule::Kind::Field && c.cut == kWhole)
             out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), false, {}, kWhole};
     }
     return out;
@@ -104,7 +140,11 @@ shell::Operation rowByRow(Rules rules)
         run.walk(
             QStringLiteral("select * from ") + r.sourceTable() + u' ', false,
             [&](const db::Query& row) { return r.code(row); },
-            [&](const db::Query& row, const QByteArray& code) { r.write(statement, row, code, run.stamp()); });
+            [&](const db::Query& row, const QByteArray& code) {
+                Values values = r.blank();
+                r.read(row, code, run.stamp(), values);
+                r.insert(statement, values);
+            });
     };
     op.uses = {shell::sourceUse(shared->sourceTable(), shared->fieldList()), shell::insertUse(insert)};
     op.fields = shared->widthChecked();
