@@ -116,8 +116,9 @@ QList<shell::FieldInto> Rules::widthChecked() const
     QList<shell::FieldInto> out;
     for (const Compiled& r : m_rules) {
         const Column& c = m_target.columns[r.column];
-        if (r.rule.kind == Rule::Kind::Field && c.cut == kWhole)
-            out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), false, {}, kWhole};
+        const bool trimmed = r.rule.kind == Rule::Kind::Code;
+        if ((trimmed || r.rule.kind == Rule::Kind::Field) && c.cut == kWhole)
+            out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), trimmed, {}, kWhole};
     }
     return out;
 }

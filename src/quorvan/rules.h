@@ -92,8 +92,9 @@ public:
 
     // The fields read, as "a,b,c", in the order they are read.
     QString fieldList() const;
-    // Fields read as they are into text columns that keep them whole: a value
-    // wider than the column is refused, so the width check looks at them.
+    // Fields read as they are, or a code trimmed, into text columns that keep
+    // them whole: a value wider than the column is refused, so the width check
+    // looks at them.
     QList<shell::FieldInto> widthChecked() const;
     // The key that carries a source row into its target row.
     QList<shell::KeyPart> key() const;
