@@ -103,12 +103,12 @@ shell::Operation members(const QString& sourceTable, std::initializer_list<Rule>
             QStringLiteral("select * from ") + r.sourceTable() + QStringLiteral("  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
                 Values values = r.blank();
-                r.read(row, card, run.stamp(), values, Rules::Reading::BeforeCheck);
+                r.read(row, {card, run.stamp()}, values, Rules::Reading::BeforeCheck);
                 if (cards.present(card)) {
                     run.skipRow(QStringLiteral("会员卡号已存在"), {}, shell::Run::SkipProgress::DropCode);
                     return;
                 }
-                r.read(row, card, run.stamp(), values, Rules::Reading::AfterCheck);
+                r.read(row, {card, run.stamp()}, values, Rules::Reading::AfterCheck);
                 finishMember(values);
                 r.insert(insert, values);
                 cards.written(card);

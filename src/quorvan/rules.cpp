@@ -1,5 +1,6 @@
 #include "quorvan/rules.h"
 
+#include "quorvan/categories.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
@@ -63,8 +64,7 @@ QByteArray Rules::code(const db::Query& row) const
     return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
 }
 
-void Rules::read(const db::Query& row, const QByteArray& code, const QByteArray& stamp, Values& values,
-                 Reading reading) const
+void Rules::read(const db::Query& row, const Given& given, Values& values, Reading reading) const
 {
     for (const Compiled& r : m_rules) {
         if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
@@ -73,7 +73,7 @@ void Rules::read(const db::Query& row, const QByteArray& code, const QByteArray&
         switch (r.rule.kind) {
         case Rule::Kind::Code:
         case Rule::Kind::CutCode:
-            text = code;
+            text = given.code;
             break;
         case Rule::Kind::Field:
             text = row.text(r.field);
@@ -82,7 +82,15 @@ void Rules::read(const db::Query& row, const QByteArray& code, const QByteArray&
             text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
             break;
         case Rule::Kind::Stamp:
-            text = stamp;
+            text = given.stamp;
+            break;
+        case Rule::Kind::Parent:
+            text = row.text(r.field);
+            if (text == "-1") // only the exact text; a padded one is kept as the parent code
+                text.clear();
+            break;
+        case Rule::Kind::ParentByLevel:
+            text = parentByLevel(given.code, row.integer(r.field), given.levels);
             break;
         case Rule::Kind::Hook:
             text = r.rule.hook(row, r.field);
@@ -102,6 +110,14 @@ void Rules::read(const db::Query& row, const QByteArray& code, const QByteArray&
     }
 }
 
+bool Rules::readsLevels() const
+{
+    for (const Compiled& r : m_rules)
+        if (r.rule.kind == Rule::Kind::ParentByLevel)
+            return true;
+    return false;
+}
+
 QString Rules::fieldList() const
 {
     QStringList fields;
@@ -117,7 +133,8 @@ QList<shell::FieldInto> Rules::widthChecked() const
     for (const Compiled& r : m_rules) {
         const Column& c = m_target.columns[r.column];
         const bool trimmed = r.rule.kind == Rule::Kind::Code;
-        if ((trimmed || r.rule.kind == Rule::Kind::Field) && c.cut == kWhole)
+        const bool asRead = r.rule.kind == Rule::Kind::Field || r.rule.kind == Rule::Kind::Parent;
+        if ((trimmed || asRead) && c.cut == kWhole)
             out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), trimmed, {}, kWhole};
     }
     return out;
@@ -143,7 +160,7 @@ shell::Operation rowByRow(Rules rules)
             [&](const db::Query& row) { return r.code(row); },
             [&](const db::Query& row, const QByteArray& code) {
                 Values values = r.blank();
-                r.read(row, code, run.stamp(), values);
+                r.read(row, {code, run.stamp()}, values);
                 r.insert(statement, values);
             });
     };

@@ -22,15 +22,17 @@ namespace quorvan {
 
 struct Rule {
     enum class Kind {
-        Code,    // the row's key: the field trimmed; it names the row in the log
-        CutCode, // the row's key: the field trimmed and cut as its column keeps it
-        Field,   // a text as read
-        Flag,    // a truth value as "1" or "0"; NULL is false
-        Amount,  // an amount; NULL is 0
-        Number,  // a number; NULL is 0
-        Integer, // a fixed integer, no field
-        Stamp,   // the run's time stamp, no field
-        Hook,    // a text the hook makes of the field
+        Code,          // the row's key: the field trimmed; it names the row in the log
+        CutCode,       // the row's key: the field trimmed and cut as its column keeps it
+        Field,         // a text as read
+        Flag,          // a truth value as "1" or "0"; NULL is false
+        Amount,        // an amount; NULL is 0
+        Number,        // a number; NULL is 0
+        Integer,       // a fixed integer, no field
+        Stamp,         // the run's time stamp, no field
+        Hook,          // a text the hook makes of the field
+        Parent,        // a parent code as read; exactly "-1" is the top level (empty)
+        ParentByLevel, // the code's prefix that the level setting gives the level the field holds
     };
     using HookFn = QByteArray (*)(const db::Query& row, const QString& field);
 
@@ -61,6 +63,11 @@ constexpr Rule amount(std::string_view column, std::string_view field) { return 
 constexpr Rule number(std::string_view column, std::string_view field) { return {Rule::Kind::Number, column, field}; }
 constexpr Rule integer(std::string_view column, qint64 value) { return {Rule::Kind::Integer, column, {}, value}; }
 constexpr Rule stamp(std::string_view column) { return {Rule::Kind::Stamp, column, {}}; }
+constexpr Rule parent(std::string_view column, std::string_view field) { return {Rule::Kind::Parent, column, field}; }
+constexpr Rule parentByLevel(std::string_view column, std::string_view levelField)
+{
+    return {Rule::Kind::ParentByLevel, column, levelField};
+}
 constexpr Rule hook(std::string_view column, std::string_view field, Rule::HookFn fn)
 {
     return {Rule::Kind::Hook, column, field, 0, fn};
@@ -82,11 +89,19 @@ public:
     // The row's code, from the code rule.
     QByteArray code(const db::Query& row) const;
 
+    // What a row's rules are given besides the row: its code, the run's time
+    // stamp and, where parents go by level, the level setting.
+    struct Given {
+        const QByteArray& code;
+        const QByteArray& stamp;
+        QByteArray levels = {};
+    };
     enum class Reading { All, BeforeCheck, AfterCheck };
     Values blank() const { return Values(m_target.columns.size()); }
     // Reads the values of the rules `reading` names, in the order of the list.
-    void read(const db::Query& row, const QByteArray& code, const QByteArray& stamp, Values& values,
-              Reading reading = Reading::All) const;
+    void read(const db::Query& row, const Given& given, Values& values, Reading reading = Reading::All) const;
+    // Whether a parent goes by level, so the level setting is needed.
+    bool readsLevels() const;
     // Binds the values, the default where there is none, and executes the INSERT.
     void insert(db::Query& statement, const Values& values) const { m_binding.insert(statement, values); }
 
