@@ -3,6 +3,7 @@
 #include "support/testdb.h"
 
 #include "db/amount.h"
+#include "programs/programs.h"
 #include "textutil/scramble.h"
 
 #include <gtest/gtest.h>
@@ -195,6 +196,29 @@ TEST_P(Members, V1FlagsDatesAndNulls)
                        date, "0",      "0",      "",       "1",      "",  kStamp, "0", check("0.00", "C4"),
                        "1",  "0.0000", "0.0000", "0.0000", "0.0000", "0", "0"}),
               }));
+}
+
+// What the check probes, widths it checks and the reconciliation key, all from the rule lists.
+TEST(MemberRules, DeriveTheFieldsReadTheWidthCheckAndTheKey)
+{
+    const auto derived = [](Family family) {
+        const shell::Operation* op = programs::catalog().find(family, QStringLiteral("members"));
+        QStringList out{op->uses.first().table + u':' + op->uses.first().columns.join(u',')};
+        for (const shell::FieldInto& f : op->fields)
+            out << f.sourceField + u'>' + f.targetColumn;
+        const shell::RowMatch& m = op->reconciliation.rows.first();
+        out << m.key.first().sourceField + u'>' + m.key.first().targetColumn + u'/' +
+                   QString::number(m.key.first().cut) + (m.skipsPresent ? u'+' : u'-');
+        return out;
+    };
+    EXPECT_EQ(derived(Family::V67), QStringList({"hyda:kbh,czye,czk,zt,klx,skf,xm,dzh,sfz,dh,jfk,jfjelj,jffslj,jffsye,"
+                                                 "hyk,dzk,dzbl",
+                                                 "czk>czf", "klx>jiezhi", "skf>sskhf", "jfk>jifenf", "hyk>huiyuanf",
+                                                 "dzk>dazhef", "kbh>objid/13+"}));
+    EXPECT_EQ(derived(Family::V1),
+              QStringList({"card:cardid,cashbala,ifcash,state,cardmake,ifflash,fname,sex,address,idcard,tel,birthday,"
+                           "ifcent,moneysum,centsum,centbala,ifmembercard,ifdiscount",
+                           "cardmake>jiezhi", "cardid>objid/13+"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Members, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

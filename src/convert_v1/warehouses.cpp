@@ -1,33 +1,18 @@
 #include "convert_v1/conversions.h"
 #include "quorvan/places.h"
-#include "shell/runframe.h"
-#include "textutil/gbk.h"
 
 namespace convert_v1 {
 
+using namespace quorvan::rule;
+
 shell::Operation warehouses()
 {
-    shell::Operation op;
-    op.id = QStringLiteral("warehouses");
-    op.title = QStringLiteral("仓库档案转换");
-    op.completion = QStringLiteral("档案转换完毕！");
-    op.body = [](shell::Run& run) {
-        db::Query& insert = run.target(quorvan::kInsertCkda);
-        run.walk(
-            QStringLiteral("select * from Store "), false,
-            [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("StoreId"))); },
-            [&](const db::Query& row, const QByteArray& code) {
-                quorvan::writeWarehouse(insert, code, row.text(QStringLiteral("Store")), run.stamp());
-            });
+    const std::initializer_list<quorvan::Rule> rules = {
+        code("objid", "StoreId"),
+        field("ckmc", "Store"),
+        stamp("xgrq"),
     };
-    op.uses = {shell::sourceUse(QStringLiteral("Store"), QStringLiteral("StoreId,Store")),
-               shell::insertUse(quorvan::kInsertCkda)};
-    op.reconciliation.rows = {
-        {QStringLiteral("Store"),
-         QString(),
-         {{QStringLiteral("StoreId"), QStringLiteral("objid"), quorvan::cutOf(quorvan::kCkda, "objid")}},
-         QStringLiteral("ckda")}};
-    return op;
+    return quorvan::warehouses(QStringLiteral("Store"), rules);
 }
 
 } // namespace convert_v1

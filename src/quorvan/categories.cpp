@@ -5,18 +5,9 @@
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
 
-namespace quorvan {
+#include <memory>
 
-void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
-                   const QByteArray& stamp)
-{
-    Row<kSplbdaTable> row;
-    row.text<"objid">(code);
-    row.text<"splbmc">(name);
-    row.text<"fbbh">(parent);
-    row.text<"xgrq">(stamp);
-    row.insert(insert);
-}
+namespace quorvan {
 
 QByteArray parentByLevel(const QByteArray& code, qint64 level, const QByteArray& levelSetting)
 {
@@ -53,6 +44,43 @@ shell::SettingRow sourceSetting(const QString& table, const QString& keyColumn, 
                                 const QString& levelField)
 {
     return {shell::Side::Source, table, keyColumn, QString::fromLatin1(key), valueColumn, name, levelTable, levelField};
+}
+
+shell::Operation categories(const QString& sourceTable, std::initializer_list<Rule> list,
+                            const shell::SettingRow& levels)
+{
+    const auto rules = std::make_shared<const Rules>(kSplbdaTable, sourceTable, list);
+    const QString lookup = QStringLiteral("select ") + levels.valueColumn + QStringLiteral(" from ") + levels.table +
+                           QStringLiteral(" where ") + levels.keyColumn + QStringLiteral("=:p1");
+    shell::Operation op;
+    op.id = QStringLiteral("categories");
+    op.title = QStringLiteral("商品类别转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [rules, lookup, key = levels.key.toLatin1()](shell::Run& run) {
+        const Rules& r = *rules;
+        db::Query& insert = run.target(kInsertSplbda);
+        const QByteArray levelSetting = r.readsLevels() ? run.lookup(lookup, {key}) : QByteArray();
+        run.walk(
+            QStringLiteral("select * from ") + r.sourceTable() + QStringLiteral("  "), false,
+            [&](const db::Query& row) { return r.code(row); },
+            [&](const db::Query& row, const QByteArray& code) {
+                Values values = r.blank();
+                r.read(row, {code, run.stamp(), levelSetting}, values);
+                r.insert(insert, values);
+            });
+        copyLevelSetting(run, run.lookup(lookup, {key}));
+    };
+    op.uses = {
+        shell::sourceUse(sourceTable, rules->fieldList()),
+        shell::sourceUse(levels.table, levels.valueColumn + u',' + levels.keyColumn),
+        shell::insertUse(kInsertSplbda),
+        shell::targetUse(QStringLiteral("xx"), QStringLiteral("fvalue,objid")),
+    };
+    op.settings = {levels, targetLevelSetting()};
+    op.fields = rules->widthChecked();
+    op.reconciliation.setting = shell::SettingCopy{levels, targetLevelSetting()};
+    op.reconciliation.rows = {{sourceTable, QString(), rules->key(), QStringLiteral("splbda")}};
+    return op;
 }
 
 } // namespace quorvan

@@ -2,9 +2,12 @@
 
 #include "db/query.h"
 #include "quorvan/column.h"
+#include "quorvan/rules.h"
 #include "shell/operation.h"
 
 #include <QStringList>
+
+#include <initializer_list>
 
 namespace shell {
 class Run;
@@ -28,12 +31,14 @@ inline constexpr Column kXx[] = {
 };
 inline constexpr Table kXxTable = describe("xx", kXx);
 
-// The product category row of splbda and the level-setting row "01splbjc" of xx;
-// both families write them.
+// The product category row of splbda; both families write it.
 inline const QStringList kInsertSplbda = insertLines(kSplbdaTable);
 
-void writeCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
-                   const QByteArray& stamp);
+// The category conversion of a source table into splbda by the family's
+// rules, then the source level setting `levels` copied to the target row
+// "01splbjc". Where a parent goes by level, the setting is read before the walk.
+shell::Operation categories(const QString& sourceTable, std::initializer_list<Rule> rules,
+                            const shell::SettingRow& levels);
 
 // The leading part of a category code that names its parent: as many bytes as the
 // level setting gives the levels above `level` (digits 1 to level - 1, at most 6

@@ -1,17 +1,12 @@
 #pragma once
 
-#include "db/amount.h"
-#include "db/query.h"
 #include "quorvan/column.h"
-#include "quorvan/target_keys.h"
+#include "quorvan/rules.h"
 #include "shell/operation.h"
 
 #include <QStringList>
-#include <variant>
 
-namespace shell {
-class Run;
-}
+#include <initializer_list>
 
 // Members and the member category.
 namespace quorvan {
@@ -53,64 +48,16 @@ inline constexpr Column kHylbda[] = {
 };
 inline constexpr Table kHylbdaTable = describe("hylbda", kHylbda);
 
-// The member row of hyda, its card-number check and the member category of
-// hylbda; both families write them.
+// The member row of hyda and its card-number check.
 inline const QStringList kInsertHyda = insertLines(kHydaTable);
 
 inline const QStringList kCheckHyda = {QStringLiteral("select objid from hyda  where objid=:objid ")};
 
-// One card as the source gives it, by target column. lbbh, lbmc, zhongzhirq,
-// jyf, bz, xgrq and czjxm are derived when it is written.
-struct MemberRow {
-    QByteArray objid; // card number, trimmed and cut as objid keeps it
-    QByteArray czf;
-    db::Amount czye;
-    QByteArray zt; // status; exactly "正常" means normal
-    QByteArray jiezhi;
-    QByteArray sskhf;
-    QByteArray xingming;
-    QByteArray xingbie;
-    QByteArray dizhi;
-    QByteArray shenfenzheng;
-    QByteArray dianhua;
-    QByteArray shengri;
-    QByteArray jifenf;
-    db::Amount ljxfje;
-    db::Amount ljjf;
-    db::Amount jfye;
-    QByteArray huiyuanf;
-    QByteArray dazhef;
-    std::variant<double, qint64> dazhezk; // a rate (number) or a fixed integer
-};
-
-// The card number of a source field: trimmed, cut as objid keeps it.
-QByteArray cardNumber(const QByteArray& field);
-
-// Empties hylbda and writes its one category "01" with the run time stamp.
-void resetMemberCategories(shell::Run& run);
-
-// The cards of target hyda for one run, rows of this run included: read once
-// and kept current, or on SQL Server asked of the target per batch of rows read ahead.
-class MemberCards {
-public:
-    explicit MemberCards(shell::Run& run);
-    bool present(const QByteArray& objid);
-    // The card of a hyda row just written (cut as it is bound).
-    void written(const QByteArray& objid);
-    // Where the server's collation decides (the walk reads rows ahead): the
-    // card of a row read ahead, the k-th of its batch.
-    void listAhead(const QByteArray& objid, int k);
-
-private:
-    const bool m_inMemory;
-    TargetKeys m_keys;
-    KeyWindow m_window; // where the server's collation decides
-};
-
-// Binds one hyda row and executes the INSERT.
-void writeMember(db::Query& insert, const MemberRow& row, const QByteArray& stamp);
-
-// The target tables of a member conversion: hylbda and hyda.
-QList<shell::TableUse> memberTargetUses();
+// The member conversion of a source table by the family's rules: the card
+// (a cut code) and the rules read before the check are read for every row, a
+// card already in hyda is skipped, a repeated source card included. The
+// status goes into bz by the rules; a status of exactly "正常" leaves bz empty
+// and jyf "0", any other jyf "1". czjxm is the scrambled balance.
+shell::Operation members(const QString& sourceTable, std::initializer_list<Rule> rules);
 
 } // namespace quorvan

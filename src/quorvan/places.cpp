@@ -1,25 +1,28 @@
 #include "quorvan/places.h"
 
-#include "quorvan/row.h"
-
 namespace quorvan {
+namespace {
 
-void writeWarehouse(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
+shell::Operation place(const Table& table, const QString& sourceTable, std::initializer_list<Rule> rules,
+                       const QString& id, const QString& title)
 {
-    Row<kCkdaTable> row;
-    row.text<"objid">(code);
-    row.text<"ckmc">(name);
-    row.text<"xgrq">(stamp);
-    row.insert(insert);
+    shell::Operation op = rowByRow(Rules(table, sourceTable, rules));
+    op.id = id;
+    op.title = title;
+    op.completion = QStringLiteral("档案转换完毕！");
+    return op;
 }
 
-void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp)
+} // namespace
+
+shell::Operation warehouses(const QString& sourceTable, std::initializer_list<Rule> rules)
 {
-    Row<kHqdaTable> row;
-    row.text<"objid">(code);
-    row.text<"hqmc">(name);
-    row.text<"xgrq">(stamp);
-    row.insert(insert);
+    return place(kCkdaTable, sourceTable, rules, QStringLiteral("warehouses"), QStringLiteral("仓库档案转换"));
+}
+
+shell::Operation goodsAreas(const QString& sourceTable, std::initializer_list<Rule> rules)
+{
+    return place(kHqdaTable, sourceTable, rules, QStringLiteral("goods-areas"), QStringLiteral("货区档案转换"));
 }
 
 } // namespace quorvan

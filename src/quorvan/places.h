@@ -1,9 +1,12 @@
 #pragma once
 
-#include "db/query.h"
 #include "quorvan/column.h"
+#include "quorvan/rules.h"
+#include "shell/operation.h"
 
-#include <QStringList>
+#include <QString>
+
+#include <initializer_list>
 
 // Warehouses and goods areas.
 namespace quorvan {
@@ -26,13 +29,9 @@ inline constexpr Column kHqda[] = {
 };
 inline constexpr Table kHqdaTable = describe("hqda", kHqda);
 
-// The warehouse row of ckda and the goods-area row of hqda; both families write them.
-inline const QStringList kInsertCkda = insertLines(kCkdaTable);
-
-void writeWarehouse(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp);
-
-inline const QStringList kInsertHqda = insertLines(kHqdaTable);
-
-void writeGoodsArea(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& stamp);
+// The warehouse conversion into ckda and the goods-area conversion into hqda,
+// of a source table by the family's rules.
+shell::Operation warehouses(const QString& sourceTable, std::initializer_list<Rule> rules);
+shell::Operation goodsAreas(const QString& sourceTable, std::initializer_list<Rule> rules);
 
 } // namespace quorvan
