@@ -3,7 +3,6 @@
 #include "db/connection.h"
 #include "db/lock_wait.h"
 #include "db/query.h"
-#include "shell/clear.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/server_check.h"
@@ -41,23 +40,6 @@ TableUse insertUse(const QStringList& statementLines)
         if (const QString name = c.trimmed(); !name.isEmpty())
             use.columns << name;
     return use;
-}
-
-QString productsFor(const QString& sourceUdl)
-{
-    db::Connection source(QStringLiteral("源"));
-    try {
-        source.open(sourceUdl);
-        probe(source, QStringLiteral("spxx"), {});
-    } catch (const belmire::Error&) {
-        return QStringLiteral("products-v7"); // the run or the check tells what is wrong
-    }
-    try {
-        probe(source, QStringLiteral("spxx"), {QStringLiteral("buytaxrate"), QStringLiteral("saletaxrate")});
-        return QStringLiteral("products-v7");
-    } catch (const belmire::Error&) {
-        return QStringLiteral("products-v6");
-    }
 }
 
 QStringList CheckReport::lines() const
@@ -307,7 +289,7 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
                 for (const TableUse& use : operations[j]->uses)
                     cleared = cleared || (!operations[j]->needsSource &&
                                           use.table.compare(m.targetTable, Qt::CaseInsensitive) == 0);
-            const Operation* clear = clearing(m.targetTable);
+            const ClearedBy* clear = operations[k]->clearing(m.targetTable);
             // The source keys are read only where the target holds rows.
             if (m.skipsPresent || cleared || !clear ||
                 countOf(target, QStringLiteral("select count(*) from %1").arg(m.targetTable)) == 0)

@@ -93,6 +93,13 @@ struct Reconciliation {
     bool isEmpty() const { return rows.isEmpty() && !stock && !setting; }
 };
 
+// The clear operation that empties a target table.
+struct ClearedBy {
+    QString table;
+    QString id;
+    QString title;
+};
+
 // One button of the window, one operation of the command line.
 struct Operation {
     QString id;         // command-line name: "warehouses", "clear-stock", ...
@@ -107,6 +114,16 @@ struct Operation {
     // What a run stopped in the middle of its walk leaves in the target and
     // what to do, where the tables it writes row by row do not say it all.
     QString interruptedNote;
+    // The clear operations that empty the target tables it matches rows in, named by the catalog.
+    QList<ClearedBy> clears;
+    // The clear operation that empties table, null when none does.
+    const ClearedBy* clearing(const QString& table) const
+    {
+        for (const ClearedBy& c : clears)
+            if (c.table.compare(table, Qt::CaseInsensitive) == 0)
+                return &c;
+        return nullptr;
+    }
 };
 
 // Helpers for declaring uses: a source table with the fields read, a target
