@@ -1,10 +1,14 @@
 #include "convert_v1/conversions.h"
 
+#include "quorvan/clears.h"
+
 namespace convert_v1 {
 
 QList<shell::Operation> conversions()
 {
-    return {warehouses(), goodsAreas(), suppliers(), categories(), products(), stock(), members()};
+    shell::Operation stockOp = stock();
+    stockOp.prerequisites = quorvan::storeStockNeeds({QStringLiteral("warehouses")}, {QStringLiteral("products")});
+    return {warehouses(), goodsAreas(), suppliers(), categories(), products(), stockOp, members()};
 }
 
 shell::Program program(QList<shell::Operation> clears)

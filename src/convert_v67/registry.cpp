@@ -1,6 +1,7 @@
 #include "convert_v67/conversions.h"
 
 #include "db/connection.h"
+#include "quorvan/clears.h"
 #include "shell/check.h"
 #include "textutil/error.h"
 
@@ -30,7 +31,10 @@ QString productsFor(const QString& sourceUdl)
 
 QList<shell::Operation> conversions()
 {
-    return {warehouses(), goodsAreas(), suppliers(), categories(), productsV6(), productsV7(), stock(), members()};
+    shell::Operation stockOp = stock();
+    stockOp.prerequisites = quorvan::storeStockNeeds({QStringLiteral("warehouses")},
+                                                     {QStringLiteral("products-v6"), QStringLiteral("products-v7")});
+    return {warehouses(), goodsAreas(), suppliers(), categories(), productsV6(), productsV7(), stockOp, members()};
 }
 
 shell::Program program(QList<shell::Operation> clears)

@@ -45,4 +45,16 @@ shell::DatabaseKind targetKind()
     return {QStringLiteral("Quorvan V9 目标数据库"), names({kSpdaTable, kCkdaTable, kMddaTable})};
 }
 
+QList<shell::Prerequisite> storeStockNeeds(const QStringList& warehouses, const QStringList& products)
+{
+    return {
+        {warehouses, names({kCkdaTable}).constFirst(),
+         QStringLiteral("库存转换排在%1之前：门店库存 mdspkc 的合计会是空的；请先运行%1"),
+         QStringLiteral("目标 ckda 没有仓库：库存转换后门店库存 mdspkc 会是空的；请先转换仓库")},
+        {products, names({kSpdaTable}).constFirst(),
+         QStringLiteral("库存转换排在%1之前：门店库存 mdspkc 的商品名称和单位会是空的；请先运行%1"),
+         QStringLiteral("目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品")},
+    };
+}
+
 } // namespace quorvan
