@@ -97,7 +97,7 @@ int main(int argc, char** argv)
                             "Initial Catalog=QuorvanV9;Data Source=shop-server\\SHOP;Use Encryption for Data=True;"
                             "Trust Server Certificate=True"));
     gui::DataLinkDialog dialog(dir.filePath(QStringLiteral("数据库连接1.udl")),
-                               dir.filePath(QStringLiteral("数据库连接2.udl")), &form);
+                               dir.filePath(QStringLiteral("数据库连接2.udl")), programs::catalog().kinds(), &form);
     dialog.show();
     dialog.sourcePage()->result()->setText(dialog.sourcePage()->testConnection());
     QApplication::processEvents();

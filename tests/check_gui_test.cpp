@@ -7,11 +7,13 @@
 #include "gui/mainform.h"
 #include "programs/programs.h"
 #include "support/testdb.h"
+#include "textutil/error.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -131,7 +133,7 @@ TEST(LinkSettings, EditsAFileWrittenTheWindowsWayKeepingWhatWasNotChanged)
     writeUdl(udl, QStringLiteral("Provider=SQLOLEDB.1;Password=pw;Persist Security Info=True;User ID=sa;"
                                  "Initial Catalog=shop;Data Source=srv,1433;Workstation ID=TILL1"));
     const QByteArray original = fileBytes(udl);
-    gui::DataLinkDialog dialog(w.form.sourceUdl(), udl);
+    gui::DataLinkDialog dialog(w.form.sourceUdl(), udl, programs::catalog().kinds());
     gui::DataLinkPage* page = dialog.targetPage();
     EXPECT_EQ(page->edited().bytes(), original);
     // The page shows the file in its terms; the password never comes back into view.
@@ -162,9 +164,20 @@ TEST(LinkSettings, EditsAFileWrittenTheWindowsWayKeepingWhatWasNotChanged)
     EXPECT_TRUE(db::needsPassword(udl));
 
     // A new SQLite link: the provider's own keys only.
-    gui::DataLinkPage fresh(dir.filePath(QStringLiteral("new.udl")));
+    gui::DataLinkPage fresh(dir.filePath(QStringLiteral("new.udl")), programs::catalog().kinds());
     on<QLineEdit>(&fresh, "SqliteFile")->setText(QStringLiteral("门店.db"));
     EXPECT_EQ(fresh.edited().initString(), QStringLiteral("Provider=SQLite;Data Source=门店.db"));
+
+    // A provider the connection cannot use is no SQL Server in the editor: both say the same.
+    writeUdl(udl, QStringLiteral("Provider=Oracle.1;Data Source=srv"));
+    gui::DataLinkPage unknown(udl, programs::catalog().kinds());
+    try {
+        db::readDataLink(udl);
+        ADD_FAILURE() << "an unknown provider was read";
+    } catch (const belmire::Error& e) {
+        EXPECT_EQ(unknown.result()->text(), e.message());
+    }
+    EXPECT_EQ(on<QLineEdit>(&unknown, "Server")->text(), QString());
 }
 
 TEST(LinkSettings, TestConnectionSaysWhatAnswered)
@@ -174,7 +187,7 @@ TEST(LinkSettings, TestConnectionSaysWhatAnswered)
         SCOPED_TRACE(backendName(backend).toStdString());
         REQUIRE_BACKEND(backend);
         Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
-        gui::DataLinkDialog dialog(shop.sourceUdl(), shop.targetUdl());
+        gui::DataLinkDialog dialog(shop.sourceUdl(), shop.targetUdl(), programs::catalog().kinds());
         const QString source = dialog.sourcePage()->testConnection();
         EXPECT_TRUE(source.startsWith(QStringLiteral("连接成功：SQLite 3."))) << source.toStdString();
         EXPECT_TRUE(source.endsWith(QStringLiteral("看起来是 Belmire V6/V7 源数据库"))) << source.toStdString();

@@ -752,7 +752,7 @@ TEST(TdsWire, OldServersTds71RefusedLoginsAndTheDriverStandingIn)
             q.close();
         }
         // 测试连接 says the same.
-        const QString probed = shell::describe(shell::probeLink(udl));
+        const QString probed = shell::describe(shell::probeLink(udl, programs::catalog().kinds()));
         EXPECT_TRUE(probed.contains(QStringLiteral("\n驱动：FreeTDS 01.03."))) << probed.toStdString();
         const QList<QJsonObject> events = server.events();
         EXPECT_EQ(ofKind(events, QStringLiteral("login")).value(0).value(QStringLiteral("tds_version")).toString(),

@@ -491,7 +491,7 @@ int run(const shell::Catalog& catalog, const QStringList& arguments, const QStri
     // Resolve every name before anything runs; products of v67 are the V6 or V7 conversion the source fits.
     QString products = QStringLiteral("products");
     if (call.family == shell::Family::V67 && (names.contains(u"products") || names.contains(u"all")))
-        products = shell::productsFor(call.source);
+        products = catalog.products(call.family, call.source);
     for (const QString& name : std::as_const(names)) {
         if (name == u"all") {
             call.operations << catalog.all(call.family, products);

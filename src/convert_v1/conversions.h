@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/operation.h"
+#include "shell/catalog.h"
 
 // The conversions of v1convert, one function per file, in button order.
 namespace convert_v1 {
@@ -14,5 +14,9 @@ shell::Operation stock();
 shell::Operation members();
 
 QList<shell::Operation> conversions();
+
+// What v1convert hands the catalog: its conversions and clear operations and
+// the tables that mark a V1 source.
+shell::Program program(QList<shell::Operation> clears);
 
 } // namespace convert_v1

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/operation.h"
+#include "shell/catalog.h"
 
 // The conversions of v67convert, one function per file, in button order.
 namespace convert_v67 {
@@ -15,5 +15,9 @@ shell::Operation stock();
 shell::Operation members();
 
 QList<shell::Operation> conversions();
+
+// What v67convert hands the catalog: its conversions and clear operations, the
+// tables that mark a V6/V7 source, and which product conversion a source fits.
+shell::Program program(QList<shell::Operation> clears);
 
 } // namespace convert_v67

@@ -3,6 +3,7 @@
 #include "db/datalink_file.h"
 #include "db/datalink_text.h"
 #include "db/odbc_string.h"
+#include "db/providers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,39 +20,6 @@ const QStringList& sqlServerDriverNames()
     static const QStringList drivers = {QStringLiteral("ODBC Driver 18 for SQL Server"),
                                         QStringLiteral("ODBC Driver 17 for SQL Server"), QStringLiteral("FreeTDS")};
     return drivers;
-}
-
-const QString& supportedProviders()
-{
-    static const QString list = QStringLiteral("SQLite, SQLite3, SQLOLEDB, SQLNCLI, SQLNCLI10, SQLNCLI11, MSOLEDBSQL, "
-                                               "MSOLEDBSQL19, MSDASQL, PostgreSQL");
-    return list;
-}
-
-enum class Provider { Unknown, SQLite, SqlServer, Msdasql, PostgreSQL };
-
-Provider providerKind(const QString& name)
-{
-    static const QHash<QString, Provider> known = {
-        {QStringLiteral("sqlite"), Provider::SQLite},        {QStringLiteral("sqlite3"), Provider::SQLite},
-        {QStringLiteral("sqloledb"), Provider::SqlServer},   {QStringLiteral("sqlncli"), Provider::SqlServer},
-        {QStringLiteral("sqlncli10"), Provider::SqlServer},  {QStringLiteral("sqlncli11"), Provider::SqlServer},
-        {QStringLiteral("msoledbsql"), Provider::SqlServer}, {QStringLiteral("msoledbsql19"), Provider::SqlServer},
-        {QStringLiteral("msdasql"), Provider::Msdasql},      {QStringLiteral("postgresql"), Provider::PostgreSQL},
-    };
-    const QString lower = name.trimmed().toLower();
-    if (const auto it = known.find(lower); it != known.end())
-        return it.value();
-    // Windows writes versioned names ("SQLOLEDB.1", "MSDASQL.1"); one trailing ".<digits>" names the same provider.
-    const qsizetype dot = lower.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0 && dot + 1 < lower.size()) {
-        bool digits = true;
-        for (qsizetype i = dot + 1; i < lower.size(); ++i)
-            digits = digits && lower[i].isDigit() && lower[i].unicode() < 0x80;
-        if (digits)
-            return known.value(lower.left(dot), Provider::Unknown);
-    }
-    return Provider::Unknown;
 }
 
 bool isValidPort(const QString& text, int* port)
@@ -87,24 +55,22 @@ public:
         if (provider.isEmpty())
             fail(fileText(m_path, QStringLiteral("中没有提供程序（Provider）")));
         ConnectionSpec link;
-        switch (providerKind(provider)) {
-        case Provider::SQLite:
+        const std::optional<LinkEngine> engine = providerEngine(provider);
+        if (!engine)
+            fail(unsupportedProvider(m_path, provider));
+        switch (*engine) {
+        case LinkEngine::SQLite:
             link = sqlite();
             break;
-        case Provider::SqlServer:
+        case LinkEngine::SqlServer:
             link = sqlServer();
             break;
-        case Provider::Msdasql:
-            link = msdasql();
-            break;
-        case Provider::PostgreSQL:
+        case LinkEngine::PostgreSQL:
             link = postgres();
             break;
-        case Provider::Unknown: {
-            const QString shown = provider.size() > 80 ? provider.left(80) + QStringLiteral("…") : provider;
-            fail(QStringLiteral("数据连接文件 %1 中的提供程序 \"%2\" 不受支持（支持：%3）")
-                     .arg(m_path, shown, supportedProviders()));
-        }
+        case LinkEngine::Odbc:
+            link = msdasql();
+            break;
         }
         return link;
     }

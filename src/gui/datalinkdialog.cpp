@@ -1,6 +1,7 @@
 #include "gui/datalinkdialog.h"
 
 #include "db/datalink.h"
+#include "db/providers.h"
 #include "gui/filedialog.h"
 #include "shell/linkfolder.h"
 #include "shell/linkprobe.h"
@@ -24,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
 
 namespace gui {
 namespace {
@@ -41,22 +43,17 @@ const QString kValidate = QStringLiteral("Validate Server Certificate");
 const QString kDriver = QStringLiteral("ODBC Driver");
 const QString kTds = QStringLiteral("TDS Version");
 
-// The provider names written for a new link of each kind.
-const char* const kProviderNames[] = {"SQLite", "MSOLEDBSQL", "PostgreSQL", "MSDASQL.1"};
 const char* const kEncryptionValues[] = {"False", "True", "Strict"};
 
-DataLinkPage::Provider providerOf(const QString& name)
+// The page of a provider name, as db reads the name; nothing for one db does not support.
+std::optional<DataLinkPage::Provider> providerOf(const QString& name)
 {
-    QString p = name.trimmed().toLower();
-    if (const qsizetype dot = p.lastIndexOf(u'.'); dot > 0)
-        p = p.left(dot);
-    if (p.startsWith(u"sqlite"))
-        return DataLinkPage::SQLite;
-    if (p == u"postgresql")
-        return DataLinkPage::PostgreSQL;
-    if (p == u"msdasql")
-        return DataLinkPage::Odbc;
-    return DataLinkPage::SqlServer;
+    const std::optional<db::LinkEngine> engine = db::providerEngine(name);
+    const QList<db::LinkEngineChoice>& choices = db::linkEngineChoices();
+    for (qsizetype i = 0; engine && i < choices.size(); ++i)
+        if (choices[i].engine == *engine)
+            return DataLinkPage::Provider(i);
+    return std::nullopt;
 }
 
 int encryptionIndex(const QString& value)
@@ -123,7 +120,8 @@ void apply(db::DataLinkFile& f, const QString& key, const QString& now, const QS
 
 } // namespace
 
-DataLinkPage::DataLinkPage(QString path, QWidget* parent) : QWidget(parent), m_path(std::move(path))
+DataLinkPage::DataLinkPage(QString path, QList<shell::DatabaseKind> kinds, QWidget* parent)
+    : QWidget(parent), m_path(std::move(path)), m_kinds(std::move(kinds))
 {
     auto* layout = new QVBoxLayout(this);
     auto* fileLabel = new QLabel(QDir::toNativeSeparators(m_path), this);
@@ -134,8 +132,8 @@ DataLinkPage::DataLinkPage(QString path, QWidget* parent) : QWidget(parent), m_p
     auto* top = new QFormLayout;
     m_provider = new QComboBox(this);
     m_provider->setObjectName(QStringLiteral("Provider"));
-    m_provider->addItems({QStringLiteral("SQLite 文件"), QStringLiteral("SQL Server"), QStringLiteral("PostgreSQL"),
-                          QStringLiteral("ODBC")});
+    for (const db::LinkEngineChoice& choice : db::linkEngineChoices())
+        m_provider->addItem(choice.caption);
     top->addRow(QStringLiteral("提供程序"), m_provider);
     layout->addLayout(top);
 
@@ -287,11 +285,17 @@ void DataLinkPage::load()
         }
     }
     const db::DataLinkFile& f = m_file;
-    const Provider kind = f.has(kProvider) ? providerOf(f.value(kProvider)) : SQLite;
+    // A provider db cannot open is named as db names it; its settings are shown on no page.
+    const std::optional<Provider> known = f.has(kProvider) ? providerOf(f.value(kProvider)) : SQLite;
+    if (!known && m_loadError.isEmpty()) {
+        m_loadError = db::unsupportedProvider(m_path, f.value(kProvider));
+        setResult(m_loadError);
+    }
+    const Provider kind = known.value_or(SQLite);
     m_provider->setCurrentIndex(kind);
     m_stack->setCurrentIndex(kind);
     m_login->setVisible(kind != SQLite);
-    const QString source = f.value(kDataSource);
+    const QString source = known ? f.value(kDataSource) : QString();
     // Every page shows what the file says in its terms; only the provider's page is used.
     m_sqliteFile->setText(kind == SQLite ? source : QString());
     const SqlServerSource mssql = SqlServerSource::parse(kind == SqlServer ? source : QString());
@@ -324,11 +328,11 @@ void DataLinkPage::load()
 db::DataLinkFile DataLinkPage::edited() const
 {
     db::DataLinkFile f = m_file;
-    const Provider was = f.has(kProvider) ? providerOf(f.value(kProvider)) : Provider(-1);
+    const Provider was = f.has(kProvider) ? providerOf(f.value(kProvider)).value_or(Provider(-1)) : Provider(-1);
     const auto kind = Provider(m_provider->currentIndex());
     const db::DataLinkFile& old = m_file;
     if (kind != was) {
-        f.set(kProvider, QString::fromLatin1(kProviderNames[kind]));
+        f.set(kProvider, db::linkEngineChoices().at(kind).written);
         // What belonged to the other provider goes; Data Source is set again below.
         for (const QString& key : {kDataSource, kCatalog, kEncryption, kTrust, kExtended, kValidate, kDriver, kTds})
             f.remove(key);
@@ -438,20 +442,22 @@ QString DataLinkPage::testConnection()
     const QString probePath = dir.filePath(QFileInfo(m_path).fileName());
     try {
         f.write(probePath);
-        return shell::describe(shell::probeLink(probePath));
+        return shell::describe(shell::probeLink(probePath, m_kinds));
     } catch (const belmire::Error& e) {
         return QStringLiteral("连接失败：") + e.message();
     }
 }
 
-DataLinkDialog::DataLinkDialog(const QString& sourceUdl, const QString& targetUdl, QWidget* parent) : QDialog(parent)
+DataLinkDialog::DataLinkDialog(const QString& sourceUdl, const QString& targetUdl,
+                               const QList<shell::DatabaseKind>& kinds, QWidget* parent)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("DataLinkDialog"));
     setWindowTitle(QStringLiteral("连接设置"));
     m_tabs = new QTabWidget(this);
-    m_source = new DataLinkPage(sourceUdl, m_tabs);
+    m_source = new DataLinkPage(sourceUdl, kinds, m_tabs);
     m_source->setObjectName(QStringLiteral("SourcePage"));
-    m_target = new DataLinkPage(targetUdl, m_tabs);
+    m_target = new DataLinkPage(targetUdl, kinds, m_tabs);
     m_target->setObjectName(QStringLiteral("TargetPage"));
     m_tabs->addTab(m_source, QStringLiteral("源：%1").arg(QFileInfo(sourceUdl).fileName()));
     m_tabs->addTab(m_target, QStringLiteral("目标：%1").arg(QFileInfo(targetUdl).fileName()));

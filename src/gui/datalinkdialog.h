@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/datalink_file.h"
+#include "shell/catalog.h"
 
 #include <QDialog>
 #include <QWidget>
@@ -19,9 +20,11 @@ namespace gui {
 class DataLinkPage : public QWidget {
     Q_OBJECT
 public:
+    // The pages, in the order of db::linkEngineChoices().
     enum Provider { SQLite, SqlServer, PostgreSQL, Odbc };
 
-    DataLinkPage(QString path, QWidget* parent = nullptr);
+    // kinds: what 测试连接 tells a database by.
+    DataLinkPage(QString path, QList<shell::DatabaseKind> kinds, QWidget* parent = nullptr);
 
     const QString& path() const { return m_path; }
     // The file with the page's settings applied.
@@ -40,6 +43,7 @@ private:
     void setResult(const QString& text);
 
     QString m_path;
+    QList<shell::DatabaseKind> m_kinds;
     db::DataLinkFile m_file;
     QString m_loadError;
     QComboBox* m_provider = nullptr;
@@ -70,7 +74,8 @@ private:
 class DataLinkDialog : public QDialog {
     Q_OBJECT
 public:
-    DataLinkDialog(const QString& sourceUdl, const QString& targetUdl, QWidget* parent = nullptr);
+    DataLinkDialog(const QString& sourceUdl, const QString& targetUdl, const QList<shell::DatabaseKind>& kinds,
+                   QWidget* parent = nullptr);
     DataLinkPage* sourcePage() const { return m_source; }
     DataLinkPage* targetPage() const { return m_target; }
 

@@ -393,7 +393,7 @@ void TmainForm::LinkBitBtnClick()
 {
     if (m_busy)
         return;
-    gui::DataLinkDialog dialog(m_sourceUdl, m_targetUdl, this);
+    gui::DataLinkDialog dialog(m_sourceUdl, m_targetUdl, m_catalog.kinds(), this);
     dialog.exec();
 }
 

@@ -1,7 +1,6 @@
 #include "shell/catalog.h"
 
 #include "shell/check.h"
-#include "shell/clear.h"
 
 #include "db/connection.h"
 #include "textutil/error.h"
@@ -33,16 +32,35 @@ void nameClearedColumns(QList<Operation>& operations, const QList<Operation>& v6
     }
 }
 
-} // namespace
-
-Catalog::Catalog(QList<Operation> v67Conversions, QList<Operation> v1Conversions)
-    : m_v67(v67Conversions + clearOperations(Family::V67)), m_v1(v1Conversions + clearOperations(Family::V1))
+// Each conversion is told the clear operation that empties each target table
+// it matches rows in, for the messages that tell what to run before a rerun.
+void nameClears(QList<Operation>& operations, const QList<Operation>& clears)
 {
-    nameClearedColumns(m_v67, v67Conversions, v1Conversions);
-    nameClearedColumns(m_v1, v67Conversions, v1Conversions);
+    for (Operation& op : operations)
+        for (const RowMatch& m : op.reconciliation.rows)
+            for (const Operation& clear : clears)
+                for (const TableUse& use : clear.uses)
+                    if (!op.clearing(m.targetTable) && use.table.compare(m.targetTable, Qt::CaseInsensitive) == 0)
+                        op.clears << ClearedBy{m.targetTable, clear.id, clear.title};
 }
 
-const QList<Operation>& Catalog::operations(Family family) const { return family == Family::V67 ? m_v67 : m_v1; }
+} // namespace
+
+Catalog::Catalog(Program v67, Program v1, DatabaseKind target)
+    : m_v67(std::move(v67)), m_v1(std::move(v1)), m_target(std::move(target))
+{
+    for (Program* program : {&m_v67, &m_v1}) {
+        nameClears(program->conversions, program->clears);
+        nameClearedColumns(program->clears, m_v67.conversions, m_v1.conversions);
+    }
+    m_v67Operations = m_v67.conversions + m_v67.clears;
+    m_v1Operations = m_v1.conversions + m_v1.clears;
+}
+
+const QList<Operation>& Catalog::operations(Family family) const
+{
+    return family == Family::V67 ? m_v67Operations : m_v1Operations;
+}
 
 const Operation* Catalog::find(Family family, const QString& id) const
 {
@@ -64,13 +82,20 @@ QList<const Operation*> Catalog::built(Family family) const
 QList<const Operation*> Catalog::built(Family family, const QString& sourceUdl) const
 {
     QList<const Operation*> out = built(family);
-    if (family != Family::V67)
+    if (program(family).alternatives.isEmpty())
         return out;
-    const QString other =
-        productsFor(sourceUdl) == u"products-v7" ? QStringLiteral("products-v6") : QStringLiteral("products-v7");
-    out.removeIf([&](const Operation* op) { return op->id == other; });
+    const QString fits = products(family, sourceUdl);
+    out.removeIf([&](const Operation* op) { return op->id != fits && program(family).alternatives.contains(op->id); });
     return out;
 }
+
+QString Catalog::products(Family family, const QString& sourceUdl) const
+{
+    const Program& p = program(family);
+    return p.fitting ? p.fitting(sourceUdl) : QStringLiteral("products");
+}
+
+QList<DatabaseKind> Catalog::kinds() const { return {m_v67.source, m_v1.source, m_target}; }
 
 QList<const Operation*> Catalog::all(Family family, const QString& products) const
 {

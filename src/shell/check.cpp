@@ -3,7 +3,6 @@
 #include "db/connection.h"
 #include "db/lock_wait.h"
 #include "db/query.h"
-#include "shell/clear.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
 #include "shell/server_check.h"
@@ -41,23 +40,6 @@ TableUse insertUse(const QStringList& statementLines)
         if (const QString name = c.trimmed(); !name.isEmpty())
             use.columns << name;
     return use;
-}
-
-QString productsFor(const QString& sourceUdl)
-{
-    db::Connection source(QStringLiteral("源"));
-    try {
-        source.open(sourceUdl);
-        probe(source, QStringLiteral("spxx"), {});
-    } catch (const belmire::Error&) {
-        return QStringLiteral("products-v7"); // the run or the check tells what is wrong
-    }
-    try {
-        probe(source, QStringLiteral("spxx"), {QStringLiteral("buytaxrate"), QStringLiteral("saletaxrate")});
-        return QStringLiteral("products-v7");
-    } catch (const belmire::Error&) {
-        return QStringLiteral("products-v6");
-    }
 }
 
 QStringList CheckReport::lines() const
@@ -307,7 +289,7 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
                 for (const TableUse& use : operations[j]->uses)
                     cleared = cleared || (!operations[j]->needsSource &&
                                           use.table.compare(m.targetTable, Qt::CaseInsensitive) == 0);
-            const Operation* clear = clearing(m.targetTable);
+            const ClearedBy* clear = operations[k]->clearing(m.targetTable);
             // The source keys are read only where the target holds rows.
             if (m.skipsPresent || cleared || !clear ||
                 countOf(target, QStringLiteral("select count(*) from %1").arg(m.targetTable)) == 0)
@@ -337,22 +319,14 @@ void dryRun(const QList<const Operation*>& operations, db::Connection& source, d
                 return i;
         return qsizetype(-1);
     };
-    const qsizetype stock = position({QStringLiteral("stock")});
-    if (stock < 0)
-        return;
-    const qsizetype warehouses = position({QStringLiteral("warehouses")});
-    const qsizetype products =
-        position({QStringLiteral("products"), QStringLiteral("products-v6"), QStringLiteral("products-v7")});
-    const QString later = QStringLiteral("库存转换排在%1之前：门店库存 mdspkc 的%2会是空的；请先运行%1");
-    if (warehouses > stock)
-        report.problems << later.arg(operations[warehouses]->title, QStringLiteral("合计"));
-    else if (warehouses < 0 && countOf(target, QStringLiteral("select count(*) from ckda")) == 0)
-        report.notes << QStringLiteral("目标 ckda 没有仓库：库存转换后门店库存 mdspkc 会是空的；请先转换仓库");
-    if (products > stock)
-        report.problems << later.arg(operations[products]->title, QStringLiteral("商品名称和单位"));
-    else if (products < 0 && countOf(target, QStringLiteral("select count(*) from spda")) == 0)
-        report.notes << QStringLiteral(
-            "目标 spda 没有商品：库存转换后门店库存 mdspkc 的商品名称和单位会是空的；请先转换商品");
+    for (qsizetype k = 0; k < operations.size(); ++k)
+        for (const Prerequisite& p : operations[k]->prerequisites) {
+            const qsizetype filler = position(p.ids);
+            if (filler > k)
+                report.problems << p.late.arg(operations[filler]->title);
+            else if (filler < 0 && countOf(target, QStringLiteral("select count(*) from %1").arg(p.table)) == 0)
+                report.notes << p.missing;
+        }
 }
 
 // The deepest level of a table's rows, 0 when it has none or cannot be read.

@@ -46,8 +46,4 @@ void probe(db::Connection& connection, const QString& table, const QStringList& 
 void checkTable(db::Connection& connection, Side side, const QString& table, const QStringList& columns,
                 CheckReport& report, const belmire::Error* probed = nullptr);
 
-// The product conversion of a V6 or V7 source: "products-v7" when its spxx has
-// the tax-rate fields (or cannot be read), else "products-v6".
-QString productsFor(const QString& sourceUdl);
-
 } // namespace shell

@@ -4,12 +4,8 @@
 
 namespace shell {
 
-// The seven clear operations: each empties the target tables of one kind, all
-// of them or none, and touches only the target connection.
-QList<Operation> clearOperations(Family family);
-
-// The clear operation that empties table (its title and id are those of both
-// programs), null when none does.
-const Operation* clearing(const QString& table);
+// A clear operation: empties tables, all of them or none, touching only the
+// target connection; the rows it deletes go into the summary.
+Operation clearOperation(const QString& id, const QString& title, const QStringList& tables, const QString& completion);
 
 } // namespace shell

@@ -10,12 +10,6 @@
 namespace shell {
 namespace {
 
-// Tables that only one kind of database has together.
-struct Kind {
-    const char16_t* name;
-    QStringList tables;
-};
-
 bool hasTable(db::Connection& connection, const QString& table)
 {
     try {
@@ -31,7 +25,7 @@ bool hasTable(db::Connection& connection, const QString& table)
 
 } // namespace
 
-LinkProbe probeLink(const QString& udlPath)
+LinkProbe probeLink(const QString& udlPath, const QList<DatabaseKind>& kinds)
 {
     db::Connection connection(QStringLiteral("测试"));
     connection.open(udlPath);
@@ -40,17 +34,12 @@ LinkProbe probeLink(const QString& udlPath)
     probe.server = described.server;
     probe.database = described.database;
     probe.answered = connection.answeredBy();
-    static const Kind kinds[] = {
-        {u"Belmire V6/V7 源数据库", {QStringLiteral("spxx"), QStringLiteral("ck"), QStringLiteral("xx")}},
-        {u"Belmire V1 源数据库", {QStringLiteral("Goods"), QStringLiteral("Store"), QStringLiteral("card")}},
-        {u"Quorvan V9 目标数据库", {QStringLiteral("spda"), QStringLiteral("ckda"), QStringLiteral("mdda")}},
-    };
-    for (const Kind& k : kinds) {
-        bool all = true;
+    for (const DatabaseKind& k : kinds) {
+        bool all = !k.tables.isEmpty();
         for (const QString& t : k.tables)
             all = all && hasTable(connection, t);
         if (all) {
-            probe.kind = QString::fromUtf16(k.name);
+            probe.kind = k.name;
             break;
         }
     }

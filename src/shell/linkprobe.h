@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/catalog.h"
+
 #include <QString>
 
 namespace shell {
@@ -13,9 +15,10 @@ struct LinkProbe {
     QString answered; // SQL Server: the driver, TDS and server versions that answered
 };
 
-// Connects with the file, asks, and disconnects; reads only. Throws
-// belmire::Error with the connection's own text (which never holds the password).
-LinkProbe probeLink(const QString& udlPath);
+// Connects with the file, asks, and disconnects; reads only. The kind is the
+// first of kinds whose tables are all there. Throws belmire::Error with the
+// connection's own text (which never holds the password).
+LinkProbe probeLink(const QString& udlPath, const QList<DatabaseKind>& kinds);
 
 // "连接成功：<server>，数据库 <database>", what answered a SQL Server link, and
 // the kind, or that it looks like none.

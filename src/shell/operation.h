@@ -93,6 +93,22 @@ struct Reconciliation {
     bool isEmpty() const { return rows.isEmpty() && !stock && !setting; }
 };
 
+// A target table another operation fills, which this one reads: the check
+// says when that operation comes later or is missing and the table is empty.
+struct Prerequisite {
+    QStringList ids; // the operations that fill the table, any one of them
+    QString table;
+    QString late;    // the problem when one of them comes later, %1 its title
+    QString missing; // the note when none of them is run and the table is empty
+};
+
+// The clear operation that empties a target table.
+struct ClearedBy {
+    QString table;
+    QString id;
+    QString title;
+};
+
 // One button of the window, one operation of the command line.
 struct Operation {
     QString id;         // command-line name: "warehouses", "clear-stock", ...
@@ -107,6 +123,17 @@ struct Operation {
     // What a run stopped in the middle of its walk leaves in the target and
     // what to do, where the tables it writes row by row do not say it all.
     QString interruptedNote;
+    QList<Prerequisite> prerequisites;
+    // The clear operations that empty the target tables it matches rows in, named by the catalog.
+    QList<ClearedBy> clears;
+    // The clear operation that empties table, null when none does.
+    const ClearedBy* clearing(const QString& table) const
+    {
+        for (const ClearedBy& c : clears)
+            if (c.table.compare(table, Qt::CaseInsensitive) == 0)
+                return &c;
+        return nullptr;
+    }
 };
 
 // Helpers for declaring uses: a source table with the fields read, a target

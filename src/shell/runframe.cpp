@@ -1,6 +1,5 @@
 #include "shell/runframe.h"
 
-#include "shell/clear.h"
 #include "shell/guard.h"
 
 #include "db/lock_wait.h"
@@ -52,7 +51,7 @@ QString interruptedMessage(const Operation& operation)
     QString clear;
     for (const RowMatch& m : operation.reconciliation.rows) {
         tables << m.targetTable;
-        if (const Operation* op = clearing(m.targetTable); clear.isEmpty() && !m.skipsPresent && op)
+        if (const ClearedBy* op = operation.clearing(m.targetTable); clear.isEmpty() && !m.skipsPresent && op)
             clear = op->title;
     }
     if (tables.isEmpty())
@@ -276,7 +275,7 @@ QString Run::heldBefore(const QString& select, int r)
     for (const RowMatch& m : m_operation.reconciliation.rows)
         if (!m.skipsPresent && m.sourceTable.compare(m_walkTable, Qt::CaseInsensitive) == 0)
             match = &m;
-    const Operation* clear = match ? clearing(match->targetTable) : nullptr;
+    const ClearedBy* clear = match ? m_operation.clearing(match->targetTable) : nullptr;
     if (!clear)
         return {};
     try {
