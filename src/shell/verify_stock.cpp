@@ -1,0 +1,230 @@
+#include "db/query.h"
+#include "shell/verify_private.h"
+#include "textutil/byte_table.h"
+#include "textutil/error.h"
+#include "textutil/gbk.h"
+#include "textutil/key_hashes.h"
+
+namespace shell {
+
+// The bytes spckkc.spbh keeps of a stock conversion's product codes, 0 for all.
+int stockProductCut(const Operation& operation)
+{
+    const std::optional<StockSums>& s = operation.reconciliation.stock;
+    int cut = 0;
+    for (const RowMatch& m : operation.reconciliation.rows)
+        for (const KeyPart& part : m.key)
+            if (s && m.sourceTable.compare(s->stockTable, Qt::CaseInsensitive) == 0 &&
+                part.sourceField.compare(s->productField, Qt::CaseInsensitive) == 0)
+                cut = part.cut;
+    return cut;
+}
+
+QString stockCodesCut(const Operation& operation, db::Connection& source)
+{
+    const int cut = stockProductCut(operation);
+    if (cut <= 0)
+        return {};
+    const StockSums& s = *operation.reconciliation.stock;
+    CodesCut codes(s.stockTable, cut);
+    db::Query q(source);
+    q.setText(QStringLiteral("select %1 from %2").arg(s.productField, s.stockTable));
+    q.open();
+    while (q.next())
+        codes.see(gbk::trim(q.text(s.productField)));
+    q.close();
+    return codes.line();
+}
+
+namespace {
+
+// A price as the stock conversion reads it: the text of the first row whose code
+// equals the trimmed stock code exactly, as a decimal number; anything else is 0.
+db::Amount softAmount(const db::Query& q, const QString& field)
+{
+    return db::Amount::parseLatin1(gbk::trim(q.text(field))).value_or(db::Amount());
+}
+
+db::Amount quantityOf(const db::Query& q, const QString& field)
+{
+    try {
+        return q.amount(field);
+    } catch (const belmire::Error&) {
+        return {};
+    }
+}
+
+} // namespace
+
+// Each stock row's product code is also shown to cuts.
+Sums sourceSums(const StockSums& s, db::Connection& source, CodesCut& cuts)
+{
+    // Code -> the two prices.
+    struct Prices {
+        db::Amount purchase, retail;
+    };
+    textutil::ByteTable prices;
+    {
+        db::Query q(source);
+        q.setText(
+            QStringLiteral("select %1,%2,%3 from %4").arg(s.priceKey, s.purchasePrice, s.retailPrice, s.priceTable));
+        q.open();
+        while (q.next()) {
+            // The lookup compares the stored code as it is: a product code
+            // stored with blanks around it is not found, and its prices are 0.
+            const QByteArray code = q.text(s.priceKey);
+            if (!prices.contains(code))
+                prices.insertAs(code, Prices{softAmount(q, s.purchasePrice), softAmount(q, s.retailPrice)});
+        }
+    }
+    db::Query q(source);
+    q.setText(QStringLiteral("select %1,%2 from %3").arg(s.productField, s.quantityField, s.stockTable));
+    q.open();
+    Sums sums;
+    while (q.next()) {
+        const db::Amount quantity = quantityOf(q, s.quantityField);
+        const QByteArray code = gbk::trim(q.text(s.productField));
+        cuts.see(code);
+        const Prices price = prices.valueAs<Prices>(code).value_or(Prices());
+        sums.quantity = sums.quantity + quantity;
+        sums.purchaseValue = sums.purchaseValue + quantity * price.purchase;
+        sums.retailValue = sums.retailValue + quantity * price.retail;
+        ++sums.rows;
+    }
+    return sums;
+}
+
+// The sums of a target select; with counted, each row also counts "n" times into
+// *counted (the rows a join on the warehouse would give).
+Sums targetSums(db::Connection& target, const QString& select, Sums* counted, const textutil::SortedHashes* keys)
+{
+    db::Query q(target);
+    q.setText(select);
+    q.open();
+    Sums sums;
+    while (q.next()) {
+        // Only rows whose warehouse and product the source accounts for.
+        if (keys && !keys->contains(textutil::keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
+                                                      gbk::trim(q.text(QStringLiteral("spbh"))))))
+            continue;
+        const db::Amount quantity = q.amount(QStringLiteral("yesl"));
+        const db::Amount purchase = q.amount(QStringLiteral("yecbje"));
+        const db::Amount retail = q.amount(QStringLiteral("yesjje"));
+        sums.quantity = sums.quantity + quantity;
+        sums.purchaseValue = sums.purchaseValue + purchase;
+        sums.retailValue = sums.retailValue + retail;
+        ++sums.rows;
+        if (counted)
+            for (qint64 k = q.integer(QStringLiteral("n")); k > 0; --k) {
+                counted->quantity = counted->quantity + quantity;
+                counted->purchaseValue = counted->purchaseValue + purchase;
+                counted->retailValue = counted->retailValue + retail;
+                ++counted->rows;
+            }
+    }
+    return sums;
+}
+
+namespace {
+
+qint64 count(db::Connection& target, const QString& select)
+{
+    db::Query q(target);
+    q.setText(select);
+    q.open();
+    const qint64 n = q.next() ? q.valueAt(0).toLongLong() : 0;
+    q.close();
+    return n;
+}
+
+} // namespace
+
+const QString kStoreSums = QStringLiteral("select yesl,yecbje,yesjje from mdspkc");
+
+// storesBefore: the sums mdspkc held before the run, which the store-stock stage leaves beside its own rows.
+void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
+                  const Sums* storesBefore, db::Connection& target, VerifyReport& report)
+{
+    // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
+    Sums owned;
+    const QString spckkc = QStringLiteral(
+        "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a");
+    const Sums warehouses = targetSums(target, spckkc, nullptr, sourceKeys);
+    const Sums all = targetSums(target, spckkc, &owned);
+    Sums stores = targetSums(target, kStoreSums);
+    if (storesBefore && storesBefore->rows > 0) {
+        report.lines << QStringLiteral("mdspkc 转换前已有 %1 行（数量合计 %2），不计入合计")
+                            .arg(storesBefore->rows)
+                            .arg(storesBefore->quantity.toString());
+        stores.quantity = stores.quantity - storesBefore->quantity;
+        stores.purchaseValue = stores.purchaseValue - storesBefore->purchaseValue;
+        stores.retailValue = stores.retailValue - storesBefore->retailValue;
+        stores.rows -= storesBefore->rows;
+    }
+
+    struct Measure {
+        QString name;
+        db::Amount Sums::*field;
+    };
+    const Measure measures[] = {{QStringLiteral("数量"), &Sums::quantity},
+                                {QStringLiteral("进价金额"), &Sums::purchaseValue},
+                                {QStringLiteral("售价金额"), &Sums::retailValue}};
+    for (const Measure& m : measures) {
+        QString line = QStringLiteral("%1合计：源 %2 %3，spckkc %4，mdspkc %5")
+                           .arg(m.name, s.stockTable, (from.*m.field).toString(), (warehouses.*m.field).toString(),
+                                (stores.*m.field).toString());
+        if (all.rows != warehouses.rows)
+            line += QStringLiteral("（spckkc 全表 %1）").arg((all.*m.field).toString());
+        if (owned.rows != all.rows)
+            line += QStringLiteral("（spckkc 中仓库在 ckda 的行 %1）").arg((owned.*m.field).toString());
+        report.lines << line;
+        if (!(from.*m.field == warehouses.*m.field))
+            report.problems << QStringLiteral("spckkc 的%1合计 %2 与源 %3 的 %4 不符")
+                                   .arg(m.name, (warehouses.*m.field).toString(), s.stockTable,
+                                        (from.*m.field).toString());
+        if (!(owned.*m.field == stores.*m.field))
+            report.problems << QStringLiteral("mdspkc 的%1合计 %2 与 spckkc 中仓库在 ckda 的行 %3 不符")
+                                   .arg(m.name, (stores.*m.field).toString(), (owned.*m.field).toString());
+    }
+    if (all.rows != warehouses.rows)
+        report.lines << QStringLiteral("spckkc 另有 %1 行的仓库和商品不在源 %2 中，不计入合计")
+                            .arg(all.rows - warehouses.rows)
+                            .arg(s.stockTable);
+    // What the sums cannot see: store stock built before the warehouses or the products were there.
+    const qint64 homeless = count(
+        target,
+        QStringLiteral("select count(*) from spckkc a where not exists (select 1 from ckda b where b.objid=a.ckbh)"));
+    if (homeless > 0)
+        report.problems
+            << QStringLiteral(
+                   "spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc：请先转换仓库（源仓库表没有的先在源中补上），再清空库存并重新转换库存")
+                   .arg(homeless);
+    const qint64 expected = count(target, QStringLiteral("select count(*) from (select distinct b.Ownermdbh, a.spbh "
+                                                         "from spckkc a, ckda b where a.ckbh=b.objid) x"));
+    if (stores.rows < expected)
+        report.problems
+            << QStringLiteral(
+                   "mdspkc 只有 %1 行，spckkc 中仓库在 ckda 的行应得 %2 行：请先转换仓库，再清空库存并重新转换库存")
+                   .arg(stores.rows)
+                   .arg(expected);
+    const qint64 unnamed =
+        count(target, QStringLiteral(
+                          "select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
+                          "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
+    // With products converted, the rest are stock rows of products the source does not hold (or that were
+    // refused): facts of the source, shown but not a fault of the run.
+    if (unnamed > 0 && count(target, QStringLiteral("select count(*) from spda")) == 0)
+        report.problems
+            << QStringLiteral(
+                   "mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空：请先转换商品，再清空库存并重新转换库存")
+                   .arg(unnamed);
+    else if (unnamed > 0)
+        report.lines << QStringLiteral("mdspkc 有 %1 行的商品不在 spda 或没有基本单位，名称或单位为空（%2）")
+                            .arg(unnamed)
+                            .arg(codesCut
+                                     ? QStringLiteral("有的是截短了的商品编号，见下面的问题；其余是源中没有的商品，"
+                                                      "或被拒绝的商品")
+                                     : QStringLiteral("源中没有这些商品，或它们被拒绝"));
+}
+
+} // namespace shell
