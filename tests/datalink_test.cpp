@@ -13,7 +13,7 @@
 #include <optional>
 #include <random>
 
-using db::ConnectionSpec;
+using db::LinkSettings;
 
 namespace {
 
@@ -33,7 +33,7 @@ QByteArray windowsForm(const QString& init)
     return bytes;
 }
 
-ConnectionSpec parse(const QString& init, const QStringList& drivers = kDriver18)
+LinkSettings parse(const QString& init, const QStringList& drivers = kDriver18)
 {
     return db::parseDataLink(init.toUtf8(), QStringLiteral("/shop"), kUdl, drivers);
 }
@@ -106,7 +106,7 @@ TEST(DataLink, AcceptsWindowsFormAndPlainUtf8)
         QByteArray("\n  ; comment\n") + init.toUtf8() + "\n; later comment\nProvider=nonsense\n",
     };
     for (const QByteArray& bytes : files) {
-        const ConnectionSpec link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
+        const LinkSettings link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, {});
         EXPECT_EQ(link.driver, QStringLiteral("SQLite"));
         EXPECT_EQ(link.databaseName, QStringLiteral("/shop/shop.db"));
         EXPECT_EQ(link.description, QStringLiteral("SQLite /shop/shop.db"));
@@ -138,7 +138,7 @@ TEST(DataLinkFile, EditsKeyByKeyAndWritesTheWindowsForm)
                                             "Use Encryption for Data=True");
     EXPECT_EQ(f.initString(), expected);
     EXPECT_EQ(f.bytes(), windowsForm(expected));
-    const ConnectionSpec link = db::parseDataLink(f.bytes(), QStringLiteral("/shop"), kUdl, kDriver18);
+    const LinkSettings link = db::parseDataLink(f.bytes(), QStringLiteral("/shop"), kUdl, kDriver18);
     EXPECT_EQ(link.user, QStringLiteral(" o'k \""));
     EXPECT_EQ(link.password, QStringLiteral("a;b"));
 
@@ -171,8 +171,8 @@ TEST(DataLinkFile, EditsKeyByKeyAndWritesTheWindowsForm)
 
 TEST(DataLink, InitStringSyntax)
 {
-    ConnectionSpec link = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
-                                               "initial catalog='a;b=c';User ID=\"sa\";PASSWORD=\"p\"\"w;=x\""));
+    LinkSettings link = parse(QStringLiteral(" provider = postgresql ; DATA   source=h:5433;"
+                                             "initial catalog='a;b=c';User ID=\"sa\";PASSWORD=\"p\"\"w;=x\""));
     EXPECT_EQ(link.driver, QStringLiteral("PostgreSQL"));
     EXPECT_EQ(link.host, QStringLiteral("h"));
     EXPECT_EQ(link.port, 5433);
@@ -205,9 +205,9 @@ TEST(DataLink, SqlServerProviders)
 {
     for (const char* provider :
          {"SQLOLEDB", "SQLOLEDB.1", "sqlncli", "SQLNCLI10", "SQLNCLI11.1", "MSOLEDBSQL", "MSOLEDBSQL19"}) {
-        const ConnectionSpec link = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
-                                                         "Initial Catalog=shop;User ID=sa;Password=pw")
-                                              .arg(QLatin1String(provider)));
+        const LinkSettings link = parse(QStringLiteral("Provider=%1;Data Source=srv\\inst,1433;"
+                                                       "Initial Catalog=shop;User ID=sa;Password=pw")
+                                            .arg(QLatin1String(provider)));
         EXPECT_EQ(link.driver, QStringLiteral("ODBC")) << provider;
         EXPECT_EQ(link.databaseName,
                   QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;SERVER=srv\\inst,1433;"
@@ -215,8 +215,7 @@ TEST(DataLink, SqlServerProviders)
         EXPECT_EQ(link.description, QStringLiteral("SQL Server srv\\inst,1433/shop (user sa)"));
         EXPECT_EQ(link.password, QStringLiteral("pw"));
     }
-    const ConnectionSpec tds =
-        parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
+    const LinkSettings tds = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=10.0.0.5, 1500;User ID=sa"), kFreeTds);
     EXPECT_EQ(tds.databaseName, QStringLiteral("DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=1500;UID=sa;TDS_Version=7.1;"
                                                "Encryption=request;ClientCharset=UTF-8"));
     EXPECT_TRUE(tds.fallback.isEmpty());
@@ -255,7 +254,7 @@ TEST(DataLink, SqlServerProviders)
     // driver the file names is the only one tried; FreeTDS cannot stand in where a certificate must be checked.
     const QStringList both = {QStringLiteral("FreeTDS"), QStringLiteral("ODBC Driver 17 for SQL Server"),
                               QStringLiteral("ODBC Driver 18 for SQL Server")};
-    const ConnectionSpec chosen = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv,1433;TDS Version=7.4"), both);
+    const LinkSettings chosen = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv,1433;TDS Version=7.4"), both);
     EXPECT_TRUE(chosen.databaseName.startsWith(QStringLiteral("DRIVER=ODBC Driver 18 for SQL Server;")));
     EXPECT_EQ(chosen.fallback, QStringLiteral("DRIVER=FreeTDS;SERVER=srv;PORT=1433;TDS_Version=7.4;"
                                               "Encryption=request;ClientCharset=UTF-8"));
@@ -263,7 +262,7 @@ TEST(DataLink, SqlServerProviders)
                     .fallback.isEmpty());
     EXPECT_TRUE(parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Use Encryption for Data=Strict"), both)
                     .fallback.isEmpty());
-    const ConnectionSpec named = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;ODBC Driver=freetds"), both);
+    const LinkSettings named = parse(QStringLiteral("Provider=SQLOLEDB;Data Source=srv;ODBC Driver=freetds"), both);
     EXPECT_TRUE(named.databaseName.startsWith(QStringLiteral("DRIVER=FreeTDS;SERVER=srv;TDS_Version=7.1;")));
     EXPECT_TRUE(named.fallback.isEmpty());
     EXPECT_TRUE(
@@ -289,7 +288,7 @@ TEST(DataLink, OdbcQuotingKeepsValuesInside)
     EXPECT_EQ(db::odbcQuote(QStringLiteral("sa")), QStringLiteral("sa"));
     const QString evil = QStringLiteral("x};DRIVER={evil");
     for (const QStringList& drivers : {kDriver18, kFreeTds}) {
-        const ConnectionSpec link = parse(
+        const LinkSettings link = parse(
             QStringLiteral("Provider=SQLOLEDB;Data Source=srv;Initial Catalog='a};UID={b';User ID=u;Password='%1'")
                 .arg(evil),
             drivers);
@@ -304,7 +303,7 @@ TEST(DataLink, OdbcQuotingKeepsValuesInside)
 
 TEST(DataLink, Msdasql)
 {
-    ConnectionSpec link = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
+    LinkSettings link = parse(QStringLiteral("Provider=MSDASQL.1;Data Source=shop;User ID=sa;Password=pw"));
     EXPECT_EQ(link.driver, QStringLiteral("ODBC"));
     EXPECT_EQ(link.databaseName, QStringLiteral("DSN=shop;UID=sa;PWD=pw"));
     EXPECT_EQ(link.description, QStringLiteral("ODBC DSN=shop (user sa)"));
@@ -326,7 +325,7 @@ TEST(DataLink, Msdasql)
 
 TEST(DataLink, PostgreSql)
 {
-    ConnectionSpec link =
+    LinkSettings link =
         parse(QStringLiteral("Provider=PostgreSQL.1;Data Source=127.0.0.1:5432;Initial Catalog=shop;User ID=sa;"
                              "Password=pw"));
     EXPECT_EQ(link.driver, QStringLiteral("PostgreSQL"));
@@ -433,7 +432,7 @@ TEST(DataLink, FindsInstalledOdbcDrivers)
     setEnv("ODBCINSTINI", std::nullopt);
     setEnv("HOME", dir.path().toUtf8());
     const QStringList drivers = db::installedOdbcDrivers();
-    const ConnectionSpec link = db::parseDataLink("Provider=SQLOLEDB;Data Source=srv", "/shop", kUdl);
+    const LinkSettings link = db::parseDataLink("Provider=SQLOLEDB;Data Source=srv", "/shop", kUdl);
     setEnv("ODBCSYSINI", oldSysIni);
     setEnv("ODBCINSTINI", oldInstIni);
     setEnv("HOME", oldHome);
@@ -459,10 +458,10 @@ TEST(DataLink, NoMessageHoldsThePassword)
         EXPECT_NE(message, QStringLiteral("<no error>")) << init.toStdString();
         EXPECT_FALSE(message.contains(pw)) << message.toStdString();
     }
-    const ConnectionSpec link = parse("Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=" + pw);
+    const LinkSettings link = parse("Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=" + pw);
     EXPECT_FALSE(link.description.contains(pw));
     // Names are shown as they are: nothing is masked, so a short password neither mangles nor reveals itself.
-    const ConnectionSpec shortPw = parse("Provider=SQLOLEDB;Data Source=syntax;User ID=x;Password=x");
+    const LinkSettings shortPw = parse("Provider=SQLOLEDB;Data Source=syntax;User ID=x;Password=x");
     EXPECT_TRUE(shortPw.description.contains(QStringLiteral("syntax"))) << shortPw.description.toStdString();
     EXPECT_FALSE(shortPw.description.contains(QStringLiteral("***")));
 }
@@ -506,7 +505,7 @@ TEST(DataLink, FuzzedFilesOnlyParseOrFail)
             }
         }
         try {
-            const ConnectionSpec link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, kFreeTds);
+            const LinkSettings link = db::parseDataLink(bytes, QStringLiteral("/shop"), kUdl, kFreeTds);
             ++parsed;
             EXPECT_FALSE(link.driver.isEmpty());
         } catch (const belmire::Error&) {

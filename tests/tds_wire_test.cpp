@@ -779,11 +779,11 @@ TEST(TdsWire, OldServersTds71RefusedLoginsAndTheDriverStandingIn)
     {
         QTemporaryDir dir;
         Responder server(dir.path(), results);
-        const db::ConnectionSpec spec =
+        const db::LinkSettings given =
             db::parseDataLink(udlText(server.port(), QString()).toUtf8(), dir.path(), QStringLiteral("x.udl"),
                               {QStringLiteral("ODBC Driver 18 for SQL Server"), QStringLiteral("FreeTDS")});
         db::OdbcLink link;
-        ASSERT_NO_THROW(link.open(spec.databaseName, QStringLiteral("源数据库"), spec.fallback));
+        ASSERT_NO_THROW(link.open(given.databaseName, QStringLiteral("源数据库"), given.fallback));
         EXPECT_TRUE(link.answeredBy().startsWith(QStringLiteral("FreeTDS "))) << link.answeredBy().toStdString();
         EXPECT_TRUE(link.answeredBy().contains(QStringLiteral("；ODBC Driver 18 for SQL Server 无法连接：")))
             << link.answeredBy().toStdString();

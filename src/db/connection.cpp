@@ -30,7 +30,7 @@ Connection::Connection(QString role) : m_role(std::move(role)) {}
 
 Connection::~Connection() { close(); }
 
-QString Connection::where() const { return QStringLiteral("%1数据库 %2").arg(m_role, m_spec.description); }
+QString Connection::where() const { return QStringLiteral("%1数据库 %2").arg(m_role, m_link.description); }
 
 namespace {
 
@@ -54,9 +54,9 @@ void Connection::checkReadable(sqlite3* handle)
         return;
     QString text = errorText(sqliteError(handle, rc));
     const int code = sqlite3_extended_errcode(handle);
-    if (inWalMode(m_spec.databaseName) && (code == SQLITE_READONLY_DIRECTORY || code == SQLITE_READONLY_CANTINIT ||
+    if (inWalMode(m_link.databaseName) && (code == SQLITE_READONLY_DIRECTORY || code == SQLITE_READONLY_CANTINIT ||
                                            code == SQLITE_READONLY_RECOVERY || (code & 0xFF) == SQLITE_CANTOPEN)) {
-        const QFileInfo file(m_spec.databaseName);
+        const QFileInfo file(m_link.databaseName);
         text = QStringLiteral("它是 WAL 模式的 SQLite 数据库，读它也要在它的文件夹 %1 中建立（或已有）%2-wal 和 %2-shm "
                               "两个文件，而这个文件夹不可写：请让当前用户可以写这个文件夹，或把数据库复制到可写的文件夹"
                               "并改数据连接文件的 Data Source，或先在能写的地方把它改回 DELETE 日志模式"
@@ -64,53 +64,53 @@ void Connection::checkReadable(sqlite3* handle)
                    .arg(file.absolutePath(), file.fileName());
     }
     sqlite3_close_v2(handle);
-    throw belmire::Error(QStringLiteral("无法读取%1数据库 %2：%3").arg(m_role, m_spec.description, text));
+    throw belmire::Error(QStringLiteral("无法读取%1数据库 %2：%3").arg(m_role, m_link.description, text));
 }
 
 void Connection::open(const QString& udlPath)
 {
     close();
-    m_spec = readDataLink(udlPath);
-    if (m_spec.driver == QLatin1String("SQLite")) {
+    m_link = readDataLink(udlPath);
+    if (m_link.driver == QLatin1String("SQLite")) {
         m_dialect = Dialect::SQLite;
         // SQLite would create a missing file; a missing database is an error here.
-        const QFileInfo file(m_spec.databaseName);
+        const QFileInfo file(m_link.databaseName);
         if (file.isDir())
             throw belmire::Error(QStringLiteral("%1数据库 %2 是一个文件夹，不是数据库文件（数据连接文件 %3 的 Data "
                                                 "Source 要指向数据库文件本身）")
-                                     .arg(m_role, m_spec.databaseName, udlPath));
+                                     .arg(m_role, m_link.databaseName, udlPath));
         if (!file.isFile())
             throw belmire::Error(
-                QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）").arg(m_role, m_spec.databaseName, udlPath));
+                QStringLiteral("%1数据库文件 %2 不存在（数据连接文件 %3）").arg(m_role, m_link.databaseName, udlPath));
         // The source is only read: it is opened so that nothing can write to it.
         const bool readOnly = m_role == QString::fromUtf8(kSourceRole);
         sqlite3* handle = nullptr;
         const int rc =
-            sqlite3_open_v2(m_spec.databaseName.toUtf8().constData(), &handle,
+            sqlite3_open_v2(m_link.databaseName.toUtf8().constData(), &handle,
                             (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
             const QString text =
                 errorText(handle ? sqliteError(handle, rc) : DriverError{QStringLiteral("out of memory"), {}});
             sqlite3_close_v2(handle);
-            throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, text));
+            throw belmire::Error(QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_link.description, text));
         }
         if (readOnly)
             checkReadable(handle);
         m_sqlite = handle;
         sqlite3_busy_timeout(m_sqlite, lockWaitMs());
         sqlite3_exec(m_sqlite, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr);
-    } else if (m_spec.driver == QLatin1String("PostgreSQL")) {
+    } else if (m_link.driver == QLatin1String("PostgreSQL")) {
         m_dialect = Dialect::PostgreSQL;
         DriverError error;
         m_pg = PgSession::connect(
-            m_spec, [this](const DriverError& e) { return errorText(e); }, &error);
+            m_link, [this](const DriverError& e) { return errorText(e); }, &error);
         if (!m_pg)
             throw belmire::Error(
-                QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_spec.description, errorText(error)));
+                QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_link.description, errorText(error)));
     } else {
         // ODBC: the database behind the link decides the dialect.
         auto link = std::make_unique<OdbcLink>();
-        link->open(m_spec.databaseName, where(), m_spec.fallback);
+        link->open(m_link.databaseName, where(), m_link.fallback);
         m_dialect = link->dialect();
         m_odbc = std::move(link);
         m_batch = std::make_unique<OdbcBatch>(*m_odbc);

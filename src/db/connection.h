@@ -39,7 +39,7 @@ public:
     bool isOpen() const;
 
     const QString& role() const { return m_role; }
-    const ConnectionSpec& settings() const { return m_spec; }
+    const LinkSettings& settings() const { return m_link; }
 
     // Capabilities.
     // Keys compare as the stored bytes (SQLite, PostgreSQL), so a scan of a
@@ -192,7 +192,7 @@ private:
     QString columnCollation(const QString& table, const QString& column);
 
     QString m_role;
-    ConnectionSpec m_spec;
+    LinkSettings m_link;
     std::map<QString, QString> m_collations; // SQL Server: "table.column" -> its collation
     Dialect m_dialect = Dialect::SQLite;
     bool m_inTransaction = false;

@@ -289,7 +289,7 @@ Connection::Description Connection::describe()
     switch (m_dialect) {
     case Dialect::SQLite:
         d.server = QStringLiteral("SQLite ") + firstRow(*this, QStringLiteral("select sqlite_version()")).value(0);
-        d.database = m_spec.databaseName;
+        d.database = m_link.databaseName;
         break;
     case Dialect::PostgreSQL: {
         const QStringList row = firstRow(*this, QStringLiteral("select version(), current_database()"));

@@ -49,12 +49,12 @@ public:
             }
     }
 
-    ConnectionSpec build()
+    LinkSettings build()
     {
         const QString provider = m_pairs.value(QStringLiteral("provider")).trimmed();
         if (provider.isEmpty())
             fail(fileText(m_path, QStringLiteral("中没有提供程序（Provider）")));
-        ConnectionSpec link;
+        LinkSettings link;
         const std::optional<LinkEngine> engine = providerEngine(provider);
         if (!engine)
             fail(unsupportedProvider(m_path, provider));
@@ -99,7 +99,7 @@ private:
                                       .arg(v)));
     }
 
-    ConnectionSpec sqlite() const
+    LinkSettings sqlite() const
     {
         const QString source = value("data source");
         if (source.trimmed().isEmpty())
@@ -112,7 +112,7 @@ private:
         if (drive || source.startsWith(QLatin1String("\\\\")))
             fail(fileText(m_path, QStringLiteral("中的 Data Source \"%1\" 是 Windows 路径，这里无法使用").arg(source)));
 #endif
-        ConnectionSpec link;
+        LinkSettings link;
         link.driver = QStringLiteral("SQLite");
         link.databaseName = QDir::cleanPath(QDir(m_baseDir).absoluteFilePath(source));
         link.description = QStringLiteral("SQLite %1").arg(link.databaseName);
@@ -230,7 +230,7 @@ private:
         return v.toLower();
     }
 
-    ConnectionSpec sqlServer() const
+    LinkSettings sqlServer() const
     {
         rejectIntegratedSecurity();
         const QString source = required("data source", "Data Source");
@@ -274,7 +274,7 @@ private:
             return parts.join(QLatin1Char(';'));
         };
 
-        ConnectionSpec link;
+        LinkSettings link;
         link.driver = QStringLiteral("ODBC");
         link.databaseName = connection(drivers.first);
         if (!drivers.second.isEmpty())
@@ -286,7 +286,7 @@ private:
         return link;
     }
 
-    ConnectionSpec msdasql()
+    LinkSettings msdasql()
     {
         rejectIntegratedSecurity();
         QString extended = value("extended properties").trimmed();
@@ -346,7 +346,7 @@ private:
         }
         const auto* uidAttr = findAttribute(attrs, QLatin1String("UID"));
 
-        ConnectionSpec link;
+        LinkSettings link;
         link.driver = QStringLiteral("ODBC");
         link.databaseName = connection;
         link.user = user.isEmpty() && uidAttr ? uidAttr->second : user;
@@ -355,7 +355,7 @@ private:
         return link;
     }
 
-    ConnectionSpec postgres() const
+    LinkSettings postgres() const
     {
         rejectIntegratedSecurity();
         const QString source = value("data source").trimmed();
@@ -375,7 +375,7 @@ private:
             host = source.left(colon).trimmed();
             portText = source.mid(colon + 1).trimmed();
         }
-        ConnectionSpec link;
+        LinkSettings link;
         if (!portText.isEmpty() && !isValidPort(portText, &link.port))
             fail(fileText(m_path, QStringLiteral("中 Data Source 的端口 \"%1\" 无效").arg(portText)));
         link.driver = QStringLiteral("PostgreSQL");
@@ -401,7 +401,7 @@ private:
     QString m_password;
 };
 
-ConnectionSpec parse(const QByteArray& bytes, const QString& baseDir, const QString& path, const QStringList* drivers)
+LinkSettings parse(const QByteArray& bytes, const QString& baseDir, const QString& path, const QStringList* drivers)
 {
     bool utf16 = false;
     const QString text = udl::decodeFile(bytes, path, &utf16);
@@ -411,18 +411,18 @@ ConnectionSpec parse(const QByteArray& bytes, const QString& baseDir, const QStr
 
 } // namespace
 
-ConnectionSpec readDataLink(const QString& udlPath)
+LinkSettings readDataLink(const QString& udlPath)
 {
     return parse(readDataLinkBytes(udlPath), QFileInfo(udlPath).absolutePath(), udlPath, nullptr);
 }
 
-ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages)
+LinkSettings parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages)
 {
     return parse(bytes, baseDir, pathForMessages, nullptr);
 }
 
-ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
-                             const QStringList& installedOdbcDrivers)
+LinkSettings parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
+                           const QStringList& installedOdbcDrivers)
 {
     return parse(bytes, baseDir, pathForMessages, &installedOdbcDrivers);
 }

@@ -10,7 +10,7 @@
 namespace db {
 
 // What a data-link (.udl) file describes.
-struct ConnectionSpec {
+struct LinkSettings {
     QString driver;       // "SQLite", "PostgreSQL" or "ODBC": the client library that reaches it
     QString databaseName; // SQLite: absolute file path; PostgreSQL: database name; ODBC: the full connection string
     QString host;         // PostgreSQL only
@@ -29,15 +29,15 @@ QByteArray readDataLinkBytes(const QString& udlPath);
 QString decodeDataLinkText(const QByteArray& bytes, const QString& pathForMessages);
 
 // Reads a data-link file. Throws belmire::Error on a missing, unreadable or malformed file (message holds the path).
-ConnectionSpec readDataLink(const QString& udlPath);
+LinkSettings readDataLink(const QString& udlPath);
 
 // Same from the file's bytes; baseDir resolves relative SQLite paths. The SQL Server ODBC driver is chosen from the
 // drivers installed on this machine (installedOdbcDrivers()).
-ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages);
+LinkSettings parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages);
 
 // Same with the list of installed ODBC drivers given instead of read from the system.
-ConnectionSpec parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
-                             const QStringList& installedOdbcDrivers);
+LinkSettings parseDataLink(const QByteArray& bytes, const QString& baseDir, const QString& pathForMessages,
+                           const QStringList& installedOdbcDrivers);
 
 // The ODBC drivers registered with the driver manager (SQLDrivers).
 QStringList installedOdbcDrivers();

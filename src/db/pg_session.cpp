@@ -34,7 +34,7 @@ PgResult readCommand(PGconn* conn)
 
 void PgResultFree::operator()(pg_result* result) const { PQclear(result); }
 
-std::unique_ptr<PgSession> PgSession::connect(const ConnectionSpec& link, PgPipeline::ErrorText errorText,
+std::unique_ptr<PgSession> PgSession::connect(const LinkSettings& link, PgPipeline::ErrorText errorText,
                                               DriverError* error)
 {
     QList<QByteArray> keys, values;

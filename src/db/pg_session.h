@@ -17,7 +17,7 @@ struct pg_result;
 
 namespace db {
 
-struct ConnectionSpec;
+struct LinkSettings;
 
 // A result of libpq's, cleared when it goes.
 struct PgResultFree {
@@ -34,7 +34,7 @@ class PgSession {
 public:
     // Connects (UTF-8 client encoding, ISO dates, lock_timeout set to the lock
     // wait). On failure returns nullptr and the library's error.
-    static std::unique_ptr<PgSession> connect(const ConnectionSpec& link, PgPipeline::ErrorText errorText,
+    static std::unique_ptr<PgSession> connect(const LinkSettings& link, PgPipeline::ErrorText errorText,
                                               DriverError* error);
     ~PgSession();
     PgSession(const PgSession&) = delete;

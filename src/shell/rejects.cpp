@@ -35,8 +35,8 @@ bool sameFile(const QString& a, const QString& b)
 QString sqliteFileOf(const QString& udl)
 {
     try {
-        const db::ConnectionSpec spec = db::readDataLink(udl);
-        return spec.driver == u"SQLite" ? spec.databaseName : QString();
+        const db::LinkSettings given = db::readDataLink(udl);
+        return given.driver == u"SQLite" ? given.databaseName : QString();
     } catch (const belmire::Error&) {
         return {};
     }
