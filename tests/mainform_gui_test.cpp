@@ -282,6 +282,16 @@ TEST(MainForm, WarehouseButtonConvertsAndShowsTheCompletionBox)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()), w.log() + u'\n');
     EXPECT_FALSE(w.form.saveLog(folder.path() + QStringLiteral("/no-such-folder/日志.txt")));
+    // Saving the log over a data-link file is refused and leaves the file as it was.
+    QFile link(w.form.sourceUdl());
+    ASSERT_TRUE(link.open(QIODevice::ReadOnly));
+    const QByteArray linkText = link.readAll();
+    link.close();
+    QString refused;
+    EXPECT_FALSE(w.form.saveLog(w.form.sourceUdl(), &refused));
+    EXPECT_TRUE(refused.contains(QStringLiteral("源数据连接文件"))) << refused.toStdString();
+    ASSERT_TRUE(link.open(QIODevice::ReadOnly));
+    EXPECT_EQ(link.readAll(), linkText);
     EXPECT_EQ(gui::filterSuffix(QStringLiteral("SQLite 数据库 (*.db *.sqlite *.sqlite3)")), QStringLiteral("db"));
     EXPECT_EQ(gui::filterSuffix(QStringLiteral("所有文件 (*)")), QString());
     EXPECT_TRUE(w.button("CkdaBitBtn")->isEnabled());

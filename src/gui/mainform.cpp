@@ -6,6 +6,7 @@
 #include "gui/filedialog.h"
 #include "gui/sourcerows.h"
 #include "shell/check.h"
+#include "shell/rejects.h"
 #include "shell/summary.h"
 
 #include <QCheckBox>
@@ -498,6 +499,12 @@ void TmainForm::showBox(const QString& kind, const QString& caption, const QStri
 
 bool TmainForm::saveLog(const QString& path, QString* error) const
 {
+    // A log never replaces a database or a data-link file of the two links.
+    if (const QString what = shell::linkFileAt(path, m_sourceUdl, m_targetUdl); !what.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("这是%1，不会覆盖它；请另给一个 .txt 文件").arg(what);
+        return false;
+    }
     QSaveFile file(path);
     QByteArray text = m_memo1->toPlainText().toUtf8();
     if (!text.isEmpty())

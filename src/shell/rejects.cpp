@@ -59,6 +59,18 @@ QString reportRefusal(const QString& path, const QString& sourceUdl, const QStri
 {
     const QString lead = QStringLiteral("拒绝行报告 %1 ").arg(path);
     const QString keep = QStringLiteral("：不会覆盖它；请另给一个 .csv 文件");
+    if (const QString what = linkFileAt(path, sourceUdl, targetUdl); !what.isEmpty())
+        return lead + QStringLiteral("是") + what + keep;
+    const QFileInfo info(path);
+    if (info.isDir())
+        return lead + QStringLiteral("是一个文件夹：请给一个 .csv 文件名");
+    if (info.exists() && !isEarlierReport(path))
+        return lead + QStringLiteral("已存在，不是拒绝行报告") + keep + QStringLiteral("，或先移走这个文件");
+    return {};
+}
+
+QString linkFileAt(const QString& path, const QString& sourceUdl, const QString& targetUdl)
+{
     const struct {
         QString udl;
         QString side;
@@ -67,15 +79,10 @@ QString reportRefusal(const QString& path, const QString& sourceUdl, const QStri
         if (link.udl.isEmpty())
             continue;
         if (sameFile(path, link.udl))
-            return lead + QStringLiteral("是%1数据连接文件").arg(link.side) + keep;
+            return QStringLiteral("%1数据连接文件").arg(link.side);
         if (const QString file = sqliteFileOf(link.udl); !file.isEmpty() && sameFile(path, file))
-            return lead + QStringLiteral("是%1数据库（%1数据连接文件 %2）").arg(link.side, link.udl) + keep;
+            return QStringLiteral("%1数据库（%1数据连接文件 %2）").arg(link.side, link.udl);
     }
-    const QFileInfo info(path);
-    if (info.isDir())
-        return lead + QStringLiteral("是一个文件夹：请给一个 .csv 文件名");
-    if (info.exists() && !isEarlierReport(path))
-        return lead + QStringLiteral("已存在，不是拒绝行报告") + keep + QStringLiteral("，或先移走这个文件");
     return {};
 }
 

@@ -56,6 +56,10 @@ private:
 // first line is the report's header).
 QString reportRefusal(const QString& path, const QString& sourceUdl, const QString& targetUdl);
 
+// What path is of the two links, empty when neither: "源数据连接文件", "目标数据库
+// （目标数据连接文件 …）" and the like. A file the user names to write is never one of these.
+QString linkFileAt(const QString& path, const QString& sourceUdl, const QString& targetUdl);
+
 // One CSV field: quoted when it holds a comma, a quote or a line break.
 QString csvField(const QString& value);
 
