@@ -88,7 +88,7 @@ int ConvertCommand::run(const shell::Catalog& catalog, const Invocation& call) c
     if (!reportPath.isEmpty()) {
         report.emplace(reportPath, shell::RejectReport::Create::Now);
         if (!report->error().isEmpty()) {
-            writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+            writeLine(err, QStringLiteral("错误：") + report->failure());
             return 1;
         }
     }
@@ -106,14 +106,14 @@ int ConvertCommand::run(const shell::Catalog& catalog, const Invocation& call) c
     const auto reportFailed = [&] {
         if (!report || report->error().isEmpty())
             return false;
-        writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+        writeLine(err, QStringLiteral("错误：") + report->failure());
         return true;
     };
     // The report goes into place however the command ends.
     const int status = convertAll(catalog, call, frame, reportFailed);
     const bool told = report && !report->error().isEmpty();
     if (report && !report->finish() && !told) {
-        writeLine(err, QStringLiteral("错误：无法写入拒绝行报告 %1：%2").arg(reportPath, report->error()));
+        writeLine(err, QStringLiteral("错误：") + report->failure());
         return status == 0 ? 1 : status;
     }
     return status;

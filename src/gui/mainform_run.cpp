@@ -67,7 +67,7 @@ void TmainForm::runOperation(const QString& id)
         if (rejects && rejects->made())
             appendLog(QStringLiteral("拒绝行报告：%1（%2 行）").arg(rejects->path()).arg(rejects->count()));
         if (rejects && !rejects->error().isEmpty())
-            appendLog(QStringLiteral("无法写入拒绝行报告 %1：%2").arg(rejects->path(), rejects->error()));
+            appendLog(rejects->failure());
     }
     if (m_runBox)
         showBox(m_runBox->kind, m_runBox->caption, m_runBox->text);

@@ -94,6 +94,8 @@ RejectReport::RejectReport(QString path, Create when) : m_path(std::move(path))
 
 RejectReport::~RejectReport() { finish(); }
 
+QString RejectReport::failure() const { return QStringLiteral("无法写入拒绝行报告 %1：%2").arg(m_path, m_error); }
+
 bool RejectReport::finish()
 {
     if (!m_file.isOpen())

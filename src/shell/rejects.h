@@ -40,6 +40,8 @@ public:
     bool made() const { return m_file.isOpen(); }
     // Empty while every row went in.
     const QString& error() const { return m_error; }
+    // "无法写入拒绝行报告 <path>：<error>", the line both front ends give when error() is set.
+    QString failure() const;
 
 private:
     bool make();
