@@ -38,10 +38,7 @@ void resetMemberCategories(shell::Run& run)
     });
 }
 
-MemberCards::MemberCards(shell::Run& run)
-    : m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid"), kCheckHyda, QStringLiteral("objid"))
-{
-}
+MemberCards::MemberCards(shell::Run& run) : m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid"), kCheckHyda) {}
 
 bool MemberCards::present(const QByteArray& objid) { return m_keys.contains(objid); }
 

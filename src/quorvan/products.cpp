@@ -63,9 +63,8 @@ shell::Run& ProductTarget::resetDepartments(shell::Run& run)
 
 // The department reset runs first, before the statements of the walk are prepared.
 ProductTarget::ProductTarget(shell::Run& run)
-    : m_run(resetDepartments(run)),
-      m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm"), kFindBarCode, QStringLiteral("sptm")),
-      m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"), kFindProductCode, QStringLiteral("objid")),
+    : m_run(resetDepartments(run)), m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm"), kFindBarCode),
+      m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"), kFindProductCode),
       m_spda(run.target(kInsertSpda)), m_spdw(run.target(kInsertSpdw))
 {
 }

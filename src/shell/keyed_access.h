@@ -43,8 +43,8 @@ class Run;
 struct Lookup {
     Lookup(QString table, QString key, QString field, bool firstOnly = false);
 
-    QString table, key, field;
-    QString statement; // the query per key: "select [top 1] F from T where K=:p1"
+    const QString table, key, field;
+    const QString statement; // the query per key: "select [top 1] F from T where K=:p1"
 };
 
 // The queries of one batched form, one per key count, binding :k0, :k1, ...
@@ -115,8 +115,8 @@ private:
 // each form of that query.
 class TargetKeys {
 public:
-    // findOne: the statement asking the target for one key, bound to parameter.
-    TargetKeys(Run& run, QString table, QString column, const QStringList& findOne, QString parameter);
+    // findOne: the statement asking the target for one key, bound to the parameter named as the column.
+    TargetKeys(Run& run, QString table, QString column, const QStringList& findOne);
     ~TargetKeys();
 
     bool contains(const QByteArray& gbkKey);
@@ -139,7 +139,6 @@ private:
     QString m_table;
     QString m_column;
     const QStringList& m_findOne;
-    QString m_parameter;
     // Compared exactly: the hashes of the column's values.
     bool m_loaded = false;
     textutil::HashSet m_hashes;

@@ -27,9 +27,9 @@ bool anyRow(db::Query& q)
 
 } // namespace
 
-TargetKeys::TargetKeys(Run& run, QString table, QString column, const QStringList& findOne, QString parameter)
+TargetKeys::TargetKeys(Run& run, QString table, QString column, const QStringList& findOne)
     : m_run(run), m_exact(run.targetConnection().comparesKeysExactly()), m_table(std::move(table)),
-      m_column(std::move(column)), m_findOne(findOne), m_parameter(std::move(parameter))
+      m_column(std::move(column)), m_findOne(findOne)
 {
 }
 
@@ -169,7 +169,7 @@ bool TargetKeys::findOne(const QByteArray& gbkKey)
 {
     db::Query& q = m_run.target(m_findOne);
     q.close();
-    q.bindText(m_parameter, gbkKey);
+    q.bindText(m_column, gbkKey);
     q.open();
     return anyRow(q);
 }
