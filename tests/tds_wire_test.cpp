@@ -4,8 +4,8 @@
 #include "db/query.h"
 #include "programs/programs.h"
 #include "shell/check.h"
+#include "shell/keyed_access.h"
 #include "shell/linkprobe.h"
-#include "shell/lookup_cache.h"
 #include "shell/runframe.h"
 #include "support/responder.h"
 #include "support/testdb.h"
@@ -408,12 +408,12 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
             prices.close();
 
             // Two windows of category names: the list refused once, then key by key.
-            shell::LookupCache lookups(c);
-            const QString byCode = QStringLiteral("select lbmc from splb where lbbh=:p1");
+            shell::SourceLookups lookups(c);
+            const shell::Lookup byCode{QStringLiteral("splb"), QStringLiteral("lbbh"), QStringLiteral("lbmc")};
             for (const char* window : {"L1", "L3"}) {
                 lookups.list(byCode, window);
                 lookups.list(byCode, "L2");
-                EXPECT_EQ(gbk::toUnicode(lookups.answer(byCode, {window})), QStringLiteral("饮料"));
+                EXPECT_EQ(gbk::toUnicode(lookups.value(byCode, window)), QStringLiteral("饮料"));
             }
             EXPECT_FALSE(c.accepts(db::Form::KeyLists));
         }

@@ -4,10 +4,8 @@
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
-#include "textutil/packed_rows.h"
 
-#include <map>
-#include <memory>
+#include <optional>
 
 namespace convert_v1 {
 namespace {
@@ -16,155 +14,14 @@ using quorvan::ProductRow;
 using quorvan::ProductTarget;
 using quorvan::UnitRow;
 
-// The bar codes of one product, one row each, in the order the source returns them.
-const QStringList kSelectBarCodes = {QStringLiteral("select * from GoodsBarCode where GoodsId =:goodsid")};
-
-struct BarCodeRow {
-    QByteArray barCode;
-    QByteArray type;
-};
-
-// The bar-code rows of each product, read when the first product not sold by
-// weight needs them (so a source without them converts products sold by
-// weight). On SQLite and PostgreSQL one scan serves every product, in the order
-// the keyed query returns them; SQL Server compares codes by its collation, so
-// there the products read ahead are asked together, each by the server's own
-// comparison, and a product not answered so runs the keyed query.
-class BarCodes {
-public:
-    explicit BarCodes(shell::Run& run) : m_run(run) {}
-
-    QList<BarCodeRow> of(const QByteArray& code)
-    {
-        if (m_run.sourceConnection().comparesKeysExactly()) {
-            if (!m_loaded)
-                loadAll();
-            return rowsOf(code);
-        }
-        if (const auto ahead = m_ahead.constFind(code); ahead != m_ahead.constEnd()) {
-            QList<BarCodeRow> rows = *ahead;
-            m_ahead.erase(ahead);
-            return rows;
-        }
-        return keyed(code);
-    }
-
-    // A batch read ahead begins: the products in it not sold by weight are asked together.
-    void newBatch(db::Query& rows)
-    {
-        m_ahead.clear();
-        if (m_run.sourceConnection().comparesKeysExactly())
-            return;
-        QList<QByteArray> codes;
-        rows.forEachReadAhead([&](int) {
-            try {
-                if (!rows.truth(QStringLiteral("IfWeigh")))
-                    if (const QByteArray code = gbk::trim(rows.text(QStringLiteral("goodsid"))); !codes.contains(code))
-                        codes << code;
-            } catch (const belmire::Error&) { // the row fails at its own turn
-            }
-        });
-        if (!codes.isEmpty() && !m_togetherFailed)
-            together(codes);
-    }
-    // The rows of a product read ahead, kept for its turn.
-    QList<BarCodeRow> ahead(const QByteArray& code)
-    {
-        if (m_run.sourceConnection().comparesKeysExactly())
-            return of(code);
-        if (const auto it = m_ahead.constFind(code); it != m_ahead.constEnd())
-            return *it;
-        return *m_ahead.insert(code, keyed(code));
-    }
-
-private:
-    // The rows of many products in one query; once it fails, each product asks on its own.
-    void together(const QList<QByteArray>& codes)
-    {
-        QHash<QByteArray, QList<BarCodeRow>> found;
-        const QString text = m_run.sourceConnection().rowsOfKeysStatement(
-            {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")}, QStringLiteral("GoodsBarCode"),
-            QStringLiteral("GoodsId"), int(codes.size()));
-        if (text.isEmpty()) { // a server without such a query
-            m_togetherFailed = true;
-            return;
-        }
-        try {
-            std::unique_ptr<db::Query>& q = m_together[int(codes.size())];
-            if (!q) {
-                q = std::make_unique<db::Query>(m_run.sourceConnection());
-                q->setText(text);
-            }
-            q->close();
-            for (int k = 0; k < codes.size(); ++k)
-                q->bindText(QStringLiteral("k%1").arg(k), codes[k]);
-            q->open();
-            for (const QByteArray& code : codes)
-                found.insert(code, {});
-            while (q->next()) {
-                const qint64 k = db::variantInteger(q->valueAt(0));
-                if (k >= 0 && k < codes.size())
-                    found[codes[int(k)]].append({db::variantText(q->valueAt(1)), db::variantText(q->valueAt(2))});
-            }
-            q->close();
-        } catch (const belmire::Error&) {
-            m_togetherFailed = true;
-            return;
-        }
-        m_ahead = std::move(found);
-    }
-
-    QList<BarCodeRow> keyed(const QByteArray& code)
-    {
-        if (!m_keyed)
-            m_keyed = &m_run.source(kSelectBarCodes);
-        m_keyed->close();
-        m_keyed->bindText(QStringLiteral("goodsid"), code);
-        m_keyed->open();
-        QList<BarCodeRow> rows;
-        while (m_keyed->next())
-            rows.append({m_keyed->text(QStringLiteral("GoodsBarCode")), m_keyed->text(QStringLiteral("Type"))});
-        m_keyed->close();
-        return rows;
-    }
-
-    void loadAll()
-    {
-        db::Query all(m_run.sourceConnection());
-        all.setLines({QStringLiteral("select * from GoodsBarCode")});
-        all.open();
-        while (all.next()) {
-            if (all.isNull(QStringLiteral("GoodsId")))
-                continue;
-            m_rows.append({all.text(QStringLiteral("GoodsId")), all.text(QStringLiteral("GoodsBarCode")),
-                           all.text(QStringLiteral("Type"))});
-        }
-        m_rows.group();
-        m_loaded = true;
-    }
-
-    QList<BarCodeRow> rowsOf(const QByteArray& code) const
-    {
-        QList<BarCodeRow> rows;
-        for (const auto r : m_rows.rowsOf(code))
-            rows.append({m_rows.field(r, 1).toByteArray(), m_rows.field(r, 2).toByteArray()});
-        return rows;
-    }
-
-    shell::Run& m_run;
-    db::Query* m_keyed = nullptr;
-    QHash<QByteArray, QList<BarCodeRow>> m_ahead;         // keyed rows read ahead, by product
-    std::map<int, std::unique_ptr<db::Query>> m_together; // by the number of products asked
-    bool m_togetherFailed = false;
-    bool m_loaded = false;
-    textutil::GroupedRows m_rows; // product, bar code and type, by product
-};
-
 void convertProducts(shell::Run& run)
 {
     ProductTarget target(run);
     run.retakeStamp();
-    BarCodes barCodes(run);
+    // The bar codes of each product, read when the first product not sold by
+    // weight needs them (so a source without them converts products sold by weight).
+    shell::KeyedRows barCodes(run, QStringLiteral("GoodsBarCode"), QStringLiteral("GoodsId"),
+                              {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")});
 
     const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
     const QByteArray headOfficeControl = gbk::fromUnicode(QStringLiteral("总部控制"));
@@ -246,17 +103,18 @@ void convertProducts(shell::Run& run)
                 target.checkCode(c, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
             int position = 0;
             QByteArray firstBasic = "1";
-            for (const BarCodeRow& bar : barCodes.of(code)) {
-                if (const QByteArray c = gbk::trim(bar.barCode); !c.isEmpty())
+            for (const QByteArrayList& bar : barCodes.of(code)) {
+                const QByteArray& barCode = bar[0];
+                if (const QByteArray c = gbk::trim(barCode); !c.isEmpty())
                     target.checkCode(c, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
                 const QByteArray fid = QByteArray::number(position++);
-                if (bar.type == basicUnit) {
-                    basic.sptm = bar.barCode;
+                if (bar[1] == basicUnit) {
+                    basic.sptm = barCode;
                     basic.ifjbdw = firstBasic;
                     target.writeUnit(code, fid, basic);
                     firstBasic = "0";
-                } else if (bar.type == packageUnit) {
-                    package.sptm = bar.barCode;
+                } else if (bar[1] == packageUnit) {
+                    package.sptm = barCode;
                     target.writeUnit(code, fid, package);
                 }
             }
@@ -268,8 +126,12 @@ void convertProducts(shell::Run& run)
         },
         [&](db::Query& row, int k) { // the codes a row checks and writes, trimmed and as written
             target.aheadRow(k);
-            if (k == 0)
-                barCodes.newBatch(row);
+            if (k == 0) // the bar codes of the batch's products not sold by weight
+                barCodes.ask(row, [](const db::Query& r) -> std::optional<QByteArray> {
+                    if (r.truth(QStringLiteral("IfWeigh")))
+                        return std::nullopt;
+                    return gbk::trim(r.text(QStringLiteral("goodsid")));
+                });
             const QByteArray code = gbk::trim(row.text(QStringLiteral("goodsid")));
             target.listCode(code);
             QList<QByteArray> codes;
@@ -277,8 +139,8 @@ void convertProducts(shell::Run& run)
                 codes << row.text(QStringLiteral("WeighId"));
             } else {
                 codes << row.text(QStringLiteral("GoodsBarCode"));
-                for (const BarCodeRow& bar : barCodes.ahead(code))
-                    codes << bar.barCode;
+                for (const QByteArrayList& bar : barCodes.ahead(code))
+                    codes << bar[0];
             }
             for (const QByteArray& c : codes) {
                 target.listCode(gbk::trim(c));

@@ -14,9 +14,11 @@ shell::Operation stock()
     op.completion = QStringLiteral("库存转换完毕！");
     op.interruptedNote = quorvan::kStockInterrupted;
     op.body = [](shell::Run& run) {
-        static const QString kPurchasePrice = QStringLiteral("select StockPrice from goods where goodsid=:p1");
-        static const QString kRetailPrice = QStringLiteral("select RetailPrice from goods where goodsid=:p1");
-        static const QString kUnit = QStringLiteral("select unit from goods where goodsid=:p1");
+        static const shell::Lookup kPurchasePrice{QStringLiteral("goods"), QStringLiteral("goodsid"),
+                                                  QStringLiteral("StockPrice")};
+        static const shell::Lookup kRetailPrice{QStringLiteral("goods"), QStringLiteral("goodsid"),
+                                                QStringLiteral("RetailPrice")};
+        static const shell::Lookup kUnit{QStringLiteral("goods"), QStringLiteral("goodsid"), QStringLiteral("unit")};
         db::Query& insert = run.target(quorvan::kInsertSpckkc);
         // An abort ends the walk; the store stock is then built from the rows written so far.
         quorvan::WarehouseCuts cuts;
@@ -47,7 +49,7 @@ shell::Operation stock()
                 },
                 [&](const db::Query& row, int) {
                     const QByteArray spbh = gbk::trim(row.text(QStringLiteral("GoodsId")));
-                    for (const QString* statement : {&kPurchasePrice, &kRetailPrice, &kUnit})
+                    for (const shell::Lookup* statement : {&kPurchasePrice, &kRetailPrice, &kUnit})
                         run.listLookup(*statement, spbh);
                 });
         } catch (const belmire::Error& e) {

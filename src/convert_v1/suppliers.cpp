@@ -22,11 +22,12 @@ shell::Operation suppliers()
                 quorvan::Supplier s;
                 s.code = code;
                 s.name = row.text(QStringLiteral("Supplier"));
-                s.saleModeName =
-                    run.lookup(QStringLiteral("select top 1 Salemode from goods where SupplierId=:p1"), {code});
+                s.saleModeName = run.lookup(
+                    {QStringLiteral("goods"), QStringLiteral("SupplierId"), QStringLiteral("Salemode"), true}, code);
                 s.categoryCode = row.text(QStringLiteral("SupplierTypeid"));
                 s.categoryName = run.lookup(
-                    QStringLiteral("select SupplierType from SupplierType where SupplierTypeId=:p1"), {s.categoryCode});
+                    {QStringLiteral("SupplierType"), QStringLiteral("SupplierTypeId"), QStringLiteral("SupplierType")},
+                    s.categoryCode);
                 s.fax = row.text(QStringLiteral("Fax"));
                 s.phone = row.text(QStringLiteral("Phone"));
                 s.address = row.text(QStringLiteral("Address"));

@@ -8,9 +8,9 @@
 namespace convert_v67 {
 namespace {
 
-const QString kCategoryName = QStringLiteral("select lbmc from splb where lbbh=:p1");
-const QString kSupplierName = QStringLiteral("select gysmc from gys where gysbh=:p1");
-const QString kAreaName = QStringLiteral("select hqmc from hq where hqbh=:p1");
+const shell::Lookup kCategoryName{QStringLiteral("splb"), QStringLiteral("lbbh"), QStringLiteral("lbmc")};
+const shell::Lookup kSupplierName{QStringLiteral("gys"), QStringLiteral("gysbh"), QStringLiteral("gysmc")};
+const shell::Lookup kAreaName{QStringLiteral("hq"), QStringLiteral("hqbh"), QStringLiteral("hqmc")};
 
 // The product conversion of spxx; V6 sources have no tax rates and write both as 0.
 void convertProducts(shell::Run& run, bool withTaxRates)

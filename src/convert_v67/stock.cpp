@@ -13,11 +13,12 @@ shell::Operation stock()
     op.completion = QStringLiteral("库存转换完毕！");
     op.interruptedNote = quorvan::kStockInterrupted;
     op.body = [](shell::Run& run) {
-        static const QString kPurchasePrice = QStringLiteral("select jhjj from spxx where spbh=:p1");
-        static const QString kRetailPrice = QStringLiteral("select lsj from spxx where spbh=:p1");
-        static const QString kWarehouseName = QStringLiteral("select ckmc from ck where ckbh=:p1");
-        static const QString kProductName = QStringLiteral("select spmc from spxx where spbh=:p1");
-        static const QString kUnit = QStringLiteral("select jldw from spxx where spbh=:p1");
+        static const shell::Lookup kPurchasePrice{QStringLiteral("spxx"), QStringLiteral("spbh"),
+                                                  QStringLiteral("jhjj")};
+        static const shell::Lookup kRetailPrice{QStringLiteral("spxx"), QStringLiteral("spbh"), QStringLiteral("lsj")};
+        static const shell::Lookup kWarehouseName{QStringLiteral("ck"), QStringLiteral("ckbh"), QStringLiteral("ckmc")};
+        static const shell::Lookup kProductName{QStringLiteral("spxx"), QStringLiteral("spbh"), QStringLiteral("spmc")};
+        static const shell::Lookup kUnit{QStringLiteral("spxx"), QStringLiteral("spbh"), QStringLiteral("jldw")};
         db::Query& insert = run.target(quorvan::kInsertSpckkc);
         // The abort box is not consulted: the stock of every row is converted.
         quorvan::WarehouseCuts cuts;
@@ -42,7 +43,7 @@ shell::Operation stock()
                 },
                 [&](const db::Query& row, int) {
                     const QByteArray spbh = gbk::trim(row.text(QStringLiteral("spbh")));
-                    for (const QString* statement : {&kPurchasePrice, &kRetailPrice, &kProductName, &kUnit})
+                    for (const shell::Lookup* statement : {&kPurchasePrice, &kRetailPrice, &kProductName, &kUnit})
                         run.listLookup(*statement, spbh);
                     run.listLookup(kWarehouseName, gbk::trim(row.text(QStringLiteral("ckbh"))));
                 });

@@ -23,10 +23,11 @@ shell::Operation suppliers()
                 quorvan::Supplier s;
                 s.code = code;
                 s.name = row.text(QStringLiteral("gysmc"));
-                s.saleModeName = run.lookup(QStringLiteral("select top 1 fs from spxx where gysbh=:p1"), {code});
+                s.saleModeName =
+                    run.lookup({QStringLiteral("spxx"), QStringLiteral("gysbh"), QStringLiteral("fs"), true}, code);
                 s.categoryCode = row.text(QStringLiteral("gyslbbh"));
-                s.categoryName =
-                    run.lookup(QStringLiteral("select gyslbmc from gyslb where gyslbbh=:p1"), {s.categoryCode});
+                s.categoryName = run.lookup(
+                    {QStringLiteral("gyslb"), QStringLiteral("gyslbbh"), QStringLiteral("gyslbmc")}, s.categoryCode);
                 s.fax = row.text(QStringLiteral("cz"));
                 s.phone = row.text(QStringLiteral("dh"));
                 s.address = row.text(QStringLiteral("dz"));
@@ -40,7 +41,8 @@ shell::Operation suppliers()
 
         db::Query& insertCategory = run.target(quorvan::kInsertGyslbda);
         run.retakeStamp();
-        const QByteArray levelSetting = run.lookup(QStringLiteral("select vals1 from xx where xm=:p1"), {"gysjc"});
+        const QByteArray levelSetting =
+            run.lookup({QStringLiteral("xx"), QStringLiteral("xm"), QStringLiteral("vals1")}, "gysjc");
         run.walk(
             QStringLiteral("select * from gyslb  "), false,
             [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("gyslbbh"))); },

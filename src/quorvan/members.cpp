@@ -1,7 +1,6 @@
 #include "quorvan/members.h"
 
 #include "quorvan/row.h"
-#include "quorvan/target_keys.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 #include "textutil/plib.h"
@@ -25,9 +24,7 @@ public:
     void listAhead(const QByteArray& objid, int k);
 
 private:
-    const bool m_inMemory;
-    TargetKeys m_keys;
-    KeyWindow m_window; // where the server's collation decides
+    shell::TargetKeys m_keys;
 };
 
 // Empties hylbda and writes its one category "01" with the run time stamp.
@@ -41,31 +38,17 @@ void resetMemberCategories(shell::Run& run)
     });
 }
 
-MemberCards::MemberCards(shell::Run& run)
-    : m_inMemory(TargetKeys::usable(run)), m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid")),
-      m_window(run, QStringLiteral("hyda"), QStringLiteral("objid"), kCheckHyda, QStringLiteral("objid"))
-{
-}
+MemberCards::MemberCards(shell::Run& run) : m_keys(run, QStringLiteral("hyda"), QStringLiteral("objid"), kCheckHyda) {}
 
-bool MemberCards::present(const QByteArray& objid)
-{
-    return m_inMemory ? m_keys.contains(objid) : m_window.contains(objid);
-}
+bool MemberCards::present(const QByteArray& objid) { return m_keys.contains(objid); }
 
-void MemberCards::written(const QByteArray& objid)
-{
-    const QByteArray bound = gbk::cut(objid, cutOf(kHyda, "objid"));
-    if (m_inMemory)
-        m_keys.add(bound);
-    else
-        m_window.add(bound);
-}
+void MemberCards::written(const QByteArray& objid) { m_keys.add(gbk::cut(objid, cutOf(kHyda, "objid"))); }
 
 void MemberCards::listAhead(const QByteArray& objid, int k)
 {
     if (k == 0)
-        m_window.begin();
-    m_window.list(objid);
+        m_keys.begin();
+    m_keys.list(objid);
 }
 
 // jyf and bz of the status the rules put into bz, czjxm of card and balance.

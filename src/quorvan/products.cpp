@@ -63,39 +63,29 @@ shell::Run& ProductTarget::resetDepartments(shell::Run& run)
 
 // The department reset runs first, before the statements of the walk are prepared.
 ProductTarget::ProductTarget(shell::Run& run)
-    : m_run(resetDepartments(run)), m_inMemory(TargetKeys::usable(run)),
-      m_barCodeWindow(run, QStringLiteral("spdw"), QStringLiteral("sptm"), kFindBarCode, QStringLiteral("sptm")),
-      m_productCodeWindow(run, QStringLiteral("spda"), QStringLiteral("objid"), kFindProductCode,
-                          QStringLiteral("objid")),
-      m_spda(run.target(kInsertSpda)), m_spdw(run.target(kInsertSpdw)),
-      m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm")),
-      m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"))
+    : m_run(resetDepartments(run)), m_barCodes(run, QStringLiteral("spdw"), QStringLiteral("sptm"), kFindBarCode),
+      m_productCodes(run, QStringLiteral("spda"), QStringLiteral("objid"), kFindProductCode),
+      m_spda(run.target(kInsertSpda)), m_spdw(run.target(kInsertSpdw))
 {
 }
 
-bool ProductTarget::barCodeTaken(const QByteArray& code)
-{
-    return m_inMemory ? m_barCodes.contains(code) : m_barCodeWindow.contains(code);
-}
+bool ProductTarget::barCodeTaken(const QByteArray& code) { return m_barCodes.contains(code); }
 
-bool ProductTarget::productCodeTaken(const QByteArray& code)
-{
-    return m_inMemory ? m_productCodes.contains(code) : m_productCodeWindow.contains(code);
-}
+bool ProductTarget::productCodeTaken(const QByteArray& code) { return m_productCodes.contains(code); }
 
 void ProductTarget::aheadRow(int k)
 {
     if (k == 0) {
-        m_barCodeWindow.begin();
-        m_productCodeWindow.begin();
+        m_barCodes.begin();
+        m_productCodes.begin();
     }
 }
 
 // Both columns: a bar code is also checked against the product codes.
 void ProductTarget::listCode(const QByteArray& code)
 {
-    m_barCodeWindow.list(code);
-    m_productCodeWindow.list(code);
+    m_barCodes.list(code);
+    m_productCodes.list(code);
 }
 
 void ProductTarget::checkCode(const QByteArray& code, const QByteArray& inUnits, const QByteArray& asProduct)
@@ -137,18 +127,7 @@ void ProductTarget::writeProduct(const ProductRow& p)
     row.amount<"xxtax">(p.xxtax);
     row.amount<"lykdl">(p.lykdl);
     row.insert(m_spda);
-    if (m_inMemory)
-        m_productCodes.add(p.objid);
-    else
-        m_productCodeWindow.add(p.objid);
-}
-
-void ProductTarget::unitWritten(const QByteArray& sptm)
-{
-    if (m_inMemory)
-        m_barCodes.add(sptm);
-    else
-        m_barCodeWindow.add(sptm);
+    m_productCodes.add(p.objid);
 }
 
 void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u)
@@ -172,7 +151,7 @@ void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByte
     row.amount<"hyj">(u.hyj);
     row.amount<"pfj">(u.pfj);
     row.insert(m_spdw);
-    unitWritten(u.sptm);
+    m_barCodes.add(u.sptm);
 }
 
 void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u)

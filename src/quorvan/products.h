@@ -3,7 +3,7 @@
 #include "db/amount.h"
 #include "db/query.h"
 #include "quorvan/column.h"
-#include "quorvan/target_keys.h"
+#include "shell/keyed_access.h"
 #include "shell/operation.h"
 
 #include <QByteArray>
@@ -146,16 +146,12 @@ public:
 private:
     static shell::Run& resetDepartments(shell::Run& run);
     void insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u);
-    void unitWritten(const QByteArray& sptm);
 
     shell::Run& m_run;
-    const bool m_inMemory;
-    KeyWindow m_barCodeWindow; // where the server's collation decides
-    KeyWindow m_productCodeWindow;
+    shell::TargetKeys m_barCodes;     // spdw.sptm
+    shell::TargetKeys m_productCodes; // spda.objid
     db::Query& m_spda;
     db::Query& m_spdw;
-    TargetKeys m_barCodes;     // spdw.sptm
-    TargetKeys m_productCodes; // spda.objid
 };
 
 } // namespace quorvan

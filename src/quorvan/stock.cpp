@@ -11,10 +11,10 @@ namespace {
 constexpr int kWarehouseCut = cutOf(kSpckkc, "ckbh");
 } // namespace
 
-db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode)
+db::Amount softPrice(shell::Run& run, const shell::Lookup& lookup, const QByteArray& productCode)
 {
     try {
-        const QByteArray text = run.lookup(statement, {productCode});
+        const QByteArray text = run.lookup(lookup, productCode);
         return db::Amount::parseLatin1(text).value_or(db::Amount());
     } catch (const belmire::Error&) {
         return {};

@@ -11,7 +11,8 @@
 
 namespace shell {
 class Run;
-}
+struct Lookup;
+} // namespace shell
 
 // Stock per warehouse and product, and per store and product.
 namespace quorvan {
@@ -73,7 +74,7 @@ struct StockRow {
 
 // A price looked up for a product code, read as a decimal number. Any failure
 // (no such product, an empty or non-numeric price, a failing statement) gives 0.
-db::Amount softPrice(shell::Run& run, const QString& statement, const QByteArray& productCode);
+db::Amount softPrice(shell::Run& run, const shell::Lookup& lookup, const QByteArray& productCode);
 
 // The warehouse codes a walk meets, grouped by what the cut of spckkc.ckbh
 // keeps of them: two codes that keep the same bytes become one code there, and

@@ -238,11 +238,6 @@ void Run::once(const QStringList& statements)
 
 void Run::execute(const QString& statement) { m_frame.m_target.exec(statement); }
 
-QByteArray Run::lookup(const QString& statement, std::initializer_list<QByteArray> values)
-{
-    return m_lookups.answer(statement, values);
-}
-
 void Run::log(const QByteArray& gbkLine) { log(gbk::toUnicode(gbkLine)); }
 
 void Run::log(const QString& line)

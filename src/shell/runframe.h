@@ -3,7 +3,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "shell/frontend.h"
-#include "shell/lookup_cache.h"
+#include "shell/keyed_access.h"
 #include "shell/operation.h"
 #include "shell/progress.h"
 #include "shell/rejects.h"
@@ -12,7 +12,6 @@
 #include <QDateTime>
 
 #include <functional>
-#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -95,13 +94,12 @@ public:
     // transaction during a walk.
     void execute(const QString& statement);
 
-    // First field of the first row, trimmed; empty when there is none. The
-    // values are bound to :p1, :p2, ... in order; answers are kept for the run.
-    QByteArray lookup(const QString& statement, std::initializer_list<QByteArray> values);
-    // From a walk's ahead function: a lookup with one value that a row read
-    // ahead will make; where the source compares by collation, the lookups
-    // listed are asked together.
-    void listLookup(const QString& statement, const QByteArray& value) { m_lookups.list(statement, value); }
+    // The lookup's field of the first source row with this key, trimmed; empty
+    // when there is none. Answers are kept for the run.
+    QByteArray lookup(const Lookup& lookup, const QByteArray& key) { return m_lookups.value(lookup, key); }
+    // From a walk's ahead function: a lookup that a row read ahead will make;
+    // where the source compares by collation, the keys listed are asked together.
+    void listLookup(const Lookup& lookup, const QByteArray& key) { m_lookups.list(lookup, key); }
 
     // Walks every row of a source SELECT with the progress line; honourAbort
     // stops before the next row when the abort box is ticked. Where the source's
@@ -140,7 +138,7 @@ private:
     QByteArray m_stamp;
     std::map<QString, std::unique_ptr<db::Query>> m_targets;
     std::map<QString, std::unique_ptr<db::Query>> m_sources;
-    LookupCache m_lookups;
+    SourceLookups m_lookups;
     RunResult m_result;
     RowWriter m_writer;
     bool m_aborted = false;

@@ -6,7 +6,7 @@
 
 namespace textutil {
 
-PackedRows::Row PackedRows::append(std::initializer_list<QByteArrayView> fields)
+PackedRows::Row PackedRows::append(std::span<const QByteArrayView> fields)
 {
     std::uint64_t size = m_bytes.size();
     for (const QByteArrayView f : fields)

@@ -19,7 +19,8 @@ class PackedRows {
 public:
     using Row = std::uint32_t; // where the row starts
 
-    Row append(std::initializer_list<QByteArrayView> fields);
+    Row append(std::span<const QByteArrayView> fields);
+    Row append(std::initializer_list<QByteArrayView> fields) { return append({fields.begin(), fields.size()}); }
     // The field (from 0) of a row; the row must have it.
     QByteArrayView field(Row row, int which) const;
     void shrink() { m_bytes.shrink_to_fit(); }
@@ -45,6 +46,7 @@ private:
 // once; then each key's rows come in the order they were added.
 class GroupedRows {
 public:
+    void append(std::span<const QByteArrayView> fields) { m_rows.push_back(m_packed.append(fields)); }
     void append(std::initializer_list<QByteArrayView> fields) { m_rows.push_back(m_packed.append(fields)); }
     void group();
     // The rows of a key, read with field().

@@ -1,14 +1,13 @@
-#include "quorvan/target_keys.h"
-
-#include "db/query.h"
+#include "shell/keyed_access.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 
-namespace quorvan {
+// TargetKeys: the duplicate checks of one target column.
+namespace shell {
 namespace {
 
 // The UTF-8 text the database holds for a bound GBK text; ASCII is the same bytes.
-QByteArray keyOf(const QByteArray& gbkText)
+QByteArray storedText(const QByteArray& gbkText)
 {
     for (const char c : gbkText)
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -16,43 +15,60 @@ QByteArray keyOf(const QByteArray& gbkText)
     return gbkText;
 }
 
+// Reads a check's rows to the end, so the connection is idle again for the writes.
+bool anyRow(db::Query& q)
+{
+    const bool found = q.next();
+    while (q.next())
+        ;
+    q.close();
+    return found;
+}
+
 } // namespace
 
-TargetKeys::TargetKeys(shell::Run& run, QString table, QString column)
-    : m_run(run), m_table(std::move(table)), m_column(std::move(column))
+TargetKeys::TargetKeys(Run& run, QString table, QString column, const QStringList& findOne)
+    : m_run(run), m_exact(run.targetConnection().comparesKeysExactly()), m_table(std::move(table)),
+      m_column(std::move(column)), m_findOne(findOne)
 {
 }
 
 TargetKeys::~TargetKeys() = default;
 
-bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().comparesKeysExactly(); }
+bool TargetKeys::contains(const QByteArray& gbkKey) { return m_exact ? scanned(gbkKey) : windowed(gbkKey); }
 
-bool TargetKeys::contains(const QByteArray& gbkText)
+void TargetKeys::add(const QByteArray& gbkKey)
+{
+    if (m_exact) {
+        // Before the first check the scan will read the row from the target.
+        if (m_loaded)
+            m_hashes.insert(textutil::keyHash(storedText(gbkKey)));
+        return;
+    }
+    answer();
+    if (const auto it = m_slot.constFind(gbkKey); it != m_slot.constEnd())
+        m_written[size_t(m_class[size_t(*it)])] = 1;
+    else
+        m_trusted = false; // it may equal any listed key
+}
+
+bool TargetKeys::scanned(const QByteArray& gbkKey)
 {
     if (!m_loaded)
         load();
-    if (!m_hashes.contains(textutil::keyHash(keyOf(gbkText))))
+    if (!m_hashes.contains(textutil::keyHash(storedText(gbkKey))))
         return false;
-    // Same connection and transaction as the run's writes: rows written so far count.
+    // A hash met: the database, which compares exactly, decides. Same
+    // connection and transaction as the run's writes: rows written so far count.
     if (!m_confirm) {
         m_confirm = std::make_unique<db::Query>(m_run.targetConnection());
         m_confirm->setText(QStringLiteral("select 1 from %1 where %2=:v").arg(m_table, m_column));
     }
-    m_confirm->close();
-    m_confirm->bindText(QStringLiteral("v"), gbkText);
-    m_confirm->open();
-    const bool found = m_confirm->next();
-    while (m_confirm->next()) // read to the end: the connection is idle again for the writes
-        ;
-    m_confirm->close();
-    return found;
-}
-
-void TargetKeys::add(const QByteArray& gbkText)
-{
-    // Before the first check the scan will read the row from the target.
-    if (m_loaded)
-        m_hashes.insert(textutil::keyHash(keyOf(gbkText)));
+    db::Query& q = *m_confirm;
+    q.close();
+    q.bindText(QStringLiteral("v"), gbkKey);
+    q.open();
+    return anyRow(q);
 }
 
 void TargetKeys::load()
@@ -72,16 +88,10 @@ void TargetKeys::load()
     m_loaded = true;
 }
 
-KeyWindow::KeyWindow(shell::Run& run, QString table, QString column, const QStringList& findOne, QString parameter)
-    : m_run(run), m_table(std::move(table)), m_column(std::move(column)), m_findOne(findOne),
-      m_parameter(std::move(parameter))
+void TargetKeys::begin()
 {
-}
-
-KeyWindow::~KeyWindow() = default;
-
-void KeyWindow::begin()
-{
+    if (m_exact)
+        return;
     m_slot.clear();
     m_keys.clear();
     m_class.clear();
@@ -91,15 +101,15 @@ void KeyWindow::begin()
     m_trusted = true;
 }
 
-void KeyWindow::list(const QByteArray& gbkKey)
+void TargetKeys::list(const QByteArray& gbkKey)
 {
-    if (m_answered || m_keys.size() >= size_t(kMaxKeys) || m_slot.contains(gbkKey))
+    if (m_exact || m_answered || m_keys.size() >= size_t(KeyLists::kMaxKeys) || m_slot.contains(gbkKey))
         return;
     m_slot.insert(gbkKey, int(m_keys.size()));
     m_keys.push_back(gbkKey);
 }
 
-void KeyWindow::answer()
+void TargetKeys::answer()
 {
     if (m_answered)
         return;
@@ -115,35 +125,26 @@ void KeyWindow::answer()
     db::Connection& target = m_run.targetConnection();
     // A form the server refuses gives way to the next once, for the whole run;
     // with none left every key is asked on its own.
-    for (;;) {
+    db::Query* found = nullptr;
+    while (!found) {
         const QString text = target.keysHeldStatement(m_table, m_column, n);
         if (text.isEmpty()) {
             m_trusted = false;
             return;
         }
-        std::unique_ptr<db::Query>& q = m_queries[n];
-        if (!q || q->text() != text) {
-            q = std::make_unique<db::Query>(target);
-            q->setText(text);
-        }
         // Same connection and transaction as the writes: the rows written so far are sent first and count.
         try {
-            q->close();
-            for (int k = 0; k < n; ++k)
-                q->bindText(QStringLiteral("k%1").arg(k), m_keys[size_t(k)]);
-            q->open();
+            found = &m_lists.open(target, text, m_keys);
         } catch (const db::RefusedStatement&) {
             // A refused form leaves the run's transaction as it was; should the
             // server have ended it all the same, the row fails with the error.
             if (target.transactionEnded())
                 throw;
-            m_queries.clear();
+            m_lists.clear();
             target.keysHeldFallBack();
-            continue;
         }
-        break;
     }
-    db::Query& q = *m_queries[n];
+    db::Query& q = *found;
     while (q.next()) {
         const qint64 k = db::variantInteger(q.valueAt(0));
         const qint64 c = db::variantInteger(q.valueAt(2));
@@ -155,7 +156,7 @@ void KeyWindow::answer()
     q.close();
 }
 
-bool KeyWindow::contains(const QByteArray& gbkKey)
+bool TargetKeys::windowed(const QByteArray& gbkKey)
 {
     answer();
     if (m_trusted)
@@ -164,26 +165,13 @@ bool KeyWindow::contains(const QByteArray& gbkKey)
     return findOne(gbkKey);
 }
 
-void KeyWindow::add(const QByteArray& gbkKey)
-{
-    answer();
-    if (const auto it = m_slot.constFind(gbkKey); it != m_slot.constEnd())
-        m_written[size_t(m_class[size_t(*it)])] = 1;
-    else
-        m_trusted = false; // it may equal any listed key
-}
-
-bool KeyWindow::findOne(const QByteArray& gbkKey)
+bool TargetKeys::findOne(const QByteArray& gbkKey)
 {
     db::Query& q = m_run.target(m_findOne);
     q.close();
-    q.bindText(m_parameter, gbkKey);
+    q.bindText(m_column, gbkKey);
     q.open();
-    const bool found = q.next();
-    while (q.next()) // read to the end: the connection is idle again for the writes
-        ;
-    q.close();
-    return found;
+    return anyRow(q);
 }
 
-} // namespace quorvan
+} // namespace shell
