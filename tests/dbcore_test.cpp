@@ -213,8 +213,8 @@ TEST(Postgres, RowSetsStreamWhileOtherStatementsRun)
                            "insert into t values (0, null, null, null, null, null);"));
     db::Connection c(QStringLiteral("源"));
     c.open(pg.udl());
-    EXPECT_TRUE(c.comparesKeysExactly());
-    EXPECT_TRUE(c.defersWrites());
+    EXPECT_TRUE(c.capabilities().comparesKeysExactly);
+    EXPECT_TRUE(c.capabilities().defersWrites);
     for (const bool inTransaction : {false, true}) {
         SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
         if (inTransaction)

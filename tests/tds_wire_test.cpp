@@ -229,7 +229,7 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     {
         db::Connection c(QStringLiteral("目标"));
         ASSERT_NO_THROW(c.open(udl));
-        ASSERT_TRUE(c.defersWrites());
+        ASSERT_TRUE(c.capabilities().defersWrites);
         db::Query t(c), u(c), w(c);
         t.setText(QStringLiteral("insert into t (k, i) values (:k, :i)"));
         u.setText(QStringLiteral("insert into u (k) values (:k)"));
@@ -375,7 +375,7 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
         {
             db::Connection c(QStringLiteral("源"));
             ASSERT_NO_THROW(c.open(udl));
-            ASSERT_FALSE(c.comparesKeysExactly());
+            ASSERT_FALSE(c.capabilities().comparesKeysExactly);
             EXPECT_EQ(c.accepts(db::Form::Windowed), !v2000);
             EXPECT_EQ(c.accepts(db::Form::RowValues), version == u"16.0");
             // Bar codes beside each key by APPLY; 2000 has none, each product asks on its own.

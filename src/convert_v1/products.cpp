@@ -36,7 +36,7 @@ public:
 
     QList<BarCodeRow> of(const QByteArray& code)
     {
-        if (m_run.sourceConnection().comparesKeysExactly()) {
+        if (m_run.sourceConnection().capabilities().comparesKeysExactly) {
             if (!m_loaded)
                 loadAll();
             return rowsOf(code);
@@ -53,7 +53,7 @@ public:
     void newBatch(db::Query& rows)
     {
         m_ahead.clear();
-        if (m_run.sourceConnection().comparesKeysExactly())
+        if (m_run.sourceConnection().capabilities().comparesKeysExactly)
             return;
         QList<QByteArray> codes;
         rows.forEachReadAhead([&](int) {
@@ -70,7 +70,7 @@ public:
     // The rows of a product read ahead, kept for its turn.
     QList<BarCodeRow> ahead(const QByteArray& code)
     {
-        if (m_run.sourceConnection().comparesKeysExactly())
+        if (m_run.sourceConnection().capabilities().comparesKeysExactly)
             return of(code);
         if (const auto it = m_ahead.constFind(code); it != m_ahead.constEnd())
             return *it;

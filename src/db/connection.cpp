@@ -116,6 +116,7 @@ void Connection::open(const QString& udlPath)
         m_batch = std::make_unique<OdbcBatch>(*m_odbc);
     }
     m_connected = true;
+    settleCapabilities();
 }
 
 void Connection::close()
@@ -136,6 +137,7 @@ void Connection::close()
     m_sentTag = -1;
     m_inTransaction = false;
     m_connected = false;
+    settleCapabilities();
 }
 
 bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
@@ -281,7 +283,7 @@ void Connection::exec(const QString& statement)
     const auto failWith = [&](const DriverError& error) {
         const QString message = errorText(error);
         if (isLockWait(message))
-            noteLockWaitGivenUp(where(), error.text, locksWholeDatabase() ? QStringLiteral("*") : table);
+            noteLockWaitGivenUp(where(), error.text, m_capabilities.locksWholeDatabase ? QStringLiteral("*") : table);
         fail(message);
     };
     const QString text = rewrite(statement, m_dialect);
@@ -290,7 +292,8 @@ void Connection::exec(const QString& statement)
             m_odbc->execute(text);
         } catch (const belmire::Error& e) {
             if (isLockWait(e.message()))
-                noteLockWaitGivenUp(where(), e.message(), locksWholeDatabase() ? QStringLiteral("*") : table);
+                noteLockWaitGivenUp(where(), e.message(),
+                                    m_capabilities.locksWholeDatabase ? QStringLiteral("*") : table);
             fail(e.message());
         }
     } else if (m_sqlite) {

@@ -20,6 +20,31 @@ namespace db {
 class PgSession;
 class Query;
 
+// What a connection's callers may rely on, known once it is open. Callers ask
+// these, never which engine answers.
+struct Capabilities {
+    // Keys compare as the stored bytes (SQLite, PostgreSQL), so a scan of a
+    // table read once can answer keyed lookups; false where the server's
+    // collation decides what is equal (SQL Server).
+    bool comparesKeysExactly = true;
+    // Writes wait in a queue and go to the server in batches (PostgreSQL, ODBC).
+    bool defersWrites = false;
+    // Several statements separated by ";" run as one text (PostgreSQL).
+    bool runsStatementLists = false;
+    // The server passes over the first rows of a row set itself (OFFSET)
+    // without making them into rows (Connection::skippingRows).
+    bool skipsRows = true;
+    // A text may hold NUL characters (PostgreSQL keeps none).
+    bool keepsNul = true;
+    // A text may hold bytes a program stored as they were, UTF-8 or not
+    // (SQLite read through its own library): reading may refuse them.
+    bool keepsAnyTextBytes = false;
+    // Another session's lock holds the whole database, not one table (SQLite).
+    bool locksWholeDatabase = true;
+    // The database refuses a text longer than its column's declared width (SQLite does not).
+    bool enforcesTextWidths = false;
+};
+
 // One database connection opened from a data-link file, through the engine's
 // own client library: SQLite through sqlite3, PostgreSQL through libpq, every
 // other provider through ODBC. Which one is settled when it opens. Callers ask
@@ -41,11 +66,13 @@ public:
     const QString& role() const { return m_role; }
     const LinkSettings& settings() const { return m_link; }
 
-    // Capabilities.
-    // Keys compare as the stored bytes (SQLite, PostgreSQL), so a scan of a
-    // table read once can answer keyed lookups; false where the server's
-    // collation decides what is equal (SQL Server).
-    bool comparesKeysExactly() const;
+    // What callers may rely on, settled when the connection opens.
+    const Capabilities& capabilities() const { return m_capabilities; }
+    // A test seam: connections opened from now on answer comparesKeysExactly
+    // with false, so the per-key paths a collation needs run on SQLite and
+    // PostgreSQL too.
+    static void setKeysCompareByCollation(bool on);
+
     // Where keys compare by collation: a SELECT answering, for the keys bound
     // as :k0 ... :k<keys-1>, three integers per key: its number, whether the
     // column holds a value equal to it, and the smallest number of the keys
@@ -75,17 +102,9 @@ public:
     // After keysHeldStatement's SELECT was refused (db::RefusedStatement): a
     // form less demanding is taken next; false when none is left.
     bool keysHeldFallBack();
-    // A test seam: every connection answers comparesKeysExactly() with false,
-    // so the per-key paths a collation needs run on SQLite and PostgreSQL too.
-    static void setKeysCompareByCollation(bool on);
-    // Writes wait in a queue and go to the server in batches (flushDeferred).
-    bool defersWrites() const { return m_pg || m_batch; }
-    // Several statements separated by ";" run as one text (execDirect).
-    bool runsStatementLists() const { return m_dialect == Dialect::PostgreSQL; }
     // The server passes over the first rows of a row set itself (OFFSET)
     // without making them into rows; skippingRows wraps a SELECT so (empty
     // where it cannot: the caller reads forward to them).
-    bool skipsRows() const { return m_dialect != Dialect::SqlServer; }
     QString skippingRows(const QString& select, int rows) const;
     // SQL to open, release (empty where there is none) and roll back to a savepoint.
     QString savepointSql(const QString& name) const { return db::savepointSql(m_dialect, name); }
@@ -96,15 +115,6 @@ public:
     // What makes this database itself: the same text for two connections to one
     // database (one file, one database of one server), another text otherwise.
     QString identity();
-    // A text may hold NUL characters (PostgreSQL keeps none).
-    bool keepsNul() const { return m_dialect != Dialect::PostgreSQL; }
-    // A text may hold bytes a program stored as they were, UTF-8 or not
-    // (SQLite read through its own library): reading may refuse them.
-    bool keepsAnyTextBytes() const { return m_sqlite != nullptr; }
-    // Another session's lock holds the whole database, not one table (SQLite).
-    bool locksWholeDatabase() const { return m_dialect == Dialect::SQLite; }
-    // The database refuses a text longer than its column's declared width (SQLite does not).
-    bool enforcesTextWidths() const { return m_dialect != Dialect::SQLite; }
     // A declared text width of a column and how the database counts it:
     // PostgreSQL in characters, SQL Server's varchar in bytes of its code page
     // (GBK for a Chinese collation) and its nvarchar in UTF-16 units.
@@ -141,7 +151,7 @@ public:
     void attach(Query* query) { m_queries.insert(query); }
     void detach(Query* query) { m_queries.remove(query); }
 
-    // Deferred writes (defersWrites): PostgreSQL's go through the pipeline,
+    // Deferred writes (Capabilities::defersWrites): PostgreSQL's go through the pipeline,
     // ODBC links hold them in a batch. While deferring they wait, tagged with
     // the current row, until flushed: any other statement, a commit or
     // flushDeferred() sends them first. Otherwise each is sent at once.
@@ -187,6 +197,8 @@ public:
 private:
     // After a read-only open: reads the schema, and says what a WAL-mode file needs when that fails.
     void checkReadable(sqlite3* handle);
+    // The capabilities of the engine now connected.
+    void settleCapabilities();
     // Runs a statement of the connection's own (transaction control); the error when it fails.
     std::optional<DriverError> run(const QByteArray& sql);
     QString columnCollation(const QString& table, const QString& column);
@@ -195,6 +207,7 @@ private:
     LinkSettings m_link;
     std::map<QString, QString> m_collations; // SQL Server: "table.column" -> its collation
     Dialect m_dialect = Dialect::SQLite;
+    Capabilities m_capabilities;
     bool m_inTransaction = false;
     bool m_connected = false; // opened; a later error without SQLSTATE means the server went away
     sqlite3* m_sqlite = nullptr;

@@ -61,7 +61,18 @@ bool g_keysByCollation = false;
 
 void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
 
-bool Connection::comparesKeysExactly() const { return m_dialect != Dialect::SqlServer && !g_keysByCollation; }
+void Connection::settleCapabilities()
+{
+    Capabilities& c = m_capabilities;
+    c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !g_keysByCollation;
+    c.defersWrites = m_pg || m_batch;
+    c.runsStatementLists = m_dialect == Dialect::PostgreSQL;
+    c.skipsRows = m_dialect != Dialect::SqlServer;
+    c.keepsNul = m_dialect != Dialect::PostgreSQL;
+    c.keepsAnyTextBytes = m_sqlite != nullptr;
+    c.locksWholeDatabase = m_dialect == Dialect::SQLite;
+    c.enforcesTextWidths = m_dialect != Dialect::SQLite;
+}
 
 namespace {
 

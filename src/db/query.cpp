@@ -75,7 +75,7 @@ void Query::fail(const DriverError& error) const
     const QString text = m_connection.errorText(error);
     if (isLockWait(text))
         noteLockWaitGivenUp(m_connection.where(), error.text,
-                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
+                            m_connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : m_table);
     throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
 }
 
@@ -84,7 +84,7 @@ void Query::fail(const odbc::Failure& failure) const
     const QString text = m_connection.errorText(failure);
     if (isLockWait(text))
         noteLockWaitGivenUp(m_connection.where(), failure.message(),
-                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
+                            m_connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : m_table);
     const QString message = m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text);
     if (m_connection.odbc()->dialect() == Dialect::SqlServer && failure.refusedForm())
         throw RefusedStatement(message);

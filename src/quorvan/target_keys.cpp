@@ -25,7 +25,7 @@ TargetKeys::TargetKeys(shell::Run& run, QString table, QString column)
 
 TargetKeys::~TargetKeys() = default;
 
-bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().comparesKeysExactly(); }
+bool TargetKeys::usable(shell::Run& run) { return run.targetConnection().capabilities().comparesKeysExactly; }
 
 bool TargetKeys::contains(const QByteArray& gbkText)
 {

@@ -42,7 +42,7 @@ LookupCache::Lookup& LookupCache::lookupOf(const QString& statement)
 
 void LookupCache::list(const QString& statement, const QByteArray& value)
 {
-    if (m_source.comparesKeysExactly()) // one scan of the table answers them all
+    if (m_source.capabilities().comparesKeysExactly) // one scan of the table answers them all
         return;
     if (!m_source.accepts(db::Form::KeyLists)) // asked one by one
         return;
@@ -152,7 +152,7 @@ bool LookupCache::preload(const QString& statement, Lookup& l)
     // T answers every key, first row first, as the keyed query would (both
     // compare text exactly). Where the server's collation decides what is equal
     // (SQL Server), the query per key stays.
-    if (!m_source.comparesKeysExactly())
+    if (!m_source.capabilities().comparesKeysExactly)
         return false;
     const auto parts = keyedSelect(statement);
     if (!parts)

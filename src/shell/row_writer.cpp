@@ -38,7 +38,7 @@ void RowWriter::startWalk()
     batchCommitted(1);
     // On PostgreSQL and ODBC links the rows' writes wait and go in batches;
     // each row keeps its own savepoint, so the outcome is the row-by-row one.
-    m_deferred = m_target.defersWrites();
+    m_deferred = m_target.capabilities().defersWrites;
     m_target.setDeferring(m_deferred);
     m_unconfirmed.clear();
     m_row = PendingRow();
@@ -141,7 +141,7 @@ void RowWriter::rowStatements()
     m_rollbackTo->setText(m_target.rollbackToSql(kRowSavepoint));
     // Without batches, where one text may hold two statements: one round trip
     // releases the last row's mark and sets the next.
-    if (m_target.runsStatementLists() && !release.isEmpty() && !m_deferred) {
+    if (m_target.capabilities().runsStatementLists && !release.isEmpty() && !m_deferred) {
         m_releaseAndMark = std::make_unique<db::Query>(m_target);
         m_releaseAndMark->setText(release + QStringLiteral("; ") + m_target.savepointSql(kRowSavepoint));
     }

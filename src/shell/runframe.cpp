@@ -339,8 +339,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     const int n = rows.countRows();
     rows.open();
     fe.sourceOpened(select, rows.fieldNames(), n);
-    const bool readAhead =
-        ahead && (!m_frame.m_target.comparesKeysExactly() || !m_frame.m_source.comparesKeysExactly());
+    const bool readAhead = ahead && (!m_frame.m_target.capabilities().comparesKeysExactly ||
+                                     !m_frame.m_source.capabilities().comparesKeysExactly);
     if (readAhead)
         rows.readAhead(kAheadRows);
 
