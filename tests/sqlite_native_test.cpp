@@ -1,5 +1,6 @@
 // SQLite statements run through the C library must read and write exactly
 // what Qt's SQLite driver reads and writes.
+#include "db/backend.h"
 #include "db/connection.h"
 #include "db/query.h"
 #include "support/testdb.h"
@@ -30,7 +31,7 @@ protected:
         m_udl = m_dir.filePath(QStringLiteral("t.udl"));
         testing_support::writeUdl(m_udl, QStringLiteral("Provider=SQLite;Data Source=") + m_db->path());
         m_connection.open(m_udl);
-        ASSERT_NE(m_connection.sqliteHandle(), nullptr);
+        ASSERT_NE(db::backendOf(m_connection).sqlite, nullptr);
     }
 
     // What Qt's driver gives for every field of every row of t, at high precision.

@@ -1,3 +1,4 @@
+#include "db/backend.h"
 #include "db/connection.h"
 #include "db/datalink.h"
 #include "db/dialect.h"
@@ -71,7 +72,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         {
             db::Connection c(QStringLiteral("目标"));
             ASSERT_NO_THROW(c.open(udl));
-            EXPECT_EQ(c.odbc()->dialect(), db::Dialect::SqlServer);
+            EXPECT_EQ(db::backendOf(c).odbc->dialect(), db::Dialect::SqlServer);
 
             db::Query read(c);
             read.setText(QStringLiteral("select k, n, i from t"));

@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include "db/backend.h"
+
 #include "db/query.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -65,11 +67,11 @@ void Connection::settleCapabilities()
 {
     Capabilities& c = m_capabilities;
     c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !g_keysByCollation;
-    c.defersWrites = m_pg || m_batch;
+    c.defersWrites = m_backend->pg || m_backend->batch;
     c.runsStatementLists = m_dialect == Dialect::PostgreSQL;
     c.skipsRows = m_dialect != Dialect::SqlServer;
     c.keepsNul = m_dialect != Dialect::PostgreSQL;
-    c.keepsAnyTextBytes = m_sqlite != nullptr;
+    c.keepsAnyTextBytes = m_backend->sqlite != nullptr;
     c.locksWholeDatabase = m_dialect == Dialect::SQLite;
     c.enforcesTextWidths = m_dialect != Dialect::SQLite;
 }
