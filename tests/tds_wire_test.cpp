@@ -1,6 +1,7 @@
 #include "db/backend.h"
 #include "db/connection.h"
 #include "db/datalink.h"
+#include "db/deferred_writer.h"
 #include "db/dialect.h"
 #include "db/query.h"
 #include "programs/programs.h"
@@ -231,6 +232,7 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
         db::Connection c(QStringLiteral("目标"));
         ASSERT_NO_THROW(c.open(udl));
         ASSERT_TRUE(c.capabilities().defersWrites);
+        db::DeferredWriter writes(c);
         db::Query t(c), u(c), w(c);
         t.setText(QStringLiteral("insert into t (k, i) values (:k, :i)"));
         u.setText(QStringLiteral("insert into u (k) values (:k)"));
@@ -238,22 +240,22 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
         for (db::Query* q : {&t, &u, &w})
             q->prepare();
         c.begin();
-        c.setDeferring(true);
+        writes.setDeferring(true);
         for (db::Query* q : {&t, &u, &w}) {
             for (int row = 1; row <= 3; ++row) {
-                c.setRowTag(row);
-                c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+                writes.setRowTag(row);
+                writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
                 q->bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张%1").arg(row)));
                 q->bindInteger(QStringLiteral("i"), row);
                 q->exec();
-                c.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+                writes.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
             }
             if (q != &w) {
-                ASSERT_NO_THROW(c.flushDeferred());
+                ASSERT_NO_THROW(writes.flushDeferred());
                 continue;
             }
             try {
-                c.flushDeferred();
+                writes.flushDeferred();
                 ADD_FAILURE() << "a deadlock went unnoticed";
             } catch (const db::DeferredError& e) {
                 EXPECT_FALSE(e.rowKnown());
@@ -265,18 +267,18 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                 EXPECT_TRUE(e.message().contains(QStringLiteral("死锁"))) << e.message().toStdString();
             }
         }
-        c.setDeferring(false);
+        writes.setDeferring(false);
         c.rollback();
         c.begin();
-        c.setDeferring(true);
+        writes.setDeferring(true);
         db::Query x(c);
         x.setText(QStringLiteral("insert into x (k) values (:k)"));
-        c.setRowTag(4);
-        c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+        writes.setRowTag(4);
+        writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
         x.bindText(QStringLiteral("k"), "x");
         x.exec();
         try {
-            c.flushDeferred();
+            writes.flushDeferred();
             ADD_FAILURE() << "a conversion error went unnoticed";
         } catch (const db::DeferredError& e) {
             EXPECT_TRUE(e.rowKnown());
@@ -286,7 +288,7 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
             EXPECT_TRUE(e.message().contains(QStringLiteral("结束了本会话的事务"))) << e.message().toStdString();
             EXPECT_TRUE(e.message().contains(QStringLiteral("Conversion failed"))) << e.message().toStdString();
         }
-        c.setDeferring(false);
+        writes.setDeferring(false);
         c.rollback();
     }
     QStringList sent;
@@ -867,16 +869,17 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
         insert.setText(QStringLiteral("insert into ckda (objid) values (:k)"));
         insert.prepare();
         c.begin();
-        c.setDeferring(true);
+        db::DeferredWriter writes(c);
+        writes.setDeferring(true);
         for (int row = 1; row <= 3; ++row) {
-            c.setRowTag(row);
-            c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+            writes.setRowTag(row);
+            writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
             insert.bindText(QStringLiteral("k"), QByteArray::number(row));
             insert.exec();
-            c.queueControl(QString());
+            writes.queueControl(QString());
         }
-        ASSERT_NO_THROW(c.flushDeferred());
-        c.setDeferring(false);
+        ASSERT_NO_THROW(writes.flushDeferred());
+        writes.setDeferring(false);
         c.commit();
     }
 

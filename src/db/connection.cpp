@@ -166,32 +166,6 @@ std::optional<QList<Trigger>> Connection::triggers(const QString& table)
 
 bool Connection::transactionEnded() { return m_inTransaction && m_backend->odbc && !m_backend->odbc->inTransaction(); }
 
-size_t Connection::rowsPerFlush() const { return m_backend->batch ? 1000 : 250; }
-
-qsizetype Connection::writesPerFlush() const { return m_backend->batch ? 5000 : 1000; }
-
-void Connection::setDeferring(bool on) { m_backend->deferring = on; }
-
-bool Connection::deferring() const { return m_backend->deferring; }
-
-void Connection::setRowTag(int tag)
-{
-    m_backend->tag = tag;
-    m_backend->position = 0;
-}
-
-int Connection::positionInRow() const { return m_backend->position; }
-
-qsizetype Connection::deferredWrites() const { return m_backend->deferredWrites(); }
-
-void Connection::queueControl(const QString& statement) { m_backend->queueControl(statement); }
-
-void Connection::dropRowWrites(int tag) { m_backend->dropRowWrites(tag); }
-
-void Connection::flushDeferred() { m_backend->flush(); }
-
-bool Connection::sentTag(int tag) const { return m_backend->sentTag == tag; }
-
 std::optional<DriverError> Connection::run(const QByteArray& sql)
 {
     if (m_backend->sqlite) {
@@ -213,7 +187,7 @@ std::optional<DriverError> Connection::run(const QByteArray& sql)
 
 void Connection::begin()
 {
-    flushDeferred();
+    m_backend->flush();
     if (m_inTransaction)
         return;
     if (m_backend->odbc) {
@@ -232,7 +206,7 @@ void Connection::begin()
 
 void Connection::commit()
 {
-    flushDeferred();
+    m_backend->flush();
     if (!m_inTransaction)
         return;
     QString text;
@@ -273,7 +247,7 @@ void Connection::rollback()
 
 void Connection::exec(const QString& statement)
 {
-    flushDeferred();
+    m_backend->flush();
     QString table = statementTable(statement);
     const auto fail = [&](const QString& text) { throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text)); };
     if (const QString held = lockWaitGivenUp(where(), statement, &table); !held.isEmpty())

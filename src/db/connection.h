@@ -110,25 +110,6 @@ public:
     };
     Description describe();
 
-    // Deferred writes (Capabilities::defersWrites): PostgreSQL's go through the pipeline,
-    // ODBC links hold them in a batch. While deferring they wait, tagged with
-    // the current row, until flushed: any other statement, a commit or
-    // flushDeferred() sends them first. Otherwise each is sent at once.
-    // Rows and queued statements a flush takes at most: an ODBC batch costs a
-    // few round trips whatever its size.
-    size_t rowsPerFlush() const;
-    qsizetype writesPerFlush() const;
-    void setDeferring(bool on);
-    bool deferring() const;
-    void setRowTag(int tag);
-    int positionInRow() const;
-    qsizetype deferredWrites() const;
-    void queueControl(const QString& statement);
-    void dropRowWrites(int tag);
-    void flushDeferred();
-    // Whether writes of this tag have reached the server.
-    bool sentTag(int tag) const;
-
     void begin();
     void commit();
     void rollback();

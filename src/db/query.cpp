@@ -191,7 +191,7 @@ int Query::countRows()
     QString inner = m_connection.dialectText(m_text).trimmed();
     while (inner.endsWith(u';'))
         inner.chop(1);
-    m_connection.flushDeferred();
+    backendOf(m_connection).flush();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
     const QString count = QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count");
