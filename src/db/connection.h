@@ -42,10 +42,10 @@ public:
 
     // What callers may rely on, settled when the connection opens.
     const Capabilities& capabilities() const { return m_capabilities; }
-    // A test seam: connections opened from now on answer comparesKeysExactly
-    // with false, so the per-key paths a collation needs run on SQLite and
-    // PostgreSQL too.
-    static void setKeysCompareByCollation(bool on);
+    // From the next open on, the connection answers comparesKeysExactly with
+    // false, so the per-key paths a collation needs run on SQLite and
+    // PostgreSQL too (tests, bench/run --keys-by-collation).
+    void setKeysCompareByCollation(bool on) { m_keysByCollation = on; }
 
     // Where keys compare by collation: a SELECT answering, for the keys bound
     // as :k0 ... :k<keys-1>, three integers per key: its number, whether the
@@ -141,6 +141,7 @@ private:
     std::map<QString, QString> m_collations; // SQL Server: "table.column" -> its collation
     Dialect m_dialect = Dialect::SQLite;
     Capabilities m_capabilities;
+    bool m_keysByCollation = false;
     bool m_inTransaction = false;
     bool m_connected = false;           // opened; a later error without SQLSTATE means the server went away
     std::unique_ptr<Backend> m_backend; // the engine's handles, for the layer's own classes

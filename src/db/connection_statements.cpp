@@ -55,18 +55,10 @@ QString fileIdentity(const QString& path)
 
 } // namespace
 
-namespace {
-
-bool g_keysByCollation = false;
-
-} // namespace
-
-void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
-
 void Connection::settleCapabilities()
 {
     Capabilities& c = m_capabilities;
-    c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !g_keysByCollation;
+    c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !m_keysByCollation;
     c.defersWrites = m_backend->pg || m_backend->batch;
     c.runsStatementLists = m_dialect == Dialect::PostgreSQL;
     c.skipsRows = m_dialect != Dialect::SqlServer;
