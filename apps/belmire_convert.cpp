@@ -1,5 +1,4 @@
 #include "cli/cli.h"
-#include "db/connection.h"
 #include "programs/programs.h"
 
 #include <QCoreApplication>
@@ -27,9 +26,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::signal(SIGINT, onInterrupt);
-    // For bench/run --keys-by-collation: duplicate checks as a SQL Server target gets them, on any engine.
-    if (qEnvironmentVariableIntValue("BELMIRE_KEYS_BY_COLLATION") == 1)
-        db::Connection::setKeysCompareByCollation(true);
     QStringList args = app.arguments();
     args.removeFirst();
     return cli::run(programs::catalog(), args, QCoreApplication::applicationDirPath(), stdout, stderr);

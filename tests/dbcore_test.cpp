@@ -1,4 +1,5 @@
 #include "db/amount.h"
+#include "db/backend.h"
 #include "db/connection.h"
 #include "db/dialect.h"
 #include "db/query.h"
@@ -161,7 +162,7 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         testing_support::writeUdl(udl, link);
         db::Connection c(QStringLiteral("目标"));
         c.open(udl);
-        EXPECT_EQ(c.odbc()->dialect(), dialect);
+        EXPECT_EQ(db::backendOf(c).odbc->dialect(), dialect);
         c.exec(QStringLiteral("TRUNCATE TABLE t"));
         db::Query insert(c);
         insert.setText(QStringLiteral("insert into t (k, v) values (:k, :v)"));
@@ -213,8 +214,8 @@ TEST(Postgres, RowSetsStreamWhileOtherStatementsRun)
                            "insert into t values (0, null, null, null, null, null);"));
     db::Connection c(QStringLiteral("源"));
     c.open(pg.udl());
-    EXPECT_TRUE(c.comparesKeysExactly());
-    EXPECT_TRUE(c.defersWrites());
+    EXPECT_TRUE(c.capabilities().comparesKeysExactly);
+    EXPECT_TRUE(c.capabilities().defersWrites);
     for (const bool inTransaction : {false, true}) {
         SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
         if (inTransaction)

@@ -191,7 +191,8 @@ struct ShopRun {
     QStringList results;
 };
 
-ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targetUdl, TestDb* target)
+ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targetUdl, TestDb* target,
+                   bool keysByCollation = false)
 {
     const QStringList ids = {QStringLiteral("warehouses"),
                              QStringLiteral("goods-areas"),
@@ -205,6 +206,7 @@ ShopRun convertAll(Family family, const QString& sourceUdl, const QString& targe
     textutil::setScrambleRandomSource([] { return std::uint8_t(7); }); // check texts comparable
     shell::RunFrame frame(fe, sourceUdl, targetUdl);
     frame.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)); });
+    frame.setKeysCompareByCollation(keysByCollation);
     for (const QString& id : ids) {
         const shell::RunResult r = frame.run(*programs::catalog().find(family, id));
         out.results << QStringLiteral("%1 %2 %3/%4/%5 %6")
@@ -274,9 +276,7 @@ TEST_P(MasterData, WholeShopsThroughOdbcMatchTheNativeLinks)
         SqliteDb keyed(dir.path(), QStringLiteral("目标 keyed.db"), QStringLiteral("target_sqlite.sql"));
         const QString keyedUdl = dir.filePath(QStringLiteral("目标 keyed.udl"));
         writeUdl(keyedUdl, QStringLiteral("Provider=SQLite;Data Source=目标 keyed.db"));
-        db::Connection::setKeysCompareByCollation(true);
-        const ShopRun perKey = convertAll(family, sourceNative, keyedUdl, &keyed);
-        db::Connection::setKeysCompareByCollation(false);
+        const ShopRun perKey = convertAll(family, sourceNative, keyedUdl, &keyed, true);
         EXPECT_EQ(perKey.results, runs[0].results) << name.toStdString();
         EXPECT_EQ(perKey.log, runs[0].log) << name.toStdString();
         EXPECT_EQ(perKey.target, runs[0].target) << name.toStdString();

@@ -1,7 +1,9 @@
 // SQLite statements run through the C library must read and write exactly
 // what Qt's SQLite driver reads and writes.
+#include "db/backend.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/transaction.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -30,7 +32,7 @@ protected:
         m_udl = m_dir.filePath(QStringLiteral("t.udl"));
         testing_support::writeUdl(m_udl, QStringLiteral("Provider=SQLite;Data Source=") + m_db->path());
         m_connection.open(m_udl);
-        ASSERT_NE(m_connection.sqliteHandle(), nullptr);
+        ASSERT_NE(db::backendOf(m_connection).sqlite, nullptr);
     }
 
     // What Qt's driver gives for every field of every row of t, at high precision.
@@ -326,4 +328,43 @@ TEST_F(NativeSqlite, SourcesOpenReadOnlyAndSayWhatTheyLack)
                 message.contains(QStringLiteral("WAL 模式")) && message.contains(QStringLiteral("wal.db-shm")) &&
                 message.contains(QStringLiteral("这个文件夹不可写")))
         << message.toStdString();
+}
+
+TEST_F(NativeSqlite, TransactionsAndSavepointsUndoWhatTheyHeldWhenLeftUnended)
+{
+    const auto ids = [&] {
+        QStringList out;
+        for (const QVariantList& row : qtRows(QStringLiteral("select id from t order by id")))
+            out << row[0].toString();
+        return out.join(u',');
+    };
+    const auto insert = [&](int id) { m_connection.exec(QStringLiteral("insert into t (id) values (%1)").arg(id)); };
+    {
+        db::Transaction transaction(m_connection);
+        insert(1);
+        db::Savepoint mark(m_connection, QStringLiteral("belmire_row"));
+        insert(2);
+    }
+    EXPECT_FALSE(m_connection.inTransaction());
+    EXPECT_EQ(ids(), QString());
+    {
+        db::Transaction transaction(m_connection);
+        insert(1);
+        {
+            db::Savepoint mark(m_connection, QStringLiteral("belmire_row"));
+            insert(2);
+        }
+        {
+            db::Savepoint mark(m_connection, QStringLiteral("belmire_row"));
+            insert(3);
+            mark.release();
+        }
+        {
+            db::Savepoint mark(m_connection, QStringLiteral("belmire_row"));
+            insert(4);
+            mark.rollback();
+        }
+        transaction.commit();
+    }
+    EXPECT_EQ(ids(), QStringLiteral("1,3"));
 }

@@ -1,5 +1,7 @@
+#include "db/backend.h"
 #include "db/connection.h"
 #include "db/datalink.h"
+#include "db/deferred_writer.h"
 #include "db/dialect.h"
 #include "db/query.h"
 #include "programs/programs.h"
@@ -71,7 +73,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         {
             db::Connection c(QStringLiteral("目标"));
             ASSERT_NO_THROW(c.open(udl));
-            EXPECT_EQ(c.odbc()->dialect(), db::Dialect::SqlServer);
+            EXPECT_EQ(db::backendOf(c).odbc->dialect(), db::Dialect::SqlServer);
 
             db::Query read(c);
             read.setText(QStringLiteral("select k, n, i from t"));
@@ -229,7 +231,8 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
     {
         db::Connection c(QStringLiteral("目标"));
         ASSERT_NO_THROW(c.open(udl));
-        ASSERT_TRUE(c.defersWrites());
+        ASSERT_TRUE(c.capabilities().defersWrites);
+        db::DeferredWriter writes(c);
         db::Query t(c), u(c), w(c);
         t.setText(QStringLiteral("insert into t (k, i) values (:k, :i)"));
         u.setText(QStringLiteral("insert into u (k) values (:k)"));
@@ -237,22 +240,22 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
         for (db::Query* q : {&t, &u, &w})
             q->prepare();
         c.begin();
-        c.setDeferring(true);
+        writes.setDeferring(true);
         for (db::Query* q : {&t, &u, &w}) {
             for (int row = 1; row <= 3; ++row) {
-                c.setRowTag(row);
-                c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+                writes.setRowTag(row);
+                writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
                 q->bindText(QStringLiteral("k"), gbk::fromUnicode(QStringLiteral("张%1").arg(row)));
                 q->bindInteger(QStringLiteral("i"), row);
                 q->exec();
-                c.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+                writes.queueControl(db::releaseSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
             }
             if (q != &w) {
-                ASSERT_NO_THROW(c.flushDeferred());
+                ASSERT_NO_THROW(writes.flushDeferred());
                 continue;
             }
             try {
-                c.flushDeferred();
+                writes.flushDeferred();
                 ADD_FAILURE() << "a deadlock went unnoticed";
             } catch (const db::DeferredError& e) {
                 EXPECT_FALSE(e.rowKnown());
@@ -264,18 +267,18 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
                 EXPECT_TRUE(e.message().contains(QStringLiteral("死锁"))) << e.message().toStdString();
             }
         }
-        c.setDeferring(false);
+        writes.setDeferring(false);
         c.rollback();
         c.begin();
-        c.setDeferring(true);
+        writes.setDeferring(true);
         db::Query x(c);
         x.setText(QStringLiteral("insert into x (k) values (:k)"));
-        c.setRowTag(4);
-        c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+        writes.setRowTag(4);
+        writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
         x.bindText(QStringLiteral("k"), "x");
         x.exec();
         try {
-            c.flushDeferred();
+            writes.flushDeferred();
             ADD_FAILURE() << "a conversion error went unnoticed";
         } catch (const db::DeferredError& e) {
             EXPECT_TRUE(e.rowKnown());
@@ -285,7 +288,7 @@ TEST(TdsWire, BatchedRowsAreOneRequestAndReplayedWhenRefused)
             EXPECT_TRUE(e.message().contains(QStringLiteral("结束了本会话的事务"))) << e.message().toStdString();
             EXPECT_TRUE(e.message().contains(QStringLiteral("Conversion failed"))) << e.message().toStdString();
         }
-        c.setDeferring(false);
+        writes.setDeferring(false);
         c.rollback();
     }
     QStringList sent;
@@ -375,7 +378,7 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
         {
             db::Connection c(QStringLiteral("源"));
             ASSERT_NO_THROW(c.open(udl));
-            ASSERT_FALSE(c.comparesKeysExactly());
+            ASSERT_FALSE(c.capabilities().comparesKeysExactly);
             EXPECT_EQ(c.accepts(db::Form::Windowed), !v2000);
             EXPECT_EQ(c.accepts(db::Form::RowValues), version == u"16.0");
             // Bar codes beside each key by APPLY; 2000 has none, each product asks on its own.
@@ -866,16 +869,17 @@ TEST(TdsWire, CheckCodePagesTriggersAndClearWithoutTruncate)
         insert.setText(QStringLiteral("insert into ckda (objid) values (:k)"));
         insert.prepare();
         c.begin();
-        c.setDeferring(true);
+        db::DeferredWriter writes(c);
+        writes.setDeferring(true);
         for (int row = 1; row <= 3; ++row) {
-            c.setRowTag(row);
-            c.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
+            writes.setRowTag(row);
+            writes.queueControl(db::savepointSql(db::Dialect::SqlServer, QStringLiteral("belmire_row")));
             insert.bindText(QStringLiteral("k"), QByteArray::number(row));
             insert.exec();
-            c.queueControl(QString());
+            writes.queueControl(QString());
         }
-        ASSERT_NO_THROW(c.flushDeferred());
-        c.setDeferring(false);
+        ASSERT_NO_THROW(writes.flushDeferred());
+        writes.setDeferring(false);
         c.commit();
     }
 

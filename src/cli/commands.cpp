@@ -101,6 +101,8 @@ int ConvertCommand::run(const shell::Catalog& catalog, const Invocation& call) c
     }
     CliFrontend frontend(call.out, err, call.quiet);
     shell::RunFrame frame(frontend, call.source, call.target);
+    // For bench/run --keys-by-collation: duplicate checks as a SQL Server target gets them, on any engine.
+    frame.setKeysCompareByCollation(qEnvironmentVariableIntValue("BELMIRE_KEYS_BY_COLLATION") == 1);
     if (report)
         frame.setRejectReport(&*report);
     const auto reportFailed = [&] {

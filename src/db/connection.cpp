@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include "db/backend.h"
+
 #include "db/faults.h"
 #include "db/lock_wait.h"
 #include "db/pg_session.h"
@@ -26,7 +28,7 @@ QString statementTable(const QString& statement)
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-Connection::Connection(QString role) : m_role(std::move(role)) {}
+Connection::Connection(QString role) : m_role(std::move(role)), m_backend(std::make_unique<Backend>()) {}
 
 Connection::~Connection() { close(); }
 
@@ -96,15 +98,15 @@ void Connection::open(const QString& udlPath)
         }
         if (readOnly)
             checkReadable(handle);
-        m_sqlite = handle;
-        sqlite3_busy_timeout(m_sqlite, lockWaitMs());
-        sqlite3_exec(m_sqlite, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr);
+        m_backend->sqlite = handle;
+        sqlite3_busy_timeout(m_backend->sqlite, lockWaitMs());
+        sqlite3_exec(m_backend->sqlite, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr);
     } else if (m_link.driver == QLatin1String("PostgreSQL")) {
         m_dialect = Dialect::PostgreSQL;
         DriverError error;
-        m_pg = PgSession::connect(
+        m_backend->pg = PgSession::connect(
             m_link, [this](const DriverError& e) { return errorText(e); }, &error);
-        if (!m_pg)
+        if (!m_backend->pg)
             throw belmire::Error(
                 QStringLiteral("无法连接%1数据库 %2：%3").arg(m_role, m_link.description, errorText(error)));
     } else {
@@ -112,91 +114,68 @@ void Connection::open(const QString& udlPath)
         auto link = std::make_unique<OdbcLink>();
         link->open(m_link.databaseName, where(), m_link.fallback);
         m_dialect = link->dialect();
-        m_odbc = std::move(link);
-        m_batch = std::make_unique<OdbcBatch>(*m_odbc);
+        m_backend->odbc = std::move(link);
+        m_backend->batch = std::make_unique<OdbcBatch>(*m_backend->odbc);
     }
     m_connected = true;
+    settleCapabilities();
 }
 
 void Connection::close()
 {
-    for (Query* q : QSet<Query*>(m_queries))
+    for (Query* q : QSet<Query*>(m_backend->queries))
         q->dropStatement();
     if (m_inTransaction)
         rollback();
-    m_batch.reset();
+    m_backend->batch.reset();
     m_collations.clear();
-    m_odbc.reset();
-    m_pg.reset();
-    if (m_sqlite) {
-        sqlite3_close_v2(m_sqlite);
-        m_sqlite = nullptr;
+    m_backend->odbc.reset();
+    m_backend->pg.reset();
+    if (m_backend->sqlite) {
+        sqlite3_close_v2(m_backend->sqlite);
+        m_backend->sqlite = nullptr;
     }
-    m_deferring = false;
-    m_sentTag = -1;
+    m_backend->deferring = false;
+    m_backend->sentTag = -1;
     m_inTransaction = false;
     m_connected = false;
+    settleCapabilities();
 }
 
-bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
-
-qsizetype Connection::deferredWrites() const { return m_batch ? m_batch->size() : m_pg ? m_pg->pipeline().size() : 0; }
-
-void Connection::queueWrite(const PgStatement& statement, std::vector<std::optional<QByteArray>> values,
-                            const QString& table)
+bool Connection::isOpen() const
 {
-    m_pg->pipeline().queue(statement, std::move(values), table, m_tag, m_position++);
-    if (!m_deferring)
-        flushDeferred();
+    return m_backend->odbc ? m_backend->odbc->isOpen() : m_backend->sqlite || m_backend->pg;
 }
 
-void Connection::queueWrite(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values,
-                            const QString& table)
+Backend& backendOf(const Connection& connection) { return *connection.m_backend; }
+
+bool Connection::accepts(Form form) const { return !m_backend->odbc || m_backend->odbc->accepts(form); }
+
+void Connection::refuse(Form form)
 {
-    m_batch->queue(statement, values, table, m_tag, m_position++);
-    if (!m_deferring)
-        flushDeferred();
+    if (m_backend->odbc)
+        m_backend->odbc->refuse(form);
 }
 
-void Connection::queueControl(const QString& statement)
+QString Connection::answeredBy() const { return m_backend->odbc ? m_backend->odbc->answeredBy() : QString(); }
+
+std::optional<QList<Trigger>> Connection::triggers(const QString& table)
 {
-    if (m_batch)
-        m_batch->queueControl(statement, m_tag, m_position++);
-    else
-        m_pg->pipeline().queueSimple(statement.toUtf8(), m_tag, m_position++);
+    return m_backend->odbc ? m_backend->odbc->triggers(table) : QList<Trigger>();
 }
 
-void Connection::dropRowWrites(int tag)
-{
-    if (m_batch)
-        m_batch->dropTag(tag);
-    if (m_pg)
-        m_pg->pipeline().dropTag(tag);
-}
-
-void Connection::flushDeferred()
-{
-    // The sent tag is set also when the flush fails: part of that row may have been applied.
-    if (m_batch && !m_batch->empty()) {
-        m_sentTag = m_batch->lastTag();
-        m_batch->flush();
-    }
-    if (!m_pg || m_pg->pipeline().empty())
-        return;
-    m_sentTag = m_pg->pipeline().lastTag();
-    m_pg->pipeline().flush();
-}
+bool Connection::transactionEnded() { return m_inTransaction && m_backend->odbc && !m_backend->odbc->inTransaction(); }
 
 std::optional<DriverError> Connection::run(const QByteArray& sql)
 {
-    if (m_sqlite) {
-        const int rc = sqlite3_exec(m_sqlite, sql.constData(), nullptr, nullptr, nullptr);
+    if (m_backend->sqlite) {
+        const int rc = sqlite3_exec(m_backend->sqlite, sql.constData(), nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
-            return sqliteError(m_sqlite, rc);
+            return sqliteError(m_backend->sqlite, rc);
         return std::nullopt;
     }
     DriverError error;
-    const PgResult r = m_pg->execText(sql, &error);
+    const PgResult r = m_backend->pg->execText(sql, &error);
     if (!r)
         return error;
     // A transaction with a failed statement in it ends in a rollback, told as success.
@@ -208,12 +187,12 @@ std::optional<DriverError> Connection::run(const QByteArray& sql)
 
 void Connection::begin()
 {
-    flushDeferred();
+    m_backend->flush();
     if (m_inTransaction)
         return;
-    if (m_odbc) {
+    if (m_backend->odbc) {
         try {
-            m_odbc->begin();
+            m_backend->odbc->begin();
         } catch (const belmire::Error& e) {
             throw belmire::Error(QStringLiteral("%1数据库无法开始事务：%2").arg(m_role, e.message()));
         }
@@ -227,15 +206,15 @@ void Connection::begin()
 
 void Connection::commit()
 {
-    flushDeferred();
+    m_backend->flush();
     if (!m_inTransaction)
         return;
     QString text;
     if (faults::fail(faults::Kind::Commit)) {
         text = errorText(faults::error(faults::Kind::Commit));
-    } else if (m_odbc) {
+    } else if (m_backend->odbc) {
         try {
-            m_odbc->commit();
+            m_backend->odbc->commit();
         } catch (const belmire::Error& e) {
             text = e.message();
         }
@@ -251,16 +230,13 @@ void Connection::commit()
 
 void Connection::rollback()
 {
-    if (m_pg)
-        m_pg->pipeline().discard();
-    if (m_batch)
-        m_batch->discard();
+    m_backend->discard();
     if (!m_inTransaction)
         return;
     m_inTransaction = false;
-    if (m_odbc) {
+    if (m_backend->odbc) {
         try {
-            m_odbc->rollback();
+            m_backend->odbc->rollback();
         } catch (const belmire::Error&) {
             // A lost link has no transaction left to end.
         }
@@ -271,7 +247,7 @@ void Connection::rollback()
 
 void Connection::exec(const QString& statement)
 {
-    flushDeferred();
+    m_backend->flush();
     QString table = statementTable(statement);
     const auto fail = [&](const QString& text) { throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text)); };
     if (const QString held = lockWaitGivenUp(where(), statement, &table); !held.isEmpty())
@@ -281,30 +257,29 @@ void Connection::exec(const QString& statement)
     const auto failWith = [&](const DriverError& error) {
         const QString message = errorText(error);
         if (isLockWait(message))
-            noteLockWaitGivenUp(where(), error.text, locksWholeDatabase() ? QStringLiteral("*") : table);
+            noteLockWaitGivenUp(where(), error.text, m_capabilities.locksWholeDatabase ? QStringLiteral("*") : table);
         fail(message);
     };
     const QString text = rewrite(statement, m_dialect);
-    if (m_odbc) {
+    if (m_backend->odbc) {
         try {
-            m_odbc->execute(text);
+            m_backend->odbc->execute(text);
         } catch (const belmire::Error& e) {
             if (isLockWait(e.message()))
-                noteLockWaitGivenUp(where(), e.message(), locksWholeDatabase() ? QStringLiteral("*") : table);
+                noteLockWaitGivenUp(where(), e.message(),
+                                    m_capabilities.locksWholeDatabase ? QStringLiteral("*") : table);
             fail(e.message());
         }
-    } else if (m_sqlite) {
-        SqliteStatement s(m_sqlite, text);
+    } else if (m_backend->sqlite) {
+        SqliteStatement s(m_backend->sqlite, text);
         if (!s.ok() || !s.execute())
             failWith(s.error());
     } else {
         DriverError error;
-        if (!m_pg->execText(text.toUtf8(), &error))
+        if (!m_backend->pg->execText(text.toUtf8(), &error))
             failWith(error);
     }
 }
-
-QString Connection::errorText(const odbc::Failure& failure) const { return m_odbc->errorText(failure); }
 
 QString Connection::errorText(const DriverError& error) const
 {

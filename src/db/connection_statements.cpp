@@ -1,5 +1,7 @@
 #include "db/connection.h"
 
+#include "db/backend.h"
+
 #include "db/query.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -53,15 +55,18 @@ QString fileIdentity(const QString& path)
 
 } // namespace
 
-namespace {
-
-bool g_keysByCollation = false;
-
-} // namespace
-
-void Connection::setKeysCompareByCollation(bool on) { g_keysByCollation = on; }
-
-bool Connection::comparesKeysExactly() const { return m_dialect != Dialect::SqlServer && !g_keysByCollation; }
+void Connection::settleCapabilities()
+{
+    Capabilities& c = m_capabilities;
+    c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !m_keysByCollation;
+    c.defersWrites = m_backend->pg || m_backend->batch;
+    c.runsStatementLists = m_dialect == Dialect::PostgreSQL;
+    c.skipsRows = m_dialect != Dialect::SqlServer;
+    c.keepsNul = m_dialect != Dialect::PostgreSQL;
+    c.keepsAnyTextBytes = m_backend->sqlite != nullptr;
+    c.locksWholeDatabase = m_dialect == Dialect::SQLite;
+    c.enforcesTextWidths = m_dialect != Dialect::SQLite;
+}
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/capabilities.h"
 #include "db/dialect.h"
 #include "db/odbc_connection.h"
 
@@ -17,18 +18,6 @@ namespace db {
 // "PostgreSQL"; the SQLite driver: "SQLite"). Any other is an error naming it;
 // where names the link in that message.
 Dialect odbcDialect(const QString& dbmsName, const QString& where);
-
-// Statement forms a SQL Server may not take. Each is chosen by the server's
-// version and the database's compatibility level; one the server refuses all
-// the same is not tried again on the link.
-enum class Form {
-    RowValues,    // INSERT ... VALUES (...),(...): 2008
-    SelectRows,   // INSERT ... SELECT ... UNION ALL SELECT ...
-    Windowed,     // an aggregate OVER (PARTITION BY ...): 2005 at level 90
-    Apply,        // CROSS APPLY: 2005 at level 90
-    CatalogViews, // sys.columns: 2005
-    KeyLists,     // keys as a derived table, "select 0 as i, ? as k union all ..."
-};
 
 // The session behind an ODBC data link: the database it reaches decides the
 // dialect (asked with SQL_DBMS_NAME), the transaction statements and how long
@@ -53,11 +42,7 @@ public:
     // A table's enabled triggers (SQL Server): name and the statements they
     // fire on ("INSERT, DELETE"), read once per table. Empty elsewhere;
     // nullopt when the server would not say.
-    struct Trigger {
-        QString name;
-        QString events;
-        bool onInsert = false;
-    };
+    using Trigger = db::Trigger;
     std::optional<QList<Trigger>> triggers(const QString& table);
     // Whether an INSERT into the table must write one row: a trigger written
     // for one row per statement then sees every row. True where it cannot be

@@ -1,5 +1,7 @@
 #include "db/query.h"
 
+#include "db/backend.h"
+#include "db/engine_query.h"
 #include "db/faults.h"
 #include "db/lock_wait.h"
 #include "textutil/error.h"
@@ -8,13 +10,9 @@
 #include <QLocale>
 #include <QRegularExpression>
 
-#include <libpq-fe.h>
-
-#include <cstdint>
 #include <utility>
 
 namespace db {
-namespace {
 
 bool isWrite(const QString& statement)
 {
@@ -23,16 +21,48 @@ bool isWrite(const QString& statement)
     return re.match(statement).hasMatch();
 }
 
-} // namespace
+QByteArray EngineQuery::text(int column) const { return variantText(value(column)); }
+
+void failStatement(const Connection& connection, const QString& table, const DriverError& error)
+{
+    const QString text = connection.errorText(error);
+    if (isLockWait(text))
+        noteLockWaitGivenUp(connection.where(), error.text,
+                            connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : table);
+    throw belmire::Error(table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(table, text));
+}
+
+void failStatement(const Connection& connection, const QString& table, const odbc::Failure& failure)
+{
+    const OdbcLink& link = *backendOf(connection).odbc;
+    const QString text = link.errorText(failure);
+    if (isLockWait(text))
+        noteLockWaitGivenUp(connection.where(), failure.message(),
+                            connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : table);
+    const QString message = table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(table, text);
+    if (link.dialect() == Dialect::SqlServer && failure.refusedForm())
+        throw RefusedStatement(message);
+    throw belmire::Error(message);
+}
 
 Query::Query(Connection& connection) : m_connection(connection) {}
 
 Query::~Query()
 {
-    if (m_pg)
-        pgClose(); // a cursor left open would hold its rows on the server until the session ends
-    if (m_native || m_odbc || m_pg)
-        m_connection.detach(this);
+    if (m_engine)
+        backendOf(m_connection).queries.remove(this);
+}
+
+EngineQuery& Query::engine()
+{
+    if (!m_engine) {
+        const Backend& backend = backendOf(m_connection);
+        m_engine = backend.pg     ? pgQuery(m_connection, m_table)
+                   : backend.odbc ? odbcQuery(m_connection, m_table)
+                                  : sqliteQuery(m_connection, m_table);
+        backendOf(m_connection).queries.insert(this);
+    }
+    return *m_engine;
 }
 
 void Query::setLines(const QStringList& lines)
@@ -57,39 +87,15 @@ void Query::setText(const QString& text)
 
 void Query::dropStatement()
 {
-    const bool held = m_native || m_odbc || m_pg;
-    if (m_pg)
-        pgClose();
-    m_pg.reset();
-    m_odbc.reset();
-    m_native.reset();
-    if (held) {
-        m_connection.detach(this);
-        m_prepared = false;
-        m_open = false;
-    }
+    if (!m_engine)
+        return;
+    m_engine.reset(); // a PostgreSQL cursor left open is closed with the next round trip
+    backendOf(m_connection).queries.remove(this);
+    m_prepared = false;
+    m_open = false;
 }
 
-void Query::fail(const DriverError& error) const
-{
-    const QString text = m_connection.errorText(error);
-    if (isLockWait(text))
-        noteLockWaitGivenUp(m_connection.where(), error.text,
-                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
-    throw belmire::Error(m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text));
-}
-
-void Query::fail(const odbc::Failure& failure) const
-{
-    const QString text = m_connection.errorText(failure);
-    if (isLockWait(text))
-        noteLockWaitGivenUp(m_connection.where(), failure.message(),
-                            m_connection.locksWholeDatabase() ? QStringLiteral("*") : m_table);
-    const QString message = m_table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(m_table, text);
-    if (m_connection.odbc()->dialect() == Dialect::SqlServer && failure.refusedForm())
-        throw RefusedStatement(message);
-    throw belmire::Error(message);
-}
+void Query::fail(const DriverError& error) const { failStatement(m_connection, m_table, error); }
 
 void Query::refuseWhereGivenUp() const
 {
@@ -99,19 +105,6 @@ void Query::refuseWhereGivenUp() const
         throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, text));
 }
 
-void Query::odbcReader()
-{
-    OdbcLink* link = m_connection.odbc();
-    // Only a connection outside a transaction reads elsewhere: the target's
-    // statements must all see its own uncommitted rows.
-    if (m_connection.inTransaction() || &m_odbc->connection() != &link->main())
-        return;
-    m_odbc->closeCursor();
-    odbc::Connection& reader = link->reader();
-    if (&reader != &link->main())
-        m_odbc->moveTo(reader);
-}
-
 void Query::prepare()
 {
     if (m_prepared)
@@ -119,37 +112,7 @@ void Query::prepare()
     refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Prepare))
         fail(faults::error(faults::Kind::Prepare));
-    const QString text = m_connection.dialectText(m_text);
-    if (OdbcLink* link = m_connection.odbc()) {
-        try {
-            // A write is prepared on the server now, so a bad statement fails
-            // before any row; a read is often run once, and runs directly then.
-            auto statement = std::make_unique<odbc::Statement>(link->main());
-            m_odbcWrite = isWrite(text);
-            statement->prepare(text, m_odbcWrite ? odbc::Statement::Prepare::Now : odbc::Statement::Prepare::Later);
-            m_odbc = std::move(statement);
-        } catch (const odbc::Failure& f) {
-            fail(f);
-        }
-    } else if (PgSession* pg = m_connection.pg()) {
-        auto statement = std::make_unique<PgStatement>(pgStatement(text));
-        m_pgWrite = isWrite(text);
-        if (m_pgWrite) {
-            // Prepared on the server now, so a bad statement fails before any row.
-            m_connection.flushDeferred();
-            if (const auto error = pg->pipeline().prepare(*statement))
-                fail(*error);
-        }
-        m_pg = std::move(statement);
-        m_pgValues.assign(size_t(m_pg->names.size()), std::nullopt);
-        m_pgIndex.clear();
-    } else {
-        auto statement = std::make_unique<SqliteStatement>(m_connection.sqliteHandle(), text);
-        if (!statement->ok())
-            fail(statement->error());
-        m_native = std::move(statement);
-    }
-    m_connection.attach(this);
+    engine().prepare(m_connection.dialectText(m_text));
     m_prepared = true;
 }
 
@@ -157,17 +120,7 @@ void Query::bindText(const QString& name, const QByteArray& gbkText)
 {
     if (!m_prepared)
         prepare();
-    if (m_native) {
-        m_native->bindText(m_native->parameterIndex(name), gbkText);
-    } else if (m_pg) {
-        // PostgreSQL keeps no NUL in a text; the value would end there unseen.
-        if (gbkText.contains('\0'))
-            throw belmire::Error(
-                QStringLiteral("表 %1 参数 %2：文本中有 NUL 字符（0x00），PostgreSQL 不能保存").arg(m_table, name));
-        bindPg(name, gbk::toUtf8(gbkText));
-    } else if (const int k = m_odbc->parameter(name); k >= 0) {
-        m_odbc->bindText(k, gbkText);
-    }
+    m_engine->bindText(name, gbkText);
 }
 
 void Query::bindText(const QString& name, const QByteArray& gbkText, qsizetype cut)
@@ -179,36 +132,21 @@ void Query::bindAmount(const QString& name, Amount value)
 {
     if (!m_prepared)
         prepare();
-    if (m_native)
-        m_native->bindLatin1(m_native->parameterIndex(name), value.toLatin1());
-    else if (m_pg)
-        bindPg(name, value.toLatin1());
-    else if (const int k = m_odbc->parameter(name); k >= 0)
-        m_odbc->bindAmount(k, value);
+    m_engine->bindAmount(name, value);
 }
 
 void Query::bindInteger(const QString& name, qint64 value)
 {
     if (!m_prepared)
         prepare();
-    if (m_native)
-        m_native->bindInteger(m_native->parameterIndex(name), value);
-    else if (m_pg)
-        bindPg(name, QByteArray::number(value));
-    else if (const int k = m_odbc->parameter(name); k >= 0)
-        m_odbc->bindInteger(k, value);
+    m_engine->bindInteger(name, value);
 }
 
 void Query::bindNumber(const QString& name, double value)
 {
     if (!m_prepared)
         prepare();
-    if (m_native)
-        m_native->bindNumber(m_native->parameterIndex(name), value);
-    else if (m_pg)
-        bindPg(name, QString::number(value, 'g', QLocale::FloatingPointShortest).toLatin1());
-    else if (const int k = m_odbc->parameter(name); k >= 0)
-        m_odbc->bindNumber(k, value);
+    m_engine->bindNumber(name, value);
 }
 
 void Query::exec()
@@ -218,80 +156,32 @@ void Query::exec()
     refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
-    if (m_native) {
-        if (!m_native->execute())
-            fail(m_native->error());
-    } else if (m_pg) {
-        if (m_pgWrite)
-            m_connection.queueWrite(*m_pg, m_pgValues, m_table);
-        else
-            pgRun(false);
-    } else if (m_odbcWrite && m_connection.deferring()) {
-        m_connection.queueWrite(m_odbc->prepared(), m_odbc->values(), m_table);
-    } else {
-        m_connection.flushDeferred();
-        try {
-            odbcReader();
-            m_odbc->execute();
-        } catch (const odbc::Failure& f) {
-            fail(f);
-        }
-    }
+    m_engine->exec();
 }
 
 void Query::execDirect()
 {
-    if (m_connection.sqliteHandle()) {
+    if (engine().preparesDirect()) {
         exec();
         return;
     }
     refuseWhereGivenUp();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
-    const QString text = m_connection.dialectText(m_text);
-    if (PgSession* pg = m_connection.pg()) {
-        m_connection.flushDeferred();
-        DriverError error;
-        if (!pg->execText(text.toUtf8(), &error))
-            fail(error);
-        return;
-    }
-    m_connection.flushDeferred();
-    try {
-        if (!m_odbc) {
-            m_odbc = std::make_unique<odbc::Statement>(m_connection.odbc()->main());
-            m_connection.attach(this);
-            m_prepared = true;
-        }
-        m_odbc->executeDirect(text);
-    } catch (const odbc::Failure& f) {
-        fail(f);
-    }
+    if (m_engine->execDirect(m_connection.dialectText(m_text)))
+        m_prepared = true;
 }
 
-int Query::rowsAffected() const
-{
-    if (m_pg) // writes are answered by the server later, with their batch
-        return m_pgWrite ? -1 : m_pgAffected;
-    if (m_odbcWrite && m_connection.deferring())
-        return -1;
-    if (m_odbc)
-        return int(m_odbc->rowsAffected());
-    return m_native ? m_native->changes() : -1;
-}
+int Query::rowsAffected() const { return m_engine ? m_engine->rowsAffected() : -1; }
 
 void Query::open()
 {
     close();
     prepare();
     refuseWhereGivenUp();
-    if (m_pg) {
-        if (faults::fail(faults::Kind::Execute))
-            fail(faults::error(faults::Kind::Execute));
-        pgRun(true);
-    } else {
-        exec();
-    }
+    if (faults::fail(faults::Kind::Execute))
+        fail(faults::error(faults::Kind::Execute));
+    m_engine->open();
     m_open = true;
     m_fieldsRead = false;
 }
@@ -301,33 +191,13 @@ int Query::countRows()
     QString inner = m_connection.dialectText(m_text).trimmed();
     while (inner.endsWith(u';'))
         inner.chop(1);
-    m_connection.flushDeferred();
+    backendOf(m_connection).flush();
     if (faults::fail(faults::Kind::Execute))
         fail(faults::error(faults::Kind::Execute));
     const QString count = QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count");
-    if (OdbcLink* link = m_connection.odbc()) {
-        try {
-            odbc::Statement q(m_connection.inTransaction() ? link->main() : link->reader());
-            q.executeDirect(count);
-            return q.next() ? int(variantInteger(q.value(0))) : 0;
-        } catch (const odbc::Failure& f) {
-            fail(f);
-        }
-    }
-    if (PgSession* pg = m_connection.pg()) {
-        // The same parameters in the same order as the statement's own.
-        if (!m_prepared)
-            prepare();
-        DriverError error;
-        const PgResult r = pg->exec(pgStatement(count).text, m_pgValues, &error);
-        if (!r)
-            fail(error);
-        return PQntuples(r.get()) > 0 ? QByteArray(PQgetvalue(r.get(), 0, 0)).toInt() : 0;
-    }
-    SqliteStatement q(m_connection.sqliteHandle(), count);
-    if (!q.ok() || !q.execute() || q.step() <= 0)
-        fail(q.error());
-    return int(variantInteger(q.value(0)));
+    if (engine().countsWithValues() && !m_prepared)
+        prepare();
+    return m_engine->countRows(count);
 }
 
 bool Query::next()
@@ -387,19 +257,7 @@ bool Query::fetch()
         return false;
     if (faults::fail(faults::Kind::Fetch))
         fail(faults::error(faults::Kind::Fetch));
-    if (m_native) {
-        const int rc = m_native->step();
-        if (rc < 0)
-            fail(m_native->error());
-        return rc > 0;
-    }
-    if (m_pg)
-        return pgNext();
-    try {
-        return m_odbc && m_odbc->next();
-    } catch (const odbc::Failure& f) {
-        fail(f);
-    }
+    return m_engine->fetch();
 }
 
 void Query::close()
@@ -409,12 +267,8 @@ void Query::close()
     m_aheadActive = false;
     m_aheadEnd = false;
     m_aheadError = nullptr;
-    if (m_native)
-        m_native->reset();
-    else if (m_odbc)
-        m_odbc->closeCursor();
-    else if (m_pg)
-        pgClose();
+    if (m_engine)
+        m_engine->close();
     m_open = false;
 }
 

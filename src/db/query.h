@@ -2,9 +2,7 @@
 
 #include "db/amount.h"
 #include "db/connection.h"
-#include "db/odbc_statement.h"
-#include "db/pg_session.h"
-#include "db/sqlite_statement.h"
+#include "db/name_index.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -18,13 +16,15 @@
 
 namespace db {
 
+class EngineQuery;
+
 // A statement of lines (each followed by CR LF) with named parameters
 // (":objid"), prepared once and executed many times, or a SELECT walked row by
 // row. Field names match without regard to case. Every failure throws
 // belmire::Error naming the table and carrying the database's own text.
 // The statement runs through the connection's client library: sqlite3, libpq
 // (writes through the pipeline, row sets through a cursor a chunk at a time)
-// or ODBC.
+// or ODBC, each in a statement class of its own (EngineQuery).
 class Query {
 public:
     explicit Query(Connection& connection);
@@ -86,32 +86,14 @@ private:
     int fieldIndex(const QString& name) const;
     int requiredField(const QString& name) const;
     [[noreturn]] void fail(const DriverError& error) const;
-    [[noreturn]] void fail(const odbc::Failure& failure) const;
     // A statement naming a table whose lock wait already ran out in this run fails at once.
     void refuseWhereGivenUp() const;
-    // ODBC: a statement about to read rows moves off a connection whose row set is in use.
-    void odbcReader();
     const QStringList& fields() const;
-    // PostgreSQL: runs the statement with its whole result, or opens its row set.
-    void pgRun(bool rows);
-    bool pgNext();
-    void pgClose();
+    // The statement on the connection's engine, made when first needed.
+    EngineQuery& engine();
 
     Connection& m_connection;
-    std::unique_ptr<SqliteStatement> m_native; // SQLite: the prepared statement
-    std::unique_ptr<odbc::Statement> m_odbc;   // ODBC links
-    bool m_odbcWrite = false;                  // an INSERT, UPDATE or DELETE, held back while deferring
-    // PostgreSQL: the statement ($1, ... for the names) and its values; writes
-    // go through the pipeline, everything else runs at once.
-    std::unique_ptr<PgStatement> m_pg;
-    bool m_pgWrite = false;
-    std::vector<std::optional<QByteArray>> m_pgValues;
-    NameIndex m_pgIndex;
-    PgResult m_pgResult;   // the last result, or the chunk of rows being read
-    int m_pgRow = -1;      // the current row in it
-    QByteArray m_pgCursor; // the cursor with rows still to fetch, empty when none
-    int m_pgAffected = -1;
-    void bindPg(const QString& name, QByteArray value);
+    std::unique_ptr<EngineQuery> m_engine;
     QString m_text;
     QString m_table;
     bool m_prepared = false;

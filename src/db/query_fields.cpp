@@ -1,12 +1,12 @@
 #include "db/query.h"
 
+#include "db/engine_query.h"
+
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
 #include <QDateTime>
 #include <QLocale>
-
-#include <libpq-fe.h>
 
 #include <cstdint>
 
@@ -98,17 +98,7 @@ QDate variantDate(const QVariant& value)
 const QStringList& Query::fields() const
 {
     if (!m_fieldsRead && m_open) {
-        m_fields.clear();
-        if (m_native) {
-            for (int i = 0; i < m_native->columnCount(); ++i)
-                m_fields << m_native->columnName(i);
-        } else if (m_odbc) {
-            for (int i = 0; i < m_odbc->columnCount(); ++i)
-                m_fields << m_odbc->columnName(i);
-        } else if (m_pgResult) {
-            for (int i = 0; i < PQnfields(m_pgResult.get()); ++i)
-                m_fields << QString::fromUtf8(PQfname(m_pgResult.get(), i));
-        }
+        m_fields = m_engine ? m_engine->fieldNames() : QStringList();
         m_fieldsRead = true;
     }
     return m_fields;
@@ -148,18 +138,14 @@ QVariant Query::valueAt(int index) const
 {
     if (m_aheadActive)
         return index < int(m_ahead[m_aheadPos].size()) ? m_ahead[m_aheadPos][size_t(index)] : QVariant();
-    if (m_native) {
-        try {
-            return m_native->value(index);
-        } catch (const belmire::Error& e) {
-            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, fields().value(index), e.message()));
-        }
+    if (!m_engine)
+        return {};
+    try {
+        return m_engine->value(index);
+    } catch (const belmire::Error& e) {
+        // A text SQLite holds in bytes that are no UTF-8.
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, fields().value(index), e.message()));
     }
-    if (m_odbc)
-        return m_odbc->value(index);
-    if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()) && index < PQnfields(m_pgResult.get()))
-        return pgValue(m_pgResult.get(), m_pgRow, index);
-    return {};
 }
 
 QVariant Query::value(const QString& name) const { return valueAt(requiredField(name)); }
@@ -167,24 +153,19 @@ QVariant Query::value(const QString& name) const { return valueAt(requiredField(
 bool Query::isNull(const QString& name) const
 {
     const int i = requiredField(name);
-    return m_native && !m_aheadActive ? m_native->isNull(i) : valueAt(i).isNull();
+    return m_engine && !m_aheadActive ? m_engine->isNull(i) : valueAt(i).isNull();
 }
 
 QByteArray Query::text(const QString& name) const
 {
     const int i = requiredField(name);
-    if (m_aheadActive)
+    if (m_aheadActive || !m_engine)
         return variantText(valueAt(i));
-    if (m_native) {
-        try {
-            return m_native->text(i);
-        } catch (const belmire::Error& e) {
-            throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
-        }
+    try {
+        return m_engine->text(i);
+    } catch (const belmire::Error& e) {
+        throw belmire::Error(QStringLiteral("表 %1 字段 %2：%3").arg(m_table, name, e.message()));
     }
-    if (m_pgResult && m_pgRow >= 0 && m_pgRow < PQntuples(m_pgResult.get()))
-        return pgText(m_pgResult.get(), m_pgRow, i);
-    return variantText(valueAt(i));
 }
 
 namespace {
@@ -208,8 +189,8 @@ qint64 Query::integer(const QString& name) const { return readField(value(name),
 Amount Query::amount(const QString& name) const
 {
     const int i = requiredField(name);
-    if (m_native && !m_aheadActive)
-        if (const auto a = m_native->amount(i))
+    if (m_engine && !m_aheadActive)
+        if (const auto a = m_engine->amount(i))
             return *a;
     return readField(valueAt(i), m_table, name, &Amount::fromVariant);
 }
@@ -229,8 +210,8 @@ double Query::number(const QString& name) const
 bool Query::truth(const QString& name) const
 {
     const int i = requiredField(name);
-    if (m_native && !m_aheadActive)
-        if (const auto t = m_native->truth(i))
+    if (m_engine && !m_aheadActive)
+        if (const auto t = m_engine->truth(i))
             return *t;
     return readField(valueAt(i), m_table, name, variantTruth);
 }

@@ -96,7 +96,7 @@ void SourceRowsModel::fetch(int number) const
         const int firstKept = std::max(0, number - kPagesBehind) * kPageRows;
         // Where the server can pass over the rows before a page itself it does,
         // without making them into rows; elsewhere the cursor is read forward to the page.
-        const bool offset = m_connection->skipsRows();
+        const bool offset = m_connection->capabilities().skipsRows;
         if (!m_cursor || m_position > firstKept || (offset && firstKept - m_position > kPageRows)) {
             const int from = offset ? firstKept : 0;
             QString select = m_select.trimmed();

@@ -3,6 +3,7 @@
 #include "db/connection.h"
 #include "db/lock_wait.h"
 #include "db/query.h"
+#include "db/transaction.h"
 #include "shell/check_private.h"
 #include "shell/guard.h"
 #include "shell/runframe.h"
@@ -187,14 +188,9 @@ void probeWrites(const QList<const Operation*>& operations, const QStringList& w
                 ? QStringLiteral("delete from %1 where 1=0").arg(table)
                 : QStringLiteral("insert into %1 (%2) select %2 from %1 where 1=0").arg(table, columns.join(u','));
         try {
-            target.begin();
+            db::Transaction probe(target); // rolled back however the write ends
             target.exec(write);
-            target.rollback();
         } catch (const belmire::Error& e) {
-            try {
-                target.rollback();
-            } catch (const belmire::Error&) {
-            }
             const QString text = databaseText(e);
             // Another session may let the table be read but not written.
             if (db::isLockWait(text)) {

@@ -133,7 +133,7 @@ void checkSettings(const QList<const Operation*>& operations, db::Connection& so
 void checkWidths(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
                  CheckReport& report)
 {
-    if (!target.enforcesTextWidths())
+    if (!target.capabilities().enforcesTextWidths)
         return;
     struct Field {
         const FieldInto* into;
@@ -232,8 +232,8 @@ void checkWidths(const QList<const Operation*>& operations, db::Connection& sour
 void checkSourceTexts(const QList<const Operation*>& operations, db::Connection& source, db::Connection& target,
                       CheckReport& report)
 {
-    const bool nul = !target.keepsNul();
-    if (!nul && !source.keepsAnyTextBytes())
+    const bool nul = !target.capabilities().keepsNul;
+    if (!nul && !source.capabilities().keepsAnyTextBytes)
         return;
     struct Table {
         QString name;

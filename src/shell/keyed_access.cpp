@@ -41,7 +41,7 @@ SourceLookups::Answers& SourceLookups::answersOf(const Lookup& lookup)
 
 void SourceLookups::list(const Lookup& lookup, const QByteArray& key)
 {
-    if (m_source.comparesKeysExactly()) // one scan of the table answers them all
+    if (m_source.capabilities().comparesKeysExactly) // one scan of the table answers them all
         return;
     if (!m_source.accepts(db::Form::KeyLists)) // asked one by one
         return;
@@ -130,7 +130,7 @@ bool SourceLookups::preload(const Lookup& lookup, Answers& a)
     // row first, as the keyed query would (both compare text exactly). Where
     // the server's collation decides what is equal (SQL Server), the query per
     // key stays.
-    if (!m_source.comparesKeysExactly())
+    if (!m_source.capabilities().comparesKeysExactly)
         return false;
     db::Query all(m_source);
     all.setText(QStringLiteral("select %1, %2 from %3").arg(lookup.key, lookup.field, lookup.table));

@@ -18,7 +18,7 @@ KeyedRows::KeyedRows(Run& run, QString table, QString key, QStringList fields)
 // batch read ahead or else from the keyed query.
 KeyedRows::Rows KeyedRows::of(const QByteArray& key)
 {
-    if (m_run.sourceConnection().comparesKeysExactly()) {
+    if (m_run.sourceConnection().capabilities().comparesKeysExactly) {
         if (!m_loaded)
             loadAll();
         Rows rows;
@@ -43,7 +43,7 @@ void KeyedRows::ask(db::Query& rows, const KeyOf& keyOf)
 {
     m_ahead.clear();
     db::Connection& source = m_run.sourceConnection();
-    if (source.comparesKeysExactly())
+    if (source.capabilities().comparesKeysExactly)
         return;
     std::vector<QByteArray> keys;
     rows.forEachReadAhead([&](int) {
@@ -85,7 +85,7 @@ void KeyedRows::ask(db::Query& rows, const KeyOf& keyOf)
 
 KeyedRows::Rows KeyedRows::ahead(const QByteArray& key)
 {
-    if (m_run.sourceConnection().comparesKeysExactly())
+    if (m_run.sourceConnection().capabilities().comparesKeysExactly)
         return of(key);
     if (const auto it = m_ahead.constFind(key); it != m_ahead.constEnd())
         return *it;

@@ -28,7 +28,7 @@ bool anyRow(db::Query& q)
 } // namespace
 
 TargetKeys::TargetKeys(Run& run, QString table, QString column, const QStringList& findOne)
-    : m_run(run), m_exact(run.targetConnection().comparesKeysExactly()), m_table(std::move(table)),
+    : m_run(run), m_exact(run.targetConnection().capabilities().comparesKeysExactly), m_table(std::move(table)),
       m_column(std::move(column)), m_findOne(findOne)
 {
 }

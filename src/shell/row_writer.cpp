@@ -11,7 +11,7 @@ const QString kRowSavepoint = QStringLiteral("belmire_row");
 } // namespace
 
 RowWriter::RowWriter(db::Connection& target, Frontend& frontend, RunResult& result, RejectFn reject)
-    : m_target(target), m_frontend(frontend), m_result(result), m_reject(std::move(reject))
+    : m_target(target), m_writes(target), m_frontend(frontend), m_result(result), m_reject(std::move(reject))
 {
 }
 
@@ -38,8 +38,8 @@ void RowWriter::startWalk()
     batchCommitted(1);
     // On PostgreSQL and ODBC links the rows' writes wait and go in batches;
     // each row keeps its own savepoint, so the outcome is the row-by-row one.
-    m_deferred = m_target.defersWrites();
-    m_target.setDeferring(m_deferred);
+    m_deferred = m_target.capabilities().defersWrites;
+    m_writes.setDeferring(m_deferred);
     m_unconfirmed.clear();
     m_row = PendingRow();
     m_rowOpen = false;
@@ -47,7 +47,7 @@ void RowWriter::startWalk()
 
 void RowWriter::endWalk()
 {
-    m_target.setDeferring(false);
+    m_writes.setDeferring(false);
     m_deferred = false;
     m_rowOpen = false;
     m_unconfirmed.clear();
@@ -57,7 +57,7 @@ void RowWriter::startRow(int i, const QByteArray& code)
 {
     if (!m_deferred)
         return;
-    m_target.setRowTag(i);
+    m_writes.setRowTag(i);
     m_row = PendingRow{i, code, false, {}, {}, {}};
     m_rowOpen = true;
 }
@@ -72,15 +72,15 @@ bool RowWriter::rowDone(bool skipped, bool batchFull)
     m_rowOpen = false;
     m_unconfirmed.push_back(std::move(m_row));
     m_row = PendingRow();
-    return batchFull || m_unconfirmed.size() >= m_target.rowsPerFlush() ||
-           m_target.deferredWrites() >= m_target.writesPerFlush();
+    return batchFull || m_unconfirmed.size() >= m_writes.rowsPerFlush() ||
+           m_writes.deferredWrites() >= m_writes.writesPerFlush();
 }
 
 bool RowWriter::holdLog(const QString& line)
 {
     if (!m_rowOpen)
         return false;
-    m_row.logs.append({m_target.positionInRow(), line});
+    m_row.logs.append({m_writes.positionInRow(), line});
     return true;
 }
 
@@ -116,7 +116,7 @@ void RowWriter::confirmRows()
 
 void RowWriter::flush()
 {
-    m_target.flushDeferred();
+    m_writes.flushDeferred();
     confirmRows();
 }
 
@@ -141,7 +141,7 @@ void RowWriter::rowStatements()
     m_rollbackTo->setText(m_target.rollbackToSql(kRowSavepoint));
     // Without batches, where one text may hold two statements: one round trip
     // releases the last row's mark and sets the next.
-    if (m_target.runsStatementLists() && !release.isEmpty() && !m_deferred) {
+    if (m_target.capabilities().runsStatementLists && !release.isEmpty() && !m_deferred) {
         m_releaseAndMark = std::make_unique<db::Query>(m_target);
         m_releaseAndMark->setText(release + QStringLiteral("; ") + m_target.savepointSql(kRowSavepoint));
     }
@@ -150,7 +150,7 @@ void RowWriter::rowStatements()
 void RowWriter::setMark()
 {
     if (m_deferred) {
-        m_target.queueControl(m_target.savepointSql(kRowSavepoint));
+        m_writes.queueControl(m_target.savepointSql(kRowSavepoint));
         m_savepointHeld = true;
         return;
     }
@@ -166,7 +166,7 @@ void RowWriter::releaseMark()
 {
     if (m_deferred) {
         // Where there is no release (SQL Server) the empty statement marks the row's end.
-        m_target.queueControl(m_target.releaseSql(kRowSavepoint));
+        m_writes.queueControl(m_target.releaseSql(kRowSavepoint));
         m_savepointHeld = false;
         return;
     }
@@ -203,8 +203,8 @@ bool RowWriter::undoRow(Mark* mark)
     m_rowOpen = false;
     // The row's writes not sent yet are dropped; the rows before go in.
     const int i = m_row.row;
-    const bool sent = m_target.sentTag(i);
-    m_target.dropRowWrites(i);
+    const bool sent = m_writes.sentTag(i);
+    m_writes.dropRowWrites(i);
     flush();
     const bool undone = !sent || rollbackMark();
     for (const auto& [position, line] : m_row.logs)

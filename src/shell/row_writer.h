@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/connection.h"
+#include "db/deferred_writer.h"
 #include "db/query.h"
 #include "shell/frontend.h"
 
@@ -111,6 +112,7 @@ private:
     void batchCommitted(int nextRow);
 
     db::Connection& m_target;
+    db::DeferredWriter m_writes; // the target's writes that wait, where they do
     Frontend& m_frontend;
     RunResult& m_result;
     RejectFn m_reject;

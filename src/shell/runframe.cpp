@@ -3,6 +3,7 @@
 #include "shell/guard.h"
 
 #include "db/lock_wait.h"
+#include "db/transaction.h"
 
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -194,15 +195,16 @@ QString runOnce(db::Connection& target, const QString& statement)
         target.exec(statement);
         return {};
     }
-    const QString mark = QStringLiteral("belmire_clear");
-    target.exec(target.savepointSql(mark));
+    db::Savepoint mark(target, QStringLiteral("belmire_clear"));
     try {
         target.exec(statement);
     } catch (const belmire::Error& e) {
-        if (db::isLockWait(e.message()))
+        if (db::isLockWait(e.message())) {
+            mark.leave(); // the run's rollback ends it all
             throw;
+        }
         try {
-            target.exec(target.rollbackToSql(mark));
+            mark.rollback();
         } catch (const belmire::Error&) {
             throw e;
         }
@@ -216,8 +218,7 @@ QString runOnce(db::Connection& target, const QString& statement)
         why.remove(QRegularExpression(QStringLiteral("^表 \\w+：")));
         return QStringLiteral("表 %1 不能 TRUNCATE（%2），已改用 DELETE 清空").arg(table, why);
     }
-    if (const QString release = target.releaseSql(mark); !release.isEmpty())
-        target.exec(release);
+    mark.release();
     return {};
 }
 
@@ -226,12 +227,12 @@ QString runOnce(db::Connection& target, const QString& statement)
 void Run::once(const QStringList& statements)
 {
     db::Connection& target = m_frame.m_target;
-    target.begin();
+    db::Transaction transaction(target);
     QStringList notes;
     for (const QString& s : statements)
         if (const QString note = runOnce(target, s); !note.isEmpty())
             notes << note;
-    target.commit();
+    transaction.commit();
     for (const QString& note : std::as_const(notes))
         log(note);
 }
@@ -334,8 +335,8 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     const int n = rows.countRows();
     rows.open();
     fe.sourceOpened(select, rows.fieldNames(), n);
-    const bool readAhead =
-        ahead && (!m_frame.m_target.comparesKeysExactly() || !m_frame.m_source.comparesKeysExactly());
+    const bool readAhead = ahead && (!m_frame.m_target.capabilities().comparesKeysExactly ||
+                                     !m_frame.m_source.capabilities().comparesKeysExactly);
     if (readAhead)
         rows.readAhead(kAheadRows);
 

@@ -44,6 +44,13 @@ public:
     void setBatchSize(int rows) { m_batchSize = qMax(1, rows); }
     // Where the rows the conversions skip and the target refuses are listed; none when null.
     void setRejectReport(RejectReport* report) { m_rejects = report; }
+    // Keys compared as a server's collation compares them, on every engine
+    // (db::Connection::setKeysCompareByCollation).
+    void setKeysCompareByCollation(bool on)
+    {
+        m_source.setKeysCompareByCollation(on);
+        m_target.setKeysCompareByCollation(on);
+    }
 
     RunResult run(const Operation& operation);
     bool running() const { return m_running; }
