@@ -138,6 +138,11 @@ void Connection::close()
     m_connected = false;
 }
 
+std::unique_ptr<SqliteWriteLog> Connection::writeLog()
+{
+    return m_sqlite ? std::make_unique<SqliteWriteLog>(m_sqlite) : nullptr;
+}
+
 bool Connection::isOpen() const { return m_odbc ? m_odbc->isOpen() : m_sqlite || m_pg; }
 
 qsizetype Connection::deferredWrites() const { return m_batch ? m_batch->size() : m_pg ? m_pg->pipeline().size() : 0; }

@@ -19,6 +19,7 @@ namespace db {
 
 class PgSession;
 class Query;
+class SqliteWriteLog;
 
 // One database connection opened from a data-link file, through the engine's
 // own client library: SQLite through sqlite3, PostgreSQL through libpq, every
@@ -132,6 +133,11 @@ public:
         QString database;
     };
     Description describe();
+
+    // Where the rows of a batch share one savepoint and a failing row is undone
+    // by running the rows before it again (SQLite): the log of the writes made
+    // since that savepoint, recording while it lives. Null elsewhere.
+    std::unique_ptr<SqliteWriteLog> writeLog();
 
     // The backends, for the layer's own use.
     sqlite3* sqliteHandle() const { return m_sqlite; }
