@@ -344,7 +344,9 @@ void SqliteWriteLog::restart()
 {
     // The arrays keep their room for the next batch.
     m_writes.clear();
-    m_bytes.clear();
+    for (std::string& chunk : m_chunks)
+        chunk.clear();
+    m_chunk = 0;
     m_atMark = changes();
     m_recorded = 0;
     m_lost = false;
@@ -365,13 +367,21 @@ void SqliteWriteLog::record(const QByteArray& sql, const std::vector<SqliteState
     const int text = m_writes.empty() || m_texts[m_writes.back().text].constData() != sql.constData()
                          ? textIndex(sql)
                          : m_writes.back().text;
-    m_writes.push_back({text, m_bytes.size(), values.size(), changed});
     size_t size = values.size();
     for (const SqliteStatement::Bound& b : values)
         size += b.kind == Kind::Null ? 0 : b.kind == Kind::Text ? sizeof(qint64) + size_t(b.text.size()) : 8;
-    size_t at = m_bytes.size();
-    m_bytes.resize(at + size);
-    char* p = m_bytes.data() + at;
+    constexpr size_t kChunk = 64 * 1024;
+    if (m_chunks.empty())
+        m_chunks.emplace_back().reserve(kChunk);
+    if (!m_chunks[m_chunk].empty() && m_chunks[m_chunk].size() + size > kChunk) {
+        if (++m_chunk == m_chunks.size())
+            m_chunks.emplace_back().reserve(kChunk);
+    }
+    std::string& bytes = m_chunks[m_chunk];
+    const size_t at = bytes.size();
+    m_writes.push_back({text, m_chunk, at, values.size(), changed});
+    bytes.resize(at + size);
+    char* p = bytes.data() + at;
     for (const SqliteStatement::Bound& b : values) {
         *p++ = char(b.kind);
         if (b.kind == Kind::Text) {
@@ -410,7 +420,7 @@ bool SqliteWriteLog::replay(size_t count)
             ok = false;
             break;
         }
-        const char* p = m_bytes.data() + w.at;
+        const char* p = m_chunks[w.chunk].data() + w.at;
         for (size_t k = 0; k < w.values; ++k) {
             const int index = int(k) + 1;
             const Kind kind = Kind(*p++);
@@ -444,8 +454,14 @@ bool SqliteWriteLog::replay(size_t count)
         return false;
     }
     // What was written again stays recorded from the mark; the rest is gone.
-    m_bytes.resize(count < m_writes.size() ? m_writes[count].at : m_bytes.size());
-    m_writes.resize(count);
+    if (count < m_writes.size()) {
+        const Write& end = m_writes[count];
+        m_chunks[end.chunk].resize(end.at);
+        for (size_t k = end.chunk + 1; k < m_chunks.size(); ++k)
+            m_chunks[k].clear();
+        m_chunk = end.chunk;
+        m_writes.resize(count);
+    }
     m_recorded = changes() - m_atMark;
     return true;
 }

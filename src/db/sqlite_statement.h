@@ -115,8 +115,9 @@ public:
 
 private:
     struct Write {
-        int text = 0;  // in m_texts
-        size_t at = 0; // its values in m_bytes
+        int text = 0;     // in m_texts
+        size_t chunk = 0; // its values in m_chunks[chunk] from at
+        size_t at = 0;
         size_t values = 0;
         qint64 changed = 0;
     };
@@ -125,7 +126,10 @@ private:
     sqlite3* m_handle;
     QList<QByteArray> m_texts;
     std::vector<Write> m_writes;
-    std::string m_bytes;   // the values one after the other: kind, then size and bytes, or 8 bytes
+    // The values one after the other (kind, then size and bytes, or 8 bytes), in
+    // chunks small enough to stay in the heap and kept for the next batch.
+    std::vector<std::string> m_chunks;
+    size_t m_chunk = 0;    // the chunk being filled
     qint64 m_atMark = 0;   // the handle's total changes at the mark
     qint64 m_recorded = 0; // the changes the recorded writes made
     bool m_lost = false;

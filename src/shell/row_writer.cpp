@@ -8,6 +8,8 @@ namespace shell {
 namespace {
 
 const QString kRowSavepoint = QStringLiteral("belmire_row");
+// SQLite: the rows that share one savepoint at most.
+constexpr int kRowsPerMark = 100;
 
 } // namespace
 
@@ -161,12 +163,21 @@ void RowWriter::setMark()
     }
     rowStatements();
     if (m_log) {
+        // A new savepoint every so many rows keeps the log, and what the database
+        // keeps to go back to it, short; the rows before it stay in the transaction.
+        if (m_batchMarked && m_rowsMarked >= kRowsPerMark) {
+            if (m_release)
+                runControl(*m_release);
+            m_batchMarked = false;
+        }
         if (!m_batchMarked) {
             runControl(*m_savepoint);
             m_log->restart();
             m_batchMarked = true;
+            m_rowsMarked = 0;
         }
         m_rowStart = m_log->size();
+        ++m_rowsMarked;
         m_savepointHeld = true;
         return;
     }
