@@ -4,6 +4,7 @@
 #include "db/connection.h"
 #include "db/query.h"
 #include "db/transaction.h"
+#include "db/sqlite_statement.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -13,6 +14,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+
+#include <sqlite3.h>
 
 #include <cmath>
 #include <random>
@@ -367,4 +370,69 @@ TEST_F(NativeSqlite, TransactionsAndSavepointsUndoWhatTheyHeldWhenLeftUnended)
         transaction.commit();
     }
     EXPECT_EQ(ids(), QStringLiteral("1,3"));
+}
+
+// A batch of rows under one savepoint: undoing a row goes back to the savepoint and writes the rows
+// before it again, with the values they had (of every kind, a text rebound or not, a parameter never
+// bound), their triggers firing again; a change the log did not see makes it refuse, never lose it.
+TEST_F(NativeSqlite, WriteLogWritesTheRowsBeforeAgain)
+{
+    m_db->exec(QStringLiteral("create table seen (id integer)"));
+    m_db->exec(QStringLiteral("create trigger t_seen after insert on t begin insert into seen values (new.id); end"));
+    m_db->exec(QStringLiteral("create unique index t_id on t (id)"));
+    const auto rows = [&](const QString& sql) {
+        db::Query q(m_connection);
+        q.setText(sql);
+        q.open();
+        QStringList out;
+        while (q.next()) {
+            QStringList fields;
+            for (int i = 0; i < q.fieldNames().size(); ++i)
+                fields << q.valueAt(i).toString();
+            out << fields.join(u'|');
+        }
+        return out;
+    };
+    const QString all = QStringLiteral("select id, hex(a), typeof(a), n, r, typeof(b) from t order by id");
+    const QString seen = QStringLiteral("select id from seen order by id");
+    m_connection.begin();
+    m_connection.exec(QStringLiteral("savepoint belmire_row"));
+    const auto log = m_connection.writeLog();
+    ASSERT_NE(log, nullptr);
+    db::Query insert(m_connection);
+    insert.setText(QStringLiteral("insert into t (id, a, n, r, b) values (:id, :a, :n, :r, :b)"));
+    db::Query update(m_connection);
+    update.setText(QStringLiteral("update t set r = r + 1 where id = :id"));
+    insert.bindText(QStringLiteral("a"), kChinese);
+    size_t third = 0; // where the third row's writes begin
+    for (int id = 1; id <= 3; ++id) {
+        if (id == 3)
+            third = log->size();
+        insert.bindInteger(QStringLiteral("id"), id);
+        insert.bindAmount(QStringLiteral("n"), db::Amount::fromRaw(12345 * id));
+        insert.bindNumber(QStringLiteral("r"), 0.5 * id);
+        insert.exec();
+        update.bindInteger(QStringLiteral("id"), id);
+        update.exec();
+        insert.bindText(QStringLiteral("a"), "plain");
+    }
+    const QStringList before = rows(all);
+    ASSERT_EQ(before.size(), 3);
+    insert.bindInteger(QStringLiteral("id"), 1);
+    EXPECT_THROW(insert.exec(), belmire::Error); // a refused write changes nothing and is not kept
+
+    m_connection.exec(QStringLiteral("rollback to belmire_row"));
+    EXPECT_TRUE(rows(all).isEmpty());
+    ASSERT_TRUE(log->replay(log->size()));
+    EXPECT_EQ(rows(all), before);
+    EXPECT_EQ(rows(seen), (QStringList{"1", "2", "3"}));
+    m_connection.exec(QStringLiteral("rollback to belmire_row"));
+    ASSERT_TRUE(log->replay(third));
+    EXPECT_EQ(rows(all), before.mid(0, 2));
+    EXPECT_EQ(rows(seen), (QStringList{"1", "2"}));
+
+    ASSERT_EQ(sqlite3_exec(m_connection.sqliteHandle(), "delete from seen", nullptr, nullptr, nullptr), SQLITE_OK);
+    m_connection.exec(QStringLiteral("rollback to belmire_row"));
+    EXPECT_FALSE(log->replay(log->size()));
+    m_connection.rollback();
 }

@@ -142,6 +142,11 @@ void Connection::close()
     settleCapabilities();
 }
 
+std::unique_ptr<SqliteWriteLog> Connection::writeLog()
+{
+    return m_backend->sqlite ? std::make_unique<SqliteWriteLog>(m_backend->sqlite) : nullptr;
+}
+
 bool Connection::isOpen() const
 {
     return m_backend->odbc ? m_backend->odbc->isOpen() : m_backend->sqlite || m_backend->pg;

@@ -18,6 +18,7 @@ struct sqlite3;
 namespace db {
 
 struct Backend;
+class SqliteWriteLog;
 
 // One database connection opened from a data-link file, through the engine's
 // own client library: SQLite through sqlite3, PostgreSQL through libpq, every
@@ -109,6 +110,11 @@ public:
         QString database;
     };
     Description describe();
+
+    // Where the rows of a batch share one savepoint and a failing row is undone
+    // by running the rows before it again (SQLite): the log of the writes made
+    // since that savepoint, recording while it lives. Null elsewhere.
+    std::unique_ptr<SqliteWriteLog> writeLog();
 
     void begin();
     void commit();

@@ -257,18 +257,11 @@ void OdbcBatch::flush()
     });
     const std::vector<Entry>& entries = held.entries;
     const size_t n = entries.size();
-    const auto opens = [](const Entry& e) { return !e.write && e.position == 0; };
-    const auto closes = [](const Entry& e) { return !e.write && e.position > 0; };
     // A row whose mark went with an earlier flush goes on in order, as does a
     // row not finished yet; the whole rows between go grouped.
-    size_t from = 0;
-    if (!opens(entries.front()))
-        while (from < n && entries[from].tag == entries.front().tag)
-            ++from;
-    size_t to = n;
-    if (!closes(entries.back()))
-        while (to > from && entries[to - 1].tag == entries.back().tag)
-            --to;
+    const auto [from, to] = wholeRows(
+        entries, [](const Entry& e) { return !e.write && e.position == 0; },
+        [](const Entry& e) { return !e.write && e.position > 0; });
     replay(held, 0, from);
     // Grouping reorders writes of different statements; only INSERTs of one
     // VALUES row each may go so.

@@ -2,6 +2,8 @@
 
 #include <libpq-fe.h>
 
+#include <QSet>
+
 namespace db {
 
 DriverError pgResultError(const pg_result* result)
@@ -150,24 +152,28 @@ void PgPipeline::fail(const Entry* entry, const DriverError& error)
     throw DeferredError(table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(table, text), tag, position);
 }
 
-void PgPipeline::flush()
+namespace {
+
+const QByteArray kBatchSavepoint = "belmire_batch";
+
+} // namespace
+
+PgPipeline::Outcome PgPipeline::send(std::vector<Entry>& entries, size_t from, size_t to)
 {
-    if (m_entries.empty())
-        return;
+    Outcome out;
     // Pipeline mode needs an idle connection: anything still arriving is of no use.
     if (PQtransactionStatus(m_conn) == PQTRANS_ACTIVE)
         while (PGresult* r = PQgetResult(m_conn))
             PQclear(r);
     if (PQenterPipelineMode(m_conn) != 1) {
-        for (const Entry& e : m_entries)
-            if (e.prepareFirst)
-                m_prepared.remove(e.text);
-        fail(&m_entries.front(), connectionError());
+        out.failed = from;
+        out.error = connectionError();
+        return out;
     }
     // Send everything; a send that fails means the connection broke.
-    size_t sent = 0;
-    for (; sent < m_entries.size(); ++sent) {
-        const Entry& e = m_entries[sent];
+    size_t sent = from;
+    for (; sent < to; ++sent) {
+        const Entry& e = entries[sent];
         if (e.prepareFirst &&
             PQsendPrepare(m_conn, e.name.constData(), e.text.constData(), e.parameterCount, nullptr) != 1)
             break;
@@ -175,10 +181,11 @@ void PgPipeline::flush()
         if (e.name.isEmpty()) {
             ok = PQsendQueryParams(m_conn, e.text.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0);
         } else {
-            std::vector<const char*> values(size_t(e.parameterCount));
-            for (size_t k = 0; k < values.size(); ++k)
-                values[k] = e.values[k] ? e.values[k]->constData() : nullptr;
-            ok = PQsendQueryPrepared(m_conn, e.name.constData(), e.parameterCount, values.data(), nullptr, nullptr, 0);
+            m_values.resize(size_t(e.parameterCount));
+            for (size_t k = 0; k < m_values.size(); ++k)
+                m_values[k] = e.values[k] ? e.values[k]->constData() : nullptr;
+            ok =
+                PQsendQueryPrepared(m_conn, e.name.constData(), e.parameterCount, m_values.data(), nullptr, nullptr, 0);
         }
         if (ok != 1)
             break;
@@ -186,25 +193,22 @@ void PgPipeline::flush()
     const bool synced = PQpipelineSync(m_conn) == 1;
 
     // Read the answers in order: the first failure is the one to report.
-    const Entry* failed = nullptr;
-    DriverError error;
-    auto readCommand = [&](const Entry& e) {
+    bool failed = false;
+    auto readCommand = [&](size_t i) {
         PGresult* r = PQgetResult(m_conn);
         if (!r) {
             if (!failed) {
-                failed = &e;
-                error = connectionError();
+                failed = true;
+                out.failed = i;
+                out.error = connectionError();
             }
             return false;
         }
         const ExecStatusType status = PQresultStatus(r);
-        if (status == PGRES_FATAL_ERROR && !failed) {
-            failed = &e;
-            error = resultError(r);
-        } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_PIPELINE_ABORTED &&
-                   status != PGRES_FATAL_ERROR && !failed) {
-            failed = &e;
-            error = resultError(r);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_PIPELINE_ABORTED && !failed) {
+            failed = true;
+            out.failed = i;
+            out.error = resultError(r);
         }
         PQclear(r);
         while ((r = PQgetResult(m_conn)) != nullptr) // the end of this command's results
@@ -212,19 +216,24 @@ void PgPipeline::flush()
         return true;
     };
     bool reading = synced;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const Entry& e = m_entries[i];
+    for (size_t i = from; i < to; ++i) {
+        Entry& e = entries[i];
         if (!reading || i >= sent) {
             if (!failed) {
-                failed = &e;
-                error = connectionError();
+                failed = true;
+                out.failed = i;
+                out.error = connectionError();
             }
             break;
         }
-        if (e.prepareFirst)
-            reading = readCommand(e);
+        if (e.prepareFirst) {
+            reading = readCommand(i);
+            // Prepared now (a prepare before any failure): not to be prepared again.
+            if (reading && !failed)
+                e.prepareFirst = false;
+        }
         if (reading)
-            reading = readCommand(e);
+            reading = readCommand(i);
     }
     if (reading) {
         // The sync point.
@@ -232,19 +241,74 @@ void PgPipeline::flush()
             PQclear(r);
     }
     PQexitPipelineMode(m_conn);
-    if (failed) {
-        // Statements first prepared in this batch after the failure were not prepared.
-        bool after = false;
-        for (const Entry& e : m_entries) {
-            if (&e == failed)
-                after = true;
-            if (after && e.prepareFirst)
-                m_prepared.remove(e.text);
-        }
-        const Entry copy = *failed;
-        fail(&copy, error);
-    }
-    m_entries.clear();
+    return out;
+}
+
+void PgPipeline::run(std::vector<Entry>& entries, size_t from, size_t to)
+{
+    if (from >= to)
+        return;
+    Outcome out = send(entries, from, to);
+    if (out.failed == kNone)
+        return;
+    // Statements first prepared from the failure on were not prepared.
+    for (size_t i = out.failed; i < entries.size(); ++i)
+        if (entries[i].prepareFirst)
+            m_prepared.remove(entries[i].text);
+    const Entry copy = entries[out.failed];
+    fail(&copy, out.error);
+}
+
+bool PgPipeline::grouped(std::vector<Entry>& entries, size_t from, size_t to)
+{
+    // The writes alone, without the rows' own savepoints: one savepoint for them all.
+    std::vector<Entry> writes;
+    writes.reserve(to - from + 2);
+    Entry mark;
+    mark.text = "SAVEPOINT " + kBatchSavepoint;
+    mark.tag = entries[from].tag;
+    writes.push_back(mark);
+    for (size_t i = from; i < to; ++i)
+        if (!entries[i].name.isEmpty())
+            writes.push_back(entries[i]);
+    mark.text = "RELEASE SAVEPOINT " + kBatchSavepoint;
+    writes.push_back(mark);
+    if (writes.size() < 4) // fewer than two writes: nothing gained
+        return false;
+    const Outcome out = send(writes, 0, writes.size());
+    // What the attempt prepared stays prepared: the rows sent again do not prepare it twice.
+    QSet<QByteArray> prepared;
+    for (const Entry& e : writes)
+        if (!e.name.isEmpty() && !e.prepareFirst)
+            prepared.insert(e.text);
+    for (size_t i = from; i < to; ++i)
+        if (entries[i].prepareFirst && prepared.contains(entries[i].text))
+            entries[i].prepareFirst = false;
+    if (out.failed == kNone)
+        return true;
+    // Undone to the savepoint, the rows go again one by one, each under its
+    // own savepoint, so the failing write and those before it end as they
+    // would have without the attempt.
+    for (const QByteArray& sql : {"ROLLBACK TO SAVEPOINT " + kBatchSavepoint, "RELEASE SAVEPOINT " + kBatchSavepoint})
+        PQclear(PQexec(m_conn, sql.constData()));
+    return false;
+}
+
+void PgPipeline::flush()
+{
+    if (m_entries.empty())
+        return;
+    std::vector<Entry> entries;
+    std::swap(entries, m_entries);
+    // The whole rows go together under one savepoint, and one by one only
+    // when one of them fails; a row begun or not finished goes on its own.
+    const auto [from, to] = wholeRows(
+        entries, [](const Entry& e) { return e.name.isEmpty() && e.position == 0; },
+        [](const Entry& e) { return e.name.isEmpty() && e.position > 0; });
+    run(entries, 0, from);
+    if (from >= to || !grouped(entries, from, to))
+        run(entries, from, to);
+    run(entries, to, entries.size());
 }
 
 } // namespace db

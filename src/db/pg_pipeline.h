@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -30,9 +31,30 @@ struct PgStatement {
 };
 PgStatement pgStatement(const QString& text);
 
+// The whole rows among queued writes tagged by row, [from, to): not a row at
+// the front whose savepoint went with an earlier flush, nor one not finished
+// at the back. opens(e): e sets a row's savepoint; closes(e): e ends a row.
+template <typename Entry, typename Opens, typename Closes>
+std::pair<size_t, size_t> wholeRows(const std::vector<Entry>& entries, Opens opens, Closes closes)
+{
+    const size_t n = entries.size();
+    size_t from = 0;
+    if (n > 0 && !opens(entries.front()))
+        while (from < n && entries[from].tag == entries.front().tag)
+            ++from;
+    size_t to = n;
+    if (n > 0 && !closes(entries.back()))
+        while (to > from && entries[to - 1].tag == entries.back().tag)
+            --to;
+    return {from, to};
+}
+
 // Writes to PostgreSQL sent many at a time through libpq's pipeline mode on the
 // connection's session: one round trip for a whole batch of rows instead
 // of one per statement. Statements are prepared on the session once each.
+// The writes of whole rows go under one savepoint without the rows' own; when
+// one of them fails they are undone to it and sent again row by row, each
+// under its own savepoint, so the outcome is the row-by-row one.
 class PgPipeline {
 public:
     using ErrorText = std::function<QString(const DriverError&)>;
@@ -71,6 +93,18 @@ private:
         int tag = 0;
         int position = 0;
     };
+    static constexpr size_t kNone = size_t(-1);
+    struct Outcome {
+        size_t failed = kNone; // the first entry that failed
+        DriverError error;
+    };
+    // Sends entries [from, to) in one pipeline; a prepare answered is marked done in its entry.
+    Outcome send(std::vector<Entry>& entries, size_t from, size_t to);
+    // Sends [from, to); throws DeferredError for the first that failed.
+    void run(std::vector<Entry>& entries, size_t from, size_t to);
+    // Sends the writes of the whole rows [from, to) under one savepoint; false
+    // (and undone) when one of them failed.
+    bool grouped(std::vector<Entry>& entries, size_t from, size_t to);
     [[noreturn]] void fail(const Entry* entry, const DriverError& error);
     DriverError resultError(pg_result* result) const;
     DriverError connectionError() const;
@@ -80,6 +114,7 @@ private:
     QHash<QByteArray, QByteArray> m_prepared; // text -> statement name
     int m_named = 0;                          // names given so far: each is new
     std::vector<Entry> m_entries;
+    std::vector<const char*> m_values; // one write's values as sent
 };
 
 } // namespace db

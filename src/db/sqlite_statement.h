@@ -8,6 +8,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <string>
+#include <vector>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -58,10 +61,19 @@ public:
     // A NULL or a number as a truth value (non-zero is true); nothing for texts.
     std::optional<bool> truth(int column) const;
 
+    // A parameter's value as bound; unbound parameters are NULL.
+    struct Bound {
+        enum class Kind { Null, Text, Integer, Number } kind = Kind::Null;
+        QByteArray text; // UTF-8
+        qint64 integer = 0;
+        double number = 0;
+    };
+
 private:
     bool fail(int rc);
     void rewind();
     void bindKept(int index, const QByteArray& utf8);
+    Bound* bound(int index);
 
     sqlite3* m_handle;
     sqlite3_stmt* m_stmt = nullptr;
@@ -69,7 +81,58 @@ private:
     bool m_row = false;     // execute() stepped onto a row not read yet
     bool m_stepped = false; // stepped since the last reset
     NameIndex m_parameters;
-    QList<QByteArray> m_kept; // the bound texts, by parameter index - 1
+    std::vector<Bound> m_bound; // by parameter index - 1; the texts are kept for the statement
+    bool m_writes = false;      // the statement changes the database
+    QByteArray m_sql;           // its text, for a write log
+};
+
+// The writes made on one handle since a mark, kept so that they can be run
+// again: a row that fails is undone by going back to the mark and running the
+// writes of the rows before it once more, so a batch of rows needs one
+// savepoint instead of one per row. One log records at a time, while it lives.
+class SqliteWriteLog {
+public:
+    explicit SqliteWriteLog(sqlite3* handle);
+    ~SqliteWriteLog();
+    SqliteWriteLog(const SqliteWriteLog&) = delete;
+    SqliteWriteLog& operator=(const SqliteWriteLog&) = delete;
+
+    // The mark is set now: nothing recorded since.
+    void restart();
+    size_t size() const { return m_writes.size(); }
+    // After the database went back to the mark: runs the first count writes
+    // again and forgets the rest. False when one of them fails, or when a
+    // change was made since the mark that the log did not record.
+    bool replay(size_t count);
+
+    // The log recording on handle, if any.
+    static SqliteWriteLog* on(sqlite3* handle);
+    qint64 changes() const;
+    // A write that made changed changes, with its values.
+    void record(const QByteArray& sql, const std::vector<SqliteStatement::Bound>& values, qint64 changed);
+    // A write whose end was not seen (it returned rows): the log cannot replay.
+    void lose() { m_lost = true; }
+
+private:
+    struct Write {
+        int text = 0;     // in m_texts
+        size_t chunk = 0; // its values in m_chunks[chunk] from at
+        size_t at = 0;
+        size_t values = 0;
+        qint64 changed = 0;
+    };
+    int textIndex(const QByteArray& sql);
+
+    sqlite3* m_handle;
+    QList<QByteArray> m_texts;
+    std::vector<Write> m_writes;
+    // The values one after the other (kind, then size and bytes, or 8 bytes), in
+    // chunks small enough to stay in the heap and kept for the next batch.
+    std::vector<std::string> m_chunks;
+    size_t m_chunk = 0;    // the chunk being filled
+    qint64 m_atMark = 0;   // the handle's total changes at the mark
+    qint64 m_recorded = 0; // the changes the recorded writes made
+    bool m_lost = false;
 };
 
 } // namespace db

@@ -1,5 +1,6 @@
 #include "shell/row_writer.h"
 
+#include "db/sqlite_statement.h"
 #include "shell/runframe.h"
 #include "textutil/error.h"
 
@@ -7,6 +8,8 @@ namespace shell {
 namespace {
 
 const QString kRowSavepoint = QStringLiteral("belmire_row");
+// SQLite: the rows that share one savepoint at most.
+constexpr int kRowsPerMark = 100;
 
 } // namespace
 
@@ -40,6 +43,8 @@ void RowWriter::startWalk()
     // each row keeps its own savepoint, so the outcome is the row-by-row one.
     m_deferred = m_target.capabilities().defersWrites;
     m_writes.setDeferring(m_deferred);
+    m_log = m_deferred ? nullptr : m_target.writeLog();
+    m_batchMarked = false;
     m_unconfirmed.clear();
     m_row = PendingRow();
     m_rowOpen = false;
@@ -47,6 +52,8 @@ void RowWriter::startWalk()
 
 void RowWriter::endWalk()
 {
+    m_log.reset();
+    m_batchMarked = false;
     m_writes.setDeferring(false);
     m_deferred = false;
     m_rowOpen = false;
@@ -155,6 +162,25 @@ void RowWriter::setMark()
         return;
     }
     rowStatements();
+    if (m_log) {
+        // A new savepoint every so many rows keeps the log, and what the database
+        // keeps to go back to it, short; the rows before it stay in the transaction.
+        if (m_batchMarked && m_rowsMarked >= kRowsPerMark) {
+            if (m_release)
+                runControl(*m_release);
+            m_batchMarked = false;
+        }
+        if (!m_batchMarked) {
+            runControl(*m_savepoint);
+            m_log->restart();
+            m_batchMarked = true;
+            m_rowsMarked = 0;
+        }
+        m_rowStart = m_log->size();
+        ++m_rowsMarked;
+        m_savepointHeld = true;
+        return;
+    }
     if (m_releaseAndMark && m_savepointHeld)
         runControl(*m_releaseAndMark);
     else
@@ -171,8 +197,8 @@ void RowWriter::releaseMark()
         return;
     }
     // Where marks can be released with the next one, the commit or the next
-    // row's mark takes it.
-    if (m_releaseAndMark)
+    // row's mark takes it; the batch's savepoint stays until the commit.
+    if (m_releaseAndMark || m_log)
         return;
     if (m_release)
         runControl(*m_release);
@@ -184,9 +210,13 @@ bool RowWriter::rollbackMark()
     rowStatements();
     try {
         runControl(*m_rollbackTo);
+        // Back at the batch's savepoint: the rows before this one are written again.
+        if (m_log && !m_log->replay(m_rowStart))
+            return false;
         if (m_release)
             runControl(*m_release);
         m_savepointHeld = false;
+        m_batchMarked = false;
         return true;
     } catch (const belmire::Error&) {
         // The row's writes may still be in the transaction; the caller must not commit it.
@@ -285,11 +315,13 @@ void RowWriter::commitBatch(int lastRow)
         throw belmire::Error(e.message() + batchLost());
     }
     batchCommitted(lastRow + 1);
+    m_batchMarked = false;
 }
 
 void RowWriter::startBatch()
 {
     m_savepointHeld = false;
+    m_batchMarked = false;
     m_target.begin();
 }
 

@@ -21,7 +21,9 @@ struct RunResult;
 // The target side of a walk: one transaction per batch of rows, a savepoint per
 // row so a failing row leaves nothing behind and the rows before it stay, and,
 // on links that defer writes, the rows whose writes wait to be sent, counted
-// and shown once the database has taken them.
+// and shown once the database has taken them. On SQLite a run of rows shares
+// one savepoint: a failing row is undone by going back to it and writing the
+// rows before it again, as they were written.
 class RowWriter {
 public:
     // A row listed in the reject report: row, code, reason, log line.
@@ -118,6 +120,12 @@ private:
     RejectFn m_reject;
     std::unique_ptr<db::Query> m_savepoint, m_release, m_rollbackTo, m_releaseAndMark;
     bool m_savepointHeld = false; // a row mark is set in the open transaction
+    // SQLite: the writes since the batch's savepoint, whether it is set, and
+    // where the current row's writes begin.
+    std::unique_ptr<db::SqliteWriteLog> m_log;
+    bool m_batchMarked = false;
+    int m_rowsMarked = 0; // the rows since it was set
+    size_t m_rowStart = 0;
     // The counts at the last commit of the walk, and the row after it.
     struct Committed {
         qint64 read = 0;
