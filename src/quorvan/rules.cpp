@@ -1,8 +1,11 @@
 #include "quorvan/rules.h"
 
 #include "quorvan/categories.h"
+#include "quorvan/stock.h"
 #include "shell/runframe.h"
+#include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "textutil/imcode.h"
 #include "textutil/plib.h"
 
 #include <memory>
@@ -31,37 +34,83 @@ bool fits(Rule::Kind kind, Form form)
         return form == Form::Number;
     case Rule::Kind::Integer:
         return form != Form::Text;
+    case Rule::Kind::Valued:
+    case Rule::Kind::SoftAmount:
+        return form == Form::Amount;
     default:
         return form == Form::Text;
     }
 }
 
+bool isLookup(Rule::Kind kind) { return kind == Rule::Kind::Lookup || kind == Rule::Kind::Valued; }
+
 } // namespace
 
-Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules)
-    : m_target(target), m_sourceTable(std::move(sourceTable)), m_binding(target)
+// The one place a lookup becomes the statement the run's lookups answer.
+Asking::Asking(const QString& table, const QString& key, const QString& answer, bool first)
+    : m_statement(QStringLiteral("select ") + (first ? QStringLiteral("top 1 ") : QString()) + answer +
+                  QStringLiteral(" from ") + table + QStringLiteral(" where ") + key + QStringLiteral("=:p1"))
+{
+}
+
+Asking::Asking(const Lookup& l) : Asking(latin1(l.table), latin1(l.key), latin1(l.answer), l.first) {}
+
+QByteArray Asking::answer(shell::Run& run, const QByteArray& key) const { return run.lookup(m_statement, {key}); }
+
+void Asking::list(shell::Run& run, const QByteArray& key) const { run.listLookup(m_statement, key); }
+
+Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules, qsizetype columns)
+    : m_target(target), m_sourceTable(std::move(sourceTable)),
+      m_columns(columns < 0 ? qsizetype(target.columns.size()) : columns), m_binding(target)
 {
     m_rules.reserve(rules.size());
-    bool hasCode = false;
     for (const Rule& r : rules) {
         const std::size_t column = columnIndex(target, r.column);
+        if (qsizetype(column) >= m_columns)
+            throw std::logic_error("a rule names a column its INSERT leaves out");
         if (!fits(r.kind, target.columns[column].form))
             throw std::logic_error("a rule's value does not fit its column");
-        if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode) {
-            m_code = m_rules.size();
-            hasCode = true;
+        if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode)
+            m_codes.push_back(m_rules.size());
+        Compiled c{r, column, latin1(r.field), {}, nullptr, 0};
+        if (r.kind == Rule::Kind::Text)
+            c.text = gbk::fromUnicode(QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
+        if (isLookup(r.kind))
+            c.asking = std::make_shared<Asking>(r.lookup);
+        if (r.kind == Rule::Kind::Valued) {
+            c.quantity = columnIndex(target, r.text);
+            m_valued.push_back(m_rules.size());
         }
-        m_rules.push_back({r, column, latin1(r.field)});
+        m_rules.push_back(std::move(c));
     }
-    if (!hasCode)
+    if (m_codes.empty())
         throw std::logic_error("a conversion's rules have a code rule");
+    for (std::size_t v : m_valued) {
+        const Rule* quantity = ruleOf(target.columns[m_rules[v].quantity].name);
+        if (!quantity || (quantity->kind != Rule::Kind::Amount && quantity->kind != Rule::Kind::SoftAmount))
+            throw std::logic_error("a valued amount's quantity is an amount read");
+    }
+}
+
+const Rule* Rules::ruleOf(std::string_view column) const
+{
+    for (const Compiled& r : m_rules)
+        if (r.rule.column == column)
+            return &r.rule;
+    return nullptr;
 }
 
 QByteArray Rules::code(const db::Query& row) const
 {
-    const Compiled& r = m_rules[m_code];
-    const QByteArray trimmed = gbk::trim(row.text(r.field));
-    return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
+    if (m_codes.size() == 1) {
+        const Compiled& r = m_rules[m_codes.front()];
+        const QByteArray trimmed = gbk::trim(row.text(r.field));
+        return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
+    }
+    QByteArray code;
+    for (std::size_t k : m_codes)
+        code += gbk::trim(row.text(m_rules[k].field));
+    return code;
 }
 
 void Rules::read(const db::Query& row, const Given& given, Values& values, Reading reading) const
@@ -73,10 +122,31 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         switch (r.rule.kind) {
         case Rule::Kind::Code:
         case Rule::Kind::CutCode:
-            text = given.code;
+            text = m_codes.size() == 1 ? given.code : gbk::trim(row.text(r.field));
             break;
         case Rule::Kind::Field:
             text = row.text(r.field);
+            break;
+        case Rule::Kind::Trimmed:
+            text = gbk::trim(row.text(r.field));
+            break;
+        case Rule::Kind::Text:
+            text = r.text;
+            break;
+        case Rule::Kind::Today:
+            text = given.run->today();
+            break;
+        case Rule::Kind::Lookup:
+            text = r.asking->answer(*given.run, lookupKey(r, row, given.code));
+            break;
+        case Rule::Kind::IsOne:
+            text = textutil::ChooseValue<QByteArray>(row.text(r.field) == "1", "1", "0");
+            break;
+        case Rule::Kind::NotOne:
+            text = textutil::ChooseValue<QByteArray>(row.text(r.field) == "1", "0", "1");
+            break;
+        case Rule::Kind::Mnemonic:
+            text = textutil::MnemonicCode(row.text(r.field), textutil::kMnemonicKeepSigns, 255);
             break;
         case Rule::Kind::Flag:
             text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
@@ -98,6 +168,21 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         case Rule::Kind::Amount:
             values[r.column] = row.amount(r.field);
             continue;
+        case Rule::Kind::SoftAmount:
+            try {
+                values[r.column] = row.amount(r.field);
+            } catch (const belmire::Error&) {
+                values[r.column] = db::Amount();
+            }
+            continue;
+        case Rule::Kind::Valued: // the price for now; times the quantity below
+            try {
+                const QByteArray price = r.asking->answer(*given.run, lookupKey(r, row, given.code));
+                values[r.column] = db::Amount::parseLatin1(price).value_or(db::Amount());
+            } catch (const belmire::Error&) {
+                values[r.column] = db::Amount();
+            }
+            continue;
         case Rule::Kind::Number:
             values[r.column] = row.number(r.field);
             continue;
@@ -105,9 +190,31 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             values[r.column] = r.rule.integer;
             continue;
         }
+        if (r.rule.through)
+            text = r.rule.through(text);
         const int cut = m_target.columns[r.column].cut;
         values[r.column] = cut == kWhole ? text : gbk::cut(text, cut);
     }
+    for (std::size_t k : m_valued) {
+        const Compiled& r = m_rules[k];
+        if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
+            continue;
+        values[r.column] = std::get<db::Amount>(values[r.quantity]) * std::get<db::Amount>(values[r.column]);
+    }
+}
+
+QByteArray Rules::lookupKey(const Compiled& r, const db::Query& row, const QByteArray& code) const
+{
+    if (r.field.isEmpty())
+        return code;
+    return r.rule.trimKey ? gbk::trim(row.text(r.field)) : row.text(r.field);
+}
+
+void Rules::listLookups(shell::Run& run, const db::Query& row) const
+{
+    for (const Compiled& r : m_rules)
+        if (r.asking)
+            r.asking->list(run, lookupKey(r, row, r.field.isEmpty() ? code(row) : QByteArray()));
 }
 
 bool Rules::readsLevels() const
@@ -122,49 +229,124 @@ QString Rules::fieldList() const
 {
     QStringList fields;
     for (const Compiled& r : m_rules)
-        if (!r.field.isEmpty())
+        if (!r.field.isEmpty() && !fields.contains(r.field))
             fields << r.field;
     return fields.join(u',');
 }
 
-QList<shell::FieldInto> Rules::widthChecked() const
+QList<shell::TableUse> Rules::lookupUses() const
+{
+    struct Looked {
+        QString table;
+        QStringList answers, keys;
+    };
+    QList<Looked> tables;
+    for (const Compiled& r : m_rules) {
+        if (!r.asking)
+            continue;
+        const QString table = latin1(r.rule.lookup.table);
+        auto t = std::find_if(tables.begin(), tables.end(), [&](const Looked& l) { return l.table == table; });
+        if (t == tables.end())
+            t = tables.insert(tables.end(), Looked{table, {}, {}});
+        for (auto [list, name] : {std::pair{&t->answers, r.rule.lookup.answer}, std::pair{&t->keys, r.rule.lookup.key}})
+            if (!list->contains(latin1(name)))
+                *list << latin1(name);
+    }
+    QList<shell::TableUse> uses;
+    for (const Looked& l : tables)
+        uses << shell::TableUse{shell::Side::Source, l.table, l.answers + l.keys};
+    return uses;
+}
+
+QList<shell::FieldInto> Rules::widthChecked(const QString& filter) const
 {
     QList<shell::FieldInto> out;
+    for (const bool trimmed : {true, false})
+        for (const Compiled& r : m_rules) {
+            const Column& c = m_target.columns[r.column];
+            const Rule::Kind kind = r.rule.kind;
+            const bool asRead = kind == Rule::Kind::Field || kind == Rule::Kind::Parent;
+            const bool isTrimmed = kind == Rule::Kind::Code || kind == Rule::Kind::Trimmed;
+            if ((trimmed ? isTrimmed : asRead) && c.cut == kWhole && !r.rule.through)
+                out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), trimmed,
+                                        filter,        kWhole};
+        }
     for (const Compiled& r : m_rules) {
         const Column& c = m_target.columns[r.column];
-        const bool trimmed = r.rule.kind == Rule::Kind::Code;
-        const bool asRead = r.rule.kind == Rule::Kind::Field || r.rule.kind == Rule::Kind::Parent;
-        if ((trimmed || asRead) && c.cut == kWhole)
-            out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), trimmed, {}, kWhole};
+        if (r.rule.kind == Rule::Kind::Lookup && c.cut == kWhole && !r.rule.through) // answers come trimmed
+            out << shell::FieldInto{latin1(r.rule.lookup.table),
+                                    latin1(r.rule.lookup.answer),
+                                    latin1(m_target.name),
+                                    latin1(c.name),
+                                    true,
+                                    {},
+                                    kWhole};
     }
     return out;
 }
 
 QList<shell::KeyPart> Rules::key() const
 {
-    const Compiled& r = m_rules[m_code];
-    const Column& c = m_target.columns[r.column];
-    return {{r.field, latin1(c.name), c.cut}};
+    QList<shell::KeyPart> key;
+    for (std::size_t k : m_codes) {
+        const Compiled& r = m_rules[k];
+        const Column& c = m_target.columns[r.column];
+        key << shell::KeyPart{r.field, latin1(c.name), c.cut};
+    }
+    return key;
+}
+
+QList<shell::TableUse> sourceUsesOf(std::initializer_list<const Rules*> lists)
+{
+    QList<shell::TableUse> walked;
+    for (const Rules* r : lists)
+        walked << shell::sourceUse(r->sourceTable(), r->fieldList());
+    QList<shell::TableUse> lookedUp; // after the table of the list that looks it up
+    QList<qsizetype> after;
+    for (qsizetype k = 0; k < qsizetype(lists.size()); ++k)
+        for (const shell::TableUse& use : lists.begin()[k]->lookupUses()) {
+            const auto same = [&](const shell::TableUse& u) {
+                return u.table.compare(use.table, Qt::CaseInsensitive) == 0;
+            };
+            auto it = std::find_if(walked.begin(), walked.end(), same);
+            if (it == walked.end()) {
+                lookedUp << use;
+                after << k;
+                continue;
+            }
+            for (const QString& c : use.columns)
+                if (!it->columns.contains(c, Qt::CaseInsensitive))
+                    it->columns << c;
+        }
+    QList<shell::TableUse> uses;
+    for (qsizetype k = 0; k < walked.size(); ++k) {
+        uses << walked[k];
+        for (qsizetype j = 0; j < lookedUp.size(); ++j)
+            if (after[j] == k)
+                uses << lookedUp[j];
+    }
+    return uses;
+}
+
+void walkRows(shell::Run& run, const Rules& r, const QString& gap, const QByteArray& levels)
+{
+    db::Query& statement = run.target(r.insertLines());
+    run.walk(
+        QStringLiteral("select * from ") + r.sourceTable() + gap, false,
+        [&](const db::Query& row) { return r.code(row); },
+        [&](const db::Query& row, const QByteArray& code) {
+            Values values = r.blank();
+            r.read(row, {code, run.stamp(), levels, &run}, values);
+            r.insert(statement, values);
+        });
 }
 
 shell::Operation rowByRow(Rules rules)
 {
     const auto shared = std::make_shared<const Rules>(std::move(rules));
-    const QStringList insert = insertLines(shared->target());
     shell::Operation op;
-    op.body = [shared, insert](shell::Run& run) {
-        const Rules& r = *shared;
-        db::Query& statement = run.target(insert);
-        run.walk(
-            QStringLiteral("select * from ") + r.sourceTable() + u' ', false,
-            [&](const db::Query& row) { return r.code(row); },
-            [&](const db::Query& row, const QByteArray& code) {
-                Values values = r.blank();
-                r.read(row, {code, run.stamp()}, values);
-                r.insert(statement, values);
-            });
-    };
-    op.uses = {shell::sourceUse(shared->sourceTable(), shared->fieldList()), shell::insertUse(insert)};
+    op.body = [shared](shell::Run& run) { walkRows(run, *shared, QStringLiteral(" ")); };
+    op.uses = sourceUsesOf({shared.get()}) << shell::insertUse(shared->insertLines());
     op.fields = shared->widthChecked();
     op.reconciliation.rows = {{shared->sourceTable(), QString(), shared->key(), latin1(shared->target().name)}};
     return op;
