@@ -137,10 +137,29 @@ void ProductTarget::writeProduct(const ProductRow& p)
     row.amount<"xxtax">(p.xxtax);
     row.amount<"lykdl">(p.lykdl);
     row.insert(m_spda);
+    productWritten(p.objid);
+}
+
+void ProductTarget::writeProduct(const Rules& rules, const Values& values)
+{
+    m_spda.close();
+    rules.insert(m_spda, values);
+    productWritten(std::get<QByteArray>(values[indexOf(kSpda, "objid")]));
+}
+
+void ProductTarget::productWritten(const QByteArray& objid)
+{
     if (m_inMemory)
-        m_productCodes.add(p.objid);
+        m_productCodes.add(objid);
     else
-        m_productCodeWindow.add(p.objid);
+        m_productCodeWindow.add(objid);
+}
+
+void ProductTarget::writeUnit(const Rules& rules, const Values& values)
+{
+    m_spdw.close();
+    rules.insert(m_spdw, values);
+    unitWritten(std::get<QByteArray>(values[indexOf(kSpdw, "sptm")]));
 }
 
 void ProductTarget::unitWritten(const QByteArray& sptm)

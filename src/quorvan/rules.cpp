@@ -1,13 +1,15 @@
 #include "quorvan/rules.h"
 
 #include "quorvan/categories.h"
-#include "quorvan/stock.h"
 #include "shell/runframe.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
 #include "textutil/plib.h"
 
+#include <QVarLengthArray>
+
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -59,7 +61,7 @@ QByteArray Asking::answer(shell::Run& run, const QByteArray& key) const { return
 
 void Asking::list(shell::Run& run, const QByteArray& key) const { run.listLookup(m_statement, key); }
 
-Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules, qsizetype columns)
+Rules::Rules(const Table& target, QString sourceTable, std::span<const Rule> rules, qsizetype columns)
     : m_target(target), m_sourceTable(std::move(sourceTable)),
       m_columns(columns < 0 ? qsizetype(target.columns.size()) : columns), m_binding(target)
 {
@@ -72,7 +74,7 @@ Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rul
             throw std::logic_error("a rule's value does not fit its column");
         if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode)
             m_codes.push_back(m_rules.size());
-        Compiled c{r, column, latin1(r.field), {}, nullptr, 0};
+        Compiled c{r, column, latin1(r.field), {}, nullptr, 0, -1};
         if (r.kind == Rule::Kind::Text)
             c.text = gbk::fromUnicode(QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
         if (isLookup(r.kind))
@@ -85,6 +87,20 @@ Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rul
     }
     if (m_codes.empty())
         throw std::logic_error("a conversion's rules have a code rule");
+    for (Compiled& c : m_rules) {
+        const bool codePart =
+            m_codes.size() > 1 && (c.rule.kind == Rule::Kind::Code || c.rule.kind == Rule::Kind::CutCode);
+        if (!(codePart || (c.asking && !c.field.isEmpty())))
+            continue;
+        const Key key{c.field, codePart || c.rule.trimKey};
+        auto same = std::find_if(m_keys.begin(), m_keys.end(),
+                                 [&](const Key& k) { return k.field == key.field && k.trimmed == key.trimmed; });
+        c.key = int(same - m_keys.begin());
+        if (same == m_keys.end())
+            m_keys.push_back(key);
+    }
+    if (m_keys.size() > 64)
+        throw std::logic_error("a rule list reads at most 64 keys");
     for (std::size_t v : m_valued) {
         const Rule* quantity = ruleOf(target.columns[m_rules[v].quantity].name);
         if (!quantity || (quantity->kind != Rule::Kind::Amount && quantity->kind != Rule::Kind::SoftAmount))
@@ -113,8 +129,38 @@ QByteArray Rules::code(const db::Query& row) const
     return code;
 }
 
+// A row's keys, each read when first asked for.
+class Rules::Keys {
+public:
+    Keys(const std::vector<Key>& keys, const db::Query& row)
+        : m_keys(keys), m_row(row), m_values(qsizetype(keys.size()))
+    {
+    }
+    const QByteArray& operator[](int k)
+    {
+        if (!(m_known & (quint64(1) << k))) {
+            const Key& key = m_keys[std::size_t(k)];
+            m_values[k] = key.trimmed ? gbk::trim(m_row.text(key.field)) : m_row.text(key.field);
+            m_known |= quint64(1) << k;
+        }
+        return m_values[k];
+    }
+
+private:
+    const std::vector<Key>& m_keys;
+    const db::Query& m_row;
+    QVarLengthArray<QByteArray, 8> m_values;
+    quint64 m_known = 0;
+};
+
+QByteArray Rules::keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const
+{
+    return r.key < 0 ? code : keys[r.key];
+}
+
 void Rules::read(const db::Query& row, const Given& given, Values& values, Reading reading) const
 {
+    Keys keys(m_keys, row);
     for (const Compiled& r : m_rules) {
         if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
             continue;
@@ -122,7 +168,7 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         switch (r.rule.kind) {
         case Rule::Kind::Code:
         case Rule::Kind::CutCode:
-            text = m_codes.size() == 1 ? given.code : gbk::trim(row.text(r.field));
+            text = keyOf(r, keys, given.code);
             break;
         case Rule::Kind::Field:
             text = row.text(r.field);
@@ -137,7 +183,7 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             text = given.run->today();
             break;
         case Rule::Kind::Lookup:
-            text = r.asking->answer(*given.run, lookupKey(r, row, given.code));
+            text = r.asking->answer(*given.run, keyOf(r, keys, given.code));
             break;
         case Rule::Kind::IsOne:
             text = textutil::ChooseValue<QByteArray>(row.text(r.field) == "1", "1", "0");
@@ -177,7 +223,7 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             continue;
         case Rule::Kind::Valued: // the price for now; times the quantity below
             try {
-                const QByteArray price = r.asking->answer(*given.run, lookupKey(r, row, given.code));
+                const QByteArray price = r.asking->answer(*given.run, keyOf(r, keys, given.code));
                 values[r.column] = db::Amount::parseLatin1(price).value_or(db::Amount());
             } catch (const belmire::Error&) {
                 values[r.column] = db::Amount();
@@ -203,18 +249,12 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
     }
 }
 
-QByteArray Rules::lookupKey(const Compiled& r, const db::Query& row, const QByteArray& code) const
-{
-    if (r.field.isEmpty())
-        return code;
-    return r.rule.trimKey ? gbk::trim(row.text(r.field)) : row.text(r.field);
-}
-
 void Rules::listLookups(shell::Run& run, const db::Query& row) const
 {
+    Keys keys(m_keys, row);
     for (const Compiled& r : m_rules)
         if (r.asking)
-            r.asking->list(run, lookupKey(r, row, r.field.isEmpty() ? code(row) : QByteArray()));
+            r.asking->list(run, keyOf(r, keys, r.key < 0 ? code(row) : QByteArray()));
 }
 
 bool Rules::readsLevels() const
@@ -298,25 +338,38 @@ QList<shell::KeyPart> Rules::key() const
 
 QList<shell::TableUse> sourceUsesOf(std::initializer_list<const Rules*> lists)
 {
+    const auto merge = [](shell::TableUse& into, const QStringList& columns) {
+        for (const QString& c : columns)
+            if (!into.columns.contains(c, Qt::CaseInsensitive))
+                into.columns << c;
+    };
+    const auto find = [](QList<shell::TableUse>& uses, const QString& table) {
+        return std::find_if(uses.begin(), uses.end(),
+                            [&](const shell::TableUse& u) { return u.table.compare(table, Qt::CaseInsensitive) == 0; });
+    };
+    // The tables walked, lists of one table together.
     QList<shell::TableUse> walked;
-    for (const Rules* r : lists)
-        walked << shell::sourceUse(r->sourceTable(), r->fieldList());
-    QList<shell::TableUse> lookedUp; // after the table of the list that looks it up
+    QList<qsizetype> walkedAt; // per list, its table among walked
+    for (const Rules* r : lists) {
+        auto it = find(walked, r->sourceTable());
+        if (it == walked.end())
+            it = walked.insert(walked.end(), shell::sourceUse(r->sourceTable(), QString()));
+        merge(*it, r->fieldList().split(u',', Qt::SkipEmptyParts));
+        walkedAt << qsizetype(it - walked.begin());
+    }
+    // The tables looked up that none walks, each after the table of the first list that looks it up.
+    QList<shell::TableUse> lookedUp;
     QList<qsizetype> after;
     for (qsizetype k = 0; k < qsizetype(lists.size()); ++k)
         for (const shell::TableUse& use : lists.begin()[k]->lookupUses()) {
-            const auto same = [&](const shell::TableUse& u) {
-                return u.table.compare(use.table, Qt::CaseInsensitive) == 0;
-            };
-            auto it = std::find_if(walked.begin(), walked.end(), same);
-            if (it == walked.end()) {
+            if (auto it = find(walked, use.table); it != walked.end()) {
+                merge(*it, use.columns);
+            } else if (auto it = find(lookedUp, use.table); it != lookedUp.end()) {
+                merge(*it, use.columns);
+            } else {
                 lookedUp << use;
-                after << k;
-                continue;
+                after << walkedAt[k];
             }
-            for (const QString& c : use.columns)
-                if (!it->columns.contains(c, Qt::CaseInsensitive))
-                    it->columns << c;
         }
     QList<shell::TableUse> uses;
     for (qsizetype k = 0; k < walked.size(); ++k) {
@@ -331,11 +384,11 @@ QList<shell::TableUse> sourceUsesOf(std::initializer_list<const Rules*> lists)
 void walkRows(shell::Run& run, const Rules& r, const QString& gap, const QByteArray& levels)
 {
     db::Query& statement = run.target(r.insertLines());
+    Values values = r.blank(); // every row sets the columns of its rules
     run.walk(
         QStringLiteral("select * from ") + r.sourceTable() + gap, false,
         [&](const db::Query& row) { return r.code(row); },
         [&](const db::Query& row, const QByteArray& code) {
-            Values values = r.blank();
             r.read(row, {code, run.stamp(), levels, &run}, values);
             r.insert(statement, values);
         });

@@ -207,7 +207,11 @@ using Values = std::vector<Value>;
 class Rules {
 public:
     // Only the first `columns` columns are written (all when -1).
-    Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules, qsizetype columns = -1);
+    Rules(const Table& target, QString sourceTable, std::span<const Rule> rules, qsizetype columns = -1);
+    Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules, qsizetype columns = -1)
+        : Rules(target, std::move(sourceTable), std::span<const Rule>(rules.begin(), rules.size()), columns)
+    {
+    }
 
     const Table& target() const { return m_target; }
     const QString& sourceTable() const { return m_sourceTable; }
@@ -263,14 +267,22 @@ private:
         QByteArray text;                // a fixed text in GBK
         std::shared_ptr<Asking> asking; // a lookup's statement
         std::size_t quantity = 0;       // a valued amount's quantity column
+        int key = -1;                   // the key it reads, among m_keys; -1 for the row's code
     };
-    QByteArray lookupKey(const Compiled& r, const db::Query& row, const QByteArray& code) const;
+    // The keys a row's lookups and code parts read, each read once per row.
+    struct Key {
+        QString field;
+        bool trimmed;
+    };
+    class Keys;
+    QByteArray keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const;
     const Table& m_target;
     QString m_sourceTable;
     qsizetype m_columns;
     std::vector<Compiled> m_rules;
     std::vector<std::size_t> m_codes;  // the code rules
     std::vector<std::size_t> m_valued; // the valued amounts, worked out last
+    std::vector<Key> m_keys;
     Binding m_binding;
 };
 

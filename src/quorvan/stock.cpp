@@ -67,12 +67,12 @@ shell::Operation stock(Rules list, bool honourAbort)
         const Rules& r = *rules;
         db::Query& insert = run.target(r.insertLines());
         WarehouseCuts cuts;
+        Values values = r.blank(); // every row sets the columns of its rules
         try {
             run.walk(
                 QStringLiteral("select * from ") + r.sourceTable() + u' ', honourAbort,
                 [&](const db::Query& row) { return r.code(row); },
                 [&](const db::Query& row, const QByteArray& code) {
-                    Values values = r.blank();
                     r.read(row, {code, run.stamp(), {}, &run}, values);
                     cuts.see(gbk::trim(row.text(warehouse)));
                     r.insert(insert, values);
