@@ -88,11 +88,13 @@ Rules::Rules(const Table& target, QString sourceTable, std::span<const Rule> rul
     if (m_codes.empty())
         throw std::logic_error("a conversion's rules have a code rule");
     for (Compiled& c : m_rules) {
-        const bool codePart =
-            m_codes.size() > 1 && (c.rule.kind == Rule::Kind::Code || c.rule.kind == Rule::Kind::CutCode);
-        if (!(codePart || (c.asking && !c.field.isEmpty())))
+        const Rule::Kind kind = c.rule.kind;
+        const bool codePart = m_codes.size() > 1 && (kind == Rule::Kind::Code || kind == Rule::Kind::CutCode);
+        const bool text = kind == Rule::Kind::Field || kind == Rule::Kind::Trimmed || kind == Rule::Kind::IsOne ||
+                          kind == Rule::Kind::NotOne || kind == Rule::Kind::Mnemonic;
+        if (!(codePart || text || (c.asking && !c.field.isEmpty())))
             continue;
-        const Key key{c.field, codePart || c.rule.trimKey};
+        const Key key{c.field, codePart || c.rule.trimKey || kind == Rule::Kind::Trimmed};
         auto same = std::find_if(m_keys.begin(), m_keys.end(),
                                  [&](const Key& k) { return k.field == key.field && k.trimmed == key.trimmed; });
         c.key = int(same - m_keys.begin());
@@ -149,7 +151,7 @@ public:
 private:
     const std::vector<Key>& m_keys;
     const db::Query& m_row;
-    QVarLengthArray<QByteArray, 8> m_values;
+    QVarLengthArray<QByteArray, 16> m_values;
     quint64 m_known = 0;
 };
 
@@ -171,10 +173,8 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             text = keyOf(r, keys, given.code);
             break;
         case Rule::Kind::Field:
-            text = row.text(r.field);
-            break;
         case Rule::Kind::Trimmed:
-            text = gbk::trim(row.text(r.field));
+            text = keys[r.key];
             break;
         case Rule::Kind::Text:
             text = r.text;
@@ -186,13 +186,13 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             text = r.asking->answer(*given.run, keyOf(r, keys, given.code));
             break;
         case Rule::Kind::IsOne:
-            text = textutil::ChooseValue<QByteArray>(row.text(r.field) == "1", "1", "0");
+            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "1", "0");
             break;
         case Rule::Kind::NotOne:
-            text = textutil::ChooseValue<QByteArray>(row.text(r.field) == "1", "0", "1");
+            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "0", "1");
             break;
         case Rule::Kind::Mnemonic:
-            text = textutil::MnemonicCode(row.text(r.field), textutil::kMnemonicKeepSigns, 255);
+            text = textutil::MnemonicCode(keys[r.key], textutil::kMnemonicKeepSigns, 255);
             break;
         case Rule::Kind::Flag:
             text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");

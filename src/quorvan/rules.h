@@ -269,7 +269,7 @@ private:
         std::size_t quantity = 0;       // a valued amount's quantity column
         int key = -1;                   // the key it reads, among m_keys; -1 for the row's code
     };
-    // The keys a row's lookups and code parts read, each read once per row.
+    // The fields a row's rules read as text, as read or trimmed, each read once per row.
     struct Key {
         QString field;
         bool trimmed;
