@@ -1,6 +1,8 @@
 // Suppliers and supplier categories of both programs, SQLite to SQLite and SQLite to PostgreSQL.
 #include "support/testdb.h"
 
+#include "programs/programs.h"
+
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -142,6 +144,47 @@ TEST_P(Suppliers, V1SuppliersThenCategories)
                      category({"T101", "", " T1 "}), category({"T2", "b", " -1"}), category({"T3", "c", "-1 "})}));
     EXPECT_TRUE(fe.lines.contains(QStringLiteral("信息:1/3  (编号S1)")));
     EXPECT_TRUE(fe.lines.contains(QStringLiteral("信息:1/6  (编号T1)")));
+}
+
+// What the check reads and the reconciliation compares, derived from rule lists
+// with lookups: a table looked up follows the table that looks it up, unless a
+// list walks it; the width check takes answers into whole columns; stock's sums
+// and key parts come from its rules.
+TEST(LookupRules, DeriveTheTablesReadWidthChecksKeysAndSums)
+{
+    const auto derived = [](Family family, const char* id) {
+        const shell::Operation* op = programs::catalog().find(family, QString::fromLatin1(id));
+        QStringList out;
+        for (const shell::TableUse& u : op->uses)
+            if (u.side == shell::Side::Source)
+                out << u.table + u':' + u.columns.join(u',');
+        for (const shell::FieldInto& f : op->fields)
+            out << f.sourceTable + u'.' + f.sourceField + u'>' + f.targetColumn + (f.trimmed ? u'+' : u'-');
+        for (const shell::RowMatch& m : op->reconciliation.rows)
+            for (const shell::KeyPart& k : m.key)
+                out << k.sourceField + u'>' + m.targetTable + u'.' + k.targetColumn + u'/' + QString::number(k.cut);
+        if (const auto& s = op->reconciliation.stock)
+            out << QStringList{s->stockTable, s->productField,  s->quantityField, s->priceTable,
+                               s->priceKey,   s->purchasePrice, s->retailPrice}
+                       .join(u',');
+        return out;
+    };
+    EXPECT_EQ(derived(Family::V67, "suppliers"),
+              QStringList({"gys:gysbh,gysmc,gyslbbh,cz,dh,dz,khh,sh,zh,lxr,yb", "spxx:fs,gysbh",
+                           "gyslb:gyslbbh,gyslbmc,jc", "xx:vals1,xm", "gyslb.gyslbbh>objid+", "gyslb.gyslbmc>gyslbmc-",
+                           "gysbh>gysda.objid/15", "gyslbbh>gyslbda.objid/0"}));
+    EXPECT_EQ(
+        derived(Family::V1, "stock"),
+        QStringList({"GoodsStoreBalance:StoreId,GoodsId,Store,Goods,BalanceNum",
+                     "goods:StockPrice,RetailPrice,unit,goodsid", "StoreId>spckkc.ckbh/3", "GoodsId>spckkc.spbh/15",
+                     "GoodsStoreBalance,GoodsId,BalanceNum,goods,goodsid,StockPrice,RetailPrice"}));
+    const QStringList products = derived(Family::V67, "products-v7");
+    EXPECT_EQ(products.mid(1, 3), QStringList({"splb:lbmc,lbbh", "gys:gysmc,gysbh", "hq:hqmc,hqbh"}));
+    EXPECT_EQ(
+        products.mid(4),
+        QStringList({"spxx.Spbh>objid+", "spxx.hqbh>hqbh+", "spxx.Spmc>spmc-", "spxx.lbbh>splbbh-", "spxx.cd>chandi-",
+                     "spxx.gysbh>gysbh-", "spxx.fs>xsfs-", "splb.lbmc>splbmc+", "hq.hqmc>hqmc+", "spxx.sptm>sptm+",
+                     "spxx.spdnm>sptm+", "spxx.sptm1>sptm+", "spxx.sptm2>sptm+", "Spbh>spda.objid/0"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Suppliers, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -3,169 +3,155 @@
 #include "quorvan/suppliers.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
-#include "textutil/imcode.h"
+
+#include <memory>
 
 namespace convert_v67 {
 namespace {
 
-const shell::Lookup kCategoryName{QStringLiteral("splb"), QStringLiteral("lbbh"), QStringLiteral("lbmc")};
-const shell::Lookup kSupplierName{QStringLiteral("gys"), QStringLiteral("gysbh"), QStringLiteral("gysmc")};
-const shell::Lookup kAreaName{QStringLiteral("hq"), QStringLiteral("hqbh"), QStringLiteral("hqmc")};
+using namespace quorvan::rule;
 
-// The product conversion of spxx; V6 sources have no tax rates and write both as 0.
-void convertProducts(shell::Run& run, bool withTaxRates)
+// The plain products of spxx; their bar codes are the units' fan-out.
+const QString kPlainField = QStringLiteral("zhf");
+const QString kPlain = kPlainField + QStringLiteral(" = '0'");
+constexpr std::string_view kOwnCode = "hjtm"; // "1": the main bar code is the own code spdnm
+
+// spxx into spda. V6 sources have no tax rates: jxtax and xxtax keep their default 0.
+quorvan::Rules productRules(bool withTaxRates)
 {
+    const std::initializer_list<quorvan::Rule> rules = {
+        code("objid", "Spbh"),
+        field("spmc", "Spmc"),
+        field("ggxh", "ggxh"),
+        field("splbbh", "lbbh"),
+        lookup("splbmc", from("splb", "lbbh", "lbmc"), "lbbh"),
+        mnemonic("zjm", "Spmc"),
+        field("chandi", "cd"),
+        isOne("scspf", kOwnCode),
+        notOne("bjkcf", "jkc"),
+        field("gysbh", "gysbh"),
+        lookup("gysmc", from("gys", "gysbh", "gysmc"), "gysbh"),
+        amount("lykdl", "lykd"),
+        field("xsfs", "fs"), // as read; a name outside the four sale modes is coded "0"
+        field("xsfsbh", "fs").passedThrough(quorvan::saleModeCode),
+        trimmed("hqbh", "hqbh"),
+        lookup("hqmc", from("hq", "hqbh", "hqmc"), "hqbh"),
+        constant("dengji", "合格品"),
+        constant("jgkzfsbh", "0"),
+        constant("jgkzfs", "门店控制"),
+        constant("ghfsbh", "0"),
+        constant("ghfsmc", "直配品"),
+        stamp("xgrq"),
+    };
+    const std::initializer_list<quorvan::Rule> taxRates = {
+        amount("jxtax", "buytaxrate"),
+        amount("xxtax", "saletaxrate"),
+    };
+    std::vector<quorvan::Rule> all(rules);
+    if (withTaxRates)
+        all.insert(all.end(), taxRates);
+    return quorvan::Rules(quorvan::kSpdaTable, QStringLiteral("spxx"), all);
+}
+
+// The units of a product in spdw: one row per bar code, the prices and unit
+// the same in each.
+const quorvan::Rules& unitRules()
+{
+    static const quorvan::Rules rules(quorvan::kSpdwTable, QStringLiteral("spxx"),
+                                      {
+                                          code("objid", "Spbh"),
+                                          amount("jj", "jhjj"),
+                                          amount("lsj", "lsj"),
+                                          amount("hyj", "hyj"),
+                                          amount("pfj", "pfj"),
+                                          field("dwmc", "jldw"),
+                                      });
+    return rules;
+}
+
+// The bar code fields into spdw.sptm, each trimmed: sptm or the own code spdnm
+// as the main one, then two more.
+const QStringList kBarCodes = {QStringLiteral("sptm"), QStringLiteral("spdnm"), QStringLiteral("sptm1"),
+                               QStringLiteral("sptm2")};
+const QString& mainBarCode(const db::Query& row)
+{
+    return kBarCodes[row.text(QString::fromLatin1(kOwnCode.data(), qsizetype(kOwnCode.size()))) == "1" ? 1 : 0];
+}
+
+void convertProducts(shell::Run& run, const quorvan::Rules& product)
+{
+    const quorvan::Rules& units = unitRules();
     quorvan::ProductTarget target(run);
     run.retakeStamp();
-
-    const QByteArray quality = gbk::fromUnicode(QStringLiteral("合格品"));
-    const QByteArray shopControl = gbk::fromUnicode(QStringLiteral("门店控制"));
-    const QByteArray directSupply = gbk::fromUnicode(QStringLiteral("直配品"));
-
-    quorvan::ProductRow p;
-    p.dengji = quality;
-    p.jgkzfsbh = "0";
-    p.jgkzfs = shopControl;
-    p.ghfsbh = "0";
-    p.ghfsmc = directSupply;
-    quorvan::UnitRow unit;
+    constexpr std::size_t sptm = quorvan::indexOf(quorvan::kSpdw, "sptm");
+    constexpr std::size_t ifjbdw = quorvan::indexOf(quorvan::kSpdw, "ifjbdw");
+    constexpr std::size_t fid = quorvan::indexOf(quorvan::kSpdw, "fid");
+    quorvan::Values p = product.blank(); // every row sets the columns of the rules, and the units their bar codes
+    quorvan::Values u = units.blank();
 
     run.walk(
-        QStringLiteral(" SELECT * from spxx WHERE (zhf = '0')"), true,
-        [](const db::Query& row) { return gbk::trim(row.text(QStringLiteral("Spbh"))); },
+        QStringLiteral(" SELECT * from spxx WHERE (") + kPlain + u')', true,
+        [&](const db::Query& row) { return product.code(row); },
         [&](const db::Query& row, const QByteArray& code) {
-            p.objid = code;
-            p.spmc = row.text(QStringLiteral("Spmc"));
-            p.ggxh = row.text(QStringLiteral("ggxh"));
-            p.splbbh = row.text(QStringLiteral("lbbh"));
-            p.splbmc = run.lookup(kCategoryName, {p.splbbh});
-            p.zjm = textutil::MnemonicCode(p.spmc, textutil::kMnemonicKeepSigns, 255);
-            p.chandi = row.text(QStringLiteral("cd"));
-            p.jxtax = withTaxRates ? row.amount(QStringLiteral("buytaxrate")) : db::Amount();
-            p.xxtax = withTaxRates ? row.amount(QStringLiteral("saletaxrate")) : db::Amount();
-            const bool ownCode = row.text(QStringLiteral("hjtm")) == "1";
-            p.scspf = ownCode ? "1" : "0";
-            p.bjkcf = row.text(QStringLiteral("jkc")) == "1" ? "0" : "1";
-            p.gysbh = row.text(QStringLiteral("gysbh"));
-            p.gysmc = run.lookup(kSupplierName, {p.gysbh});
-            p.lykdl = row.amount(QStringLiteral("lykd"));
-            // xsfs keeps the text as read; a name outside the four sale modes is coded "0".
-            p.xsfs = row.text(QStringLiteral("fs"));
-            p.xsfsbh = quorvan::saleMode(p.xsfs).code;
-            unit.jj = row.amount(QStringLiteral("jhjj"));
-            const QByteArray area = row.text(QStringLiteral("hqbh"));
-            p.hqbh = gbk::trim(area);
-            p.hqmc = run.lookup(kAreaName, {area});
-            unit.lsj = row.amount(QStringLiteral("lsj"));
-            unit.hyj = row.amount(QStringLiteral("hyj"));
-            unit.pfj = row.amount(QStringLiteral("pfj"));
-            unit.dwmc = row.text(QStringLiteral("jldw"));
-            const QString mainField = ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm");
-            const QByteArray mainBarCode = gbk::trim(row.text(mainField));
-            const QByteArray barCode1 = gbk::trim(row.text(QStringLiteral("sptm1")));
-            const QByteArray barCode2 = gbk::trim(row.text(QStringLiteral("sptm2")));
+            product.read(row, {code, run.stamp(), {}, &run}, p);
+            units.read(row, {code, run.stamp(), {}, &run}, u);
+            const QByteArray main = gbk::trim(row.text(mainBarCode(row)));
+            const QByteArray more[] = {gbk::trim(row.text(kBarCodes[2])), gbk::trim(row.text(kBarCodes[3]))};
 
-            if (!mainBarCode.isEmpty())
-                target.checkCode(mainBarCode, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
+            if (!main.isEmpty())
+                target.checkCode(main, quorvan::noticeBarCode(), quorvan::noticeBarCodeIsProduct());
             if (target.productCodeTaken(code)) {
                 run.skipRow(QStringLiteral("商品编号已存在"), quorvan::noticeProductCode() + code);
                 return;
             }
-            target.writeProduct(p);
-            unit.sptm = mainBarCode;
-            unit.ifjbdw = "1";
-            target.writeUnit(code, QByteArray("0"), unit);
-            unit.ifjbdw = "0";
-            if (!barCode1.isEmpty()) {
-                unit.sptm = barCode1;
-                target.writeUnit(code, 1, unit);
-            }
-            if (!barCode2.isEmpty()) {
-                unit.sptm = barCode2;
-                target.writeUnit(code, 2, unit);
+            target.writeProduct(product, p);
+            u[sptm] = main;
+            u[ifjbdw] = QByteArray("1");
+            u[fid] = QByteArray("0"); // the first unit binds its number as text
+            target.writeUnit(units, u);
+            u[ifjbdw] = QByteArray("0");
+            for (qint64 k = 1; k <= 2; ++k) {
+                if (more[k - 1].isEmpty())
+                    continue;
+                u[sptm] = more[k - 1];
+                u[fid] = k;
+                target.writeUnit(units, u);
             }
         },
         [&](const db::Query& row, int k) { // the names a row looks up, the codes it checks and writes
             target.aheadRow(k);
-            run.listLookup(kCategoryName, row.text(QStringLiteral("lbbh")));
-            run.listLookup(kSupplierName, row.text(QStringLiteral("gysbh")));
-            run.listLookup(kAreaName, row.text(QStringLiteral("hqbh")));
-            target.listCode(gbk::trim(row.text(QStringLiteral("Spbh"))));
-            const bool ownCode = row.text(QStringLiteral("hjtm")) == "1";
-            target.listCode(gbk::trim(row.text(ownCode ? QStringLiteral("spdnm") : QStringLiteral("sptm"))));
-            target.listCode(gbk::trim(row.text(QStringLiteral("sptm1"))));
-            target.listCode(gbk::trim(row.text(QStringLiteral("sptm2"))));
+            product.listLookups(run, row);
+            target.listCode(product.code(row));
+            target.listCode(gbk::trim(row.text(mainBarCode(row))));
+            for (const QString& field : kBarCodes.mid(2))
+                target.listCode(gbk::trim(row.text(field)));
         });
 }
 
-QList<shell::TableUse> productUses(bool withTaxRates)
+shell::Operation products(const QString& id, const QString& title, bool withTaxRates)
 {
-    QString fields = QStringLiteral("Spbh,Spmc,ggxh,lbbh,cd,hjtm,jkc,gysbh,lykd,fs,jhjj,hqbh,lsj,hyj,pfj,jldw,spdnm,"
-                                    "sptm,sptm1,sptm2,zhf");
-    if (withTaxRates)
-        fields += QStringLiteral(",buytaxrate,saletaxrate");
-    return QList<shell::TableUse>{
-               shell::sourceUse(QStringLiteral("spxx"), fields),
-               shell::sourceUse(QStringLiteral("splb"), QStringLiteral("lbmc,lbbh")),
-               shell::sourceUse(QStringLiteral("gys"), QStringLiteral("gysmc,gysbh")),
-               shell::sourceUse(QStringLiteral("hq"), QStringLiteral("hqmc,hqbh")),
-           } +
-           quorvan::productTargetUses();
-}
-
-// The source values that go into spda and spdw as they are.
-QList<shell::FieldInto> productFields()
-{
-    const QString plain = QStringLiteral("zhf = '0'");
-    return quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"), QStringLiteral("Spbh>objid,hqbh>hqbh"),
-                               true, plain) +
-           quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spda"),
-                               QStringLiteral("Spmc>spmc,ggxh>ggxh,lbbh>splbbh,cd>chandi,gysbh>gysbh,fs>xsfs"), false,
-                               plain) +
-           quorvan::fieldsInto(QStringLiteral("spxx"), QStringLiteral("spdw"),
-                               QStringLiteral("jldw>dwmc,sptm>sptm,spdnm>sptm,sptm1>sptm,sptm2>sptm"), true, plain) +
-           quorvan::fieldsInto(QStringLiteral("splb"), QStringLiteral("spda"), QStringLiteral("lbmc>splbmc"), true) +
-           quorvan::fieldsInto(QStringLiteral("hq"), QStringLiteral("spda"), QStringLiteral("hqmc>hqmc"), true);
-}
-
-// A product code already in spda is skipped, a repeated source code included.
-shell::Reconciliation productReconciliation()
-{
-    shell::Reconciliation r;
-    r.rows = {{QStringLiteral("spxx"),
-               QStringLiteral("zhf = '0'"),
-               {{QStringLiteral("Spbh"), QStringLiteral("objid")}},
-               QStringLiteral("spda"),
-               true}};
-    return r;
+    const auto product = std::make_shared<const quorvan::Rules>(productRules(withTaxRates));
+    shell::Operation op;
+    op.id = id;
+    op.title = title;
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [product](shell::Run& run) { convertProducts(run, *product); };
+    op.uses = quorvan::sourceUsesOf({product.get(), &unitRules()}) + quorvan::productTargetUses();
+    op.uses.first().columns << kBarCodes << kPlainField;
+    // A product code already in spda is skipped, a repeated source code included.
+    op.reconciliation.rows = {{product->sourceTable(), kPlain, product->key(), QStringLiteral("spda"), true}};
+    op.fields = product->widthChecked(kPlain);
+    for (const QString& field : kBarCodes)
+        op.fields << shell::FieldInto{product->sourceTable(), field, QStringLiteral("spdw"),
+                                      QStringLiteral("sptm"), true,  kPlain,
+                                      quorvan::kWhole};
+    return op;
 }
 
 } // namespace
 
-shell::Operation productsV6()
-{
-    shell::Operation op;
-    op.id = QStringLiteral("products-v6");
-    op.title = QStringLiteral("V6商品转换");
-    op.completion = QStringLiteral("档案转换完毕！");
-    op.body = [](shell::Run& run) { convertProducts(run, false); };
-    op.uses = productUses(false);
-    op.reconciliation = productReconciliation();
-    op.fields = productFields();
-    return op;
-}
+shell::Operation productsV6() { return products(QStringLiteral("products-v6"), QStringLiteral("V6商品转换"), false); }
 
-shell::Operation productsV7()
-{
-    shell::Operation op;
-    op.id = QStringLiteral("products-v7");
-    op.title = QStringLiteral("V7商品转换");
-    op.completion = QStringLiteral("档案转换完毕！");
-    op.body = [](shell::Run& run) { convertProducts(run, true); };
-    op.uses = productUses(true);
-    op.reconciliation = productReconciliation();
-    op.fields = productFields();
-    return op;
-}
+shell::Operation productsV7() { return products(QStringLiteral("products-v7"), QStringLiteral("V7商品转换"), true); }
 
 } // namespace convert_v67

@@ -50,24 +50,17 @@ shell::Operation categories(const QString& sourceTable, std::initializer_list<Ru
                             const shell::SettingRow& levels)
 {
     const auto rules = std::make_shared<const Rules>(kSplbdaTable, sourceTable, list);
-    const shell::Lookup lookup{levels.table, levels.keyColumn, levels.valueColumn};
+    const Asking setting(levels.table, levels.keyColumn, levels.valueColumn);
     shell::Operation op;
     op.id = QStringLiteral("categories");
     op.title = QStringLiteral("商品类别转换");
     op.completion = QStringLiteral("档案转换完毕！");
-    op.body = [rules, lookup, key = levels.key.toLatin1()](shell::Run& run) {
+    op.body = [rules, setting, key = levels.key.toLatin1()](shell::Run& run) {
         const Rules& r = *rules;
-        db::Query& insert = run.target(kInsertSplbda);
-        const QByteArray levelSetting = r.readsLevels() ? run.lookup(lookup, key) : QByteArray();
-        run.walk(
-            QStringLiteral("select * from ") + r.sourceTable() + QStringLiteral("  "), false,
-            [&](const db::Query& row) { return r.code(row); },
-            [&](const db::Query& row, const QByteArray& code) {
-                Values values = r.blank();
-                r.read(row, {code, run.stamp(), levelSetting}, values);
-                r.insert(insert, values);
-            });
-        copyLevelSetting(run, run.lookup(lookup, key));
+        run.target(kInsertSplbda);
+        const QByteArray levelSetting = r.readsLevels() ? setting.answer(run, key) : QByteArray();
+        walkRows(run, r, QStringLiteral("  "), levelSetting);
+        copyLevelSetting(run, setting.answer(run, key));
     };
     op.uses = {
         shell::sourceUse(sourceTable, rules->fieldList()),

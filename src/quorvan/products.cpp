@@ -130,6 +130,20 @@ void ProductTarget::writeProduct(const ProductRow& p)
     m_productCodes.add(p.objid);
 }
 
+void ProductTarget::writeProduct(const Rules& rules, const Values& values)
+{
+    m_spda.close();
+    rules.insert(m_spda, values);
+    m_productCodes.add(std::get<QByteArray>(values[indexOf(kSpda, "objid")]));
+}
+
+void ProductTarget::writeUnit(const Rules& rules, const Values& values)
+{
+    m_spdw.close();
+    rules.insert(m_spdw, values);
+    m_barCodes.add(std::get<QByteArray>(values[indexOf(kSpdw, "sptm")]));
+}
+
 void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u)
 {
     m_spdw.close();

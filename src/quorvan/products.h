@@ -3,6 +3,7 @@
 #include "db/amount.h"
 #include "db/query.h"
 #include "quorvan/column.h"
+#include "quorvan/rules.h"
 #include "shell/keyed_access.h"
 #include "shell/operation.h"
 
@@ -140,6 +141,9 @@ public:
     void checkCode(const QByteArray& code, const QByteArray& inUnits, const QByteArray& asProduct);
 
     void writeProduct(const ProductRow& p);
+    // The same rows of values by rules of spda and spdw.
+    void writeProduct(const Rules& rules, const Values& values);
+    void writeUnit(const Rules& rules, const Values& values);
     void writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u); // fid bound as text
     void writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u);            // fid bound as integer
 

@@ -2,9 +2,14 @@
 
 #include "quorvan/categories.h"
 #include "shell/runframe.h"
+#include "textutil/error.h"
 #include "textutil/gbk.h"
+#include "textutil/imcode.h"
 #include "textutil/plib.h"
 
+#include <QVarLengthArray>
+
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -31,41 +36,132 @@ bool fits(Rule::Kind kind, Form form)
         return form == Form::Number;
     case Rule::Kind::Integer:
         return form != Form::Text;
+    case Rule::Kind::Valued:
+    case Rule::Kind::SoftAmount:
+        return form == Form::Amount;
     default:
         return form == Form::Text;
     }
 }
 
+bool isLookup(Rule::Kind kind) { return kind == Rule::Kind::Lookup || kind == Rule::Kind::Valued; }
+
 } // namespace
 
-Rules::Rules(const Table& target, QString sourceTable, std::initializer_list<Rule> rules)
-    : m_target(target), m_sourceTable(std::move(sourceTable)), m_binding(target)
+// The one place a lookup becomes the statement the run's lookups answer.
+Asking::Asking(const QString& table, const QString& key, const QString& answer, bool first)
+    : m_lookup(table, key, answer, first)
+{
+}
+
+Asking::Asking(const Lookup& l) : Asking(latin1(l.table), latin1(l.key), latin1(l.answer), l.first) {}
+
+QByteArray Asking::answer(shell::Run& run, const QByteArray& key) const { return run.lookup(m_lookup, key); }
+
+void Asking::list(shell::Run& run, const QByteArray& key) const { run.listLookup(m_lookup, key); }
+
+Rules::Rules(const Table& target, QString sourceTable, std::span<const Rule> rules, qsizetype columns)
+    : m_target(target), m_sourceTable(std::move(sourceTable)),
+      m_columns(columns < 0 ? qsizetype(target.columns.size()) : columns), m_binding(target)
 {
     m_rules.reserve(rules.size());
-    bool hasCode = false;
     for (const Rule& r : rules) {
         const std::size_t column = columnIndex(target, r.column);
+        if (qsizetype(column) >= m_columns)
+            throw std::logic_error("a rule names a column its INSERT leaves out");
         if (!fits(r.kind, target.columns[column].form))
             throw std::logic_error("a rule's value does not fit its column");
-        if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode) {
-            m_code = m_rules.size();
-            hasCode = true;
+        if (r.kind == Rule::Kind::Code || r.kind == Rule::Kind::CutCode)
+            m_codes.push_back(m_rules.size());
+        Compiled c{r, column, latin1(r.field), {}, nullptr, 0, -1};
+        if (r.kind == Rule::Kind::Text)
+            c.text = gbk::fromUnicode(QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
+        if (isLookup(r.kind))
+            c.asking = std::make_shared<Asking>(r.lookup);
+        if (r.kind == Rule::Kind::Valued) {
+            c.quantity = columnIndex(target, r.text);
+            m_valued.push_back(m_rules.size());
         }
-        m_rules.push_back({r, column, latin1(r.field)});
+        m_rules.push_back(std::move(c));
     }
-    if (!hasCode)
+    if (m_codes.empty())
         throw std::logic_error("a conversion's rules have a code rule");
+    for (Compiled& c : m_rules) {
+        const Rule::Kind kind = c.rule.kind;
+        const bool codePart = m_codes.size() > 1 && (kind == Rule::Kind::Code || kind == Rule::Kind::CutCode);
+        const bool text = kind == Rule::Kind::Field || kind == Rule::Kind::Trimmed || kind == Rule::Kind::IsOne ||
+                          kind == Rule::Kind::NotOne || kind == Rule::Kind::Mnemonic;
+        if (!(codePart || text || (c.asking && !c.field.isEmpty())))
+            continue;
+        const Key key{c.field, codePart || c.rule.trimKey || kind == Rule::Kind::Trimmed};
+        auto same = std::find_if(m_keys.begin(), m_keys.end(),
+                                 [&](const Key& k) { return k.field == key.field && k.trimmed == key.trimmed; });
+        c.key = int(same - m_keys.begin());
+        if (same == m_keys.end())
+            m_keys.push_back(key);
+    }
+    if (m_keys.size() > 64)
+        throw std::logic_error("a rule list reads at most 64 keys");
+    for (std::size_t v : m_valued) {
+        const Rule* quantity = ruleOf(target.columns[m_rules[v].quantity].name);
+        if (!quantity || (quantity->kind != Rule::Kind::Amount && quantity->kind != Rule::Kind::SoftAmount))
+            throw std::logic_error("a valued amount's quantity is an amount read");
+    }
+}
+
+const Rule* Rules::ruleOf(std::string_view column) const
+{
+    for (const Compiled& r : m_rules)
+        if (r.rule.column == column)
+            return &r.rule;
+    return nullptr;
 }
 
 QByteArray Rules::code(const db::Query& row) const
 {
-    const Compiled& r = m_rules[m_code];
-    const QByteArray trimmed = gbk::trim(row.text(r.field));
-    return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
+    if (m_codes.size() == 1) {
+        const Compiled& r = m_rules[m_codes.front()];
+        const QByteArray trimmed = gbk::trim(row.text(r.field));
+        return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
+    }
+    QByteArray code;
+    for (std::size_t k : m_codes)
+        code += gbk::trim(row.text(m_rules[k].field));
+    return code;
+}
+
+// A row's keys, each read when first asked for.
+class Rules::Keys {
+public:
+    Keys(const std::vector<Key>& keys, const db::Query& row)
+        : m_keys(keys), m_row(row), m_values(qsizetype(keys.size()))
+    {
+    }
+    const QByteArray& operator[](int k)
+    {
+        if (!(m_known & (quint64(1) << k))) {
+            const Key& key = m_keys[std::size_t(k)];
+            m_values[k] = key.trimmed ? gbk::trim(m_row.text(key.field)) : m_row.text(key.field);
+            m_known |= quint64(1) << k;
+        }
+        return m_values[k];
+    }
+
+private:
+    const std::vector<Key>& m_keys;
+    const db::Query& m_row;
+    QVarLengthArray<QByteArray, 16> m_values;
+    quint64 m_known = 0;
+};
+
+QByteArray Rules::keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const
+{
+    return r.key < 0 ? code : keys[r.key];
 }
 
 void Rules::read(const db::Query& row, const Given& given, Values& values, Reading reading) const
 {
+    Keys keys(m_keys, row);
     for (const Compiled& r : m_rules) {
         if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
             continue;
@@ -73,10 +169,29 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         switch (r.rule.kind) {
         case Rule::Kind::Code:
         case Rule::Kind::CutCode:
-            text = given.code;
+            text = keyOf(r, keys, given.code);
             break;
         case Rule::Kind::Field:
-            text = row.text(r.field);
+        case Rule::Kind::Trimmed:
+            text = keys[r.key];
+            break;
+        case Rule::Kind::Text:
+            text = r.text;
+            break;
+        case Rule::Kind::Today:
+            text = given.run->today();
+            break;
+        case Rule::Kind::Lookup:
+            text = r.asking->answer(*given.run, keyOf(r, keys, given.code));
+            break;
+        case Rule::Kind::IsOne:
+            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "1", "0");
+            break;
+        case Rule::Kind::NotOne:
+            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "0", "1");
+            break;
+        case Rule::Kind::Mnemonic:
+            text = textutil::MnemonicCode(keys[r.key], textutil::kMnemonicKeepSigns, 255);
             break;
         case Rule::Kind::Flag:
             text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
@@ -98,6 +213,21 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         case Rule::Kind::Amount:
             values[r.column] = row.amount(r.field);
             continue;
+        case Rule::Kind::SoftAmount:
+            try {
+                values[r.column] = row.amount(r.field);
+            } catch (const belmire::Error&) {
+                values[r.column] = db::Amount();
+            }
+            continue;
+        case Rule::Kind::Valued: // the price for now; times the quantity below
+            try {
+                const QByteArray price = r.asking->answer(*given.run, keyOf(r, keys, given.code));
+                values[r.column] = db::Amount::parseLatin1(price).value_or(db::Amount());
+            } catch (const belmire::Error&) {
+                values[r.column] = db::Amount();
+            }
+            continue;
         case Rule::Kind::Number:
             values[r.column] = row.number(r.field);
             continue;
@@ -105,9 +235,25 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             values[r.column] = r.rule.integer;
             continue;
         }
+        if (r.rule.through)
+            text = r.rule.through(text);
         const int cut = m_target.columns[r.column].cut;
         values[r.column] = cut == kWhole ? text : gbk::cut(text, cut);
     }
+    for (std::size_t k : m_valued) {
+        const Compiled& r = m_rules[k];
+        if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
+            continue;
+        values[r.column] = std::get<db::Amount>(values[r.quantity]) * std::get<db::Amount>(values[r.column]);
+    }
+}
+
+void Rules::listLookups(shell::Run& run, const db::Query& row) const
+{
+    Keys keys(m_keys, row);
+    for (const Compiled& r : m_rules)
+        if (r.asking)
+            r.asking->list(run, keyOf(r, keys, r.key < 0 ? code(row) : QByteArray()));
 }
 
 bool Rules::readsLevels() const
@@ -118,53 +264,25 @@ bool Rules::readsLevels() const
     return false;
 }
 
-QString Rules::fieldList() const
+void walkRows(shell::Run& run, const Rules& r, const QString& gap, const QByteArray& levels)
 {
-    QStringList fields;
-    for (const Compiled& r : m_rules)
-        if (!r.field.isEmpty())
-            fields << r.field;
-    return fields.join(u',');
-}
-
-QList<shell::FieldInto> Rules::widthChecked() const
-{
-    QList<shell::FieldInto> out;
-    for (const Compiled& r : m_rules) {
-        const Column& c = m_target.columns[r.column];
-        const bool trimmed = r.rule.kind == Rule::Kind::Code;
-        const bool asRead = r.rule.kind == Rule::Kind::Field || r.rule.kind == Rule::Kind::Parent;
-        if ((trimmed || asRead) && c.cut == kWhole)
-            out << shell::FieldInto{m_sourceTable, r.field, latin1(m_target.name), latin1(c.name), trimmed, {}, kWhole};
-    }
-    return out;
-}
-
-QList<shell::KeyPart> Rules::key() const
-{
-    const Compiled& r = m_rules[m_code];
-    const Column& c = m_target.columns[r.column];
-    return {{r.field, latin1(c.name), c.cut}};
+    db::Query& statement = run.target(r.insertLines());
+    Values values = r.blank(); // every row sets the columns of its rules
+    run.walk(
+        QStringLiteral("select * from ") + r.sourceTable() + gap, false,
+        [&](const db::Query& row) { return r.code(row); },
+        [&](const db::Query& row, const QByteArray& code) {
+            r.read(row, {code, run.stamp(), levels, &run}, values);
+            r.insert(statement, values);
+        });
 }
 
 shell::Operation rowByRow(Rules rules)
 {
     const auto shared = std::make_shared<const Rules>(std::move(rules));
-    const QStringList insert = insertLines(shared->target());
     shell::Operation op;
-    op.body = [shared, insert](shell::Run& run) {
-        const Rules& r = *shared;
-        db::Query& statement = run.target(insert);
-        run.walk(
-            QStringLiteral("select * from ") + r.sourceTable() + u' ', false,
-            [&](const db::Query& row) { return r.code(row); },
-            [&](const db::Query& row, const QByteArray& code) {
-                Values values = r.blank();
-                r.read(row, {code, run.stamp()}, values);
-                r.insert(statement, values);
-            });
-    };
-    op.uses = {shell::sourceUse(shared->sourceTable(), shared->fieldList()), shell::insertUse(insert)};
+    op.body = [shared](shell::Run& run) { walkRows(run, *shared, QStringLiteral(" ")); };
+    op.uses = sourceUsesOf({shared.get()}) << shell::insertUse(shared->insertLines());
     op.fields = shared->widthChecked();
     op.reconciliation.rows = {{shared->sourceTable(), QString(), shared->key(), latin1(shared->target().name)}};
     return op;

@@ -1,25 +1,17 @@
 #include "quorvan/stock.h"
 
-#include "quorvan/row.h"
 #include "shell/runframe.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
+
+#include <memory>
+#include <stdexcept>
 
 namespace quorvan {
 
 namespace {
 constexpr int kWarehouseCut = cutOf(kSpckkc, "ckbh");
 } // namespace
-
-db::Amount softPrice(shell::Run& run, const shell::Lookup& lookup, const QByteArray& productCode)
-{
-    try {
-        const QByteArray text = run.lookup(lookup, productCode);
-        return db::Amount::parseLatin1(text).value_or(db::Amount());
-    } catch (const belmire::Error&) {
-        return {};
-    }
-}
 
 void WarehouseCuts::see(const QByteArray& code)
 {
@@ -53,19 +45,54 @@ void WarehouseCuts::rethrow(const belmire::Error& error) const
                              .arg(kWarehouseCut));
 }
 
-void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp)
+shell::Operation stock(Rules list, bool honourAbort)
 {
-    Row<kSpckkcTable> r;
-    r.text<"ckbh">(row.ckbh);
-    r.text<"ckmc">(row.ckmc);
-    r.text<"spbh">(row.spbh);
-    r.text<"spmc">(row.spmc);
-    r.text<"dwmc">(row.dwmc);
-    r.amount<"yesl">(row.yesl);
-    r.amount<"yecbje">(row.yesl * row.purchasePrice);
-    r.amount<"yesjje">(row.yesl * row.retailPrice);
-    r.text<"xgrq">(stamp);
-    r.insert(insert);
+    const auto rules = std::make_shared<const Rules>(std::move(list));
+    const auto fieldOf = [&](std::string_view column) {
+        const Rule* r = rules->ruleOf(column);
+        if (!r)
+            throw std::logic_error("the stock rules give every column the reconciliation reads");
+        return QString::fromLatin1(r->field.data(), qsizetype(r->field.size()));
+    };
+    const auto lookupOf = [&](std::string_view column, std::string_view Lookup::*part) {
+        const std::string_view name = rules->ruleOf(column)->lookup.*part;
+        return QString::fromLatin1(name.data(), qsizetype(name.size()));
+    };
+    shell::Operation op;
+    op.id = QStringLiteral("stock");
+    op.title = QStringLiteral("库存转换");
+    op.completion = QStringLiteral("库存转换完毕！");
+    op.interruptedNote = kStockInterrupted;
+    op.body = [rules, honourAbort, warehouse = fieldOf("ckbh")](shell::Run& run) {
+        const Rules& r = *rules;
+        db::Query& insert = run.target(r.insertLines());
+        WarehouseCuts cuts;
+        Values values = r.blank(); // every row sets the columns of its rules
+        try {
+            run.walk(
+                QStringLiteral("select * from ") + r.sourceTable() + u' ', honourAbort,
+                [&](const db::Query& row) { return r.code(row); },
+                [&](const db::Query& row, const QByteArray& code) {
+                    r.read(row, {code, run.stamp(), {}, &run}, values);
+                    cuts.see(gbk::trim(row.text(warehouse)));
+                    r.insert(insert, values);
+                },
+                [&](const db::Query& row, int) { r.listLookups(run, row); });
+        } catch (const belmire::Error& e) {
+            cuts.rethrow(e);
+        }
+        buildStoreStock(run);
+    };
+    op.uses = sourceUsesOf({rules.get()}) + stockTargetUses();
+    op.reconciliation.rows = {{rules->sourceTable(), QString(), rules->key(), QStringLiteral("spckkc")}};
+    op.reconciliation.stock = shell::StockSums{rules->sourceTable(),
+                                               fieldOf("spbh"),
+                                               fieldOf("yesl"),
+                                               lookupOf("yecbje", &Lookup::table),
+                                               lookupOf("yecbje", &Lookup::key),
+                                               lookupOf("yecbje", &Lookup::answer),
+                                               lookupOf("yesjje", &Lookup::answer)};
+    return op;
 }
 
 QList<shell::TableUse> stockTargetUses()

@@ -3,6 +3,7 @@
 #include "db/amount.h"
 #include "db/query.h"
 #include "quorvan/column.h"
+#include "quorvan/rules.h"
 #include "shell/operation.h"
 #include "textutil/error.h"
 
@@ -11,8 +12,7 @@
 
 namespace shell {
 class Run;
-struct Lookup;
-} // namespace shell
+}
 
 // Stock per warehouse and product, and per store and product.
 namespace quorvan {
@@ -60,22 +60,6 @@ inline const QStringList kInsertSpckkc = insertLines(kSpckkcTable);
 // A stock run stopped in the middle of its walk: the store stock is built only after it.
 inline const QString kStockInterrupted = QStringLiteral("spckkc 不完整，mdspkc 未生成：请清空库存后重新转换");
 
-// One product in one warehouse, as the source gives it.
-struct StockRow {
-    QByteArray ckbh; // warehouse code, trimmed
-    QByteArray ckmc;
-    QByteArray spbh; // product code, trimmed
-    QByteArray spmc;
-    QByteArray dwmc;
-    db::Amount yesl;          // quantity
-    db::Amount purchasePrice; // values the quantity as yecbje
-    db::Amount retailPrice;   // values the quantity as yesjje
-};
-
-// A price looked up for a product code, read as a decimal number. Any failure
-// (no such product, an empty or non-numeric price, a failing statement) gives 0.
-db::Amount softPrice(shell::Run& run, const shell::Lookup& lookup, const QByteArray& productCode);
-
 // The warehouse codes a walk meets, grouped by what the cut of spckkc.ckbh
 // keeps of them: two codes that keep the same bytes become one code there, and
 // the second row of a product in both breaks the table's key.
@@ -90,8 +74,11 @@ private:
     QByteArray m_last;                               // the last code seen, most rows repeat it
 };
 
-// Binds one spckkc row and executes the INSERT.
-void writeStock(db::Query& insert, const StockRow& row, const QByteArray& stamp);
+// The stock conversion into spckkc by the rules, then the store stock; the
+// walk stops at an abort where honourAbort says so. The rules give ckbh and
+// spbh as code parts, yesl, and yecbje and yesjje as yesl valued at the
+// purchase and retail price.
+shell::Operation stock(Rules rules, bool honourAbort);
 
 // Fills mdspkc from every spckkc row present: per store and product the sums,
 // then store name, product name followed by its ggxh, base unit and time stamp.

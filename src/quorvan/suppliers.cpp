@@ -1,9 +1,10 @@
 #include "quorvan/suppliers.h"
 
-#include "quorvan/row.h"
+#include "shell/runframe.h"
 #include "textutil/gbk.h"
 
 #include <array>
+#include <memory>
 
 namespace quorvan {
 
@@ -21,45 +22,41 @@ SaleMode saleMode(const QByteArray& name)
     return modes[0];
 }
 
-void writeSupplier(db::Query& insert, const Supplier& s, const QByteArray& stamp, const QByteArray& today)
-{
-    const SaleMode mode = saleMode(s.saleModeName);
-    Row<kGysdaTable> row;
-    row.text<"objid">(s.code);
-    row.text<"gysmc">(s.name);
-    row.text<"gyslbbh">(s.categoryCode);
-    row.text<"gyslbmc">(s.categoryName);
-    row.text<"xsfsbh">(mode.code);
-    row.text<"xsfs">(mode.name);
-    row.text<"xgrq">(stamp);
-    row.text<"chuanzhen">(s.fax);
-    row.text<"dianhua">(s.phone);
-    row.text<"dizhi">(s.address);
-    row.text<"faren">(s.manager);
-    row.text<"khh">(s.bank);
-    row.text<"shuihao">(s.taxNumber);
-    row.text<"zhanghao">(s.account);
-    row.text<"lxr">(s.contact);
-    row.text<"youbian">(s.postcode);
-    row.text<"bz">(s.remark);
-    row.text<"sxksrq">(today);
-    if (s.goodsScope) {
-        row.text<"ghfw">(*s.goodsScope);
-        row.insert(insert);
-    } else {
-        row.insert(insert, kGysdaWithoutScope);
-    }
-}
+QByteArray saleModeCode(const QByteArray& name) { return saleMode(name).code; }
 
-void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
-                           const QByteArray& stamp)
+QByteArray saleModeName(const QByteArray& name) { return saleMode(name).name; }
+
+shell::Operation suppliers(Rules suppliers, Rules categories, const std::optional<shell::SettingRow>& levels)
 {
-    Row<kGyslbdaTable> row;
-    row.text<"objid">(code);
-    row.text<"gyslbmc">(name);
-    row.text<"fbbh">(parent);
-    row.text<"xgrq">(stamp);
-    row.insert(insert);
+    const auto s = std::make_shared<const Rules>(std::move(suppliers));
+    const auto c = std::make_shared<const Rules>(std::move(categories));
+    std::optional<Asking> levelSetting;
+    QByteArray key;
+    if (levels) {
+        levelSetting.emplace(levels->table, levels->keyColumn, levels->valueColumn);
+        key = levels->key.toLatin1();
+    }
+    shell::Operation op;
+    op.id = QStringLiteral("suppliers");
+    op.title = QStringLiteral("供应商转换");
+    op.completion = QStringLiteral("档案转换完毕！");
+    op.body = [s, c, levelSetting, key](shell::Run& run) {
+        walkRows(run, *s, QStringLiteral(" "));
+        run.target(c->insertLines());
+        run.retakeStamp();
+        const QByteArray levels = c->readsLevels() && levelSetting ? levelSetting->answer(run, key) : QByteArray();
+        walkRows(run, *c, QStringLiteral("  "), levels);
+    };
+    op.uses = sourceUsesOf({s.get(), c.get()});
+    if (levels) {
+        op.uses << shell::sourceUse(levels->table, levels->valueColumn + u',' + levels->keyColumn);
+        op.settings = {*levels};
+    }
+    op.uses << shell::insertUse(s->insertLines()) << shell::insertUse(c->insertLines());
+    op.fields = s->widthChecked() + c->widthChecked();
+    op.reconciliation.rows = {{s->sourceTable(), QString(), s->key(), QStringLiteral("gysda")},
+                              {c->sourceTable(), QString(), c->key(), QStringLiteral("gyslbda")}};
+    return op;
 }
 
 } // namespace quorvan

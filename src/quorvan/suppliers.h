@@ -2,6 +2,8 @@
 
 #include "db/query.h"
 #include "quorvan/column.h"
+#include "quorvan/rules.h"
+#include "shell/operation.h"
 
 #include <QStringList>
 #include <optional>
@@ -55,27 +57,6 @@ inline const QStringList kInsertGysdaWithScope = insertLines(kGysdaTable);
 
 inline const QStringList kInsertGyslbda = insertLines(kGyslbdaTable);
 
-// One supplier as read from the source; texts are GBK bytes as the source holds
-// them, the code trimmed.
-struct Supplier {
-    QByteArray code;
-    QByteArray name;
-    QByteArray categoryCode;
-    QByteArray categoryName; // looked up by the category code
-    QByteArray saleModeName; // the sale mode of the supplier's first product
-    QByteArray fax;
-    QByteArray phone;
-    QByteArray address;
-    QByteArray manager; // empty where the source has none
-    QByteArray bank;
-    QByteArray taxNumber;
-    QByteArray account;
-    QByteArray contact;
-    QByteArray postcode;
-    QByteArray remark;                    // empty where the source has none
-    std::optional<QByteArray> goodsScope; // bound only by the statement with ghfw
-};
-
 struct SaleMode {
     QByteArray code; // xsfsbh
     QByteArray name; // xsfs
@@ -84,10 +65,14 @@ struct SaleMode {
 // The four sale-mode names map to "0" to "3"; anything else counts as "经销", "0".
 SaleMode saleMode(const QByteArray& name);
 
-// Binds and executes one gysda row; today is the "yyyy-MM-dd" of the conversion.
-void writeSupplier(db::Query& insert, const Supplier& supplier, const QByteArray& stamp, const QByteArray& today);
+// The code and the name of the sale mode of a name, for rules.
+QByteArray saleModeCode(const QByteArray& name);
+QByteArray saleModeName(const QByteArray& name);
 
-void writeSupplierCategory(db::Query& insert, const QByteArray& code, const QByteArray& name, const QByteArray& parent,
-                           const QByteArray& stamp);
+// The supplier conversion: the suppliers into gysda by their rules (the INSERT
+// of the columns they name), then the run's stamp taken again and the
+// supplier categories into gyslbda by theirs; where a parent goes by level,
+// the level setting `levels` is read before that walk.
+shell::Operation suppliers(Rules suppliers, Rules categories, const std::optional<shell::SettingRow>& levels);
 
 } // namespace quorvan
