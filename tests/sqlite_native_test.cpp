@@ -3,8 +3,8 @@
 #include "db/backend.h"
 #include "db/connection.h"
 #include "db/query.h"
-#include "db/transaction.h"
 #include "db/sqlite_statement.h"
+#include "db/transaction.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
@@ -431,7 +431,8 @@ TEST_F(NativeSqlite, WriteLogWritesTheRowsBeforeAgain)
     EXPECT_EQ(rows(all), before.mid(0, 2));
     EXPECT_EQ(rows(seen), (QStringList{"1", "2"}));
 
-    ASSERT_EQ(sqlite3_exec(db::backendOf(m_connection).sqlite, "delete from seen", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db::backendOf(m_connection).sqlite, "delete from seen", nullptr, nullptr, nullptr),
+              SQLITE_OK);
     m_connection.exec(QStringLiteral("rollback to belmire_row"));
     EXPECT_FALSE(log->replay(log->size()));
     m_connection.rollback();
