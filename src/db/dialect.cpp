@@ -56,6 +56,50 @@ QString rewriteUpdateFrom(const QString& statement)
 
 } // namespace
 
+QString replaceParameters(const QString& text, QList<QString>& names, const std::function<QString(int)>& marker)
+{
+    const auto isNameChar = [](QChar ch) { return ch.isLetterOrNumber() || ch == u'_'; };
+    QString out;
+    out.reserve(text.size() + 16);
+    QChar quote;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            out += c;
+            continue;
+        }
+        if (c == u'\'' || c == u'"') {
+            quote = c;
+            out += c;
+            continue;
+        }
+        if (c == u':' && i + 1 < n && text[i + 1] == u':') { // a PostgreSQL cast
+            out += QStringLiteral("::");
+            ++i;
+            continue;
+        }
+        if (c == u':' && i + 1 < n && isNameChar(text[i + 1])) {
+            qsizetype end = i + 1;
+            while (end < n && isNameChar(text[end]))
+                ++end;
+            const QString name = text.mid(i + 1, end - i - 1);
+            qsizetype k = names.indexOf(name);
+            if (k < 0) {
+                k = names.size();
+                names.append(name);
+            }
+            out += marker(int(k));
+            i = end - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 QString rewrite(const QString& statement, Dialect dialect)
 {
     if (dialect == Dialect::SqlServer)

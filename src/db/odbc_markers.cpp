@@ -1,55 +1,18 @@
 #include "db/odbc_markers.h"
 
+#include "db/dialect.h"
+
 #include <QRegularExpression>
 
 namespace db::odbc {
-namespace {
-
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
-
-} // namespace
 
 Markers markers(const QString& text)
 {
     Markers m;
-    m.text.reserve(text.size());
-    QChar quote;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-            m.text += c;
-            continue;
-        }
-        if (c == u'\'' || c == u'"') {
-            quote = c;
-            m.text += c;
-            continue;
-        }
-        if (c == u':' && i + 1 < n && text[i + 1] == u':') { // a PostgreSQL cast
-            m.text += QStringLiteral("::");
-            ++i;
-            continue;
-        }
-        if (c == u':' && i + 1 < n && isNameChar(text[i + 1])) {
-            qsizetype end = i + 1;
-            while (end < n && isNameChar(text[end]))
-                ++end;
-            const QString name = text.mid(i + 1, end - i - 1);
-            int k = m.parameter(name);
-            if (k < 0) {
-                k = int(m.names.size());
-                m.names.append(name);
-            }
-            m.markers.push_back(k);
-            m.text += u'?';
-            i = end - 1;
-            continue;
-        }
-        m.text += c;
-    }
+    m.text = replaceParameters(text, m.names, [&m](int k) {
+        m.markers.push_back(k);
+        return QStringLiteral("?");
+    });
     return m;
 }
 

@@ -1,5 +1,7 @@
 #include "db/pg_pipeline.h"
 
+#include "db/dialect.h"
+
 #include <libpq-fe.h>
 
 #include <QSet>
@@ -32,46 +34,7 @@ int PgStatement::parameter(const QString& name) const
 PgStatement pgStatement(const QString& text)
 {
     PgStatement s;
-    QString out;
-    out.reserve(text.size() + 16);
-    QChar quote;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-            out += c;
-            continue;
-        }
-        if (c == u'\'' || c == u'"') {
-            quote = c;
-            out += c;
-            continue;
-        }
-        if (c == u':' && i + 1 < n && text[i + 1] == u':') { // a cast
-            out += QStringLiteral("::");
-            ++i;
-            continue;
-        }
-        const auto isNameChar = [](QChar ch) { return ch.isLetterOrNumber() || ch == u'_'; };
-        if (c == u':' && i + 1 < n && isNameChar(text[i + 1])) {
-            qsizetype end = i + 1;
-            while (end < n && isNameChar(text[end]))
-                ++end;
-            const QString name = text.mid(i + 1, end - i - 1);
-            int k = s.parameter(name);
-            if (k < 0) {
-                k = int(s.names.size());
-                s.names.append(name);
-            }
-            out += u'$' + QString::number(k + 1);
-            i = end - 1;
-            continue;
-        }
-        out += c;
-    }
-    s.text = out.toUtf8();
+    s.text = replaceParameters(text, s.names, [](int k) { return u'$' + QString::number(k + 1); }).toUtf8();
     return s;
 }
 
