@@ -185,6 +185,20 @@ TEST(LookupRules, DeriveTheTablesReadWidthChecksKeysAndSums)
         QStringList({"spxx.Spbh>objid+", "spxx.hqbh>hqbh+", "spxx.Spmc>spmc-", "spxx.lbbh>splbbh-", "spxx.cd>chandi-",
                      "spxx.gysbh>gysbh-", "spxx.fs>xsfs-", "splb.lbmc>splbmc+", "hq.hqmc>hqmc+", "spxx.sptm>sptm+",
                      "spxx.spdnm>sptm+", "spxx.sptm1>sptm+", "spxx.sptm2>sptm+", "Spbh>spda.objid/0"}));
+    // V1 products: no lookups; the basic and package units' fields, then the
+    // scale code, the own bar code and the bar-code rows besides the rules.
+    EXPECT_EQ(
+        derived(Family::V1, "products"),
+        QStringList({"Goods:goodsid,GoodsName,Model,GoodsTypeId,GoodsTypeName,Available,ProducingArea,grade,Trademark,"
+                     "StockTaxRate,SaleTaxRate,IfWeigh,IfStore,SupplierId,SupplierName,SaleDisCount,Salemode,"
+                     "IfChangePrice,ProvideType,OrganiseId,Organise,StockPrice,RetailPrice,NumberPrice,TradePrice,Unit,"
+                     "Conversion,PackStockPrice,PackRetailPrice,PackNumberPrice,PackTradePrice,packUnit,WeighId,"
+                     "GoodsBarCode",
+                     "GoodsBarCode:GoodsId,GoodsBarCode,Type", "Goods.goodsid>objid+", "Goods.OrganiseId>hqbh+",
+                     "Goods.Organise>hqmc+", "Goods.GoodsName>spmc-", "Goods.GoodsTypeId>splbbh-",
+                     "Goods.GoodsTypeName>splbmc-", "Goods.Available>bzq-", "Goods.ProducingArea>chandi-",
+                     "Goods.grade>dengji-", "Goods.Trademark>pinpai-", "Goods.SupplierId>gysbh-",
+                     "GoodsBarCode.GoodsBarCode>sptm+", "goodsid>spda.objid/0"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Suppliers, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

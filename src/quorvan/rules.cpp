@@ -31,6 +31,7 @@ bool fits(Rule::Kind kind, Form form)
 {
     switch (kind) {
     case Rule::Kind::Amount:
+    case Rule::Kind::Positive:
         return form == Form::Amount;
     case Rule::Kind::Number:
         return form == Form::Number;
@@ -196,6 +197,9 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         case Rule::Kind::Flag:
             text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
             break;
+        case Rule::Kind::NotFlag:
+            text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "0", "1");
+            break;
         case Rule::Kind::Stamp:
             text = given.stamp;
             break;
@@ -212,6 +216,12 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             break;
         case Rule::Kind::Amount:
             values[r.column] = row.amount(r.field);
+            continue;
+        case Rule::Kind::Positive:
+            if (const db::Amount a = row.amount(r.field); a.raw() > 0)
+                values[r.column] = a;
+            else
+                values[r.column] = std::monostate();
             continue;
         case Rule::Kind::SoftAmount:
             try {

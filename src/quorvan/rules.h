@@ -56,7 +56,9 @@ struct Rule {
         CutCode,       // the row's key: the field trimmed and cut as its column keeps it
         Field,         // a text as read
         Flag,          // a truth value as "1" or "0"; NULL is false
+        NotFlag,       // a truth value inverted: "0" where true, else "1"
         Amount,        // an amount; NULL is 0
+        Positive,      // an amount above 0; else none, so the column's default
         Number,        // a number; NULL is 0
         Integer,       // a fixed integer, no field
         Stamp,         // the run's time stamp, no field
@@ -122,7 +124,15 @@ constexpr Rule cutCode(std::string_view column, std::string_view field)
 }
 constexpr Rule field(std::string_view column, std::string_view field) { return of(Rule::Kind::Field, column, field); }
 constexpr Rule flag(std::string_view column, std::string_view field) { return of(Rule::Kind::Flag, column, field); }
+constexpr Rule notFlag(std::string_view column, std::string_view field)
+{
+    return of(Rule::Kind::NotFlag, column, field);
+}
 constexpr Rule amount(std::string_view column, std::string_view field) { return of(Rule::Kind::Amount, column, field); }
+constexpr Rule positive(std::string_view column, std::string_view field)
+{
+    return of(Rule::Kind::Positive, column, field);
+}
 constexpr Rule number(std::string_view column, std::string_view field) { return of(Rule::Kind::Number, column, field); }
 constexpr Rule integer(std::string_view column, qint64 value)
 {
