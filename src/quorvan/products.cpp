@@ -1,6 +1,5 @@
 #include "quorvan/products.h"
 
-#include "quorvan/row.h"
 #include "shell/runframe.h"
 #include "textutil/gbk.h"
 
@@ -96,40 +95,6 @@ void ProductTarget::checkCode(const QByteArray& code, const QByteArray& inUnits,
         m_run.log(asProduct + code);
 }
 
-void ProductTarget::writeProduct(const ProductRow& p)
-{
-    m_spda.close();
-    Row<kSpdaTable> row;
-    row.text<"objid">(p.objid);
-    row.text<"spmc">(p.spmc);
-    row.text<"ggxh">(p.ggxh);
-    row.text<"gysbh">(p.gysbh);
-    row.text<"gysmc">(p.gysmc);
-    row.text<"splbbh">(p.splbbh);
-    row.text<"splbmc">(p.splbmc);
-    row.text<"zjm">(p.zjm);
-    row.text<"bzq">(p.bzq);
-    row.text<"chandi">(p.chandi);
-    row.text<"dengji">(p.dengji);
-    row.text<"pinpai">(p.pinpai);
-    row.text<"xgrq">(m_run.stamp());
-    row.text<"scspf">(p.scspf);
-    row.text<"bjkcf">(p.bjkcf);
-    row.text<"xsfsbh">(p.xsfsbh);
-    row.text<"xsfs">(p.xsfs);
-    row.text<"jgkzfsbh">(p.jgkzfsbh);
-    row.text<"jgkzfs">(p.jgkzfs);
-    row.text<"ghfsbh">(p.ghfsbh);
-    row.text<"ghfsmc">(p.ghfsmc);
-    row.text<"hqbh">(p.hqbh);
-    row.text<"hqmc">(p.hqmc);
-    row.amount<"jxtax">(p.jxtax);
-    row.amount<"xxtax">(p.xxtax);
-    row.amount<"lykdl">(p.lykdl);
-    row.insert(m_spda);
-    m_productCodes.add(p.objid);
-}
-
 void ProductTarget::writeProduct(const Rules& rules, const Values& values)
 {
     m_spda.close();
@@ -143,36 +108,5 @@ void ProductTarget::writeUnit(const Rules& rules, const Values& values)
     rules.insert(m_spdw, values);
     m_barCodes.add(std::get<QByteArray>(values[indexOf(kSpdw, "sptm")]));
 }
-
-void ProductTarget::insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u)
-{
-    m_spdw.close();
-    Row<kSpdwTable> row;
-    row.text<"objid">(objid);
-    if (const QByteArray* text = std::get_if<QByteArray>(&fid))
-        row.verbatim<"fid">(*text);
-    else
-        row.integer<"fid">(std::get<qint64>(fid));
-    row.text<"dwmc">(u.dwmc);
-    row.text<"sptm">(u.sptm);
-    row.text<"ifjbdw">(u.ifjbdw);
-    if (u.dwjlInteger)
-        row.integer<"dwjl">(1);
-    else if (u.dwjl)
-        row.amount<"dwjl">(*u.dwjl);
-    row.amount<"jj">(u.jj);
-    row.amount<"lsj">(u.lsj);
-    row.amount<"hyj">(u.hyj);
-    row.amount<"pfj">(u.pfj);
-    row.insert(m_spdw);
-    m_barCodes.add(u.sptm);
-}
-
-void ProductTarget::writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u)
-{
-    insertUnit(objid, fid, u);
-}
-
-void ProductTarget::writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u) { insertUnit(objid, fid, u); }
 
 } // namespace quorvan

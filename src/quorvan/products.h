@@ -1,6 +1,5 @@
 #pragma once
 
-#include "db/amount.h"
 #include "db/query.h"
 #include "quorvan/column.h"
 #include "quorvan/rules.h"
@@ -9,9 +8,6 @@
 
 #include <QByteArray>
 #include <QStringList>
-
-#include <optional>
-#include <variant>
 
 namespace shell {
 class Run;
@@ -91,22 +87,6 @@ inline const QStringList kInsertSpdw = insertLines(kSpdwTable);
 inline const QStringList kFindBarCode = {QStringLiteral("select objid from spdw  where sptm =:sptm ")};
 inline const QStringList kFindProductCode = {QStringLiteral("select objid from spda  where objid=:objid ")};
 
-// One spda row; texts are GBK bytes, cut to the column widths when bound.
-struct ProductRow {
-    QByteArray objid, spmc, ggxh, gysbh, gysmc, splbbh, splbmc, zjm, bzq, chandi, dengji, pinpai;
-    QByteArray scspf, bjkcf, xsfsbh, xsfs, jgkzfsbh, jgkzfs, ghfsbh, ghfsmc, hqbh, hqmc;
-    db::Amount jxtax, xxtax, lykdl;
-};
-
-// One spdw row of a product. dwjl is bound as the integer 1 when dwjlInteger is
-// set, else as the amount given or the column's default.
-struct UnitRow {
-    QByteArray dwmc, sptm, ifjbdw;
-    std::optional<db::Amount> dwjl;
-    bool dwjlInteger = false;
-    db::Amount jj, lsj, hyj, pfj;
-};
-
 // The log-pane notices, GBK bytes; the code follows directly.
 const QByteArray& noticeProductCode();        // 商品编号重复：
 const QByteArray& noticeBarCode();            // 商品条码重复：
@@ -118,11 +98,10 @@ const QByteArray& noticeScaleCodeIsProduct(); // 商品编号与称码重复：
 QList<shell::TableUse> productTargetUses();
 
 // Writes the products of one run. Constructing it resets ryblda to its default
-// department (with the run's current stamp) and prepares the statements; the
-// spda rows carry the stamp current when writeProduct is called. The checks see
-// every row written before them, rows of this run included: from the codes of
-// spda and spdw read once and kept current, or on SQL Server by a query per
-// batch of rows read ahead.
+// department (with the run's current stamp) and prepares the statements. The
+// checks see every row written before them, rows of this run included: from
+// the codes of spda and spdw read once and kept current, or on SQL Server by a
+// query per batch of rows read ahead.
 class ProductTarget {
 public:
     explicit ProductTarget(shell::Run& run);
@@ -140,16 +119,12 @@ public:
     // it is a product code.
     void checkCode(const QByteArray& code, const QByteArray& inUnits, const QByteArray& asProduct);
 
-    void writeProduct(const ProductRow& p);
-    // The same rows of values by rules of spda and spdw.
+    // A row of values by rules of spda or spdw.
     void writeProduct(const Rules& rules, const Values& values);
     void writeUnit(const Rules& rules, const Values& values);
-    void writeUnit(const QByteArray& objid, const QByteArray& fid, const UnitRow& u); // fid bound as text
-    void writeUnit(const QByteArray& objid, qint64 fid, const UnitRow& u);            // fid bound as integer
 
 private:
     static shell::Run& resetDepartments(shell::Run& run);
-    void insertUnit(const QByteArray& objid, const std::variant<QByteArray, qint64>& fid, const UnitRow& u);
 
     shell::Run& m_run;
     shell::TargetKeys m_barCodes;     // spdw.sptm
