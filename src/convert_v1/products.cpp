@@ -11,7 +11,23 @@ namespace {
 
 using namespace quorvan::rule;
 
-constexpr std::string_view kByWeight = "IfWeigh"; // sold by weight: a scale code instead of bar codes
+// Every Goods row is a product, its code the key of its spda and spdw rows.
+const QString kGoods = QStringLiteral("Goods");
+constexpr quorvan::Rule kProductCode = code("objid", "goodsid");
+// Sold by weight: one unit with the scale code; else the own bar code is
+// checked and the bar-code rows give the units, or the own bar code one unit.
+constexpr std::string_view kByWeight = "IfWeigh";
+const QString kScaleCode = QStringLiteral("WeighId");
+const QString kOwnBarCode = QStringLiteral("GoodsBarCode");
+// A product's bar-code rows, by product code: the bar code and the unit it is of.
+const QString kBarCodes = QStringLiteral("GoodsBarCode");
+const QString kBarCodesKey = QStringLiteral("GoodsId");
+const QStringList kBarCodeFields = {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")};
+
+bool byWeight(const db::Query& row)
+{
+    return row.truth(QString::fromLatin1(kByWeight.data(), qsizetype(kByWeight.size())));
+}
 
 // The price control of IfChangePrice as a flag: "1" the shop's, else the head office's.
 QByteArray priceControl(const QByteArray& shopPrices)
@@ -37,9 +53,9 @@ QByteArray supplyName(const QByteArray& type)
 // Goods into spda: the names stand in the product row, so nothing is looked up.
 const quorvan::Rules& productRules()
 {
-    static const quorvan::Rules rules(quorvan::kSpdaTable, QStringLiteral("Goods"),
+    static const quorvan::Rules rules(quorvan::kSpdaTable, kGoods,
                                       {
-                                          code("objid", "goodsid"),
+                                          kProductCode,
                                           field("spmc", "GoodsName"),
                                           field("ggxh", "Model"),
                                           field("splbbh", "GoodsTypeId"),
@@ -74,9 +90,9 @@ const quorvan::Rules& productRules()
 // flag and the position are the fan-out's.
 const quorvan::Rules& basicUnitRules()
 {
-    static const quorvan::Rules rules(quorvan::kSpdwTable, QStringLiteral("Goods"),
+    static const quorvan::Rules rules(quorvan::kSpdwTable, kGoods,
                                       {
-                                          code("objid", "goodsid"),
+                                          kProductCode,
                                           integer("dwjl", 1),
                                           amount("jj", "StockPrice"),
                                           amount("lsj", "RetailPrice"),
@@ -89,9 +105,9 @@ const quorvan::Rules& basicUnitRules()
 
 const quorvan::Rules& packageUnitRules()
 {
-    static const quorvan::Rules rules(quorvan::kSpdwTable, QStringLiteral("Goods"),
+    static const quorvan::Rules rules(quorvan::kSpdwTable, kGoods,
                                       {
-                                          code("objid", "goodsid"),
+                                          kProductCode,
                                           positive("dwjl", "Conversion"), // basic units per package, else 1
                                           amount("jj", "PackStockPrice"),
                                           amount("lsj", "PackRetailPrice"),
@@ -101,21 +117,6 @@ const quorvan::Rules& packageUnitRules()
                                           constant("ifjbdw", "0"),
                                       });
     return rules;
-}
-
-// The codes of a Goods row besides its rules: the scale code of a product sold
-// by weight, else its own bar code.
-const QString kScaleCode = QStringLiteral("WeighId");
-const QString kOwnBarCode = QStringLiteral("GoodsBarCode");
-
-// A product's bar-code rows, by product code: the bar code and the unit it is of.
-const QString kBarCodes = QStringLiteral("GoodsBarCode");
-const QString kBarCodesKey = QStringLiteral("GoodsId");
-const QStringList kBarCodeFields = {QStringLiteral("GoodsBarCode"), QStringLiteral("Type")};
-
-bool byWeight(const db::Query& row)
-{
-    return row.truth(QString::fromLatin1(kByWeight.data(), qsizetype(kByWeight.size())));
 }
 
 void convertProducts(shell::Run& run)
