@@ -1,8 +1,8 @@
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/datalink.h"
 #include "db/deferred_writer.h"
 #include "db/dialect.h"
+#include "db/odbc_backend.h"
 #include "db/query.h"
 #include "programs/programs.h"
 #include "shell/check.h"
@@ -73,7 +73,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         {
             db::Connection c(QStringLiteral("目标"));
             ASSERT_NO_THROW(c.open(udl));
-            EXPECT_EQ(db::backendOf(c).odbc->dialect(), db::Dialect::SqlServer);
+            EXPECT_EQ(dynamic_cast<db::OdbcBackend&>(db::backendOf(c)).link().dialect(), db::Dialect::SqlServer);
 
             db::Query read(c);
             read.setText(QStringLiteral("select k, n, i from t"));

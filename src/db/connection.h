@@ -6,18 +6,19 @@
 #include "db/driver_error.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 
-struct sqlite3;
-
 namespace db {
 
-struct Backend;
+class Backend;
+class Query;
 class SqliteWriteLog;
 
 // One database connection opened from a data-link file, through the engine's
@@ -127,19 +128,12 @@ public:
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
 
-    // The database's own text of an error, unaltered; a full disk, a lock
-    // wait given up and a lost server connection say so and name the database.
-    QString errorText(const DriverError& error) const;
     // The database as messages name it: the role and the data link's description.
     QString where() const;
 
 private:
-    // After a read-only open: reads the schema, and says what a WAL-mode file needs when that fails.
-    void checkReadable(sqlite3* handle);
     // The capabilities of the engine now connected.
     void settleCapabilities();
-    // Runs a statement of the connection's own (transaction control); the error when it fails.
-    std::optional<DriverError> run(const QByteArray& sql);
     QString columnCollation(const QString& table, const QString& column);
 
     QString m_role;
@@ -149,9 +143,15 @@ private:
     Capabilities m_capabilities;
     bool m_keysByCollation = false;
     bool m_inTransaction = false;
-    bool m_connected = false;           // opened; a later error without SQLSTATE means the server went away
-    std::unique_ptr<Backend> m_backend; // the engine's handles, for the layer's own classes
-    friend Backend& backendOf(const Connection& connection);
+    std::unique_ptr<Backend> m_backend; // the engine while open, for the layer's own classes
+    // What the engine's backend is wrapped in when it opens (a test's stand-in).
+    std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> m_wrap;
+    // Queries holding statements on the backend; closing drops their statements first.
+    QSet<Query*> m_queries;
+    friend class Query;
+    friend Backend* backendIfOpen(const Connection& connection);
+    friend void wrapBackend(Connection& connection,
+                            std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap);
 };
 
 // Where a statement writes or reads: the first table after insert into, update,

@@ -59,13 +59,15 @@ void Connection::settleCapabilities()
 {
     Capabilities& c = m_capabilities;
     c.comparesKeysExactly = m_dialect != Dialect::SqlServer && !m_keysByCollation;
-    c.defersWrites = m_backend->pg || m_backend->batch;
     c.runsStatementLists = m_dialect == Dialect::PostgreSQL;
     c.skipsRows = m_dialect != Dialect::SqlServer;
     c.keepsNul = m_dialect != Dialect::PostgreSQL;
-    c.keepsAnyTextBytes = m_backend->sqlite != nullptr;
     c.locksWholeDatabase = m_dialect == Dialect::SQLite;
     c.enforcesTextWidths = m_dialect != Dialect::SQLite;
+    c.defersWrites = false;
+    c.keepsAnyTextBytes = false;
+    if (m_backend)
+        m_backend->settle(c);
 }
 
 namespace {

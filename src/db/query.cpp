@@ -4,6 +4,7 @@
 #include "db/engine_query.h"
 #include "db/faults.h"
 #include "db/lock_wait.h"
+#include "db/odbc_link.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -25,16 +26,16 @@ QByteArray EngineQuery::text(int column) const { return variantText(value(column
 
 void failStatement(const Connection& connection, const QString& table, const DriverError& error)
 {
-    const QString text = connection.errorText(error);
+    const QString text = backendOf(connection).errorText(error);
     if (isLockWait(text))
         noteLockWaitGivenUp(connection.where(), error.text,
                             connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : table);
     throw belmire::Error(table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(table, text));
 }
 
-void failStatement(const Connection& connection, const QString& table, const odbc::Failure& failure)
+void failStatement(const Connection& connection, const OdbcLink& link, const QString& table,
+                   const odbc::Failure& failure)
 {
-    const OdbcLink& link = *backendOf(connection).odbc;
     const QString text = link.errorText(failure);
     if (isLockWait(text))
         noteLockWaitGivenUp(connection.where(), failure.message(),
@@ -50,17 +51,14 @@ Query::Query(Connection& connection) : m_connection(connection) {}
 Query::~Query()
 {
     if (m_engine)
-        backendOf(m_connection).queries.remove(this);
+        m_connection.m_queries.remove(this);
 }
 
 EngineQuery& Query::engine()
 {
     if (!m_engine) {
-        const Backend& backend = backendOf(m_connection);
-        m_engine = backend.pg     ? pgQuery(m_connection, m_table)
-                   : backend.odbc ? odbcQuery(m_connection, m_table)
-                                  : sqliteQuery(m_connection, m_table);
-        backendOf(m_connection).queries.insert(this);
+        m_engine = backendOf(m_connection).query(m_connection, m_table);
+        m_connection.m_queries.insert(this);
     }
     return *m_engine;
 }
@@ -90,7 +88,7 @@ void Query::dropStatement()
     if (!m_engine)
         return;
     m_engine.reset(); // a PostgreSQL cursor left open is closed with the next round trip
-    backendOf(m_connection).queries.remove(this);
+    m_connection.m_queries.remove(this);
     m_prepared = false;
     m_open = false;
 }
