@@ -2,7 +2,6 @@
 
 #include "db/backend.h"
 
-#include "db/faults.h"
 #include "db/lock_wait.h"
 #include "db/query.h"
 #include "db/sqlite_statement.h"
@@ -106,12 +105,7 @@ void Connection::commit()
     backend.flush();
     if (!m_inTransaction)
         return;
-    std::optional<QString> error;
-    if (faults::fail(faults::Kind::Commit))
-        error = backend.errorText(faults::error(faults::Kind::Commit));
-    else
-        error = backend.commit();
-    if (error) {
+    if (const auto error = backend.commit()) {
         rollback();
         throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, *error));
     }
@@ -136,9 +130,6 @@ void Connection::exec(const QString& statement)
     QString table = statementTable(statement);
     if (const QString held = lockWaitGivenUp(where(), statement, &table); !held.isEmpty())
         throw belmire::Error(QStringLiteral("表 %1：%2").arg(table, held));
-    if (faults::fail(faults::Kind::Execute))
-        throw belmire::Error(
-            QStringLiteral("表 %1：%2").arg(table, backend.errorText(faults::error(faults::Kind::Execute))));
     if (const auto failure = backend.exec(rewrite(statement, m_dialect))) {
         if (isLockWait(failure->message))
             noteLockWaitGivenUp(where(), failure->driverText,

@@ -24,7 +24,7 @@ class Failure;
 
 // A Query's statement on one engine: SQLite through sqlite3, PostgreSQL through
 // libpq, ODBC. Query keeps what is the same everywhere (the text, the checks
-// before a statement runs, the test seam's faults, reading ahead, fields by
+// before a statement runs, reading ahead, fields by
 // name); this runs the statement. Failures throw belmire::Error naming the table.
 class EngineQuery {
 public:

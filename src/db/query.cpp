@@ -2,7 +2,6 @@
 
 #include "db/backend.h"
 #include "db/engine_query.h"
-#include "db/faults.h"
 #include "db/lock_wait.h"
 #include "db/odbc_link.h"
 #include "textutil/error.h"
@@ -93,8 +92,6 @@ void Query::dropStatement()
     m_open = false;
 }
 
-void Query::fail(const DriverError& error) const { failStatement(m_connection, m_table, error); }
-
 void Query::refuseWhereGivenUp() const
 {
     QString table = m_table;
@@ -108,8 +105,6 @@ void Query::prepare()
     if (m_prepared)
         return;
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Prepare))
-        fail(faults::error(faults::Kind::Prepare));
     engine().prepare(m_connection.dialectText(m_text));
     m_prepared = true;
 }
@@ -152,8 +147,6 @@ void Query::exec()
     if (!m_prepared)
         prepare();
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     m_engine->exec();
 }
 
@@ -164,8 +157,6 @@ void Query::execDirect()
         return;
     }
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     if (m_engine->execDirect(m_connection.dialectText(m_text)))
         m_prepared = true;
 }
@@ -177,8 +168,6 @@ void Query::open()
     close();
     prepare();
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     m_engine->open();
     m_open = true;
     m_fieldsRead = false;
@@ -190,8 +179,6 @@ int Query::countRows()
     while (inner.endsWith(u';'))
         inner.chop(1);
     backendOf(m_connection).flush();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     const QString count = QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count");
     if (engine().countsWithValues() && !m_prepared)
         prepare();
@@ -253,8 +240,6 @@ bool Query::fetch()
 {
     if (!m_open)
         return false;
-    if (faults::fail(faults::Kind::Fetch))
-        fail(faults::error(faults::Kind::Fetch));
     return m_engine->fetch();
 }
 
