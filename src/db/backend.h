@@ -64,7 +64,7 @@ public:
     // given up and a lost server connection say so and name the database.
     virtual QString errorText(const DriverError& error) const { return error.text.trimmed(); }
 
-    // Statement forms the server takes (Connection::accepts).
+    // Statement forms the server takes (StatementForms::accepts).
     virtual bool accepts(Form) const { return true; }
     virtual void refuse(Form) {}
     virtual QString answeredBy() const { return {}; }

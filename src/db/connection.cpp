@@ -34,6 +34,7 @@ void Connection::open(const QString& udlPath)
     if (m_wrap)
         backend = m_wrap(std::move(backend));
     m_dialect = backend->dialect();
+    m_forms.opened(m_dialect);
     m_backend = std::move(backend);
     settleCapabilities();
 }
@@ -46,7 +47,6 @@ void Connection::close()
         if (m_inTransaction)
             rollback();
     }
-    m_collations.clear();
     m_backend.reset();
     m_inTransaction = false;
     settleCapabilities();
@@ -69,14 +69,6 @@ Backend& backendOf(const Connection& connection)
 void wrapBackend(Connection& connection, std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap)
 {
     connection.m_wrap = std::move(wrap);
-}
-
-bool Connection::accepts(Form form) const { return !m_backend || m_backend->accepts(form); }
-
-void Connection::refuse(Form form)
-{
-    if (m_backend)
-        m_backend->refuse(form);
 }
 
 QString Connection::answeredBy() const { return m_backend ? m_backend->answeredBy() : QString(); }
