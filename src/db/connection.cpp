@@ -93,11 +93,11 @@ void Connection::begin()
 
 void Connection::commit()
 {
-    Backend& backend = backendOf(*this);
-    backend.flush();
-    if (!m_inTransaction)
+    if (m_backend)
+        m_backend->flush();
+    if (!m_inTransaction) // a closed connection has none
         return;
-    if (const auto error = backend.commit()) {
+    if (const auto error = m_backend->commit()) {
         rollback();
         throw belmire::Error(QStringLiteral("%1数据库提交失败：%2").arg(m_role, *error));
     }
