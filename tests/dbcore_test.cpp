@@ -1,7 +1,7 @@
 #include "db/amount.h"
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/dialect.h"
+#include "db/odbc_backend.h"
 #include "db/query.h"
 #include "support/testdb.h"
 #include "textutil/error.h"
@@ -162,7 +162,7 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         testing_support::writeUdl(udl, link);
         db::Connection c(QStringLiteral("目标"));
         c.open(udl);
-        EXPECT_EQ(db::backendOf(c).odbc->dialect(), dialect);
+        EXPECT_EQ(dynamic_cast<db::OdbcBackend&>(db::backendOf(c)).link().dialect(), dialect);
         c.exec(QStringLiteral("TRUNCATE TABLE t"));
         db::Query insert(c);
         insert.setText(QStringLiteral("insert into t (k, v) values (:k, :v)"));

@@ -58,6 +58,16 @@ Snapshot snapshot(TestDb& target, const Case& c)
     return s;
 }
 
+// Runs the operation with the plan standing in for the engine of both connections of the run.
+shell::RunResult runWithFaults(FaultShop& shop, const Case& c, RecordingFrontend& fe,
+                               const std::shared_ptr<db::faults::Plan>& plan)
+{
+    return runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe, [&](shell::RunFrame& frame) {
+        db::faults::inject(frame.source(), plan);
+        db::faults::inject(frame.target(), plan);
+    });
+}
+
 struct Reference {
     Snapshot rows;
     int calls[db::faults::kKinds] = {};
@@ -67,12 +77,11 @@ Reference referenceRun(const Case& c, bool odbc)
 {
     FaultShop shop(c.fill, odbc);
     RecordingFrontend fe;
-    db::faults::countOnly();
-    const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
+    const auto plan = std::make_shared<db::faults::Plan>(); // counts only
+    const auto r = runWithFaults(shop, c, fe, plan);
     Reference ref;
     for (int k = 0; k < db::faults::kKinds; ++k)
-        ref.calls[k] = db::faults::calls(Kind(k));
-    db::faults::reset();
+        ref.calls[k] = plan->calls(Kind(k));
     EXPECT_TRUE(r.ok) << r.message.toStdString();
     ref.rows = snapshot(shop.target(), c);
     EXPECT_EQ(ref.rows.size(), c.codes.size());
@@ -113,10 +122,9 @@ void checkEveryFault(const Case& c, bool odbc = false)
                              (fromThenOn ? " from then on" : " once"));
                 FaultShop shop(c.fill, odbc);
                 RecordingFrontend fe;
-                db::faults::failAt(kind, n, fromThenOn);
-                const auto r = runOperation(shop, shell::Family::V67, QString::fromLatin1(c.op), fe);
-                const int failures = db::faults::failures();
-                db::faults::reset();
+                const auto plan = std::make_shared<db::faults::Plan>(kind, n, fromThenOn);
+                const auto r = runWithFaults(shop, c, fe, plan);
+                const int failures = plan->failures();
 
                 ASSERT_GE(failures, 1);
                 EXPECT_FALSE(r.ok);

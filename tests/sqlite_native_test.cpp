@@ -1,8 +1,8 @@
 // SQLite statements run through the C library must read and write exactly
 // what Qt's SQLite driver reads and writes.
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/query.h"
+#include "db/sqlite_backend.h"
 #include "db/sqlite_statement.h"
 #include "db/transaction.h"
 #include "support/testdb.h"
@@ -35,7 +35,7 @@ protected:
         m_udl = m_dir.filePath(QStringLiteral("t.udl"));
         testing_support::writeUdl(m_udl, QStringLiteral("Provider=SQLite;Data Source=") + m_db->path());
         m_connection.open(m_udl);
-        ASSERT_NE(db::backendOf(m_connection).sqlite, nullptr);
+        ASSERT_NE(dynamic_cast<db::SqliteBackend*>(&db::backendOf(m_connection)), nullptr);
     }
 
     // What Qt's driver gives for every field of every row of t, at high precision.
@@ -431,7 +431,8 @@ TEST_F(NativeSqlite, WriteLogWritesTheRowsBeforeAgain)
     EXPECT_EQ(rows(all), before.mid(0, 2));
     EXPECT_EQ(rows(seen), (QStringList{"1", "2"}));
 
-    ASSERT_EQ(sqlite3_exec(db::backendOf(m_connection).sqlite, "delete from seen", nullptr, nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(dynamic_cast<db::SqliteBackend&>(db::backendOf(m_connection)).handle(), "delete from seen",
+                           nullptr, nullptr, nullptr),
               SQLITE_OK);
     m_connection.exec(QStringLiteral("rollback to belmire_row"));
     EXPECT_FALSE(log->replay(log->size()));

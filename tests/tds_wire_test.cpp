@@ -1,8 +1,8 @@
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/datalink.h"
 #include "db/deferred_writer.h"
 #include "db/dialect.h"
+#include "db/odbc_backend.h"
 #include "db/query.h"
 #include "programs/programs.h"
 #include "shell/check.h"
@@ -73,7 +73,7 @@ TEST(TdsWire, FreeTdsSendsTheLinkAndTextsComeBackWhole)
         {
             db::Connection c(QStringLiteral("目标"));
             ASSERT_NO_THROW(c.open(udl));
-            EXPECT_EQ(db::backendOf(c).odbc->dialect(), db::Dialect::SqlServer);
+            EXPECT_EQ(dynamic_cast<db::OdbcBackend&>(db::backendOf(c)).link().dialect(), db::Dialect::SqlServer);
 
             db::Query read(c);
             read.setText(QStringLiteral("select k, n, i from t"));
@@ -379,16 +379,16 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
             db::Connection c(QStringLiteral("源"));
             ASSERT_NO_THROW(c.open(udl));
             ASSERT_FALSE(c.capabilities().comparesKeysExactly);
-            EXPECT_EQ(c.accepts(db::Form::Windowed), !v2000);
-            EXPECT_EQ(c.accepts(db::Form::RowValues), version == u"16.0");
+            EXPECT_EQ(c.forms().accepts(db::Form::Windowed), !v2000);
+            EXPECT_EQ(c.forms().accepts(db::Form::RowValues), version == u"16.0");
             // Bar codes beside each key by APPLY; 2000 has none, each product asks on its own.
-            const QString barCodes = c.rowsOfKeysStatement({QStringLiteral("GoodsBarCode")}, QStringLiteral("b"),
-                                                           QStringLiteral("GoodsId"), 2);
+            const QString barCodes = c.forms().rowsOfKeysStatement({QStringLiteral("GoodsBarCode")},
+                                                                   QStringLiteral("b"), QStringLiteral("GoodsId"), 2);
             EXPECT_EQ(barCodes.isEmpty(), v2000);
             EXPECT_FALSE(barCodes.contains(u"values")) << barCodes.toStdString();
             for (int pass = 0; pass < 2; ++pass) {
                 db::Query q(c);
-                q.setText(c.keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
+                q.setText(c.forms().keysHeldStatement(QStringLiteral("hyda"), QStringLiteral("objid"), 3));
                 q.bindText(QStringLiteral("k0"), gbk::fromUnicode(QStringLiteral("卡1")));
                 q.bindText(QStringLiteral("k1"), "ab");
                 q.bindText(QStringLiteral("k2"), "AB ");
@@ -400,7 +400,7 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
             }
             db::Query prices(c);
             prices.setText(
-                c.lookupsStatement(QStringLiteral("jhjj"), QStringLiteral("spxx"), QStringLiteral("spbh"), 2));
+                c.forms().lookupsStatement(QStringLiteral("jhjj"), QStringLiteral("spxx"), QStringLiteral("spbh"), 2));
             prices.bindText(QStringLiteral("k0"), "P1");
             prices.bindText(QStringLiteral("k1"), "P2");
             prices.open();
@@ -418,7 +418,7 @@ TEST(TdsWire, KeysReadAheadAreOneRequestUnderTheColumnsCollation)
                 lookups.list(byCode, "L2");
                 EXPECT_EQ(gbk::toUnicode(lookups.value(byCode, window)), QStringLiteral("饮料"));
             }
-            EXPECT_FALSE(c.accepts(db::Form::KeyLists));
+            EXPECT_FALSE(c.forms().accepts(db::Form::KeyLists));
         }
         QStringList keys, catalog, categories;
         for (const QJsonObject& e : server.events()) {

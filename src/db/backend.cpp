@@ -1,59 +1,34 @@
 #include "db/backend.h"
 
+#include "db/connection.h"
+#include "db/lock_wait.h"
+#include "db/sqlite_statement.h"
+
 namespace db {
 
-qsizetype Backend::deferredWrites() const { return batch ? batch->size() : pg ? pg->pipeline().size() : 0; }
-
-void Backend::queueWrite(const PgStatement& statement, PgValues values, const QString& table)
+std::unique_ptr<Backend> openBackend(Connection& connection, const LinkSettings& link, const QString& udlPath)
 {
-    pg->pipeline().queue(statement, std::move(values), table, tag, position++);
-    if (!deferring)
-        flush();
+    if (link.driver == QLatin1String("SQLite"))
+        return openSqlite(connection, link, udlPath);
+    if (link.driver == QLatin1String("PostgreSQL"))
+        return openPostgres(connection, link);
+    return openOdbc(connection, link); // every other provider
 }
 
-void Backend::queueWrite(const odbc::Markers& statement, const std::vector<odbc::Parameter>& values,
-                         const QString& table)
-{
-    batch->queue(statement, values, table, tag, position++);
-    if (!deferring)
-        flush();
-}
+std::unique_ptr<SqliteWriteLog> Backend::writeLog() { return nullptr; }
 
-void Backend::queueControl(const QString& statement)
+QString classifiedErrorText(const Connection& connection, const DriverError& error, bool diskFull, bool locked,
+                            bool lost)
 {
-    if (batch)
-        batch->queueControl(statement, tag, position++);
-    else
-        pg->pipeline().queueSimple(statement.toUtf8(), tag, position++);
-}
-
-void Backend::dropRowWrites(int rowTag)
-{
-    if (batch)
-        batch->dropTag(rowTag);
-    if (pg)
-        pg->pipeline().dropTag(rowTag);
-}
-
-void Backend::flush()
-{
-    // The sent tag is set also when the flush fails: part of that row may have been applied.
-    if (batch && !batch->empty()) {
-        sentTag = batch->lastTag();
-        batch->flush();
+    QString text = error.text.trimmed();
+    if (locked)
+        return lockWaitText(connection.where(), text);
+    if (diskFull || lost) {
+        text = text.simplified();
+        text = diskFull ? QStringLiteral("磁盘已满（%1）：%2").arg(connection.where(), text)
+                        : QStringLiteral("与%1 的连接已断开：%2").arg(connection.where(), text);
     }
-    if (!pg || pg->pipeline().empty())
-        return;
-    sentTag = pg->pipeline().lastTag();
-    pg->pipeline().flush();
-}
-
-void Backend::discard()
-{
-    if (pg)
-        pg->pipeline().discard();
-    if (batch)
-        batch->discard();
+    return text;
 }
 
 } // namespace db

@@ -16,7 +16,7 @@ struct Capabilities {
     // Several statements separated by ";" run as one text (PostgreSQL).
     bool runsStatementLists = false;
     // The server passes over the first rows of a row set itself (OFFSET)
-    // without making them into rows (Connection::skippingRows).
+    // without making them into rows (StatementForms::skippingRows).
     bool skipsRows = true;
     // A text may hold NUL characters (PostgreSQL keeps none).
     bool keepsNul = true;

@@ -4,20 +4,22 @@
 #include "db/datalink.h"
 #include "db/dialect.h"
 #include "db/driver_error.h"
+#include "db/statement_forms.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 
-struct sqlite3;
-
 namespace db {
 
-struct Backend;
+class Backend;
+class Query;
 class SqliteWriteLog;
 
 // One database connection opened from a data-link file, through the engine's
@@ -48,39 +50,9 @@ public:
     // PostgreSQL too (tests, bench/run --keys-by-collation).
     void setKeysCompareByCollation(bool on) { m_keysByCollation = on; }
 
-    // Where keys compare by collation: a SELECT answering, for the keys bound
-    // as :k0 ... :k<keys-1>, three integers per key: its number, whether the
-    // column holds a value equal to it, and the smallest number of the keys
-    // equal to it, all by the column's own comparison. Empty where the server
-    // refused every form of it.
-    QString keysHeldStatement(const QString& table, const QString& column, int keys);
-    // A SELECT answering "select top 1 <field> from <table> where <key>=:p1" for
-    // the values bound as :k0 ... :k<keys-1> at once: each value's number and
-    // the field of the first row its key matches (NULL when none does). Empty
-    // where the server refused such a list before.
-    QString lookupsStatement(const QString& field, const QString& table, const QString& key, int keys) const;
-    // A SELECT answering "select <fields> from <table> where <key>=:p1" for the
-    // values bound as :k0 ... :k<keys-1> at once: a row for each row a value's
-    // key matches, its number first, then the fields. A value's rows come in the
-    // order its own query would give them; the values' rows may interleave.
-    // Empty where the server offers no such form (SQL Server without APPLY).
-    QString rowsOfKeysStatement(const QStringList& fields, const QString& table, const QString& key, int keys) const;
-    // Statement forms that depend on the server (SQL Server's version and
-    // compatibility level): whether it takes one, and that it refused one, which
-    // is then not tried again on this connection. Always taken elsewhere.
-    bool accepts(Form form) const;
-    void refuse(Form form);
-    // After keysHeldStatement's SELECT was refused (db::RefusedStatement): a
-    // form less demanding is taken next; false when none is left.
-    bool keysHeldFallBack();
-    // The server passes over the first rows of a row set itself (OFFSET)
-    // without making them into rows; skippingRows wraps a SELECT so (empty
-    // where it cannot: the caller reads forward to them).
-    QString skippingRows(const QString& select, int rows) const;
-    // SQL to open, release (empty where there is none) and roll back to a savepoint.
-    QString savepointSql(const QString& name) const { return db::savepointSql(m_dialect, name); }
-    QString releaseSql(const QString& name) const { return db::releaseSql(m_dialect, name); }
-    QString rollbackToSql(const QString& name) const { return db::rollbackToSql(m_dialect, name); }
+    // The statement texts that depend on the database and its server.
+    StatementForms& forms() { return m_forms; }
+    const StatementForms& forms() const { return m_forms; }
     // The statement in the database's own dialect.
     QString dialectText(const QString& statement) const { return rewrite(statement, m_dialect); }
     // What makes this database itself: the same text for two connections to one
@@ -127,31 +99,29 @@ public:
     // Runs one statement (rewritten for the dialect); throws with the table named.
     void exec(const QString& statement);
 
-    // The database's own text of an error, unaltered; a full disk, a lock
-    // wait given up and a lost server connection say so and name the database.
-    QString errorText(const DriverError& error) const;
     // The database as messages name it: the role and the data link's description.
     QString where() const;
 
 private:
-    // After a read-only open: reads the schema, and says what a WAL-mode file needs when that fails.
-    void checkReadable(sqlite3* handle);
     // The capabilities of the engine now connected.
     void settleCapabilities();
-    // Runs a statement of the connection's own (transaction control); the error when it fails.
-    std::optional<DriverError> run(const QByteArray& sql);
-    QString columnCollation(const QString& table, const QString& column);
 
     QString m_role;
     LinkSettings m_link;
-    std::map<QString, QString> m_collations; // SQL Server: "table.column" -> its collation
     Dialect m_dialect = Dialect::SQLite;
     Capabilities m_capabilities;
+    StatementForms m_forms{*this};
     bool m_keysByCollation = false;
     bool m_inTransaction = false;
-    bool m_connected = false;           // opened; a later error without SQLSTATE means the server went away
-    std::unique_ptr<Backend> m_backend; // the engine's handles, for the layer's own classes
-    friend Backend& backendOf(const Connection& connection);
+    std::unique_ptr<Backend> m_backend; // the engine while open, for the layer's own classes
+    // What the engine's backend is wrapped in when it opens (a test's stand-in).
+    std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> m_wrap;
+    // Queries holding statements on the backend; closing drops their statements first.
+    QSet<Query*> m_queries;
+    friend class Query;
+    friend Backend* backendIfOpen(const Connection& connection);
+    friend void wrapBackend(Connection& connection,
+                            std::function<std::unique_ptr<Backend>(std::unique_ptr<Backend>)> wrap);
 };
 
 // Where a statement writes or reads: the first table after insert into, update,

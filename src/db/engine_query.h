@@ -14,13 +14,17 @@
 namespace db {
 
 class Connection;
+class OdbcBackend;
+class OdbcLink;
+class PgBackend;
+class SqliteBackend;
 namespace odbc {
 class Failure;
 }
 
 // A Query's statement on one engine: SQLite through sqlite3, PostgreSQL through
 // libpq, ODBC. Query keeps what is the same everywhere (the text, the checks
-// before a statement runs, the test seam's faults, reading ahead, fields by
+// before a statement runs, reading ahead, fields by
 // name); this runs the statement. Failures throw belmire::Error naming the table.
 class EngineQuery {
 public:
@@ -65,16 +69,17 @@ protected:
     const QString m_table;
 };
 
-// The statement for the engine the connection reaches.
-std::unique_ptr<EngineQuery> sqliteQuery(Connection& connection, const QString& table);
-std::unique_ptr<EngineQuery> pgQuery(Connection& connection, const QString& table);
-std::unique_ptr<EngineQuery> odbcQuery(Connection& connection, const QString& table);
+// The statement on each engine, made by its backend.
+std::unique_ptr<EngineQuery> sqliteQuery(Connection& connection, const QString& table, SqliteBackend& backend);
+std::unique_ptr<EngineQuery> pgQuery(Connection& connection, const QString& table, PgBackend& backend);
+std::unique_ptr<EngineQuery> odbcQuery(Connection& connection, const QString& table, OdbcBackend& backend);
 
 // Throws the error of a statement on table (empty: none named) as
 // belmire::Error, noting a lock wait given up; an ODBC failure that refused the
 // statement's form on SQL Server throws RefusedStatement.
 [[noreturn]] void failStatement(const Connection& connection, const QString& table, const DriverError& error);
-[[noreturn]] void failStatement(const Connection& connection, const QString& table, const odbc::Failure& failure);
+[[noreturn]] void failStatement(const Connection& connection, const OdbcLink& link, const QString& table,
+                                const odbc::Failure& failure);
 
 // The column names of a statement that has columnCount() and columnName(i).
 template <typename Statement>

@@ -1,6 +1,6 @@
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/engine_query.h"
+#include "db/odbc_backend.h"
 #include "db/odbc_statement.h"
 #include "db/query.h"
 
@@ -11,7 +11,10 @@ namespace {
 // writes; a read moves off a connection whose row set is in use.
 class OdbcQuery final : public EngineQuery {
 public:
-    using EngineQuery::EngineQuery;
+    OdbcQuery(Connection& connection, const QString& table, OdbcBackend& backend)
+        : EngineQuery(connection, table), m_backend(backend)
+    {
+    }
 
     void prepare(const QString& text) override
     {
@@ -48,12 +51,11 @@ public:
     }
     void exec() override
     {
-        Backend& backend = backendOf(m_connection);
-        if (m_write && backend.deferring) {
-            backend.queueWrite(m_statement->prepared(), m_statement->values(), m_table);
+        if (m_write && m_backend.deferral().deferring) {
+            m_backend.queueWrite(m_statement->prepared(), m_statement->values(), m_table);
             return;
         }
-        backend.flush();
+        m_backend.flush();
         try {
             moveReader();
             m_statement->execute();
@@ -63,7 +65,7 @@ public:
     }
     bool execDirect(const QString& text) override
     {
-        backendOf(m_connection).flush();
+        m_backend.flush();
         try {
             if (!m_statement)
                 m_statement = std::make_unique<odbc::Statement>(link().main());
@@ -75,7 +77,7 @@ public:
     }
     int rowsAffected() const override
     {
-        if (m_write && backendOf(m_connection).deferring)
+        if (m_write && m_backend.deferral().deferring)
             return -1;
         return m_statement ? int(m_statement->rowsAffected()) : -1;
     }
@@ -107,8 +109,11 @@ public:
     QVariant value(int column) const override { return m_statement ? m_statement->value(column) : QVariant(); }
 
 private:
-    [[noreturn]] void fail(const odbc::Failure& failure) const { failStatement(m_connection, m_table, failure); }
-    OdbcLink& link() const { return *backendOf(m_connection).odbc; }
+    [[noreturn]] void fail(const odbc::Failure& failure) const
+    {
+        failStatement(m_connection, m_backend.link(), m_table, failure);
+    }
+    OdbcLink& link() const { return m_backend.link(); }
     // A statement about to read rows moves off a connection whose row set is in use.
     void moveReader()
     {
@@ -122,15 +127,16 @@ private:
             m_statement->moveTo(reader);
     }
 
+    OdbcBackend& m_backend;
     std::unique_ptr<odbc::Statement> m_statement;
     bool m_write = false; // an INSERT, UPDATE or DELETE, held back while deferring
 };
 
 } // namespace
 
-std::unique_ptr<EngineQuery> odbcQuery(Connection& connection, const QString& table)
+std::unique_ptr<EngineQuery> odbcQuery(Connection& connection, const QString& table, OdbcBackend& backend)
 {
-    return std::make_unique<OdbcQuery>(connection, table);
+    return std::make_unique<OdbcQuery>(connection, table, backend);
 }
 
 } // namespace db

@@ -1,7 +1,7 @@
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/engine_query.h"
 #include "db/name_index.h"
+#include "db/pg_backend.h"
 #include "db/pg_session.h"
 #include "db/query.h"
 #include "textutil/error.h"
@@ -23,7 +23,10 @@ constexpr int kPgChunk = 2000;
 // writes go through the pipeline, everything else runs at once.
 class PgQuery final : public EngineQuery {
 public:
-    using EngineQuery::EngineQuery;
+    PgQuery(Connection& connection, const QString& table, PgBackend& backend)
+        : EngineQuery(connection, table), m_backend(backend)
+    {
+    }
     ~PgQuery() override { closeRows(); } // a cursor left open would hold its rows until the session ends
 
     void prepare(const QString& text) override
@@ -32,7 +35,7 @@ public:
         m_write = isWrite(text);
         if (m_write) {
             // Prepared on the server now, so a bad statement fails before any row.
-            backendOf(m_connection).flush();
+            m_backend.flush();
             if (const auto error = session().pipeline().prepare(*statement))
                 fail(*error);
         }
@@ -57,14 +60,14 @@ public:
     void exec() override
     {
         if (m_write)
-            backendOf(m_connection).queueWrite(*m_statement, m_values, m_table);
+            m_backend.queueWrite(*m_statement, m_values, m_table);
         else
             run(false);
     }
     void open() override { run(true); }
     bool execDirect(const QString& text) override
     {
-        backendOf(m_connection).flush();
+        m_backend.flush();
         DriverError error;
         if (!session().execText(text.toUtf8(), &error))
             fail(error);
@@ -106,13 +109,14 @@ public:
 
 private:
     [[noreturn]] void fail(const DriverError& error) const { failStatement(m_connection, m_table, error); }
-    PgSession& session() const { return *backendOf(m_connection).pg; }
+    PgSession& session() const { return m_backend.session(); }
     bool onRow() const { return m_result && m_row >= 0 && m_row < PQntuples(m_result.get()); }
     void bind(const QString& name, QByteArray value);
     // Runs the statement with its whole result, or opens its row set.
     void run(bool rows);
     void closeRows();
 
+    PgBackend& m_backend;
     std::unique_ptr<PgStatement> m_statement;
     bool m_write = false;
     PgValues m_values;
@@ -146,7 +150,7 @@ void PgQuery::closeRows()
 void PgQuery::run(bool rows)
 {
     closeRows();
-    backendOf(m_connection).flush();
+    m_backend.flush();
     PgSession& pg = session();
     DriverError error;
     // Outside a transaction a row set is read through a cursor the server holds;
@@ -190,9 +194,9 @@ bool PgQuery::fetch()
 
 } // namespace
 
-std::unique_ptr<EngineQuery> pgQuery(Connection& connection, const QString& table)
+std::unique_ptr<EngineQuery> pgQuery(Connection& connection, const QString& table, PgBackend& backend)
 {
-    return std::make_unique<PgQuery>(connection, table);
+    return std::make_unique<PgQuery>(connection, table, backend);
 }
 
 } // namespace db

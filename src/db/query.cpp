@@ -2,8 +2,8 @@
 
 #include "db/backend.h"
 #include "db/engine_query.h"
-#include "db/faults.h"
 #include "db/lock_wait.h"
+#include "db/odbc_link.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 
@@ -25,16 +25,16 @@ QByteArray EngineQuery::text(int column) const { return variantText(value(column
 
 void failStatement(const Connection& connection, const QString& table, const DriverError& error)
 {
-    const QString text = connection.errorText(error);
+    const QString text = backendOf(connection).errorText(error);
     if (isLockWait(text))
         noteLockWaitGivenUp(connection.where(), error.text,
                             connection.capabilities().locksWholeDatabase ? QStringLiteral("*") : table);
     throw belmire::Error(table.isEmpty() ? text : QStringLiteral("表 %1：%2").arg(table, text));
 }
 
-void failStatement(const Connection& connection, const QString& table, const odbc::Failure& failure)
+void failStatement(const Connection& connection, const OdbcLink& link, const QString& table,
+                   const odbc::Failure& failure)
 {
-    const OdbcLink& link = *backendOf(connection).odbc;
     const QString text = link.errorText(failure);
     if (isLockWait(text))
         noteLockWaitGivenUp(connection.where(), failure.message(),
@@ -50,17 +50,14 @@ Query::Query(Connection& connection) : m_connection(connection) {}
 Query::~Query()
 {
     if (m_engine)
-        backendOf(m_connection).queries.remove(this);
+        m_connection.m_queries.remove(this);
 }
 
 EngineQuery& Query::engine()
 {
     if (!m_engine) {
-        const Backend& backend = backendOf(m_connection);
-        m_engine = backend.pg     ? pgQuery(m_connection, m_table)
-                   : backend.odbc ? odbcQuery(m_connection, m_table)
-                                  : sqliteQuery(m_connection, m_table);
-        backendOf(m_connection).queries.insert(this);
+        m_engine = backendOf(m_connection).query(m_connection, m_table);
+        m_connection.m_queries.insert(this);
     }
     return *m_engine;
 }
@@ -90,12 +87,10 @@ void Query::dropStatement()
     if (!m_engine)
         return;
     m_engine.reset(); // a PostgreSQL cursor left open is closed with the next round trip
-    backendOf(m_connection).queries.remove(this);
+    m_connection.m_queries.remove(this);
     m_prepared = false;
     m_open = false;
 }
-
-void Query::fail(const DriverError& error) const { failStatement(m_connection, m_table, error); }
 
 void Query::refuseWhereGivenUp() const
 {
@@ -110,8 +105,6 @@ void Query::prepare()
     if (m_prepared)
         return;
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Prepare))
-        fail(faults::error(faults::Kind::Prepare));
     engine().prepare(m_connection.dialectText(m_text));
     m_prepared = true;
 }
@@ -154,8 +147,6 @@ void Query::exec()
     if (!m_prepared)
         prepare();
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     m_engine->exec();
 }
 
@@ -166,8 +157,6 @@ void Query::execDirect()
         return;
     }
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     if (m_engine->execDirect(m_connection.dialectText(m_text)))
         m_prepared = true;
 }
@@ -179,8 +168,6 @@ void Query::open()
     close();
     prepare();
     refuseWhereGivenUp();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     m_engine->open();
     m_open = true;
     m_fieldsRead = false;
@@ -192,8 +179,6 @@ int Query::countRows()
     while (inner.endsWith(u';'))
         inner.chop(1);
     backendOf(m_connection).flush();
-    if (faults::fail(faults::Kind::Execute))
-        fail(faults::error(faults::Kind::Execute));
     const QString count = QStringLiteral("select count(*) from (") + inner + QStringLiteral(") belmire_count");
     if (engine().countsWithValues() && !m_prepared)
         prepare();
@@ -255,8 +240,6 @@ bool Query::fetch()
 {
     if (!m_open)
         return false;
-    if (faults::fail(faults::Kind::Fetch))
-        fail(faults::error(faults::Kind::Fetch));
     return m_engine->fetch();
 }
 

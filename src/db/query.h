@@ -85,7 +85,6 @@ private:
     bool fetch(); // the database's next row
     int fieldIndex(const QString& name) const;
     int requiredField(const QString& name) const;
-    [[noreturn]] void fail(const DriverError& error) const;
     // A statement naming a table whose lock wait already ran out in this run fails at once.
     void refuseWhereGivenUp() const;
     const QStringList& fields() const;

@@ -1,7 +1,7 @@
-#include "db/backend.h"
 #include "db/connection.h"
 #include "db/engine_query.h"
 #include "db/query.h"
+#include "db/sqlite_backend.h"
 #include "db/sqlite_statement.h"
 #include "textutil/error.h"
 
@@ -11,11 +11,14 @@ namespace {
 // A statement on an SQLite handle, through the C library.
 class SqliteQuery final : public EngineQuery {
 public:
-    using EngineQuery::EngineQuery;
+    SqliteQuery(Connection& connection, const QString& table, const SqliteBackend& backend)
+        : EngineQuery(connection, table), m_backend(backend)
+    {
+    }
 
     void prepare(const QString& text) override
     {
-        auto statement = std::make_unique<SqliteStatement>(backendOf(m_connection).sqlite, text);
+        auto statement = std::make_unique<SqliteStatement>(m_backend.handle(), text, m_backend.recording());
         if (!statement->ok())
             fail(statement->error());
         m_statement = std::move(statement);
@@ -46,7 +49,7 @@ public:
     int rowsAffected() const override { return m_statement ? m_statement->changes() : -1; }
     int countRows(const QString& count) override
     {
-        SqliteStatement q(backendOf(m_connection).sqlite, count);
+        SqliteStatement q(m_backend.handle(), count, m_backend.recording());
         if (!q.ok() || !q.execute() || q.step() <= 0)
             fail(q.error());
         return int(variantInteger(q.value(0)));
@@ -82,14 +85,15 @@ public:
 private:
     [[noreturn]] void fail(const DriverError& error) const { failStatement(m_connection, m_table, error); }
 
+    const SqliteBackend& m_backend;
     std::unique_ptr<SqliteStatement> m_statement;
 };
 
 } // namespace
 
-std::unique_ptr<EngineQuery> sqliteQuery(Connection& connection, const QString& table)
+std::unique_ptr<EngineQuery> sqliteQuery(Connection& connection, const QString& table, SqliteBackend& backend)
 {
-    return std::make_unique<SqliteQuery>(connection, table);
+    return std::make_unique<SqliteQuery>(connection, table, backend);
 }
 
 } // namespace db

@@ -33,7 +33,8 @@ DriverError sqliteError(sqlite3* handle, int rc)
     return {QString(reinterpret_cast<const QChar*>(sqlite3_errmsg16(handle))), QString::number(rc)};
 }
 
-SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text) : m_handle(handle)
+SqliteStatement::SqliteStatement(sqlite3* handle, const QString& text, SqliteWriteLog* const* recording)
+    : m_handle(handle), m_recording(recording)
 {
     const QByteArray utf8 = text.toUtf8();
     const char* tail = nullptr;
@@ -144,7 +145,7 @@ bool SqliteStatement::execute()
 {
     rewind();
     m_stepped = true;
-    SqliteWriteLog* log = m_writes ? SqliteWriteLog::on(m_handle) : nullptr;
+    SqliteWriteLog* log = m_writes && m_recording ? *m_recording : nullptr;
     const qint64 before = log ? log->changes() : 0;
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace db {
+
+class SqliteWriteLog;
 
 // The handle's last error, rc its result code.
 DriverError sqliteError(sqlite3* handle, int rc);
@@ -25,7 +28,8 @@ DriverError sqliteError(sqlite3* handle, int rc);
 // the rest of the layer reads: integers, doubles, texts and byte arrays.
 class SqliteStatement {
 public:
-    SqliteStatement(sqlite3* handle, const QString& text);
+    // recording: where the handle's recording write log is found, if one is.
+    SqliteStatement(sqlite3* handle, const QString& text, SqliteWriteLog* const* recording = nullptr);
     ~SqliteStatement();
     SqliteStatement(const SqliteStatement&) = delete;
     SqliteStatement& operator=(const SqliteStatement&) = delete;
@@ -76,6 +80,7 @@ private:
     Bound* bound(int index);
 
     sqlite3* m_handle;
+    SqliteWriteLog* const* m_recording;
     sqlite3_stmt* m_stmt = nullptr;
     DriverError m_error;
     bool m_row = false;     // execute() stepped onto a row not read yet
@@ -89,10 +94,11 @@ private:
 // The writes made on one handle since a mark, kept so that they can be run
 // again: a row that fails is undone by going back to the mark and running the
 // writes of the rows before it once more, so a batch of rows needs one
-// savepoint instead of one per row. One log records at a time, while it lives.
+// savepoint instead of one per row. One log records on a handle at a time,
+// while it lives: it puts itself in the handle's recording slot.
 class SqliteWriteLog {
 public:
-    explicit SqliteWriteLog(sqlite3* handle);
+    SqliteWriteLog(sqlite3* handle, std::shared_ptr<SqliteWriteLog*> recording);
     ~SqliteWriteLog();
     SqliteWriteLog(const SqliteWriteLog&) = delete;
     SqliteWriteLog& operator=(const SqliteWriteLog&) = delete;
@@ -105,8 +111,6 @@ public:
     // change was made since the mark that the log did not record.
     bool replay(size_t count);
 
-    // The log recording on handle, if any.
-    static SqliteWriteLog* on(sqlite3* handle);
     qint64 changes() const;
     // A write that made changed changes, with its values.
     void record(const QByteArray& sql, const std::vector<SqliteStatement::Bound>& values, qint64 changed);
@@ -124,6 +128,7 @@ private:
     int textIndex(const QByteArray& sql);
 
     sqlite3* m_handle;
+    std::shared_ptr<SqliteWriteLog*> m_recording;
     QList<QByteArray> m_texts;
     std::vector<Write> m_writes;
     // The values one after the other (kind, then size and bytes, or 8 bytes), in

@@ -5,32 +5,21 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstring>
 
 namespace db {
-namespace {
 
-std::atomic<SqliteWriteLog*> g_recording{nullptr};
-
-} // namespace
-
-SqliteWriteLog::SqliteWriteLog(sqlite3* handle) : m_handle(handle)
+SqliteWriteLog::SqliteWriteLog(sqlite3* handle, std::shared_ptr<SqliteWriteLog*> recording)
+    : m_handle(handle), m_recording(std::move(recording))
 {
     restart();
-    g_recording = this;
+    *m_recording = this;
 }
 
 SqliteWriteLog::~SqliteWriteLog()
 {
-    SqliteWriteLog* self = this;
-    g_recording.compare_exchange_strong(self, nullptr);
-}
-
-SqliteWriteLog* SqliteWriteLog::on(sqlite3* handle)
-{
-    SqliteWriteLog* log = g_recording.load(std::memory_order_relaxed);
-    return log && log->m_handle == handle ? log : nullptr;
+    if (*m_recording == this)
+        *m_recording = nullptr;
 }
 
 qint64 SqliteWriteLog::changes() const { return sqlite3_total_changes64(m_handle); }

@@ -32,7 +32,7 @@ void Transaction::rollback()
 
 Savepoint::Savepoint(Connection& connection, QString name) : m_connection(connection), m_name(std::move(name))
 {
-    m_connection.exec(m_connection.savepointSql(m_name));
+    m_connection.exec(m_connection.forms().savepointSql(m_name));
 }
 
 Savepoint::~Savepoint()
@@ -40,7 +40,7 @@ Savepoint::~Savepoint()
     if (!m_open)
         return;
     try {
-        m_connection.exec(m_connection.rollbackToSql(m_name));
+        m_connection.exec(m_connection.forms().rollbackToSql(m_name));
     } catch (const belmire::Error&) {
         // The error on the way out is the one to report; the transaction's rollback takes the rest.
     }
@@ -49,14 +49,14 @@ Savepoint::~Savepoint()
 void Savepoint::release()
 {
     m_open = false;
-    if (const QString release = m_connection.releaseSql(m_name); !release.isEmpty())
+    if (const QString release = m_connection.forms().releaseSql(m_name); !release.isEmpty())
         m_connection.exec(release);
 }
 
 void Savepoint::rollback()
 {
     m_open = false;
-    m_connection.exec(m_connection.rollbackToSql(m_name));
+    m_connection.exec(m_connection.forms().rollbackToSql(m_name));
 }
 
 } // namespace db

@@ -103,7 +103,7 @@ void SourceRowsModel::fetch(int number) const
             while (select.endsWith(u';'))
                 select.chop(1);
             if (from > 0)
-                select = m_connection->skippingRows(select, from);
+                select = m_connection->forms().skippingRows(select, from);
             m_cursor = std::make_unique<db::Query>(*m_connection);
             m_cursor->setLines({select});
             m_cursor->open();

@@ -43,7 +43,7 @@ void SourceLookups::list(const Lookup& lookup, const QByteArray& key)
 {
     if (m_source.capabilities().comparesKeysExactly) // one scan of the table answers them all
         return;
-    if (!m_source.accepts(db::Form::KeyLists)) // asked one by one
+    if (!m_source.forms().accepts(db::Form::KeyLists)) // asked one by one
         return;
     Answers& a = answersOf(lookup);
     if (a.listed.size() < size_t(KeyLists::kMaxKeys) && !a.answers.value(key))
@@ -61,7 +61,7 @@ void SourceLookups::askListed(const Lookup& lookup, Answers& a)
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     if (keys.empty())
         return;
-    const QString text = m_source.lookupsStatement(lookup.field, lookup.table, lookup.key, int(keys.size()));
+    const QString text = m_source.forms().lookupsStatement(lookup.field, lookup.table, lookup.key, int(keys.size()));
     if (text.isEmpty())
         return;
     try {
@@ -73,7 +73,7 @@ void SourceLookups::askListed(const Lookup& lookup, Answers& a)
         }
         q.close();
     } catch (const db::RefusedStatement&) {
-        m_source.refuse(db::Form::KeyLists);
+        m_source.forms().refuse(db::Form::KeyLists);
     } catch (const belmire::Error&) {
     }
 }

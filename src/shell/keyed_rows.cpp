@@ -56,7 +56,7 @@ void KeyedRows::ask(db::Query& rows, const KeyOf& keyOf)
     });
     if (keys.empty() || m_listsFailed)
         return;
-    const QString text = source.rowsOfKeysStatement(m_fields, m_table, m_key, int(keys.size()));
+    const QString text = source.forms().rowsOfKeysStatement(m_fields, m_table, m_key, int(keys.size()));
     if (text.isEmpty()) { // a server without such a query
         m_listsFailed = true;
         return;

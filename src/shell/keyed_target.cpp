@@ -127,7 +127,7 @@ void TargetKeys::answer()
     // with none left every key is asked on its own.
     db::Query* found = nullptr;
     while (!found) {
-        const QString text = target.keysHeldStatement(m_table, m_column, n);
+        const QString text = target.forms().keysHeldStatement(m_table, m_column, n);
         if (text.isEmpty()) {
             m_trusted = false;
             return;
@@ -141,7 +141,7 @@ void TargetKeys::answer()
             if (target.transactionEnded())
                 throw;
             m_lists.clear();
-            target.keysHeldFallBack();
+            target.forms().keysHeldFallBack();
         }
     }
     db::Query& q = *found;

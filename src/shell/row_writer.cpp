@@ -138,26 +138,26 @@ void RowWriter::rowStatements()
     if (m_savepoint)
         return;
     m_savepoint = std::make_unique<db::Query>(m_target);
-    m_savepoint->setText(m_target.savepointSql(kRowSavepoint));
-    const QString release = m_target.releaseSql(kRowSavepoint);
+    m_savepoint->setText(m_target.forms().savepointSql(kRowSavepoint));
+    const QString release = m_target.forms().releaseSql(kRowSavepoint);
     if (!release.isEmpty()) {
         m_release = std::make_unique<db::Query>(m_target);
         m_release->setText(release);
     }
     m_rollbackTo = std::make_unique<db::Query>(m_target);
-    m_rollbackTo->setText(m_target.rollbackToSql(kRowSavepoint));
+    m_rollbackTo->setText(m_target.forms().rollbackToSql(kRowSavepoint));
     // Without batches, where one text may hold two statements: one round trip
     // releases the last row's mark and sets the next.
     if (m_target.capabilities().runsStatementLists && !release.isEmpty() && !m_deferred) {
         m_releaseAndMark = std::make_unique<db::Query>(m_target);
-        m_releaseAndMark->setText(release + QStringLiteral("; ") + m_target.savepointSql(kRowSavepoint));
+        m_releaseAndMark->setText(release + QStringLiteral("; ") + m_target.forms().savepointSql(kRowSavepoint));
     }
 }
 
 void RowWriter::setMark()
 {
     if (m_deferred) {
-        m_writes.queueControl(m_target.savepointSql(kRowSavepoint));
+        m_writes.queueControl(m_target.forms().savepointSql(kRowSavepoint));
         m_savepointHeld = true;
         return;
     }
@@ -192,7 +192,7 @@ void RowWriter::releaseMark()
 {
     if (m_deferred) {
         // Where there is no release (SQL Server) the empty statement marks the row's end.
-        m_writes.queueControl(m_target.releaseSql(kRowSavepoint));
+        m_writes.queueControl(m_target.forms().releaseSql(kRowSavepoint));
         m_savepointHeld = false;
         return;
     }

@@ -261,13 +261,16 @@ Shop::Shop(const QString& sourceSchema, Backend target)
 QString Shop::sourceUdl() const { return QDir(m_folder).filePath(shell::kSourceLinkName); }
 QString Shop::targetUdl() const { return QDir(m_folder).filePath(shell::kTargetLinkName); }
 
-shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe)
+shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe,
+                              const std::function<void(shell::RunFrame&)>& setUp)
 {
     const shell::Operation* op = programs::catalog().find(family, id);
     if (!op)
         throw std::runtime_error(("no operation " + id).toStdString());
     shell::RunFrame frame(fe, shop.sourceUdl(), shop.targetUdl());
     frame.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)); });
+    if (setUp)
+        setUp(frame);
     return frame.run(*op);
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -124,8 +125,10 @@ public:
     QStringList errors;
 };
 
-// Runs one operation by id in a fresh frame over the shop.
-shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe);
+// Runs one operation by id in a fresh frame over the shop; setUp, when given,
+// prepares the frame first (its connections, before they open).
+shell::RunResult runOperation(Shop& shop, shell::Family family, const QString& id, RecordingFrontend& fe,
+                              const std::function<void(shell::RunFrame&)>& setUp = {});
 
 } // namespace testing_support
 
