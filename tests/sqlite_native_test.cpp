@@ -18,6 +18,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <unistd.h>
 
@@ -131,6 +132,31 @@ TEST_F(NativeSqlite, WritesTheBytesQtsDriverWrites)
     EXPECT_EQ(
         m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id < 100 order by id")),
         m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id > 100 order by id")));
+}
+
+TEST_F(NativeSqlite, ABindingRepeatedStaysAndAnotherFormReplacesIt)
+{
+    // A statement keeps a parameter bound to the same value from row to row; a
+    // value of another form with the same number or text still replaces it.
+    db::Query insert(m_connection);
+    insert.setText(QStringLiteral("insert into t (id, a, b) values (:id, :a, :b)"));
+    const auto row = [&](int id, const QByteArray& a, const std::function<void()>& bindB) {
+        insert.bindInteger(QStringLiteral("id"), id);
+        insert.bindText(QStringLiteral("a"), a);
+        bindB();
+        insert.exec();
+    };
+    row(1, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
+    row(2, kChinese, [&] { insert.bindNumber(QStringLiteral("b"), 1.0); });
+    row(3, "plain", [&] { insert.bindText(QStringLiteral("b"), "1"); });
+    row(4, kChinese, [&] { insert.bindText(QStringLiteral("b"), "1"); });
+    row(5, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(10000)); });
+    row(6, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
+    const QString chinese = QString::fromLatin1(gbk::toUtf8(kChinese).toHex().toUpper());
+    EXPECT_EQ(
+        m_db->rows(QStringLiteral("select id, hex(a), typeof(b), quote(b) from t order by id")),
+        (QStringList{"1|" + chinese + "|integer|1", "2|" + chinese + "|real|1.0", "3|706C61696E|text|'1'",
+                     "4|" + chinese + "|text|'1'", "5|" + chinese + "|text|'1.0000'", "6|" + chinese + "|integer|1"}));
 }
 
 TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -85,12 +86,20 @@ void SqliteStatement::rewind()
     }
 }
 
+// A parameter bound again with the value it holds is left as it is: the
+// statement keeps its values from one execution to the next, and most rows
+// repeat many of them (fixed texts, defaults, the warehouse of a run of rows).
 void SqliteStatement::bindText(int index, const QByteArray& gbkText)
 {
     if (index <= 0)
         return;
     rewind();
-    bindKept(index, gbk::toUtf8(gbkText));
+    Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Text && b->fromGbk && b->given == gbkText)
+        return;
+    b->given = gbkText;
+    b->fromGbk = true;
+    bindKept(index, b, gbk::toUtf8(gbkText));
 }
 
 void SqliteStatement::bindLatin1(int index, const QByteArray& text)
@@ -98,7 +107,12 @@ void SqliteStatement::bindLatin1(int index, const QByteArray& text)
     if (index <= 0)
         return;
     rewind();
-    bindKept(index, text);
+    Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Text && !b->fromGbk && b->text == text)
+        return;
+    b->given.clear();
+    b->fromGbk = false;
+    bindKept(index, b, text);
 }
 
 SqliteStatement::Bound* SqliteStatement::bound(int index)
@@ -108,13 +122,12 @@ SqliteStatement::Bound* SqliteStatement::bound(int index)
     return &m_bound[size_t(index) - 1];
 }
 
-void SqliteStatement::bindKept(int index, const QByteArray& utf8)
+void SqliteStatement::bindKept(int index, Bound* b, QByteArray utf8)
 {
     // The statement reads the bytes where they are; they are kept until the
     // parameter is bound again or the statement goes.
-    Bound* b = bound(index);
     b->kind = Bound::Kind::Text;
-    b->text = utf8;
+    b->text = std::move(utf8);
     sqlite3_bind_text(m_stmt, index, b->text.constData(), int(b->text.size()), SQLITE_STATIC);
 }
 
@@ -124,6 +137,8 @@ void SqliteStatement::bindInteger(int index, qint64 value)
         return;
     rewind();
     Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Integer && b->integer == value)
+        return;
     b->kind = Bound::Kind::Integer;
     b->integer = value;
     sqlite3_bind_int64(m_stmt, index, value);
@@ -135,6 +150,9 @@ void SqliteStatement::bindNumber(int index, double value)
         return;
     rewind();
     Bound* b = bound(index);
+    // The same bits: 0 and -0 are bound as they are.
+    if (b->kind == Bound::Kind::Number && std::bit_cast<quint64>(b->number) == std::bit_cast<quint64>(value))
+        return;
     b->kind = Bound::Kind::Number;
     b->number = value;
     sqlite3_bind_double(m_stmt, index, value);

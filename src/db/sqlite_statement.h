@@ -67,12 +67,15 @@ public:
         QByteArray text; // UTF-8
         qint64 integer = 0;
         double number = 0;
+        // The GBK text bindText() was given for it, empty after bindLatin1().
+        QByteArray given;
+        bool fromGbk = false;
     };
 
 private:
     bool fail(int rc);
     void rewind();
-    void bindKept(int index, const QByteArray& utf8);
+    void bindKept(int index, Bound* b, QByteArray utf8);
     Bound* bound(int index);
 
     sqlite3* m_handle;
