@@ -151,12 +151,15 @@ TEST_F(NativeSqlite, ABindingRepeatedStaysAndAnotherFormReplacesIt)
     row(3, "plain", [&] { insert.bindText(QStringLiteral("b"), "1"); });
     row(4, kChinese, [&] { insert.bindText(QStringLiteral("b"), "1"); });
     row(5, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(10000)); });
-    row(6, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
+    row(6, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(10000)); });
+    row(7, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(25000)); });
+    row(8, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
     const QString chinese = QString::fromLatin1(gbk::toUtf8(kChinese).toHex().toUpper());
     EXPECT_EQ(
         m_db->rows(QStringLiteral("select id, hex(a), typeof(b), quote(b) from t order by id")),
         (QStringList{"1|" + chinese + "|integer|1", "2|" + chinese + "|real|1.0", "3|706C61696E|text|'1'",
-                     "4|" + chinese + "|text|'1'", "5|" + chinese + "|text|'1.0000'", "6|" + chinese + "|integer|1"}));
+                     "4|" + chinese + "|text|'1'", "5|" + chinese + "|text|'1.0000'", "6|" + chinese + "|text|'1.0000'",
+                     "7|" + chinese + "|text|'2.5000'", "8|" + chinese + "|integer|1"}));
 }
 
 TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)

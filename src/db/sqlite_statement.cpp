@@ -95,24 +95,25 @@ void SqliteStatement::bindText(int index, const QByteArray& gbkText)
         return;
     rewind();
     Bound* b = bound(index);
-    if (b->kind == Bound::Kind::Text && b->fromGbk && b->given == gbkText)
+    if (b->kind == Bound::Kind::Text && b->from == Bound::From::Gbk && b->given == gbkText)
         return;
+    b->from = Bound::From::Gbk;
     b->given = gbkText;
-    b->fromGbk = true;
     bindKept(index, b, gbk::toUtf8(gbkText));
 }
 
-void SqliteStatement::bindLatin1(int index, const QByteArray& text)
+void SqliteStatement::bindAmount(int index, Amount value)
 {
     if (index <= 0)
         return;
     rewind();
     Bound* b = bound(index);
-    if (b->kind == Bound::Kind::Text && !b->fromGbk && b->text == text)
+    if (b->kind == Bound::Kind::Text && b->from == Bound::From::Amount && b->amount == value.raw())
         return;
+    b->from = Bound::From::Amount;
     b->given.clear();
-    b->fromGbk = false;
-    bindKept(index, b, text);
+    b->amount = value.raw();
+    bindKept(index, b, value.toLatin1());
 }
 
 SqliteStatement::Bound* SqliteStatement::bound(int index)
