@@ -27,6 +27,24 @@ QByteArray storedGbk(const char* data, int size)
                              .arg(gbk::showBytes(data, size)));
 }
 
+// A stored double as text, as the database layer writes every double: the
+// shortest text that reads back as it. Between 0.001 and 100000 that text has
+// no exponent and is what the library writes in fixed notation, without
+// going through a QString; elsewhere the layer's own way decides.
+QByteArray doubleText(double x)
+{
+    if (x == 0)
+        return QByteArrayLiteral("0"); // -0 too
+    const double a = std::fabs(x);
+    if (a >= 1e-3 && a < 1e5) {
+        char buffer[64];
+        const auto r = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed);
+        if (r.ec == std::errc())
+            return QByteArray(buffer, qsizetype(r.ptr - buffer));
+    }
+    return variantText(x);
+}
+
 } // namespace
 
 DriverError sqliteError(sqlite3* handle, int rc)
@@ -243,7 +261,7 @@ QByteArray SqliteStatement::text(int column) const
     case SQLITE_INTEGER:
         return QByteArray::number(qint64(sqlite3_column_int64(m_stmt, column)));
     default: // a float, written the way the database layer writes every double
-        return variantText(sqlite3_column_double(m_stmt, column));
+        return doubleText(sqlite3_column_double(m_stmt, column));
     }
 }
 
