@@ -18,6 +18,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <unistd.h>
 
@@ -133,6 +134,34 @@ TEST_F(NativeSqlite, WritesTheBytesQtsDriverWrites)
         m_db->rows(QStringLiteral("select hex(a), typeof(a), n, typeof(n), r from t where id > 100 order by id")));
 }
 
+TEST_F(NativeSqlite, ABindingRepeatedStaysAndAnotherFormReplacesIt)
+{
+    // A statement keeps a parameter bound to the same value from row to row; a
+    // value of another form with the same number or text still replaces it.
+    db::Query insert(m_connection);
+    insert.setText(QStringLiteral("insert into t (id, a, b) values (:id, :a, :b)"));
+    const auto row = [&](int id, const QByteArray& a, const std::function<void()>& bindB) {
+        insert.bindInteger(QStringLiteral("id"), id);
+        insert.bindText(QStringLiteral("a"), a);
+        bindB();
+        insert.exec();
+    };
+    row(1, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
+    row(2, kChinese, [&] { insert.bindNumber(QStringLiteral("b"), 1.0); });
+    row(3, "plain", [&] { insert.bindText(QStringLiteral("b"), "1"); });
+    row(4, kChinese, [&] { insert.bindText(QStringLiteral("b"), "1"); });
+    row(5, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(10000)); });
+    row(6, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(10000)); });
+    row(7, kChinese, [&] { insert.bindAmount(QStringLiteral("b"), db::Amount::fromRaw(25000)); });
+    row(8, kChinese, [&] { insert.bindInteger(QStringLiteral("b"), 1); });
+    const QString chinese = QString::fromLatin1(gbk::toUtf8(kChinese).toHex().toUpper());
+    EXPECT_EQ(
+        m_db->rows(QStringLiteral("select id, hex(a), typeof(b), quote(b) from t order by id")),
+        (QStringList{"1|" + chinese + "|integer|1", "2|" + chinese + "|real|1.0", "3|706C61696E|text|'1'",
+                     "4|" + chinese + "|text|'1'", "5|" + chinese + "|text|'1.0000'", "6|" + chinese + "|text|'1.0000'",
+                     "7|" + chinese + "|text|'2.5000'", "8|" + chinese + "|integer|1"}));
+}
+
 TEST_F(NativeSqlite, ReportsErrorsAndSurvivesTheConnectionClosing)
 {
     db::Query bad(m_connection);
@@ -246,7 +275,8 @@ TEST_F(NativeSqlite, ReadsAmountsAsTheGeneralWayDoes)
 TEST_F(NativeSqlite, ReadsStoredDoublesAsTheGeneralWayDoes)
 {
     // Doubles of four decimals (the usual stored amount), products of two such, and
-    // arbitrary ones, small and large: the fast reading equals the general one.
+    // arbitrary ones, small and large: the fast reading equals the general one, as
+    // an amount and as text.
     std::mt19937_64 random(7);
     db::Query insert(m_connection);
     insert.setText(QStringLiteral("insert into t (id, r) values (:id, :r)"));
@@ -260,6 +290,12 @@ TEST_F(NativeSqlite, ReadsStoredDoublesAsTheGeneralWayDoes)
         else if (i % 3 == 2)
             x = std::ldexp(double(random() % (1ull << 52)), int(random() % 60) - 70);
         insert.bindInteger(QStringLiteral("id"), i);
+        insert.bindNumber(QStringLiteral("r"), x);
+        insert.exec();
+    }
+    // Round values and the edges of the short way of writing them.
+    const double round[] = {100.0, -2500.0, 0.001, 0.00099, 12.5, 0.1 + 0.2, 99999.5, 100000.0, 1e-5, 1e20, -0.0};
+    for (const double x : round) {
         insert.bindNumber(QStringLiteral("r"), x);
         insert.exec();
     }
@@ -282,8 +318,11 @@ TEST_F(NativeSqlite, ReadsStoredDoublesAsTheGeneralWayDoes)
         }
         if (fast != general && ++differing < 5)
             ADD_FAILURE() << q.valueAt(0).toDouble();
+        // Read as text too, as a lookup reads a price.
+        if (q.text(QStringLiteral("r")) != db::variantText(q.valueAt(0)) && ++differing < 5)
+            ADD_FAILURE() << "text of " << q.valueAt(0).toDouble();
     }
-    EXPECT_EQ(rows, 30000);
+    EXPECT_EQ(rows, 30000 + int(std::size(round)));
     EXPECT_EQ(differing, 0);
 }
 

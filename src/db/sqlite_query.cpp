@@ -29,7 +29,7 @@ public:
     }
     void bindAmount(const QString& name, Amount value) override
     {
-        m_statement->bindLatin1(m_statement->parameterIndex(name), value.toLatin1());
+        m_statement->bindAmount(m_statement->parameterIndex(name), value);
     }
     void bindInteger(const QString& name, qint64 value) override
     {

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -24,6 +25,24 @@ QByteArray storedGbk(const char* data, int size)
         return QByteArray(data, size);
     throw belmire::Error(QStringLiteral("文本既不是有效的 UTF-8，也不是有效的 GBK：“%1”；请先在源中改正")
                              .arg(gbk::showBytes(data, size)));
+}
+
+// A stored double as text, as the database layer writes every double: the
+// shortest text that reads back as it. Between 0.001 and 100000 that text has
+// no exponent and is what the library writes in fixed notation, without
+// going through a QString; elsewhere the layer's own way decides.
+QByteArray doubleText(double x)
+{
+    if (x == 0)
+        return QByteArrayLiteral("0"); // -0 too
+    const double a = std::fabs(x);
+    if (a >= 1e-3 && a < 1e5) {
+        char buffer[64];
+        const auto r = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed);
+        if (r.ec == std::errc())
+            return QByteArray(buffer, qsizetype(r.ptr - buffer));
+    }
+    return variantText(x);
 }
 
 } // namespace
@@ -86,20 +105,34 @@ void SqliteStatement::rewind()
     }
 }
 
+// A parameter bound again with the value it holds is left as it is: the
+// statement keeps its values from one execution to the next, and most rows
+// repeat many of them (fixed texts, defaults, the warehouse of a run of rows).
 void SqliteStatement::bindText(int index, const QByteArray& gbkText)
 {
     if (index <= 0)
         return;
     rewind();
-    bindKept(index, gbk::toUtf8(gbkText));
+    Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Text && b->from == Bound::From::Gbk && b->given == gbkText)
+        return;
+    b->from = Bound::From::Gbk;
+    b->given = gbkText;
+    bindKept(index, b, gbk::toUtf8(gbkText));
 }
 
-void SqliteStatement::bindLatin1(int index, const QByteArray& text)
+void SqliteStatement::bindAmount(int index, Amount value)
 {
     if (index <= 0)
         return;
     rewind();
-    bindKept(index, text);
+    Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Text && b->from == Bound::From::Amount && b->amount == value.raw())
+        return;
+    b->from = Bound::From::Amount;
+    b->given.clear();
+    b->amount = value.raw();
+    bindKept(index, b, value.toLatin1());
 }
 
 SqliteStatement::Bound* SqliteStatement::bound(int index)
@@ -109,13 +142,12 @@ SqliteStatement::Bound* SqliteStatement::bound(int index)
     return &m_bound[size_t(index) - 1];
 }
 
-void SqliteStatement::bindKept(int index, const QByteArray& utf8)
+void SqliteStatement::bindKept(int index, Bound* b, QByteArray utf8)
 {
     // The statement reads the bytes where they are; they are kept until the
     // parameter is bound again or the statement goes.
-    Bound* b = bound(index);
     b->kind = Bound::Kind::Text;
-    b->text = utf8;
+    b->text = std::move(utf8);
     sqlite3_bind_text(m_stmt, index, b->text.constData(), int(b->text.size()), SQLITE_STATIC);
 }
 
@@ -125,6 +157,8 @@ void SqliteStatement::bindInteger(int index, qint64 value)
         return;
     rewind();
     Bound* b = bound(index);
+    if (b->kind == Bound::Kind::Integer && b->integer == value)
+        return;
     b->kind = Bound::Kind::Integer;
     b->integer = value;
     sqlite3_bind_int64(m_stmt, index, value);
@@ -136,6 +170,9 @@ void SqliteStatement::bindNumber(int index, double value)
         return;
     rewind();
     Bound* b = bound(index);
+    // The same bits: 0 and -0 are bound as they are.
+    if (b->kind == Bound::Kind::Number && std::bit_cast<quint64>(b->number) == std::bit_cast<quint64>(value))
+        return;
     b->kind = Bound::Kind::Number;
     b->number = value;
     sqlite3_bind_double(m_stmt, index, value);
@@ -225,7 +262,7 @@ QByteArray SqliteStatement::text(int column) const
     case SQLITE_INTEGER:
         return QByteArray::number(qint64(sqlite3_column_int64(m_stmt, column)));
     default: // a float, written the way the database layer writes every double
-        return variantText(sqlite3_column_double(m_stmt, column));
+        return doubleText(sqlite3_column_double(m_stmt, column));
     }
 }
 

@@ -41,7 +41,8 @@ public:
     // 0 when the statement has no such parameter (":name").
     int parameterIndex(const QString& name);
     void bindText(int index, const QByteArray& gbkText);
-    void bindLatin1(int index, const QByteArray& text);
+    // An amount as its Latin-1 text.
+    void bindAmount(int index, Amount value);
     void bindInteger(int index, qint64 value);
     void bindNumber(int index, double value);
 
@@ -71,12 +72,17 @@ public:
         QByteArray text; // UTF-8
         qint64 integer = 0;
         double number = 0;
+        // How a text was given, to know a value bound again: the GBK text
+        // bindText() was given, or the amount.
+        enum class From { Gbk, Amount } from = From::Gbk;
+        QByteArray given;
+        qint64 amount = 0;
     };
 
 private:
     bool fail(int rc);
     void rewind();
-    void bindKept(int index, const QByteArray& utf8);
+    void bindKept(int index, Bound* b, QByteArray utf8);
     Bound* bound(int index);
 
     sqlite3* m_handle;

@@ -73,10 +73,8 @@ int stockProductCut(const Operation& operation);
 // The sums of the stock conversion's source; each stock row's product code is also shown to cuts.
 Sums sourceSums(const StockSums& s, db::Connection& source, CodesCut& cuts);
 
-// The sums of a target select; with counted, each row also counts "n" times into
-// *counted (the rows a join on the warehouse would give).
-Sums targetSums(db::Connection& target, const QString& select, Sums* counted = nullptr,
-                const textutil::SortedHashes* keys = nullptr);
+// The sums of a target select of yesl, yecbje and yesjje.
+Sums targetSums(db::Connection& target, const QString& select);
 
 // The sums mdspkc holds.
 extern const QString kStoreSums;

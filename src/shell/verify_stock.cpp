@@ -5,6 +5,8 @@
 #include "textutil/gbk.h"
 #include "textutil/key_hashes.h"
 
+#include <exception>
+
 namespace shell {
 
 // The bytes spckkc.spbh keeps of a stock conversion's product codes, 0 for all.
@@ -94,33 +96,18 @@ Sums sourceSums(const StockSums& s, db::Connection& source, CodesCut& cuts)
     return sums;
 }
 
-// The sums of a target select; with counted, each row also counts "n" times into
-// *counted (the rows a join on the warehouse would give).
-Sums targetSums(db::Connection& target, const QString& select, Sums* counted, const textutil::SortedHashes* keys)
+// The sums of a target select of yesl, yecbje and yesjje.
+Sums targetSums(db::Connection& target, const QString& select)
 {
     db::Query q(target);
     q.setText(select);
     q.open();
     Sums sums;
     while (q.next()) {
-        // Only rows whose warehouse and product the source accounts for.
-        if (keys && !keys->contains(textutil::keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
-                                                      gbk::trim(q.text(QStringLiteral("spbh"))))))
-            continue;
-        const db::Amount quantity = q.amount(QStringLiteral("yesl"));
-        const db::Amount purchase = q.amount(QStringLiteral("yecbje"));
-        const db::Amount retail = q.amount(QStringLiteral("yesjje"));
-        sums.quantity = sums.quantity + quantity;
-        sums.purchaseValue = sums.purchaseValue + purchase;
-        sums.retailValue = sums.retailValue + retail;
+        sums.quantity = sums.quantity + q.amount(QStringLiteral("yesl"));
+        sums.purchaseValue = sums.purchaseValue + q.amount(QStringLiteral("yecbje"));
+        sums.retailValue = sums.retailValue + q.amount(QStringLiteral("yesjje"));
         ++sums.rows;
-        if (counted)
-            for (qint64 k = q.integer(QStringLiteral("n")); k > 0; --k) {
-                counted->quantity = counted->quantity + quantity;
-                counted->purchaseValue = counted->purchaseValue + purchase;
-                counted->retailValue = counted->retailValue + retail;
-                ++counted->rows;
-            }
     }
     return sums;
 }
@@ -137,6 +124,63 @@ qint64 count(db::Connection& target, const QString& select)
     return n;
 }
 
+void add(Sums& sums, db::Amount quantity, db::Amount purchase, db::Amount retail)
+{
+    sums.quantity = sums.quantity + quantity;
+    sums.purchaseValue = sums.purchaseValue + purchase;
+    sums.retailValue = sums.retailValue + retail;
+    ++sums.rows;
+}
+
+// What one walk over spckkc tells: the sums of the rows whose warehouse and
+// product the source accounts for (all rows without keys), of every row, of
+// every row once per ckda row of its warehouse, and the rows whose warehouse
+// is not in ckda.
+struct WarehouseSums {
+    Sums accounted, all, owned;
+    qint64 homeless = 0;
+};
+
+WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes* keys)
+{
+    db::Query q(target);
+    q.setText(QStringLiteral(
+        "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a"));
+    q.open();
+    WarehouseSums w;
+    // An amount that cannot be read fails the reconciliation at the first such
+    // row the source accounts for, or else at the first such row of all.
+    std::exception_ptr unreadable;
+    while (q.next()) {
+        const bool accounted =
+            !keys || keys->contains(textutil::keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
+                                                      gbk::trim(q.text(QStringLiteral("spbh")))));
+        db::Amount quantity, purchase, retail;
+        try {
+            quantity = q.amount(QStringLiteral("yesl"));
+            purchase = q.amount(QStringLiteral("yecbje"));
+            retail = q.amount(QStringLiteral("yesjje"));
+        } catch (const belmire::Error&) {
+            if (accounted)
+                throw;
+            if (!unreadable)
+                unreadable = std::current_exception();
+            continue;
+        }
+        if (accounted)
+            add(w.accounted, quantity, purchase, retail);
+        add(w.all, quantity, purchase, retail);
+        const qint64 n = q.integer(QStringLiteral("n"));
+        for (qint64 k = n; k > 0; --k)
+            add(w.owned, quantity, purchase, retail);
+        if (n <= 0)
+            ++w.homeless;
+    }
+    if (unreadable)
+        std::rethrow_exception(unreadable);
+    return w;
+}
+
 } // namespace
 
 const QString kStoreSums = QStringLiteral("select yesl,yecbje,yesjje from mdspkc");
@@ -146,11 +190,10 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
                   const Sums* storesBefore, db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
-    Sums owned;
-    const QString spckkc = QStringLiteral(
-        "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a");
-    const Sums warehouses = targetSums(target, spckkc, nullptr, sourceKeys);
-    const Sums all = targetSums(target, spckkc, &owned);
+    const WarehouseSums w = warehouseSums(target, sourceKeys);
+    const Sums& warehouses = w.accounted;
+    const Sums& all = w.all;
+    const Sums& owned = w.owned;
     Sums stores = targetSums(target, kStoreSums);
     if (storesBefore && storesBefore->rows > 0) {
         report.lines << QStringLiteral("mdspkc 转换前已有 %1 行（数量合计 %2），不计入合计")
@@ -191,9 +234,7 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
                             .arg(all.rows - warehouses.rows)
                             .arg(s.stockTable);
     // What the sums cannot see: store stock built before the warehouses or the products were there.
-    const qint64 homeless = count(
-        target,
-        QStringLiteral("select count(*) from spckkc a where not exists (select 1 from ckda b where b.objid=a.ckbh)"));
+    const qint64 homeless = w.homeless;
     if (homeless > 0)
         report.problems
             << QStringLiteral(
