@@ -121,6 +121,9 @@ void OdbcLink::open(const QString& connectionString, const QString& where, const
             m_main.close();
             m_main.open(m_connectionString);
         }
+        m_holds = m_dialect == Dialect::PostgreSQL &&
+                  m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive) &&
+                  m_connectionString.contains(kPsqlodbcProtocol.mid(1), Qt::CaseInsensitive);
         describeAnswer(givenUp);
     } catch (const odbc::Failure& f) {
         m_main.close();
@@ -280,6 +283,8 @@ void OdbcLink::setUp(odbc::Connection& connection)
 
 void OdbcLink::close()
 {
+    m_holds = false;
+    m_held.clear();
     m_triggers.clear();
     m_reader.reset();
     m_main.close();
@@ -304,6 +309,10 @@ odbc::Connection& OdbcLink::reader()
 
 void OdbcLink::begin()
 {
+    if (m_holds) {
+        holdBack(QStringLiteral("BEGIN"));
+        return;
+    }
     execute(m_dialect == Dialect::SqlServer ? QStringLiteral("BEGIN TRANSACTION") : QStringLiteral("BEGIN"));
 }
 
@@ -314,6 +323,11 @@ void OdbcLink::commit()
 
 void OdbcLink::rollback()
 {
+    // A BEGIN still held back opened nothing to roll back; a held release goes with the rollback.
+    const bool begun = m_held.isEmpty() || m_held.constFirst() != u"BEGIN";
+    m_held.clear();
+    if (!begun)
+        return;
     // After a deadlock SQL Server has already rolled back; a second rollback would be an error.
     execute(m_dialect == Dialect::SqlServer ? QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")
                                             : QStringLiteral("ROLLBACK"));
@@ -322,10 +336,33 @@ void OdbcLink::rollback()
 void OdbcLink::execute(const QString& statement)
 {
     try {
-        m_main.execute(statement);
+        send(statement);
     } catch (const odbc::Failure& f) {
         throw belmire::Error(errorText(f));
     }
+}
+
+void OdbcLink::send(const QString& statement)
+{
+    m_held << statement;
+    sendHeld();
+}
+
+void OdbcLink::holdBack(const QString& statement)
+{
+    if (m_holds)
+        m_held << statement;
+    else
+        m_main.execute(statement);
+}
+
+void OdbcLink::sendHeld()
+{
+    if (m_held.isEmpty())
+        return;
+    QStringList texts;
+    std::swap(texts, m_held);
+    m_main.execute(texts.join(u';'));
 }
 
 QString OdbcLink::errorText(const odbc::Failure& f) const

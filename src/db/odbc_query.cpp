@@ -55,6 +55,7 @@ public:
         }
         backend.flush();
         try {
+            link().sendHeld();
             moveReader();
             m_statement->execute();
         } catch (const odbc::Failure& f) {
@@ -65,6 +66,7 @@ public:
     {
         backendOf(m_connection).flush();
         try {
+            link().sendHeld();
             if (!m_statement)
                 m_statement = std::make_unique<odbc::Statement>(link().main());
             m_statement->executeDirect(text);
@@ -82,6 +84,7 @@ public:
     int countRows(const QString& count) override
     {
         try {
+            link().sendHeld();
             odbc::Statement q(m_connection.inTransaction() ? link().main() : link().reader());
             q.executeDirect(count);
             return q.next() ? int(variantInteger(q.value(0))) : 0;
