@@ -112,8 +112,9 @@ private:
     int m_major = 0;
     int m_level = 0;
     unsigned m_refused = 0;
-    bool m_holds = false; // statements may be held back
-    QStringList m_held;   // held back, in order
+    bool m_holds = false;           // statements may be held back
+    bool m_lockWaitAtLogin = false; // the lock wait was set with the login (psqlODBC's pqopt)
+    QStringList m_held;             // held back, in order
     odbc::Connection m_main;
     std::unique_ptr<odbc::Connection> m_reader;
 };
