@@ -141,7 +141,8 @@ TEST(Fields, ReadWithTheNullRules)
 
 // Through the SQLite and PostgreSQL ODBC drivers: the dialect follows the
 // database's own name, texts go in and come back whole (a long one read in
-// pieces, an empty one bound as empty), and another database is refused by name.
+// pieces, an empty one bound as empty), transactions end as asked, and another
+// database is refused by name.
 TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
 {
     testing_support::registerOdbcDrivers();
@@ -182,6 +183,20 @@ TEST(Odbc, DialectFollowsTheDatabaseAndTextsComeBackWhole)
         EXPECT_FALSE(read.isNull(QStringLiteral("k")));
         EXPECT_TRUE(read.text(QStringLiteral("v")).isEmpty());
         EXPECT_FALSE(read.next());
+        // Transactions where psqlODBC's link holds BEGIN back until the next
+        // statement: one with nothing in it ends either way, a write rolled back is gone.
+        c.begin();
+        c.rollback();
+        c.begin();
+        c.exec(QStringLiteral("delete from t"));
+        c.rollback();
+        c.begin();
+        c.commit();
+        db::Query count(c);
+        count.setText(QStringLiteral("select count(*) from t"));
+        count.open();
+        ASSERT_TRUE(count.next());
+        EXPECT_EQ(db::variantInteger(count.valueAt(0)), 2);
     }
     EXPECT_EQ(db::odbcDialect(QStringLiteral("Microsoft SQL Server"), QString()), Dialect::SqlServer);
     try {

@@ -212,14 +212,20 @@ TEST(Faults, ProductsWithTheirUnits)
     checkEveryFault(c, true);
 }
 
-// Another session holds the target: the run gives up after the lock wait and says so, naming the table.
+// Another session holds the target: the run gives up after the lock wait and
+// says so, naming the table; also through psqlODBC, which sets the wait with the login.
 TEST(Faults, TargetHeldByAnotherSession)
 {
-    for (Backend backend : {Backend::SQLite, Backend::PostgreSQL}) {
-        SCOPED_TRACE(backendName(backend).toStdString());
+    for (const auto& [backend, odbc] : {std::pair{Backend::SQLite, false}, std::pair{Backend::PostgreSQL, false},
+                                        std::pair{Backend::PostgreSQL, true}}) {
+        SCOPED_TRACE(backendName(backend).toStdString() + (odbc ? " through psqlODBC" : ""));
         REQUIRE_BACKEND(backend);
         qputenv("BELMIRE_LOCK_WAIT_MS", "300");
         Shop shop(QStringLiteral("source_v67_sqlite.sql"), backend);
+        if (odbc) {
+            registerOdbcDrivers();
+            writeUdl(shop.targetUdl(), odbcPostgresLink(static_cast<PostgresDb&>(shop.target()).name()));
+        }
         shop.source().exec(QStringLiteral("insert into ck values ('A1', '一号仓');"));
         QSqlQuery other(shop.target().db());
         ASSERT_TRUE(

@@ -86,8 +86,9 @@ QString Connection::identity()
         return id.isEmpty() ? QStringLiteral("memory:%1").arg(quintptr(this)) : id;
     }
     case Dialect::PostgreSQL:
+        // The name as text: psqlODBC asks the server how long a value of type name may be.
         return QStringLiteral("postgresql:") +
-               firstRow(*this, QStringLiteral("select current_database(), current_setting('port'), "
+               firstRow(*this, QStringLiteral("select cast(current_database() as text), current_setting('port'), "
                                               "cast(pg_postmaster_start_time() as text)"))
                    .join(u'|');
     case Dialect::SqlServer:

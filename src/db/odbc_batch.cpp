@@ -123,15 +123,20 @@ void OdbcBatch::fail(const Entry& e, const odbc::Failure& f)
 void OdbcBatch::control(const QString& text)
 {
     if (!text.isEmpty())
-        m_link.main().execute(text);
+        m_link.send(text);
 }
 
 void OdbcBatch::run(const Held& held, const Entry& e)
 {
     if (!e.write) {
-        control(e.text);
+        // A row's release waits for the next statement, where the link holds statements back.
+        if (e.position > 0 && !e.text.isEmpty())
+            m_link.holdBack(e.text);
+        else
+            control(e.text);
         return;
     }
+    m_link.sendHeld();
     odbc::Statement& s = statement(*e.write, 1);
     bind(s, 0, held, e);
     s.execute();
@@ -233,7 +238,8 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
         return dialect == Dialect::SqlServer && f.refusedForm() ? Outcome::FormRefused : Outcome::Refused;
     }
     try {
-        control(releaseSql(dialect, kBatchSavepoint));
+        if (const QString release = releaseSql(dialect, kBatchSavepoint); !release.isEmpty())
+            m_link.holdBack(release);
     } catch (const odbc::Failure& f) {
         fail(first, f);
     }

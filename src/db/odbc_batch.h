@@ -26,6 +26,8 @@ class OdbcLink;
 // row under its own savepoint, so the failing write and everything before it
 // end exactly as they would have one row at a time; where the failure ended
 // the server's transaction nothing is sent again (DeferredError::transactionEnded).
+// Where the link holds statements back (psqlODBC), the releases of the batch's
+// savepoint and of each row's go in front of the next statement sent.
 // Parameter arrays are not used: FreeTDS sends one RPC per parameter set.
 class OdbcBatch {
 public:

@@ -12,6 +12,10 @@ namespace {
 // psqlODBC's protocol setting with its own savepoint per statement switched off.
 const QString kPsqlodbcProtocol = QStringLiteral(";Protocol=7.4-0");
 
+// psqlODBC (9.6.1 on) hands libpq parameters on (pqopt): the lock wait then
+// comes with the login, not as a statement after it.
+QString psqlodbcLockWait() { return QStringLiteral(";pqopt={options='-c lock_timeout=%1'}").arg(lockWaitMs()); }
+
 } // namespace
 
 Dialect odbcDialect(const QString& dbmsName, const QString& where)
@@ -89,8 +93,13 @@ void OdbcLink::open(const QString& connectionString, const QString& where, const
     const bool hasProtocol = connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive);
     static const QRegularExpression psqlodbc(QStringLiteral("(^|;)\\s*DRIVER\\s*=\\s*\\{?PostgreSQL (Unicode|ANSI)"),
                                              QRegularExpression::CaseInsensitiveOption);
-    if (!hasProtocol && connectionString.contains(psqlodbc))
-        m_connectionString += kPsqlodbcProtocol;
+    const bool hasOptions = connectionString.contains(QLatin1String("pqopt="), Qt::CaseInsensitive);
+    if (connectionString.contains(psqlodbc)) {
+        if (!hasProtocol)
+            m_connectionString += kPsqlodbcProtocol;
+        if (!hasOptions)
+            m_connectionString += psqlodbcLockWait();
+    }
     QString givenUp;
     try {
         m_main.open(m_connectionString);
@@ -118,9 +127,16 @@ void OdbcLink::open(const QString& connectionString, const QString& where, const
         if (m_dialect == Dialect::PostgreSQL && m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive) &&
             !m_connectionString.contains(QLatin1String("Protocol="), Qt::CaseInsensitive)) {
             m_connectionString += kPsqlodbcProtocol;
+            if (!hasOptions)
+                m_connectionString += psqlodbcLockWait();
             m_main.close();
             m_main.open(m_connectionString);
         }
+        const bool psqlodbcLink =
+            m_dialect == Dialect::PostgreSQL && m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive);
+        m_holds = psqlodbcLink && m_connectionString.contains(kPsqlodbcProtocol.mid(1), Qt::CaseInsensitive);
+        m_lockWaitAtLogin = psqlodbcLink && m_connectionString.contains(psqlodbcLockWait()) &&
+                            m_main.driverVersion().section(u'.', 0, 0).toInt() >= 10;
         describeAnswer(givenUp);
     } catch (const odbc::Failure& f) {
         m_main.close();
@@ -265,7 +281,8 @@ void OdbcLink::setUp(odbc::Connection& connection)
             connection.execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWaitMs()));
             break;
         case Dialect::PostgreSQL:
-            connection.execute(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs()));
+            if (!m_lockWaitAtLogin)
+                connection.execute(QStringLiteral("SET lock_timeout = %1").arg(lockWaitMs()));
             break;
         case Dialect::SQLite:
             connection.execute(QStringLiteral("PRAGMA busy_timeout = %1").arg(lockWaitMs()));
@@ -280,6 +297,9 @@ void OdbcLink::setUp(odbc::Connection& connection)
 
 void OdbcLink::close()
 {
+    m_holds = false;
+    m_lockWaitAtLogin = false;
+    m_held.clear();
     m_triggers.clear();
     m_reader.reset();
     m_main.close();
@@ -304,6 +324,10 @@ odbc::Connection& OdbcLink::reader()
 
 void OdbcLink::begin()
 {
+    if (m_holds) {
+        holdBack(QStringLiteral("BEGIN"));
+        return;
+    }
     execute(m_dialect == Dialect::SqlServer ? QStringLiteral("BEGIN TRANSACTION") : QStringLiteral("BEGIN"));
 }
 
@@ -314,6 +338,11 @@ void OdbcLink::commit()
 
 void OdbcLink::rollback()
 {
+    // A BEGIN still held back opened nothing to roll back; a held release goes with the rollback.
+    const bool begun = m_held.isEmpty() || m_held.constFirst() != u"BEGIN";
+    m_held.clear();
+    if (!begun)
+        return;
     // After a deadlock SQL Server has already rolled back; a second rollback would be an error.
     execute(m_dialect == Dialect::SqlServer ? QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION")
                                             : QStringLiteral("ROLLBACK"));
@@ -322,10 +351,33 @@ void OdbcLink::rollback()
 void OdbcLink::execute(const QString& statement)
 {
     try {
-        m_main.execute(statement);
+        send(statement);
     } catch (const odbc::Failure& f) {
         throw belmire::Error(errorText(f));
     }
+}
+
+void OdbcLink::send(const QString& statement)
+{
+    m_held << statement;
+    sendHeld();
+}
+
+void OdbcLink::holdBack(const QString& statement)
+{
+    if (m_holds)
+        m_held << statement;
+    else
+        m_main.execute(statement);
+}
+
+void OdbcLink::sendHeld()
+{
+    if (m_held.isEmpty())
+        return;
+    QStringList texts;
+    std::swap(texts, m_held);
+    m_main.execute(texts.join(u';'));
 }
 
 QString OdbcLink::errorText(const odbc::Failure& f) const

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -67,12 +68,24 @@ public:
     // Explicit transaction statements: Microsoft's drivers run manual commit
     // as SET IMPLICIT_TRANSACTIONS ON, under which SAVE TRANSACTION opens no
     // transaction, so SQL Server gets BEGIN TRANSACTION / COMMIT itself.
+    // Through psqlODBC BEGIN is held back (see holdBack()).
     void begin();
     void commit();
     void rollback();
 
-    // Runs a statement already in the link's dialect.
+    // Runs a statement already in the link's dialect. Throws belmire::Error.
     void execute(const QString& statement);
+    // Runs a statement without parameters, after what is held back. Throws odbc::Failure.
+    void send(const QString& statement);
+
+    // Where a text of several statements without parameters goes to the
+    // server in one round trip, each ending only itself on failure (psqlODBC
+    // without its own savepoint per statement, Protocol=7.4-0), a statement
+    // whose outcome nothing waits for (BEGIN, a batch's release) is held back
+    // and goes in front of the next one sent with send() or execute(), or on
+    // its own before any other statement (sendHeld()). Elsewhere it runs now.
+    void holdBack(const QString& statement);
+    void sendHeld();
 
     // The driver's text of a failure; a lost link, a lock wait given up and a
     // deadlock say so and name the database.
@@ -99,6 +112,9 @@ private:
     int m_major = 0;
     int m_level = 0;
     unsigned m_refused = 0;
+    bool m_holds = false;           // statements may be held back
+    bool m_lockWaitAtLogin = false; // the lock wait was set with the login (psqlODBC's pqopt)
+    QStringList m_held;             // held back, in order
     odbc::Connection m_main;
     std::unique_ptr<odbc::Connection> m_reader;
 };

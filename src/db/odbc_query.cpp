@@ -57,6 +57,7 @@ public:
         }
         m_backend.flush();
         try {
+            link().sendHeld();
             moveReader();
             m_statement->execute();
         } catch (const odbc::Failure& f) {
@@ -67,6 +68,7 @@ public:
     {
         m_backend.flush();
         try {
+            link().sendHeld();
             if (!m_statement)
                 m_statement = std::make_unique<odbc::Statement>(link().main());
             m_statement->executeDirect(text);
@@ -84,6 +86,7 @@ public:
     int countRows(const QString& count) override
     {
         try {
+            link().sendHeld();
             odbc::Statement q(m_connection.inTransaction() ? link().main() : link().reader());
             q.executeDirect(count);
             return q.next() ? int(variantInteger(q.value(0))) : 0;

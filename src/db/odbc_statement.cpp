@@ -259,12 +259,25 @@ void Statement::describe()
     if (int(m_columns.size()) == count)
         return; // the same statement again gives the same columns
     m_columns.assign(size_t(count), Column());
+    // psqlODBC looks a column's table up in the catalog, a round trip per
+    // table and connection, when SQLDescribeCol is asked for the type or
+    // nullability; its descriptor type needs no look-up, only date and time
+    // types (SQL_DATETIME there) ask for the exact one.
+    const bool lookupFree = m_connection->driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive);
     for (SQLSMALLINT k = 0; k < count; ++k) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
-        check(SQLDescribeColW(m_stmt, SQLUSMALLINT(k + 1), name, SQLSMALLINT(std::size(name)), &nameLength, &type,
-                              &size, &digits, &nullable));
+        const auto col = SQLUSMALLINT(k + 1);
+        check(SQLDescribeColW(m_stmt, col, name, SQLSMALLINT(std::size(name)), &nameLength,
+                              lookupFree ? nullptr : &type, &size, &digits, lookupFree ? nullptr : &nullable));
+        if (lookupFree) {
+            SQLLEN described = 0;
+            check(SQLColAttributeW(m_stmt, col, SQL_DESC_TYPE, nullptr, 0, nullptr, &described));
+            if (described == SQL_DATETIME)
+                check(SQLColAttributeW(m_stmt, col, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &described));
+            type = SQLSMALLINT(described);
+        }
         Column& c = m_columns[size_t(k)];
         c.name = fromWide(name, qMin<qsizetype>(nameLength, qsizetype(std::size(name)) - 1));
         c.sqlType = type;
