@@ -53,10 +53,11 @@ public:
     };
     // Runs a text as it is (already in the dialect); the failure, if any.
     virtual std::optional<Failure> exec(const QString& text) = 0;
-    // Transaction control; the database's message when it fails.
-    virtual std::optional<QString> begin() = 0;
-    virtual std::optional<QString> commit() = 0;
-    virtual void rollback() = 0; // a lost connection has no transaction left to end
+    // Transaction control; the database's message when it fails. Sent as
+    // statement texts through control() unless an engine has calls of its own.
+    virtual std::optional<QString> begin() { return controlled("BEGIN"); }
+    virtual std::optional<QString> commit() { return controlled("COMMIT"); }
+    virtual void rollback() { control("ROLLBACK"); } // a lost connection has no transaction left to end
     // Whether the server ended the transaction on its own (SQL Server after certain errors).
     virtual bool transactionEnded() { return false; }
 
@@ -85,6 +86,18 @@ public:
     virtual void dropRowWrites(int) {}
     virtual void flush() {}
     virtual void discard() {} // drops every write waiting
+
+protected:
+    // Runs a transaction-control statement; the error when it fails.
+    virtual std::optional<DriverError> control(const char*) { return std::nullopt; }
+
+private:
+    std::optional<QString> controlled(const char* sql)
+    {
+        if (const auto error = control(sql))
+            return errorText(*error);
+        return std::nullopt;
+    }
 };
 
 // Opens the engine the data link names; errors name the connection's role.

@@ -76,22 +76,6 @@ std::optional<DriverError> PgBackend::run(const QByteArray& sql)
     return std::nullopt;
 }
 
-std::optional<QString> PgBackend::begin()
-{
-    if (const auto error = run("BEGIN"))
-        return errorText(*error);
-    return std::nullopt;
-}
-
-std::optional<QString> PgBackend::commit()
-{
-    if (const auto error = run("COMMIT"))
-        return errorText(*error);
-    return std::nullopt;
-}
-
-void PgBackend::rollback() { run("ROLLBACK"); }
-
 QString PgBackend::errorText(const DriverError& error) const
 {
     const QString& code = error.code;

@@ -19,9 +19,6 @@ public:
     Dialect dialect() const override { return Dialect::PostgreSQL; }
     std::unique_ptr<EngineQuery> query(Connection& connection, const QString& table) override;
     std::optional<Failure> exec(const QString& text) override;
-    std::optional<QString> begin() override;
-    std::optional<QString> commit() override;
-    void rollback() override;
     QString errorText(const DriverError& error) const override;
     void settle(Capabilities& capabilities) const override;
 
@@ -34,6 +31,7 @@ public:
 
 private:
     std::optional<DriverError> run(const QByteArray& sql);
+    std::optional<DriverError> control(const char* sql) override { return run(sql); }
 
     const Connection& m_connection;
     std::unique_ptr<PgSession> m_session;

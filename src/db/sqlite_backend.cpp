@@ -114,22 +114,6 @@ std::optional<DriverError> SqliteBackend::run(const char* sql)
     return std::nullopt;
 }
 
-std::optional<QString> SqliteBackend::begin()
-{
-    if (const auto error = run("BEGIN"))
-        return errorText(*error);
-    return std::nullopt;
-}
-
-std::optional<QString> SqliteBackend::commit()
-{
-    if (const auto error = run("COMMIT"))
-        return errorText(*error);
-    return std::nullopt;
-}
-
-void SqliteBackend::rollback() { run("ROLLBACK"); }
-
 QString SqliteBackend::errorText(const DriverError& error) const { return sqliteErrorText(m_connection, error); }
 
 void SqliteBackend::settle(Capabilities& capabilities) const { capabilities.keepsAnyTextBytes = true; }

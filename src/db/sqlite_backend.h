@@ -21,9 +21,6 @@ public:
     Dialect dialect() const override { return Dialect::SQLite; }
     std::unique_ptr<EngineQuery> query(Connection& connection, const QString& table) override;
     std::optional<Failure> exec(const QString& text) override;
-    std::optional<QString> begin() override;
-    std::optional<QString> commit() override;
-    void rollback() override;
     QString errorText(const DriverError& error) const override;
     void settle(Capabilities& capabilities) const override;
     std::unique_ptr<SqliteWriteLog> writeLog() override;
@@ -31,6 +28,7 @@ public:
 
 private:
     std::optional<DriverError> run(const char* sql);
+    std::optional<DriverError> control(const char* sql) override { return run(sql); }
 
     const Connection& m_connection;
     sqlite3* m_handle;
