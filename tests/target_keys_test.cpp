@@ -5,6 +5,7 @@
 
 #include "db/connection.h"
 #include "db/query.h"
+#include "shell/keyed_access.h"
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 #include "textutil/scramble.h"
@@ -89,6 +90,43 @@ TEST(PreparedQuery, AmountsAreBoundAsFourDecimalText)
         q.open();
         ASSERT_TRUE(q.next());
         EXPECT_EQ(QString::fromLatin1(q.text(QStringLiteral("a"))), a.toString()) << raw;
+    }
+}
+
+// Lookups of several fields of one table by one key share one scan where the
+// source compares exactly: each field answers from the first row of its key,
+// trimmed, as the query per key would. A field the scan cannot read leaves the
+// others answering, each then scanned alone, and fails when it is asked.
+TEST(SourceLookups, FieldsOfOneTableShareOneScanAndAnswerFromTheFirstRow)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    shop.source().exec(QStringLiteral("create table lk (k varchar(10), a varchar(10), b varchar(10));\n"
+                                      "insert into lk values ('1', ' x ', 'p');\n"
+                                      "insert into lk values ('1', 'y', 'q');\n"
+                                      "insert into lk values (null, 'n', 'n');\n"
+                                      "insert into lk values ('2', '甲', null);"));
+    db::Connection source(QStringLiteral("源"));
+    source.open(shop.sourceUdl());
+    const auto lookup = [](const char* field, const char* other) {
+        return shell::Lookup(QStringLiteral("lk"), QStringLiteral("k"), QString::fromLatin1(field), false,
+                             {QString::fromLatin1(other)});
+    };
+    shell::SourceLookups lookups(source);
+    EXPECT_EQ(lookups.value(lookup("a", "b"), "1"), QByteArray("x"));
+    shop.source().exec(QStringLiteral("update lk set b = 'changed';")); // b came with a's scan
+    EXPECT_EQ(lookups.value(lookup("b", "a"), "1"), QByteArray("p"));
+    EXPECT_EQ(gbk::toUnicode(lookups.value(lookup("a", "b"), "2")), u"甲");
+    EXPECT_EQ(lookups.value(lookup("b", "a"), "2"), QByteArray());
+    EXPECT_EQ(lookups.value(lookup("a", "b"), "3"), QByteArray());
+
+    for (const bool missingFirst : {false, true}) {
+        shell::SourceLookups apart(source);
+        if (missingFirst) {
+            EXPECT_THROW(apart.value(lookup("nope", "a"), "1"), belmire::Error);
+        }
+        EXPECT_EQ(apart.value(lookup("a", "nope"), "1"), QByteArray("x"));
+        EXPECT_EQ(apart.value(lookup("a", "nope"), "9"), QByteArray());
+        EXPECT_THROW(apart.value(lookup("nope", "a"), "1"), belmire::Error);
     }
 }
 

@@ -24,19 +24,6 @@ std::span<const Table> tables()
     return all;
 }
 
-const Column* find(QStringView table, QStringView column)
-{
-    const auto same = [](std::string_view name, QStringView s) {
-        return QLatin1StringView(name.data(), qsizetype(name.size())).compare(s, Qt::CaseInsensitive) == 0;
-    };
-    for (const Table& t : tables())
-        if (same(t.name, table))
-            for (const Column& c : t.columns)
-                if (same(c.name, column))
-                    return &c;
-    return nullptr;
-}
-
 QString parameterName(const Column& column)
 {
     return column.spelling.empty() ? latin1(column.name) : latin1(column.spelling).trimmed();
@@ -68,20 +55,6 @@ QStringList insertLines(const Table& table, qsizetype columns)
         break;
     }
     return {head + names.join(comma), QStringLiteral(") values ("), parameters.join(comma) + u')'};
-}
-
-QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
-                                   bool trimmed, const QString& filter)
-{
-    QList<shell::FieldInto> out;
-    for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts)) {
-        shell::FieldInto f{sourceTable, pair.section(u'>', 0, 0), targetTable, pair.section(u'>', 1, 1), trimmed,
-                           filter};
-        const Column* column = find(f.targetTable, f.targetColumn);
-        f.cut = column ? column->cut : kWhole;
-        out << f;
-    }
-    return out;
 }
 
 } // namespace quorvan

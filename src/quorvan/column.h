@@ -1,11 +1,8 @@
 #pragma once
 
-#include "shell/operation.h"
-
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 #include <span>
 #include <string_view>
@@ -133,18 +130,10 @@ consteval Table describe(std::string_view name, std::span<const Column> columns,
 // Every table described here.
 std::span<const Table> tables();
 
-// A column by table and column name, without regard to case; nullptr when not described.
-const Column* find(QStringView table, QStringView column);
-
 // The parameter a column is bound to: its name as the INSERT spells it, blanks left out.
 QString parameterName(const Column& column);
 
 // The lines of the INSERT of the first `columns` columns of a table (all when -1).
 QStringList insertLines(const Table& table, qsizetype columns = -1);
-
-// Source fields into target columns, as "field>column,field>column", each with
-// the cut its column's description gives.
-QList<shell::FieldInto> fieldsInto(const QString& sourceTable, const QString& targetTable, const QString& pairs,
-                                   bool trimmed, const QString& filter = QString());
 
 } // namespace quorvan

@@ -82,10 +82,10 @@ shell::Operation members(const QString& sourceTable, std::initializer_list<Rule>
         db::Query& insert = run.target(kInsertHyda);
         run.retakeStamp(); // the xgrq of every member row
         const auto cardOf = [&](const db::Query& row) { return r.code(row); };
+        Values values = r.blank(); // a row written sets every column of the rules and finishMember's
         run.walk(
             QStringLiteral("select * from ") + r.sourceTable() + QStringLiteral("  "), true, cardOf,
             [&](const db::Query& row, const QByteArray& card) {
-                Values values = r.blank();
                 r.read(row, {card, run.stamp()}, values, Rules::Reading::BeforeCheck);
                 if (cards.present(card)) {
                     run.skipRow(QStringLiteral("会员卡号已存在"), {}, shell::Run::SkipProgress::DropCode);

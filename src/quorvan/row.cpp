@@ -1,5 +1,7 @@
 #include "quorvan/row.h"
 
+#include "textutil/gbk.h"
+
 namespace quorvan {
 namespace {
 

@@ -5,7 +5,6 @@
 #include "textutil/error.h"
 #include "textutil/gbk.h"
 #include "textutil/imcode.h"
-#include "textutil/plib.h"
 
 #include <QVarLengthArray>
 
@@ -55,7 +54,10 @@ Asking::Asking(const QString& table, const QString& key, const QString& answer, 
 {
 }
 
-Asking::Asking(const Lookup& l) : Asking(latin1(l.table), latin1(l.key), latin1(l.answer), l.first) {}
+Asking::Asking(const Lookup& l, const QStringList& together)
+    : m_lookup(latin1(l.table), latin1(l.key), latin1(l.answer), l.first, together)
+{
+}
 
 QByteArray Asking::answer(shell::Run& run, const QByteArray& key) const { return run.lookup(m_lookup, key); }
 
@@ -77,8 +79,14 @@ Rules::Rules(const Table& target, QString sourceTable, std::span<const Rule> rul
         Compiled c{r, column, latin1(r.field), {}, nullptr, 0, -1};
         if (r.kind == Rule::Kind::Text)
             c.text = gbk::fromUnicode(QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
-        if (isLookup(r.kind))
-            c.asking = std::make_shared<Asking>(r.lookup);
+        if (isLookup(r.kind)) {
+            QStringList together; // the list's other answers of the table by the same key
+            for (const Rule& o : rules)
+                if (isLookup(o.kind) && o.lookup.table == r.lookup.table && o.lookup.key == r.lookup.key &&
+                    o.lookup.first == r.lookup.first && o.lookup.answer != r.lookup.answer)
+                    together << latin1(o.lookup.answer);
+            c.asking = std::make_shared<Asking>(r.lookup, together);
+        }
         if (r.kind == Rule::Kind::Valued) {
             c.quantity = columnIndex(target, r.text);
             m_valued.push_back(m_rules.size());
@@ -118,7 +126,7 @@ const Rule* Rules::ruleOf(std::string_view column) const
     return nullptr;
 }
 
-QByteArray Rules::code(const db::Query& row) const
+QByteArray Rules::code(const db::Query& row, std::vector<QByteArray>* parts) const
 {
     if (m_codes.size() == 1) {
         const Compiled& r = m_rules[m_codes.front()];
@@ -126,8 +134,14 @@ QByteArray Rules::code(const db::Query& row) const
         return r.rule.kind == Rule::Kind::CutCode ? gbk::cut(trimmed, m_target.columns[r.column].cut) : trimmed;
     }
     QByteArray code;
-    for (std::size_t k : m_codes)
-        code += gbk::trim(row.text(m_rules[k].field));
+    if (parts)
+        parts->clear();
+    for (std::size_t k : m_codes) {
+        QByteArray part = gbk::trim(row.text(m_rules[k].field));
+        code += part;
+        if (parts)
+            parts->push_back(std::move(part));
+    }
     return code;
 }
 
@@ -137,6 +151,12 @@ public:
     Keys(const std::vector<Key>& keys, const db::Query& row)
         : m_keys(keys), m_row(row), m_values(qsizetype(keys.size()))
     {
+    }
+    // A key already read, as code() read the code's parts.
+    void known(int k, const QByteArray& value)
+    {
+        m_values[k] = value;
+        m_known |= quint64(1) << k;
     }
     const QByteArray& operator[](int k)
     {
@@ -155,14 +175,19 @@ private:
     quint64 m_known = 0;
 };
 
-QByteArray Rules::keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const
+const QByteArray& Rules::keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const
 {
     return r.key < 0 ? code : keys[r.key];
 }
 
 void Rules::read(const db::Query& row, const Given& given, Values& values, Reading reading) const
 {
+    static const QByteArray one = QByteArrayLiteral("1");
+    static const QByteArray zero = QByteArrayLiteral("0");
     Keys keys(m_keys, row);
+    if (given.parts && m_codes.size() > 1 && given.parts->size() == m_codes.size())
+        for (std::size_t k = 0; k < m_codes.size(); ++k)
+            keys.known(m_rules[m_codes[k]].key, (*given.parts)[k]);
     for (const Compiled& r : m_rules) {
         if (reading != Reading::All && r.rule.beforeCheck != (reading == Reading::BeforeCheck))
             continue;
@@ -186,19 +211,19 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
             text = r.asking->answer(*given.run, keyOf(r, keys, given.code));
             break;
         case Rule::Kind::IsOne:
-            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "1", "0");
+            text = keys[r.key] == "1" ? one : zero;
             break;
         case Rule::Kind::NotOne:
-            text = textutil::ChooseValue<QByteArray>(keys[r.key] == "1", "0", "1");
+            text = keys[r.key] == "1" ? zero : one;
             break;
         case Rule::Kind::Mnemonic:
             text = textutil::MnemonicCode(keys[r.key], textutil::kMnemonicKeepSigns, 255);
             break;
         case Rule::Kind::Flag:
-            text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "1", "0");
+            text = row.truth(r.field) ? one : zero;
             break;
         case Rule::Kind::NotFlag:
-            text = textutil::ChooseValue<QByteArray>(row.truth(r.field), "0", "1");
+            text = row.truth(r.field) ? zero : one;
             break;
         case Rule::Kind::Stamp:
             text = given.stamp;
@@ -248,7 +273,7 @@ void Rules::read(const db::Query& row, const Given& given, Values& values, Readi
         if (r.rule.through)
             text = r.rule.through(text);
         const int cut = m_target.columns[r.column].cut;
-        values[r.column] = cut == kWhole ? text : gbk::cut(text, cut);
+        values[r.column] = cut == kWhole ? std::move(text) : gbk::cut(text, cut);
     }
     for (std::size_t k : m_valued) {
         const Compiled& r = m_rules[k];
@@ -263,7 +288,7 @@ void Rules::listLookups(shell::Run& run, const db::Query& row) const
     Keys keys(m_keys, row);
     for (const Compiled& r : m_rules)
         if (r.asking)
-            r.asking->list(run, keyOf(r, keys, r.key < 0 ? code(row) : QByteArray()));
+            r.asking->list(run, r.key < 0 ? code(row) : keys[r.key]);
 }
 
 bool Rules::readsLevels() const

@@ -41,7 +41,8 @@ struct Lookup {
 class Asking {
 public:
     Asking(const QString& table, const QString& key, const QString& answer, bool first = false);
-    explicit Asking(const Lookup& lookup);
+    // together: the other answers asked of the table by the same key, loaded with it.
+    explicit Asking(const Lookup& lookup, const QStringList& together = {});
     QByteArray answer(shell::Run& run, const QByteArray& key) const;
     // A key a row read ahead will look up, asked with the others listed.
     void list(shell::Run& run, const QByteArray& key) const;
@@ -230,17 +231,19 @@ public:
     // The INSERT of the columns written.
     QStringList insertLines() const { return quorvan::insertLines(m_target, m_columns); }
 
-    // The row's code, from the code rules: each part trimmed, one after another.
-    QByteArray code(const db::Query& row) const;
+    // The row's code, from the code rules: each part trimmed, one after another;
+    // where parts is given, it keeps the parts for read() of the same row.
+    QByteArray code(const db::Query& row, std::vector<QByteArray>* parts = nullptr) const;
 
     // What a row's rules are given besides the row: its code, the run's time
-    // stamp, where parents go by level the level setting, and the run that
-    // answers lookups.
+    // stamp, where parents go by level the level setting, the run that
+    // answers lookups, and the code's parts as code() kept them, not read again.
     struct Given {
         const QByteArray& code;
         const QByteArray& stamp;
         QByteArray levels = {};
         shell::Run* run = nullptr;
+        const std::vector<QByteArray>* parts = nullptr;
     };
     enum class Reading { All, BeforeCheck, AfterCheck };
     Values blank() const { return Values(m_target.columns.size()); }
@@ -286,7 +289,7 @@ private:
         bool trimmed;
     };
     class Keys;
-    QByteArray keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const;
+    const QByteArray& keyOf(const Compiled& r, Keys& keys, const QByteArray& code) const;
     const Table& m_target;
     QString m_sourceTable;
     qsizetype m_columns;

@@ -63,18 +63,21 @@ shell::Operation stock(Rules list, bool honourAbort)
     op.title = QStringLiteral("库存转换");
     op.completion = QStringLiteral("库存转换完毕！");
     op.interruptedNote = kStockInterrupted;
-    op.body = [rules, honourAbort, warehouse = fieldOf("ckbh")](shell::Run& run) {
+    if (rules->key().size() != 2 || rules->key().front().targetColumn != u"ckbh")
+        throw std::logic_error("the stock rules' code is the warehouse, then the product");
+    op.body = [rules, honourAbort](shell::Run& run) {
         const Rules& r = *rules;
         db::Query& insert = run.target(r.insertLines());
         WarehouseCuts cuts;
-        Values values = r.blank(); // every row sets the columns of its rules
+        Values values = r.blank();     // every row sets the columns of its rules
+        std::vector<QByteArray> parts; // the row's warehouse and product, trimmed, read once
         try {
             run.walk(
                 QStringLiteral("select * from ") + r.sourceTable() + u' ', honourAbort,
-                [&](const db::Query& row) { return r.code(row); },
+                [&](const db::Query& row) { return r.code(row, &parts); },
                 [&](const db::Query& row, const QByteArray& code) {
-                    r.read(row, {code, run.stamp(), {}, &run}, values);
-                    cuts.see(gbk::trim(row.text(warehouse)));
+                    r.read(row, {code, run.stamp(), {}, &run, &parts}, values);
+                    cuts.see(parts.front());
                     r.insert(insert, values);
                 },
                 [&](const db::Query& row, int) { r.listLookups(run, row); });

@@ -7,6 +7,12 @@
 #include <memory>
 
 namespace quorvan {
+namespace {
+
+struct SaleMode {
+    QByteArray code; // xsfsbh
+    QByteArray name; // xsfs
+};
 
 SaleMode saleMode(const QByteArray& name)
 {
@@ -21,6 +27,8 @@ SaleMode saleMode(const QByteArray& name)
             return mode;
     return modes[0];
 }
+
+} // namespace
 
 QByteArray saleModeCode(const QByteArray& name) { return saleMode(name).code; }
 

@@ -57,15 +57,8 @@ inline const QStringList kInsertGysdaWithScope = insertLines(kGysdaTable);
 
 inline const QStringList kInsertGyslbda = insertLines(kGyslbdaTable);
 
-struct SaleMode {
-    QByteArray code; // xsfsbh
-    QByteArray name; // xsfs
-};
-
-// The four sale-mode names map to "0" to "3"; anything else counts as "经销", "0".
-SaleMode saleMode(const QByteArray& name);
-
-// The code and the name of the sale mode of a name, for rules.
+// The code (xsfsbh) and the name (xsfs) of the sale mode of a name, for rules:
+// the four sale-mode names map to "0" to "3"; anything else counts as "经销", "0".
 QByteArray saleModeCode(const QByteArray& name);
 QByteArray saleModeName(const QByteArray& name);
 

@@ -7,8 +7,8 @@
 
 namespace shell {
 
-Lookup::Lookup(QString t, QString k, QString f, bool firstOnly)
-    : table(std::move(t)), key(std::move(k)), field(std::move(f)),
+Lookup::Lookup(QString t, QString k, QString f, bool first, QStringList with)
+    : table(std::move(t)), key(std::move(k)), field(std::move(f)), firstOnly(first), together(std::move(with)),
       statement(QStringLiteral("select ") + (firstOnly ? QStringLiteral("top 1 ") : QString()) + field +
                 QStringLiteral(" from ") + table + QStringLiteral(" where ") + key + QStringLiteral("=:p1"))
 {
@@ -132,27 +132,65 @@ bool SourceLookups::preload(const Lookup& lookup, Answers& a)
     // key stays.
     if (!m_source.capabilities().comparesKeysExactly)
         return false;
+    // The fields asked together by the same key, not loaded yet, come in the same scan.
+    QStringList fields{lookup.field};
+    std::vector<Answers*> into{&a};
+    for (const QString& field : lookup.together) {
+        if (fields.contains(field))
+            continue;
+        Answers& other = answersOf(Lookup(lookup.table, lookup.key, field, lookup.firstOnly));
+        if (other.tried)
+            continue;
+        other.tried = true;
+        fields << field;
+        into.push_back(&other);
+    }
+    if (into.size() > 1) {
+        try {
+            scan(lookup, fields, into);
+            return true;
+        } catch (const belmire::Error&) {
+            // A field the scan could not read: each field is loaded on its own, as when asked alone.
+            for (Answers* other : into)
+                other->unload();
+            for (std::size_t k = 1; k < into.size(); ++k)
+                into[k]->tried = false;
+        }
+    }
+    scan(lookup, {lookup.field}, {&a});
+    return true;
+}
+
+// One scan of the key and the fields, each field's answers into its own.
+void SourceLookups::scan(const Lookup& lookup, const QStringList& fields, const std::vector<Answers*>& into)
+{
     db::Query all(m_source);
-    all.setText(QStringLiteral("select %1, %2 from %3").arg(lookup.key, lookup.field, lookup.table));
+    all.setText(
+        QStringLiteral("select %1, %2 from %3").arg(lookup.key, fields.join(QStringLiteral(", ")), lookup.table));
     all.open();
     auto& keys = m_keys[(lookup.table + u'.' + lookup.key).toLower()];
     if (!keys)
         keys = std::make_unique<textutil::KeyNumbers>();
-    a.keys = keys.get();
+    for (Answers* a : into)
+        a->keys = keys.get();
     while (all.next()) {
         if (all.isNull(lookup.key))
             continue;
         const std::uint32_t id = keys->number(all.text(lookup.key));
-        if (a.answerAt.size() <= id)
-            a.answerAt.resize(size_t(id) + 1, 0);
-        if (a.answerAt[id] != 0) // the first row of a key answers
-            continue;
-        a.answerAt[id] = a.texts.append({gbk::trim(all.text(lookup.field))}) + 1;
+        for (std::size_t f = 0; f < into.size(); ++f) {
+            Answers& a = *into[f];
+            if (a.answerAt.size() <= id)
+                a.answerAt.resize(size_t(id) + 1, 0);
+            if (a.answerAt[id] != 0) // the first row of a key answers
+                continue;
+            a.answerAt[id] = a.texts.append({gbk::trim(all.text(fields[qsizetype(f)]))}) + 1;
+        }
     }
-    a.answerAt.shrink_to_fit();
-    a.texts.shrink();
-    a.complete = true;
-    return true;
+    for (Answers* a : into) {
+        a->answerAt.shrink_to_fit();
+        a->texts.shrink();
+        a->complete = true;
+    }
 }
 
 std::optional<QByteArray> SourceLookups::Answers::loaded(const QByteArray& key) const

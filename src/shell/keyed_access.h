@@ -39,11 +39,15 @@ class Run;
 
 // A source lookup: the first `field` of `table` where `key` equals the value
 // asked, trimmed; empty when there is none. firstOnly asks for the first row
-// only ("select top 1"), for a key that is not unique in its table.
+// only ("select top 1"), for a key that is not unique in its table. together
+// names the other fields of the table its caller looks up by the same key: a
+// preloaded scan reads them all at once.
 struct Lookup {
-    Lookup(QString table, QString key, QString field, bool firstOnly = false);
+    Lookup(QString table, QString key, QString field, bool firstOnly = false, QStringList together = {});
 
     const QString table, key, field;
+    const bool firstOnly;
+    const QStringList together;
     const QString statement; // the query per key: "select [top 1] F from T where K=:p1"
 };
 
@@ -80,6 +84,13 @@ private:
         std::vector<std::uint32_t> answerAt; // key number -> answer row + 1, 0 when none
         textutil::PackedRows texts;
         std::optional<QByteArray> loaded(const QByteArray& key) const;
+        void unload()
+        {
+            keys = nullptr;
+            answerAt.clear();
+            texts = {};
+            complete = false;
+        }
         // The last key asked and its answer: rows often come grouped by the key.
         QByteArray lastKey;
         QByteArray lastAnswer;
@@ -91,6 +102,7 @@ private:
     };
     Answers& answersOf(const Lookup& lookup);
     bool preload(const Lookup& lookup, Answers& answers);
+    void scan(const Lookup& lookup, const QStringList& fields, const std::vector<Answers*>& into);
     void askListed(const Lookup& lookup, Answers& answers);
 
     db::Connection& m_source;
