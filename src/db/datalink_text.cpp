@@ -267,7 +267,16 @@ QByteArray readDataLinkBytes(const QString& udlPath)
     QFile file(udlPath);
     if (!file.open(QIODevice::ReadOnly))
         throw belmire::Error(udl::fileText(udlPath, QStringLiteral("无法读取：%1").arg(file.errorString())));
-    const QByteArray bytes = file.read(udl::kMaxFileBytes + 1);
+    // Read as far as the limit and one byte past it, in pieces: a single read
+    // of the limit would set aside that much memory for a file of a few lines.
+    QByteArray bytes;
+    bytes.reserve(qMin(file.size(), qint64(udl::kMaxFileBytes)) + 1);
+    while (bytes.size() <= udl::kMaxFileBytes) {
+        const QByteArray piece = file.read(qMin(qint64(64 * 1024), qint64(udl::kMaxFileBytes) + 1 - bytes.size()));
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
     if (file.error() != QFileDevice::NoError)
         throw belmire::Error(udl::fileText(udlPath, QStringLiteral("无法读取：%1").arg(file.errorString())));
     return bytes;
