@@ -5,7 +5,12 @@
 #include "textutil/gbk.h"
 #include "textutil/key_hashes.h"
 
+#include <QHash>
+
 #include <exception>
+#include <functional>
+#include <optional>
+#include <vector>
 
 namespace shell {
 
@@ -134,27 +139,82 @@ void add(Sums& sums, db::Amount quantity, db::Amount purchase, db::Amount retail
 
 // What one walk over spckkc tells: the sums of the rows whose warehouse and
 // product the source accounts for (all rows without keys), of every row, of
-// every row once per ckda row of its warehouse, and the rows whose warehouse
-// is not in ckda.
+// every row once per ckda row of its warehouse, the rows whose warehouse is
+// not in ckda and, where keys compare as stored bytes, the store stock rows
+// those in ckda make (one per owning store and product), else -1.
 struct WarehouseSums {
     Sums accounted, all, owned;
     qint64 homeless = 0;
+    qint64 storeRows = -1;
+};
+
+// ckda read once, for targets whose keys compare as the stored bytes: each
+// warehouse code's owning stores, one per ckda row, a null owner as such (as
+// SQL's DISTINCT keeps it).
+class Owners {
+public:
+    using List = std::vector<std::optional<QByteArray>>;
+    explicit Owners(db::Connection& target)
+    {
+        db::Query q(target);
+        q.setText(QStringLiteral("select objid,Ownermdbh from ckda"));
+        q.open();
+        while (q.next()) {
+            const QString owner = QStringLiteral("Ownermdbh");
+            m_of[q.text(QStringLiteral("objid"))].push_back(q.isNull(owner) ? std::nullopt
+                                                                            : std::optional(q.text(owner)));
+        }
+    }
+    // A spckkc row's warehouse and product: the ckda rows of the warehouse; the
+    // pairs of owner and product are counted once each.
+    qsizetype see(const QByteArray& warehouse, const QByteArray& product)
+    {
+        if (!m_looked || warehouse != m_last) {
+            m_looked = true;
+            m_last = warehouse;
+            const auto it = m_of.constFind(warehouse);
+            m_current = it == m_of.cend() ? nullptr : &*it;
+        }
+        if (!m_current)
+            return 0;
+        for (const std::optional<QByteArray>& owner : *m_current) {
+            // A null owner, or the length of the owner's code, then both codes.
+            QByteArray pair = owner ? QByteArray::number(owner->size()) + ':' + *owner : QByteArray("-");
+            m_pairs.insert(textutil::keyHash(pair + '/' + product));
+        }
+        return qsizetype(m_current->size());
+    }
+    qint64 pairs() const { return qint64(m_pairs.size()); }
+
+private:
+    QHash<QByteArray, List> m_of;
+    QByteArray m_last; // rows of one warehouse tend to come together
+    bool m_looked = false;
+    const List* m_current = nullptr;
+    textutil::HashSet m_pairs;
 };
 
 WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes* keys)
 {
+    // Where the server's collation decides which codes are equal, it counts each row's ckda rows.
+    std::optional<Owners> owners;
+    if (target.capabilities().comparesKeysExactly)
+        owners.emplace(target);
     db::Query q(target);
-    q.setText(QStringLiteral(
-        "select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where b.objid=a.ckbh) n from spckkc a"));
+    q.setText(owners ? QStringLiteral("select ckbh,spbh,yesl,yecbje,yesjje from spckkc")
+                     : QStringLiteral("select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where "
+                                      "b.objid=a.ckbh) n from spckkc a"));
     q.open();
     WarehouseSums w;
     // An amount that cannot be read fails the reconciliation at the first such
     // row the source accounts for, or else at the first such row of all.
     std::exception_ptr unreadable;
     while (q.next()) {
+        const QByteArray warehouse = q.text(QStringLiteral("ckbh"));
+        const QByteArray product = q.text(QStringLiteral("spbh"));
+        const qint64 n = owners ? owners->see(warehouse, product) : q.integer(QStringLiteral("n"));
         const bool accounted =
-            !keys || keys->contains(textutil::keyHash(gbk::trim(q.text(QStringLiteral("ckbh"))) + '/' +
-                                                      gbk::trim(q.text(QStringLiteral("spbh")))));
+            !keys || keys->contains(textutil::keyHash(gbk::trim(warehouse) + '/' + gbk::trim(product)));
         db::Amount quantity, purchase, retail;
         try {
             quantity = q.amount(QStringLiteral("yesl"));
@@ -170,7 +230,6 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
         if (accounted)
             add(w.accounted, quantity, purchase, retail);
         add(w.all, quantity, purchase, retail);
-        const qint64 n = q.integer(QStringLiteral("n"));
         for (qint64 k = n; k > 0; --k)
             add(w.owned, quantity, purchase, retail);
         if (n <= 0)
@@ -178,7 +237,38 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
     }
     if (unreadable)
         std::rethrow_exception(unreadable);
+    if (owners)
+        w.storeRows = owners->pairs();
     return w;
+}
+
+// The mdspkc rows whose product is not in spda or has no basic unit in spdw.
+qint64 unnamedStores(db::Connection& target)
+{
+    if (!target.capabilities().comparesKeysExactly)
+        return count(target,
+                     QStringLiteral("select count(*) from mdspkc a where not exists (select 1 from spda b where "
+                                    "b.objid=a.spbh) or not exists (select 1 from spdw c where c.objid=a.spbh and "
+                                    "c.ifjbdw='1')"));
+    const auto codes = [&](const QString& select, const QString& field, const std::function<void(QByteArray)>& see) {
+        db::Query q(target);
+        q.setText(select);
+        q.open();
+        while (q.next())
+            see(q.text(field));
+    };
+    textutil::HashSet named, basic;
+    const QString objid = QStringLiteral("objid");
+    codes(QStringLiteral("select objid from spda"), objid,
+          [&](const QByteArray& c) { named.insert(textutil::keyHash(c)); });
+    codes(QStringLiteral("select objid from spdw where ifjbdw='1'"), objid,
+          [&](const QByteArray& c) { basic.insert(textutil::keyHash(c)); });
+    qint64 unnamed = 0;
+    codes(QStringLiteral("select spbh from mdspkc"), QStringLiteral("spbh"), [&](const QByteArray& c) {
+        const std::uint64_t h = textutil::keyHash(c);
+        unnamed += !named.contains(h) || !basic.contains(h);
+    });
+    return unnamed;
 }
 
 } // namespace
@@ -240,18 +330,17 @@ void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHa
             << QStringLiteral(
                    "spckkc 有 %1 行的仓库不在 ckda 中，不计入 mdspkc：请先转换仓库（源仓库表没有的先在源中补上），再清空库存并重新转换库存")
                    .arg(homeless);
-    const qint64 expected = count(target, QStringLiteral("select count(*) from (select distinct b.Ownermdbh, a.spbh "
-                                                         "from spckkc a, ckda b where a.ckbh=b.objid) x"));
+    const qint64 expected =
+        w.storeRows >= 0 ? w.storeRows
+                         : count(target, QStringLiteral("select count(*) from (select distinct b.Ownermdbh, a.spbh "
+                                                        "from spckkc a, ckda b where a.ckbh=b.objid) x"));
     if (stores.rows < expected)
         report.problems
             << QStringLiteral(
                    "mdspkc 只有 %1 行，spckkc 中仓库在 ckda 的行应得 %2 行：请先转换仓库，再清空库存并重新转换库存")
                    .arg(stores.rows)
                    .arg(expected);
-    const qint64 unnamed =
-        count(target, QStringLiteral(
-                          "select count(*) from mdspkc a where not exists (select 1 from spda b where b.objid=a.spbh) "
-                          "or not exists (select 1 from spdw c where c.objid=a.spbh and c.ifjbdw='1')"));
+    const qint64 unnamed = unnamedStores(target);
     // With products converted, the rest are stock rows of products the source does not hold (or that were
     // refused): facts of the source, shown but not a fault of the run.
     if (unnamed > 0 && count(target, QStringLiteral("select count(*) from spda")) == 0)
