@@ -27,6 +27,10 @@ struct Capabilities {
     bool locksWholeDatabase = true;
     // The database refuses a text longer than its column's declared width (SQLite does not).
     bool enforcesTextWidths = false;
+    // Rows a walk writes between commits. A SQLite commit copies every page the
+    // rows changed to its journal, writes them and waits for the disk twice, so
+    // a file database commits less often than a server.
+    int rowsPerCommit = 1000;
 };
 
 // Statement forms a SQL Server may not take. Each is chosen by the server's

@@ -63,6 +63,7 @@ void Connection::settleCapabilities()
     c.keepsNul = m_dialect != Dialect::PostgreSQL;
     c.locksWholeDatabase = m_dialect == Dialect::SQLite;
     c.enforcesTextWidths = m_dialect != Dialect::SQLite;
+    c.rowsPerCommit = m_dialect == Dialect::SQLite ? 10000 : 1000;
     c.defersWrites = false;
     c.keepsAnyTextBytes = false;
     if (m_backend)

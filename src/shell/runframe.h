@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace shell {
 
@@ -39,8 +40,9 @@ public:
     ~RunFrame();
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    // Rows per target transaction; a failing row leaves nothing behind and
-    // every row before it stays.
+    // Rows per target transaction, in place of the target's own number
+    // (db::Capabilities::rowsPerCommit); a failing row leaves nothing behind
+    // and every row before it stays.
     void setBatchSize(int rows) { m_batchSize = qMax(1, rows); }
     // Where the rows the conversions skip and the target refuses are listed; none when null.
     void setRejectReport(RejectReport* report) { m_rejects = report; }
@@ -67,7 +69,7 @@ private:
     db::Connection m_source{QStringLiteral("源")};
     db::Connection m_target{QStringLiteral("目标")};
     Clock m_clock;
-    int m_batchSize = 1000;
+    std::optional<int> m_batchSize;
     bool m_running = false;
     RejectReport* m_rejects = nullptr;
 };

@@ -117,6 +117,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
     };
     int i = 0;
     int inBatch = 0;
+    const int batchSize = m_frame.m_batchSize.value_or(m_frame.m_target.capabilities().rowsPerCommit);
     m_writer.startWalk();
     struct EndWalk {
         RowWriter& writer;
@@ -234,7 +235,7 @@ void Run::walk(const QString& select, bool honourAbort, const CodeFn& code, cons
                 progress.dropCode();
             }
         }
-        const bool commitNow = ++inBatch >= m_frame.m_batchSize;
+        const bool commitNow = ++inBatch >= batchSize;
         if (m_writer.rowDone(m_skipThisRow, commitNow))
             flushOrFail();
         if (commitNow) {
