@@ -157,7 +157,7 @@ public:
     explicit Owners(db::Connection& target)
     {
         db::Query q(target);
-        q.setText(QStringLiteral("select objid,Ownermdbh from ckda"));
+        q.setText(QStringLiteral("select objid,Ownermdbh from ckda where objid is not null"));
         q.open();
         while (q.next()) {
             const QString owner = QStringLiteral("Ownermdbh");
@@ -167,7 +167,7 @@ public:
     }
     // A spckkc row's warehouse and product: the ckda rows of the warehouse; the
     // pairs of owner and product are counted once each.
-    qsizetype see(const QByteArray& warehouse, const QByteArray& product)
+    qsizetype see(const QByteArray& warehouse, const std::optional<QByteArray>& product)
     {
         if (!m_looked || warehouse != m_last) {
             m_looked = true;
@@ -178,9 +178,17 @@ public:
         if (!m_current)
             return 0;
         for (const std::optional<QByteArray>& owner : *m_current) {
-            // A null owner, or the length of the owner's code, then both codes.
-            QByteArray pair = owner ? QByteArray::number(owner->size()) + ':' + *owner : QByteArray("-");
-            m_pairs.insert(textutil::keyHash(pair + '/' + product));
+            // Null codes apart, each kept as "-"; the owner's code after its length.
+            m_pair.clear();
+            if (owner)
+                m_pair.append(QByteArray::number(owner->size())).append(':').append(*owner);
+            else
+                m_pair.append('-');
+            if (product)
+                m_pair.append('/').append(*product);
+            else
+                m_pair.append('-');
+            m_pairs.insert(textutil::keyHash(m_pair));
         }
         return qsizetype(m_current->size());
     }
@@ -192,6 +200,7 @@ private:
     bool m_looked = false;
     const List* m_current = nullptr;
     textutil::HashSet m_pairs;
+    QByteArray m_pair; // kept, so a row's pair needs no new buffer
 };
 
 WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes* keys)
@@ -212,7 +221,11 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
     while (q.next()) {
         const QByteArray warehouse = q.text(QStringLiteral("ckbh"));
         const QByteArray product = q.text(QStringLiteral("spbh"));
-        const qint64 n = owners ? owners->see(warehouse, product) : q.integer(QStringLiteral("n"));
+        qint64 n = 0;
+        if (!owners)
+            n = q.integer(QStringLiteral("n"));
+        else if (!q.isNull(QStringLiteral("ckbh"))) // a null warehouse is in no ckda row
+            n = owners->see(warehouse, q.isNull(QStringLiteral("spbh")) ? std::nullopt : std::optional(product));
         const bool accounted =
             !keys || keys->contains(textutil::keyHash(gbk::trim(warehouse) + '/' + gbk::trim(product)));
         db::Amount quantity, purchase, retail;
@@ -250,23 +263,25 @@ qint64 unnamedStores(db::Connection& target)
                      QStringLiteral("select count(*) from mdspkc a where not exists (select 1 from spda b where "
                                     "b.objid=a.spbh) or not exists (select 1 from spdw c where c.objid=a.spbh and "
                                     "c.ifjbdw='1')"));
-    const auto codes = [&](const QString& select, const QString& field, const std::function<void(QByteArray)>& see) {
+    // The field of each row, a null one as nothing (it equals no code).
+    const auto codes = [&](const QString& field, const QString& from,
+                           const std::function<void(std::optional<QByteArray>)>& see) {
         db::Query q(target);
-        q.setText(select);
+        q.setText(QStringLiteral("select %1 from %2").arg(field, from));
         q.open();
         while (q.next())
-            see(q.text(field));
+            see(q.isNull(field) ? std::nullopt : std::optional(q.text(field)));
     };
     textutil::HashSet named, basic;
     const QString objid = QStringLiteral("objid");
-    codes(QStringLiteral("select objid from spda"), objid,
-          [&](const QByteArray& c) { named.insert(textutil::keyHash(c)); });
-    codes(QStringLiteral("select objid from spdw where ifjbdw='1'"), objid,
-          [&](const QByteArray& c) { basic.insert(textutil::keyHash(c)); });
+    codes(objid, QStringLiteral("spda where objid is not null"),
+          [&](const std::optional<QByteArray>& c) { named.insert(textutil::keyHash(*c)); });
+    codes(objid, QStringLiteral("spdw where ifjbdw='1' and objid is not null"),
+          [&](const std::optional<QByteArray>& c) { basic.insert(textutil::keyHash(*c)); });
     qint64 unnamed = 0;
-    codes(QStringLiteral("select spbh from mdspkc"), QStringLiteral("spbh"), [&](const QByteArray& c) {
-        const std::uint64_t h = textutil::keyHash(c);
-        unnamed += !named.contains(h) || !basic.contains(h);
+    codes(QStringLiteral("spbh"), QStringLiteral("mdspkc"), [&](const std::optional<QByteArray>& c) {
+        const std::uint64_t h = c ? textutil::keyHash(*c) : 0;
+        unnamed += !c || !named.contains(h) || !basic.contains(h);
     });
     return unnamed;
 }
