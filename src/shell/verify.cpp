@@ -66,14 +66,6 @@ void forEachKey(db::Connection& connection, const QString& table, const QString&
     q.close();
 }
 
-// The keys of a table as 64-bit hashes, sorted, each once: a million codes take
-// 8 MB. Two different codes share a hash with odds of about one in 10^19 per
-// pair. The codes a report names are read again (codesAmong).
-struct KeyCount {
-    qint64 rows = 0;
-    textutil::SortedHashes hashes;
-};
-
 KeyCount readKeys(db::Connection& connection, const QString& table, const QString& filter, const QList<KeyPart>& key,
                   bool sourceSide)
 {
@@ -103,10 +95,11 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
     return readKeys(source, m.sourceTable, m.sourceFilter, m.key, true);
 }
 
+// read: the target's keys where a walk of the table read them already.
 void matchRows(const RowMatch& m, const KeyCount& from, const textutil::SortedHashes* before, db::Connection& source,
-               db::Connection& target, VerifyReport& report)
+               db::Connection& target, VerifyReport& report, const KeyCount* read = nullptr)
 {
-    const KeyCount to = readKeys(target, m.targetTable, QString(), m.key, false);
+    const KeyCount to = read ? *read : readKeys(target, m.targetTable, QString(), m.key, false);
     const qint64 repeated = from.rows - qint64(from.hashes.size());
 
     const textutil::SortedHashes missing = from.hashes.minus(to.hashes);
@@ -294,16 +287,28 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
                     db::Connection& target, const TargetBefore* before)
 {
     VerifyReport report;
-    const textutil::SortedHashes* stockKeys = nullptr;
+    const auto isStock = [](const RowMatch& m) {
+        return m.targetTable.compare(u"spckkc", Qt::CaseInsensitive) == 0 && m.key.size() == 2 &&
+               m.key[0].targetColumn.compare(u"ckbh", Qt::CaseInsensitive) == 0 &&
+               m.key[1].targetColumn.compare(u"spbh", Qt::CaseInsensitive) == 0;
+    };
+    // The walk over spckkc for the stock sums reads its keys too.
+    std::optional<StockRows> stock;
+    if (operation.reconciliation.stock) {
+        const textutil::SortedHashes* stockKeys = nullptr;
+        for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i)
+            if (isStock(operation.reconciliation.rows[i]))
+                stockKeys = &facts.keys[size_t(i)].hashes;
+        stock = readStockRows(target, stockKeys);
+    }
     for (qsizetype i = 0; i < operation.reconciliation.rows.size(); ++i) {
         const RowMatch& m = operation.reconciliation.rows[i];
-        matchRows(m, facts.keys[size_t(i)], before ? &before->keys[size_t(i)] : nullptr, source, target, report);
-        if (m.targetTable.compare(u"spckkc", Qt::CaseInsensitive) == 0)
-            stockKeys = &facts.keys[size_t(i)].hashes;
+        matchRows(m, facts.keys[size_t(i)], before ? &before->keys[size_t(i)] : nullptr, source, target, report,
+                  stock && isStock(m) ? &stock->keys : nullptr);
     }
     report.problems << facts.merged;
-    if (operation.reconciliation.stock) {
-        compareStock(*operation.reconciliation.stock, *facts.stock, stockKeys, !facts.stockCodesCut.isEmpty(),
+    if (stock) {
+        compareStock(*operation.reconciliation.stock, *facts.stock, *stock, !facts.stockCodesCut.isEmpty(),
                      before && before->stores ? &*before->stores : nullptr, target, report);
         if (!facts.stockCodesCut.isEmpty())
             report.problems << facts.stockCodesCut;

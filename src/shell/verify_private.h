@@ -79,9 +79,31 @@ Sums targetSums(db::Connection& target, const QString& select);
 // The sums mdspkc holds.
 extern const QString kStoreSums;
 
+// The keys of a table as 64-bit hashes, sorted, each once: a million codes take
+// 8 MB. Two different codes share a hash with odds of about one in 10^19 per
+// pair. The codes a report names are read again.
+struct KeyCount {
+    qint64 rows = 0;
+    textutil::SortedHashes hashes;
+};
+
+// What one walk over spckkc tells: its keys (the row match's), the sums of the
+// rows whose warehouse and product the source accounts for (all rows without
+// source keys), of every row, of every row once per ckda row of its warehouse,
+// the rows whose warehouse is not in ckda and, where keys compare as stored
+// bytes, the store stock rows those in ckda make (one per owning store and
+// product), else -1.
+struct StockRows {
+    KeyCount keys;
+    Sums accounted, all, owned;
+    qint64 homeless = 0;
+    qint64 storeRows = -1;
+};
+StockRows readStockRows(db::Connection& target, const textutil::SortedHashes* sourceKeys);
+
 // Compares the sums of spckkc and mdspkc with the source's and names the store stock rows that are missing.
 // storesBefore: the sums mdspkc held before the run, which the store-stock stage leaves beside its own rows.
-void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
-                  const Sums* storesBefore, db::Connection& target, VerifyReport& report);
+void compareStock(const StockSums& s, const Sums& from, const StockRows& rows, bool codesCut, const Sums* storesBefore,
+                  db::Connection& target, VerifyReport& report);
 
 } // namespace shell

@@ -137,17 +137,6 @@ void add(Sums& sums, db::Amount quantity, db::Amount purchase, db::Amount retail
     ++sums.rows;
 }
 
-// What one walk over spckkc tells: the sums of the rows whose warehouse and
-// product the source accounts for (all rows without keys), of every row, of
-// every row once per ckda row of its warehouse, the rows whose warehouse is
-// not in ckda and, where keys compare as stored bytes, the store stock rows
-// those in ckda make (one per owning store and product), else -1.
-struct WarehouseSums {
-    Sums accounted, all, owned;
-    qint64 homeless = 0;
-    qint64 storeRows = -1;
-};
-
 // ckda read once, for targets whose keys compare as the stored bytes: each
 // warehouse code's owning stores, one per ckda row, a null owner as such (as
 // SQL's DISTINCT keeps it).
@@ -178,12 +167,14 @@ public:
         if (!m_current)
             return 0;
         for (const std::optional<QByteArray>& owner : *m_current) {
-            // Null codes apart, each kept as "-"; the owner's code after its length.
+            // Null codes apart, each kept as "-"; the owner's code after its length in 4 bytes.
             m_pair.clear();
-            if (owner)
-                m_pair.append(QByteArray::number(owner->size())).append(':').append(*owner);
-            else
+            if (owner) {
+                const qint32 size = qint32(owner->size());
+                m_pair.append(reinterpret_cast<const char*>(&size), sizeof size).append(*owner);
+            } else {
                 m_pair.append('-');
+            }
             if (product)
                 m_pair.append('/').append(*product);
             else
@@ -203,7 +194,9 @@ private:
     QByteArray m_pair; // kept, so a row's pair needs no new buffer
 };
 
-WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes* keys)
+} // namespace
+
+StockRows readStockRows(db::Connection& target, const textutil::SortedHashes* sourceKeys)
 {
     // Where the server's collation decides which codes are equal, it counts each row's ckda rows.
     std::optional<Owners> owners;
@@ -214,7 +207,8 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
                      : QStringLiteral("select ckbh,spbh,yesl,yecbje,yesjje,(select count(*) from ckda b where "
                                       "b.objid=a.ckbh) n from spckkc a"));
     q.open();
-    WarehouseSums w;
+    StockRows w;
+    QByteArray key; // kept, so a row's key needs no new buffer
     // An amount that cannot be read fails the reconciliation at the first such
     // row the source accounts for, or else at the first such row of all.
     std::exception_ptr unreadable;
@@ -224,10 +218,15 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
         qint64 n = 0;
         if (!owners)
             n = q.integer(QStringLiteral("n"));
-        else if (!q.isNull(QStringLiteral("ckbh"))) // a null warehouse is in no ckda row
-            n = owners->see(warehouse, q.isNull(QStringLiteral("spbh")) ? std::nullopt : std::optional(product));
-        const bool accounted =
-            !keys || keys->contains(textutil::keyHash(gbk::trim(warehouse) + '/' + gbk::trim(product)));
+        else if (!warehouse.isEmpty() || !q.isNull(QStringLiteral("ckbh"))) // a null warehouse is in no ckda row
+            n = owners->see(warehouse, product.isEmpty() && q.isNull(QStringLiteral("spbh")) ? std::nullopt
+                                                                                             : std::optional(product));
+        key.clear();
+        key.append(gbk::trim(warehouse)).append('/').append(gbk::trim(product));
+        const std::uint64_t hash = textutil::keyHash(key);
+        ++w.keys.rows;
+        w.keys.hashes.add(hash);
+        const bool accounted = !sourceKeys || sourceKeys->contains(hash);
         db::Amount quantity, purchase, retail;
         try {
             quantity = q.amount(QStringLiteral("yesl"));
@@ -252,8 +251,11 @@ WarehouseSums warehouseSums(db::Connection& target, const textutil::SortedHashes
         std::rethrow_exception(unreadable);
     if (owners)
         w.storeRows = owners->pairs();
+    w.keys.hashes.seal();
     return w;
 }
+
+namespace {
 
 // The mdspkc rows whose product is not in spda or has no basic unit in spdw.
 qint64 unnamedStores(db::Connection& target)
@@ -291,11 +293,10 @@ qint64 unnamedStores(db::Connection& target)
 const QString kStoreSums = QStringLiteral("select yesl,yecbje,yesjje from mdspkc");
 
 // storesBefore: the sums mdspkc held before the run, which the store-stock stage leaves beside its own rows.
-void compareStock(const StockSums& s, const Sums& from, const textutil::SortedHashes* sourceKeys, bool codesCut,
-                  const Sums* storesBefore, db::Connection& target, VerifyReport& report)
+void compareStock(const StockSums& s, const Sums& from, const StockRows& w, bool codesCut, const Sums* storesBefore,
+                  db::Connection& target, VerifyReport& report)
 {
     // Only rows whose warehouse is in ckda reach the store stock, once per ckda row.
-    const WarehouseSums w = warehouseSums(target, sourceKeys);
     const Sums& warehouses = w.accounted;
     const Sums& all = w.all;
     const Sums& owned = w.owned;
