@@ -99,7 +99,10 @@ KeyCount sourceKeys(const RowMatch& m, db::Connection& source)
 void matchRows(const RowMatch& m, const KeyCount& from, const textutil::SortedHashes* before, db::Connection& source,
                db::Connection& target, VerifyReport& report, const KeyCount* read = nullptr)
 {
-    const KeyCount to = read ? *read : readKeys(target, m.targetTable, QString(), m.key, false);
+    KeyCount own;
+    if (!read)
+        own = readKeys(target, m.targetTable, QString(), m.key, false);
+    const KeyCount& to = read ? *read : own;
     const qint64 repeated = from.rows - qint64(from.hashes.size());
 
     const textutil::SortedHashes missing = from.hashes.minus(to.hashes);
@@ -306,6 +309,8 @@ VerifyReport verify(const Operation& operation, const SourceFacts& facts, db::Co
         matchRows(m, facts.keys[size_t(i)], before ? &before->keys[size_t(i)] : nullptr, source, target, report,
                   stock && isStock(m) ? &stock->keys : nullptr);
     }
+    if (stock)
+        stock->keys = KeyCount(); // matched: its memory goes before the stock sums are compared
     report.problems << facts.merged;
     if (stock) {
         compareStock(*operation.reconciliation.stock, *facts.stock, *stock, !facts.stockCodesCut.isEmpty(),
