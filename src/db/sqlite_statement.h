@@ -140,9 +140,10 @@ private:
     // The values one after the other (kind, then size and bytes, or 8 bytes), in
     // chunks small enough to stay in the heap and kept for the next batch.
     std::vector<std::string> m_chunks;
-    size_t m_chunk = 0;    // the chunk being filled
-    qint64 m_atMark = 0;   // the handle's total changes at the mark
-    qint64 m_recorded = 0; // the changes the recorded writes made
+    size_t m_chunk = 0;          // the chunk being filled
+    qint64 m_atMark = 0;         // the handle's total changes at the mark
+    qint64 m_recorded = 0;       // the changes the recorded writes made
+    bool m_tempInMemory = false; // the handle keeps its sub-journal in memory while the log lives
     bool m_lost = false;
 };
 

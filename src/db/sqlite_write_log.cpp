@@ -9,17 +9,28 @@
 
 namespace db {
 
+// While a log records, the handle keeps the page copies of its savepoints (the
+// sub-journal) in memory: past 64 KiB the library would write them to a
+// temporary file, and a walk's savepoints then made most of its file writes.
+// They hold the pages of the rows since the mark, and go at each release. The
+// library takes the setting only outside a transaction; the handle's default
+// comes back when the log goes (this layer sets it nowhere else).
 SqliteWriteLog::SqliteWriteLog(sqlite3* handle, std::shared_ptr<SqliteWriteLog*> recording)
     : m_handle(handle), m_recording(std::move(recording))
 {
     restart();
     *m_recording = this;
+    m_tempInMemory = sqlite3_get_autocommit(m_handle) &&
+                     sqlite3_exec(m_handle, "PRAGMA temp_store=MEMORY", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 SqliteWriteLog::~SqliteWriteLog()
 {
     if (*m_recording == this)
         *m_recording = nullptr;
+    // Sorts and temporary tables may spill to files again (the store stock's sums).
+    if (m_tempInMemory && sqlite3_get_autocommit(m_handle))
+        sqlite3_exec(m_handle, "PRAGMA temp_store=DEFAULT", nullptr, nullptr, nullptr);
 }
 
 qint64 SqliteWriteLog::changes() const { return sqlite3_total_changes64(m_handle); }

@@ -37,13 +37,15 @@ void RowWriter::Mark::release()
 void RowWriter::startWalk()
 {
     m_savepointHeld = false;
-    m_target.begin();
-    batchCommitted(1);
     // On PostgreSQL and ODBC links the rows' writes wait and go in batches;
     // each row keeps its own savepoint, so the outcome is the row-by-row one.
+    // Elsewhere the writes are logged, the log made before the transaction
+    // begins: it may set how the database keeps its savepoints.
     m_deferred = m_target.capabilities().defersWrites;
-    m_writes.setDeferring(m_deferred);
     m_log = m_deferred ? nullptr : m_target.writeLog();
+    m_target.begin();
+    batchCommitted(1);
+    m_writes.setDeferring(m_deferred);
     m_batchMarked = false;
     m_unconfirmed.clear();
     m_row = PendingRow();
