@@ -101,6 +101,8 @@ void noteLockWaitGivenUp(const QString& where, const QString& driverText, const 
     g_anyGivenUp = true;
 }
 
+bool anyLockWaitGivenUp() { return g_anyGivenUp; }
+
 QString lockWaitGivenUp(const QString& where, const QString& statement, QString* table)
 {
     if (!g_anyGivenUp)

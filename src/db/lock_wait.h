@@ -33,9 +33,12 @@ public:
 // The table is the one the driver's excerpt points at, else fallbackTable;
 // "*" where the lock holds the whole database (SQLite).
 void noteLockWaitGivenUp(const QString& where, const QString& driverText, const QString& fallbackTable);
+// Whether any lock wait ran out in this run: only then can a statement be
+// refused below (one test of a flag, before a caller words where it runs).
+bool anyLockWaitGivenUp();
 // The text a statement naming a table already given up on fails with, and in
 // *table that table (left as it is where the whole database is held); empty
-// when it names none (the usual case costs one test of a flag).
+// when it names none.
 QString lockWaitGivenUp(const QString& where, const QString& statement, QString* table);
 // Lock waits that ran out since the process started (for tests).
 int lockWaitsGivenUp();

@@ -94,6 +94,8 @@ void Query::dropStatement()
 
 void Query::refuseWhereGivenUp() const
 {
+    if (!anyLockWaitGivenUp()) // every execution asks
+        return;
     QString table = m_table;
     const QString text = lockWaitGivenUp(m_connection.where(), m_text, &table);
     if (!text.isEmpty())
