@@ -85,13 +85,16 @@ void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entr
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
-    // remainder kept would hold its values' buffers for the whole run.
-    // Statements of many rows in another form than asked are of no more use.
+    // remainder kept would hold its values' buffers for the whole run. A
+    // remainder that comes again (the same rows in every batch) then runs
+    // prepared. Statements of many rows in another form than asked are of no
+    // more use.
     const bool otherForm = rows > 1 && form != s.form;
     if (rows > 1)
         s.form = form;
+    const bool remainder = rows != 1 && rows != s.rowsPerStatement;
     for (auto it = s.rows.begin(); it != s.rows.end();)
-        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || it->first == rows))
+        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || !remainder || it->first == rows))
                  ? std::next(it)
                  : s.rows.erase(it);
     auto& slot = s.rows[rows];

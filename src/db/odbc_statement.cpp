@@ -105,13 +105,21 @@ void Statement::prepare(const Markers& marked, Prepare when)
 void Statement::bindText(int index, const QByteArray& gbkText)
 {
     Value& v = m_values[size_t(index)];
-    const QString text = gbk::toUnicode(gbkText);
     v.cType = SQL_C_WCHAR;
     v.sqlType = SQL_WVARCHAR;
-    store(v.data, text.utf16(), text.size() * qsizetype(sizeof(char16_t)));
+    // Converted straight into the value's buffer: a GBK character is at most one UTF-16 unit.
+    v.data.resize(gbkText.size() * qsizetype(sizeof(char16_t)));
+    qsizetype units = gbk::toUtf16(gbkText.constData(), gbkText.size(), reinterpret_cast<char16_t*>(v.data.data()));
+    if (units >= 0)
+        v.data.resize(units * qsizetype(sizeof(char16_t)));
+    else {
+        const QString text = gbk::toUnicode(gbkText);
+        store(v.data, text.utf16(), text.size() * qsizetype(sizeof(char16_t)));
+        units = text.size();
+    }
     v.indicator = v.data.size();
     // Never 0: Microsoft's drivers refuse a size of 0 (HY104), which an empty text would give.
-    v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(text.size()));
+    v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(units));
     v.digits = 0;
 }
 
