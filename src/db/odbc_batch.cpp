@@ -1,11 +1,13 @@
 #include "db/odbc_batch.h"
 
 #include "db/dialect.h"
+#include "db/odbc_calls.h"
 #include "db/odbc_link.h"
 
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <cstring>
 
 namespace db {
 namespace {
@@ -28,6 +30,43 @@ int parametersPerStatement(Dialect dialect)
 }
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
+// Longest shared value written into a statement's text, in characters.
+constexpr qsizetype kLongestLiteral = 100;
+
+// A value as a literal the server reads as it reads the parameter: a quoted
+// text of unknown type, or NULL. None where the value holds a character a
+// driver or the server could read otherwise (quotes, escapes, markers).
+std::optional<QString> literal(const odbc::Shape& shape, const QByteArray& bytes)
+{
+    if (shape.indicator == SQL_NULL_DATA)
+        return QStringLiteral("NULL");
+    QString text;
+    switch (shape.cType) {
+    case SQL_C_WCHAR:
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
+                                  bytes.size() / qsizetype(sizeof(char16_t)));
+        break;
+    case SQL_C_CHAR:
+        text = QString::fromLatin1(bytes);
+        break;
+    case SQL_C_SBIGINT: {
+        qint64 n = 0;
+        if (bytes.size() != qsizetype(sizeof n))
+            return std::nullopt;
+        std::memcpy(&n, bytes.constData(), sizeof n);
+        text = QString::number(n);
+        break;
+    }
+    default:
+        return std::nullopt;
+    }
+    if (text.size() > kLongestLiteral)
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || QStringView(u"'\\\"?:;{}$").contains(c))
+            return std::nullopt;
+    return u'\'' + text + u'\'';
+}
 
 } // namespace
 
@@ -48,6 +87,8 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
             s.groupable = !odbc::insertRows(statement, 2).text.isEmpty() && !m_link.oneRowPerInsert(table);
             s.rowsPerStatement =
                 qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
+            for (int k = 0; k < int(statement.names.size()); ++k)
+                s.bound.push_back(k);
         }
         m_last = &s;
     }
@@ -82,6 +123,71 @@ void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entr
     }
 }
 
+void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entry& e, const std::vector<int>& names)
+{
+    for (size_t j = 0; j < names.size(); ++j) {
+        const Value& v = held.values[e.firstValue + size_t(names[j])];
+        s.bindValue(first + int(j), v.shape, held.bytes.constData() + v.at, v.size);
+    }
+}
+
+void OdbcBatch::share(Statements& s, const Held& held, const std::vector<const Entry*>& rows)
+{
+    const size_t names = s.marked.names.size();
+    bool changed = false;
+    if (s.shared.size() != names) {
+        s.shared.assign(names, Shared());
+        const Entry& e = *rows.front();
+        for (size_t k = 0; k < names && k < e.valueCount; ++k) {
+            const Value& v = held.values[e.firstValue + k];
+            const QByteArray bytes(held.bytes.constData() + v.at, v.size);
+            if (const auto text = literal(v.shape, bytes))
+                s.shared[k] = Shared{true, *text, v.shape, bytes};
+        }
+        changed = true;
+    }
+    for (const Entry* e : rows)
+        for (size_t k = 0; k < names; ++k) {
+            Shared& shared = s.shared[k];
+            if (!shared.shared)
+                continue;
+            if (k >= e->valueCount) {
+                shared.shared = false;
+                changed = true;
+                continue;
+            }
+            const Value& v = held.values[e->firstValue + k];
+            if (v.shape.cType != shared.shape.cType || v.shape.sqlType != shared.shape.sqlType ||
+                v.shape.digits != shared.shape.digits || v.shape.indicator != shared.shape.indicator ||
+                QByteArrayView(held.bytes.constData() + v.at, v.size) != shared.bytes) {
+                shared.shared = false;
+                changed = true;
+            }
+        }
+    if (!changed)
+        return;
+    s.written.clear();
+    for (const Shared& shared : s.shared)
+        s.written.append(shared.shared ? shared.literal : QString());
+    // Only a VALUES row of markers alone takes literals in their place.
+    if (odbc::insertRows(s.marked, 2, odbc::RowsForm::Values, s.written).text.isEmpty()) {
+        for (Shared& shared : s.shared)
+            shared.shared = false;
+        s.written.clear();
+    }
+    s.bound.clear();
+    for (size_t k = 0; k < names; ++k)
+        if (!s.shared[k].shared)
+            s.bound.push_back(int(k));
+    int markers = 0;
+    for (const int k : s.marked.markers)
+        markers += s.shared[size_t(k)].shared ? 0 : 1;
+    s.rowsPerStatement = qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
+    // The statements of many rows were written for other values.
+    for (auto it = s.rows.begin(); it != s.rows.end();)
+        it = it->first == 1 ? std::next(it) : s.rows.erase(it);
+}
+
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
@@ -101,7 +207,7 @@ odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm fo
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
         // A remainder runs once: directly, with no server-side statement to set up and drop.
-        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form),
+        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form, s.written),
                            odbc::Statement::Prepare::Later);
         slot = std::move(statement);
     }
@@ -219,12 +325,17 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
     try {
         for (const auto& [s, rows] : groups) {
             first.table = rows.front()->table;
-            const int names = int(s->marked.names.size());
+            if (m_link.writesShared())
+                share(*s, held, rows);
+            const int names = int(s->bound.size());
             for (size_t at = 0; at < rows.size();) {
                 const int n = int(qMin(size_t(s->rowsPerStatement), rows.size() - at));
                 odbc::Statement& q = statement(*s, n, form);
                 for (int r = 0; r < n; ++r)
-                    bind(q, r * names, held, *rows[at + size_t(r)]);
+                    if (n == 1)
+                        bind(q, 0, held, *rows[at]);
+                    else
+                        bind(q, r * names, held, *rows[at + size_t(r)], s->bound);
                 q.execute();
                 at += size_t(n);
             }
