@@ -13,9 +13,10 @@ namespace db {
 namespace {
 
 // Parameters a statement may take: SQL Server at most 2,100, SQLite 999 before
-// 3.32; PostgreSQL 65,535, but psqlODBC 13 loses its way ("lost
-// synchronization with server") in the server's description of 8,000 (32,006
-// bytes; 7,000 work). SQL Server takes at most 1,000 rows in a VALUES list.
+// 3.32; PostgreSQL 65,535, but psqlODBC 13 has libpq describe the statement,
+// and libpq up to 16 takes no description longer than 30,000 bytes ("lost
+// synchronization with server"): 7,498 parameters (8,000 fail, 7,000 give
+// 28,006 bytes). SQL Server takes at most 1,000 rows in a VALUES list.
 int parametersPerStatement(Dialect dialect)
 {
     switch (dialect) {
@@ -26,7 +27,7 @@ int parametersPerStatement(Dialect dialect)
     case Dialect::PostgreSQL:
         break;
     }
-    return 6000;
+    return 7000;
 }
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
