@@ -16,10 +16,11 @@ namespace {
 // 3.32; PostgreSQL 65,535, but psqlODBC 13 has libpq describe the statement,
 // and libpq up to 16 takes no description longer than 30,000 bytes ("lost
 // synchronization with server"): 7,498 parameters (8,000 fail, 7,000 give
-// 28,006 bytes). SQL Server takes at most 1,000 rows in a VALUES list.
-int parametersPerStatement(Dialect dialect)
+// 28,006 bytes). Other drivers for PostgreSQL get 6,000. SQL Server takes at
+// most 1,000 rows in a VALUES list.
+int parametersPerStatement(const OdbcLink& link)
 {
-    switch (dialect) {
+    switch (link.dialect()) {
     case Dialect::SqlServer:
         return 2000;
     case Dialect::SQLite:
@@ -27,7 +28,7 @@ int parametersPerStatement(Dialect dialect)
     case Dialect::PostgreSQL:
         break;
     }
-    return 7000;
+    return link.psqlodbc() ? 7000 : 6000;
 }
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
@@ -86,8 +87,7 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
             const int markers = int(statement.markers.size());
             // A table with an INSERT trigger gets one row per statement: such triggers are often written for one.
             s.groupable = !odbc::insertRows(statement, 2).text.isEmpty() && !m_link.oneRowPerInsert(table);
-            s.rowsPerStatement =
-                qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
+            s.rowsPerStatement = qBound(1, parametersPerStatement(m_link) / qMax(1, markers), kRowsPerStatement);
             for (int k = 0; k < int(statement.names.size()); ++k)
                 s.bound.push_back(k);
         }
@@ -183,7 +183,7 @@ void OdbcBatch::share(Statements& s, const Held& held, const std::vector<const E
     int markers = 0;
     for (const int k : s.marked.markers)
         markers += s.shared[size_t(k)].shared ? 0 : 1;
-    s.rowsPerStatement = qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
+    s.rowsPerStatement = qBound(1, parametersPerStatement(m_link) / qMax(1, markers), kRowsPerStatement);
     // The statements of many rows were written for other values.
     for (auto it = s.rows.begin(); it != s.rows.end();)
         it = it->first == 1 ? std::next(it) : s.rows.erase(it);
@@ -192,16 +192,16 @@ void OdbcBatch::share(Statements& s, const Held& held, const std::vector<const E
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
-    // remainder kept would hold its values' buffers for the whole run. A
-    // remainder that comes again (the same rows in every batch) then runs
-    // prepared. Statements of many rows in another form than asked are of no
-    // more use.
+    // remainder kept would hold its values' buffers for the whole run. On
+    // psqlODBC a remainder stays while full statements run, so one that
+    // comes again (the same rows in every batch) runs prepared. Statements of
+    // many rows in another form than asked are of no more use.
     const bool otherForm = rows > 1 && form != s.form;
     if (rows > 1)
         s.form = form;
-    const bool remainder = rows != 1 && rows != s.rowsPerStatement;
+    const bool keepRemainder = m_link.psqlodbc() && (rows == 1 || rows == s.rowsPerStatement);
     for (auto it = s.rows.begin(); it != s.rows.end();)
-        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || !remainder || it->first == rows))
+        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || it->first == rows || keepRemainder))
                  ? std::next(it)
                  : s.rows.erase(it);
     auto& slot = s.rows[rows];
@@ -326,7 +326,7 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
     try {
         for (const auto& [s, rows] : groups) {
             first.table = rows.front()->table;
-            if (m_link.writesShared())
+            if (m_link.psqlodbc())
                 share(*s, held, rows);
             const int names = int(s->bound.size());
             for (size_t at = 0; at < rows.size();) {

@@ -91,7 +91,7 @@ private:
         odbc::Markers marked; // one row's
         bool groupable = false;
         int rowsPerStatement = 1;
-        // Where the link writes shared values into the text (writesShared()):
+        // Where the link writes shared values into the text (psqlodbc()):
         // by name, what the rows have shared, and the literal written into the
         // statements of many rows (empty: bound); the names bound in each row.
         std::vector<Shared> shared;
