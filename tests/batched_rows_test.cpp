@@ -21,7 +21,9 @@ QString code(int i) { return QStringLiteral("P%1").arg(i, 4, 10, QLatin1Char('0'
 // unit row makes product failAt fail on its second unit; badPriceAt has a
 // retail price that is no number (the row fails before writing anything).
 // All rows share their origin and their size (with a quote in it); the first
-// 300 their purchase price, which differs after them.
+// 300 their purchase price, which differs after them. Every 7th product, and
+// every 5th after the 400th, has a third bar code: the batches hold
+// different numbers of units.
 void fill(Shop& shop, int failAt, int badPriceAt)
 {
     QString sql = QStringLiteral("begin;\n");
@@ -29,9 +31,12 @@ void fill(Shop& shop, int failAt, int badPriceAt)
         const QString main = i % 37 == 0 ? QStringLiteral("B0001") : QStringLiteral("B") + code(i).mid(1);
         const QString price = i == badPriceAt ? QStringLiteral("'x'") : QStringLiteral("2.5");
         const QString purchase = i <= 300 ? QStringLiteral("1.25") : QStringLiteral("1.%1").arg(i);
-        sql += QStringLiteral("insert into spxx (Spbh,Spmc,ggxh,cd,hjtm,jkc,fs,jhjj,lsj,hyj,pfj,jldw,sptm,sptm1,zhf) "
-                              "values ('%1','品名%2','5''ml','山东','0','0','经销',%5,%3,2,2,'个','%4','C%2','0');\n")
-                   .arg(code(i), QString::number(i), price, main, purchase);
+        const QString third =
+            i % 7 == 0 || (i > 400 && i % 5 == 0) ? QStringLiteral("'D%1'").arg(i) : QStringLiteral("NULL");
+        sql += QStringLiteral(
+                   "insert into spxx (Spbh,Spmc,ggxh,cd,hjtm,jkc,fs,jhjj,lsj,hyj,pfj,jldw,sptm,sptm1,sptm2,"
+                   "zhf) values ('%1','品名%2','5''ml','山东','0','0','经销',%5,%3,2,2,'个','%4','C%2',%6,'0');\n")
+                   .arg(code(i), QString::number(i), price, main, purchase, third);
     }
     applySql(shop.source().db(), sql + QStringLiteral("commit;\n"));
     if (failAt > 0)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace db {
 namespace {
@@ -187,32 +188,63 @@ void OdbcBatch::share(Statements& s, const Held& held, const std::vector<const E
     // The statements of many rows were written for other values.
     for (auto it = s.rows.begin(); it != s.rows.end();)
         it = it->first == 1 ? std::next(it) : s.rows.erase(it);
+    s.used.clear();
+    s.lastRemainder = s.remainderBefore = -1;
 }
 
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
     // remainder kept would hold its values' buffers for the whole run. On
-    // psqlODBC a remainder stays while full statements run, so one that
-    // comes again (the same rows in every batch) runs prepared. Statements of
-    // many rows in another form than asked are of no more use.
+    // psqlODBC the statements the last flush used stay as well, so a
+    // remainder that comes again (the same rows in every batch, or the same
+    // piece, see piece()) runs prepared. Statements of many rows in another
+    // form than asked are of no more use.
     const bool otherForm = rows > 1 && form != s.form;
     if (rows > 1)
         s.form = form;
-    const bool keepRemainder = m_link.psqlodbc() && (rows == 1 || rows == s.rowsPerStatement);
+    const bool psqlodbc = m_link.psqlodbc();
+    const auto recent = [&](int n) {
+        const auto it = s.used.find(n);
+        return psqlodbc && it != s.used.end() && it->second + 1 >= m_flushes;
+    };
     for (auto it = s.rows.begin(); it != s.rows.end();)
-        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || it->first == rows || keepRemainder))
-                 ? std::next(it)
-                 : s.rows.erase(it);
+        if (it->first == 1 ||
+            (!otherForm && (it->first == s.rowsPerStatement || it->first == rows || recent(it->first))))
+            ++it;
+        else {
+            s.used.erase(it->first);
+            it = s.rows.erase(it);
+        }
+    if (psqlodbc && rows > 1)
+        s.used[rows] = m_flushes;
     auto& slot = s.rows[rows];
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
+        // psqlODBC takes a buffer bound anew as just that: the values of many
+        // rows need no room set aside beyond their own size.
+        if (psqlodbc && rows > 1)
+            statement->setValueRoom(0);
         // A remainder runs once: directly, with no server-side statement to set up and drop.
         statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form, s.written),
                            odbc::Statement::Prepare::Later);
         slot = std::move(statement);
     }
     return *slot;
+}
+
+int OdbcBatch::piece(const Statements& s, int n) const
+{
+    // Where the batches leave over other rows each time (the units of their
+    // products), a new statement would cost psqlODBC the parse of its whole
+    // text, at every batch. They go as a statement of a multiple of an eighth
+    // of a full one, which batches before have most likely prepared, and the
+    // few left over: a round trip more for the parse of most of them.
+    const bool varying = s.remainderBefore >= 0 && s.lastRemainder != s.remainderBefore && n != s.lastRemainder;
+    if (!m_link.psqlodbc() || n >= s.rowsPerStatement || !varying)
+        return n;
+    const int eighth = qMax(1, s.rowsPerStatement / 8);
+    return n >= eighth ? n / eighth * eighth : n;
 }
 
 std::optional<odbc::RowsForm> OdbcBatch::rowsForm() const
@@ -330,7 +362,7 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
                 share(*s, held, rows);
             const int names = int(s->bound.size());
             for (size_t at = 0; at < rows.size();) {
-                const int n = int(qMin(size_t(s->rowsPerStatement), rows.size() - at));
+                const int n = piece(*s, int(qMin(size_t(s->rowsPerStatement), rows.size() - at)));
                 odbc::Statement& q = statement(*s, n, form);
                 for (int r = 0; r < n; ++r)
                     if (n == 1)
@@ -340,6 +372,7 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
                 q.execute();
                 at += size_t(n);
             }
+            s->remainderBefore = std::exchange(s->lastRemainder, int(rows.size() % size_t(s->rowsPerStatement)));
         }
     } catch (const odbc::Failure& f) {
         if (f.deadlock() || f.lostConnection() || !m_link.inTransaction())
@@ -365,6 +398,7 @@ void OdbcBatch::flush()
 {
     if (m_held.entries.empty())
         return;
+    ++m_flushes;
     Held held;
     std::swap(held, m_held);
     // The arrays go back empty with their room, for the next batch.

@@ -99,7 +99,15 @@ private:
         std::vector<int> bound;
         odbc::RowsForm form = odbc::RowsForm::Values; // of the statements kept for many rows
         std::map<int, std::unique_ptr<odbc::Statement>> rows;
+        // psqlODBC: the flush that last used each statement of many rows, and
+        // the rows left over after the full statements in the last two
+        // flushes (-1: none yet).
+        std::map<int, quint64> used;
+        int lastRemainder = -1;
+        int remainderBefore = -1;
     };
+    // The rows the next statement of a group sends, of n left.
+    int piece(const Statements& s, int n) const;
     odbc::Statement& statement(Statements& s, int rows, odbc::RowsForm form = odbc::RowsForm::Values);
     std::optional<odbc::RowsForm> rowsForm() const; // the form the server takes; none: one row at a time
     static void bind(odbc::Statement& s, int first, const Held& held, const Entry& e);
@@ -119,6 +127,7 @@ private:
 
     OdbcLink& m_link;
     Held m_held;
+    quint64 m_flushes = 0;
     std::map<QString, Statements> m_statements; // by one row's text in marker form
     Statements* m_last = nullptr;               // the statement queued last
 };

@@ -11,8 +11,6 @@ namespace {
 // Texts up to this many characters are declared with this one size, so a
 // statement keeps one parameter shape (SQL Server caches one plan for it).
 constexpr SQLULEN kTextColumnSize = 4000;
-// Bytes a parameter's buffer holds from its first binding.
-constexpr qsizetype kInitialBuffer = 256;
 
 // Puts bytes into a value's buffer, keeping its allocation where it is large
 // enough: a parameter whose buffer stays put need not be bound again.
@@ -192,7 +190,7 @@ void Statement::bindAll()
         Value& v = m_values[size_t(m_markers.markers[m])];
         // A prepared statement gets room for most values, so its buffers
         // rarely move; one run directly only what it holds. Never a null pointer.
-        const qsizetype room = m_driverPrepared ? kInitialBuffer : qMax<qsizetype>(1, v.data.size());
+        const qsizetype room = qMax<qsizetype>(m_driverPrepared ? m_room : 0, qMax<qsizetype>(1, v.data.size()));
         if (v.data.capacity() < room)
             v.data.reserve(room);
         auto* indicator = reinterpret_cast<SQLLEN*>(&v.indicator);
