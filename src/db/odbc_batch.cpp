@@ -33,6 +33,8 @@ int parametersPerStatement(const OdbcLink& link)
 }
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
+// The rows of a piece (see OdbcBatch::piece()) are a multiple of an eighth of a full statement's.
+int pieceRows(int rowsPerStatement) { return qMax(1, rowsPerStatement / 8); }
 // Longest shared value written into a statement's text, in characters.
 constexpr qsizetype kLongestLiteral = 100;
 
@@ -204,9 +206,12 @@ odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm fo
     if (rows > 1)
         s.form = form;
     const bool psqlodbc = m_link.psqlodbc();
+    // The few rows left after a piece come in other numbers each time: they are not kept.
+    const int eighth = pieceRows(s.rowsPerStatement);
     const auto recent = [&](int n) {
         const auto it = s.used.find(n);
-        return psqlodbc && it != s.used.end() && it->second + 1 >= m_flushes;
+        return psqlodbc && it != s.used.end() && it->second + 1 >= m_flushes &&
+               (n % eighth == 0 || n == s.lastRemainder);
     };
     for (auto it = s.rows.begin(); it != s.rows.end();)
         if (it->first == 1 ||
@@ -243,7 +248,7 @@ int OdbcBatch::piece(const Statements& s, int n) const
     const bool varying = s.remainderBefore >= 0 && s.lastRemainder != s.remainderBefore && n != s.lastRemainder;
     if (!m_link.psqlodbc() || n >= s.rowsPerStatement || !varying)
         return n;
-    const int eighth = qMax(1, s.rowsPerStatement / 8);
+    const int eighth = pieceRows(s.rowsPerStatement);
     return n >= eighth ? n / eighth * eighth : n;
 }
 
