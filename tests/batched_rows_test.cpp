@@ -20,15 +20,23 @@ QString code(int i) { return QStringLiteral("P%1").arg(i, 4, 10, QLatin1Char('0'
 // main bar code (a notice in the log before the product is written). A stray
 // unit row makes product failAt fail on its second unit; badPriceAt has a
 // retail price that is no number (the row fails before writing anything).
+// All rows share their origin and their size (with a quote in it); the first
+// 300 their purchase price, which differs after them. Every 7th product, and
+// every 5th after the 400th, has a third bar code: the batches hold
+// different numbers of units.
 void fill(Shop& shop, int failAt, int badPriceAt)
 {
     QString sql = QStringLiteral("begin;\n");
     for (int i = 1; i <= kProducts; ++i) {
         const QString main = i % 37 == 0 ? QStringLiteral("B0001") : QStringLiteral("B") + code(i).mid(1);
         const QString price = i == badPriceAt ? QStringLiteral("'x'") : QStringLiteral("2.5");
-        sql += QStringLiteral("insert into spxx (Spbh,Spmc,hjtm,jkc,fs,jhjj,lsj,hyj,pfj,jldw,sptm,sptm1,zhf) values "
-                              "('%1','品名%2','0','0','经销',1.25,%3,2,2,'个','%4','C%2','0');\n")
-                   .arg(code(i), QString::number(i), price, main);
+        const QString purchase = i <= 300 ? QStringLiteral("1.25") : QStringLiteral("1.%1").arg(i);
+        const QString third =
+            i % 7 == 0 || (i > 400 && i % 5 == 0) ? QStringLiteral("'D%1'").arg(i) : QStringLiteral("NULL");
+        sql += QStringLiteral(
+                   "insert into spxx (Spbh,Spmc,ggxh,cd,hjtm,jkc,fs,jhjj,lsj,hyj,pfj,jldw,sptm,sptm1,sptm2,"
+                   "zhf) values ('%1','品名%2','5''ml','山东','0','0','经销',%5,%3,2,2,'个','%4','C%2',%6,'0');\n")
+                   .arg(code(i), QString::number(i), price, main, purchase, third);
     }
     applySql(shop.source().db(), sql + QStringLiteral("commit;\n"));
     if (failAt > 0)
@@ -65,8 +73,9 @@ Outcome convert(Backend target, int failAt, int badPriceAt, bool odbc = false)
     o.error = cut >= 0 ? error.left(cut + 7) : error;
     o.log = fe.log;
     o.progress = fe.progress;
-    o.spda = shop.target().rows(QStringLiteral("select objid from spda order by objid"));
-    o.spdw = shop.target().rows(QStringLiteral("select objid,fid,sptm from spdw order by objid,fid"));
+    o.spda = shop.target().rows(QStringLiteral("select objid,spmc,ggxh,chandi,jyf,zt from spda order by objid"));
+    o.spdw = shop.target().rows(
+        QStringLiteral("select objid,fid,dwmc,sptm,cast(round(jj * 10000) as integer) from spdw order by objid,fid"));
     return o;
 }
 

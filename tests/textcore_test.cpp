@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 using namespace textutil;
 
@@ -33,6 +34,13 @@ TEST(Gbk, RoundTripsGbkAndCharactersOutsideIt)
     EXPECT_EQ(gbk::toUnicode(bytes), rare);
     EXPECT_EQ(gbk::charLength(bytes, 0), 4);
     EXPECT_EQ(gbk::toUnicode(gbk::fromUnicode(QString())), QString());
+    char16_t units[8];
+    EXPECT_EQ(gbk::toUtf16(bytes.constData(), bytes.size(), units), -1); // four-byte sequences need toUnicode
+    EXPECT_EQ(gbk::toUtf16("\xD6\xD0"
+                           "A",
+                           3, units),
+              2);
+    EXPECT_EQ(QStringView(units, 2), QStringLiteral("中A"));
 }
 
 namespace {
@@ -64,7 +72,13 @@ TEST(Gbk, EveryTwoByteCodeAndEveryBmpCharacterConvertsAsIconvDoes)
             const QByteArray gb = QByteArray("a") + char(lead) + char(trail) + "z";
             if (const auto utf8 = iconvConvert("UTF-8", "GB18030", gb)) {
                 ASSERT_EQ(gbk::toUtf8(gb), *utf8) << lead << ' ' << trail;
-                ASSERT_EQ(gbk::toUnicode(gb), QString::fromUtf8(*utf8)) << lead << ' ' << trail;
+                const QString text = QString::fromUtf8(*utf8);
+                ASSERT_EQ(gbk::toUnicode(gb), text) << lead << ' ' << trail;
+                // Straight into a buffer: the same text, or -1 where toUnicode must do it.
+                std::vector<char16_t> units(size_t(gb.size()));
+                const qsizetype n = gbk::toUtf16(gb.constData(), gb.size(), units.data());
+                if (n >= 0)
+                    ASSERT_EQ(QStringView(units.data(), n), text) << lead << ' ' << trail;
                 ++checked;
             }
         }

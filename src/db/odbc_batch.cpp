@@ -1,22 +1,27 @@
 #include "db/odbc_batch.h"
 
 #include "db/dialect.h"
+#include "db/odbc_calls.h"
 #include "db/odbc_link.h"
 
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace db {
 namespace {
 
 // Parameters a statement may take: SQL Server at most 2,100, SQLite 999 before
-// 3.32; PostgreSQL 65,535, but psqlODBC 13 loses its way ("lost
-// synchronization with server") in the server's description of 8,000 (32,006
-// bytes; 7,000 work). SQL Server takes at most 1,000 rows in a VALUES list.
-int parametersPerStatement(Dialect dialect)
+// 3.32; PostgreSQL 65,535, but psqlODBC 13 has libpq describe the statement,
+// and libpq up to 16 takes no description longer than 30,000 bytes ("lost
+// synchronization with server"): 7,498 parameters (8,000 fail, 7,000 give
+// 28,006 bytes). Other drivers for PostgreSQL get 6,000. SQL Server takes at
+// most 1,000 rows in a VALUES list.
+int parametersPerStatement(const OdbcLink& link)
 {
-    switch (dialect) {
+    switch (link.dialect()) {
     case Dialect::SqlServer:
         return 2000;
     case Dialect::SQLite:
@@ -24,10 +29,49 @@ int parametersPerStatement(Dialect dialect)
     case Dialect::PostgreSQL:
         break;
     }
-    return 6000;
+    return link.psqlodbc() ? 7000 : 6000;
 }
 constexpr int kRowsPerStatement = 1000;
 const QString kBatchSavepoint = QStringLiteral("belmire_batch");
+// The rows of a piece (see OdbcBatch::piece()) are a multiple of an eighth of a full statement's.
+int pieceRows(int rowsPerStatement) { return qMax(1, rowsPerStatement / 8); }
+// Longest shared value written into a statement's text, in characters.
+constexpr qsizetype kLongestLiteral = 100;
+
+// A value as a literal the server reads as it reads the parameter: a quoted
+// text of unknown type, or NULL. None where the value holds a character a
+// driver or the server could read otherwise (quotes, escapes, markers).
+std::optional<QString> literal(const odbc::Shape& shape, const QByteArray& bytes)
+{
+    if (shape.indicator == SQL_NULL_DATA)
+        return QStringLiteral("NULL");
+    QString text;
+    switch (shape.cType) {
+    case SQL_C_WCHAR:
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
+                                  bytes.size() / qsizetype(sizeof(char16_t)));
+        break;
+    case SQL_C_CHAR:
+        text = QString::fromLatin1(bytes);
+        break;
+    case SQL_C_SBIGINT: {
+        qint64 n = 0;
+        if (bytes.size() != qsizetype(sizeof n))
+            return std::nullopt;
+        std::memcpy(&n, bytes.constData(), sizeof n);
+        text = QString::number(n);
+        break;
+    }
+    default:
+        return std::nullopt;
+    }
+    if (text.size() > kLongestLiteral)
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || QStringView(u"'\\\"?:;{}$").contains(c))
+            return std::nullopt;
+    return u'\'' + text + u'\'';
+}
 
 } // namespace
 
@@ -46,8 +90,9 @@ void OdbcBatch::queue(const odbc::Markers& statement, const std::vector<odbc::Pa
             const int markers = int(statement.markers.size());
             // A table with an INSERT trigger gets one row per statement: such triggers are often written for one.
             s.groupable = !odbc::insertRows(statement, 2).text.isEmpty() && !m_link.oneRowPerInsert(table);
-            s.rowsPerStatement =
-                qBound(1, parametersPerStatement(m_link.dialect()) / qMax(1, markers), kRowsPerStatement);
+            s.rowsPerStatement = qBound(1, parametersPerStatement(m_link) / qMax(1, markers), kRowsPerStatement);
+            for (int k = 0; k < int(statement.names.size()); ++k)
+                s.bound.push_back(k);
         }
         m_last = &s;
     }
@@ -82,27 +127,129 @@ void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entr
     }
 }
 
+void OdbcBatch::bind(odbc::Statement& s, int first, const Held& held, const Entry& e, const std::vector<int>& names)
+{
+    for (size_t j = 0; j < names.size(); ++j) {
+        const Value& v = held.values[e.firstValue + size_t(names[j])];
+        s.bindValue(first + int(j), v.shape, held.bytes.constData() + v.at, v.size);
+    }
+}
+
+void OdbcBatch::share(Statements& s, const Held& held, const std::vector<const Entry*>& rows)
+{
+    const size_t names = s.marked.names.size();
+    bool changed = false;
+    if (s.shared.size() != names) {
+        s.shared.assign(names, Shared());
+        const Entry& e = *rows.front();
+        for (size_t k = 0; k < names && k < e.valueCount; ++k) {
+            const Value& v = held.values[e.firstValue + k];
+            const QByteArray bytes(held.bytes.constData() + v.at, v.size);
+            if (const auto text = literal(v.shape, bytes))
+                s.shared[k] = Shared{true, *text, v.shape, bytes};
+        }
+        changed = true;
+    }
+    for (const Entry* e : rows)
+        for (size_t k = 0; k < names; ++k) {
+            Shared& shared = s.shared[k];
+            if (!shared.shared)
+                continue;
+            if (k >= e->valueCount) {
+                shared.shared = false;
+                changed = true;
+                continue;
+            }
+            const Value& v = held.values[e->firstValue + k];
+            if (v.shape.cType != shared.shape.cType || v.shape.sqlType != shared.shape.sqlType ||
+                v.shape.digits != shared.shape.digits || v.shape.indicator != shared.shape.indicator ||
+                QByteArrayView(held.bytes.constData() + v.at, v.size) != shared.bytes) {
+                shared.shared = false;
+                changed = true;
+            }
+        }
+    if (!changed)
+        return;
+    s.written.clear();
+    for (const Shared& shared : s.shared)
+        s.written.append(shared.shared ? shared.literal : QString());
+    // Only a VALUES row of markers alone takes literals in their place.
+    if (odbc::insertRows(s.marked, 2, odbc::RowsForm::Values, s.written).text.isEmpty()) {
+        for (Shared& shared : s.shared)
+            shared.shared = false;
+        s.written.clear();
+    }
+    s.bound.clear();
+    for (size_t k = 0; k < names; ++k)
+        if (!s.shared[k].shared)
+            s.bound.push_back(int(k));
+    int markers = 0;
+    for (const int k : s.marked.markers)
+        markers += s.shared[size_t(k)].shared ? 0 : 1;
+    s.rowsPerStatement = qBound(1, parametersPerStatement(m_link) / qMax(1, markers), kRowsPerStatement);
+    // The statements of many rows were written for other values.
+    for (auto it = s.rows.begin(); it != s.rows.end();)
+        it = it->first == 1 ? std::next(it) : s.rows.erase(it);
+    s.used.clear();
+    s.lastRemainder = s.remainderBefore = -1;
+}
+
 odbc::Statement& OdbcBatch::statement(Statements& s, int rows, odbc::RowsForm form)
 {
     // One row, a full statement and the last remainder are kept: every
-    // remainder kept would hold its values' buffers for the whole run.
-    // Statements of many rows in another form than asked are of no more use.
+    // remainder kept would hold its values' buffers for the whole run. On
+    // psqlODBC the statements the last flush used stay as well, so a
+    // remainder that comes again (the same rows in every batch, or the same
+    // piece, see piece()) runs prepared. Statements of many rows in another
+    // form than asked are of no more use.
     const bool otherForm = rows > 1 && form != s.form;
     if (rows > 1)
         s.form = form;
+    const bool psqlodbc = m_link.psqlodbc();
+    // The few rows left after a piece come in other numbers each time: they are not kept.
+    const int eighth = pieceRows(s.rowsPerStatement);
+    const auto recent = [&](int n) {
+        const auto it = s.used.find(n);
+        return psqlodbc && it != s.used.end() && it->second + 1 >= m_flushes &&
+               (n % eighth == 0 || n == s.lastRemainder);
+    };
     for (auto it = s.rows.begin(); it != s.rows.end();)
-        it = it->first == 1 || (!otherForm && (it->first == s.rowsPerStatement || it->first == rows))
-                 ? std::next(it)
-                 : s.rows.erase(it);
+        if (it->first == 1 ||
+            (!otherForm && (it->first == s.rowsPerStatement || it->first == rows || recent(it->first))))
+            ++it;
+        else {
+            s.used.erase(it->first);
+            it = s.rows.erase(it);
+        }
+    if (psqlodbc && rows > 1)
+        s.used[rows] = m_flushes;
     auto& slot = s.rows[rows];
     if (!slot) {
         auto statement = std::make_unique<odbc::Statement>(m_link.main());
+        // psqlODBC takes a buffer bound anew as just that: the values of many
+        // rows need no room set aside beyond their own size.
+        if (psqlodbc && rows > 1)
+            statement->setValueRoom(0);
         // A remainder runs once: directly, with no server-side statement to set up and drop.
-        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form),
+        statement->prepare(rows == 1 ? s.marked : odbc::insertRows(s.marked, rows, form, s.written),
                            odbc::Statement::Prepare::Later);
         slot = std::move(statement);
     }
     return *slot;
+}
+
+int OdbcBatch::piece(const Statements& s, int n) const
+{
+    // Where the batches leave over other rows each time (the units of their
+    // products), a new statement would cost psqlODBC the parse of its whole
+    // text, at every batch. They go as a statement of a multiple of an eighth
+    // of a full one, which batches before have most likely prepared, and the
+    // few left over: a round trip more for the parse of most of them.
+    const bool varying = s.remainderBefore >= 0 && s.lastRemainder != s.remainderBefore && n != s.lastRemainder;
+    if (!m_link.psqlodbc() || n >= s.rowsPerStatement || !varying)
+        return n;
+    const int eighth = pieceRows(s.rowsPerStatement);
+    return n >= eighth ? n / eighth * eighth : n;
 }
 
 std::optional<odbc::RowsForm> OdbcBatch::rowsForm() const
@@ -216,15 +363,21 @@ OdbcBatch::Outcome OdbcBatch::groupedAs(odbc::RowsForm form, const Held& held, s
     try {
         for (const auto& [s, rows] : groups) {
             first.table = rows.front()->table;
-            const int names = int(s->marked.names.size());
+            if (m_link.psqlodbc())
+                share(*s, held, rows);
+            const int names = int(s->bound.size());
             for (size_t at = 0; at < rows.size();) {
-                const int n = int(qMin(size_t(s->rowsPerStatement), rows.size() - at));
+                const int n = piece(*s, int(qMin(size_t(s->rowsPerStatement), rows.size() - at)));
                 odbc::Statement& q = statement(*s, n, form);
                 for (int r = 0; r < n; ++r)
-                    bind(q, r * names, held, *rows[at + size_t(r)]);
+                    if (n == 1)
+                        bind(q, 0, held, *rows[at]);
+                    else
+                        bind(q, r * names, held, *rows[at + size_t(r)], s->bound);
                 q.execute();
                 at += size_t(n);
             }
+            s->remainderBefore = std::exchange(s->lastRemainder, int(rows.size() % size_t(s->rowsPerStatement)));
         }
     } catch (const odbc::Failure& f) {
         if (f.deadlock() || f.lostConnection() || !m_link.inTransaction())
@@ -250,6 +403,7 @@ void OdbcBatch::flush()
 {
     if (m_held.entries.empty())
         return;
+    ++m_flushes;
     Held held;
     std::swap(held, m_held);
     // The arrays go back empty with their room, for the next batch.

@@ -27,7 +27,11 @@ class OdbcLink;
 // end exactly as they would have one row at a time; where the failure ended
 // the server's transaction nothing is sent again (DeferredError::transactionEnded).
 // Where the link holds statements back (psqlODBC), the releases of the batch's
-// savepoint and of each row's go in front of the next statement sent.
+// savepoint and of each row's go in front of the next statement sent. Where
+// it writes shared values into the text (psqlODBC), a value every row of a
+// statement has had so far is written into its statements of many rows as a
+// literal, not bound to each row: fewer parameters for the driver to convert,
+// and more rows to a statement.
 // Parameter arrays are not used: FreeTDS sends one RPC per parameter set.
 class OdbcBatch {
 public:
@@ -75,17 +79,42 @@ private:
         std::vector<Value> values;
         QByteArray bytes;
     };
+    // A value every row of a statement sent so far has had, while it has.
+    struct Shared {
+        bool shared = false;
+        QString literal;
+        odbc::Shape shape;
+        QByteArray bytes;
+    };
     // The statements of one write: for one row and for many at once, by row count.
     struct Statements {
         odbc::Markers marked; // one row's
         bool groupable = false;
         int rowsPerStatement = 1;
+        // Where the link writes shared values into the text (psqlodbc()):
+        // by name, what the rows have shared, and the literal written into the
+        // statements of many rows (empty: bound); the names bound in each row.
+        std::vector<Shared> shared;
+        QList<QString> written;
+        std::vector<int> bound;
         odbc::RowsForm form = odbc::RowsForm::Values; // of the statements kept for many rows
         std::map<int, std::unique_ptr<odbc::Statement>> rows;
+        // psqlODBC: the flush that last used each statement of many rows, and
+        // the rows left over after the full statements in the last two
+        // flushes (-1: none yet).
+        std::map<int, quint64> used;
+        int lastRemainder = -1;
+        int remainderBefore = -1;
     };
+    // The rows the next statement of a group sends, of n left.
+    int piece(const Statements& s, int n) const;
     odbc::Statement& statement(Statements& s, int rows, odbc::RowsForm form = odbc::RowsForm::Values);
     std::optional<odbc::RowsForm> rowsForm() const; // the form the server takes; none: one row at a time
     static void bind(odbc::Statement& s, int first, const Held& held, const Entry& e);
+    static void bind(odbc::Statement& s, int first, const Held& held, const Entry& e, const std::vector<int>& names);
+    // Sees which values the rows still share; the statements of many rows
+    // are made anew when that changes.
+    void share(Statements& s, const Held& held, const std::vector<const Entry*>& rows);
     void replay(const Held& held, size_t from, size_t to);
     void run(const Held& held, const Entry& e);
     // Sends the writes of [from, to) grouped; false when the server refused
@@ -98,6 +127,7 @@ private:
 
     OdbcLink& m_link;
     Held m_held;
+    quint64 m_flushes = 0;
     std::map<QString, Statements> m_statements; // by one row's text in marker form
     Statements* m_last = nullptr;               // the statement queued last
 };

@@ -135,6 +135,7 @@ void OdbcLink::open(const QString& connectionString, const QString& where, const
         const bool psqlodbcLink =
             m_dialect == Dialect::PostgreSQL && m_main.driverName().startsWith(u"psqlodbc", Qt::CaseInsensitive);
         m_holds = psqlodbcLink && m_connectionString.contains(kPsqlodbcProtocol.mid(1), Qt::CaseInsensitive);
+        m_psqlodbc = psqlodbcLink;
         m_lockWaitAtLogin = psqlodbcLink && m_connectionString.contains(psqlodbcLockWait()) &&
                             m_main.driverVersion().section(u'.', 0, 0).toInt() >= 10;
         describeAnswer(givenUp);
@@ -203,6 +204,7 @@ void OdbcLink::setUp(odbc::Connection& connection)
 void OdbcLink::close()
 {
     m_holds = false;
+    m_psqlodbc = false;
     m_lockWaitAtLogin = false;
     m_held.clear();
     m_triggers.clear();

@@ -86,6 +86,12 @@ public:
     // its own before any other statement (sendHeld()). Elsewhere it runs now.
     void holdBack(const QString& statement);
     void sendHeld();
+    // Whether the link is psqlODBC on PostgreSQL, whose statement forms
+    // OdbcBatch uses: values all rows share written into the text as quoted
+    // literals (it sends parameters as text of no type, as the server reads
+    // such a literal, and converts each one it binds), up to 7,000 parameters
+    // to a statement, and a remainder that comes in every batch run prepared.
+    bool psqlodbc() const { return m_psqlodbc; }
 
     // The driver's text of a failure; a lost link, a lock wait given up and a
     // deadlock say so and name the database.
@@ -113,6 +119,7 @@ private:
     int m_level = 0;
     unsigned m_refused = 0;
     bool m_holds = false;           // statements may be held back
+    bool m_psqlodbc = false;        // see psqlodbc()
     bool m_lockWaitAtLogin = false; // the lock wait was set with the login (psqlODBC's pqopt)
     QStringList m_held;             // held back, in order
     odbc::Connection m_main;

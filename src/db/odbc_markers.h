@@ -25,5 +25,9 @@ Markers markers(const QString& text);
 // such INSERT.
 enum class RowsForm { Values, Select };
 Markers insertRows(const Markers& single, int rows, RowsForm form = RowsForm::Values);
+// The same with the value of name k written into the text where written[k]
+// is not empty (a literal the rows share): names and markers then hold only
+// the others, row by row. Empty text when the VALUES row is not markers alone.
+Markers insertRows(const Markers& single, int rows, RowsForm form, const QList<QString>& written);
 
 } // namespace db::odbc

@@ -1,5 +1,6 @@
 #include "db/connection.h"
 #include "db/engine_query.h"
+#include "db/name_index.h"
 #include "db/odbc_backend.h"
 #include "db/odbc_statement.h"
 #include "db/query.h"
@@ -25,28 +26,32 @@ public:
             m_write = isWrite(text);
             statement->prepare(text, m_write ? odbc::Statement::Prepare::Now : odbc::Statement::Prepare::Later);
             m_statement = std::move(statement);
+            m_parameters.clear();
+            const QList<QString>& names = m_statement->prepared().names;
+            for (int k = 0; k < int(names.size()); ++k)
+                m_parameters.add(names[k], k);
         } catch (const odbc::Failure& f) {
             fail(f);
         }
     }
     void bindText(const QString& name, const QByteArray& gbkText) override
     {
-        if (const int k = m_statement->parameter(name); k >= 0)
+        if (const int k = parameter(name); k >= 0)
             m_statement->bindText(k, gbkText);
     }
     void bindAmount(const QString& name, Amount value) override
     {
-        if (const int k = m_statement->parameter(name); k >= 0)
+        if (const int k = parameter(name); k >= 0)
             m_statement->bindAmount(k, value);
     }
     void bindInteger(const QString& name, qint64 value) override
     {
-        if (const int k = m_statement->parameter(name); k >= 0)
+        if (const int k = parameter(name); k >= 0)
             m_statement->bindInteger(k, value);
     }
     void bindNumber(const QString& name, double value) override
     {
-        if (const int k = m_statement->parameter(name); k >= 0)
+        if (const int k = parameter(name); k >= 0)
             m_statement->bindNumber(k, value);
     }
     void exec() override
@@ -71,6 +76,7 @@ public:
             link().sendHeld();
             if (!m_statement)
                 m_statement = std::make_unique<odbc::Statement>(link().main());
+            m_parameters.clear();
             m_statement->executeDirect(text);
         } catch (const odbc::Failure& f) {
             fail(f);
@@ -117,6 +123,12 @@ private:
         failStatement(m_connection, m_backend.link(), m_table, failure);
     }
     OdbcLink& link() const { return m_backend.link(); }
+    // The parameter's index; -1 when the statement has no such parameter.
+    int parameter(const QString& name) const
+    {
+        const int k = m_parameters.find(name);
+        return k == NameIndex::kUnknown ? -1 : k;
+    }
     // A statement about to read rows moves off a connection whose row set is in use.
     void moveReader()
     {
@@ -132,7 +144,8 @@ private:
 
     OdbcBackend& m_backend;
     std::unique_ptr<odbc::Statement> m_statement;
-    bool m_write = false; // an INSERT, UPDATE or DELETE, held back while deferring
+    NameIndex m_parameters; // the prepared statement's, by name
+    bool m_write = false;   // an INSERT, UPDATE or DELETE, held back while deferring
 };
 
 } // namespace

@@ -11,8 +11,6 @@ namespace {
 // Texts up to this many characters are declared with this one size, so a
 // statement keeps one parameter shape (SQL Server caches one plan for it).
 constexpr SQLULEN kTextColumnSize = 4000;
-// Bytes a parameter's buffer holds from its first binding.
-constexpr qsizetype kInitialBuffer = 256;
 
 // Puts bytes into a value's buffer, keeping its allocation where it is large
 // enough: a parameter whose buffer stays put need not be bound again.
@@ -105,13 +103,21 @@ void Statement::prepare(const Markers& marked, Prepare when)
 void Statement::bindText(int index, const QByteArray& gbkText)
 {
     Value& v = m_values[size_t(index)];
-    const QString text = gbk::toUnicode(gbkText);
     v.cType = SQL_C_WCHAR;
     v.sqlType = SQL_WVARCHAR;
-    store(v.data, text.utf16(), text.size() * qsizetype(sizeof(char16_t)));
+    // Converted straight into the value's buffer: a GBK character is at most one UTF-16 unit.
+    v.data.resize(gbkText.size() * qsizetype(sizeof(char16_t)));
+    qsizetype units = gbk::toUtf16(gbkText.constData(), gbkText.size(), reinterpret_cast<char16_t*>(v.data.data()));
+    if (units >= 0)
+        v.data.resize(units * qsizetype(sizeof(char16_t)));
+    else {
+        const QString text = gbk::toUnicode(gbkText);
+        store(v.data, text.utf16(), text.size() * qsizetype(sizeof(char16_t)));
+        units = text.size();
+    }
     v.indicator = v.data.size();
     // Never 0: Microsoft's drivers refuse a size of 0 (HY104), which an empty text would give.
-    v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(text.size()));
+    v.columnSize = qMax<SQLULEN>(kTextColumnSize, SQLULEN(units));
     v.digits = 0;
 }
 
@@ -184,7 +190,7 @@ void Statement::bindAll()
         Value& v = m_values[size_t(m_markers.markers[m])];
         // A prepared statement gets room for most values, so its buffers
         // rarely move; one run directly only what it holds. Never a null pointer.
-        const qsizetype room = m_driverPrepared ? kInitialBuffer : qMax<qsizetype>(1, v.data.size());
+        const qsizetype room = qMax<qsizetype>(m_driverPrepared ? m_room : 0, qMax<qsizetype>(1, v.data.size()));
         if (v.data.capacity() < room)
             v.data.reserve(room);
         auto* indicator = reinterpret_cast<SQLLEN*>(&v.indicator);

@@ -61,6 +61,11 @@ public:
     void bindInteger(int index, qint64 value);
     void bindNumber(int index, double value);
     void bindNull(int index);
+    // Bytes each value's buffer holds from its first binding once the
+    // statement is prepared (256 unless set): room for most values, so a
+    // buffer rarely moves and is rarely bound again, which some drivers take
+    // for a changed statement (FreeTDS). 0: the value's own size.
+    void setValueRoom(qsizetype bytes) { m_room = bytes; }
     // The values bound, by parameter index; one bound as a copy of another's.
     const std::vector<Parameter>& values() const { return m_values; }
     void bindValue(int index, const Parameter& value);
@@ -121,6 +126,7 @@ private:
     bool m_cursor = false;
     bool m_driverPrepared = false; // SQLPrepare done on this handle
     int m_runs = 0;                // executions since the text was set
+    qsizetype m_room = 256;        // see setValueRoom()
 };
 
 } // namespace db::odbc

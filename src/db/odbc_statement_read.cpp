@@ -155,6 +155,13 @@ QVariant Statement::readColumn(int column, const Column& c)
         const SQLLEN room = wide ? bufferBytes - SQLLEN(sizeof(char16_t)) : bufferBytes;
         const bool more = rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > room);
         const SQLLEN got = more ? room : indicator;
+        // A value in one piece, as most are, becomes the result straight from the buffer.
+        if (!more && joined.isEmpty()) {
+            if (!wide)
+                return QByteArray(reinterpret_cast<const char*>(m_buffer.data()), qsizetype(got));
+            return QString(reinterpret_cast<const QChar*>(m_buffer.data()),
+                           qsizetype(got) / qsizetype(sizeof(char16_t)));
+        }
         joined.append(reinterpret_cast<const char*>(m_buffer.data()), qsizetype(got));
         if (!more)
             break;

@@ -235,6 +235,34 @@ QByteArray fromUnicode(const QString& text)
     return fromUtf8(utf8.constData(), utf8.size());
 }
 
+qsizetype toUtf16(const char* data, qsizetype size, char16_t* out)
+{
+    // Every GBK character is one UTF-16 unit here: one byte for ASCII, two for
+    // the table's characters; anything else goes back to toUnicode.
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    char16_t* o = out;
+    TwoByteTables* t = nullptr;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            *o++ = c;
+            ++p;
+            continue;
+        }
+        if (c == 0x80 || c == 0xFF || end - p < 2 || p[1] < 0x40 || p[1] == 0x7F || p[1] == 0xFF)
+            return -1;
+        if (!t)
+            t = &tables();
+        const char16_t cp = t->decode(c, p[1]);
+        if (cp == 0)
+            return -1;
+        *o++ = cp;
+        p += 2;
+    }
+    return o - out;
+}
+
 QString toUnicode(const QByteArray& bytes)
 {
     if (isAscii(bytes))

@@ -10,6 +10,9 @@ namespace gbk {
 
 QByteArray fromUnicode(const QString& text);
 QString toUnicode(const QByteArray& bytes);
+// toUnicode into a buffer of size units, with no allocation: the UTF-16 units
+// written, or -1 for the rare text that needs toUnicode itself.
+qsizetype toUtf16(const char* data, qsizetype size, char16_t* out);
 
 // The same conversions straight to and from UTF-8 bytes, for the database
 // layers that take UTF-8: fromUtf8 expects valid UTF-8 (see isUtf8); toUtf8
