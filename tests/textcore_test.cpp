@@ -77,8 +77,9 @@ TEST(Gbk, EveryTwoByteCodeAndEveryBmpCharacterConvertsAsIconvDoes)
                 // Straight into a buffer: the same text, or -1 where toUnicode must do it.
                 std::vector<char16_t> units(size_t(gb.size()));
                 const qsizetype n = gbk::toUtf16(gb.constData(), gb.size(), units.data());
-                if (n >= 0)
+                if (n >= 0) {
                     ASSERT_EQ(QStringView(units.data(), n), text) << lead << ' ' << trail;
+                }
                 ++checked;
             }
         }
