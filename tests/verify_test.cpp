@@ -178,6 +178,29 @@ TEST_P(Verify, ManyDifferencesNameTheFirstCodesInByteOrder)
 INSTANTIATE_TEST_SUITE_P(Backends, Verify, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          [](const auto& info) { return backendName(info.param).toStdString(); });
 
+// A code of the cut's length, or shorter where the cut drops a character it
+// would split, joins the longer codes that keep it, in the order the source
+// gives them; the other codes stand alone.
+TEST(VerifyCuts, CodesACutMergesAreNamedInTheOrderTheSourceGivesThem)
+{
+    Shop shop(QStringLiteral("source_v67_sqlite.sql"), Backend::SQLite);
+    QString rows;
+    for (const char* code : {"AB12", "W1X", "AB1", "Z", "AB仓", "W9", "AB13", "W1XY", "AB"})
+        rows += QStringLiteral("insert into ck (ckbh) values ('%1');\n").arg(QString::fromUtf8(code));
+    shop.source().exec(rows.trimmed());
+    db::Connection source(QStringLiteral("源"));
+    source.open(shop.sourceUdl());
+    const shell::RowMatch match{
+        QStringLiteral("ck"), {}, {{QStringLiteral("ckbh"), QStringLiteral("objid"), 3}}, QStringLiteral("ckda")};
+    const auto line = [](const char* codes, const char* kept) {
+        return QStringLiteral(
+                   "源 ck 的 ckbh %1 截为 3 字节后同为 %2，在目标中合为一个编号：请先把源编号改为不同的前 3 字节")
+            .arg(QString::fromUtf8(codes), QString::fromUtf8(kept));
+    };
+    EXPECT_EQ(shell::mergedByCut(match, source),
+              (QStringList{line("AB仓、AB", "AB"), line("AB12、AB1、AB13", "AB1"), line("W1X、W1XY", "W1X")}));
+}
+
 TEST(VerifyV1, StockQuantitiesThatAreNoNumbersCountAsZeroOnBothSides)
 {
     Shop shop(QStringLiteral("source_v1_sqlite.sql"), Backend::SQLite);

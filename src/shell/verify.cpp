@@ -7,6 +7,8 @@
 #include "textutil/key_hashes.h"
 #include "textutil/plib.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -160,20 +162,37 @@ QStringList mergedByCut(const RowMatch& m, db::Connection& source)
     for (const KeyPart& part : m.key) {
         if (part.cut <= 0)
             continue;
-        std::map<QByteArray, QList<QByteArray>> byCut;
+        // Only a code longer than the cut changes. What it keeps is the cut's
+        // length or up to three bytes less (a character the cut would split
+        // goes), so only codes of those lengths may equal it; the others stand
+        // alone and are not kept. Each code comes with the row it first came in.
+        using Seen = std::pair<qint64, QByteArray>;
+        std::map<QByteArray, QList<Seen>> byCut;
+        QHash<QByteArray, qint64> fitting;
         db::Query q(source);
         q.setText(QStringLiteral("select distinct %1 from %2").arg(part.sourceField, m.sourceTable));
         q.open();
+        qint64 row = 0;
         while (q.next()) {
             const QByteArray code = gbk::trim(q.text(part.sourceField));
-            QList<QByteArray>& codes = byCut[gbk::cut(code, part.cut)];
-            if (!codes.contains(code))
-                codes << code;
+            ++row;
+            if (code.size() > part.cut) {
+                QList<Seen>& codes = byCut[gbk::cut(code, part.cut)];
+                if (std::none_of(codes.cbegin(), codes.cend(), [&](const Seen& c) { return c.second == code; }))
+                    codes.append({row, code});
+            } else if (code.size() >= part.cut - 3 && !fitting.contains(code)) {
+                fitting.insert(code, row);
+            }
         }
         q.close();
-        for (const auto& [kept, codes] : byCut) {
-            if (codes.size() < 2)
+        for (auto& [kept, seen] : byCut) {
+            if (const auto it = fitting.constFind(kept); it != fitting.cend())
+                seen.insert(std::lower_bound(seen.begin(), seen.end(), Seen{it.value(), kept}), {it.value(), kept});
+            if (seen.size() < 2)
                 continue;
+            QList<QByteArray> codes;
+            for (const Seen& c : seen)
+                codes << c.second;
             if (out.size() >= kCodesShown)
                 break;
             out << QStringLiteral(
