@@ -151,26 +151,44 @@ TwoByteTables& tables()
     return *t;
 }
 
-// GBK to UTF-8 by the tables; false when the text needs iconv.
-bool tableToUtf8(const QByteArray& bytes, QByteArray& out)
+// Each character of a GBK text by the tables, in order: each(code point), one
+// UTF-16 unit each; false when one needs iconv.
+template <typename Each>
+bool decodeByTables(const char* data, qsizetype size, Each each)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto* end = p + bytes.size();
-    out.resize(bytes.size() * 3 / 2 + 4);
-    char* o = out.data();
-    TwoByteTables& t = tables();
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    TwoByteTables* t = nullptr;
     while (p < end) {
         const unsigned char c = *p;
         if (c < 0x80) {
-            *o++ = char(c);
+            each(char16_t(c));
             ++p;
             continue;
         }
         if (c == 0x80 || c == 0xFF || end - p < 2 || p[1] < 0x40 || p[1] == 0x7F || p[1] == 0xFF)
             return false;
-        const char16_t cp = t.decode(c, p[1]);
+        if (!t)
+            t = &tables();
+        const char16_t cp = t->decode(c, p[1]);
         if (cp == 0)
             return false;
+        each(cp);
+        p += 2;
+    }
+    return true;
+}
+
+// GBK to UTF-8 by the tables; false when the text needs iconv.
+bool tableToUtf8(const QByteArray& bytes, QByteArray& out)
+{
+    out.resize(bytes.size() * 3 / 2 + 4);
+    char* o = out.data();
+    const bool ok = decodeByTables(bytes.constData(), bytes.size(), [&o](char16_t cp) {
+        if (cp < 0x80) {
+            *o++ = char(cp);
+            return;
+        }
         if (cp < 0x800) {
             *o++ = char(0xC0 | (cp >> 6));
         } else {
@@ -178,8 +196,9 @@ bool tableToUtf8(const QByteArray& bytes, QByteArray& out)
             *o++ = char(0x80 | ((cp >> 6) & 0x3F));
         }
         *o++ = char(0x80 | (cp & 0x3F));
-        p += 2;
-    }
+    });
+    if (!ok)
+        return false;
     out.resize(o - out.constData());
     return true;
 }
@@ -239,28 +258,8 @@ qsizetype toUtf16(const char* data, qsizetype size, char16_t* out)
 {
     // Every GBK character is one UTF-16 unit here: one byte for ASCII, two for
     // the table's characters; anything else goes back to toUnicode.
-    const auto* p = reinterpret_cast<const unsigned char*>(data);
-    const auto* end = p + size;
     char16_t* o = out;
-    TwoByteTables* t = nullptr;
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            *o++ = c;
-            ++p;
-            continue;
-        }
-        if (c == 0x80 || c == 0xFF || end - p < 2 || p[1] < 0x40 || p[1] == 0x7F || p[1] == 0xFF)
-            return -1;
-        if (!t)
-            t = &tables();
-        const char16_t cp = t->decode(c, p[1]);
-        if (cp == 0)
-            return -1;
-        *o++ = cp;
-        p += 2;
-    }
-    return o - out;
+    return decodeByTables(data, size, [&o](char16_t cp) { *o++ = cp; }) ? o - out : -1;
 }
 
 QString toUnicode(const QByteArray& bytes)
