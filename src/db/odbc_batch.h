@@ -115,6 +115,7 @@ private:
     // Sees which values the rows still share; the statements of many rows
     // are made anew when that changes.
     void share(Statements& s, const Held& held, const std::vector<const Entry*>& rows);
+    int rowsFor(int markers) const; // rows a statement of many takes, with this many markers a row
     void replay(const Held& held, size_t from, size_t to);
     void run(const Held& held, const Entry& e);
     // Sends the writes of [from, to) grouped; false when the server refused
