@@ -158,15 +158,10 @@ public:
     // pairs of owner and product are counted once each.
     qsizetype see(const QByteArray& warehouse, const std::optional<QByteArray>& product)
     {
-        if (!m_looked || warehouse != m_last) {
-            m_looked = true;
-            m_last = warehouse;
-            const auto it = m_of.constFind(warehouse);
-            m_current = it == m_of.cend() ? nullptr : &*it;
-        }
-        if (!m_current)
+        const auto it = m_of.constFind(warehouse);
+        if (it == m_of.cend())
             return 0;
-        for (const std::optional<QByteArray>& owner : *m_current) {
+        for (const std::optional<QByteArray>& owner : *it) {
             // Null codes apart, each kept as "-"; the owner's code after its length in 4 bytes.
             m_pair.clear();
             if (owner) {
@@ -181,15 +176,12 @@ public:
                 m_pair.append('-');
             m_pairs.insert(textutil::keyHash(m_pair));
         }
-        return qsizetype(m_current->size());
+        return qsizetype(it->size());
     }
     qint64 pairs() const { return qint64(m_pairs.size()); }
 
 private:
     QHash<QByteArray, List> m_of;
-    QByteArray m_last; // rows of one warehouse tend to come together
-    bool m_looked = false;
-    const List* m_current = nullptr;
     textutil::HashSet m_pairs;
     QByteArray m_pair; // kept, so a row's pair needs no new buffer
 };
